@@ -1,0 +1,88 @@
+#include "codec/refformat.h"
+
+#include "scaffold/paths.h"
+
+#include <stdio.h>
+#include <string.h>
+
+void BuildRefRecord(REFRECORD *pRec, int iSeq, BOOL fRaw, DWORD dwOffset, DWORD dwFrameSize,
+                    LPCSTR pszFileName)
+{
+    memcpy(pRec->achMagic, REFREC_MAGIC, REFREC_MAGIC_LEN);
+    pRec->dwOffset = dwOffset;
+    pRec->dwSizeFlags = (dwFrameSize & REFREC_SIZEMASK) | (iSeq ? REFREC_SECOND : 0) | (fRaw ? REFREC_RAW : 0);
+    memset(pRec->szFileName, 0, sizeof(pRec->szFileName));
+    strncpy(pRec->szFileName, pszFileName, sizeof(pRec->szFileName) - 1);
+}
+
+BOOL IsRefRecord(const void *pData, DWORD cbData)
+{
+    return pData != NULL && cbData >= REFREC_MAGIC_LEN && memcmp(pData, REFREC_MAGIC, REFREC_MAGIC_LEN) == 0;
+}
+
+DWORD ComputePadding(DWORD dwDataSize, DWORD dwPercent)
+{
+    // Unsigned 32-bit arithmetic throughout: the product wraps.
+    DWORD dwPad = (DWORD)(dwDataSize * dwPercent) / 100;
+    dwPad &= ~(DWORD)15;
+    if (dwDataSize % 16) dwPad = dwPad - dwDataSize % 16 + 16;
+    return dwPad;
+}
+
+BOOL FillFrameHeader(REFFRAMEHEADER *pHeader, DWORD dwDataSize, DWORD dwPadSize, LONG lWidth, LONG lHeight)
+{
+    ULONGLONG cbFrame = (ULONGLONG)sizeof(REFFRAMEHEADER) + dwDataSize + dwPadSize;
+    if (cbFrame >= REFFRAME_LIMIT) return FALSE;
+    pHeader->dwFrameSize = (DWORD)cbFrame;
+    pHeader->dwDataSize = dwDataSize;
+    pHeader->dwPadSize = dwPadSize;
+    pHeader->wWidth = (SHORT)(lWidth & 0xFFFF);
+    pHeader->wHeight = (SHORT)(lHeight & 0xFFFF);
+    return TRUE;
+}
+
+int NextRefFileNumber(LPCSTR pszFullBase)
+{
+    CHAR szPattern[MAX_PATH + 2];
+    if (strlen(pszFullBase) + 2 >= sizeof(szPattern)) return 0;
+    snprintf(szPattern, sizeof(szPattern), "%s.*", pszFullBase);
+    LPCSTR pszBaseName = GetFileNamePart(pszFullBase);
+    size_t cchBase = strlen(pszBaseName);
+
+    int nHighest = -1;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA(szPattern, &found);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    do {
+        // Only "<base>.ddd" counts: exactly three decimal digits after the dot.
+        LPCSTR pszName = found.cFileName;
+        if (strlen(pszName) != cchBase + 4 || pszName[cchBase] != '.') continue;
+        if (_strnicmp(pszName, pszBaseName, cchBase) != 0) continue;
+        LPCSTR pszDigits = pszName + cchBase + 1;
+        int nNumber = 0;
+        bool fDigits = true;
+        for (int i = 0; i < 3; i++) {
+            if (pszDigits[i] < '0' || pszDigits[i] > '9') fDigits = false;
+            nNumber = nNumber * 10 + (pszDigits[i] - '0');
+        }
+        if (fDigits && nNumber > nHighest) nHighest = nNumber;
+    } while (FindNextFileA(hFind, &found));
+    FindClose(hFind);
+    return nHighest + 1;
+}
+
+HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName)
+{
+    pszFileName[0] = 0;
+    if (pszBase == NULL || pszBase[0] == 0) return INVALID_HANDLE_VALUE;
+    CHAR szFull[MAX_PATH];
+    DWORD cchFull = GetFullPathNameA(pszBase, sizeof(szFull), szFull, NULL);
+    if (cchFull == 0 || cchFull > REFBASE_MAXPATH) return INVALID_HANDLE_VALUE;
+    int nNumber = NextRefFileNumber(szFull);
+    // A full series refuses further frames rather than replace a file.
+    if (nNumber > REFFILE_MAXNUMBER) return INVALID_HANDLE_VALUE;
+    int cchName = snprintf(pszFileName, MAX_PATH, "%s.%03d", szFull, nNumber);
+    if (cchName < 0 || cchName >= MAX_PATH) return INVALID_HANDLE_VALUE;
+    return CreateFileA(pszFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+}

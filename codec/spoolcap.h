@@ -1,0 +1,160 @@
+// Spoolcap: a Video for Windows codec driver that stands in front of a
+// wrapped codec and keeps compressed frames in reference files.
+//
+// Module-wide state, driver instances, settings and the operations shared by
+// the driver's source files.
+#pragma once
+
+#include "codec/refformat.h"
+#include "platform/win.h"
+
+#include <atomic>
+
+#define SPOOLCAP_VERSION "1.04"
+#define SPOOLCAP_SECTION "Spoolcap"
+
+// Spoolcap's own bit of ICCOMPRESS.dwFlags: ordinary compression, no reference.
+#define ICCOMPRESS_NOREF 0x80000000u
+
+// Layout of the host's output buffer while reference writing is on.
+#define OUTPUT_HEADER_OFFSET ((DWORD)sizeof(REFRECORD))                            // 276
+#define OUTPUT_DATA_OFFSET ((DWORD)(sizeof(REFRECORD) + sizeof(REFFRAMEHEADER)))  // 292
+
+// ---------------------------------------------------------------------------
+// Background workers
+
+// States of IOWORKER.nState.
+#define WORKER_IDLE 0
+#define WORKER_STARTED 1
+#define WORKER_BUSY 2
+#define WORKER_DONE 3
+#define WORKER_FAILED 4
+#define WORKER_QUIT 5
+
+// The four workers of an instance, in CODECINSTANCE.aWorker.
+#define WORKER_READ0 0
+#define WORKER_READ1 1
+#define WORKER_WRITE0 2
+#define WORKER_WRITE1 3
+#define WORKER_COUNT 4
+
+// No thread runs.
+#define WORKER_NO_THREAD ((uintptr_t)-1)
+
+typedef struct {
+    // The hand-off state; its stores publish the buffer and file accesses
+    // made before them to the other side.
+    std::atomic<LONG> nState;
+    void (*pfnThread)(void *);
+    std::atomic<uintptr_t> hThread;  // WORKER_NO_THREAD when none runs
+    HANDLE hEvent;                   // manual-reset wake-up event; 0 until made
+    BYTE *pBuffer;
+    DWORD cbBuffer;
+    DWORD cbTransfer;
+} IOWORKER;
+
+// ---------------------------------------------------------------------------
+// Driver instances
+
+typedef struct CODECINSTANCE {
+    DWORD_PTR dwKey;  // the driver instance id
+    LONG nOpen;       // opens sharing the instance
+    LONG iWriteSeq;   // sequence of the next compressed frame
+    CHAR szReadName[2][MAX_PATH];
+    CHAR szWriteName[2][MAX_PATH];
+    BYTE *pReadBuf[2];
+    DWORD cbReadBuf[2];
+    DWORD dwAheadOffset[2];
+    DWORD dwWriteOffset[2];
+    HANDLE hReadFile[2];
+    HANDLE hWriteFile[2];
+    IOWORKER aWorker[WORKER_COUNT];
+    REFFRAMEHEADER aAheadHeader[2];
+    REFFRAMEHEADER *pAheadHeader[2];
+    CHAR szAheadName[2][MAX_PATH];  // file that the read-ahead was read from
+    struct CODECINSTANCE *pNext;
+    struct CODECINSTANCE *pPrev;
+} CODECINSTANCE;
+
+// ---------------------------------------------------------------------------
+// Settings
+
+typedef struct {
+    CHAR szBaseFile[MAX_PATH];
+    CHAR szBaseFile2[MAX_PATH];
+    DWORD dwPadding;
+    BOOL fEnabled;
+    BOOL fBiFiled;
+    BOOL fNoCompress;
+    BOOL fOverlapRead;
+    BOOL fOverlapWrite;
+} SPOOLSETTINGS;
+
+// The five arguments of the ICM_CONFIGURE call that opened the dialog.
+typedef struct {
+    DWORD_PTR dwDriverId;
+    HDRVR hDriver;
+    UINT uMsg;
+    LPARAM lParam1;
+    LPARAM lParam2;
+} CONFIGCONTEXT;
+
+// ---------------------------------------------------------------------------
+// Module-wide state
+
+extern HMODULE g_hModule;
+extern HMODULE g_hWrapped;
+extern DRIVERPROC g_pfnWrappedProc;
+extern CHAR g_szModuleName[MAX_PATH];
+extern CHAR g_szIniFile[MAX_PATH];
+extern SPOOLSETTINGS g_Settings;
+extern CODECINSTANCE *g_pFirstInstance;
+extern CONFIGCONTEXT *g_pConfig;
+
+// ---------------------------------------------------------------------------
+// Operations
+
+// The driver's entry points (driver.cpp).
+MODULE_EXPORT BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved);
+MODULE_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lParam1,
+                                        LPARAM lParam2);
+
+// Process attach and detach.
+BOOL AttachProcess(HMODULE hModule);
+void DetachProcess(BOOL fProcessEnding);
+LRESULT CallWrapped(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lParam1, LPARAM lParam2);
+
+// Settings file names and the settings themselves (settings.cpp).
+BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile);
+void LoadSettings(void);
+void SaveSettings(void);
+
+// Instance registry (instances.cpp). The list is guarded for opens and
+// closes arriving on several threads.
+void InitInstanceList(void);
+void DeleteInstanceList(void);
+CODECINSTANCE *FindInstance(DWORD_PTR dwKey);
+BOOL AddInstance(DWORD_PTR dwKey);
+BOOL ReleaseInstance(DWORD_PTR dwKey);
+void ReleaseAllInstances(BOOL fProcessEnding);
+void CloseWriteFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
+void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
+
+// Background workers (worker.cpp).
+void InitWorker(IOWORKER *pWorker, int iWorker);
+BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize);
+void HandOverWorker(IOWORKER *pWorker);
+void WaitWorkerIdle(IOWORKER *pWorker);
+// Ends the worker's thread after the job in hand; bounded by dwMaxWait
+// milliseconds (INFINITE for no bound). FALSE when the bound was reached.
+BOOL StopWorker(IOWORKER *pWorker, DWORD dwMaxWait);
+// Frees the buffer and closes the event of a stopped worker.
+void FreeWorker(IOWORKER *pWorker);
+
+// Compression and decompression through reference files.
+LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPARAM cbic);
+LRESULT CompressGetSize(DWORD_PTR dwDriverId, HDRVR hDriver, LPARAM lParam1, LPARAM lParam2);
+LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, LPARAM cbid);
+
+// The settings dialog (Windows only); returns ICERR_OK.
+LRESULT ShowConfigDialog(CONFIGCONTEXT *pContext);

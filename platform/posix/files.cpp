@@ -1,0 +1,817 @@
+// Files and directories of the POSIX stand-in.
+//
+// File handles keep the platform's sharing rules within the process: an open
+// is refused with ERROR_SHARING_VIOLATION when its access conflicts with the
+// sharing of an open that is already there, or the other way round, as
+// CreateFile does. Deleting or renaming an open file needs FILE_SHARE_DELETE
+// from every open of it.
+#include "internal.h"
+
+#include <ctype.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FILEOBJECT {
+    KOBJECT hdr;
+    int fd;
+    DWORD dwAccess;
+    DWORD dwShare;
+    dev_t dev;
+    ino_t ino;
+};
+
+struct FINDOBJECT {
+    KOBJECT hdr;
+    std::vector<WIN32_FIND_DATAA> aFound;
+    size_t iNext;
+};
+
+thread_local DWORD t_dwLastError = 0;
+
+// Open files, for the sharing rules. Never destroyed, so that handles closed
+// from static destructors of other modules still find it.
+std::mutex &OpenFilesLock()
+{
+    static std::mutex *pLock = new std::mutex;
+    return *pLock;
+}
+
+std::vector<FILEOBJECT *> &OpenFiles()
+{
+    static std::vector<FILEOBJECT *> *pList = new std::vector<FILEOBJECT *>;
+    return *pList;
+}
+
+bool SharingAllows(const FILEOBJECT *pOpen, DWORD dwAccess, DWORD dwShare)
+{
+    if ((dwAccess & GENERIC_READ) && !(pOpen->dwShare & FILE_SHARE_READ)) return false;
+    if ((dwAccess & GENERIC_WRITE) && !(pOpen->dwShare & FILE_SHARE_WRITE)) return false;
+    if ((pOpen->dwAccess & GENERIC_READ) && !(dwShare & FILE_SHARE_READ)) return false;
+    if ((pOpen->dwAccess & GENERIC_WRITE) && !(dwShare & FILE_SHARE_WRITE)) return false;
+    return true;
+}
+
+// With the lock held: true when every open of (dev, ino) allows the access.
+bool CheckSharing(dev_t dev, ino_t ino, DWORD dwAccess, DWORD dwShare)
+{
+    for (const FILEOBJECT *pOpen : OpenFiles()) {
+        if (pOpen->dev == dev && pOpen->ino == ino && !SharingAllows(pOpen, dwAccess, dwShare))
+            return false;
+    }
+    return true;
+}
+
+// True when no open of the file at the path refuses deletion.
+bool DeleteAllowed(const char *pszPath)
+{
+    struct stat st;
+    if (stat(pszPath, &st) != 0) return true;
+    for (const FILEOBJECT *pOpen : OpenFiles()) {
+        if (pOpen->dev == st.st_dev && pOpen->ino == st.st_ino &&
+            !(pOpen->dwShare & FILE_SHARE_DELETE))
+            return false;
+    }
+    return true;
+}
+
+FILEOBJECT *FileObject(HANDLE h)
+{
+    return reinterpret_cast<FILEOBJECT *>(KernelObject(h, KOBJ_FILE));
+}
+
+// The error for a missing file: ERROR_PATH_NOT_FOUND when its folder is
+// missing too, as the platform reports it.
+DWORD MissingFileError(const char *pszPath)
+{
+    std::string dir(pszPath);
+    size_t cut = dir.rfind('/');
+    if (cut == std::string::npos) return ERROR_FILE_NOT_FOUND;
+    dir.resize(cut == 0 ? 1 : cut);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+    return ERROR_FILE_NOT_FOUND;
+}
+
+void FillFindData(WIN32_FIND_DATAA *pData, const char *pszName, const struct stat &st)
+{
+    memset(pData, 0, sizeof(*pData));
+    pData->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!(st.st_mode & S_IWUSR)) pData->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    uint64_t size = S_ISDIR(st.st_mode) ? 0 : (uint64_t)st.st_size;
+    pData->nFileSizeHigh = (DWORD)(size >> 32);
+    pData->nFileSizeLow = (DWORD)size;
+    // FILETIME counts 100 ns units from 1601.
+    uint64_t t = ((uint64_t)st.st_mtime + 11644473600ULL) * 10000000ULL;
+    pData->ftLastWriteTime.dwLowDateTime = (DWORD)t;
+    pData->ftLastWriteTime.dwHighDateTime = (DWORD)(t >> 32);
+    pData->ftCreationTime = pData->ftLastWriteTime;
+    pData->ftLastAccessTime = pData->ftLastWriteTime;
+    strncpy(pData->cFileName, pszName, MAX_PATH - 1);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors
+
+extern "C" DWORD WINAPI GetLastError(void) { return t_dwLastError; }
+extern "C" void WINAPI SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
+
+DWORD Win32ErrorFromErrno(int nErrno)
+{
+    switch (nErrno) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_WRITE_FAULT;
+    }
+}
+
+KOBJECT *KernelObject(HANDLE h, DWORD dwKind)
+{
+    if (h == NULL || h == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    KOBJECT *pObj = static_cast<KOBJECT *>(h);
+    if (pObj->dwKind != dwKind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    return pObj;
+}
+
+bool IsRegularFile(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                     LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (lpFileName == NULL || lpFileName[0] == 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    int oflags = O_CLOEXEC;
+    if ((dwDesiredAccess & GENERIC_READ) && (dwDesiredAccess & GENERIC_WRITE))
+        oflags |= O_RDWR;
+    else if (dwDesiredAccess & GENERIC_WRITE)
+        oflags |= O_WRONLY;
+    else
+        oflags |= O_RDONLY;
+    if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
+
+    std::lock_guard<std::mutex> lock(OpenFilesLock());
+
+    struct stat st;
+    bool fExists = stat(lpFileName, &st) == 0;
+    if (fExists && S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    switch (dwCreationDisposition) {
+    case CREATE_NEW:
+        if (fExists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        oflags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS: oflags |= O_CREAT | (fExists ? O_TRUNC : 0); break;
+    case OPEN_EXISTING:
+        if (!fExists) {
+            SetLastError(MissingFileError(lpFileName));
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case OPEN_ALWAYS: oflags |= O_CREAT; break;
+    case TRUNCATE_EXISTING:
+        if (!fExists) {
+            SetLastError(MissingFileError(lpFileName));
+            return INVALID_HANDLE_VALUE;
+        }
+        oflags |= O_TRUNC;
+        break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    // The sharing check comes before any truncation of an existing file.
+    if (fExists && !CheckSharing(st.st_dev, st.st_ino, dwDesiredAccess, dwShareMode)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(lpFileName, oflags, 0666);
+    if (fd < 0) {
+        DWORD dwErr = Win32ErrorFromErrno(errno);
+        if (errno == ENOENT) dwErr = MissingFileError(lpFileName);
+        SetLastError(dwErr);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    FILEOBJECT *pFile = new FILEOBJECT;
+    pFile->hdr.dwKind = KOBJ_FILE;
+    pFile->fd = fd;
+    pFile->dwAccess = dwDesiredAccess;
+    pFile->dwShare = dwShareMode;
+    pFile->dev = st.st_dev;
+    pFile->ino = st.st_ino;
+    OpenFiles().push_back(pFile);
+    bool fReportExisting = fExists && (dwCreationDisposition == CREATE_ALWAYS ||
+                                       dwCreationDisposition == OPEN_ALWAYS);
+    SetLastError(fReportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return pFile;
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED)
+{
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return FALSE;
+    if (!(pFile->dwAccess & GENERIC_READ)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    DWORD dwDone = 0;
+    while (dwDone < nNumberOfBytesToRead) {
+        ssize_t n = read(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (lpNumberOfBytesRead) *lpNumberOfBytesRead = dwDone;
+            SetLastError(Win32ErrorFromErrno(errno));
+            return FALSE;
+        }
+        if (n == 0) break;  // end of file: success with fewer bytes
+        dwDone += (DWORD)n;
+    }
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = dwDone;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED)
+{
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return FALSE;
+    if (!(pFile->dwAccess & GENERIC_WRITE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    DWORD dwDone = 0;
+    while (dwDone < nNumberOfBytesToWrite) {
+        ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone,
+                          nNumberOfBytesToWrite - dwDone);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
+            SetLastError(Win32ErrorFromErrno(errno));
+            return FALSE;
+        }
+        dwDone += (DWORD)n;
+    }
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                                       DWORD dwMoveMethod)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return INVALID_SET_FILE_POINTER;
+    int64_t distance = lpDistanceToMoveHigh
+                           ? (int64_t)(((uint64_t)(uint32_t)*lpDistanceToMoveHigh << 32) |
+                                       (uint32_t)lDistanceToMove)
+                           : (int64_t)lDistanceToMove;
+    int64_t base;
+    if (dwMoveMethod == FILE_BEGIN) {
+        base = 0;
+    } else if (dwMoveMethod == FILE_CURRENT) {
+        base = lseek(pFile->fd, 0, SEEK_CUR);
+    } else if (dwMoveMethod == FILE_END) {
+        struct stat st;
+        base = fstat(pFile->fd, &st) == 0 ? st.st_size : -1;
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (base < 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = base + distance;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without a high part the new position must fit 32 bits.
+    if (!lpDistanceToMoveHigh && target > (int64_t)0xFFFFFFFE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lseek(pFile->fd, target, SEEK_SET) < 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = (LONG)(target >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)target;
+}
+
+extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return INVALID_FILE_SIZE;
+    struct stat st;
+    if (fstat(pFile->fd, &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return INVALID_FILE_SIZE;
+    }
+    if (lpFileSizeHigh) *lpFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)st.st_size;
+}
+
+extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return FALSE;
+    off_t pos = lseek(pFile->fd, 0, SEEK_CUR);
+    if (pos < 0 || ftruncate(pFile->fd, pos) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return FALSE;
+    if (fsync(pFile->fd) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
+{
+    if (hObject == NULL || hObject == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    KOBJECT *pObj = static_cast<KOBJECT *>(hObject);
+    switch (pObj->dwKind) {
+    case KOBJ_FILE: {
+        FILEOBJECT *pFile = reinterpret_cast<FILEOBJECT *>(pObj);
+        {
+            std::lock_guard<std::mutex> lock(OpenFilesLock());
+            std::vector<FILEOBJECT *> &list = OpenFiles();
+            list.erase(std::remove(list.begin(), list.end(), pFile), list.end());
+        }
+        close(pFile->fd);
+        pFile->hdr.dwKind = 0;
+        delete pFile;
+        return TRUE;
+    }
+    case KOBJ_EVENT: return CloseEventObject(pObj);
+    case KOBJ_THREAD: return CloseThreadObject(pObj);
+    default: SetLastError(ERROR_INVALID_HANDLE); return FALSE;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Directory search
+
+bool MatchFilePattern(const char *pszPattern, const char *pszName)
+{
+    // A pattern ending in ".*" also matches a name without that dot, as
+    // directory listings of the platform do ("take.*" lists "take").
+    size_t nPat = strlen(pszPattern);
+    if (nPat >= 2 && strcmp(pszPattern + nPat - 2, ".*") == 0) {
+        std::string stem(pszPattern, nPat - 2);
+        if (MatchFilePattern(stem.c_str(), pszName)) return true;
+    }
+    const char *p = pszPattern;
+    const char *s = pszName;
+    const char *pStar = NULL;
+    const char *sStar = NULL;
+    while (*s) {
+        if (*p == '*') {
+            pStar = p++;
+            sStar = s;
+        } else if (*p == '?' || (*p && tolower((unsigned char)*p) == tolower((unsigned char)*s))) {
+            p++;
+            s++;
+        } else if (pStar) {
+            p = pStar + 1;
+            s = ++sStar;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*') p++;
+    return *p == 0;
+}
+
+extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    if (lpFileName == NULL || lpFileName[0] == 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string path(lpFileName);
+    size_t cut = path.rfind('/');
+    std::string dir = cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut);
+    std::string pattern = cut == std::string::npos ? path : path.substr(cut + 1);
+    if (pattern.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    DIR *pDir = opendir(dir.c_str());
+    if (!pDir) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    FINDOBJECT *pFind = new FINDOBJECT;
+    pFind->hdr.dwKind = KOBJ_FIND;
+    pFind->iNext = 0;
+    while (struct dirent *pEnt = readdir(pDir)) {
+        if (strlen(pEnt->d_name) >= MAX_PATH) continue;
+        if (!MatchFilePattern(pattern.c_str(), pEnt->d_name)) continue;
+        struct stat st;
+        std::string full = dir + "/" + pEnt->d_name;
+        if (stat(full.c_str(), &st) != 0) continue;
+        WIN32_FIND_DATAA data;
+        FillFindData(&data, pEnt->d_name, st);
+        pFind->aFound.push_back(data);
+    }
+    closedir(pDir);
+    if (pFind->aFound.empty()) {
+        delete pFind;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *lpFindFileData = pFind->aFound[pFind->iNext++];
+    SetLastError(ERROR_SUCCESS);
+    return pFind;
+}
+
+extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
+{
+    FINDOBJECT *pFind = reinterpret_cast<FINDOBJECT *>(KernelObject(hFindFile, KOBJ_FIND));
+    if (!pFind) return FALSE;
+    if (pFind->iNext >= pFind->aFound.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *lpFindFileData = pFind->aFound[pFind->iNext++];
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE hFindFile)
+{
+    FINDOBJECT *pFind = reinterpret_cast<FINDOBJECT *>(KernelObject(hFindFile, KOBJ_FIND));
+    if (!pFind) return FALSE;
+    pFind->hdr.dwKind = 0;
+    delete pFind;
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                                         LPSTR *lpFilePart)
+{
+    if (lpFileName == NULL || lpFileName[0] == 0) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::string in(lpFileName);
+    if (in[0] != '/') {
+        char szCwd[4096];
+        if (!getcwd(szCwd, sizeof(szCwd))) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return 0;
+        }
+        in = std::string(szCwd) + "/" + in;
+    }
+    // Resolve "." and ".." and repeated separators without touching the
+    // file system; the file need not exist.
+    bool fTrailing = in.size() > 1 && in.back() == '/';
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= in.size()) {
+        size_t next = in.find('/', pos);
+        if (next == std::string::npos) next = in.size();
+        std::string part = in.substr(pos, next - pos);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = next + 1;
+    }
+    std::string out;
+    for (const std::string &part : parts) out += "/" + part;
+    if (out.empty()) out = "/";
+    else if (fTrailing) out += "/";
+
+    if (out.size() + 1 > nBufferLength) return (DWORD)out.size() + 1;
+    memcpy(lpBuffer, out.c_str(), out.size() + 1);
+    if (lpFilePart) {
+        char *pSlash = strrchr(lpBuffer, '/');
+        *lpFilePart = (pSlash && pSlash[1]) ? pSlash + 1 : NULL;
+    }
+    return (DWORD)out.size();
+}
+
+extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    struct stat st;
+    if (lpFileName == NULL || stat(lpFileName, &st) != 0) {
+        SetLastError(lpFileName ? MissingFileError(lpFileName) : ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD dwAttr = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!(st.st_mode & S_IWUSR)) dwAttr |= FILE_ATTRIBUTE_READONLY;
+    return dwAttr;
+}
+
+// ---------------------------------------------------------------------------
+// Moving, copying, deleting
+
+namespace {
+
+// Copies a regular file's bytes; the destination must not exist when
+// fFailIfExists.
+BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists)
+{
+    int in = open(pszFrom, O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        SetLastError(errno == ENOENT ? MissingFileError(pszFrom) : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    struct stat st;
+    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(in);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    int out = open(pszTo, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (fFailIfExists ? O_EXCL : 0),
+                   st.st_mode & 0777);
+    if (out < 0) {
+        DWORD dwErr = errno == EEXIST ? ERROR_FILE_EXISTS : Win32ErrorFromErrno(errno);
+        close(in);
+        SetLastError(dwErr);
+        return FALSE;
+    }
+    static const size_t cbChunk = 1 << 20;
+    std::vector<char> buf(cbChunk);
+    for (;;) {
+        ssize_t n = read(in, buf.data(), cbChunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) {
+                SetLastError(Win32ErrorFromErrno(errno));
+                close(in);
+                close(out);
+                unlink(pszTo);
+                return FALSE;
+            }
+            break;
+        }
+        ssize_t done = 0;
+        while (done < n) {
+            ssize_t w = write(out, buf.data() + done, n - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) {
+                SetLastError(Win32ErrorFromErrno(errno));
+                close(in);
+                close(out);
+                unlink(pszTo);
+                return FALSE;
+            }
+            done += w;
+        }
+    }
+    close(in);
+    if (close(out) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        unlink(pszTo);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+{
+    std::lock_guard<std::mutex> lock(OpenFilesLock());
+    struct stat stFrom;
+    if (stat(lpExistingFileName, &stFrom) != 0) {
+        SetLastError(MissingFileError(lpExistingFileName));
+        return FALSE;
+    }
+    if (!DeleteAllowed(lpExistingFileName)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    struct stat stTo;
+    bool fTargetExists = stat(lpNewFileName, &stTo) == 0;
+    if (fTargetExists && !(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (fTargetExists && !DeleteAllowed(lpNewFileName)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (rename(lpExistingFileName, lpNewFileName) == 0) return TRUE;
+    if (errno != EXDEV) {
+        SetLastError(errno == ENOENT ? MissingFileError(lpNewFileName) : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    // Across file systems a file is copied and the original deleted, as the
+    // platform does; folders cannot move that way.
+    if (S_ISDIR(stFrom.st_mode) || !(dwFlags & MOVEFILE_COPY_ALLOWED)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (!CopyFileBytes(lpExistingFileName, lpNewFileName, false)) return FALSE;
+    if (unlink(lpExistingFileName) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+{
+    return MoveFileExA(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    std::lock_guard<std::mutex> lock(OpenFilesLock());
+    struct stat st;
+    if (stat(lpExistingFileName, &st) == 0 && !CheckSharing(st.st_dev, st.st_ino, GENERIC_READ,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (stat(lpNewFileName, &st) == 0 && !CheckSharing(st.st_dev, st.st_ino, GENERIC_WRITE, 0)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return CopyFileBytes(lpExistingFileName, lpNewFileName, bFailIfExists != FALSE);
+}
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    std::lock_guard<std::mutex> lock(OpenFilesLock());
+    struct stat st;
+    if (lpFileName == NULL || stat(lpFileName, &st) != 0) {
+        SetLastError(lpFileName ? MissingFileError(lpFileName) : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!DeleteAllowed(lpFileName)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (unlink(lpFileName) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    if (mkdir(lpPathName, 0777) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    if (rmdir(lpPathName) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    char szCwd[4096];
+    if (!getcwd(szCwd, sizeof(szCwd))) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return 0;
+    }
+    size_t n = strlen(szCwd);
+    if (n + 1 > nBufferLength) return (DWORD)n + 1;
+    memcpy(lpBuffer, szCwd, n + 1);
+    return (DWORD)n;
+}
+
+extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
+{
+    if (chdir(lpPathName) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace {
+
+// Copies a text into a caller's buffer the way the directory queries do:
+// the length without the terminator when it fits, else the size needed.
+DWORD ReturnPath(const std::string &path, LPSTR lpBuffer, DWORD nSize)
+{
+    if (path.size() + 1 > nSize) return (DWORD)path.size() + 1;
+    memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
+}
+
+// The Windows directory: $WINDIR, or the current directory when it is not set.
+std::string WindowsFolder()
+{
+    const char *pszEnv = getenv("WINDIR");
+    std::string dir;
+    if (pszEnv && pszEnv[0]) {
+        dir = pszEnv;
+    } else {
+        char szCwd[4096];
+        dir = getcwd(szCwd, sizeof(szCwd)) ? szCwd : ".";
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
+extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    const char *pszEnv = getenv("TMPDIR");
+    std::string dir = (pszEnv && pszEnv[0]) ? pszEnv : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    return ReturnPath(dir, lpBuffer, nBufferLength);
+}
+
+extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    return ReturnPath(WindowsFolder(), lpBuffer, uSize);
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    return ReturnPath(WindowsFolder() + "/system32", lpBuffer, uSize);
+}

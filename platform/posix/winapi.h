@@ -1,0 +1,562 @@
+// POSIX stand-in for the part of the Win32, multimedia and Video for Windows
+// interfaces that the programs use. Names, types, constants and structure
+// layouts follow the platform's published headers; the behaviour follows the
+// platform's documentation (see the notes at each function's definition).
+//
+// Texts are 8-bit in the multibyte code page, which is UTF-8 here; '/' is the
+// path separator.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+// ---------------------------------------------------------------------------
+// Basic types
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef int INT;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef uint16_t WCHAR;  // UTF-16 code unit, as on Windows
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+
+typedef intptr_t INT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef intptr_t LPARAM;
+typedef uintptr_t WPARAM;
+typedef intptr_t LRESULT;
+
+typedef void *HANDLE;
+typedef HANDLE *PHANDLE;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HDRVR__ *HDRVR;
+typedef struct HIC__ *HIC;
+typedef struct HWND__ *HWND;
+
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef CHAR *LPSTR;
+typedef const CHAR *LPCSTR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef BYTE *LPBYTE;
+typedef DWORD *LPDWORD;
+typedef DWORD *PDWORD;
+typedef LONG *PLONG;
+typedef LONG *LPLONG;
+typedef void (*FARPROC)(void);
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define VFWAPI
+#define VFWAPIV
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define LOBYTE(w) ((BYTE)(((DWORD_PTR)(w)) & 0xff))
+#define HIBYTE(w) ((BYTE)((((DWORD_PTR)(w)) >> 8) & 0xff))
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(a)) | ((DWORD)((WORD)(b))) << 16))
+
+// ---------------------------------------------------------------------------
+// Errors (GetLastError)
+
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DLL_INIT_FAILED 1114L
+
+extern "C" {
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+}
+
+// ---------------------------------------------------------------------------
+// Files and directories
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+#define GENERIC_READ 0x80000000
+#define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_WRITE_THROUGH 0x80000000
+#define FILE_FLAG_NO_BUFFERING 0x20000000
+#define FILE_FLAG_RANDOM_ACCESS 0x10000000
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED *LPOVERLAPPED;
+
+extern "C" {
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL WINAPI FindClose(HANDLE hFindFile);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR *lpFilePart);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+}
+
+// ---------------------------------------------------------------------------
+// Modules
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+extern "C" {
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+}
+
+// ---------------------------------------------------------------------------
+// Threads, events, locks
+
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_ERROR_RETURN (0x7fffffff)
+
+typedef struct _RTL_CRITICAL_SECTION {
+    // Holds a recursive pthread mutex; sized generously so that no
+    // pthread header is needed here.
+    alignas(16) unsigned char abOpaque[64];
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+extern "C" {
+uintptr_t _beginthread(void (*start_address)(void *), unsigned stack_size, void *arglist);
+void _endthread(void);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+void WINAPI Sleep(DWORD dwMilliseconds);
+HANDLE WINAPI GetCurrentThread(void);
+DWORD WINAPI GetCurrentThreadId(void);
+int WINAPI GetThreadPriority(HANDLE hThread);
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+DWORD WINAPI GetTickCount(void);
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+}
+
+// ---------------------------------------------------------------------------
+// Private profile files
+
+extern "C" {
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
+                                      LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
+UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
+                                  LPCSTR lpFileName);
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
+                                       LPCSTR lpFileName);
+DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
+                                       LPCSTR lpFileName);
+}
+
+// ---------------------------------------------------------------------------
+// Texts
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+
+extern "C" {
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                               BOOL *lpUsedDefaultChar);
+UINT WINAPI GetACP(void);
+// Multibyte-aware character search of the runtime library. In UTF-8 no byte
+// of a multibyte character equals an ASCII character, so it is a plain search.
+unsigned char *_mbschr(const unsigned char *str, unsigned int c);
+unsigned char *_mbsrchr(const unsigned char *str, unsigned int c);
+int _stricmp(const char *a, const char *b);
+int _strnicmp(const char *a, const char *b, size_t n);
+int lstrcmpiA(LPCSTR a, LPCSTR b);
+}
+
+// ---------------------------------------------------------------------------
+// Bitmaps
+
+#define BI_RGB 0L
+#define BI_RLE8 1L
+#define BI_RLE4 2L
+#define BI_BITFIELDS 3L
+
+typedef struct tagBITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+} BITMAPINFOHEADER, *LPBITMAPINFOHEADER, *PBITMAPINFOHEADER;
+
+typedef struct tagRGBQUAD {
+    BYTE rgbBlue;
+    BYTE rgbGreen;
+    BYTE rgbRed;
+    BYTE rgbReserved;
+} RGBQUAD;
+
+typedef struct tagBITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[1];
+} BITMAPINFO, *LPBITMAPINFO;
+
+// ---------------------------------------------------------------------------
+// Installable drivers and Video for Windows
+
+typedef DWORD FOURCC;
+#define mmioFOURCC(ch0, ch1, ch2, ch3)                                           \
+    ((DWORD)(BYTE)(ch0) | ((DWORD)(BYTE)(ch1) << 8) | ((DWORD)(BYTE)(ch2) << 16) | \
+     ((DWORD)(BYTE)(ch3) << 24))
+
+typedef LRESULT (CALLBACK *DRIVERPROC)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
+
+#define DRV_LOAD 0x0001
+#define DRV_ENABLE 0x0002
+#define DRV_OPEN 0x0003
+#define DRV_CLOSE 0x0004
+#define DRV_DISABLE 0x0005
+#define DRV_FREE 0x0006
+#define DRV_CONFIGURE 0x0007
+#define DRV_QUERYCONFIGURE 0x0008
+#define DRV_INSTALL 0x0009
+#define DRV_REMOVE 0x000A
+#define DRV_RESERVED 0x0800
+#define DRV_USER 0x4000
+#define DRV_CANCEL 0
+#define DRV_OK 1
+#define DRV_RESTART 2
+#define DRVCNF_OK 1
+#define DRV_SUCCESS 1
+#define DRV_FAILURE 0
+
+#define ICTYPE_VIDEO mmioFOURCC('v', 'i', 'd', 'c')
+#define ICTYPE_AUDIO mmioFOURCC('a', 'u', 'd', 'c')
+#define ICVERSION 0x0104
+
+#define ICERR_OK 0L
+#define ICERR_DONTDRAW 1L
+#define ICERR_NEWPALETTE 2L
+#define ICERR_GOTOKEYFRAME 3L
+#define ICERR_STOPDRAWING 4L
+#define ICERR_UNSUPPORTED (-1L)
+#define ICERR_BADFORMAT (-2L)
+#define ICERR_MEMORY (-3L)
+#define ICERR_INTERNAL (-4L)
+#define ICERR_BADFLAGS (-5L)
+#define ICERR_BADPARAM (-6L)
+#define ICERR_BADSIZE (-7L)
+#define ICERR_BADHANDLE (-8L)
+#define ICERR_CANTUPDATE (-9L)
+#define ICERR_ABORT (-10L)
+#define ICERR_ERROR (-100L)
+#define ICERR_BADBITDEPTH (-200L)
+#define ICERR_BADIMAGESIZE (-201L)
+#define ICERR_CUSTOM (-400L)
+
+#define ICMODE_COMPRESS 1
+#define ICMODE_DECOMPRESS 2
+#define ICMODE_FASTDECOMPRESS 3
+#define ICMODE_QUERY 4
+#define ICMODE_FASTCOMPRESS 5
+#define ICMODE_DRAW 8
+
+#define ICM_USER (DRV_USER + 0x0000)
+#define ICM_RESERVED_LOW (DRV_USER + 0x1000)
+#define ICM_RESERVED ICM_RESERVED_LOW
+
+#define ICM_GETSTATE (ICM_RESERVED + 0)
+#define ICM_SETSTATE (ICM_RESERVED + 1)
+#define ICM_GETINFO (ICM_RESERVED + 2)
+#define ICM_CONFIGURE (ICM_RESERVED + 10)
+#define ICM_ABOUT (ICM_RESERVED + 11)
+#define ICM_GETERRORTEXT (ICM_RESERVED + 12)
+#define ICM_GETFORMATNAME (ICM_RESERVED + 20)
+#define ICM_ENUMFORMATS (ICM_RESERVED + 21)
+#define ICM_GETDEFAULTQUALITY (ICM_RESERVED + 30)
+#define ICM_GETQUALITY (ICM_RESERVED + 31)
+#define ICM_SETQUALITY (ICM_RESERVED + 32)
+#define ICM_SET (ICM_RESERVED + 40)
+#define ICM_GET (ICM_RESERVED + 41)
+
+#define ICM_COMPRESS_GET_FORMAT (ICM_USER + 4)
+#define ICM_COMPRESS_GET_SIZE (ICM_USER + 5)
+#define ICM_COMPRESS_QUERY (ICM_USER + 6)
+#define ICM_COMPRESS_BEGIN (ICM_USER + 7)
+#define ICM_COMPRESS (ICM_USER + 8)
+#define ICM_COMPRESS_END (ICM_USER + 9)
+#define ICM_DECOMPRESS_GET_FORMAT (ICM_USER + 10)
+#define ICM_DECOMPRESS_QUERY (ICM_USER + 11)
+#define ICM_DECOMPRESS_BEGIN (ICM_USER + 12)
+#define ICM_DECOMPRESS (ICM_USER + 13)
+#define ICM_DECOMPRESS_END (ICM_USER + 14)
+#define ICM_DECOMPRESS_SET_PALETTE (ICM_USER + 29)
+#define ICM_DECOMPRESS_GET_PALETTE (ICM_USER + 30)
+#define ICM_DRAW_QUERY (ICM_USER + 31)
+#define ICM_DRAW_BEGIN (ICM_USER + 15)
+#define ICM_DRAW_GET_PALETTE (ICM_USER + 16)
+#define ICM_DRAW_UPDATE (ICM_USER + 17)
+#define ICM_DRAW_START (ICM_USER + 18)
+#define ICM_DRAW_STOP (ICM_USER + 19)
+#define ICM_DRAW_BITS (ICM_USER + 20)
+#define ICM_DRAW_END (ICM_USER + 21)
+#define ICM_DRAW_GETTIME (ICM_USER + 32)
+#define ICM_DRAW (ICM_USER + 33)
+#define ICM_DRAW_WINDOW (ICM_USER + 34)
+#define ICM_DRAW_SETTIME (ICM_USER + 35)
+#define ICM_DRAW_REALIZE (ICM_USER + 36)
+#define ICM_DRAW_FLUSH (ICM_USER + 37)
+#define ICM_DRAW_RENDERBUFFER (ICM_USER + 38)
+#define ICM_DRAW_START_PLAY (ICM_USER + 39)
+#define ICM_DRAW_STOP_PLAY (ICM_USER + 40)
+#define ICM_DRAW_SUGGESTFORMAT (ICM_USER + 50)
+#define ICM_DRAW_CHANGEPALETTE (ICM_USER + 51)
+#define ICM_GETBUFFERSWANTED (ICM_USER + 41)
+#define ICM_GETDEFAULTKEYFRAMERATE (ICM_USER + 42)
+#define ICM_DECOMPRESSEX_BEGIN (ICM_USER + 60)
+#define ICM_DECOMPRESSEX_QUERY (ICM_USER + 61)
+#define ICM_DECOMPRESSEX (ICM_USER + 62)
+#define ICM_DECOMPRESSEX_END (ICM_USER + 63)
+#define ICM_COMPRESS_FRAMES_INFO (ICM_USER + 70)
+#define ICM_SET_STATUS_PROC (ICM_USER + 72)
+
+#define VIDCF_QUALITY 0x0001
+#define VIDCF_CRUNCH 0x0002
+#define VIDCF_TEMPORAL 0x0004
+#define VIDCF_COMPRESSFRAMES 0x0008
+#define VIDCF_DRAW 0x0010
+#define VIDCF_FASTTEMPORALC 0x0020
+#define VIDCF_FASTTEMPORALD 0x0080
+
+#define ICCOMPRESS_KEYFRAME 0x00000001L
+#define ICDECOMPRESS_HURRYUP 0x80000000L
+#define ICDECOMPRESS_UPDATE 0x40000000L
+#define ICDECOMPRESS_PREROLL 0x20000000L
+#define ICDECOMPRESS_NULLFRAME 0x10000000L
+#define ICDECOMPRESS_NOTKEYFRAME 0x08000000L
+
+#define AVIIF_LIST 0x00000001L
+#define AVIIF_KEYFRAME 0x00000010L
+#define AVIIF_NOTIME 0x00000100L
+
+#define ICINSTALL_FUNCTION 0x0001
+#define ICINSTALL_DRIVER 0x0002
+#define ICINSTALL_HDRV 0x0004
+
+typedef struct {
+    DWORD dwSize;
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwVersion;
+    DWORD dwFlags;
+    LRESULT dwError;
+    LPVOID pV1Reserved;
+    LPVOID pV2Reserved;
+    DWORD dnDevNode;
+} ICOPEN;
+
+typedef struct {
+    DWORD dwSize;
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwFlags;
+    DWORD dwVersion;
+    DWORD dwVersionICM;
+    WCHAR szName[16];
+    WCHAR szDescription[128];
+    WCHAR szDriver[128];
+} ICINFO;
+
+typedef struct {
+    DWORD dwFlags;
+    LPBITMAPINFOHEADER lpbiOutput;
+    LPVOID lpOutput;
+    LPBITMAPINFOHEADER lpbiInput;
+    LPVOID lpInput;
+    LPDWORD lpckid;
+    LPDWORD lpdwFlags;
+    LONG lFrameNum;
+    DWORD dwFrameSize;
+    DWORD dwQuality;
+    LPBITMAPINFOHEADER lpbiPrev;
+    LPVOID lpPrev;
+} ICCOMPRESS;
+
+typedef struct {
+    DWORD dwFlags;
+    LPBITMAPINFOHEADER lpbiInput;
+    LPVOID lpInput;
+    LPBITMAPINFOHEADER lpbiOutput;
+    LPVOID lpOutput;
+    DWORD ckid;
+} ICDECOMPRESS;
+
+extern "C" {
+LRESULT WINAPI DefDriverProc(DWORD_PTR dwDriverIdentifier, HDRVR hdrvr, UINT uMsg, LPARAM lParam1,
+                             LPARAM lParam2);
+BOOL VFWAPI ICInfo(DWORD fccType, DWORD fccHandler, ICINFO *lpicinfo);
+BOOL VFWAPI ICInstall(DWORD fccType, DWORD fccHandler, LPARAM lParam, LPSTR szDesc, UINT wFlags);
+BOOL VFWAPI ICRemove(DWORD fccType, DWORD fccHandler, UINT wFlags);
+HIC VFWAPI ICOpen(DWORD fccType, DWORD fccHandler, UINT wMode);
+HIC VFWAPI ICOpenFunction(DWORD fccType, DWORD fccHandler, UINT wMode, DRIVERPROC lpfnHandler);
+LRESULT VFWAPI ICClose(HIC hic);
+LRESULT VFWAPI ICGetInfo(HIC hic, ICINFO *picinfo, DWORD cb);
+LRESULT VFWAPI ICSendMessage(HIC hic, UINT msg, DWORD_PTR dw1, DWORD_PTR dw2);
+DWORD VFWAPIV ICCompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiOutput, LPVOID lpData,
+                         LPBITMAPINFOHEADER lpbiInput, LPVOID lpBits, LPDWORD lpckid,
+                         LPDWORD lpdwFlags, LONG lFrameNum, DWORD dwFrameSize, DWORD dwQuality,
+                         LPBITMAPINFOHEADER lpbiPrev, LPVOID lpPrev);
+DWORD VFWAPIV ICDecompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiFormat, LPVOID lpData,
+                           LPBITMAPINFOHEADER lpbi, LPVOID lpBits);
+}
+
+#define ICQueryConfigure(hic) \
+    (ICSendMessage(hic, ICM_CONFIGURE, (DWORD_PTR)-1, ICMODE_COMPRESS) == ICERR_OK)
+#define ICGetDefaultQuality(hic) 0
+#define ICCompressGetFormat(hic, lpbiInput, lpbiOutput) \
+    ICSendMessage(hic, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICCompressGetFormatSize(hic, lpbi) (DWORD) ICCompressGetFormat(hic, lpbi, NULL)
+#define ICCompressBegin(hic, lpbiInput, lpbiOutput) \
+    ICSendMessage(hic, ICM_COMPRESS_BEGIN, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICCompressGetSize(hic, lpbiInput, lpbiOutput) \
+    (DWORD) ICSendMessage(hic, ICM_COMPRESS_GET_SIZE, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICCompressQuery(hic, lpbiInput, lpbiOutput) \
+    ICSendMessage(hic, ICM_COMPRESS_QUERY, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICCompressEnd(hic) ICSendMessage(hic, ICM_COMPRESS_END, 0, 0)
+#define ICDecompressBegin(hic, lpbiInput, lpbiOutput) \
+    ICSendMessage(hic, ICM_DECOMPRESS_BEGIN, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICDecompressQuery(hic, lpbiInput, lpbiOutput) \
+    ICSendMessage(hic, ICM_DECOMPRESS_QUERY, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
+#define ICDecompressGetFormat(hic, lpbiInput, lpbiOutput) \
+    ((LONG)ICSendMessage(hic, ICM_DECOMPRESS_GET_FORMAT, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput)))
+#define ICDecompressGetFormatSize(hic, lpbi) ICDecompressGetFormat(hic, lpbi, NULL)
+#define ICDecompressEnd(hic) ICSendMessage(hic, ICM_DECOMPRESS_END, 0, 0)

@@ -1,0 +1,259 @@
+// Behaviour of the platform calls that the programs rely on. The same tests
+// run natively against the stand-in and under Wine against the real API,
+// which keeps the stand-in honest.
+#include "platform/win.h"
+
+#include "tests/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class PlatformFiles : public ::testing::Test {
+protected:
+    void SetUp() override { dir = MakeTempDir("plat"); ASSERT_FALSE(dir.empty()); }
+    void TearDown() override { RemoveTree(dir); }
+    std::string Path(const char *pszName) { return JoinPath(dir, pszName); }
+    std::string dir;
+};
+
+TEST_F(PlatformFiles, CreateDispositionsAndErrors)
+{
+    std::string path = Path("f.bin");
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    h = CreateFileA(JoinPath(Path("nodir"), "f").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+
+    h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD cb = 0;
+    EXPECT_TRUE(WriteFile(h, "hello", 5, &cb, NULL));
+    EXPECT_EQ(cb, 5u);
+    CloseHandle(h);
+
+    h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+
+    // CREATE_ALWAYS replaces and says that the file was there.
+    h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(GetFileSize(h, NULL), 0u);
+    CloseHandle(h);
+
+    // A folder cannot be opened as a file.
+    h = CreateFileA(dir.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+}
+
+TEST_F(PlatformFiles, ReadSeekAndSize)
+{
+    std::string path = Path("r.bin");
+    ASSERT_TRUE(WriteText(path, "0123456789"));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD dwHigh = 77;
+    EXPECT_EQ(GetFileSize(h, &dwHigh), 10u);
+    EXPECT_EQ(dwHigh, 0u);
+    EXPECT_EQ(SetFilePointer(h, 7, NULL, FILE_BEGIN), 7u);
+    char buf[16] = {0};
+    DWORD cb = 0;
+    EXPECT_TRUE(ReadFile(h, buf, sizeof(buf), &cb, NULL));
+    EXPECT_EQ(cb, 3u);
+    EXPECT_STREQ(buf, "789");
+    // At the end: success with nothing read.
+    EXPECT_TRUE(ReadFile(h, buf, 4, &cb, NULL));
+    EXPECT_EQ(cb, 0u);
+    EXPECT_EQ(SetFilePointer(h, -4, NULL, FILE_END), 6u);
+    EXPECT_EQ(SetFilePointer(h, 2, NULL, FILE_CURRENT), 8u);
+    // Beyond the end is allowed; before the start is not.
+    EXPECT_EQ(SetFilePointer(h, 100, NULL, FILE_BEGIN), 100u);
+    EXPECT_EQ(SetFilePointer(h, -1, NULL, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NEGATIVE_SEEK);
+    // Writing to a handle opened for reading fails.
+    EXPECT_FALSE(WriteFile(h, "x", 1, &cb, NULL));
+    CloseHandle(h);
+}
+
+TEST_F(PlatformFiles, SharingRules)
+{
+    std::string path = Path("s.bin");
+    HANDLE hWriter = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(hWriter, INVALID_HANDLE_VALUE);
+    // A reader that shares writing may open it; one that does not may not.
+    HANDLE hReader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                 OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(hReader, INVALID_HANDLE_VALUE);
+    HANDLE hStrict = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(hStrict, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    // A second writer is refused before it can truncate anything.
+    DWORD cb;
+    WriteFile(hWriter, "data", 4, &cb, NULL);
+    HANDLE hSecond = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    EXPECT_EQ(hSecond, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    // An open file that does not share deletion can be neither deleted nor moved.
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_FALSE(MoveFileA(path.c_str(), Path("moved.bin").c_str()));
+    CloseHandle(hReader);
+    CloseHandle(hWriter);
+    EXPECT_EQ(ReadText(path), "data");
+    EXPECT_TRUE(MoveFileA(path.c_str(), Path("moved.bin").c_str()));
+    EXPECT_TRUE(DeleteFileA(Path("moved.bin").c_str()));
+    EXPECT_FALSE(DeleteFileA(Path("moved.bin").c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(PlatformFiles, MoveNeverReplaces)
+{
+    ASSERT_TRUE(WriteText(Path("a"), "A"));
+    ASSERT_TRUE(WriteText(Path("b"), "B"));
+    EXPECT_FALSE(MoveFileA(Path("a").c_str(), Path("b").c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadText(Path("b")), "B");
+    EXPECT_FALSE(CopyFileA(Path("a").c_str(), Path("b").c_str(), TRUE));
+    EXPECT_TRUE(CopyFileA(Path("a").c_str(), Path("c").c_str(), TRUE));
+    EXPECT_EQ(ReadText(Path("c")), "A");
+}
+
+TEST_F(PlatformFiles, DirectorySearchPatterns)
+{
+    for (const char *psz : {"take", "take.000", "take.001", "Take.002", "take.0001", "takes.000", "x.000"})
+        ASSERT_TRUE(WriteText(Path(psz), "x"));
+    EXPECT_EQ(ListFolder(dir, "take.???"), std::vector<std::string>({"Take.002", "take.000", "take.001"}));
+    std::vector<std::string> star = ListFolder(dir, "take.*");
+    // The platform's ".*" also matches the bare name.
+    EXPECT_EQ(star, std::vector<std::string>({"Take.002", "take", "take.000", "take.0001", "take.001"}));
+    WIN32_FIND_DATAA found;
+    EXPECT_EQ(FindFirstFileA(Path("none.*").c_str(), &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    HANDLE hFind = FindFirstFileA(Path("x.000").c_str(), &found);
+    ASSERT_NE(hFind, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(found.cFileName, "x.000");
+    EXPECT_EQ(found.nFileSizeLow, 1u);
+    EXPECT_FALSE(FindNextFileA(hFind, &found));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
+    FindClose(hFind);
+}
+
+TEST_F(PlatformFiles, FullPathNames)
+{
+    CHAR szOld[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(szOld), szOld);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    CHAR szCwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(szCwd), szCwd);
+    CHAR szFull[MAX_PATH];
+    LPSTR pszPart = NULL;
+    std::string rel = std::string("sub") + PATH_SEP_STR + ".." + PATH_SEP_STR + "name.avi";
+    DWORD n = GetFullPathNameA(rel.c_str(), sizeof(szFull), szFull, &pszPart);
+    SetCurrentDirectoryA(szOld);
+    std::string expected = JoinPath(szCwd, "name.avi");
+    EXPECT_EQ(std::string(szFull), expected);
+    EXPECT_EQ(n, expected.size());
+    ASSERT_NE(pszPart, nullptr);
+    EXPECT_STREQ(pszPart, "name.avi");
+    // Too small a buffer: the size needed, terminator included.
+    CHAR szSmall[4];
+    EXPECT_EQ(GetFullPathNameA(expected.c_str(), sizeof(szSmall), szSmall, NULL), expected.size() + 1);
+}
+
+TEST(PlatformProfile, FormatAndLookUp)
+{
+    std::string name = UniqueName("prof") + ".ini";
+    std::string path = JoinPath(WindowsDir(), name);
+    LPCSTR f = name.c_str();
+    ASSERT_TRUE(WritePrivateProfileStringA("One", "a", "1", f));
+    ASSERT_TRUE(WritePrivateProfileStringA("One", "b", "two words", f));
+    ASSERT_TRUE(WritePrivateProfileStringA("Two", "c", "", f));
+    ASSERT_TRUE(WritePrivateProfileStringA("ONE", "A", "3", f));  // same key, other case
+    std::string text = ReadText(path);
+    EXPECT_NE(text.find("[One]\r\na=3\r\nb=two words\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Two]\r\nc=\r\n"), std::string::npos) << text;
+
+    CHAR sz[64];
+    EXPECT_EQ(GetPrivateProfileStringA("one", "B", "def", sz, sizeof(sz), f), 9u);
+    EXPECT_STREQ(sz, "two words");
+    EXPECT_EQ(GetPrivateProfileStringA("One", "missing", "def  ", sz, sizeof(sz), f), 3u);
+    EXPECT_STREQ(sz, "def");
+    EXPECT_EQ(GetPrivateProfileStringA("One", "b", "", sz, 4, f), 3u);  // cut to fit
+    EXPECT_STREQ(sz, "two");
+    EXPECT_EQ(GetPrivateProfileIntA("One", "a", 9, f), 3u);
+    EXPECT_EQ(GetPrivateProfileIntA("One", "missing", 9, f), 9u);
+    EXPECT_EQ(GetPrivateProfileIntA("Two", "c", 9, f), 9u);  // empty value
+    EXPECT_EQ(GetPrivateProfileIntA("One", "b", 9, f), 0u);  // not a number
+
+    // A NULL value removes the key, a NULL key the section.
+    ASSERT_TRUE(WritePrivateProfileStringA("One", "a", NULL, f));
+    EXPECT_EQ(GetPrivateProfileIntA("One", "a", 9, f), 9u);
+    ASSERT_TRUE(WritePrivateProfileStringA("Two", NULL, NULL, f));
+    EXPECT_EQ(GetPrivateProfileStringA("Two", "c", "gone", sz, sizeof(sz), f), 4u);
+    EXPECT_EQ(ReadText(path).find("[Two]"), std::string::npos);
+
+    // Quotes around a value are dropped when it is read.
+    ASSERT_TRUE(WriteText(path, "[Q]\r\nk = \"quoted value\" \r\nn=  -12  \r\n"));
+    EXPECT_EQ(GetPrivateProfileStringA("Q", "k", "", sz, sizeof(sz), f), 12u);
+    EXPECT_STREQ(sz, "quoted value");
+    EXPECT_EQ((int)GetPrivateProfileIntA("Q", "n", 0, f), -12);
+    DeleteFileA(path.c_str());
+}
+
+TEST(PlatformModules, MissingLibrary)
+{
+    EXPECT_EQ(LoadLibraryA("surely_not_here_4711.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+}
+
+TEST(PlatformModules, LoadedTwiceIsOneModule)
+{
+    std::string path = BuiltModule("nodriver");
+    HMODULE h1 = LoadLibraryA(path.c_str());
+    ASSERT_NE(h1, nullptr);
+    HMODULE h2 = LoadLibraryA(path.c_str());
+    EXPECT_EQ(h1, h2);
+    EXPECT_NE(GetProcAddress(h1, "NotADriver"), nullptr);
+    EXPECT_EQ(GetProcAddress(h1, "DriverProc"), nullptr);
+    EXPECT_EQ(GetModuleHandleA(("nodriver" TEST_MODULE_SUFFIX)), h1);
+    CHAR szName[MAX_PATH];
+    DWORD n = GetModuleFileNameA(h1, szName, sizeof(szName));
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(std::string(szName).substr(std::string(szName).rfind(PATH_SEP) + 1), "nodriver" TEST_MODULE_SUFFIX);
+    EXPECT_TRUE(FreeLibrary(h2));
+    EXPECT_EQ(GetModuleHandleA(("nodriver" TEST_MODULE_SUFFIX)), h1);
+    EXPECT_TRUE(FreeLibrary(h1));
+    EXPECT_EQ(GetModuleHandleA(("nodriver" TEST_MODULE_SUFFIX)), nullptr);
+}
+
+TEST(PlatformEvents, ManualResetStaysSignalled)
+{
+    HANDLE h = CreateEventA(NULL, TRUE, FALSE, NULL);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(WaitForSingleObject(h, 10), (DWORD)WAIT_TIMEOUT);
+    SetEvent(h);
+    EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_OBJECT_0);
+    ResetEvent(h);
+    EXPECT_EQ(WaitForSingleObject(h, 0), (DWORD)WAIT_TIMEOUT);
+    CloseHandle(h);
+}
+
+TEST(PlatformText, WideRoundTrip)
+{
+    WCHAR wsz[16];
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "vidc", -1, wsz, 16), 5);
+    EXPECT_EQ(wsz[0], (WCHAR)'v');
+    EXPECT_EQ(wsz[4], (WCHAR)0);
+    CHAR sz[16];
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wsz, -1, sz, sizeof(sz), NULL, NULL), 5);
+    EXPECT_STREQ(sz, "vidc");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+#include "tests/testutil.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+std::string JoinPath(const std::string &dir, const std::string &name)
+{
+    if (!dir.empty() && dir.back() == PATH_SEP) return dir + name;
+    return dir + PATH_SEP_STR + name;
+}
+
+std::string UniqueName(const char *pszStem)
+{
+    static std::atomic<int> s_nCounter{0};
+    char szName[128];
+#ifdef _WIN32
+    unsigned long ulPid = GetCurrentProcessId();
+#else
+    unsigned long ulPid = (unsigned long)getpid();
+#endif
+    snprintf(szName, sizeof(szName), "%s%lu_%d", pszStem, ulPid, s_nCounter++);
+    return szName;
+}
+
+std::string MakeTempDir(const char *pszTag)
+{
+    char szTemp[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof(szTemp), szTemp);
+    if (n == 0 || n >= sizeof(szTemp)) return std::string();
+    for (int i = 0; i < 1000; i++) {
+        std::string dir = JoinPath(szTemp, UniqueName(pszTag));
+        if (CreateDirectoryA(dir.c_str(), NULL)) return dir;
+    }
+    return std::string();
+}
+
+void RemoveTree(const std::string &dir)
+{
+    if (dir.empty()) return;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA(JoinPath(dir, "*").c_str(), &found);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
+            std::string path = JoinPath(dir, found.cFileName);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+            else DeleteFileA(path.c_str());
+        } while (FindNextFileA(hFind, &found));
+        FindClose(hFind);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+bool WriteBytes(const std::string &path, const void *pData, size_t cb)
+{
+    FILE *pFile = fopen(path.c_str(), "wb");
+    if (!pFile) return false;
+    bool fOk = fwrite(pData, 1, cb, pFile) == cb;
+    return fclose(pFile) == 0 && fOk;
+}
+
+bool WriteText(const std::string &path, const std::string &text) { return WriteBytes(path, text.data(), text.size()); }
+
+std::vector<BYTE> ReadBytes(const std::string &path)
+{
+    std::vector<BYTE> data;
+    FILE *pFile = fopen(path.c_str(), "rb");
+    if (!pFile) return data;
+    BYTE buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), pFile)) > 0) data.insert(data.end(), buf, buf + n);
+    fclose(pFile);
+    return data;
+}
+
+std::string ReadText(const std::string &path)
+{
+    std::vector<BYTE> data = ReadBytes(path);
+    return std::string(data.begin(), data.end());
+}
+
+bool CopyBytes(const std::string &from, const std::string &to)
+{
+    std::vector<BYTE> data = ReadBytes(from);
+    return !data.empty() && WriteBytes(to, data.data(), data.size());
+}
+
+bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> ListFolder(const std::string &dir, const char *pszPattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE hFind = FindFirstFileA(JoinPath(dir, pszPattern).c_str(), &found);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+                names.push_back(found.cFileName);
+        } while (FindNextFileA(hFind, &found));
+        FindClose(hFind);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string TestBinFolder()
+{
+    char szPath[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
+    if (n == 0 || n >= sizeof(szPath)) return std::string();
+    std::string path(szPath, n);
+    return path.substr(0, path.rfind(PATH_SEP));
+}
+
+std::string BuiltModule(const char *pszName) { return JoinPath(TestBinFolder(), std::string(pszName) + TEST_MODULE_SUFFIX); }
+
+std::string WindowsDir()
+{
+    char szDir[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(szDir, sizeof(szDir));
+    return n && n < sizeof(szDir) ? std::string(szDir) : std::string();
+}
+
+bool InstallSpoolcap(const std::string &dir, const std::string &name, const char *pszWrapped)
+{
+    return CopyBytes(BuiltModule("spoolcap"), JoinPath(dir, name)) &&
+           CopyBytes(BuiltModule(pszWrapped), JoinPath(dir, name + ".org"));
+}
+
+#ifndef _WIN32
+namespace {
+
+// Natively, the Windows directory of the tests is a temporary folder of
+// their own (with its system32), so that settings files and the codec list
+// never touch anything else.
+struct TestWindowsDir {
+    std::string dir;
+    TestWindowsDir()
+    {
+        const char *pszSet = getenv("WINDIR");
+        if (pszSet && pszSet[0]) return;
+        dir = MakeTempDir("spoolwin");
+        if (dir.empty()) return;
+        CreateDirectoryA(JoinPath(dir, "system32").c_str(), NULL);
+        setenv("WINDIR", dir.c_str(), 1);
+    }
+    ~TestWindowsDir() { RemoveTree(dir); }
+} g_TestWindowsDir;
+
+}  // namespace
+#endif

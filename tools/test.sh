@@ -1,0 +1,53 @@
+#!/bin/sh
+# The test command: builds both targets and runs every test.
+#   - native build under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   - native build under ThreadSanitizer for the workers and codec paths;
+#   - Windows build (mingw-w64, 32-bit) under Wine: the same unit tests and
+#     the integration tests.
+# Prints the counts of each suite at the end; exits non-zero on any failure.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+jobs=$(nproc)
+"$root/tools/install-deps.sh"
+mkdir -p "$build/logs"
+
+status=0
+run_suite() {
+    # run_suite NAME BUILD_DIR CMAKE_ARGS...
+    name=$1
+    dir=$2
+    shift 2
+    echo "== $name: configure and build"
+    cmake -S "$root" -B "$dir" "$@" >"$build/logs/$name-build.log" 2>&1 &&
+        cmake --build "$dir" -j"$jobs" >>"$build/logs/$name-build.log" 2>&1 || {
+        tail -40 "$build/logs/$name-build.log"
+        echo "== $name: BUILD FAILED"
+        status=1
+        return
+    }
+    echo "== $name: test"
+    if ! (cd "$dir" && ctest --output-on-failure -V) >"$build/logs/$name-test.log" 2>&1; then
+        grep -E "FAILED|FAIL |Failure|ERROR|Sanitizer" "$build/logs/$name-test.log" | head -40
+        echo "== $name: TESTS FAILED (log: $build/logs/$name-test.log)"
+        status=1
+    fi
+}
+
+run_suite native "$build/native" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_SANITIZE=ON
+run_suite tsan "$build/tsan" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_TSAN=ON
+run_suite wine "$build/win" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+
+echo
+echo "== counts"
+for name in native tsan wine; do
+    log="$build/logs/$name-test.log"
+    [ -f "$log" ] || continue
+    ran=$(grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" | awk '{s += $3} END {print s + 0}')
+    passed=$(grep -E '^[0-9]+: \[  PASSED  \] [0-9]+ test' "$log" | awk '{s += $5} END {print s + 0}')
+    skipped=$(grep -E '^[0-9]+: \[  SKIPPED \] [0-9]+ test' "$log" | awk '{s += $5} END {print s + 0}')
+    echo "$name: $ran unit tests ran, $passed passed, $skipped skipped"
+    grep -E 'integration: [0-9]+ checks' "$log" | sed "s/^[0-9]*: /$name: /" || true
+done
+[ $status -eq 0 ] && echo "all tests passed" || echo "SOME TESTS FAILED"
+exit $status
