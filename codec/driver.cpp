@@ -65,8 +65,12 @@ namespace {
 void EndCompressionRun(CODECINSTANCE *pInst)
 {
     pInst->iWriteSeq = 0;
-    CloseWriteFile(pInst, 0, TRUE);
-    CloseWriteFile(pInst, 1, TRUE);
+    for (int iSeq = 0; iSeq < 2; iSeq++) {
+        CloseWriteFile(pInst, iSeq, TRUE);
+        // A background write that failed at the end of a run is not carried
+        // into the next one.
+        pInst->aWorker[WORKER_WRITE0 + iSeq].nState.store(WORKER_IDLE);
+    }
 }
 
 }  // namespace
@@ -102,6 +106,10 @@ MODULE_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UIN
             EndCompressionRun(pInst);
         }
         return CallWrapped(dwDriverId, hDriver, uMsg, lParam1, lParam2);
+    case ICM_COMPRESS_GET_SIZE: return CompressGetSize(dwDriverId, hDriver, lParam1, lParam2);
+    case ICM_COMPRESS: return CompressFrame(dwDriverId, hDriver, reinterpret_cast<ICCOMPRESS *>(lParam1), lParam2);
+    case ICM_DECOMPRESS:
+        return DecompressFrame(dwDriverId, hDriver, reinterpret_cast<ICDECOMPRESS *>(lParam1), lParam2);
     case ICM_COMPRESS_END:
         if (g_Settings.fEnabled) {
             if (CODECINSTANCE *pInst = FindInstance(dwDriverId)) EndCompressionRun(pInst);

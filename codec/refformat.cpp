@@ -86,3 +86,14 @@ HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName)
     return CreateFileA(pszFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                        FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
 }
+
+DWORD DibImageSize(const BITMAPINFOHEADER *pbi)
+{
+    if (pbi == NULL) return 0;
+    if (pbi->biSizeImage) return pbi->biSizeImage;
+    if (pbi->biCompression != BI_RGB && pbi->biCompression != BI_BITFIELDS) return 0;
+    ULONGLONG cbStride = (((ULONGLONG)(DWORD)pbi->biWidth * pbi->biBitCount + 31) / 32) * 4;
+    ULONGLONG cRows = pbi->biHeight < 0 ? (ULONGLONG) - (LONGLONG)pbi->biHeight : (ULONGLONG)pbi->biHeight;
+    ULONGLONG cb = cbStride * cRows;
+    return cb > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)cb;
+}

@@ -84,3 +84,8 @@ int NextRefFileNumber(LPCSTR pszFullBase);
 // writing and shared for reading. Returns INVALID_HANDLE_VALUE when the base
 // name is empty or too long, the series is full or the file cannot be made.
 HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName);
+
+// Bytes of a picture of the format: its biSizeImage, or for an uncompressed
+// format that leaves it 0, the rows (each padded to 4 bytes) times the
+// height. 0 when unknown.
+DWORD DibImageSize(const BITMAPINFOHEADER *pbi);

@@ -72,6 +72,9 @@ typedef struct CODECINSTANCE {
     REFFRAMEHEADER aAheadHeader[2];
     REFFRAMEHEADER *pAheadHeader[2];
     CHAR szAheadName[2][MAX_PATH];  // file that the read-ahead was read from
+    DWORD dwOutputRoom;             // output buffer size last answered to ICM_COMPRESS_GET_SIZE
+    DWORD cReadOpens;               // read files opened, for diagnostics
+    DWORD cAheadHits;               // frames taken from the read-ahead, for diagnostics
     struct CODECINSTANCE *pNext;
     struct CODECINSTANCE *pPrev;
 } CODECINSTANCE;

@@ -130,6 +130,13 @@ extern "C" unsigned char *_mbsrchr(const unsigned char *str, unsigned int c)
 
 extern "C" int _stricmp(const char *a, const char *b) { return strcasecmp(a, b); }
 
+// UTF-8 continuation bytes are never ASCII letters, so the plain comparison
+// is multibyte-safe.
+extern "C" int _mbsicmp(const unsigned char *a, const unsigned char *b)
+{
+    return strcasecmp(reinterpret_cast<const char *>(a), reinterpret_cast<const char *>(b));
+}
+
 extern "C" int _strnicmp(const char *a, const char *b, size_t n) { return strncasecmp(a, b, n); }
 
 extern "C" int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }

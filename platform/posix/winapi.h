@@ -292,6 +292,7 @@ UINT WINAPI GetACP(void);
 unsigned char *_mbschr(const unsigned char *str, unsigned int c);
 unsigned char *_mbsrchr(const unsigned char *str, unsigned int c);
 int _stricmp(const char *a, const char *b);
+int _mbsicmp(const unsigned char *a, const unsigned char *b);
 int _strnicmp(const char *a, const char *b, size_t n);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 }

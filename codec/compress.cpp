@@ -1,0 +1,160 @@
+// Compression through reference files.
+//
+// While reference writing is on, the wrapped codec compresses each frame into
+// the host's output buffer 292 bytes from its start; Spoolcap puts the frame
+// header in front of the data, appends the header, data and padding to the
+// sequence's reference file (directly or through its writer) and hands the
+// host a 276-byte reference record in their place:
+//
+//   offset 0    REFRECORD (written last, only when the frame was stored)
+//   offset 276  REFFRAMEHEADER
+//   offset 292  compressed data, then the padding, as they go to the file
+#include "codec/spoolcap.h"
+
+#include <string.h>
+
+namespace {
+
+// Opens the next file of a sequence for writing.
+BOOL OpenWriteFile(CODECINSTANCE *pInst, int iSeq)
+{
+    if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) CloseWriteFile(pInst, iSeq, FALSE);
+    LPCSTR pszBase = iSeq ? g_Settings.szBaseFile2 : g_Settings.szBaseFile;
+    HANDLE hFile = CreateNextRefFile(pszBase, pInst->szWriteName[iSeq]);
+    if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+    pInst->hWriteFile[iSeq] = hFile;
+    pInst->dwWriteOffset[iSeq] = 0;
+    return TRUE;
+}
+
+BOOL WriteAll(HANDLE hFile, const void *pData, DWORD cb)
+{
+    DWORD cbDone = 0;
+    return WriteFile(hFile, pData, cb, &cbDone, NULL) && cbDone == cb;
+}
+
+// Hands the frame to the sequence's writer: TRUE when it took it, FALSE when
+// the writer cannot be had (the frame is then written directly). pFrame is
+// the header, data and padding as they lie in the output buffer; a raw
+// frame's data comes from pRawInput instead.
+BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header, const BYTE *pFrame,
+                       const void *pRawInput)
+{
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+    if (!PrepareWorker(pInst, pWriter, header.dwFrameSize)) return FALSE;
+    // The frame is copied, so that the host may reuse its buffers at once.
+    if (pRawInput) {
+        memcpy(pWriter->pBuffer, &header, sizeof(header));
+        memcpy(pWriter->pBuffer + sizeof(header), pRawInput, header.dwDataSize);
+    } else {
+        memcpy(pWriter->pBuffer, pFrame, header.dwFrameSize);
+    }
+    HandOverWorker(pWriter);
+    return TRUE;
+}
+
+BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header, const BYTE *pFrame,
+                   const void *pRawInput)
+{
+    WaitWorkerIdle(&pInst->aWorker[WORKER_WRITE0 + iSeq]);
+    HANDLE hFile = pInst->hWriteFile[iSeq];
+    if (pRawInput) return WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize);
+    return WriteAll(hFile, pFrame, header.dwFrameSize);
+}
+
+}  // namespace
+
+LRESULT CompressGetSize(DWORD_PTR dwDriverId, HDRVR hDriver, LPARAM lParam1, LPARAM lParam2)
+{
+    LRESULT lSize = CallWrapped(dwDriverId, hDriver, ICM_COMPRESS_GET_SIZE, lParam1, lParam2);
+    if (!g_Settings.fEnabled || lSize <= 0) return lSize;
+    // Room for the record, the header and the largest padding that the
+    // current Padding gives a frame of at most that size.
+    ULONGLONG cbData = (ULONGLONG)lSize;
+    ULONGLONG cbProduct = cbData * g_Settings.dwPadding;
+    if (cbProduct > 0xFFFFFFFFull) cbProduct = 0xFFFFFFFFull;
+    ULONGLONG cbRoom = OUTPUT_DATA_OFFSET + cbData + cbProduct / 100 + 16;
+    if (cbRoom > 0x7FFFFFFFull) cbRoom = 0x7FFFFFFFull;
+    if (CODECINSTANCE *pInst = FindInstance(dwDriverId)) pInst->dwOutputRoom = (DWORD)cbRoom;
+    return (LRESULT)cbRoom;
+}
+
+LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPARAM cbic)
+{
+    if (pic == NULL || !g_Settings.fEnabled || (pic->dwFlags & ICCOMPRESS_NOREF)) {
+        if (pic) pic->dwFlags &= ~ICCOMPRESS_NOREF;
+        return CallWrapped(dwDriverId, hDriver, ICM_COMPRESS, (LPARAM)pic, cbic);
+    }
+    BITMAPINFOHEADER *pbiIn = pic->lpbiInput;
+    BITMAPINFOHEADER *pbiOut = pic->lpbiOutput;
+    BYTE *pOutput = static_cast<BYTE *>(pic->lpOutput);
+
+    // Uncompressed input goes to the file as it is when NoCompress is on.
+    BOOL fRaw = g_Settings.fNoCompress && pbiIn->biCompression <= BI_BITFIELDS;
+    LRESULT lResult;
+    DWORD cbData;
+    if (fRaw) {
+        cbData = DibImageSize(pbiIn);
+        pbiOut->biSizeImage = cbData;
+        lResult = ICERR_OK;
+    } else {
+        LPVOID pHostOutput = pic->lpOutput;
+        pic->lpOutput = pOutput + OUTPUT_DATA_OFFSET;
+        lResult = CallWrapped(dwDriverId, hDriver, ICM_COMPRESS, (LPARAM)pic, cbic);
+        pic->lpOutput = pHostOutput;
+        cbData = pbiOut->biSizeImage;
+    }
+    if (lResult != ICERR_OK) return lResult;
+
+    CODECINSTANCE *pInst = FindInstance(dwDriverId);
+    if (!pInst) return ICERR_BADHANDLE;
+    // Without alternation every frame goes to the first sequence.
+    int iSeq = g_Settings.fBiFiled ? pInst->iWriteSeq : 0;
+
+    DWORD cbPad = 0;
+    if (!fRaw) {
+        cbPad = ComputePadding(cbData, g_Settings.dwPadding);
+        DWORD dwRoom = pInst->dwOutputRoom;
+        if (dwRoom) {
+            // The host sized its buffer from our answer to ICM_COMPRESS_GET_SIZE:
+            // nothing is read beyond it. A Padding raised since then leaves
+            // only the rounding to 16 bytes.
+            if ((ULONGLONG)OUTPUT_DATA_OFFSET + cbData > dwRoom) return ICERR_ERROR;
+            if ((ULONGLONG)OUTPUT_DATA_OFFSET + cbData + cbPad > dwRoom) cbPad = (16 - cbData % 16) % 16;
+        }
+    }
+    REFFRAMEHEADER header;
+    if (!FillFrameHeader(&header, cbData, cbPad, pbiIn->biWidth, pbiIn->biHeight)) return ICERR_ERROR;
+    BYTE *pFrame = pOutput + OUTPUT_HEADER_OFFSET;
+    memcpy(pFrame, &header, sizeof(header));
+
+    // A frame that would carry the file past its limit goes to a new file.
+    if (pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE) CloseWriteFile(pInst, iSeq, FALSE);
+    if (pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE && !OpenWriteFile(pInst, iSeq)) return ICERR_ERROR;
+
+    const void *pRawInput = fRaw ? pic->lpInput : NULL;
+    BOOL fStored = FALSE;
+    if (g_Settings.fOverlapWrite) {
+        IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+        WaitWorkerIdle(pWriter);
+        if (pWriter->nState.load() == WORKER_FAILED) {
+            // The previous frame of this sequence was not written.
+            CloseWriteFile(pInst, iSeq, TRUE);
+            pWriter->nState.store(WORKER_IDLE);
+            return ICERR_ERROR;
+        }
+        fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
+    }
+    if (!fStored && !WriteDirectly(pInst, iSeq, header, pFrame, pRawInput)) {
+        CloseWriteFile(pInst, iSeq, TRUE);
+        return ICERR_ERROR;
+    }
+
+    REFRECORD record;
+    BuildRefRecord(&record, iSeq, fRaw, pInst->dwWriteOffset[iSeq], header.dwFrameSize, pInst->szWriteName[iSeq]);
+    memcpy(pOutput, &record, sizeof(record));
+    pbiOut->biSizeImage = sizeof(REFRECORD);
+    pInst->dwWriteOffset[iSeq] += header.dwFrameSize;
+    if (g_Settings.fBiFiled) pInst->iWriteSeq = pInst->iWriteSeq ? 0 : 1;
+    return ICERR_OK;
+}

@@ -1,0 +1,147 @@
+// Decompression from reference files.
+//
+// A frame whose data is a reference record is read from the reference file
+// that the record names: a compressed frame goes to the wrapped codec in
+// place of the record, a raw frame is the picture itself. Each instance keeps
+// one reference file open per sequence, reuses it while the records name the
+// same file, and can read the next frame ahead in the background.
+#include "codec/spoolcap.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+BOOL SameFileName(LPCSTR pszA, LPCSTR pszB)
+{
+    return _mbsicmp(reinterpret_cast<const unsigned char *>(pszA), reinterpret_cast<const unsigned char *>(pszB)) == 0;
+}
+
+BOOL ReadAll(HANDLE hFile, void *pData, DWORD cb)
+{
+    DWORD cbDone = 0;
+    return ReadFile(hFile, pData, cb, &cbDone, NULL) && cbDone == cb;
+}
+
+BOOL SeekTo(HANDLE hFile, DWORD dwOffset)
+{
+    // Offsets in reference files are below 2^31.
+    if (dwOffset > REFFILE_MAXSIZE) return FALSE;
+    return SetFilePointer(hFile, (LONG)dwOffset, NULL, FILE_BEGIN) == dwOffset;
+}
+
+BOOL OpenReadFile(CODECINSTANCE *pInst, int iSeq, LPCSTR pszFileName)
+{
+    snprintf(pInst->szReadName[iSeq], MAX_PATH, "%s", pszFileName);
+    HANDLE hFile = CreateFileA(pInst->szReadName[iSeq], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+    pInst->hReadFile[iSeq] = hFile;
+    pInst->cReadOpens++;
+    return TRUE;
+}
+
+// Starts reading the frame at dwOffset ahead; any failure only means that
+// nothing is read ahead.
+void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset)
+{
+    IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
+    pReader->nState.store(WORKER_IDLE);
+    pInst->dwAheadOffset[iSeq] = dwOffset;
+    memcpy(pInst->szAheadName[iSeq], pInst->szReadName[iSeq], MAX_PATH);
+    HANDLE hFile = pInst->hReadFile[iSeq];
+    if (!SeekTo(hFile, dwOffset)) return;
+    if (!ReadAll(hFile, pInst->pAheadHeader[iSeq], sizeof(REFFRAMEHEADER))) return;
+    DWORD cbData = pInst->pAheadHeader[iSeq]->dwDataSize;
+    if (cbData >= REFFRAME_LIMIT) return;
+    if (!PrepareWorker(pInst, pReader, cbData)) return;
+    // The worker reads the data right behind the header.
+    HandOverWorker(pReader);
+}
+
+}  // namespace
+
+LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, LPARAM cbid)
+{
+    // Anything but a whole record is the wrapped codec's own data.
+    DWORD cbInput = (pid && pid->lpbiInput) ? pid->lpbiInput->biSizeImage : 0;
+    if (pid == NULL || !IsRefRecord(pid->lpInput, cbInput ? cbInput : (DWORD)sizeof(REFRECORD)) ||
+        (cbInput != 0 && cbInput < sizeof(REFRECORD)))
+        return CallWrapped(dwDriverId, hDriver, ICM_DECOMPRESS, (LPARAM)pid, cbid);
+
+    CODECINSTANCE *pInst = FindInstance(dwDriverId);
+    if (!pInst) return ICERR_BADHANDLE;
+
+    REFRECORD record;
+    memcpy(&record, pid->lpInput, sizeof(record));
+    record.szFileName[MAX_PATH - 1] = 0;
+    int iSeq = RefRecordSequence(&record);
+    BOOL fRaw = RefRecordIsRaw(&record);
+    DWORD cbFrame = RefRecordFrameSize(&record);
+    DWORD dwOffset = record.dwOffset;
+    // A frame always holds its header.
+    if (cbFrame < sizeof(REFFRAMEHEADER)) return ICERR_ERROR;
+    if (fRaw ? (pid->lpbiOutput == NULL || pid->lpOutput == NULL) : pid->lpbiInput == NULL) return ICERR_BADFORMAT;
+
+    if (pInst->hReadFile[iSeq] != INVALID_HANDLE_VALUE && !SameFileName(pInst->szReadName[iSeq], record.szFileName))
+        CloseReadFile(pInst, iSeq, FALSE);
+    if (pInst->hReadFile[iSeq] == INVALID_HANDLE_VALUE && !OpenReadFile(pInst, iSeq, record.szFileName))
+        return ICERR_ERROR;
+
+    if (pInst->pReadBuf[iSeq] == NULL || pInst->cbReadBuf[iSeq] < cbFrame) {
+        BYTE *pNew = static_cast<BYTE *>(realloc(pInst->pReadBuf[iSeq], cbFrame));
+        if (!pNew) {
+            CloseReadFile(pInst, iSeq, FALSE);
+            return ICERR_MEMORY;
+        }
+        pInst->pReadBuf[iSeq] = pNew;
+        pInst->cbReadBuf[iSeq] = cbFrame;
+    }
+    BYTE *pReadBuf = pInst->pReadBuf[iSeq];
+    BYTE *pDest = fRaw ? static_cast<BYTE *>(pid->lpOutput) : pReadBuf + sizeof(REFFRAMEHEADER);
+    // The data must fit where it goes: the rest of the record's frame, or
+    // the host's output for a raw frame.
+    DWORD cbRoom = fRaw ? DibImageSize(pid->lpbiOutput) : cbFrame - (DWORD)sizeof(REFFRAMEHEADER);
+
+    IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
+    WaitWorkerIdle(pReader);
+    REFFRAMEHEADER header;
+    if (g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE && pInst->dwAheadOffset[iSeq] == dwOffset &&
+        SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
+        pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom) {
+        // The frame was read ahead.
+        pInst->cAheadHits++;
+        header = *pInst->pAheadHeader[iSeq];
+        memcpy(pReadBuf, &header, sizeof(header));
+        memcpy(pDest, pReader->pBuffer, header.dwDataSize);
+    } else {
+        HANDLE hFile = pInst->hReadFile[iSeq];
+        if (!SeekTo(hFile, dwOffset) || !ReadAll(hFile, pReadBuf, sizeof(REFFRAMEHEADER))) {
+            CloseReadFile(pInst, iSeq, FALSE);
+            return ICERR_ERROR;
+        }
+        memcpy(&header, pReadBuf, sizeof(header));
+        if (header.dwDataSize > cbRoom || !ReadAll(hFile, pDest, header.dwDataSize)) {
+            CloseReadFile(pInst, iSeq, FALSE);
+            return ICERR_ERROR;
+        }
+    }
+
+    if (g_Settings.fOverlapRead) StartReadAhead(pInst, iSeq, dwOffset + cbFrame);
+
+    if (fRaw) {
+        pid->lpbiOutput->biSizeImage = header.dwDataSize;
+        return ICERR_OK;
+    }
+    // The wrapped codec gets the stored data in place of the record, for the
+    // length of one call.
+    LPVOID pRecordInput = pid->lpInput;
+    DWORD cbRecordInput = pid->lpbiInput->biSizeImage;
+    pid->lpInput = pReadBuf + sizeof(REFFRAMEHEADER);
+    pid->lpbiInput->biSizeImage = header.dwDataSize;
+    LRESULT lResult = CallWrapped(dwDriverId, hDriver, ICM_DECOMPRESS, (LPARAM)pid, cbid);
+    pid->lpInput = pRecordInput;
+    pid->lpbiInput->biSizeImage = cbRecordInput;
+    return lResult;
+}

@@ -1,0 +1,652 @@
+// Compression into reference files and decompression from them, in process,
+// with the sample codec as the wrapped codec and real files.
+#include "tests/codec_fixture.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+class Compression : public CodecTest {};
+class Decompression : public CodecTest {};
+
+std::string RecordPath(const COMPRESSED &c) { return RecordOf(c).szFileName; }
+DWORD FrameSizeOf(const COMPRESSED &c)
+{
+    REFRECORD rec = RecordOf(c);
+    return RefRecordFrameSize(&rec);
+}
+int SequenceOf(const COMPRESSED &c)
+{
+    REFRECORD rec = RecordOf(c);
+    return RefRecordSequence(&rec);
+}
+
+TEST_F(Compression, EnabledOffLeavesEverythingToTheWrappedCodec)
+{
+    SetBase("take");
+    PICTURE pic = MakePicture(64, 48, 24, 3);
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_FALSE(IsRefRecord(c.output.data(), c.cbOutput));
+    // The codec's own frame at the start of the buffer: the picture's size first.
+    DWORD cbRaw;
+    memcpy(&cbRaw, c.output.data(), 4);
+    EXPECT_EQ(cbRaw, pic.bih.biSizeImage);
+    EXPECT_TRUE(ListFolder(dir).empty());
+    // Without Enabled the answer to ICM_COMPRESS_GET_SIZE is the codec's own.
+    BITMAPINFOHEADER bih = pic.bih;
+    EXPECT_EQ(Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, 0), (LRESULT)SampleMaxCompressedSize(bih.biSizeImage));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(c.Data(), pic, &out), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+}
+
+TEST_F(Compression, NoRefFlagAsksForOrdinaryCompression)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("take");
+    PICTURE pic = MakePicture(64, 48, 24, 1);
+    COMPRESSED c = Compress(pic, ICCOMPRESS_KEYFRAME | ICCOMPRESS_NOREF);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_FALSE(IsRefRecord(c.output.data(), c.cbOutput));
+    EXPECT_TRUE(ListFolder(dir).empty());
+}
+
+TEST_F(Compression, GetSizeLeavesRoomForRecordHeaderAndPadding)
+{
+    PICTURE pic = MakePicture(100, 10, 24, 0);
+    BITMAPINFOHEADER bih = pic.bih;
+    const LRESULT cbCodec = (LRESULT)SampleMaxCompressedSize(bih.biSizeImage);
+    g_Settings.fEnabled = TRUE;
+    for (DWORD dwPadding : {0u, 10u, 100u, 250u}) {
+        g_Settings.dwPadding = dwPadding;
+        LRESULT cbRoom = Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, 0);
+        // The largest padding any frame of up to cbCodec bytes gets fits.
+        DWORD cbMaxPad = 0;
+        for (DWORD d = 0; d <= (DWORD)cbCodec; d++) cbMaxPad = d + ComputePadding(d, dwPadding) > cbMaxPad ? d + ComputePadding(d, dwPadding) : cbMaxPad;
+        EXPECT_GE(cbRoom, (LRESULT)(OUTPUT_DATA_OFFSET + cbMaxPad)) << dwPadding;
+        EXPECT_LE(cbRoom, (LRESULT)(OUTPUT_DATA_OFFSET + cbCodec + cbCodec * dwPadding / 100 + 16)) << dwPadding;
+    }
+}
+
+// Every combination of the switches and four paddings: frames go to the
+// right files at the right places, and come back byte for byte.
+TEST_F(Compression, EverySettingCombinationRoundTrips)
+{
+    const int nFrames = 5;
+    int nCombination = 0;
+    for (int fBiFiled = 0; fBiFiled < 2; fBiFiled++)
+    for (int fNoCompress = 0; fNoCompress < 2; fNoCompress++)
+    for (int fOverlapWrite = 0; fOverlapWrite < 2; fOverlapWrite++)
+    for (int fOverlapRead = 0; fOverlapRead < 2; fOverlapRead++)
+    for (DWORD dwPadding : {0u, 10u, 100u, 250u}) {
+        SCOPED_TRACE(testing::Message() << "BiFiled " << fBiFiled << " NoCompress " << fNoCompress << " OverlapWrite "
+                                        << fOverlapWrite << " OverlapRead " << fOverlapRead << " Padding " << dwPadding);
+        char szBase[32], szBase2[32];
+        snprintf(szBase, sizeof(szBase), "a%d", nCombination);
+        snprintf(szBase2, sizeof(szBase2), "b%d", nCombination++);
+        memset(&g_Settings, 0, sizeof(g_Settings));
+        g_Settings.fEnabled = TRUE;
+        SetBase(szBase, szBase2);
+        g_Settings.fBiFiled = fBiFiled;
+        g_Settings.fNoCompress = fNoCompress;
+        g_Settings.fOverlapWrite = fOverlapWrite;
+        g_Settings.fOverlapRead = fOverlapRead;
+        g_Settings.dwPadding = dwPadding;
+
+        std::vector<PICTURE> pictures;
+        std::vector<COMPRESSED> frames;
+        Send(ICM_COMPRESS_BEGIN);
+        for (int i = 0; i < nFrames; i++) {
+            pictures.push_back(MakePicture(64 + 4 * (i % 2), 48, 24, i + nCombination));
+            frames.push_back(Compress(pictures.back()));
+            ASSERT_EQ(frames.back().lResult, ICERR_OK);
+            ASSERT_EQ(frames.back().cbOutput, sizeof(REFRECORD));
+        }
+        Send(ICM_COMPRESS_END);
+
+        std::map<std::string, DWORD> nextOffset;
+        for (int i = 0; i < nFrames; i++) {
+            REFRECORD rec = RecordOf(frames[i]);
+            int iSeq = fBiFiled ? i % 2 : 0;
+            EXPECT_EQ(RefRecordSequence(&rec), iSeq);
+            EXPECT_EQ(!!RefRecordIsRaw(&rec), !!fNoCompress);
+            EXPECT_EQ(std::string(rec.szFileName), Base(iSeq ? szBase2 : szBase) + ".000");
+            // Frames follow each other in their file.
+            EXPECT_EQ(rec.dwOffset, nextOffset[rec.szFileName]);
+            STOREDFRAME stored = ReadStoredFrame(rec.szFileName, rec.dwOffset);
+            ASSERT_TRUE(stored.fOk);
+            EXPECT_EQ(stored.header.dwFrameSize, RefRecordFrameSize(&rec));
+            EXPECT_EQ(stored.header.dwFrameSize, 16 + stored.header.dwDataSize + stored.header.dwPadSize);
+            EXPECT_EQ(stored.header.wWidth, (SHORT)pictures[i].bih.biWidth);
+            EXPECT_EQ(stored.header.wHeight, (SHORT)pictures[i].bih.biHeight);
+            if (fNoCompress) {
+                EXPECT_EQ(stored.header.dwPadSize, 0u);
+                EXPECT_EQ(stored.data, pictures[i].bits);
+            } else {
+                EXPECT_EQ(stored.header.dwPadSize, ComputePadding(stored.header.dwDataSize, dwPadding));
+            }
+            nextOffset[rec.szFileName] = rec.dwOffset + stored.header.dwFrameSize;
+        }
+        for (const auto &file : nextOffset) EXPECT_EQ(ReadBytes(file.first).size(), file.second);
+
+        for (int i = 0; i < nFrames; i++) {
+            std::vector<BYTE> out;
+            ASSERT_EQ(Decompress(frames[i].Data(), pictures[i], &out), ICERR_OK) << "frame " << i;
+            EXPECT_EQ(out, pictures[i].bits) << "frame " << i;
+        }
+        Send(ICM_DECOMPRESS_END);
+    }
+}
+
+TEST_F(Compression, RawFramesBypassTheWrappedCodec)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    g_Settings.dwPadding = 250;
+    SetBase("raw");
+    PICTURE pic = MakePicture(320, 240, 24, 2);
+    ASSERT_EQ(pic.bits.size(), 230400u);
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_EQ(c.cbOutput, 276u);
+    EXPECT_EQ(pfnSampleCount(ICM_COMPRESS), 0u);
+    REFRECORD rec = RecordOf(c);
+    EXPECT_EQ(rec.dwSizeFlags, 230416u | REFREC_RAW);
+    EXPECT_EQ(ReadBytes(rec.szFileName).size(), 230416u);
+
+    // Played back straight into the host's output, without the codec.
+    std::vector<BYTE> out;
+    DWORD cbOut = 0;
+    ASSERT_EQ(Decompress(c.Data(), pic, &out, 0, &cbOut), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+    EXPECT_EQ(cbOut, 230400u);
+    EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESS), 0u);
+}
+
+TEST_F(Compression, RawFrameWithoutImageSizeTakesTheDibsSize)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("raw0");
+    PICTURE pic = MakePicture(33, 7, 24, 1);
+    PICTURE sizeless = pic;
+    sizeless.bih.biSizeImage = 0;
+    COMPRESSED c = Compress(sizeless);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    STOREDFRAME stored = ReadStoredFrame(RecordPath(c), 0);
+    ASSERT_TRUE(stored.fOk);
+    EXPECT_EQ(stored.data, pic.bits);
+}
+
+TEST_F(Compression, NoCompressLeavesOtherInputFormatsToTheCodec)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("yuv");
+    PICTURE pic = MakePicture(16, 16, 24, 0);
+    BITMAPINFOHEADER bihIn = pic.bih;
+    bihIn.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+    BITMAPINFOHEADER bihOut = pic.bih;
+    std::vector<BYTE> out(4096, 0);
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiOutput = &bihOut;
+    ic.lpOutput = out.data();
+    ic.lpbiInput = &bihIn;
+    ic.lpInput = pic.bits.data();
+    // The sample codec refuses the format: its own answer comes back.
+    EXPECT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_BADFORMAT);
+    EXPECT_EQ(pfnSampleCount(ICM_COMPRESS), 1u);
+    EXPECT_TRUE(ListFolder(dir).empty());
+}
+
+TEST_F(Compression, FailuresAndTheirAftermath)
+{
+    g_Settings.fEnabled = TRUE;
+    PICTURE pic = MakePicture(32, 32, 24, 4);
+    // The wrapped codec fails: its result, nothing written.
+    SetBase("fail");
+    pfnSampleControl(SAMPLE_FAIL_COMPRESS, (DWORD_PTR)(LONG)ICERR_MEMORY);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_MEMORY);
+    pfnSampleControl(SAMPLE_FAIL_COMPRESS, 0);
+    EXPECT_TRUE(ListFolder(dir).empty());
+    // No base name, or a folder that is not there: ICERR_ERROR, and the next
+    // frame tries again.
+    SetBase("");
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    snprintf(g_Settings.szBaseFile, MAX_PATH, "%s", JoinPath(Base("nofolder"), "x").c_str());
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    SetBase("fail");
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(c), Base("fail.000"));
+    // No instance.
+    EXPECT_EQ(Compress(pic, ICCOMPRESS_KEYFRAME, 0x7654321).lResult, ICERR_BADHANDLE);
+}
+
+TEST_F(Compression, BiFiledDoesNotToggleOnFailure)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fBiFiled = TRUE;
+    PICTURE pic = MakePicture(32, 32, 24, 4);
+    snprintf(g_Settings.szBaseFile, MAX_PATH, "%s", JoinPath(Base("nofolder"), "x").c_str());
+    snprintf(g_Settings.szBaseFile2, MAX_PATH, "%s", Base("second").c_str());
+    Send(ICM_COMPRESS_BEGIN);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    SetBase("first", "second");
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_EQ(SequenceOf(c), 0);
+}
+
+TEST_F(Compression, BiFiledWithoutSecondBaseName)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fBiFiled = TRUE;
+    SetBase("only");
+    PICTURE pic = MakePicture(32, 32, 24, 4);
+    Send(ICM_COMPRESS_BEGIN);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_OK);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    EXPECT_EQ(Instance()->iWriteSeq, 1);
+    // A new run starts at the first sequence again.
+    Send(ICM_COMPRESS_BEGIN);
+    EXPECT_EQ(Compress(pic).lResult, ICERR_OK);
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>({"only.000", "only.001"}));
+}
+
+TEST_F(Compression, EachRunStartsNewFiles)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("run");
+    PICTURE pic = MakePicture(48, 16, 24, 1);
+    for (int nRun = 0; nRun < 3; nRun++) {
+        Send(ICM_COMPRESS_BEGIN);
+        for (int i = 0; i < 3; i++) ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
+        Send(ICM_COMPRESS_END);
+        // After the end of the run every frame is on disk.
+        char szName[16];
+        snprintf(szName, sizeof(szName), "run.%03d", nRun);
+        std::vector<BYTE> file = ReadBytes(Base(szName));
+        STOREDFRAME first = ReadStoredFrame(Base(szName), 0);
+        ASSERT_TRUE(first.fOk);
+        EXPECT_EQ(file.size(), 3u * first.header.dwFrameSize);
+    }
+}
+
+TEST_F(Compression, FileRollsOverAtTheSizeLimit)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("big");
+    PICTURE pic = MakePicture(64, 64, 24, 4);
+    COMPRESSED first = Compress(pic);
+    ASSERT_EQ(first.lResult, ICERR_OK);
+    DWORD cbFrame = FrameSizeOf(first);
+    ASSERT_GT(cbFrame, 0x100u);
+    // Pretend the file has grown close to 2^31 - 1 bytes: a frame that ends
+    // exactly at the limit still fits ...
+    Instance()->dwWriteOffset[0] = REFFILE_MAXSIZE - cbFrame;
+    COMPRESSED fits = Compress(pic);
+    ASSERT_EQ(fits.lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(fits), Base("big.000"));
+    EXPECT_EQ(RecordOf(fits).dwOffset, REFFILE_MAXSIZE - cbFrame);
+    // ... and the next one goes to offset 0 of a new file.
+    COMPRESSED next = Compress(pic);
+    ASSERT_EQ(next.lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(next), Base("big.001"));
+    EXPECT_EQ(RecordOf(next).dwOffset, 0u);
+    Instance()->dwWriteOffset[0] = 0x7FFFFF00;
+    COMPRESSED third = Compress(pic);
+    EXPECT_EQ(RecordPath(third), Base("big.002"));
+    EXPECT_EQ(RecordOf(third).dwOffset, 0u);
+}
+
+TEST_F(Compression, PaddingRaisedAfterGetSizeStaysInTheBuffer)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("pad");
+    PICTURE pic = MakePicture(64, 64, 24, 3);
+    BITMAPINFOHEADER bih = pic.bih;
+    BITMAPINFOHEADER bihOut;
+    Send(ICM_COMPRESS_GET_FORMAT, (LPARAM)&bih, (LPARAM)&bihOut);
+    LRESULT cbRoom = Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihOut);
+    // The host keeps its buffer while the user raises Padding.
+    g_Settings.dwPadding = 250;
+    std::vector<BYTE> output((size_t)cbRoom, OUTPUT_SENTINEL);
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiOutput = &bihOut;
+    ic.lpOutput = output.data();
+    ic.lpbiInput = &bih;
+    ic.lpInput = pic.bits.data();
+    ASSERT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK);
+    REFRECORD rec;
+    memcpy(&rec, output.data(), sizeof(rec));
+    EXPECT_LE(OUTPUT_HEADER_OFFSET + RefRecordFrameSize(&rec), (DWORD)cbRoom);
+    EXPECT_EQ(RefRecordFrameSize(&rec) % 16, 0u);
+}
+
+TEST_F(Compression, SharedInstanceKeepsItsFileUntilTheLastClose)
+{
+    pfnSampleControl(SAMPLE_FIXED_OPEN_ID, 0x4444);
+    DWORD_PTR dwShared = OpenInstance();
+    ASSERT_EQ(OpenInstance(), dwShared);
+    g_Settings.fEnabled = TRUE;
+    SetBase("shared");
+    PICTURE pic = MakePicture(16, 16, 24, 1);
+    ASSERT_EQ(Compress(pic, ICCOMPRESS_KEYFRAME, dwShared).lResult, ICERR_OK);
+    CloseInstance(dwShared);
+    ASSERT_NE(Instance(dwShared), nullptr);
+    EXPECT_NE(Instance(dwShared)->hWriteFile[0], INVALID_HANDLE_VALUE);
+    COMPRESSED second = Compress(pic, ICCOMPRESS_KEYFRAME, dwShared);
+    EXPECT_EQ(RecordPath(second), Base("shared.000"));
+    EXPECT_GT(RecordOf(second).dwOffset, 0u);
+    CloseInstance(dwShared);
+    EXPECT_EQ(Instance(dwShared), nullptr);
+    // The file was closed with the instance.
+    EXPECT_TRUE(DeleteFileA(Base("shared.000").c_str()));
+}
+
+#ifndef _WIN32
+// A real write failure: the process may not write files beyond a size.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t cbLimit)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved);
+        struct rlimit limit = saved;
+        limit.rlim_cur = cbLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
+
+private:
+    struct rlimit saved;
+};
+
+void FailingWriteSequence(Compression *pTest, BOOL fOverlapWrite)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = fOverlapWrite;
+    pTest->SetBase("full");
+    PICTURE pic = MakePicture(64, 64, 24, 2);
+    pTest->Send(ICM_COMPRESS_BEGIN);
+    COMPRESSED first = pTest->Compress(pic);
+    ASSERT_EQ(first.lResult, ICERR_OK);
+    DWORD cbFrame = FrameSizeOf(first);
+    // Make sure the first frame is on disk before the limit.
+    pTest->Send(ICM_COMPRESS_END);
+    pTest->Send(ICM_COMPRESS_BEGIN);
+    {
+        // Room for one frame and a half in each file.
+        FileSizeLimit limit(cbFrame + cbFrame / 2);
+        COMPRESSED n = pTest->Compress(pic);      // full.001, offset 0
+        COMPRESSED n1 = pTest->Compress(pic);     // does not fit
+        COMPRESSED n2 = pTest->Compress(pic);     // full.002
+        EXPECT_EQ(n.lResult, ICERR_OK);
+        EXPECT_EQ(RecordPath(n), pTest->Base("full.001"));
+        if (fOverlapWrite) {
+            // Frame n+1 was handed to the writer before its write failed;
+            // the failure shows at the next frame of the sequence.
+            EXPECT_EQ(n1.lResult, ICERR_OK);
+            EXPECT_EQ(n2.lResult, ICERR_ERROR);
+            COMPRESSED n3 = pTest->Compress(pic);
+            EXPECT_EQ(n3.lResult, ICERR_OK);
+            EXPECT_EQ(RecordPath(n3), pTest->Base("full.002"));
+            EXPECT_EQ(RecordOf(n3).dwOffset, 0u);
+        } else {
+            EXPECT_EQ(n1.lResult, ICERR_ERROR);
+            EXPECT_EQ(n2.lResult, ICERR_OK);
+            EXPECT_EQ(RecordPath(n2), pTest->Base("full.002"));
+            EXPECT_EQ(RecordOf(n2).dwOffset, 0u);
+        }
+        pTest->Send(ICM_COMPRESS_END);
+    }
+    // What was reported stored plays back.
+    std::vector<BYTE> out;
+    EXPECT_EQ(pTest->Decompress(first.Data(), pic, &out), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+}
+
+TEST_F(Compression, FailingDirectWrite) { FailingWriteSequence(this, FALSE); }
+TEST_F(Compression, FailingBackgroundWrite) { FailingWriteSequence(this, TRUE); }
+#endif
+
+// ---------------------------------------------------------------------------
+// Decompression
+
+// Compresses n pictures with the given settings into one run.
+std::vector<COMPRESSED> Record(CodecTest *pTest, const std::vector<PICTURE> &pictures)
+{
+    std::vector<COMPRESSED> frames;
+    pTest->Send(ICM_COMPRESS_BEGIN);
+    for (const PICTURE &pic : pictures) frames.push_back(pTest->Compress(pic));
+    pTest->Send(ICM_COMPRESS_END);
+    return frames;
+}
+
+std::vector<PICTURE> Pictures(int n, LONG lWidth = 64, LONG lHeight = 48)
+{
+    std::vector<PICTURE> pictures;
+    for (int i = 0; i < n; i++) pictures.push_back(MakePicture(lWidth, lHeight, 24, i));
+    return pictures;
+}
+
+TEST_F(Decompression, TruncatedAndCorruptFiles)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("cut");
+    std::vector<PICTURE> pictures = Pictures(3);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    std::string path = Base("cut.000");
+    std::vector<BYTE> file = ReadBytes(path);
+    REFRECORD last = RecordOf(frames[2]);
+
+    // The last frame loses its tail: the earlier frames still play.
+    std::vector<BYTE> cut(file.begin(), file.begin() + last.dwOffset + 20);
+    ASSERT_TRUE(WriteBytes(path, cut.data(), cut.size()));
+    std::vector<BYTE> out;
+    EXPECT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
+    EXPECT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_ERROR);
+    EXPECT_EQ(Instance()->hReadFile[0], INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Decompress(frames[1].Data(), pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
+
+    // A header whose data size exceeds the record's frame is refused.
+    std::vector<BYTE> corrupt = file;
+    REFFRAMEHEADER header;
+    memcpy(&header, corrupt.data() + last.dwOffset, sizeof(header));
+    header.dwDataSize = header.dwFrameSize;  // 16 bytes too many
+    memcpy(corrupt.data() + last.dwOffset, &header, sizeof(header));
+    Send(ICM_DECOMPRESS_END);
+    ASSERT_TRUE(WriteBytes(path, corrupt.data(), corrupt.size()));
+    EXPECT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_ERROR);
+    header.dwDataSize = 0xFFFFFFF0u;
+    memcpy(corrupt.data() + last.dwOffset, &header, sizeof(header));
+    Send(ICM_DECOMPRESS_END);
+    ASSERT_TRUE(WriteBytes(path, corrupt.data(), corrupt.size()));
+    EXPECT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_ERROR);
+
+    // A file that is gone.
+    Send(ICM_DECOMPRESS_END);
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_ERROR);
+}
+
+TEST_F(Decompression, MalformedRecords)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("bad");
+    std::vector<PICTURE> pictures = Pictures(1);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    std::vector<BYTE> out;
+
+    // A frame size too small to hold a header.
+    std::vector<BYTE> record = frames[0].Data();
+    REFRECORD rec;
+    memcpy(&rec, record.data(), sizeof(rec));
+    rec.dwSizeFlags = 8;
+    memcpy(record.data(), &rec, sizeof(rec));
+    EXPECT_EQ(Decompress(record, pictures[0], &out), ICERR_ERROR);
+
+    // A path without its terminator.
+    memcpy(&rec, frames[0].output.data(), sizeof(rec));
+    memset(rec.szFileName, 'z', sizeof(rec.szFileName));
+    memcpy(record.data(), &rec, sizeof(rec));
+    EXPECT_EQ(Decompress(record, pictures[0], &out), ICERR_ERROR);
+
+    // A raw frame larger than the host's output.
+    memcpy(&rec, frames[0].output.data(), sizeof(rec));
+    rec.dwSizeFlags |= REFREC_RAW;
+    memcpy(record.data(), &rec, sizeof(rec));
+    PICTURE small = MakePicture(4, 4, 24, 0);
+    EXPECT_EQ(Decompress(record, small, &out), ICERR_ERROR);
+
+    // Data that begins with the magic word is taken as a record, whatever
+    // follows; shorter than a record, it is the codec's own data.
+    std::vector<BYTE> fake(sizeof(REFRECORD), 0);
+    memcpy(fake.data(), "Spoolcap", 8);
+    DWORD nCodecCalls = pfnSampleCount(ICM_DECOMPRESS);
+    EXPECT_EQ(Decompress(fake, pictures[0], &out), ICERR_ERROR);
+    EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESS), nCodecCalls);
+    std::vector<BYTE> shortFake(fake.begin(), fake.begin() + 12);
+    EXPECT_NE(Decompress(shortFake, pictures[0], &out), ICERR_OK);
+    EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESS), nCodecCalls + 1);
+
+    // No instance.
+    EXPECT_EQ(Decompress(frames[0].Data(), pictures[0], &out, 0x7654321), ICERR_BADHANDLE);
+}
+
+TEST_F(Decompression, AlternatingRecordsKeepBothFilesOpen)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fBiFiled = TRUE;
+    SetBase("left", "right");
+    std::vector<PICTURE> pictures = Pictures(6);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    for (int nPass = 0; nPass < 2; nPass++) {
+        for (size_t i = 0; i < frames.size(); i++) {
+            std::vector<BYTE> out;
+            ASSERT_EQ(Decompress(frames[i].Data(), pictures[i], &out), ICERR_OK);
+            EXPECT_EQ(out, pictures[i].bits);
+        }
+    }
+    EXPECT_EQ(Instance()->cReadOpens, 2u);
+    EXPECT_NE(Instance()->hReadFile[0], INVALID_HANDLE_VALUE);
+    EXPECT_NE(Instance()->hReadFile[1], INVALID_HANDLE_VALUE);
+    // ICM_DECOMPRESS_END closes both; the next record opens its file again.
+    Send(ICM_DECOMPRESS_END);
+    EXPECT_EQ(Instance()->hReadFile[0], INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Instance()->hReadFile[1], INVALID_HANDLE_VALUE);
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], NULL), ICERR_OK);
+    EXPECT_EQ(Instance()->cReadOpens, 3u);
+}
+
+TEST_F(Decompression, PathThatDiffersInCaseOnlyReusesTheOpenFile)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("Case");
+    std::vector<PICTURE> pictures = Pictures(2);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], NULL), ICERR_OK);
+    std::vector<BYTE> record = frames[1].Data();
+    REFRECORD rec;
+    memcpy(&rec, record.data(), sizeof(rec));
+    char *pszName = rec.szFileName + strlen(rec.szFileName) - strlen("Case.000");
+    pszName[0] = 'c';
+    memcpy(record.data(), &rec, sizeof(rec));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(record, pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
+    EXPECT_EQ(Instance()->cReadOpens, 1u);
+}
+
+// Overwrites the data of a stored frame on disk, while the decoder holds the
+// file open (it shares writing).
+void SpoilStoredFrame(const COMPRESSED &c)
+{
+    REFRECORD rec = RecordOf(c);
+    HANDLE h = CreateFileA(rec.szFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(SetFilePointer(h, (LONG)(rec.dwOffset + sizeof(REFFRAMEHEADER)), NULL, FILE_BEGIN),
+              rec.dwOffset + sizeof(REFFRAMEHEADER));
+    BYTE abJunk[8] = {0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88};
+    DWORD cb;
+    ASSERT_TRUE(WriteFile(h, abJunk, sizeof(abJunk), &cb, NULL));
+    CloseHandle(h);
+}
+
+TEST_F(Decompression, ReadAheadServesFramesInFileOrder)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("ahead");
+    std::vector<PICTURE> pictures = Pictures(4);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
+    EXPECT_EQ(Instance()->cAheadHits, 0u);
+    // Frame 2 is already in memory: spoiling it on disk changes nothing.
+    WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    SpoilStoredFrame(frames[1]);
+    ASSERT_EQ(Decompress(frames[1].Data(), pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
+    ASSERT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[2].bits);
+    EXPECT_EQ(Instance()->cAheadHits, 2u);
+    // Jumping back reads the frame from the file.
+    SpoilStoredFrame(frames[0]);
+    LRESULT lResult = Decompress(frames[0].Data(), pictures[0], &out);
+    EXPECT_TRUE(lResult != ICERR_OK || out != pictures[0].bits);
+    EXPECT_EQ(Instance()->cAheadHits, 2u);
+}
+
+TEST_F(Decompression, ReadAheadBelongsToItsFile)
+{
+    // Two files of one sequence whose second frames lie at the same offset:
+    // the read-ahead of the first file must not stand in for the second's.
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("one");
+    std::vector<PICTURE> pictures = Pictures(2);
+    std::vector<COMPRESSED> first = Record(this, pictures);
+    std::vector<PICTURE> others = {pictures[0], MakePicture(64, 48, 24, 1000)};
+    // Same sizes for the first frames, other content for the second.
+    SetBase("two");
+    std::vector<COMPRESSED> second = Record(this, others);
+    ASSERT_EQ(RecordOf(first[1]).dwOffset, RecordOf(second[1]).dwOffset);
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(first[0].Data(), pictures[0], &out), ICERR_OK);
+    WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    ASSERT_EQ(Decompress(second[1].Data(), others[1], &out), ICERR_OK);
+    EXPECT_EQ(out, others[1].bits);
+}
+
+TEST_F(Decompression, OtherMessagesOfPlaybackAreForwarded)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("ex");
+    std::vector<PICTURE> pictures = Pictures(1);
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    std::vector<BYTE> record = frames[0].Data();
+    DWORD nBefore = pfnSampleCount(ICM_DECOMPRESSEX);
+    Send(ICM_DECOMPRESSEX, (LPARAM)record.data(), 0);
+    EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESSEX), nBefore + 1);
+    EXPECT_EQ(Instance()->cReadOpens, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// The background workers: hand-over, outcome, stop handshake.
+#include "codec/spoolcap.h"
+
+#include "tests/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Workers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = MakeTempDir("spwork");
+        ASSERT_FALSE(dir.empty());
+        pInst = new CODECINSTANCE();
+        for (int iSeq = 0; iSeq < 2; iSeq++) {
+            pInst->hReadFile[iSeq] = INVALID_HANDLE_VALUE;
+            pInst->hWriteFile[iSeq] = INVALID_HANDLE_VALUE;
+        }
+        for (int i = 0; i < WORKER_COUNT; i++) InitWorker(&pInst->aWorker[i], i);
+    }
+    void TearDown() override
+    {
+        for (int iSeq = 0; iSeq < 2; iSeq++) {
+            CloseWriteFile(pInst, iSeq, TRUE);
+            CloseReadFile(pInst, iSeq, TRUE);
+        }
+        delete pInst;
+        RemoveTree(dir);
+    }
+    HANDLE Create(const char *pszName)
+    {
+        return CreateFileA(JoinPath(dir, pszName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    }
+    std::string dir;
+    CODECINSTANCE *pInst = NULL;
+};
+
+TEST_F(Workers, StopWithoutThreadOnlyResetsTheState)
+{
+    IOWORKER *pWorker = &pInst->aWorker[WORKER_WRITE1];
+    pWorker->nState.store(WORKER_DONE);
+    EXPECT_TRUE(StopWorker(pWorker, INFINITE));
+    EXPECT_EQ(pWorker->nState.load(), WORKER_IDLE);
+    EXPECT_EQ(pWorker->hEvent, nullptr);
+}
+
+TEST_F(Workers, WriteJobsInOrderAndOutcomeSurvivesTheStop)
+{
+    pInst->hWriteFile[0] = Create("w.bin");
+    ASSERT_NE(pInst->hWriteFile[0], INVALID_HANDLE_VALUE);
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0];
+    std::vector<BYTE> expected;
+    for (int nJob = 0; nJob < 20; nJob++) {
+        DWORD cb = 1000 + 7919u * (DWORD)nJob % 50000;
+        WaitWorkerIdle(pWriter);
+        ASSERT_TRUE(PrepareWorker(pInst, pWriter, cb));
+        EXPECT_EQ(pWriter->nState.load(), WORKER_IDLE);
+        EXPECT_EQ(pWriter->cbTransfer, cb);
+        for (DWORD i = 0; i < cb; i++) pWriter->pBuffer[i] = (BYTE)(nJob * 31 + i);
+        expected.insert(expected.end(), pWriter->pBuffer, pWriter->pBuffer + cb);
+        HandOverWorker(pWriter);
+    }
+    // Stopping while the last job may be in hand: it finishes, and its
+    // outcome stays after the thread has ended.
+    EXPECT_TRUE(StopWorker(pWriter, INFINITE));
+    EXPECT_EQ(pWriter->hThread.load(), WORKER_NO_THREAD);
+    EXPECT_EQ(pWriter->nState.load(), WORKER_DONE);
+    CloseHandle(pInst->hWriteFile[0]);
+    pInst->hWriteFile[0] = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(ReadBytes(JoinPath(dir, "w.bin")), expected);
+}
+
+TEST_F(Workers, BufferGrowsToTheLargestJobAndIsReused)
+{
+    IOWORKER *pWorker = &pInst->aWorker[WORKER_READ1];
+    ASSERT_TRUE(PrepareWorker(pInst, pWorker, 100));
+    BYTE *pFirst = pWorker->pBuffer;
+    ASSERT_TRUE(PrepareWorker(pInst, pWorker, 50));
+    EXPECT_EQ(pWorker->pBuffer, pFirst);
+    EXPECT_EQ(pWorker->cbBuffer, 100u);
+    EXPECT_EQ(pWorker->cbTransfer, 50u);
+    ASSERT_TRUE(PrepareWorker(pInst, pWorker, 5000));
+    EXPECT_EQ(pWorker->cbBuffer, 5000u);
+    // One thread for all jobs.
+    uintptr_t hThread = pWorker->hThread.load();
+    ASSERT_TRUE(PrepareWorker(pInst, pWorker, 10));
+    EXPECT_EQ(pWorker->hThread.load(), hThread);
+}
+
+TEST_F(Workers, ShortReadFails)
+{
+    std::string path = JoinPath(dir, "r.bin");
+    ASSERT_TRUE(WriteText(path, "0123456789"));
+    pInst->hReadFile[1] = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(pInst->hReadFile[1], INVALID_HANDLE_VALUE);
+    IOWORKER *pReader = &pInst->aWorker[WORKER_READ1];
+    ASSERT_EQ(SetFilePointer(pInst->hReadFile[1], 4, NULL, FILE_BEGIN), 4u);
+    ASSERT_TRUE(PrepareWorker(pInst, pReader, 6));
+    HandOverWorker(pReader);
+    WaitWorkerIdle(pReader);
+    EXPECT_EQ(pReader->nState.load(), WORKER_DONE);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer), 6), "456789");
+    // Past the end: fewer bytes than asked is a failure.
+    ASSERT_EQ(SetFilePointer(pInst->hReadFile[1], 8, NULL, FILE_BEGIN), 8u);
+    ASSERT_TRUE(PrepareWorker(pInst, pReader, 6));
+    HandOverWorker(pReader);
+    WaitWorkerIdle(pReader);
+    EXPECT_EQ(pReader->nState.load(), WORKER_FAILED);
+}
+
+TEST_F(Workers, WorkerTakesTheCallersPriority)
+{
+    pInst->hWriteFile[1] = Create("p.bin");
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE1];
+    ASSERT_TRUE(PrepareWorker(pInst, pWriter, 4));
+    int nOld = GetThreadPriority(GetCurrentThread());
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+    HandOverWorker(pWriter);
+    EXPECT_EQ(GetThreadPriority((HANDLE)pWriter->hThread.load()), THREAD_PRIORITY_ABOVE_NORMAL);
+    SetThreadPriority(GetCurrentThread(), nOld);
+    WaitWorkerIdle(pWriter);
+}
+
+TEST_F(Workers, StopIsBoundedWhenTheThreadIsGone)
+{
+    // At the end of the process a worker's thread may have been ended
+    // without answering: the stop gives up after its bound.
+    IOWORKER *pWorker = &pInst->aWorker[WORKER_WRITE0];
+    pWorker->hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    pWorker->hThread.store(0x4711);  // a thread that no longer runs
+    for (LONG nState : {WORKER_BUSY, WORKER_DONE}) {
+        pWorker->nState.store(nState);
+        DWORD dwStart = GetTickCount();
+        EXPECT_FALSE(StopWorker(pWorker, 50));
+        EXPECT_LT(GetTickCount() - dwStart, 5000u);
+    }
+    pWorker->hThread.store(WORKER_NO_THREAD);
+}
+
+}  // namespace
