@@ -79,6 +79,25 @@ TEST_F(Compression, GetSizeLeavesRoomForRecordHeaderAndPadding)
     }
 }
 
+TEST_F(Compression, IncompressibleFrameFitsTheAnsweredSize)
+{
+    // The codec's worst case and the largest padding: the output buffer of
+    // exactly the answered size holds everything (a read or write past it
+    // is caught by the sanitizers and the sentinel).
+    g_Settings.fEnabled = TRUE;
+    SetBase("worst");
+    for (DWORD dwPadding : {0u, 250u}) {
+        g_Settings.dwPadding = dwPadding;
+        PICTURE pic = MakePicture(128, 32, 24, 0);
+        for (size_t i = 0; i < pic.bits.size(); i++) pic.bits[i] = (BYTE)(i % 3 == 0 ? i / 3 : 0x55);
+        COMPRESSED c = Compress(pic);
+        ASSERT_EQ(c.lResult, ICERR_OK);
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(c.Data(), pic, &out), ICERR_OK);
+        EXPECT_EQ(out, pic.bits);
+    }
+}
+
 // Every combination of the switches and four paddings: frames go to the
 // right files at the right places, and come back byte for byte.
 TEST_F(Compression, EverySettingCombinationRoundTrips)

@@ -1,9 +1,12 @@
 #!/bin/sh
 # The main job: builds the Windows deliverables into dist/ and shows them at
-# work under Wine, with Spoolcap installed in front of the sample codec.
+# work under Wine, with Spoolcap installed in front of the sample codec:
+# the codec listed and opened through Spoolcap, then a synthetic clip recorded
+# into reference files and played back.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+frames=${FRAMES:-60}
 "$root/tools/install-deps.sh"
 
 echo "== building the Windows deliverables"
@@ -20,12 +23,28 @@ run="$root/tools/wine-run.sh $prefix"
 rm -rf "$prefix"
 $run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
     /v vidc.SMPL /d smplcodec.dll /f >/dev/null 2>&1
-sys=$prefix/drive_c/windows/system32
-cp "$root/dist/spoolcap.dll" "$sys/smplcodec.dll"
-cp "$build/win/bin/samplecodec.dll" "$sys/smplcodec.dll.org"
+win=$prefix/drive_c/windows
+cp "$root/dist/spoolcap.dll" "$win/system32/smplcodec.dll"
+cp "$build/win/bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
+host="$build/win/bin/vfwhost.exe"
 
 echo "== installed video codecs, each opened through msvfw32"
-$run "$build/win/bin/vfwhost.exe" list | tr -d '\r' | iconv -f CP932 -t UTF-8
+$run "$host" list | tr -d '\r' | iconv -f CP932 -t UTF-8
 echo "== SMPL opened through Spoolcap"
-$run "$build/win/bin/vfwhost.exe" info SMPL smplcodec.dll.org | tr -d '\r'
+$run "$host" info SMPL smplcodec.dll.org | tr -d '\r'
+
+printf '%s\n' "== recording $frames frames of 160x120 through msvfw32, reference files C:\\refs\\take.*"
+mkdir -p "$prefix/drive_c/refs" "$prefix/drive_c/frames"
+printf '[Spoolcap]\r\nBaseFile=C:\\refs\\take\r\nEnabled=1\r\nOverlapWrite=1\r\nOverlapRead=1\r\nPadding=10\r\n' \
+    > "$win/smplcodec.ini"
+$run "$host" ic-record SMPL "$frames" 'C:\frames' | tr -d '\r' | tail -4
+echo "== playing them back through ICDecompress"
+$run "$host" ic-play SMPL "$frames" 'C:\frames' | tr -d '\r'
+echo "== recording an AVI through avifil32 and playing it back"
+$run "$host" avi-record SMPL "$frames" 'C:\clip.avi' | tr -d '\r'
+$run "$host" avi-play "$frames" 'C:\clip.avi' | tr -d '\r' | tail -3
+echo "== reference files"
+ls -l "$prefix/drive_c/refs"
+echo "== the AVI as ffprobe sees it"
+ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$prefix/drive_c/clip.avi"
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true

@@ -83,22 +83,30 @@ LRESULT GetFormat(const BITMAPINFOHEADER *pIn, BITMAPINFOHEADER *pOut, DWORD dwC
     return ICERR_OK;
 }
 
+// Runs of three or more equal bytes become a count and the byte; everything
+// else goes in literal blocks of up to 128 bytes. A run of two stays inside
+// its literal block, so the output never exceeds the input by more than one
+// byte per 128 and one more.
 DWORD PackBits(const BYTE *pIn, DWORD cbIn, BYTE *pOut)
 {
     DWORD iOut = 0;
     DWORD i = 0;
-    while (i < cbIn) {
+    auto RunAt = [&](DWORD at) {
         DWORD nRun = 1;
-        while (i + nRun < cbIn && nRun < 128 && pIn[i + nRun] == pIn[i]) nRun++;
-        if (nRun >= 2) {
+        while (at + nRun < cbIn && nRun < 128 && pIn[at + nRun] == pIn[at]) nRun++;
+        return nRun;
+    };
+    while (i < cbIn) {
+        DWORD nRun = RunAt(i);
+        if (nRun >= 3) {
             pOut[iOut++] = (BYTE)(257 - nRun);
             pOut[iOut++] = pIn[i];
             i += nRun;
             continue;
         }
-        // Literals up to the next run of two or more.
-        DWORD nLit = 1;
-        while (i + nLit < cbIn && nLit < 128 && !(i + nLit + 1 < cbIn && pIn[i + nLit] == pIn[i + nLit + 1]))
+        DWORD nLit = 0;
+        while (i + nLit < cbIn && nLit < 128 &&
+               !(i + nLit + 2 < cbIn && pIn[i + nLit + 1] == pIn[i + nLit] && pIn[i + nLit + 2] == pIn[i + nLit]))
             nLit++;
         pOut[iOut++] = (BYTE)(nLit - 1);
         memcpy(pOut + iOut, pIn + i, nLit);

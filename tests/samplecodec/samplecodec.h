@@ -32,4 +32,4 @@ typedef void(WINAPI *SAMPLELASTCALLPROC)(SAMPLECALL *pCall);
 typedef DWORD(WINAPI *SAMPLECALLCOUNTPROC)(UINT uMsg);
 
 // Worst-case compressed size of a DIB of cbRaw bytes.
-inline DWORD SampleMaxCompressedSize(DWORD cbRaw) { return 4 + cbRaw + (cbRaw + 127) / 128; }
+inline DWORD SampleMaxCompressedSize(DWORD cbRaw) { return 4 + cbRaw + cbRaw / 128 + 1; }

@@ -39,13 +39,13 @@ cp "$bin/samplecodec.dll" "$sys/smplcodec.dll.org"
 
 out=$($run "$bin/vfwhost.exe" info SMPL smplcodec.dll.org | tr -d '\r')
 status=$?
-echo "$out" | sed 's/^/     /'
+printf "%s\n" "$out" | sed 's/^/     /'
 check "a host opens SMPL through Spoolcap and sees the sample codec's ICM_GETINFO" 0 $status
 
 out=$($run "$bin/vfwhost.exe" list | tr -d '\r')
-echo "$out" | sed 's/^/     /'
+printf "%s\n" "$out" | sed 's/^/     /'
 check "the codec list shows SMPL with the sample codec's description" 1 \
-    "$(echo "$out" | grep -c '^SMPL  smplcodec.dll  *Sample lossless run-length codec$')"
+    "$(printf "%s\n" "$out" | grep -c '^SMPL  smplcodec.dll  *Sample lossless run-length codec$')"
 
 # The settings file is name.ini in the Windows directory.
 check "no settings file: ICM_COMPRESS_BEGIN goes to the wrapped codec" -2 \
@@ -66,6 +66,49 @@ check "installed without extension: loads smplnoext.org and reads smplnoext.ini"
 rm -f "$sys/smplnoext.org"
 check "without the .org library the driver does not load" 1 \
     "$($run "$bin/vfwhost.exe" begin smplnoext. >/dev/null 2>&1; echo $?)"
+
+# Recording and playback through msvfw32 and avifil32, reference writing on.
+frames=12
+record_and_play() {
+    # record_and_play TAG INI-LINES...
+    tag=$1
+    shift
+    rm -rf "$prefix/drive_c/refs" "$prefix/drive_c/refs2" "$prefix/drive_c/frames"
+    mkdir -p "$prefix/drive_c/refs" "$prefix/drive_c/refs2" "$prefix/drive_c/frames"
+    crlf "[Spoolcap]" "BaseFile=C:\\refs\\take" "BaseFile2=C:\\refs2\\alt" "Enabled=1" "$@" > "$win/smplcodec.ini"
+
+    out=$($run "$bin/vfwhost.exe" ic-record SMPL $frames 'C:\frames' | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+    check "$tag: ICCompress through msvfw32 gives $frames reference records" 0 $status
+    out=$($run "$bin/vfwhost.exe" ic-play SMPL $frames 'C:\frames' | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | sed 's/^/     /'
+    check "$tag: ICDecompress of the records gives the original pictures" 0 $status
+
+    out=$($run "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip.avi' | tr -d '\r')
+    check "$tag: a compressed stream is written through avifil32" 0 $?
+    out=$($run "$bin/vfwhost.exe" avi-play $frames 'C:\clip.avi' | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+    check "$tag: the AVI's chunks are records and play back through AVIStreamGetFrame and ICDecompress" 0 $status
+    avi=$prefix/drive_c/clip.avi
+    probe=$(ffprobe -v error -show_entries stream=codec_tag_string,nb_frames -show_entries packet=size \
+        -of compact "$avi" 2>&1)
+    check "$tag: ffprobe reads the AVI: $frames packets of 276 bytes, codec SMPL" \
+        "$frames:0:stream|codec_tag_string=SMPL|nb_frames=$frames" \
+        "$(printf "%s\n" "$probe" | grep -c '^packet|size=276$'):$(printf "%s\n" "$probe" | grep -vc '^packet|size=276$\|^stream'):$(printf "%s\n" "$probe" | grep '^stream')"
+}
+
+record_and_play "plain"
+ls "$prefix/drive_c/refs" | sed 's/^/     refs: /'
+check "plain: two runs, two reference files" "take.000 take.001" "$(ls "$prefix/drive_c/refs" | tr '\n' ' ' | sed 's/ $//')"
+record_and_play "two series, background writes, read-ahead, padding 10" \
+    "BiFiled=1" "OverlapWrite=1" "OverlapRead=1" "Padding=10"
+check "two series: both series have files" "2 2" \
+    "$(ls "$prefix/drive_c/refs" | wc -l) $(ls "$prefix/drive_c/refs2" | wc -l)"
+record_and_play "raw frames, padding 100" "NoCompress=1" "Padding=100"
+rm -f "$win/smplcodec.ini"
 
 wineserver_kill() { WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; }
 wineserver_kill

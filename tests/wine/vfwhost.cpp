@@ -8,16 +8,101 @@
 //   vfwhost begin LIBRARY             loads LIBRARY as a driver and prints its
 //                                     answer to ICM_COMPRESS_BEGIN for an
 //                                     unknown instance id
+//   vfwhost ic-record FOURCC N DIR    compresses N test pictures with
+//                                     ICCompressBegin/ICCompress/ICCompressEnd,
+//                                     each frame's output into DIR\NNN.bin
+//   vfwhost ic-play FOURCC N DIR      decompresses them with ICDecompress and
+//                                     compares with the pictures
+//   vfwhost avi-record FOURCC N AVI   writes N pictures to a compressed stream
+//                                     of an AVI through avifil32
+//   vfwhost avi-play N AVI            reads the AVI's chunks, then plays it
+//                                     with AVIStreamGetFrame and ICDecompress
+//
+// Every frame's output is printed with its size and, for a reference record,
+// the file it names.
 //
 // Exit code 0 when the check holds, 1 when it does not, 2 on bad usage.
 #include "platform/win.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
+
+const LONG PICTURE_WIDTH = 160;
+const LONG PICTURE_HEIGHT = 120;
+
+BITMAPINFOHEADER PictureFormat()
+{
+    BITMAPINFOHEADER bih;
+    memset(&bih, 0, sizeof(bih));
+    bih.biSize = sizeof(bih);
+    bih.biWidth = PICTURE_WIDTH;
+    bih.biHeight = PICTURE_HEIGHT;
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    bih.biCompression = BI_RGB;
+    bih.biSizeImage = ((PICTURE_WIDTH * 3 + 3) & ~3) * PICTURE_HEIGHT;
+    return bih;
+}
+
+// Test picture n: a moving gradient with a noisy band whose height varies,
+// so that compressed sizes differ from frame to frame.
+std::vector<BYTE> Picture(int n)
+{
+    BITMAPINFOHEADER bih = PictureFormat();
+    std::vector<BYTE> bits(bih.biSizeImage);
+    DWORD cbStride = bih.biSizeImage / PICTURE_HEIGHT;
+    unsigned nRandom = 12345u + 977u * (unsigned)n;
+    for (LONG y = 0; y < PICTURE_HEIGHT; y++) {
+        for (DWORD x = 0; x < cbStride; x++) {
+            nRandom = nRandom * 1103515245u + 12345u;
+            BYTE b = (BYTE)((x / 3 + (DWORD)n * 4) & 0xF0);
+            if (y < (n * 7) % PICTURE_HEIGHT) b = (BYTE)(nRandom >> 16);
+            bits[(DWORD)y * cbStride + x] = b;
+        }
+    }
+    return bits;
+}
+
+// Prints one stored frame: its size and, for a record, where it points.
+bool Describe(int n, const BYTE *pData, DWORD cb, std::set<std::string> *pFiles)
+{
+    if (cb >= 276 && memcmp(pData, "Spoolcap", 8) == 0) {
+        DWORD dwOffset, dwSizeFlags;
+        memcpy(&dwOffset, pData + 8, 4);
+        memcpy(&dwSizeFlags, pData + 12, 4);
+        std::string name(reinterpret_cast<const char *>(pData + 16), strnlen(reinterpret_cast<const char *>(pData + 16), 259));
+        printf("frame %3d: %lu-byte record -> %s @ %lu, %lu bytes%s%s\n", n, (unsigned long)cb, name.c_str(),
+               (unsigned long)dwOffset, (unsigned long)(dwSizeFlags & 0x3FFFFFFF),
+               (dwSizeFlags & 0x40000000) ? ", second series" : "", (dwSizeFlags & 0x80000000) ? ", raw" : "");
+        if (pFiles) pFiles->insert(name);
+        return cb == 276;
+    }
+    printf("frame %3d: %lu bytes of codec data\n", n, (unsigned long)cb);
+    return false;
+}
+
+// Pictures per second and megabytes of pictures per second.
+void PrintThroughput(const char *pszWhat, int nFrames, DWORD dwMs)
+{
+    double dSeconds = (dwMs ? dwMs : 1) / 1000.0;
+    double dBytes = (double)nFrames * PictureFormat().biSizeImage;
+    printf("%s %d frames in %lu ms: %.1f frames/s, %.1f MB/s of pictures\n", pszWhat, nFrames, (unsigned long)dwMs,
+           nFrames / dSeconds, dBytes / dSeconds / 1e6);
+}
+
+std::string FramePath(const char *pszDir, int n)
+{
+    char sz[MAX_PATH];
+    snprintf(sz, sizeof(sz), "%s\\%03d.bin", pszDir, n);
+    return sz;
+}
 
 typedef LRESULT(WINAPI *DRIVERPROCFN)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
 
@@ -114,6 +199,196 @@ int Begin(const char *pszLibrary)
     return 0;
 }
 
+int IcRecord(const char *pszFourcc, int nFrames, const char *pszDir)
+{
+    HIC hic = ICOpen(ICTYPE_VIDEO, FourccFromText(pszFourcc), ICMODE_COMPRESS);
+    if (!hic) {
+        printf("ICOpen failed\n");
+        return 1;
+    }
+    BITMAPINFOHEADER bihIn = PictureFormat();
+    BITMAPINFOHEADER bihOut;
+    if (ICCompressGetFormat(hic, &bihIn, &bihOut) != ICERR_OK) return 1;
+    DWORD cbMax = ICCompressGetSize(hic, &bihIn, &bihOut);
+    std::vector<BYTE> output(cbMax);
+    if (ICCompressBegin(hic, &bihIn, &bihOut) != ICERR_OK) return 1;
+    DWORD dwStart = GetTickCount();
+    int nRecords = 0;
+    std::set<std::string> files;
+    for (int n = 0; n < nFrames; n++) {
+        std::vector<BYTE> bits = Picture(n);
+        DWORD dwCkid = 0, dwFlags = 0;
+        bihOut.biSizeImage = cbMax;
+        DWORD dwResult = ICCompress(hic, ICCOMPRESS_KEYFRAME, &bihOut, output.data(), &bihIn, bits.data(), &dwCkid,
+                                    &dwFlags, n, 0, 10000, NULL, NULL);
+        if (dwResult != ICERR_OK) {
+            printf("frame %d: ICCompress failed (%ld)\n", n, (long)(LONG)dwResult);
+            return 1;
+        }
+        if (Describe(n, output.data(), bihOut.biSizeImage, &files)) nRecords++;
+        FILE *pFile = fopen(FramePath(pszDir, n).c_str(), "wb");
+        if (!pFile) return 1;
+        fwrite(output.data(), 1, bihOut.biSizeImage, pFile);
+        fclose(pFile);
+    }
+    ICCompressEnd(hic);
+    ICClose(hic);
+    PrintThroughput("recorded", nFrames, GetTickCount() - dwStart);
+    printf("%d frames, %d reference records, %u reference files\n", nFrames, nRecords, (unsigned)files.size());
+    return nRecords == nFrames ? 0 : 1;
+}
+
+int IcPlay(const char *pszFourcc, int nFrames, const char *pszDir)
+{
+    HIC hic = ICOpen(ICTYPE_VIDEO, FourccFromText(pszFourcc), ICMODE_DECOMPRESS);
+    if (!hic) return 1;
+    BITMAPINFOHEADER bihOut = PictureFormat();
+    BITMAPINFOHEADER bihIn = bihOut;
+    bihIn.biCompression = FourccFromText(pszFourcc);
+    ICDecompressBegin(hic, &bihIn, &bihOut);
+    DWORD dwStart = GetTickCount();
+    int nSame = 0;
+    for (int n = 0; n < nFrames; n++) {
+        FILE *pFile = fopen(FramePath(pszDir, n).c_str(), "rb");
+        if (!pFile) return 1;
+        std::vector<BYTE> data(1 << 20);
+        size_t cb = fread(data.data(), 1, data.size(), pFile);
+        fclose(pFile);
+        data.resize(cb);
+        std::vector<BYTE> out(bihOut.biSizeImage);
+        bihIn.biSizeImage = (DWORD)cb;
+        DWORD dwResult = ICDecompress(hic, 0, &bihIn, data.data(), &bihOut, out.data());
+        if (dwResult == ICERR_OK && out == Picture(n)) nSame++;
+        else printf("frame %d: ICDecompress %ld, picture %s\n", n, (long)(LONG)dwResult, out == Picture(n) ? "same" : "DIFFERENT");
+    }
+    ICDecompressEnd(hic);
+    ICClose(hic);
+    PrintThroughput("played", nFrames, GetTickCount() - dwStart);
+    printf("ICDecompress: %d of %d frames identical to the originals\n", nSame, nFrames);
+    return nSame == nFrames ? 0 : 1;
+}
+
+int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
+{
+    AVIFileInit();
+    PAVIFILE pFile = NULL;
+    DeleteFileA(pszAvi);
+    if (AVIFileOpenA(&pFile, pszAvi, OF_CREATE | OF_WRITE, NULL) != 0) {
+        printf("AVIFileOpen failed\n");
+        return 1;
+    }
+    AVISTREAMINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = FourccFromText(pszFourcc);
+    info.dwScale = 1;
+    info.dwRate = 15;
+    info.dwSuggestedBufferSize = 0;
+    SetRect(&info.rcFrame, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT);
+    PAVISTREAM pStream = NULL;
+    if (AVIFileCreateStreamA(pFile, &pStream, &info) != 0) return 1;
+    AVICOMPRESSOPTIONS options;
+    memset(&options, 0, sizeof(options));
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = info.fccHandler;
+    options.dwKeyFrameEvery = 1;
+    options.dwQuality = 10000;
+    options.dwFlags = AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES;
+    PAVISTREAM pCompressed = NULL;
+    HRESULT hr = AVIMakeCompressedStream(&pCompressed, pStream, &options, NULL);
+    if (hr != 0) {
+        printf("AVIMakeCompressedStream failed (%08lx)\n", (unsigned long)hr);
+        return 1;
+    }
+    BITMAPINFOHEADER bih = PictureFormat();
+    if (AVIStreamSetFormat(pCompressed, 0, &bih, sizeof(bih)) != 0) {
+        printf("AVIStreamSetFormat failed\n");
+        return 1;
+    }
+    for (int n = 0; n < nFrames; n++) {
+        std::vector<BYTE> bits = Picture(n);
+        if (AVIStreamWrite(pCompressed, n, 1, bits.data(), (LONG)bits.size(), AVIIF_KEYFRAME, NULL, NULL) != 0) {
+            printf("AVIStreamWrite of frame %d failed\n", n);
+            return 1;
+        }
+    }
+    AVIStreamRelease(pCompressed);
+    AVIStreamRelease(pStream);
+    AVIFileRelease(pFile);
+    AVIFileExit();
+    printf("%d frames written to %s\n", nFrames, pszAvi);
+    return 0;
+}
+
+int AviPlay(int nFrames, const char *pszAvi)
+{
+    AVIFileInit();
+    PAVISTREAM pStream = NULL;
+    if (AVIStreamOpenFromFileA(&pStream, pszAvi, streamtypeVIDEO, 0, OF_READ, NULL) != 0) {
+        printf("AVIStreamOpenFromFile failed\n");
+        return 1;
+    }
+    LONG nLength = AVIStreamLength(pStream);
+    int nRecords = 0;
+    std::set<std::string> files;
+    std::vector<BYTE> chunk(1 << 20);
+    for (LONG n = 0; n < nLength; n++) {
+        LONG cb = 0;
+        if (AVIStreamRead(pStream, n, 1, chunk.data(), (LONG)chunk.size(), &cb, NULL) != 0) return 1;
+        if (Describe(n, chunk.data(), (DWORD)cb, &files)) nRecords++;
+    }
+    printf("%ld chunks, %d reference records, %u reference files\n", (long)nLength, nRecords, (unsigned)files.size());
+
+    // Through the stream library's frame decoder.
+    BITMAPINFOHEADER bihWanted = PictureFormat();
+    PGETFRAME pGetFrame = AVIStreamGetFrameOpen(pStream, &bihWanted);
+    int nSameGetFrame = 0;
+    if (!pGetFrame) {
+        printf("AVIStreamGetFrameOpen failed\n");
+    } else {
+        for (LONG n = 0; n < nLength; n++) {
+            BYTE *pPacked = static_cast<BYTE *>(AVIStreamGetFrame(pGetFrame, n));
+            if (!pPacked) continue;
+            const BITMAPINFOHEADER *pbi = reinterpret_cast<const BITMAPINFOHEADER *>(pPacked);
+            std::vector<BYTE> picture = Picture(n);
+            if (pbi->biBitCount == 24 && memcmp(pPacked + pbi->biSize, picture.data(), picture.size()) == 0) nSameGetFrame++;
+        }
+        AVIStreamGetFrameClose(pGetFrame);
+    }
+    printf("AVIStreamGetFrame: %d of %ld frames identical to the originals\n", nSameGetFrame, (long)nLength);
+
+    // Through the codec directly, with the stream's format.
+    LONG cbFormat = 0;
+    AVIStreamReadFormat(pStream, 0, NULL, &cbFormat);
+    std::vector<BYTE> format(cbFormat > (LONG)sizeof(BITMAPINFOHEADER) ? cbFormat : sizeof(BITMAPINFOHEADER));
+    AVIStreamReadFormat(pStream, 0, format.data(), &cbFormat);
+    BITMAPINFOHEADER bihIn;
+    memcpy(&bihIn, format.data(), sizeof(bihIn));
+    AVISTREAMINFOA info;
+    AVIStreamInfoA(pStream, &info, sizeof(info));
+    HIC hic = ICOpen(ICTYPE_VIDEO, info.fccHandler, ICMODE_DECOMPRESS);
+    int nSameIc = 0;
+    if (hic) {
+        BITMAPINFOHEADER bihOut = PictureFormat();
+        ICDecompressBegin(hic, &bihIn, &bihOut);
+        for (LONG n = 0; n < nLength; n++) {
+            LONG cb = 0;
+            AVIStreamRead(pStream, n, 1, chunk.data(), (LONG)chunk.size(), &cb, NULL);
+            std::vector<BYTE> out(bihOut.biSizeImage);
+            bihIn.biSizeImage = (DWORD)cb;
+            if (ICDecompress(hic, 0, &bihIn, chunk.data(), &bihOut, out.data()) == ICERR_OK && out == Picture(n))
+                nSameIc++;
+        }
+        ICDecompressEnd(hic);
+        ICClose(hic);
+    }
+    printf("ICDecompress: %d of %ld frames identical to the originals\n", nSameIc, (long)nLength);
+    AVIStreamRelease(pStream);
+    AVIFileExit();
+    bool fOk = nLength == nFrames && nRecords == nFrames && nSameGetFrame == nFrames && nSameIc == nFrames;
+    return fOk ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -121,6 +396,11 @@ int main(int argc, char **argv)
     if (argc >= 2 && strcmp(argv[1], "list") == 0) return List();
     if (argc >= 4 && strcmp(argv[1], "info") == 0) return Info(argv[2], argv[3]);
     if (argc >= 3 && strcmp(argv[1], "begin") == 0) return Begin(argv[2]);
-    fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY\n");
+    if (argc >= 5 && strcmp(argv[1], "ic-record") == 0) return IcRecord(argv[2], atoi(argv[3]), argv[4]);
+    if (argc >= 5 && strcmp(argv[1], "ic-play") == 0) return IcPlay(argv[2], atoi(argv[3]), argv[4]);
+    if (argc >= 5 && strcmp(argv[1], "avi-record") == 0) return AviRecord(argv[2], atoi(argv[3]), argv[4]);
+    if (argc >= 4 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3]);
+    fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY | ic-record FOURCC N DIR |\n"
+                    "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI\n");
     return 2;
 }

@@ -1,0 +1,12 @@
+#!/bin/sh
+# Builds the native release and runs the benchmarks; each prints its time per
+# frame and, at the end, its ratio to the baseline measured in the same run.
+#   tools/bench.sh [benchmark options, e.g. --benchmark_filter=write]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$build/bench" -DCMAKE_BUILD_TYPE=Release -DSPOOL_BENCH=ON >/dev/null
+cmake --build "$build/bench" -j"$(nproc)" --target codec_bench >/dev/null
+mkdir -p "$build/bench/files"
+SPOOL_BENCH_DIR="$build/bench/files" "$build/bench/bin/codec_bench" "$@"
