@@ -159,5 +159,20 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
 LRESULT CompressGetSize(DWORD_PTR dwDriverId, HDRVR hDriver, LPARAM lParam1, LPARAM lParam2);
 LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, LPARAM cbid);
 
-// The settings dialog (Windows only); returns ICERR_OK.
+// The settings dialog, opened by ICM_CONFIGURE; returns ICERR_OK.
 LRESULT ShowConfigDialog(CONFIGCONTEXT *pContext);
+
+// Keeps only the hexadecimal digits "0123456789ABCDEF" of a text, in place;
+// returns the count that remain. *pnRemovedAt receives where the last removed
+// character was in the result, or -1 when none was removed.
+int FilterHexText(LPSTR pszText, int *pnRemovedAt);
+
+#ifdef _WIN32
+// Keeps an edit field to at most n hexadecimal digits (n below 30); returns
+// the count of characters that remain, or -1 for a bad n.
+int FilterHexEdit(HWND hDlg, int nId, int n);
+INT_PTR CALLBACK ConfigDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// The save-file dialog behind the "browse" buttons; tests put a stand-in here.
+typedef BOOL(WINAPI *GETSAVEFILENAMEPROC)(LPOPENFILENAMEA);
+extern GETSAVEFILENAMEPROC g_pfnGetSaveFileName;
+#endif

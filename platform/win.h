@@ -10,6 +10,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
 #include <mmsystem.h>
 #include <vfw.h>
 #include <mbstring.h>

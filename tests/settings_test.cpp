@@ -95,6 +95,33 @@ TEST_F(Settings, OverlongBaseNameIsCut)
     EXPECT_EQ(strlen(g_Settings.szBaseFile), 259u);
 }
 
+TEST(HexFilter, KeepsOnlyHexDigits)
+{
+    struct {
+        const char *pszIn, *pszOut;
+        int nRemovedAt;
+    } const aCases[] = {
+        {"12G4", "124", 2},   {"ABCDEF09", "ABCDEF09", -1}, {"xyz", "", 0},
+        {"a1", "1", 0},       {"1 2-3", "123", 2},          {"", "", -1},
+    };
+    for (const auto &c : aCases) {
+        char sz[32];
+        strcpy(sz, c.pszIn);
+        int nRemovedAt = 99;
+        EXPECT_EQ(FilterHexText(sz, &nRemovedAt), (int)strlen(c.pszOut)) << c.pszIn;
+        EXPECT_STREQ(sz, c.pszOut);
+        EXPECT_EQ(nRemovedAt, c.nRemovedAt) << c.pszIn;
+    }
+#ifdef _WIN32
+    // A double-byte character goes whole: its second byte ('A' here) is not
+    // kept as a digit.
+    char sz[16] = "1\x83\x41" "2";
+    int nRemovedAt;
+    EXPECT_EQ(FilterHexText(sz, &nRemovedAt), 2);
+    EXPECT_STREQ(sz, "12");
+#endif
+}
+
 TEST(SettingsFileName, DerivedFromModuleName)
 {
     CHAR szIni[MAX_PATH];

@@ -129,6 +129,47 @@ std::string WindowsDir()
     return n && n < sizeof(szDir) ? std::string(szDir) : std::string();
 }
 
+std::string SystemFolder()
+{
+    char szDir[MAX_PATH];
+    UINT n = GetSystemDirectoryA(szDir, sizeof(szDir));
+    return n && n < sizeof(szDir) ? std::string(szDir) : std::string();
+}
+
+#ifdef _WIN32
+static const char s_szDrivers32[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+#endif
+
+bool RegisterVideoCodec(const char *pszFourcc, const char *pszLibrary)
+{
+    std::string key = std::string("vidc.") + pszFourcc;
+#ifdef _WIN32
+    HKEY hKey;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, s_szDrivers32, 0, NULL, 0, KEY_SET_VALUE, NULL, &hKey, NULL) != ERROR_SUCCESS)
+        return false;
+    LONG lResult = RegSetValueExA(hKey, key.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(pszLibrary),
+                                  (DWORD)strlen(pszLibrary) + 1);
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS;
+#else
+    return WritePrivateProfileStringA("drivers32", key.c_str(), pszLibrary, "system.ini") != FALSE;
+#endif
+}
+
+void UnregisterVideoCodec(const char *pszFourcc)
+{
+    std::string key = std::string("vidc.") + pszFourcc;
+#ifdef _WIN32
+    HKEY hKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szDrivers32, 0, KEY_SET_VALUE, &hKey) == ERROR_SUCCESS) {
+        RegDeleteValueA(hKey, key.c_str());
+        RegCloseKey(hKey);
+    }
+#else
+    WritePrivateProfileStringA("drivers32", key.c_str(), NULL, "system.ini");
+#endif
+}
+
 bool InstallSpoolcap(const std::string &dir, const std::string &name, const char *pszWrapped)
 {
     return CopyBytes(BuiltModule("spoolcap"), JoinPath(dir, name)) &&

@@ -39,6 +39,13 @@ std::string WindowsDir();
 // directory.
 std::string UniqueName(const char *pszStem);
 
+// Lists a library as the video codec of a FOURCC ("vidc.XXXX"): in the
+// Drivers32 registry key on Windows, in [drivers32] of system.ini elsewhere.
+// The library itself belongs in SystemFolder().
+bool RegisterVideoCodec(const char *pszFourcc, const char *pszLibrary);
+void UnregisterVideoCodec(const char *pszFourcc);
+std::string SystemFolder();
+
 // Installs Spoolcap in front of the sample codec in a folder: the driver
 // under the given file name and the sample codec beside it as name + ".org".
 bool InstallSpoolcap(const std::string &dir, const std::string &name,

@@ -3,10 +3,25 @@
 # work under Wine, with Spoolcap installed in front of the sample codec:
 # the codec listed and opened through Spoolcap, then a synthetic clip recorded
 # into reference files and played back.
+#
+#   tools/demo.sh                    the above, in text
+#   tools/demo.sh --windows          also shows each program's window on the
+#                                    current X display, one after the other,
+#                                    until it is closed
+#   tools/demo.sh --screenshots DIR  also saves a screenshot of each window,
+#                                    taken on a virtual display (Xvfb)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 frames=${FRAMES:-60}
+windows=""
+shots=""
+case "${1:-}" in
+    --windows) windows=yes ;;
+    --screenshots) shots=$(mkdir -p "${2:?directory}" && cd "$2" && pwd) ;;
+    "") ;;
+    *) echo "usage: $0 [--windows | --screenshots DIR]" >&2; exit 2 ;;
+esac
 "$root/tools/install-deps.sh"
 
 echo "== building the Windows deliverables"
@@ -14,7 +29,7 @@ cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$build/win" -j"$(nproc)" >/dev/null
 mkdir -p "$root/dist"
-cp "$build/win/bin/spoolcap.dll" "$root/dist/"
+cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$root/dist/"
 ls -l "$root/dist"
 
 echo "== installing Spoolcap in front of the sample codec (vidc.SMPL = smplcodec.dll)"
@@ -47,4 +62,38 @@ echo "== reference files"
 ls -l "$prefix/drive_c/refs"
 echo "== the AVI as ffprobe sees it"
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$prefix/drive_c/clip.avi"
+
+if [ -n "$shots" ]; then
+    # A virtual display of our own for the screenshots.
+    display=:$((90 + $$ % 100))
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    sleep 1
+    export DISPLAY=$display
+    shoot() {
+        sleep "$2"
+        ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$shots/$1.png"
+        echo "saved $shots/$1.png"
+    }
+fi
+if [ -n "$windows$shots" ]; then
+    echo "== Spoolcap's settings dialog (ICConfigure on SMPL)"
+    if [ -n "$shots" ]; then
+        $run "$host" configure SMPL 8 >/dev/null &
+        shoot spoolcap-settings 6
+        wait $!
+    else
+        $run "$host" configure SMPL 0 | tr -d '\r'
+    fi
+    echo "== Vfwprobe"
+    $run "$root/dist/Vfwprobe.exe" &
+    probe=$!
+    $run "$host" vfwprobe-get q >/dev/null
+    if [ -n "$shots" ]; then
+        shoot vfwprobe 2
+        $run "$host" close "Vfwprobe 1.04" >/dev/null
+    fi
+    wait $probe
+fi
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+if [ -n "$shots" ]; then kill "$xvfb" 2>/dev/null || true; fi

@@ -118,6 +118,8 @@ extern "C" int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, in
 
 extern "C" UINT WINAPI GetACP(void) { return CP_UTF8; }
 
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE) { return FALSE; }
+
 extern "C" unsigned char *_mbschr(const unsigned char *str, unsigned int c)
 {
     return (unsigned char *)strchr(reinterpret_cast<const char *>(str), (int)c);

@@ -287,6 +287,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                BOOL *lpUsedDefaultChar);
 UINT WINAPI GetACP(void);
+// UTF-8 has no lead bytes in the platform's sense.
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 // Multibyte-aware character search of the runtime library. In UTF-8 no byte
 // of a multibyte character equals an ASCII character, so it is a plain search.
 unsigned char *_mbschr(const unsigned char *str, unsigned int c);

@@ -17,6 +17,12 @@
 //                                     of an AVI through avifil32
 //   vfwhost avi-play N AVI            reads the AVI's chunks, then plays it
 //                                     with AVIStreamGetFrame and ICDecompress
+//   vfwhost configure FOURCC SECONDS  opens the codec's settings dialog
+//                                     (ICConfigure) and closes it after
+//                                     SECONDS (0: when the user does)
+//   vfwhost vfwprobe-get MODES        ticks the mode boxes of a running
+//                                     Vfwprobe (q, c, d) and presses Get
+//   vfwhost close TITLE               closes the top-level window of that title
 //
 // Every frame's output is printed with its size and, for a reference record,
 // the file it names.
@@ -389,6 +395,68 @@ int AviPlay(int nFrames, const char *pszAvi)
     return fOk ? 0 : 1;
 }
 
+DWORD g_dwMainThread;
+DWORD g_dwCloseAfterMs;
+
+BOOL CALLBACK CloseDialogsOfThread(HWND hwnd, LPARAM)
+{
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+DWORD WINAPI CloseLater(LPVOID)
+{
+    Sleep(g_dwCloseAfterMs);
+    EnumThreadWindows(g_dwMainThread, CloseDialogsOfThread, 0);
+    return 0;
+}
+
+int Configure(const char *pszFourcc, int nSeconds)
+{
+    HIC hic = ICOpen(ICTYPE_VIDEO, FourccFromText(pszFourcc), ICMODE_QUERY);
+    if (!hic) return 1;
+    if (!ICQueryConfigure(hic)) {
+        printf("the codec has no settings dialog\n");
+        return 1;
+    }
+    if (nSeconds > 0) {
+        g_dwMainThread = GetCurrentThreadId();
+        g_dwCloseAfterMs = (DWORD)nSeconds * 1000;
+        CloseHandle(CreateThread(NULL, 0, CloseLater, NULL, 0, NULL));
+    }
+    LRESULT lResult = ICConfigure(hic, NULL);
+    ICClose(hic);
+    printf("ICConfigure: %ld\n", (long)lResult);
+    return lResult == ICERR_OK ? 0 : 1;
+}
+
+int VfwprobeGet(const char *pszModes)
+{
+    HWND hwnd = NULL;
+    for (int i = 0; i < 200 && !hwnd; i++) {
+        hwnd = FindWindowA(NULL, "Vfwprobe 1.04");
+        if (!hwnd) Sleep(50);
+    }
+    if (!hwnd) {
+        printf("no Vfwprobe window\n");
+        return 1;
+    }
+    const int aBoxes[3] = {1002, 1003, 1004};
+    const char *pszLetters = "qcd";
+    for (int i = 0; i < 3; i++)
+        SendDlgItemMessageA(hwnd, aBoxes[i], BM_SETCHECK, strchr(pszModes, pszLetters[i]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(1001, BN_CLICKED), 0);
+    return 0;
+}
+
+int CloseWindowTitled(const char *pszTitle)
+{
+    HWND hwnd = FindWindowA(NULL, pszTitle);
+    if (!hwnd) return 1;
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -400,7 +468,11 @@ int main(int argc, char **argv)
     if (argc >= 5 && strcmp(argv[1], "ic-play") == 0) return IcPlay(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 5 && strcmp(argv[1], "avi-record") == 0) return AviRecord(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 4 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3]);
+    if (argc >= 4 && strcmp(argv[1], "configure") == 0) return Configure(argv[2], atoi(argv[3]));
+    if (argc >= 3 && strcmp(argv[1], "vfwprobe-get") == 0) return VfwprobeGet(argv[2]);
+    if (argc >= 3 && strcmp(argv[1], "close") == 0) return CloseWindowTitled(argv[2]);
     fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY | ic-record FOURCC N DIR |\n"
-                    "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI\n");
+                    "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI |\n"
+                    "               configure FOURCC SECONDS | vfwprobe-get MODES | close TITLE\n");
     return 2;
 }

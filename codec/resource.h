@@ -1,0 +1,18 @@
+// Resource ids of Spoolcap's settings dialog.
+#pragma once
+
+#define IDD_CONFIG 101
+#define IDC_ENABLED 1001
+#define IDC_BASEFILE 1002
+#define IDC_BROWSE 1003
+#define IDC_CODECCONFIG 1004
+#define IDC_PADDING 1005
+#define IDC_PADDINGSPIN 1006
+#define IDC_NOCOMPRESS 1007
+#define IDC_BASEFILE2 1008
+#define IDC_BROWSE2 1009
+#define IDC_BIFILED 1010
+#define IDC_OVERLAPWRITE 1011
+#define IDC_OVERLAPREAD 1012
+#define IDC_LOGMASK 1013
+#define IDC_LOGMASKLABEL 1014
