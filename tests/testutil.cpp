@@ -122,6 +122,8 @@ std::string TestBinFolder()
 
 std::string BuiltModule(const char *pszName) { return JoinPath(TestBinFolder(), std::string(pszName) + TEST_MODULE_SUFFIX); }
 
+std::string TestDataFolder() { return JoinPath(TestBinFolder(), "data"); }
+
 std::string WindowsDir()
 {
     char szDir[MAX_PATH];

@@ -32,6 +32,8 @@ std::vector<std::string> ListFolder(const std::string &dir, const char *pszPatte
 std::string TestBinFolder();
 // The path of a module built beside the tests ("spoolcap", "samplecodec").
 std::string BuiltModule(const char *pszName);
+// The test data files, copied beside the test programs by the build.
+std::string TestDataFolder();
 // The Windows directory, where bare settings file names lie.
 std::string WindowsDir();
 

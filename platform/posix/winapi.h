@@ -563,3 +563,118 @@ DWORD VFWAPIV ICDecompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiFormat
     ((LONG)ICSendMessage(hic, ICM_DECOMPRESS_GET_FORMAT, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput)))
 #define ICDecompressGetFormatSize(hic, lpbi) ICDecompressGetFormat(hic, lpbi, NULL)
 #define ICDecompressEnd(hic) ICSendMessage(hic, ICM_DECOMPRESS_END, 0, 0)
+
+// ---------------------------------------------------------------------------
+// Multimedia file I/O (RIFF)
+
+typedef UINT MMRESULT;
+typedef struct HMMIO__ *HMMIO;
+typedef char *HPSTR;
+typedef struct _MMIOINFO *LPMMIOINFO;  // not used: the programs pass none
+
+typedef struct _MMCKINFO {
+    FOURCC ckid;
+    DWORD cksize;
+    FOURCC fccType;
+    DWORD dwDataOffset;
+    DWORD dwFlags;
+} MMCKINFO, *LPMMCKINFO;
+typedef const MMCKINFO *LPCMMCKINFO;
+
+#define MMSYSERR_NOERROR 0
+#define MMIOERR_BASE 256
+#define MMIOERR_FILENOTFOUND (MMIOERR_BASE + 1)
+#define MMIOERR_OUTOFMEMORY (MMIOERR_BASE + 2)
+#define MMIOERR_CANNOTOPEN (MMIOERR_BASE + 3)
+#define MMIOERR_CANNOTCLOSE (MMIOERR_BASE + 4)
+#define MMIOERR_CANNOTREAD (MMIOERR_BASE + 5)
+#define MMIOERR_CANNOTWRITE (MMIOERR_BASE + 6)
+#define MMIOERR_CANNOTSEEK (MMIOERR_BASE + 7)
+#define MMIOERR_CANNOTEXPAND (MMIOERR_BASE + 8)
+#define MMIOERR_CHUNKNOTFOUND (MMIOERR_BASE + 9)
+#define MMIOERR_UNBUFFERED (MMIOERR_BASE + 10)
+
+#define MMIO_READ 0x00000000
+#define MMIO_WRITE 0x00000001
+#define MMIO_READWRITE 0x00000002
+#define MMIO_COMPAT 0x00000000
+#define MMIO_EXCLUSIVE 0x00000010
+#define MMIO_DENYWRITE 0x00000020
+#define MMIO_DENYREAD 0x00000030
+#define MMIO_DENYNONE 0x00000040
+#define MMIO_CREATE 0x00001000
+#define MMIO_ALLOCBUF 0x00010000
+#define MMIO_FINDCHUNK 0x0010
+#define MMIO_FINDRIFF 0x0020
+#define MMIO_FINDLIST 0x0040
+#define MMIO_CREATERIFF 0x0020
+#define MMIO_CREATELIST 0x0040
+#define MMIO_EMPTYBUF 0x0010
+#define MMIO_DIRTY 0x10000000
+
+#define FOURCC_RIFF mmioFOURCC('R', 'I', 'F', 'F')
+#define FOURCC_LIST mmioFOURCC('L', 'I', 'S', 'T')
+
+#ifndef SEEK_SET
+#define SEEK_SET 0
+#define SEEK_CUR 1
+#define SEEK_END 2
+#endif
+
+extern "C" {
+HMMIO WINAPI mmioOpenA(LPSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen);
+MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT fuClose);
+LONG WINAPI mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
+LONG WINAPI mmioWrite(HMMIO hmmio, const char *pch, LONG cch);
+LONG WINAPI mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
+MMRESULT WINAPI mmioFlush(HMMIO hmmio, UINT fuFlush);
+MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, const MMCKINFO *pmmckiParent, UINT fuDescend);
+MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuAscend);
+MMRESULT WINAPI mmioCreateChunk(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuCreate);
+}
+
+// ---------------------------------------------------------------------------
+// The AVI stream library is not there: opening a stream fails.
+
+typedef LONG HRESULT;
+typedef struct IAVIStream *PAVISTREAM;
+typedef struct IGetFrame *PGETFRAME;
+typedef struct _GUID CLSID;
+
+#define streamtypeVIDEO mmioFOURCC('v', 'i', 'd', 's')
+#define streamtypeAUDIO mmioFOURCC('a', 'u', 'd', 's')
+#define OF_READ 0x0000
+#define OF_WRITE 0x0001
+#define OF_READWRITE 0x0002
+#define OF_SHARE_DENY_NONE 0x0040
+#define AVIERR_UNSUPPORTED ((HRESULT)0x80044065)
+
+extern "C" {
+void WINAPI AVIFileInit(void);
+void WINAPI AVIFileExit(void);
+HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *ppavi, LPCSTR szFile, DWORD fccType, LONG lParam, UINT mode,
+                                      CLSID *pclsidHandler);
+PGETFRAME WINAPI AVIStreamGetFrameOpen(PAVISTREAM pavi, LPBITMAPINFOHEADER lpbiWanted);
+LPVOID WINAPI AVIStreamGetFrame(PGETFRAME pg, LONG pos);
+HRESULT WINAPI AVIStreamGetFrameClose(PGETFRAME pg);
+ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi);
+}
+
+// ---------------------------------------------------------------------------
+// Message boxes: the programs show their messages through helpers that a
+// window system supplies; only the constants are needed here.
+
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNO 0x00000004L
+#define MB_ICONERROR 0x00000010L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING 0x00000030L
+#define MB_ICONINFORMATION 0x00000040L
+#define MB_ICONMASK 0x000000F0L
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7

@@ -1,0 +1,449 @@
+// Loading an AVI: the RIFF structure walked with the buffered multimedia
+// file I/O, the frame table built from the "idx1" index, the decompressor of
+// the video stream opened and, for streams with delta frames, the stream
+// library's frame decoder.
+#include "mover/avireader.h"
+
+#include "mover/message.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+BYTE *g_pbWork = NULL;
+DWORD g_cbWork = 0;
+BYTE *g_pbImage = NULL;
+BYTE *g_pbRaw = NULL;
+BYTE *g_pbScratch = NULL;
+BOOL g_fCodecReady = FALSE;
+
+namespace {
+
+const char MSG_NO_MEMORY[] = "メモリが確保できません!";
+
+struct AVIMAINHEADER56 {
+    DWORD adw[14];  // dwTotalFrames is the fifth word
+};
+
+bool IsVideoChunkId(FOURCC ckid, char *pchDigit)
+{
+    const char *psz = reinterpret_cast<const char *>(&ckid);
+    if (psz[0] != '0' || (psz[1] != '0' && psz[1] != '1') || psz[2] != 'd' || (psz[3] != 'b' && psz[3] != 'c'))
+        return false;
+    *pchDigit = psz[1];
+    return true;
+}
+
+// Builds the output format: 24 bits, bottom-up, rows padded to 4 bytes.
+// Returns the picture's size, or more than WORK_REGION_MAX when it has no
+// usable size.
+ULONGLONG FillOutputFormat(AviInfo *pInfo)
+{
+    const BITMAPINFOHEADER *pbi = pInfo->lpbiFormat;
+    BITMAPINFOHEADER *pOut = &pInfo->biOut;
+    memset(pOut, 0, sizeof(*pOut));
+    pOut->biSize = sizeof(BITMAPINFOHEADER);
+    pOut->biWidth = pbi->biWidth;
+    // Top-down formats are shown the right way up, bottom-up like the rest.
+    LONGLONG llHeight = pbi->biHeight < 0 ? -(LONGLONG)pbi->biHeight : pbi->biHeight;
+    pOut->biHeight = llHeight > 0x7FFFFFFF ? 0x7FFFFFFF : (LONG)llHeight;
+    pOut->biPlanes = pbi->biPlanes;
+    pOut->biBitCount = 24;
+    pOut->biCompression = BI_RGB;
+    if (pbi->biWidth <= 0) return 0;
+    ULONGLONG ullStride = ((ULONGLONG)pbi->biWidth * 3 + 3) & ~3ull;
+    ULONGLONG ullSize = ullStride * (ULONGLONG)llHeight;
+    pOut->biSizeImage = ullSize > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)ullSize;
+    return ullSize;
+}
+
+// Grows the work buffer for a picture and a stored frame of cbRegion bytes.
+bool PrepareWorkBuffer(ULONGLONG ullRegion)
+{
+    if (ullRegion > WORK_REGION_MAX) return false;
+    DWORD c = (DWORD)ullRegion;
+    DWORD cbScratch = c > 0x100000 ? c : 0x100000;
+    ULONGLONG ullNeeded = (ULONGLONG)cbScratch + 2ull * c;
+    if (g_cbWork >= ullNeeded) return true;
+    free(g_pbWork);
+    g_pbWork = static_cast<BYTE *>(malloc((size_t)ullNeeded));
+    if (!g_pbWork) {
+        g_cbWork = 0;
+        g_pbImage = g_pbRaw = g_pbScratch = NULL;
+        return false;
+    }
+    g_cbWork = (DWORD)ullNeeded;
+    g_pbImage = g_pbWork;
+    g_pbRaw = g_pbWork + c;
+    g_pbScratch = g_pbWork + 2 * (size_t)c;
+    return true;
+}
+
+// The codec's description, each character below 256 one byte, at most 127.
+void CodecDescription(const WCHAR *pwsz, LPSTR pszOut)
+{
+    size_t n = 0;
+    while (n < 127 && pwsz[n] && pwsz[n] < 256) {
+        pszOut[n] = (char)pwsz[n];
+        n++;
+    }
+    pszOut[n] = 0;
+}
+
+}  // namespace
+
+BOOL IsUncompressedHandler(FOURCC fccHandler)
+{
+    return fccHandler == 0 || fccHandler == mmioFOURCC('D', 'I', 'B', ' ') || fccHandler == mmioFOURCC('D', 'I', 'B', 0);
+}
+
+void ReleaseAvi(AviInfo *pInfo)
+{
+    if (pInfo->hic) ICClose(pInfo->hic);
+    pInfo->hic = NULL;
+    if (pInfo->hmmio) mmioClose(pInfo->hmmio, 0);
+    pInfo->hmmio = NULL;
+    free(pInfo->lpbiFormat);
+    pInfo->lpbiFormat = NULL;
+    pInfo->cbFormat = 0;
+    free(pInfo->pFrames);
+    pInfo->pFrames = NULL;
+    free(pInfo->pAudio);
+    pInfo->pAudio = NULL;
+    pInfo->dwDirtyEnd = 0;
+}
+
+BOOL OpenFrameCodec(AviInfo *pInfo, BOOL fOpen)
+{
+    if (pInfo->hic) ICClose(pInfo->hic);
+    pInfo->hic = NULL;
+    if (!fOpen) return TRUE;
+    pInfo->hic = ICOpen(mmioFOURCC('V', 'I', 'D', 'C'), pInfo->fccHandler, ICMODE_FASTDECOMPRESS);
+    return pInfo->hic != NULL;
+}
+
+BOOL CloseFrameStream(AviInfo *pInfo)
+{
+    BOOL fOk = TRUE;
+    if (pInfo->pGetFrame) {
+        if (AVIStreamGetFrameClose(pInfo->pGetFrame) != 0) fOk = FALSE;
+        pInfo->pGetFrame = NULL;
+    }
+    if (pInfo->pStream) {
+        AVIStreamRelease(pInfo->pStream);
+        pInfo->pStream = NULL;
+    }
+    return fOk;
+}
+
+void FreeWorkBuffer(void)
+{
+    free(g_pbWork);
+    g_pbWork = g_pbImage = g_pbRaw = g_pbScratch = NULL;
+    g_cbWork = 0;
+}
+
+namespace {
+
+// The steps of a load. Each returns NULL when it went well, else the message
+// format of the failure (with at most one "%s", the path).
+struct LOADSTATE {
+    AviInfo *pInfo;
+    HMMIO h;
+    MMCKINFO ckRiff;
+    DWORD dwFirstChunkPos;
+    char chDigit;
+    DWORD cbFile;
+};
+
+const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
+{
+    AviInfo *pInfo = pState->pInfo;
+    HMMIO h = pState->h;
+    MMCKINFO ckHdrl;
+    ckHdrl.fccType = mmioFOURCC('h', 'd', 'r', 'l');
+    if (mmioDescend(h, &ckHdrl, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
+        return "%s にList/hdrlチャンクがありません!";
+    MMCKINFO ckAvih;
+    ckAvih.ckid = mmioFOURCC('a', 'v', 'i', 'h');
+    if (mmioDescend(h, &ckAvih, &ckHdrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return "%s にavihチャンクがありません!";
+    AVIMAINHEADER56 avih;
+    if (mmioRead(h, reinterpret_cast<HPSTR>(&avih), sizeof(avih)) != (LONG)sizeof(avih))
+        return "%s のavihチャンクが読み出せん!";
+    pInfo->nFrames = avih.adw[4];
+    if (mmioAscend(h, &ckAvih, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+
+    bool fVideo = false;
+    bool fAudio = false;
+    while (!(fVideo && fAudio)) {
+        MMCKINFO ckStrl;
+        ckStrl.fccType = mmioFOURCC('s', 't', 'r', 'l');
+        if (mmioDescend(h, &ckStrl, &ckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) break;
+        MMCKINFO ckStrh, ckStrf;
+        ckStrh.ckid = mmioFOURCC('s', 't', 'r', 'h');
+        if (mmioDescend(h, &ckStrh, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+            MMCKINFO *pLast = &ckStrh;
+            FOURCC afcc[2];
+            if (ckStrh.cksize > 8 && mmioRead(h, reinterpret_cast<HPSTR>(afcc), 8) == 8) {
+                if (afcc[0] == streamtypeVIDEO) {
+                    // The rest of the stream header, in part when it is longer
+                    // than the usual; only its frame count is used.
+                    BYTE abRest[256];
+                    LONG cbRest = ckStrh.cksize - 8 < sizeof(abRest) ? (LONG)(ckStrh.cksize - 8) : (LONG)sizeof(abRest);
+                    if (mmioRead(h, reinterpret_cast<HPSTR>(abRest), cbRest) == cbRest && cbRest >= 28)
+                        memcpy(&pInfo->nFrames, abRest + 24, 4);
+                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+                    pLast = NULL;
+                    ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
+                    if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+                        pLast = &ckStrf;
+                        // A format chunk larger than the file cannot be read.
+                        if (ckStrf.cksize >= sizeof(BITMAPINFOHEADER) && ckStrf.cksize <= pState->cbFile) {
+                            free(pInfo->lpbiFormat);
+                            pInfo->cbFormat = 0;
+                            pInfo->lpbiFormat = static_cast<LPBITMAPINFOHEADER>(malloc(ckStrf.cksize));
+                            if (!pInfo->lpbiFormat) return MSG_NO_MEMORY;
+                            if (mmioRead(h, reinterpret_cast<HPSTR>(pInfo->lpbiFormat), (LONG)ckStrf.cksize) ==
+                                (LONG)ckStrf.cksize) {
+                                pInfo->cbFormat = ckStrf.cksize;
+                                fVideo = true;
+                                pInfo->fccType = afcc[0];
+                                pInfo->fccHandler = afcc[1];
+                                if (pInfo->fccHandler == 0 && pInfo->lpbiFormat->biCompression >= 4)
+                                    pInfo->fccHandler = pInfo->lpbiFormat->biCompression;
+                            }
+                        }
+                    }
+                } else if (afcc[0] == streamtypeAUDIO) {
+                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+                    pLast = NULL;
+                    ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
+                    if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+                        pLast = &ckStrf;
+                        fAudio = true;
+                    }
+                }
+            }
+            if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+        }
+        if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+    }
+    // A video format without its whole header cannot be used.
+    if (fVideo && pInfo->cbFormat < sizeof(BITMAPINFOHEADER)) fVideo = false;
+    if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return "%s(LIST/hdrl) のアセンドに失敗しました!";
+    if (!fVideo) {
+        // Both lines when both streams are missing, without the last line break.
+        CHAR szLine[400];
+        snprintf(szLine, sizeof(szLine), "%s のvidsチャンクからドライバID/ビデオフォーマット取得が失敗しました!\n",
+                 pInfo->szAviFile);
+        snprintf(pszJoined, cbJoined, "%s", szLine);
+        if (!fAudio) {
+            size_t cch = strlen(pszJoined);
+            snprintf(pszJoined + cch, cbJoined - cch, "%s のaudsチャンクからウェーブフォーマット取得が失敗しました!\n",
+                     pInfo->szAviFile);
+        }
+        size_t cch = strlen(pszJoined);
+        if (cch) pszJoined[cch - 1] = 0;
+        return pszJoined;
+    }
+    pInfo->fNoAudio = fAudio ? 0 : 1;
+    return NULL;
+}
+
+const char *OpenCodec(AviInfo *pInfo)
+{
+    g_fCodecReady = TRUE;
+    const BITMAPINFOHEADER *pbi = pInfo->lpbiFormat;
+    if (IsUncompressedHandler(pInfo->fccHandler)) {
+        const char *pszKind = pbi->biCompression == BI_RLE8 ? "-RLE8"
+                              : pbi->biCompression == BI_RLE4 ? "-RLE4"
+                              : pbi->biCompression == BI_BITFIELDS ? "-BitField"
+                                                                     : "";
+        snprintf(pInfo->szCodecName, sizeof(pInfo->szCodecName), "無圧縮%dbit%s", (int)pbi->biBitCount, pszKind);
+        return NULL;
+    }
+    if (!OpenFrameCodec(pInfo, TRUE)) {
+        CHAR szFourcc[5];
+        for (int i = 0; i < 4; i++) {
+            char c = (char)((pInfo->fccHandler >> (8 * i)) & 0xFF);
+            szFourcc[i] = c ? c : ' ';
+        }
+        szFourcc[4] = 0;
+        snprintf(pInfo->szCodecName, sizeof(pInfo->szCodecName), "%s(開けません)", szFourcc);
+        g_fCodecReady = FALSE;
+        return NULL;
+    }
+    ICINFO info;
+    memset(&info, 0, sizeof(info));
+    if (ICGetInfo(pInfo->hic, &info, sizeof(info)) == 0) return "ドライバ情報が取得できません!";
+    CodecDescription(info.szDescription, pInfo->szCodecName);
+    return NULL;
+}
+
+const char *FindFirstVideoChunk(LOADSTATE *pState)
+{
+    AviInfo *pInfo = pState->pInfo;
+    HMMIO h = pState->h;
+    MMCKINFO ckMovi;
+    ckMovi.fccType = mmioFOURCC('m', 'o', 'v', 'i');
+    if (mmioDescend(h, &ckMovi, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
+        return "%s にList/moviチャンクがありません!";
+    MMCKINFO ck;
+    for (;;) {
+        if (mmioDescend(h, &ck, &ckMovi, 0) != MMSYSERR_NOERROR) return "%s はDIBチャンクがありません!";
+        if (IsVideoChunkId(ck.ckid, &pState->chDigit)) break;
+        if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s のアセンドに失敗しました!";
+    }
+    pState->dwFirstChunkPos = ck.dwDataOffset - 8;
+    FillOutputFormat(pInfo);
+    if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s(DIB) のアセンドに失敗しました!";
+    if (mmioAscend(h, &ckMovi, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+    return NULL;
+}
+
+const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
+{
+    AviInfo *pInfo = pState->pInfo;
+    HMMIO h = pState->h;
+    MMCKINFO ckIdx;
+    ckIdx.ckid = mmioFOURCC('i', 'd', 'x', '1');
+    if (mmioDescend(h, &ckIdx, &pState->ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+        return "%s にidx1チャンクがありません!";
+
+    // The work buffer holds the larger of the stored and the decoded picture.
+    ULONGLONG ullOut = FillOutputFormat(pInfo);
+    ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
+    if (!PrepareWorkBuffer(ullRegion)) return MSG_NO_MEMORY;
+
+    DWORD nEntries = ckIdx.cksize / 16;
+    pInfo->nAudio = (nEntries > pInfo->nFrames && !pInfo->fNoAudio) ? nEntries - pInfo->nFrames : 0;
+    if (pInfo->nAudio) {
+        pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)pInfo->nAudio * sizeof(AUDIOENTRY)));
+        if (!pInfo->pAudio) {
+            pInfo->nAudio = 0;
+            return MSG_NO_MEMORY;
+        }
+    }
+    // No more video entries can be stored than the index holds.
+    DWORD nTable = pInfo->nFrames < nEntries ? pInfo->nFrames : nEntries;
+    pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nTable ? nTable : 1, sizeof(FRAMEENTRY)));
+    if (!pInfo->pFrames) return MSG_NO_MEMORY;
+
+    pInfo->fAllKey = 1;
+    const char chOther = pState->chDigit == '0' ? '1' : '0';
+    DWORD nVideo = 0, nAudio = 0, nSurplusVideo = 0, nSurplusAudio = 0;
+    DWORD dwBase = 0;
+    bool fShortRead = false;
+    // The index is read up to its chunk's end.
+    ULONGLONG ullWanted = (ULONGLONG)pInfo->nFrames + pInfo->nAudio;
+    DWORD nRead = ullWanted < nEntries ? (DWORD)ullWanted : nEntries;
+    for (DWORD i = 0; i < nRead; i++) {
+        DWORD adwEntry[4];
+        if (mmioRead(h, reinterpret_cast<HPSTR>(adwEntry), 16) != 16) {
+            snprintf(pszError, cbError, "%s のidx1チャンクが読み出せん!", pInfo->szAviFile);
+            fShortRead = true;
+            break;
+        }
+        const char *pszId = reinterpret_cast<const char *>(&adwEntry[0]);
+        if (pszId[0] == '0' && pszId[1] == pState->chDigit && pszId[2] == 'd' && (pszId[3] == 'b' || pszId[3] == 'c')) {
+            if (nVideo < nTable) {
+                if (nVideo == 0) dwBase = pState->dwFirstChunkPos - adwEntry[2];
+                FRAMEENTRY *pEntry = &pInfo->pFrames[nVideo++];
+                pEntry->dwChunkPos = adwEntry[2] + dwBase;
+                DWORD dwLen = adwEntry[3] & FRAME_LENMASK;
+                pEntry->dwChunkLen = dwLen | (pszId[3] == 'c' ? FRAME_DC : 0);
+                if (!(adwEntry[1] & AVIIF_KEYFRAME) && dwLen != 0) {
+                    pEntry->dwChunkLen |= FRAME_NOTKEY;
+                    pInfo->fAllKey = 0;
+                }
+                pEntry->dwRef = 0xFFFFFFFFu;
+            } else {
+                nSurplusVideo++;
+            }
+        } else if (pszId[0] == '0' && pszId[1] == chOther && pszId[2] == 'w' && pszId[3] == 'b') {
+            if (nAudio < pInfo->nAudio) {
+                pInfo->pAudio[nAudio].dwChunkPos = adwEntry[2];
+                pInfo->pAudio[nAudio].dwChunkLen = adwEntry[3];
+                nAudio++;
+            } else {
+                nSurplusAudio++;
+            }
+        }
+    }
+
+    // The consistency report, for information.
+    CHAR szReport[1024];
+    snprintf(szReport, sizeof(szReport), "%s の", pInfo->szAviFile);
+    bool fReport = false;
+    size_t cch = strlen(szReport);
+    if (nVideo < pInfo->nFrames) {
+        snprintf(szReport + cch, sizeof(szReport) - cch,
+                 "\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!", (long)(pInfo->nFrames - nVideo));
+        pInfo->nFrames = nVideo;
+        fReport = true;
+    } else if (nSurplusVideo) {
+        snprintf(szReport + cch, sizeof(szReport) - cch,
+                 "\nフレームのインデックス数がヘッダのフレーム数より%ld余分でした!", (long)nSurplusVideo);
+        fReport = true;
+    }
+    cch = strlen(szReport);
+    if (nSurplusAudio) {
+        snprintf(szReport + cch, sizeof(szReport) - cch, "\nオーディオチャンクのインデックス数が%ld余分でした!",
+                 (long)nSurplusAudio);
+        fReport = true;
+    }
+    pInfo->nAudio = nAudio;
+    if (fReport) ShowShiftMessage(szReport, MB_OK);
+    if (fShortRead) return pszError;
+    for (DWORD i = 0; i < pInfo->nAudio; i++) pInfo->pAudio[i].dwChunkPos += dwBase;
+    return NULL;
+}
+
+}  // namespace
+
+BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
+{
+    CloseFrameStream(pInfo);
+    ReleaseAvi(pInfo);
+    if (!fOpen) return TRUE;
+
+    LOADSTATE state;
+    memset(&state, 0, sizeof(state));
+    state.pInfo = pInfo;
+    CHAR szText[1024];
+    const char *pszFailure = NULL;
+    pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, MMIO_READWRITE | MMIO_DENYWRITE | MMIO_ALLOCBUF);
+    if (!state.h) {
+        pszFailure = "%s がオープンできません!";
+    } else {
+        LONG lSize = mmioSeek(state.h, 0, SEEK_END);
+        state.cbFile = lSize > 0 ? (DWORD)lSize : 0;
+        mmioSeek(state.h, 0, SEEK_SET);
+        state.ckRiff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
+        if (mmioDescend(state.h, &state.ckRiff, NULL, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
+            pszFailure = "%s にAVIチャンクがありません!";
+    }
+    if (!pszFailure) pszFailure = ReadHeaderList(&state, szText, sizeof(szText));
+    if (!pszFailure) pszFailure = OpenCodec(pInfo);
+    if (!pszFailure) pszFailure = FindFirstVideoChunk(&state);
+    if (!pszFailure) pszFailure = ReadIndex(&state, szText, sizeof(szText));
+    if (!pszFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
+        pszFailure = "%s(AVI) のアセンドに失敗しました!";
+    if (pszFailure) {
+        // A composed text is shown as it is; a format gets the path.
+        if (pszFailure == szText) ShowShiftMessage(szText, MB_OK | MB_ICONQUESTION);
+        else ShowShiftMessagePath(pszFailure, pInfo->szAviFile, MB_OK | MB_ICONQUESTION);
+        ReleaseAvi(pInfo);
+        return FALSE;
+    }
+    if (!pInfo->fAllKey) {
+        // Delta frames are decoded by the stream library; without it the
+        // decompressor alone is used.
+        if (AVIStreamOpenFromFileA(&pInfo->pStream, pInfo->szAviFile, streamtypeVIDEO, 0, OF_SHARE_DENY_NONE, NULL) == 0 &&
+            pInfo->pStream)
+            pInfo->pGetFrame = AVIStreamGetFrameOpen(pInfo->pStream, &pInfo->biOut);
+        else
+            pInfo->pStream = NULL;
+    }
+    return TRUE;
+}

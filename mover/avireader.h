@@ -1,0 +1,84 @@
+// Spoolshift's AVI engine: the loaded AVI's frame table, its decoding
+// resources, and the work buffer shared by loading, the preview and the
+// commands.
+#pragma once
+
+#include "platform/win.h"
+
+// Bits of FRAMEENTRY.dwChunkLen.
+#define FRAME_LENMASK 0x3FFFFFFFu
+#define FRAME_NOTKEY 0x40000000u  // the index entry lacks the key-frame flag
+#define FRAME_DC 0x80000000u      // the chunk id ends in "dc"
+
+typedef struct {
+    DWORD dwChunkPos;  // file offset of the chunk's 8-byte header
+    DWORD dwChunkLen;  // data length and the flag bits above
+    DWORD dwRef;       // reference list position of the file that the frame names
+} FRAMEENTRY;
+
+typedef struct {
+    DWORD dwChunkPos;
+    DWORD dwChunkLen;
+} AUDIOENTRY;
+
+typedef struct {
+    CHAR szAviFile[261];
+    CHAR szCodecName[131];
+    FOURCC fccType;
+    FOURCC fccHandler;
+    HIC hic;
+    HMMIO hmmio;
+    PAVISTREAM pStream;
+    PGETFRAME pGetFrame;
+    LPBITMAPINFOHEADER lpbiFormat;  // the whole format chunk, at least 40 bytes
+    DWORD cbFormat;                 // its size
+    BITMAPINFOHEADER biOut;         // the 24-bit bottom-up output format
+    DWORD nFrames;
+    DWORD nAudio;
+    FRAMEENTRY *pFrames;
+    AUDIOENTRY *pAudio;
+    LONG fAllKey;
+    LONG fNoAudio;
+    DWORD dwDirtyEnd;  // end of the furthest frame rewritten since the buffer was last written out
+} AviInfo;
+
+static_assert(sizeof(FRAMEENTRY) == 12, "FRAMEENTRY is 12 bytes");
+static_assert(sizeof(AUDIOENTRY) == 8, "AUDIOENTRY is 8 bytes");
+
+// The work buffer: pbImage (decoded picture), pbRaw (stored bytes) and
+// pbScratch (texts and frame data of the commands), one block that only
+// grows and is freed when the window closes.
+extern BYTE *g_pbWork;
+extern DWORD g_cbWork;
+extern BYTE *g_pbImage;
+extern BYTE *g_pbRaw;
+extern BYTE *g_pbScratch;
+// Frames of the loaded AVI can be decoded.
+extern BOOL g_fCodecReady;
+
+// Largest picture or stored frame the work buffer is made for.
+#define WORK_REGION_MAX (256u * 1024 * 1024)
+
+// Unloads what is loaded; with fOpen loads info->szAviFile. FALSE after
+// showing a message.
+BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen);
+void ReleaseAvi(AviInfo *pInfo);
+BOOL OpenFrameCodec(AviInfo *pInfo, BOOL fOpen);
+BOOL CloseFrameStream(AviInfo *pInfo);
+// Frees the work buffer (when the window closes).
+void FreeWorkBuffer(void);
+// TRUE when the stream's frames are stored uncompressed.
+BOOL IsUncompressedHandler(FOURCC fccHandler);
+
+// Turns frame n into the picture in pbImage; FALSE, silently, when it
+// cannot.
+BOOL DecodeFrame(AviInfo *pInfo, DWORD n);
+// Converts one uncompressed frame of cbSource bytes in the stream's format
+// into the picture layout at pDest.
+BOOL ConvertToRgb24(const AviInfo *pInfo, const BYTE *pSource, DWORD cbSource, BYTE *pDest);
+
+// Reads (fWrite FALSE) the stored bytes of frame n into pBuffer, which
+// holds cbBuffer bytes, and sets *pcb to their number; or writes *pcb bytes
+// from pBuffer over them, which must be exactly as many. FALSE after
+// showing a message.
+BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb);

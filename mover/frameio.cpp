@@ -1,0 +1,52 @@
+// Reading and rewriting a frame's stored bytes in place: the same number of
+// bytes goes back over the old ones, so chunk headers, the index and every
+// other frame stay where they are.
+#include "mover/avireader.h"
+
+#include "mover/message.h"
+
+BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
+{
+    const UINT uType = MB_OK | MB_ICONQUESTION;
+    if (!pInfo->hmmio) {
+        ShowShiftMessage("AVIファイルはオープンされていません!", uType);
+        return FALSE;
+    }
+    if (n >= pInfo->nFrames) {
+        ShowShiftMessagePath("%s のフレームNoが不正です!", pInfo->szAviFile, uType);
+        return FALSE;
+    }
+    ULONGLONG ullAt = (ULONGLONG)pInfo->pFrames[n].dwChunkPos + 8;
+    // The buffered file I/O writes its buffer out up to its current
+    // position: a rewrite before one still held in the buffer would leave
+    // the later one behind, so the buffer is written out first.
+    if (fWrite && ullAt < pInfo->dwDirtyEnd) {
+        mmioFlush(pInfo->hmmio, 0);
+        pInfo->dwDirtyEnd = 0;
+    }
+    if (ullAt > 0x7FFFFFFF || mmioSeek(pInfo->hmmio, (LONG)ullAt, SEEK_SET) != (LONG)ullAt) {
+        ShowShiftMessagePath("%s がシークできません!", pInfo->szAviFile, uType);
+        return FALSE;
+    }
+    DWORD dwLen = pInfo->pFrames[n].dwChunkLen & FRAME_LENMASK;
+    if (!fWrite) {
+        // A frame longer than the caller's buffer cannot be read into it.
+        if (dwLen > cbBuffer ||
+            mmioRead(pInfo->hmmio, reinterpret_cast<HPSTR>(pBuffer), (LONG)dwLen) != (LONG)dwLen) {
+            ShowShiftMessagePath("%s のフレーム読み出しに失敗しました!", pInfo->szAviFile, uType);
+            return FALSE;
+        }
+        *pcb = dwLen;
+        return TRUE;
+    }
+    if (*pcb != dwLen) {
+        ShowShiftMessagePath("%s のフレーム圧縮サイズが一致しません!", pInfo->szAviFile, uType);
+        return FALSE;
+    }
+    if (mmioWrite(pInfo->hmmio, reinterpret_cast<const char *>(pBuffer), (LONG)dwLen) != (LONG)dwLen) {
+        ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, uType);
+        return FALSE;
+    }
+    if (ullAt + dwLen > pInfo->dwDirtyEnd) pInfo->dwDirtyEnd = (DWORD)(ullAt + dwLen);
+    return TRUE;
+}

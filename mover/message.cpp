@@ -1,0 +1,35 @@
+#include "mover/message.h"
+
+#include <stdio.h>
+
+namespace {
+
+int DefaultShowMessage(LPCSTR pszText, LPCSTR pszCaption, UINT uType)
+{
+#ifdef _WIN32
+    return MessageBoxA(g_hwndShiftOwner, pszText, pszCaption, uType);
+#else
+    (void)uType;
+    fprintf(stderr, "%s: %s\n", pszCaption, pszText);
+    return IDOK;
+#endif
+}
+
+}  // namespace
+
+#ifdef _WIN32
+HWND g_hwndShiftOwner = NULL;
+#endif
+SHOWMESSAGEPROC g_pfnShowMessage = DefaultShowMessage;
+
+int ShowShiftMessage(LPCSTR pszText, UINT uType)
+{
+    return g_pfnShowMessage(pszText, SPOOLSHIFT_NAME, uType);
+}
+
+int ShowShiftMessagePath(LPCSTR pszFormat, LPCSTR pszPath, UINT uType)
+{
+    CHAR szText[1024];
+    snprintf(szText, sizeof(szText), pszFormat, pszPath);
+    return ShowShiftMessage(szText, uType);
+}

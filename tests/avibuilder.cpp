@@ -1,0 +1,172 @@
+#include "tests/avibuilder.h"
+
+#include <string.h>
+
+namespace {
+
+FOURCC Fcc(const std::string &s)
+{
+    char sz[4] = {' ', ' ', ' ', ' '};
+    for (size_t i = 0; i < 4 && i < s.size(); i++) sz[i] = s[i];
+    return mmioFOURCC(sz[0], sz[1], sz[2], sz[3]);
+}
+
+struct RIFFOUT {
+    std::vector<BYTE> bytes;
+    std::vector<size_t> open;
+    void Dword(DWORD dw)
+    {
+        for (int i = 0; i < 4; i++) bytes.push_back((BYTE)(dw >> (8 * i)));
+    }
+    void Bytes(const void *p, size_t n)
+    {
+        const BYTE *pb = static_cast<const BYTE *>(p);
+        bytes.insert(bytes.end(), pb, pb + n);
+    }
+    void Begin(const std::string &id, const std::string &type)
+    {
+        Dword(Fcc(id));
+        open.push_back(bytes.size());
+        Dword(0);
+        Dword(Fcc(type));
+    }
+    void End()
+    {
+        size_t at = open.back();
+        open.pop_back();
+        DWORD cb = (DWORD)(bytes.size() - at - 4);
+        memcpy(&bytes[at], &cb, 4);
+        if (cb & 1) bytes.push_back(0);
+    }
+    void Chunk(const std::string &id, const std::vector<BYTE> &data)
+    {
+        Dword(Fcc(id));
+        Dword((DWORD)data.size());
+        Bytes(data.data(), data.size());
+        if (data.size() & 1) bytes.push_back(0);
+    }
+};
+
+std::vector<BYTE> StreamHeader(const std::string &type, FOURCC fccHandler, DWORD dwLength, DWORD cbExtra)
+{
+    std::vector<BYTE> strh(56 + cbExtra, 0);
+    DWORD dwType = Fcc(type);
+    memcpy(&strh[0], &dwType, 4);
+    memcpy(&strh[4], &fccHandler, 4);
+    DWORD dwScale = 1, dwRate = 15;
+    memcpy(&strh[20], &dwScale, 4);
+    memcpy(&strh[24], &dwRate, 4);
+    memcpy(&strh[32], &dwLength, 4);
+    return strh;
+}
+
+}  // namespace
+
+std::vector<BYTE> MakeFormat(LONG lWidth, LONG lHeight, WORD wBits, DWORD dwCompression, const std::vector<BYTE> &extra,
+                             DWORD cbImage)
+{
+    BITMAPINFOHEADER bih;
+    memset(&bih, 0, sizeof(bih));
+    bih.biSize = sizeof(bih);
+    bih.biWidth = lWidth;
+    bih.biHeight = lHeight;
+    bih.biPlanes = 1;
+    bih.biBitCount = wBits;
+    bih.biCompression = dwCompression;
+    bih.biSizeImage = cbImage;
+    std::vector<BYTE> format(sizeof(bih) + extra.size());
+    memcpy(format.data(), &bih, sizeof(bih));
+    if (!extra.empty()) memcpy(format.data() + sizeof(bih), extra.data(), extra.size());
+    return format;
+}
+
+AVIFRAME Frame(const std::string &id, const std::vector<BYTE> &data, DWORD dwFlags)
+{
+    AVIFRAME frame;
+    frame.id = id;
+    frame.data = data;
+    frame.dwIndexFlags = dwFlags;
+    frame.fIndexed = true;
+    frame.fInRecList = false;
+    return frame;
+}
+
+std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositions)
+{
+    RIFFOUT out;
+    out.Begin("RIFF", "AVI ");
+    if (spec.fHdrl) {
+        out.Begin("LIST", "hdrl");
+        if (spec.fAvih) {
+            std::vector<BYTE> avih(56, 0);
+            DWORD dwMicroSec = 66666, dwFlags = 0x10 /* has an index */;
+            DWORD dwStreams = (spec.fVideoStream ? 1 : 0) + (spec.fAudioStream ? 1 : 0);
+            memcpy(&avih[0], &dwMicroSec, 4);
+            memcpy(&avih[12], &dwFlags, 4);
+            memcpy(&avih[16], &spec.dwTotalFrames, 4);
+            memcpy(&avih[24], &dwStreams, 4);
+            if (spec.format.size() >= 12) {
+                memcpy(&avih[32], &spec.format[4], 4);
+                memcpy(&avih[36], &spec.format[8], 4);
+            }
+            out.Chunk("avih", avih);
+        }
+        auto VideoList = [&]() {
+            out.Begin("LIST", "strl");
+            out.Chunk("strh", StreamHeader("vids", spec.fccHandler, spec.dwLength, spec.cbStrhExtra));
+            if (!spec.format.empty()) out.Chunk("strf", spec.format);
+            out.End();
+        };
+        auto AudioList = [&]() {
+            out.Begin("LIST", "strl");
+            out.Chunk("strh", StreamHeader("auds", 1, 0, 0));
+            std::vector<BYTE> wave(16, 0);
+            wave[0] = 1;
+            out.Chunk("strf", wave);
+            out.End();
+        };
+        if (spec.fAudioStream && spec.fAudioFirst) AudioList();
+        if (spec.fVideoStream) VideoList();
+        if (spec.fAudioStream && !spec.fAudioFirst) AudioList();
+        out.End();
+    }
+    out.Chunk("JUNK", std::vector<BYTE>(12, 0));
+    std::vector<DWORD> positions;
+    size_t moviData = 0;
+    if (spec.fMovi) {
+        out.Begin("LIST", "movi");
+        moviData = out.bytes.size() - 4;  // the "movi" type, where relative offsets start
+        bool fInRec = false;
+        for (const AVIFRAME &frame : spec.chunks) {
+            if (frame.fInRecList && !fInRec) {
+                out.Begin("LIST", "rec ");
+                fInRec = true;
+            } else if (!frame.fInRecList && fInRec) {
+                out.End();
+                fInRec = false;
+            }
+            positions.push_back((DWORD)out.bytes.size());
+            out.Chunk(frame.id, frame.data);
+        }
+        if (fInRec) out.End();
+        out.End();
+    }
+    if (spec.fIdx1) {
+        std::vector<BYTE> idx;
+        for (size_t i = 0; i < spec.chunks.size(); i++) {
+            const AVIFRAME &frame = spec.chunks[i];
+            if (!frame.fIndexed) continue;
+            DWORD dwPos = i < positions.size() ? positions[i] : 0;
+            DWORD adw[4] = {Fcc(frame.id), frame.dwIndexFlags, spec.fAbsoluteIndex ? dwPos : (DWORD)(dwPos - moviData),
+                            (DWORD)frame.data.size()};
+            const BYTE *pb = reinterpret_cast<const BYTE *>(adw);
+            idx.insert(idx.end(), pb, pb + 16);
+        }
+        for (const std::vector<BYTE> &entry : spec.extraIndex) idx.insert(idx.end(), entry.begin(), entry.end());
+        out.Chunk("idx1", idx);
+    }
+    out.Bytes(spec.afterIdx1.data(), spec.afterIdx1.size());
+    out.End();
+    if (pChunkPositions) *pChunkPositions = positions;
+    return out.bytes;
+}

@@ -1,0 +1,43 @@
+// AVI files built byte by byte for the reader's tests, benchmarks and fuzz
+// seeds: every part of the structure can be left out, moved or bent.
+#pragma once
+
+#include "platform/win.h"
+
+#include <string>
+#include <vector>
+
+struct AVIFRAME {
+    std::string id;          // "00dc", "01wb", "JUNK" ...
+    std::vector<BYTE> data;
+    DWORD dwIndexFlags;      // AVIIF_KEYFRAME and so on
+    bool fIndexed;           // listed in idx1
+    bool fInRecList;         // stored inside a LIST "rec "
+};
+
+struct AVISPEC {
+    DWORD dwTotalFrames = 0;        // avih
+    DWORD dwLength = 0;             // strh of the video stream
+    FOURCC fccHandler = 0;
+    std::vector<BYTE> format;       // strf of the video stream
+    bool fVideoStream = true;
+    bool fAudioStream = false;
+    bool fAudioFirst = false;       // audio stream header before the video one
+    DWORD cbStrhExtra = 0;          // bytes appended to the video stream header
+    bool fHdrl = true, fAvih = true, fMovi = true, fIdx1 = true;
+    bool fAbsoluteIndex = false;    // idx1 offsets from the file start
+    std::vector<AVIFRAME> chunks;   // the contents of movi, in order
+    std::vector<BYTE> afterIdx1;    // bytes after the index chunk
+    std::vector<std::vector<BYTE>> extraIndex;  // raw 16-byte entries appended to idx1
+};
+
+// A BITMAPINFOHEADER with the given fields, followed by extra bytes.
+std::vector<BYTE> MakeFormat(LONG lWidth, LONG lHeight, WORD wBits, DWORD dwCompression,
+                             const std::vector<BYTE> &extra = std::vector<BYTE>(), DWORD cbImage = 0);
+
+// A frame chunk entry.
+AVIFRAME Frame(const std::string &id, const std::vector<BYTE> &data, DWORD dwFlags = AVIIF_KEYFRAME);
+
+// The file's bytes; pChunkPositions receives the file offset of each chunk's
+// header in movi, in order.
+std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositions = NULL);

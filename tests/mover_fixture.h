@@ -1,0 +1,42 @@
+// Harness of the AVI engine's tests: files in a temporary folder, loaded
+// with LoadAvi, messages recorded instead of shown.
+#pragma once
+
+#include "mover/avireader.h"
+#include "mover/message.h"
+
+#include "tests/avibuilder.h"
+#include "tests/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct SHOWNMESSAGE {
+    std::string text;
+    std::string caption;
+    UINT uType;
+};
+extern std::vector<SHOWNMESSAGE> g_aShown;
+
+class AviTest : public ::testing::Test {
+public:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the bytes as name in the test's folder and loads them.
+    BOOL LoadBytes(const std::vector<BYTE> &bytes, const char *pszName = "test.avi");
+    BOOL LoadFile(const std::string &path);
+    // The one message shown, with the file's path written as "<path>".
+    std::string OnlyMessage();
+    std::string Path(const char *pszName) { return JoinPath(dir, pszName); }
+
+    std::string dir;
+    AviInfo info;
+};
+
+// Pixels of a 24-bit bottom-up picture as "b,g,r b,g,r ..." rows, for
+// readable comparisons.
+std::string Row(const BYTE *pPicture, LONG lWidth, LONG lRow);
+std::vector<BYTE> Bytes(std::initializer_list<int> values);
