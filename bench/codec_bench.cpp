@@ -13,6 +13,7 @@
 //                                  read-ahead
 #include "codec/spoolcap.h"
 
+#include "bench/ratio.h"
 #include "tests/samplecodec/samplecodec.h"
 
 #include <benchmark/benchmark.h>
@@ -237,35 +238,6 @@ BENCHMARK(BM_WriteSpoolcap)->Name("write/bifiled")->Arg(2)->Unit(benchmark::kMil
 BENCHMARK(BM_Play)->Name("play/direct")->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Play)->Name("play/overlap")->Arg(1)->Unit(benchmark::kMillisecond);
 
-// Keeps each repetition's time per iteration; the ratios use the medians.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> times;
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                times[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double Median(const std::string &name) const
-    {
-        auto it = times.find(name);
-        if (it == times.end() || it->second.empty()) return 0;
-        std::vector<double> sorted = it->second;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[sorted.size() / 2];
-    }
-};
-
-void PrintRatio(const RatioReporter &reporter, const char *pszWhat, const std::string &name, const std::string &base)
-{
-    double a = reporter.Median(name);
-    double b = reporter.Median(base);
-    if (a <= 0 || b <= 0) return;
-    printf("  %-62s %6.2f x  (%s / %s)\n", pszWhat, a / b, name.c_str(), base.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -289,19 +261,7 @@ int main(int argc, char **argv)
     g_pfnWrappedProc = ProcAs<DRIVERPROC>(GetProcAddress(g_hSample, "DriverProc"));
     InitInstanceList();
 
-    // Disk timings vary from moment to moment: unless asked otherwise, each
-    // benchmark runs three times, interleaved at random with the others, and
-    // the ratios use the medians.
-    std::vector<char *> args(argv, argv + argc);
-    char szRepetitions[] = "--benchmark_repetitions=3";
-    char szInterleave[] = "--benchmark_enable_random_interleaving=true";
-    bool fHasRepetitions = false;
-    for (char *pszArg : args)
-        if (strncmp(pszArg, "--benchmark_repetitions", 23) == 0) fHasRepetitions = true;
-    if (!fHasRepetitions) {
-        args.push_back(szRepetitions);
-        args.push_back(szInterleave);
-    }
+    std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
     int nArgs = (int)args.size();
     benchmark::Initialize(&nArgs, args.data());
     RatioReporter reporter;

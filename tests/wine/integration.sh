@@ -92,6 +92,10 @@ record_and_play() {
     status=$?
     printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
     check "$tag: the AVI's chunks are records and play back through AVIStreamGetFrame and ICDecompress" 0 $status
+    out=$($run "$bin/avicheck.exe" 'C:\clip.avi' $frames | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
+    check "$tag: Spoolshift's engine loads the AVI and decodes its frames through Spoolcap" 0 $status
     avi=$prefix/drive_c/clip.avi
     probe=$(ffprobe -v error -show_entries stream=codec_tag_string,nb_frames -show_entries packet=size \
         -of compact "$avi" 2>&1)

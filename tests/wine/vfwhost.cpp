@@ -34,47 +34,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "tests/wine/testpicture.h"
+
 #include <set>
 #include <string>
 #include <vector>
 
 namespace {
-
-const LONG PICTURE_WIDTH = 160;
-const LONG PICTURE_HEIGHT = 120;
-
-BITMAPINFOHEADER PictureFormat()
-{
-    BITMAPINFOHEADER bih;
-    memset(&bih, 0, sizeof(bih));
-    bih.biSize = sizeof(bih);
-    bih.biWidth = PICTURE_WIDTH;
-    bih.biHeight = PICTURE_HEIGHT;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    bih.biCompression = BI_RGB;
-    bih.biSizeImage = ((PICTURE_WIDTH * 3 + 3) & ~3) * PICTURE_HEIGHT;
-    return bih;
-}
-
-// Test picture n: a moving gradient with a noisy band whose height varies,
-// so that compressed sizes differ from frame to frame.
-std::vector<BYTE> Picture(int n)
-{
-    BITMAPINFOHEADER bih = PictureFormat();
-    std::vector<BYTE> bits(bih.biSizeImage);
-    DWORD cbStride = bih.biSizeImage / PICTURE_HEIGHT;
-    unsigned nRandom = 12345u + 977u * (unsigned)n;
-    for (LONG y = 0; y < PICTURE_HEIGHT; y++) {
-        for (DWORD x = 0; x < cbStride; x++) {
-            nRandom = nRandom * 1103515245u + 12345u;
-            BYTE b = (BYTE)((x / 3 + (DWORD)n * 4) & 0xF0);
-            if (y < (n * 7) % PICTURE_HEIGHT) b = (BYTE)(nRandom >> 16);
-            bits[(DWORD)y * cbStride + x] = b;
-        }
-    }
-    return bits;
-}
 
 // Prints one stored frame: its size and, for a record, where it points.
 bool Describe(int n, const BYTE *pData, DWORD cb, std::set<std::string> *pFiles)

@@ -1,0 +1,70 @@
+// Writes the seed inputs of the AVI fuzz target: small AVIs of every layout
+// the reader and the converter know, built byte by byte.
+#include "tests/avibuilder.h"
+
+#include <stdio.h>
+
+#include <string>
+
+namespace {
+
+std::vector<BYTE> Palette(int n)
+{
+    std::vector<BYTE> table;
+    for (int i = 0; i < n; i++) table.insert(table.end(), {(BYTE)i, (BYTE)(2 * i), (BYTE)(3 * i), 0});
+    return table;
+}
+
+void Write(const std::string &dir, const char *pszName, const AVISPEC &spec)
+{
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    std::string path = dir + "/" + pszName;
+    FILE *pFile = fopen(path.c_str(), "wb");
+    if (!pFile) return;
+    fwrite(bytes.data(), 1, bytes.size(), pFile);
+    fclose(pFile);
+}
+
+AVISPEC Clip(std::vector<BYTE> format, std::vector<std::vector<BYTE>> frames, FOURCC fccHandler = 0)
+{
+    AVISPEC spec;
+    spec.dwTotalFrames = spec.dwLength = (DWORD)frames.size();
+    spec.format = format;
+    spec.fccHandler = fccHandler;
+    for (const auto &frame : frames) spec.chunks.push_back(Frame("00dc", frame));
+    return spec;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    std::string dir = argc > 1 ? argv[1] : ".";
+    Write(dir, "rgb24.avi", Clip(MakeFormat(4, 3, 24, BI_RGB), {std::vector<BYTE>(36, 7), std::vector<BYTE>(36, 9)}));
+    Write(dir, "topdown24.avi", Clip(MakeFormat(3, -2, 24, BI_RGB), {std::vector<BYTE>(24, 1)}));
+    Write(dir, "pal8.avi", Clip(MakeFormat(5, 2, 8, BI_RGB, Palette(16)), {std::vector<BYTE>(16, 3)}));
+    Write(dir, "pal4.avi", Clip(MakeFormat(5, 2, 4, BI_RGB, Palette(16)), {std::vector<BYTE>(8, 0x12)}));
+    Write(dir, "pal1.avi", Clip(MakeFormat(9, 2, 1, BI_RGB, Palette(2)), {std::vector<BYTE>(8, 0xA5)}));
+    Write(dir, "rle8.avi",
+          Clip(MakeFormat(6, 4, 8, BI_RLE8, Palette(8)), {{3, 1, 0, 0, 0, 4, 1, 2, 3, 4, 0, 2, 1, 1, 2, 5, 0, 1}}));
+    Write(dir, "rle4.avi", Clip(MakeFormat(6, 3, 4, BI_RLE4, Palette(16)), {{5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1}}));
+    Write(dir, "rgb555.avi", Clip(MakeFormat(3, 2, 16, BI_RGB), {std::vector<BYTE>(16, 0x5A)}));
+    std::vector<BYTE> masks = {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0};
+    Write(dir, "fields16.avi", Clip(MakeFormat(2, 2, 16, BI_BITFIELDS, masks), {std::vector<BYTE>(8, 0xF0)}));
+    std::vector<BYTE> masks32 = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
+    Write(dir, "fields32.avi", Clip(MakeFormat(2, 2, 32, BI_BITFIELDS, masks32), {std::vector<BYTE>(16, 0x33)}));
+    Write(dir, "argb32.avi", Clip(MakeFormat(2, 1, 32, BI_RGB), {std::vector<BYTE>(8, 0x44)}));
+    AVISPEC audio = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1), std::vector<BYTE>(16, 2)});
+    audio.fAudioStream = true;
+    audio.chunks.insert(audio.chunks.begin(), Frame("01wb", std::vector<BYTE>(6, 0), 0));
+    audio.fAbsoluteIndex = true;
+    Write(dir, "audio.avi", audio);
+    AVISPEC delta = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1), std::vector<BYTE>(16, 2)},
+                         mmioFOURCC('S', 'M', 'P', 'L'));
+    delta.chunks[1].dwIndexFlags = 0;
+    Write(dir, "delta.avi", delta);
+    AVISPEC rec = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1)});
+    rec.chunks[0].fInRecList = true;
+    Write(dir, "rec.avi", rec);
+    return 0;
+}
