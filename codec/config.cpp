@@ -5,6 +5,7 @@
 #include "codec/spoolcap.h"
 
 #include "codec/resource.h"
+#include "scaffold/caption.h"
 #include "scaffold/paths.h"
 
 #include <stdio.h>
@@ -21,11 +22,7 @@ BOOL IsChecked(HWND hDlg, int nId) { return IsDlgButtonChecked(hDlg, nId) == BST
 void InitConfigDialog(HWND hDlg, CONFIGCONTEXT *pContext)
 {
     g_pConfig = pContext;
-    CHAR szCaption[64 + 16];
-    GetWindowTextA(hDlg, szCaption, 64);
-    size_t cch = strlen(szCaption);
-    snprintf(szCaption + cch, sizeof(szCaption) - cch, " %s", SPOOLCAP_VERSION);
-    SetWindowTextA(hDlg, szCaption);
+    AppendVersionToCaption(hDlg);
 
     LoadSettings();
     SetDlgItemTextA(hDlg, IDC_BASEFILE, g_Settings.szBaseFile);

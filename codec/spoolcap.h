@@ -10,7 +10,6 @@
 
 #include <atomic>
 
-#define SPOOLCAP_VERSION "1.04"
 #define SPOOLCAP_SECTION "Spoolcap"
 
 // Spoolcap's own bit of ICCOMPRESS.dwFlags: ordinary compression, no reference.

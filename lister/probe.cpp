@@ -2,6 +2,7 @@
 // the table.
 #include "lister/listing.h"
 #include "lister/resource.h"
+#include "scaffold/caption.h"
 #include "scaffold/dialogapp.h"
 
 #include <stdio.h>
@@ -10,8 +11,6 @@
 const char g_szProgramName[] = "Vfwprobe";
 
 namespace {
-
-#define VFWPROBE_VERSION "1.04"
 
 void AppendToTable(HWND hTable, LPCSTR pszText)
 {
@@ -58,11 +57,7 @@ void FitTable(HWND hDlg)
 void InitProbeDialog(HWND hDlg)
 {
     g_hwndMain = hDlg;
-    CHAR szCaption[64 + 16];
-    GetWindowTextA(hDlg, szCaption, 64);
-    size_t cch = strlen(szCaption);
-    snprintf(szCaption + cch, sizeof(szCaption) - cch, " %s", VFWPROBE_VERSION);
-    SetWindowTextA(hDlg, szCaption);
+    AppendVersionToCaption(hDlg);
 }
 
 }  // namespace

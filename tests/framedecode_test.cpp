@@ -1,6 +1,7 @@
 // Frames becoming pictures: the converter against hand-computed pictures,
 // DecodeFrame on loaded files, and the in-place frame access.
 #include "tests/mover_fixture.h"
+#include "tests/samplecodec/samplecodec.h"
 
 #include <string.h>
 
@@ -269,6 +270,66 @@ TEST_F(Frames, TwentyFourBitTopDownFromFfmpeg)
             EXPECT_LE(nWorst, nTolerance) << pszName << " frame " << n;
         }
     }
+}
+
+TEST_F(Frames, CompressedFramesThroughTheStreamsDecompressor)
+{
+    // The sample codec listed under SMPL; its frames stored in the AVI, one
+    // of them marked as not a key frame, so that the stream library's frame
+    // decoder is opened where there is one.
+    std::string name = UniqueName("smplavi") + ".dll";
+    std::string library = JoinPath(SystemFolder(), name);
+    ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), library));
+    ASSERT_TRUE(RegisterVideoCodec("SMPL", name.c_str()));
+    HMODULE hSample = LoadLibraryA(library.c_str());
+    ASSERT_NE(hSample, nullptr);
+    DRIVERPROC pfnSample = ProcAs<DRIVERPROC>(GetProcAddress(hSample, "DriverProc"));
+    const LONG w = 6, h = 4;
+    BITMAPINFOHEADER bihIn;
+    memcpy(&bihIn, MakeFormat(w, h, 24, BI_RGB, {}, 4 * 20).data(), sizeof(bihIn));
+    BITMAPINFOHEADER bihOut;
+    ASSERT_EQ(pfnSample(1, NULL, ICM_COMPRESS_GET_FORMAT, (LPARAM)&bihIn, (LPARAM)&bihOut), ICERR_OK);
+    AVISPEC spec;
+    spec.dwTotalFrames = spec.dwLength = 3;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format.assign(reinterpret_cast<BYTE *>(&bihOut), reinterpret_cast<BYTE *>(&bihOut) + sizeof(bihOut));
+    std::vector<std::vector<BYTE>> pictures;
+    for (int n = 0; n < 3; n++) {
+        std::vector<BYTE> picture(bihIn.biSizeImage);
+        for (size_t i = 0; i < picture.size(); i++) picture[i] = (BYTE)(n * 50 + (i % 7 == 0 ? i : 3));
+        std::vector<BYTE> compressed(SampleMaxCompressedSize((DWORD)picture.size()));
+        BITMAPINFOHEADER bihFrame = bihOut;
+        ICCOMPRESS ic;
+        memset(&ic, 0, sizeof(ic));
+        ic.lpbiInput = &bihIn;
+        ic.lpInput = picture.data();
+        ic.lpbiOutput = &bihFrame;
+        ic.lpOutput = compressed.data();
+        ASSERT_EQ(pfnSample(1, NULL, ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK);
+        compressed.resize(bihFrame.biSizeImage);
+        spec.chunks.push_back(Frame("00dc", compressed, n == 2 ? 0 : AVIIF_KEYFRAME));
+        pictures.push_back(picture);
+    }
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec)));
+    EXPECT_EQ(info.fAllKey, 0);
+    EXPECT_NE(info.hic, nullptr);
+    EXPECT_STREQ(info.szCodecName, "Sample lossless run-length codec");
+#ifdef _WIN32
+    EXPECT_NE(info.pGetFrame, nullptr);
+#else
+    EXPECT_EQ(info.pGetFrame, nullptr);  // no stream library here: the decompressor alone
+#endif
+    for (DWORD n = 0; n < 3; n++) {
+        ASSERT_TRUE(DecodeFrame(&info, n)) << n;
+        EXPECT_EQ(0, memcmp(g_pbImage, pictures[n].data(), pictures[n].size())) << n;
+    }
+    // With the decompressor closed a compressed stream is not shown.
+    OpenFrameCodec(&info, FALSE);
+    EXPECT_FALSE(DecodeFrame(&info, 0));
+    LoadAvi(&info, FALSE);
+    FreeLibrary(hSample);
+    UnregisterVideoCodec("SMPL");
+    DeleteFileA(library.c_str());
 }
 
 TEST_F(Frames, CompressedStreamWithoutItsCodec)

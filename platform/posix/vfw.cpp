@@ -116,11 +116,19 @@ LRESULT Send(CODECHANDLE *pCodec, UINT msg, LPARAM l1, LPARAM l2)
     return pCodec->pfnProc(pCodec->dwDriverId, (HDRVR)pCodec, msg, l1, l2);
 }
 
+// The codec sees the type in lower case ("vidc"), however the host spelt it.
+DWORD LowerFourcc(DWORD fcc)
+{
+    DWORD dwLower = 0;
+    for (int i = 0; i < 4; i++) dwLower |= (DWORD)(BYTE)tolower((int)((fcc >> (8 * i)) & 0xFF)) << (8 * i);
+    return dwLower;
+}
+
 void FillIcopen(ICOPEN *pOpen, DWORD fccType, DWORD fccHandler, UINT wMode)
 {
     memset(pOpen, 0, sizeof(*pOpen));
     pOpen->dwSize = sizeof(ICOPEN);
-    pOpen->fccType = fccType;
+    pOpen->fccType = LowerFourcc(fccType);
     pOpen->fccHandler = fccHandler;
     pOpen->dwVersion = ICVERSION;
     pOpen->dwFlags = wMode;
