@@ -89,12 +89,13 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     BITMAPINFOHEADER *pbiOut = pic->lpbiOutput;
     BYTE *pOutput = static_cast<BYTE *>(pic->lpOutput);
 
-    // Uncompressed input goes to the file as it is when NoCompress is on.
-    BOOL fRaw = g_Settings.fNoCompress && pbiIn->biCompression <= BI_BITFIELDS;
+    // Uncompressed input goes to the file as it is when NoCompress is on;
+    // input whose size cannot be told (a compressed DIB without its
+    // biSizeImage) is left to the wrapped codec rather than stored empty.
+    DWORD cbData = DibImageSize(pbiIn);
+    BOOL fRaw = g_Settings.fNoCompress && pbiIn->biCompression <= BI_BITFIELDS && cbData != 0;
     LRESULT lResult;
-    DWORD cbData;
     if (fRaw) {
-        cbData = DibImageSize(pbiIn);
         pbiOut->biSizeImage = cbData;
         lResult = ICERR_OK;
     } else {

@@ -208,6 +208,30 @@ TEST_F(Compression, RawFrameWithoutImageSizeTakesTheDibsSize)
     EXPECT_EQ(stored.data, pic.bits);
 }
 
+TEST_F(Compression, RawInputOfUnknownSizeGoesToTheCodec)
+{
+    // An RLE8 picture without its biSizeImage: its size cannot be told, so
+    // it is not stored raw (the sample codec then refuses the format).
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("rle");
+    PICTURE pic = MakePicture(16, 16, 8, 0);
+    BITMAPINFOHEADER bihIn = pic.bih;
+    bihIn.biCompression = BI_RLE8;
+    bihIn.biSizeImage = 0;
+    BITMAPINFOHEADER bihOut = pic.bih;
+    std::vector<BYTE> out(4096, 0);
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiOutput = &bihOut;
+    ic.lpOutput = out.data();
+    ic.lpbiInput = &bihIn;
+    ic.lpInput = pic.bits.data();
+    EXPECT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_BADFORMAT);
+    EXPECT_EQ(pfnSampleCount(ICM_COMPRESS), 1u);
+    EXPECT_TRUE(ListFolder(dir).empty());
+}
+
 TEST_F(Compression, NoCompressLeavesOtherInputFormatsToTheCodec)
 {
     g_Settings.fEnabled = TRUE;
