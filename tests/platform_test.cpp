@@ -166,6 +166,67 @@ TEST_F(PlatformFiles, FullPathNames)
     EXPECT_EQ(GetFullPathNameA(expected.c_str(), sizeof(szSmall), szSmall, NULL), expected.size() + 1);
 }
 
+TEST_F(PlatformFiles, RiffChunksWrittenAndFound)
+{
+    std::string path = Path("t.riff");
+    HMMIO h = mmioOpenA(&path[0], NULL, MMIO_CREATE | MMIO_READWRITE | MMIO_ALLOCBUF);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO ckRiff, ckOdd, ckList, ckInner;
+    ckRiff.fccType = mmioFOURCC('T', 'E', 'S', 'T');
+    ckRiff.cksize = 0;
+    ASSERT_EQ(mmioCreateChunk(h, &ckRiff, MMIO_CREATERIFF), (MMRESULT)MMSYSERR_NOERROR);
+    ckOdd.ckid = mmioFOURCC('a', 'b', 'c', 'd');
+    ckOdd.cksize = 0;
+    ASSERT_EQ(mmioCreateChunk(h, &ckOdd, 0), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(mmioWrite(h, "xyz", 3), 3);
+    ASSERT_EQ(mmioAscend(h, &ckOdd, 0), (MMRESULT)MMSYSERR_NOERROR);  // size 3, pad byte
+    ckList.fccType = mmioFOURCC('l', 's', 't', ' ');
+    ckList.cksize = 0;
+    ASSERT_EQ(mmioCreateChunk(h, &ckList, MMIO_CREATELIST), (MMRESULT)MMSYSERR_NOERROR);
+    ckInner.ckid = mmioFOURCC('x', 'y', ' ', ' ');
+    ckInner.cksize = 0;
+    ASSERT_EQ(mmioCreateChunk(h, &ckInner, 0), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(mmioWrite(h, "1234", 4), 4);
+    ASSERT_EQ(mmioAscend(h, &ckInner, 0), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_EQ(mmioAscend(h, &ckList, 0), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_EQ(mmioAscend(h, &ckRiff, 0), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_EQ(mmioClose(h, 0), (MMRESULT)MMSYSERR_NOERROR);
+
+    // The sizes were fixed up on the way out.
+    const char abExpected[] = "RIFF\x28\0\0\0TESTabcd\x03\0\0\0xyz\0LIST\x10\0\0\0lst xy  \x04\0\0\0" "1234";
+    std::vector<BYTE> file = ReadBytes(path);
+    ASSERT_EQ(file.size(), sizeof(abExpected) - 1);
+    EXPECT_EQ(0, memcmp(file.data(), abExpected, file.size()));
+
+    h = mmioOpenA(&path[0], NULL, MMIO_READ | MMIO_ALLOCBUF);
+    ASSERT_NE(h, nullptr);
+    MMCKINFO ck, ckParent;
+    ckParent.fccType = mmioFOURCC('T', 'E', 'S', 'T');
+    ASSERT_EQ(mmioDescend(h, &ckParent, NULL, MMIO_FINDRIFF), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(ckParent.dwDataOffset, 8u);
+    EXPECT_EQ(ckParent.cksize, 40u);
+    // The LIST is found behind the odd-sized chunk and its pad byte.
+    MMCKINFO ckFound;
+    ckFound.fccType = mmioFOURCC('l', 's', 't', ' ');
+    ASSERT_EQ(mmioDescend(h, &ckFound, &ckParent, MMIO_FINDLIST), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(ckFound.dwDataOffset, 32u);
+    ck.ckid = mmioFOURCC('x', 'y', ' ', ' ');
+    ASSERT_EQ(mmioDescend(h, &ck, &ckFound, MMIO_FINDCHUNK), (MMRESULT)MMSYSERR_NOERROR);
+    char sz[8] = {0};
+    EXPECT_EQ(mmioRead(h, sz, 4), 4);
+    EXPECT_STREQ(sz, "1234");
+    ASSERT_EQ(mmioAscend(h, &ck, 0), (MMRESULT)MMSYSERR_NOERROR);
+    // Nothing more to enter at the end of the parent.
+    EXPECT_EQ(mmioDescend(h, &ck, &ckFound, 0), (MMRESULT)MMIOERR_CHUNKNOTFOUND);
+    EXPECT_EQ(mmioSeek(h, 0, SEEK_CUR), 48);
+    // Entering whatever comes next, from the start of the form.
+    mmioSeek(h, 12, SEEK_SET);
+    ASSERT_EQ(mmioDescend(h, &ck, &ckParent, 0), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(ck.ckid, mmioFOURCC('a', 'b', 'c', 'd'));
+    EXPECT_EQ(ck.cksize, 3u);
+    mmioClose(h, 0);
+}
+
 TEST(PlatformProfile, FormatAndLookUp)
 {
     std::string name = UniqueName("prof") + ".ini";

@@ -93,8 +93,6 @@ bool CopyBytes(const std::string &from, const std::string &to)
     return !data.empty() && WriteBytes(to, data.data(), data.size());
 }
 
-bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::vector<std::string> ListFolder(const std::string &dir, const char *pszPattern)
 {
     std::vector<std::string> names;

@@ -24,7 +24,6 @@ bool WriteText(const std::string &path, const std::string &text);
 std::vector<BYTE> ReadBytes(const std::string &path);
 std::string ReadText(const std::string &path);
 bool CopyBytes(const std::string &from, const std::string &to);
-bool FileExists(const std::string &path);
 // Names in a folder matching a pattern, sorted.
 std::vector<std::string> ListFolder(const std::string &dir, const char *pszPattern = "*");
 
