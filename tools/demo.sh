@@ -32,6 +32,18 @@ mkdir -p "$root/dist"
 cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$root/dist/"
 ls -l "$root/dist"
 
+# Windows of the demo go to a virtual display of its own, unless they are
+# to be shown on the current one.
+xvfb=""
+if [ -z "$windows" ]; then
+    display=:$((90 + $$ % 100))
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    trap 'kill $xvfb 2>/dev/null || true' EXIT
+    sleep 1
+    export DISPLAY=$display
+fi
+
 echo "== installing Spoolcap in front of the sample codec (vidc.SMPL = smplcodec.dll)"
 prefix=$build/wineprefix-demo
 run="$root/tools/wine-run.sh $prefix"
@@ -64,12 +76,6 @@ echo "== the AVI as ffprobe sees it"
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$prefix/drive_c/clip.avi"
 
 if [ -n "$shots" ]; then
-    # A virtual display of our own for the screenshots.
-    display=:$((90 + $$ % 100))
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    sleep 1
-    export DISPLAY=$display
     shoot() {
         sleep "$2"
         ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$shots/$1.png"
@@ -96,4 +102,3 @@ if [ -n "$windows$shots" ]; then
     wait $probe
 fi
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-if [ -n "$shots" ]; then kill "$xvfb" 2>/dev/null || true; fi
