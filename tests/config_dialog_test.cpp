@@ -3,6 +3,7 @@
 #include "codec/resource.h"
 #include "codec/spoolcap.h"
 
+#include "tests/samplecodec/samplecodec.h"
 #include "tests/testutil.h"
 
 #include <gtest/gtest.h>
@@ -12,19 +13,13 @@
 
 namespace {
 
-struct CALL {
-    DWORD_PTR dwDriverId;
-    HDRVR hDriver;
-    UINT uMsg;
-    LPARAM lParam1;
-    LPARAM lParam2;
-};
-std::vector<CALL> g_aCalls;
+// The messages the wrapped codec was sent, five arguments each.
+std::vector<SAMPLECALL> g_aCalls;
 BOOL g_fCodecConfigurable = TRUE;
 
 LRESULT CALLBACK WrappedProc(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lParam1, LPARAM lParam2)
 {
-    g_aCalls.push_back(CALL{dwDriverId, hDriver, uMsg, lParam1, lParam2});
+    g_aCalls.push_back(SAMPLECALL{dwDriverId, hDriver, uMsg, lParam1, lParam2});
     if (uMsg == ICM_CONFIGURE) return g_fCodecConfigurable ? ICERR_OK : ICERR_UNSUPPORTED;
     return ICERR_UNSUPPORTED;
 }

@@ -18,20 +18,14 @@ namespace {
 // ---------------------------------------------------------------------------
 // In process: DriverProc with a wrapped codec that records what it is sent.
 
-struct CALL {
-    DWORD_PTR dwDriverId;
-    HDRVR hDriver;
-    UINT uMsg;
-    LPARAM lParam1;
-    LPARAM lParam2;
-};
 
-std::vector<CALL> g_aCalls;
+// The messages the wrapped codec was sent, five arguments each.
+std::vector<SAMPLECALL> g_aCalls;
 LRESULT g_lOpenResult = 0;
 
 LRESULT CALLBACK RecordingProc(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lParam1, LPARAM lParam2)
 {
-    g_aCalls.push_back(CALL{dwDriverId, hDriver, uMsg, lParam1, lParam2});
+    g_aCalls.push_back(SAMPLECALL{dwDriverId, hDriver, uMsg, lParam1, lParam2});
     if (uMsg == DRV_OPEN) return g_lOpenResult;
     // A result that differs per message and per argument.
     return (LRESULT)(0x5A000000 ^ (LRESULT)uMsg ^ lParam1);
