@@ -14,6 +14,7 @@
 #include "codec/spoolcap.h"
 
 #include "bench/ratio.h"
+#include "tests/dibheader.h"
 #include "tests/samplecodec/samplecodec.h"
 
 #include <benchmark/benchmark.h>
@@ -41,14 +42,8 @@ const int PICTURE_COUNT = 6;
 PICTURE MakePicture(LONG w, LONG h, int nSeed)
 {
     PICTURE pic;
-    memset(&pic.bih, 0, sizeof(pic.bih));
-    pic.bih.biSize = sizeof(BITMAPINFOHEADER);
-    pic.bih.biWidth = w;
-    pic.bih.biHeight = h;
-    pic.bih.biPlanes = 1;
-    pic.bih.biBitCount = 24;
-    DWORD cbStride = ((DWORD)w * 3 + 3) & ~3u;
-    pic.bih.biSizeImage = cbStride * (DWORD)h;
+    DWORD cbStride = DibStride(w, 24);
+    pic.bih = MakeDibHeader(w, h, 24, BI_RGB, cbStride * (DWORD)h);
     pic.bits.resize(pic.bih.biSizeImage);
     uint32_t r = 7u + (uint32_t)nSeed;
     for (DWORD y = 0; y < (DWORD)h; y++)

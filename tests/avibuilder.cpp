@@ -1,5 +1,7 @@
 #include "tests/avibuilder.h"
 
+#include "tests/dibheader.h"
+
 #include <string.h>
 
 namespace {
@@ -65,15 +67,7 @@ std::vector<BYTE> StreamHeader(const std::string &type, FOURCC fccHandler, DWORD
 std::vector<BYTE> MakeFormat(LONG lWidth, LONG lHeight, WORD wBits, DWORD dwCompression, const std::vector<BYTE> &extra,
                              DWORD cbImage)
 {
-    BITMAPINFOHEADER bih;
-    memset(&bih, 0, sizeof(bih));
-    bih.biSize = sizeof(bih);
-    bih.biWidth = lWidth;
-    bih.biHeight = lHeight;
-    bih.biPlanes = 1;
-    bih.biBitCount = wBits;
-    bih.biCompression = dwCompression;
-    bih.biSizeImage = cbImage;
+    BITMAPINFOHEADER bih = MakeDibHeader(lWidth, lHeight, wBits, dwCompression, cbImage);
     std::vector<BYTE> format(sizeof(bih) + extra.size());
     memcpy(format.data(), &bih, sizeof(bih));
     if (!extra.empty()) memcpy(format.data() + sizeof(bih), extra.data(), extra.size());

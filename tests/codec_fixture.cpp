@@ -1,20 +1,15 @@
 #include "tests/codec_fixture.h"
 
+#include "tests/dibheader.h"
+
 #include <string.h>
 
 PICTURE MakePicture(LONG lWidth, LONG lHeight, WORD wBits, int nSeed)
 {
     PICTURE pic;
-    memset(&pic.bih, 0, sizeof(pic.bih));
-    pic.bih.biSize = sizeof(BITMAPINFOHEADER);
-    pic.bih.biWidth = lWidth;
-    pic.bih.biHeight = lHeight;
-    pic.bih.biPlanes = 1;
-    pic.bih.biBitCount = wBits;
-    pic.bih.biCompression = BI_RGB;
-    DWORD cbStride = (((DWORD)lWidth * wBits + 31) / 32) * 4;
+    DWORD cbStride = DibStride(lWidth, wBits);
     DWORD cRows = (DWORD)(lHeight < 0 ? -lHeight : lHeight);
-    pic.bih.biSizeImage = cbStride * cRows;
+    pic.bih = MakeDibHeader(lWidth, lHeight, wBits, BI_RGB, cbStride * cRows);
     pic.bits.resize(pic.bih.biSizeImage);
     // Flat bands that compress well, and a noisy strip whose width grows
     // with the seed, so that compressed sizes differ from frame to frame.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "tests/dibheader.h"
 
 #include <string.h>
 
@@ -14,15 +15,8 @@ const LONG PICTURE_HEIGHT = 120;
 
 inline BITMAPINFOHEADER PictureFormat()
 {
-    BITMAPINFOHEADER bih;
-    memset(&bih, 0, sizeof(bih));
-    bih.biSize = sizeof(bih);
-    bih.biWidth = PICTURE_WIDTH;
-    bih.biHeight = PICTURE_HEIGHT;
-    bih.biPlanes = 1;
-    bih.biBitCount = 24;
-    bih.biCompression = BI_RGB;
-    bih.biSizeImage = ((PICTURE_WIDTH * 3 + 3) & ~3) * PICTURE_HEIGHT;
+    BITMAPINFOHEADER bih =
+        MakeDibHeader(PICTURE_WIDTH, PICTURE_HEIGHT, 24, BI_RGB, DibStride(PICTURE_WIDTH, 24) * PICTURE_HEIGHT);
     return bih;
 }
 
