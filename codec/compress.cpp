@@ -62,29 +62,56 @@ BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header,
     return WriteAll(hFile, pFrame, header.dwFrameSize);
 }
 
+// Ordinary compression into the host's buffer, without a reference.
+LRESULT CompressWithoutReference(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPARAM cbic)
+{
+    if (pic) pic->dwFlags &= ~ICCOMPRESS_NOREF;
+    return CallWrapped(dwDriverId, hDriver, ICM_COMPRESS, (LPARAM)pic, cbic);
+}
+
+// FALSE when the host sized its buffer while reference writing was off: the
+// record, the header and the codec's data laid out behind them would not fit.
+BOOL OutputHasRoomForLayout(const CODECINSTANCE *pInst, BOOL fRaw)
+{
+    if (pInst == NULL || pInst->dwOutputRoom == 0) return TRUE;
+    ULONGLONG cbNeeded = OUTPUT_DATA_OFFSET + (fRaw ? 0 : (ULONGLONG)pInst->dwCodecRoom);
+    return cbNeeded <= pInst->dwOutputRoom;
+}
+
 }  // namespace
 
 LRESULT CompressGetSize(DWORD_PTR dwDriverId, HDRVR hDriver, LPARAM lParam1, LPARAM lParam2)
 {
     LRESULT lSize = CallWrapped(dwDriverId, hDriver, ICM_COMPRESS_GET_SIZE, lParam1, lParam2);
-    if (!g_Settings.fEnabled || lSize <= 0) return lSize;
-    // Room for the record, the header and the largest padding that the
-    // current Padding gives a frame of at most that size.
-    ULONGLONG cbData = (ULONGLONG)lSize;
-    ULONGLONG cbProduct = cbData * g_Settings.dwPadding;
-    if (cbProduct > 0xFFFFFFFFull) cbProduct = 0xFFFFFFFFull;
-    ULONGLONG cbRoom = OUTPUT_DATA_OFFSET + cbData + cbProduct / 100 + 16;
-    if (cbRoom > 0x7FFFFFFFull) cbRoom = 0x7FFFFFFFull;
-    if (CODECINSTANCE *pInst = FindInstance(dwDriverId)) pInst->dwOutputRoom = (DWORD)cbRoom;
-    return (LRESULT)cbRoom;
+    CODECINSTANCE *pInst = FindInstance(dwDriverId);
+    if (lSize <= 0) {
+        if (pInst) pInst->dwOutputRoom = pInst->dwCodecRoom = 0;
+        return lSize;
+    }
+    ULONGLONG cbCodec = (ULONGLONG)lSize;
+    ULONGLONG cbRoom = cbCodec;
+    if (g_Settings.fEnabled) {
+        // Room for the record, the header and the largest padding that the
+        // current Padding gives a frame of at most that size.
+        ULONGLONG cbProduct = cbCodec * g_Settings.dwPadding;
+        if (cbProduct > 0xFFFFFFFFull) cbProduct = 0xFFFFFFFFull;
+        cbRoom = OUTPUT_DATA_OFFSET + cbCodec + cbProduct / 100 + 16;
+        if (cbRoom > 0x7FFFFFFFull) cbRoom = 0x7FFFFFFFull;
+        lSize = (LRESULT)cbRoom;
+    }
+    // The host sizes its output buffer from this answer: remember it, and
+    // how much of it the wrapped codec may fill.
+    if (pInst) {
+        pInst->dwOutputRoom = (DWORD)(cbRoom > 0x7FFFFFFFull ? 0x7FFFFFFFull : cbRoom);
+        pInst->dwCodecRoom = (DWORD)(cbCodec > 0xFFFFFFFFull ? 0xFFFFFFFFull : cbCodec);
+    }
+    return lSize;
 }
 
 LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPARAM cbic)
 {
-    if (pic == NULL || !g_Settings.fEnabled || (pic->dwFlags & ICCOMPRESS_NOREF)) {
-        if (pic) pic->dwFlags &= ~ICCOMPRESS_NOREF;
-        return CallWrapped(dwDriverId, hDriver, ICM_COMPRESS, (LPARAM)pic, cbic);
-    }
+    if (pic == NULL || !g_Settings.fEnabled || (pic->dwFlags & ICCOMPRESS_NOREF))
+        return CompressWithoutReference(dwDriverId, hDriver, pic, cbic);
     BITMAPINFOHEADER *pbiIn = pic->lpbiInput;
     BITMAPINFOHEADER *pbiOut = pic->lpbiOutput;
     BYTE *pOutput = static_cast<BYTE *>(pic->lpOutput);
@@ -94,6 +121,11 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     // biSizeImage) is left to the wrapped codec rather than stored empty.
     DWORD cbData = DibImageSize(pbiIn);
     BOOL fRaw = g_Settings.fNoCompress && pbiIn->biCompression <= BI_BITFIELDS && cbData != 0;
+    // Reference writing turned on after the host sized its buffer: this
+    // frame is stored in the AVI as it is, rather than written past the
+    // buffer. The host's next size request makes room for references.
+    CODECINSTANCE *pInst = FindInstance(dwDriverId);
+    if (!OutputHasRoomForLayout(pInst, fRaw)) return CompressWithoutReference(dwDriverId, hDriver, pic, cbic);
     LRESULT lResult;
     if (fRaw) {
         pbiOut->biSizeImage = cbData;
@@ -106,8 +138,6 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
         cbData = pbiOut->biSizeImage;
     }
     if (lResult != ICERR_OK) return lResult;
-
-    CODECINSTANCE *pInst = FindInstance(dwDriverId);
     if (!pInst) return ICERR_BADHANDLE;
     // Without alternation every frame goes to the first sequence.
     int iSeq = g_Settings.fBiFiled ? pInst->iWriteSeq : 0;

@@ -72,6 +72,7 @@ typedef struct CODECINSTANCE {
     REFFRAMEHEADER *pAheadHeader[2];
     CHAR szAheadName[2][MAX_PATH];  // file that the read-ahead was read from
     DWORD dwOutputRoom;             // output buffer size last answered to ICM_COMPRESS_GET_SIZE
+    DWORD dwCodecRoom;              // the wrapped codec's own answer within it
     DWORD cReadOpens;               // read files opened, for diagnostics
     DWORD cAheadHits;               // frames taken from the read-ahead, for diagnostics
     struct CODECINSTANCE *pNext;

@@ -373,6 +373,51 @@ TEST_F(Compression, PaddingRaisedAfterGetSizeStaysInTheBuffer)
     EXPECT_EQ(RefRecordFrameSize(&rec) % 16, 0u);
 }
 
+TEST_F(Compression, BufferSizedWithReferenceWritingOffGetsAnOrdinaryFrame)
+{
+    // The host sizes its buffer while reference writing is off, and the
+    // user turns it on before the next frame: the record, the header and an
+    // incompressible frame behind them would not fit that buffer.
+    SetBase("late");
+    PICTURE pic = MakePicture(64, 32, 24, 0);
+    for (size_t i = 0; i < pic.bits.size(); i++) pic.bits[i] = (BYTE)(i % 3 == 0 ? i / 3 : 0x55);
+    BITMAPINFOHEADER bih = pic.bih;
+    BITMAPINFOHEADER bihFormat;
+    ASSERT_EQ(Send(ICM_COMPRESS_GET_FORMAT, (LPARAM)&bih, (LPARAM)&bihFormat), ICERR_OK);
+    LRESULT cbRoom = Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihFormat);
+    ASSERT_EQ(cbRoom, (LRESULT)SampleMaxCompressedSize(bih.biSizeImage));
+    g_Settings.fEnabled = TRUE;
+    for (BOOL fNoCompress : {FALSE, TRUE}) {
+        g_Settings.fNoCompress = fNoCompress;
+        std::vector<BYTE> output((size_t)cbRoom, OUTPUT_SENTINEL);
+        BITMAPINFOHEADER bihOut = bihFormat;
+        ICCOMPRESS ic;
+        memset(&ic, 0, sizeof(ic));
+        ic.lpbiOutput = &bihOut;
+        ic.lpOutput = output.data();
+        ic.lpbiInput = &bih;
+        ic.lpInput = pic.bits.data();
+        ASSERT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK) << fNoCompress;
+        std::vector<BYTE> data(output.begin(), output.begin() + bihOut.biSizeImage);
+        if (fNoCompress) {
+            // A raw frame needs only the record and the header in the buffer.
+            EXPECT_TRUE(IsRefRecord(data.data(), (DWORD)data.size()));
+        } else {
+            // Stored in the AVI as the codec's own frame; no reference file.
+            EXPECT_FALSE(IsRefRecord(data.data(), (DWORD)data.size()));
+            EXPECT_EQ(GetFileAttributesA(Base("late.000").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(data, pic, &out), ICERR_OK) << fNoCompress;
+        EXPECT_EQ(out, pic.bits) << fNoCompress;
+    }
+    // The host's next size request makes room for references.
+    g_Settings.fNoCompress = FALSE;
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_TRUE(IsRefRecord(c.output.data(), c.cbOutput));
+}
+
 TEST_F(Compression, SharedInstanceKeepsItsFileUntilTheLastClose)
 {
     pfnSampleControl(SAMPLE_FIXED_OPEN_ID, 0x4444);
