@@ -53,10 +53,10 @@ BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &hea
     return TRUE;
 }
 
+// Writes the frame on the caller's thread, once the sequence's writer is idle.
 BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header, const BYTE *pFrame,
                    const void *pRawInput)
 {
-    WaitWorkerIdle(&pInst->aWorker[WORKER_WRITE0 + iSeq]);
     HANDLE hFile = pInst->hWriteFile[iSeq];
     if (pRawInput) return WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize);
     return WriteAll(hFile, pFrame, header.dwFrameSize);
@@ -164,18 +164,18 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     if (pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE && !OpenWriteFile(pInst, iSeq)) return ICERR_ERROR;
 
     const void *pRawInput = fRaw ? pic->lpInput : NULL;
-    BOOL fStored = FALSE;
-    if (g_Settings.fOverlapWrite) {
-        IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
-        WaitWorkerIdle(pWriter);
-        if (pWriter->nState.load() == WORKER_FAILED) {
-            // The previous frame of this sequence was not written.
-            CloseWriteFile(pInst, iSeq, TRUE);
-            pWriter->nState.store(WORKER_IDLE);
-            return ICERR_ERROR;
-        }
-        fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+    WaitWorkerIdle(pWriter);
+    if (pWriter->nState.load() == WORKER_FAILED) {
+        // The previous frame of this sequence was not written, and its file
+        // ends in a broken frame: nothing more goes behind it, even when
+        // background writing has been turned off since.
+        CloseWriteFile(pInst, iSeq, TRUE);
+        pWriter->nState.store(WORKER_IDLE);
+        return ICERR_ERROR;
     }
+    BOOL fStored = FALSE;
+    if (g_Settings.fOverlapWrite) fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
     if (!fStored && !WriteDirectly(pInst, iSeq, header, pFrame, pRawInput)) {
         CloseWriteFile(pInst, iSeq, TRUE);
         return ICERR_ERROR;

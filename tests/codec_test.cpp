@@ -503,6 +503,39 @@ void FailingWriteSequence(Compression *pTest, BOOL fOverlapWrite)
 
 TEST_F(Compression, FailingDirectWrite) { FailingWriteSequence(this, FALSE); }
 TEST_F(Compression, FailingBackgroundWrite) { FailingWriteSequence(this, TRUE); }
+
+TEST_F(Compression, BackgroundFailureIsReportedAfterOverlapWriteIsTurnedOff)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("turn");
+    PICTURE pic = MakePicture(64, 64, 24, 2);
+    Send(ICM_COMPRESS_BEGIN);
+    COMPRESSED first = Compress(pic);
+    ASSERT_EQ(first.lResult, ICERR_OK);
+    DWORD cbFrame = FrameSizeOf(first);
+    {
+        // The second frame goes to the writer, whose write stops half-way.
+        FileSizeLimit limit(cbFrame + cbFrame / 2);
+        EXPECT_EQ(Compress(pic).lResult, ICERR_OK);
+        WaitWorkerIdle(&Instance()->aWorker[WORKER_WRITE0]);
+    }
+    // The user turns background writing off before the next frame, and the
+    // disk has room again: the lost frame is still reported, and no frame is
+    // appended behind the broken one.
+    g_Settings.fOverlapWrite = FALSE;
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    COMPRESSED next = Compress(pic);
+    ASSERT_EQ(next.lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(next), Base("turn.001"));
+    EXPECT_EQ(RecordOf(next).dwOffset, 0u);
+    Send(ICM_COMPRESS_END);
+    for (const COMPRESSED *pStored : {&first, &next}) {
+        std::vector<BYTE> out;
+        EXPECT_EQ(Decompress(pStored->Data(), pic, &out), ICERR_OK);
+        EXPECT_EQ(out, pic.bits);
+    }
+}
 #endif
 
 // ---------------------------------------------------------------------------
