@@ -132,6 +132,18 @@ COMPRESSED CodecTest::Compress(const PICTURE &pic, DWORD dwFlags, DWORD_PTR dwTo
     return c;
 }
 
+LRESULT CodecTest::CompressInto(BITMAPINFOHEADER *pbihIn, const void *pBits, BITMAPINFOHEADER *pbihOut,
+                                std::vector<BYTE> *pOutput)
+{
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiOutput = pbihOut;
+    ic.lpOutput = pOutput->data();
+    ic.lpbiInput = pbihIn;
+    ic.lpInput = const_cast<void *>(pBits);
+    return Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic));
+}
+
 LRESULT CodecTest::Decompress(const std::vector<BYTE> &data, const PICTURE &format, std::vector<BYTE> *pOut,
                               DWORD_PTR dwTo, DWORD *pcbOutput)
 {

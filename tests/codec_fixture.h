@@ -46,6 +46,10 @@ public:
     // size that ICM_COMPRESS_GET_SIZE answered, preset to the sentinel;
     // checks that nothing beyond the laid-out bytes was written.
     COMPRESSED Compress(const PICTURE &pic, DWORD dwFlags = ICCOMPRESS_KEYFRAME, DWORD_PTR dwTo = 0);
+    // Sends ICM_COMPRESS of an input into an output buffer that the test
+    // sized itself.
+    LRESULT CompressInto(BITMAPINFOHEADER *pbihIn, const void *pBits, BITMAPINFOHEADER *pbihOut,
+                         std::vector<BYTE> *pOutput);
     // Decompresses data (a record or the codec's own data) into a picture of
     // the given format; the output is checked for writes past its end.
     LRESULT Decompress(const std::vector<BYTE> &data, const PICTURE &format, std::vector<BYTE> *pOut,

@@ -222,13 +222,7 @@ void ExpectLeftToTheCodec(CodecTest *pTest, DWORD dwCompression, WORD wBits, DWO
     bihIn.biSizeImage = cbImage;
     BITMAPINFOHEADER bihOut = pic.bih;
     std::vector<BYTE> out(4096, 0);
-    ICCOMPRESS ic;
-    memset(&ic, 0, sizeof(ic));
-    ic.lpbiOutput = &bihOut;
-    ic.lpOutput = out.data();
-    ic.lpbiInput = &bihIn;
-    ic.lpInput = pic.bits.data();
-    EXPECT_EQ(pTest->Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_BADFORMAT);
+    EXPECT_EQ(pTest->CompressInto(&bihIn, pic.bits.data(), &bihOut, &out), ICERR_BADFORMAT);
     EXPECT_EQ(pTest->pfnSampleCount(ICM_COMPRESS), 1u);
     EXPECT_TRUE(ListFolder(pTest->dir).empty());
 }
@@ -360,13 +354,7 @@ TEST_F(Compression, PaddingRaisedAfterGetSizeStaysInTheBuffer)
     // The host keeps its buffer while the user raises Padding.
     g_Settings.dwPadding = 250;
     std::vector<BYTE> output((size_t)cbRoom, OUTPUT_SENTINEL);
-    ICCOMPRESS ic;
-    memset(&ic, 0, sizeof(ic));
-    ic.lpbiOutput = &bihOut;
-    ic.lpOutput = output.data();
-    ic.lpbiInput = &bih;
-    ic.lpInput = pic.bits.data();
-    ASSERT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK);
+    ASSERT_EQ(CompressInto(&bih, pic.bits.data(), &bihOut, &output), ICERR_OK);
     REFRECORD rec;
     memcpy(&rec, output.data(), sizeof(rec));
     EXPECT_LE(OUTPUT_HEADER_OFFSET + RefRecordFrameSize(&rec), (DWORD)cbRoom);
@@ -391,13 +379,7 @@ TEST_F(Compression, BufferSizedWithReferenceWritingOffGetsAnOrdinaryFrame)
         g_Settings.fNoCompress = fNoCompress;
         std::vector<BYTE> output((size_t)cbRoom, OUTPUT_SENTINEL);
         BITMAPINFOHEADER bihOut = bihFormat;
-        ICCOMPRESS ic;
-        memset(&ic, 0, sizeof(ic));
-        ic.lpbiOutput = &bihOut;
-        ic.lpOutput = output.data();
-        ic.lpbiInput = &bih;
-        ic.lpInput = pic.bits.data();
-        ASSERT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK) << fNoCompress;
+        ASSERT_EQ(CompressInto(&bih, pic.bits.data(), &bihOut, &output), ICERR_OK) << fNoCompress;
         std::vector<BYTE> data(output.begin(), output.begin() + bihOut.biSizeImage);
         if (fNoCompress) {
             // A raw frame needs only the record and the header in the buffer.
