@@ -34,14 +34,9 @@ ls -l "$root/dist"
 
 # Windows of the demo go to a virtual display of its own, unless they are
 # to be shown on the current one.
-xvfb=""
 if [ -z "$windows" ]; then
-    display=:$((90 + $$ % 100))
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    trap 'kill $xvfb 2>/dev/null || true' EXIT
-    sleep 1
-    export DISPLAY=$display
+    . "$root/tools/display.sh"
+    start_virtual_display $((90 + $$ % 100)) 1024x768x24
 fi
 
 echo "== installing Spoolcap in front of the sample codec (vidc.SMPL = smplcodec.dll)"

@@ -37,12 +37,8 @@ run_suite() {
 run_suite native "$build/native" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_SANITIZE=ON
 run_suite tsan "$build/tsan" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_TSAN=ON
 # One virtual display for every Windows test that opens a window.
-display=:$((150 + $$ % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-sleep 1
-export DISPLAY=$display
+. "$root/tools/display.sh"
+start_virtual_display $((150 + $$ % 100)) 1280x1024x24
 # A fresh prefix for every run of the Windows tests.
 rm -rf "$build/win/wineprefix"
 run_suite wine "$build/win" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
