@@ -49,6 +49,9 @@ BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &hea
     } else {
         memcpy(pWriter->pBuffer, pFrame, header.dwFrameSize);
     }
+    // Readers of the file wait for the write from here on; the writer's
+    // thread withdraws it when it is done.
+    BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
     HandOverWorker(pWriter);
     return TRUE;
 }
@@ -58,8 +61,12 @@ BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header,
                    const void *pRawInput)
 {
     HANDLE hFile = pInst->hWriteFile[iSeq];
-    if (pRawInput) return WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize);
-    return WriteAll(hFile, pFrame, header.dwFrameSize);
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+    BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
+    BOOL fOk = pRawInput ? WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize)
+                         : WriteAll(hFile, pFrame, header.dwFrameSize);
+    EndRefWrite(pWriter);
+    return fOk;
 }
 
 // Ordinary compression into the host's buffer, without a reference.
@@ -149,9 +156,15 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
         if (dwRoom) {
             // The host sized its buffer from our answer to ICM_COMPRESS_GET_SIZE:
             // nothing is read beyond it. A Padding raised since then leaves
-            // only the rounding to 16 bytes.
+            // only the rounding to 16 bytes; a frame that has no room even
+            // for that (a codec that wrote more than it announced) is stored
+            // in the AVI as it is.
             if ((ULONGLONG)OUTPUT_DATA_OFFSET + cbData > dwRoom) return ICERR_ERROR;
             if ((ULONGLONG)OUTPUT_DATA_OFFSET + cbData + cbPad > dwRoom) cbPad = (16 - cbData % 16) % 16;
+            if ((ULONGLONG)OUTPUT_DATA_OFFSET + cbData + cbPad > dwRoom) {
+                memmove(pOutput, pOutput + OUTPUT_DATA_OFFSET, cbData);
+                return ICERR_OK;
+            }
         }
     }
     REFFRAMEHEADER header;
@@ -159,26 +172,34 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     BYTE *pFrame = pOutput + OUTPUT_HEADER_OFFSET;
     memcpy(pFrame, &header, sizeof(header));
 
-    // A frame that would carry the file past its limit goes to a new file.
-    if (pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE) CloseWriteFile(pInst, iSeq, FALSE);
-    if (pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE && !OpenWriteFile(pInst, iSeq)) return ICERR_ERROR;
-
-    const void *pRawInput = fRaw ? pic->lpInput : NULL;
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
     WaitWorkerIdle(pWriter);
     if (pWriter->nState.load() == WORKER_FAILED) {
         // The previous frame of this sequence was not written, and its file
         // ends in a broken frame: nothing more goes behind it, even when
-        // background writing has been turned off since.
+        // background writing has been turned off since. Until a frame is
+        // written again, frames are written directly, so that no record is
+        // returned for a frame that the disk does not take.
         CloseWriteFile(pInst, iSeq, TRUE);
         pWriter->nState.store(WORKER_IDLE);
+        pInst->fWriteDirect[iSeq] = TRUE;
         return ICERR_ERROR;
     }
+    // A frame that would carry the file past its limit goes to a new file.
+    if (pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE) CloseWriteFile(pInst, iSeq, FALSE);
+    if (pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE && !OpenWriteFile(pInst, iSeq)) return ICERR_ERROR;
+
+    const void *pRawInput = fRaw ? pic->lpInput : NULL;
     BOOL fStored = FALSE;
-    if (g_Settings.fOverlapWrite) fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
-    if (!fStored && !WriteDirectly(pInst, iSeq, header, pFrame, pRawInput)) {
-        CloseWriteFile(pInst, iSeq, TRUE);
-        return ICERR_ERROR;
+    if (g_Settings.fOverlapWrite && !pInst->fWriteDirect[iSeq])
+        fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
+    if (!fStored) {
+        if (!WriteDirectly(pInst, iSeq, header, pFrame, pRawInput)) {
+            CloseWriteFile(pInst, iSeq, TRUE);
+            pInst->fWriteDirect[iSeq] = TRUE;
+            return ICERR_ERROR;
+        }
+        pInst->fWriteDirect[iSeq] = FALSE;
     }
 
     REFRECORD record;

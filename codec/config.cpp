@@ -11,9 +11,24 @@
 #include <stdio.h>
 #include <string.h>
 
-GETSAVEFILENAMEPROC g_pfnGetSaveFileName = GetSaveFileNameA;
+GETSAVEFILENAMEPROC g_pfnGetSaveFileName = NULL;
 
 namespace {
+
+// The save-file dialog. The common dialog library is loaded only for the
+// length of the call: hosts load and free codecs often, and that library
+// brings others along that keep handles of their own.
+BOOL ChooseFileName(LPOPENFILENAMEA pofn)
+{
+    if (g_pfnGetSaveFileName) return g_pfnGetSaveFileName(pofn);
+    HMODULE hDialogs = LoadLibraryA("comdlg32.dll");
+    if (!hDialogs) return FALSE;
+    BOOL fChosen = FALSE;
+    if (GETSAVEFILENAMEPROC pfnGetSaveFileName = ProcAs<GETSAVEFILENAMEPROC>(GetProcAddress(hDialogs, "GetSaveFileNameA")))
+        fChosen = pfnGetSaveFileName(pofn);
+    FreeLibrary(hDialogs);
+    return fChosen;
+}
 
 void EnableItem(HWND hDlg, int nId, BOOL fEnable) { EnableWindow(GetDlgItem(hDlg, nId), fEnable); }
 
@@ -73,7 +88,7 @@ void BrowseBaseName(HWND hDlg, int iSeq)
     ofn.lpstrTitle = iSeq ? "2番目の参照ファイルベース名入力" : "参照ファイルベース名入力";
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
     // The edit field's change notification takes the name into the setting.
-    if (g_pfnGetSaveFileName(&ofn)) SetDlgItemTextA(hDlg, iSeq ? IDC_BASEFILE2 : IDC_BASEFILE, szFile);
+    if (ChooseFileName(&ofn)) SetDlgItemTextA(hDlg, iSeq ? IDC_BASEFILE2 : IDC_BASEFILE, szFile);
 }
 
 void OnCommand(HWND hDlg, int nId, int nCode)

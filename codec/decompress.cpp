@@ -42,19 +42,53 @@ BOOL OpenReadFile(CODECINSTANCE *pInst, int iSeq, LPCSTR pszFileName)
     return TRUE;
 }
 
-// Starts reading the frame at dwOffset ahead; any failure only means that
-// nothing is read ahead.
-void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset)
+// TRUE when cb bytes from pData lie in pages that can be read.
+BOOL IsReadableMemory(const void *pData, DWORD cb)
+{
+    const DWORD dwReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    uintptr_t uFrom = (uintptr_t)pData;
+    uintptr_t uTo = uFrom + cb;
+    if (pData == NULL || uTo < uFrom) return FALSE;
+    while (uFrom < uTo) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (VirtualQuery((LPCVOID)uFrom, &mbi, sizeof(mbi)) == 0) return FALSE;
+        if (mbi.State != MEM_COMMIT || (mbi.Protect & PAGE_GUARD) || !(mbi.Protect & dwReadable)) return FALSE;
+        uintptr_t uRegionEnd = (uintptr_t)mbi.BaseAddress + mbi.RegionSize;
+        if (uRegionEnd <= uFrom) return FALSE;
+        uFrom = uRegionEnd;
+    }
+    return TRUE;
+}
+
+// TRUE when the host's input is a whole reference record. Without the
+// host's size, the chunk counts as one only where a whole record's bytes can
+// be read: a short chunk before an unreadable page is the codec's own data.
+BOOL InputIsRecord(const ICDECOMPRESS *pid)
+{
+    if (pid == NULL) return FALSE;
+    DWORD cbInput = pid->lpbiInput ? pid->lpbiInput->biSizeImage : 0;
+    if (cbInput == 0) return IsReadableMemory(pid->lpInput, sizeof(REFRECORD)) && IsRefRecord(pid->lpInput, sizeof(REFRECORD));
+    return cbInput >= sizeof(REFRECORD) && IsRefRecord(pid->lpInput, cbInput);
+}
+
+// Starts reading the frame at dwOffset ahead, when its data takes at most
+// cbMax bytes; any failure only means that nothing is read ahead.
+void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
 {
     IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
     pReader->nState.store(WORKER_IDLE);
     pInst->dwAheadOffset[iSeq] = dwOffset;
     memcpy(pInst->szAheadName[iSeq], pInst->szReadName[iSeq], MAX_PATH);
+    // A frame being written is not read; a write begun after this point
+    // makes the read-ahead void.
+    pInst->dwAheadSerial[iSeq] = WaitForRefWrites(pInst->szReadName[iSeq]);
     HANDLE hFile = pInst->hReadFile[iSeq];
     if (!SeekTo(hFile, dwOffset)) return;
     if (!ReadAll(hFile, pInst->pAheadHeader[iSeq], sizeof(REFFRAMEHEADER))) return;
+    // The header is not trusted for a size beyond what the frames at hand use.
     DWORD cbData = pInst->pAheadHeader[iSeq]->dwDataSize;
-    if (cbData >= REFFRAME_LIMIT) return;
+    if (cbData > cbMax) return;
     if (!PrepareWorker(pInst, pReader, cbData)) return;
     // The worker reads the data right behind the header.
     HandOverWorker(pReader);
@@ -65,10 +99,7 @@ void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset)
 LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, LPARAM cbid)
 {
     // Anything but a whole record is the wrapped codec's own data.
-    DWORD cbInput = (pid && pid->lpbiInput) ? pid->lpbiInput->biSizeImage : 0;
-    if (pid == NULL || !IsRefRecord(pid->lpInput, cbInput ? cbInput : (DWORD)sizeof(REFRECORD)) ||
-        (cbInput != 0 && cbInput < sizeof(REFRECORD)))
-        return CallWrapped(dwDriverId, hDriver, ICM_DECOMPRESS, (LPARAM)pid, cbid);
+    if (!InputIsRecord(pid)) return CallWrapped(dwDriverId, hDriver, ICM_DECOMPRESS, (LPARAM)pid, cbid);
 
     CODECINSTANCE *pInst = FindInstance(dwDriverId);
     if (!pInst) return ICERR_BADHANDLE;
@@ -89,14 +120,17 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     if (pInst->hReadFile[iSeq] == INVALID_HANDLE_VALUE && !OpenReadFile(pInst, iSeq, record.szFileName))
         return ICERR_ERROR;
 
-    if (pInst->pReadBuf[iSeq] == NULL || pInst->cbReadBuf[iSeq] < cbFrame) {
-        BYTE *pNew = static_cast<BYTE *>(realloc(pInst->pReadBuf[iSeq], cbFrame));
+    // The read buffer takes the header, and a compressed frame's data behind
+    // it; a raw frame's data goes straight to the host's output.
+    DWORD cbReadNeeded = fRaw ? (DWORD)sizeof(REFFRAMEHEADER) : cbFrame;
+    if (pInst->pReadBuf[iSeq] == NULL || pInst->cbReadBuf[iSeq] < cbReadNeeded) {
+        BYTE *pNew = static_cast<BYTE *>(realloc(pInst->pReadBuf[iSeq], cbReadNeeded));
         if (!pNew) {
             CloseReadFile(pInst, iSeq, FALSE);
             return ICERR_MEMORY;
         }
         pInst->pReadBuf[iSeq] = pNew;
-        pInst->cbReadBuf[iSeq] = cbFrame;
+        pInst->cbReadBuf[iSeq] = cbReadNeeded;
     }
     BYTE *pReadBuf = pInst->pReadBuf[iSeq];
     BYTE *pDest = fRaw ? static_cast<BYTE *>(pid->lpOutput) : pReadBuf + sizeof(REFFRAMEHEADER);
@@ -109,13 +143,15 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     REFFRAMEHEADER header;
     if (g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE && pInst->dwAheadOffset[iSeq] == dwOffset &&
         SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
-        pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom) {
-        // The frame was read ahead.
+        pInst->dwAheadSerial[iSeq] == RefWriteSerial() && pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom) {
+        // The frame was read ahead, and no reference file was written since.
         pInst->cAheadHits++;
         header = *pInst->pAheadHeader[iSeq];
         memcpy(pReadBuf, &header, sizeof(header));
         memcpy(pDest, pReader->pBuffer, header.dwDataSize);
     } else {
+        // A frame whose write is still in progress is read once it is done.
+        WaitForRefWrites(record.szFileName);
         HANDLE hFile = pInst->hReadFile[iSeq];
         if (!SeekTo(hFile, dwOffset) || !ReadAll(hFile, pReadBuf, sizeof(REFFRAMEHEADER))) {
             CloseReadFile(pInst, iSeq, FALSE);
@@ -128,7 +164,10 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
         }
     }
 
-    if (g_Settings.fOverlapRead) StartReadAhead(pInst, iSeq, dwOffset + cbFrame);
+    if (g_Settings.fOverlapRead) {
+        DWORD cbAheadMax = fRaw ? cbRoom : pInst->cbReadBuf[iSeq] - (DWORD)sizeof(REFFRAMEHEADER);
+        StartReadAhead(pInst, iSeq, dwOffset + cbFrame, cbAheadMax);
+    }
 
     if (fRaw) {
         pid->lpbiOutput->biSizeImage = header.dwDataSize;

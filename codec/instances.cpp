@@ -16,9 +16,11 @@ namespace {
 CRITICAL_SECTION g_csInstances;
 BOOL g_fListReady = FALSE;
 
-// How long the teardown at the end of the process waits for a worker whose
-// thread may already be gone.
-const DWORD PROCESS_END_WAIT_MS = 1000;
+// Writes of reference files in progress, guarded by the same lock; readers
+// of a file wait on the condition until no write of it is left.
+IOWORKER *g_pFirstWrite = NULL;
+CONDITION_VARIABLE g_cvWrites;
+std::atomic<DWORD> g_nWriteSerial(0);
 
 struct ListLock {
     ListLock()
@@ -47,13 +49,8 @@ void Unlink(CODECINSTANCE *pInst)
 }
 
 // Stops the workers of an unlinked instance, closes its files and frees it.
-// When a stop runs out of time (at the end of the process the workers'
-// threads may be gone) the instance is left as it is, since a thread still
-// alive could be using its buffers and files.
-void DestroyInstance(CODECINSTANCE *pInst, DWORD dwMaxWait)
+void DestroyInstance(CODECINSTANCE *pInst)
 {
-    for (int i = 0; i < WORKER_COUNT; i++)
-        if (!StopWorker(&pInst->aWorker[i], dwMaxWait)) return;
     for (int iSeq = 0; iSeq < 2; iSeq++) {
         CloseWriteFile(pInst, iSeq, TRUE);
         CloseReadFile(pInst, iSeq, TRUE);
@@ -67,6 +64,7 @@ void InitInstanceList(void)
 {
     if (!g_fListReady) {
         InitializeCriticalSection(&g_csInstances);
+        InitializeConditionVariable(&g_cvWrites);
         g_fListReady = TRUE;
     }
 }
@@ -121,7 +119,7 @@ BOOL ReleaseInstance(DWORD_PTR dwKey)
         if (--pInst->nOpen > 0) return TRUE;
         Unlink(pInst);
     }
-    DestroyInstance(pInst, INFINITE);
+    DestroyInstance(pInst);
     return TRUE;
 }
 
@@ -133,11 +131,15 @@ void ReleaseAllInstances(BOOL fProcessEnding)
         pList = g_pFirstInstance;
         g_pFirstInstance = NULL;
     }
+    // At the end of the process the platform has ended the other threads,
+    // wherever they were, and takes back the memory and handles itself:
+    // nothing is waited for and nothing is touched.
+    if (fProcessEnding) return;
     while (pList) {
         CODECINSTANCE *pInst = pList;
         pList = pList->pNext;
         pInst->pNext = pInst->pPrev = NULL;
-        DestroyInstance(pInst, fProcessEnding ? PROCESS_END_WAIT_MS : INFINITE);
+        DestroyInstance(pInst);
     }
 }
 
@@ -145,22 +147,27 @@ void CloseWriteFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
 {
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
     if (fFully) {
-        StopWorker(pWriter, INFINITE);
+        StopWorker(pWriter);
         FreeWorker(pWriter);
     } else {
         // A write still in hand finishes before its file goes.
         WaitWorkerIdle(pWriter);
     }
-    pInst->dwWriteOffset[iSeq] = 0;
-    if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) CloseHandle(pInst->hWriteFile[iSeq]);
+    if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) {
+        CloseHandle(pInst->hWriteFile[iSeq]);
+        // A file that received no frame goes: no record names it, and its
+        // number is free again.
+        if (pInst->dwWriteOffset[iSeq] == 0) DeleteFileA(pInst->szWriteName[iSeq]);
+    }
     pInst->hWriteFile[iSeq] = INVALID_HANDLE_VALUE;
+    pInst->dwWriteOffset[iSeq] = 0;
 }
 
 void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
 {
     IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
     if (fFully) {
-        StopWorker(pReader, INFINITE);
+        StopWorker(pReader);
         FreeWorker(pReader);
         free(pInst->pReadBuf[iSeq]);
         pInst->pReadBuf[iSeq] = NULL;
@@ -171,3 +178,47 @@ void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
     if (pInst->hReadFile[iSeq] != INVALID_HANDLE_VALUE) CloseHandle(pInst->hReadFile[iSeq]);
     pInst->hReadFile[iSeq] = INVALID_HANDLE_VALUE;
 }
+
+void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile)
+{
+    ListLock lock;
+    g_nWriteSerial.fetch_add(1);
+    if (!g_fListReady) return;
+    pWriter->pszWriteFile = pszFile;
+    pWriter->pPrevWrite = NULL;
+    pWriter->pNextWrite = g_pFirstWrite;
+    if (g_pFirstWrite) g_pFirstWrite->pPrevWrite = pWriter;
+    g_pFirstWrite = pWriter;
+}
+
+void EndRefWrite(IOWORKER *pWriter)
+{
+    {
+        ListLock lock;
+        if (!g_fListReady || pWriter->pszWriteFile == NULL) return;
+        if (pWriter->pPrevWrite) pWriter->pPrevWrite->pNextWrite = pWriter->pNextWrite;
+        else g_pFirstWrite = pWriter->pNextWrite;
+        if (pWriter->pNextWrite) pWriter->pNextWrite->pPrevWrite = pWriter->pPrevWrite;
+        pWriter->pNextWrite = pWriter->pPrevWrite = NULL;
+        pWriter->pszWriteFile = NULL;
+    }
+    WakeAllConditionVariable(&g_cvWrites);
+}
+
+DWORD WaitForRefWrites(LPCSTR pszFile)
+{
+    ListLock lock;
+    if (g_fListReady) {
+        for (;;) {
+            BOOL fWriting = FALSE;
+            for (IOWORKER *pWriter = g_pFirstWrite; pWriter && !fWriting; pWriter = pWriter->pNextWrite)
+                fWriting = _mbsicmp(reinterpret_cast<const unsigned char *>(pWriter->pszWriteFile),
+                                    reinterpret_cast<const unsigned char *>(pszFile)) == 0;
+            if (!fWriting) break;
+            SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
+        }
+    }
+    return g_nWriteSerial.load();
+}
+
+DWORD RefWriteSerial(void) { return g_nWriteSerial.load(); }

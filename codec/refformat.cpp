@@ -71,6 +71,26 @@ int NextRefFileNumber(LPCSTR pszFullBase)
     return nHighest + 1;
 }
 
+HANDLE CreateRefFileFrom(LPCSTR pszFullBase, int nFirst, LPSTR pszFileName)
+{
+    pszFileName[0] = 0;
+    // Another instance, of this process or another, may take a number between
+    // the listing and the creation: a file is made only where none is, and a
+    // clash moves on to the next number. A full series refuses further frames
+    // rather than replace a file.
+    for (int nNumber = nFirst; nNumber <= REFFILE_MAXNUMBER; nNumber++) {
+        int cchName = snprintf(pszFileName, MAX_PATH, "%s.%03d", pszFullBase, nNumber);
+        if (cchName < 0 || cchName >= MAX_PATH) break;
+        HANDLE hFile = CreateFileA(pszFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                   FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+        if (hFile != INVALID_HANDLE_VALUE) return hFile;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) break;
+    }
+    pszFileName[0] = 0;
+    return INVALID_HANDLE_VALUE;
+}
+
 HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName)
 {
     pszFileName[0] = 0;
@@ -78,13 +98,7 @@ HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName)
     CHAR szFull[MAX_PATH];
     DWORD cchFull = GetFullPathNameA(pszBase, sizeof(szFull), szFull, NULL);
     if (cchFull == 0 || cchFull > REFBASE_MAXPATH) return INVALID_HANDLE_VALUE;
-    int nNumber = NextRefFileNumber(szFull);
-    // A full series refuses further frames rather than replace a file.
-    if (nNumber > REFFILE_MAXNUMBER) return INVALID_HANDLE_VALUE;
-    int cchName = snprintf(pszFileName, MAX_PATH, "%s.%03d", szFull, nNumber);
-    if (cchName < 0 || cchName >= MAX_PATH) return INVALID_HANDLE_VALUE;
-    return CreateFileA(pszFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    return CreateRefFileFrom(szFull, NextRefFileNumber(szFull), pszFileName);
 }
 
 DWORD DibImageSize(const BITMAPINFOHEADER *pbi)

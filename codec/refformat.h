@@ -83,7 +83,11 @@ int NextRefFileNumber(LPCSTR pszFullBase);
 // "%s.%03d" (into pszFileName, MAX_PATH bytes) and the file, open for
 // writing and shared for reading. Returns INVALID_HANDLE_VALUE when the base
 // name is empty or too long, the series is full or the file cannot be made.
+// An existing file is never replaced.
 HANDLE CreateNextRefFile(LPCSTR pszBase, LPSTR pszFileName);
+// Creates the first file of the series that does not exist yet, from number
+// nFirst on, up to .999.
+HANDLE CreateRefFileFrom(LPCSTR pszFullBase, int nFirst, LPSTR pszFileName);
 
 // Bytes of a picture of the format: its biSizeImage, or for an uncompressed
 // format that leaves it 0, the rows (each padded to 4 bytes) times the

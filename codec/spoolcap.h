@@ -37,19 +37,23 @@
 #define WORKER_WRITE1 3
 #define WORKER_COUNT 4
 
-// No thread runs.
-#define WORKER_NO_THREAD ((uintptr_t)-1)
-
-typedef struct {
+typedef struct IOWORKER {
     // The hand-off state; its stores publish the buffer and file accesses
     // made before them to the other side.
     std::atomic<LONG> nState;
-    void (*pfnThread)(void *);
-    std::atomic<uintptr_t> hThread;  // WORKER_NO_THREAD when none runs
-    HANDLE hEvent;                   // manual-reset wake-up event; 0 until made
+    unsigned(WINAPI *pfnThread)(void *);
+    HANDLE hThread;   // the running thread, NULL when none; signalled once it has ended
+    HANDLE hEvent;    // manual-reset wake-up event of the thread; 0 until made
+    HANDLE hIdle;     // manual-reset event, signalled while no job is in hand; 0 until made
+    HMODULE hModule;  // the thread's reference to this module, given back as it ends
     BYTE *pBuffer;
     DWORD cbBuffer;
     DWORD cbTransfer;
+    // A write of a reference file in progress, seen by readers of that file
+    // in any instance (writers only; guarded by the instance list's lock).
+    LPCSTR pszWriteFile;
+    struct IOWORKER *pNextWrite;
+    struct IOWORKER *pPrevWrite;
 } IOWORKER;
 
 // ---------------------------------------------------------------------------
@@ -71,6 +75,8 @@ typedef struct CODECINSTANCE {
     REFFRAMEHEADER aAheadHeader[2];
     REFFRAMEHEADER *pAheadHeader[2];
     CHAR szAheadName[2][MAX_PATH];  // file that the read-ahead was read from
+    DWORD dwAheadSerial[2];         // reference writes begun in the process when it started
+    BOOL fWriteDirect[2];           // a write failed: write directly until one succeeds
     DWORD dwOutputRoom;             // output buffer size last answered to ICM_COMPRESS_GET_SIZE
     DWORD dwCodecRoom;              // the wrapped codec's own answer within it
     DWORD cReadOpens;               // read files opened, for diagnostics
@@ -139,18 +145,32 @@ void DeleteInstanceList(void);
 CODECINSTANCE *FindInstance(DWORD_PTR dwKey);
 BOOL AddInstance(DWORD_PTR dwKey);
 BOOL ReleaseInstance(DWORD_PTR dwKey);
+// At the end of the process the workers' threads are gone or must not be
+// waited for: the instances are then only forgotten.
 void ReleaseAllInstances(BOOL fProcessEnding);
 void CloseWriteFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
 void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
+
+// Writes of reference files in progress anywhere in the process, so that a
+// frame is never read while it is being written (instances.cpp). A write is
+// announced before it starts and withdrawn when it has ended.
+void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile);
+void EndRefWrite(IOWORKER *pWriter);
+// Waits until no write of the file is in progress; returns the count of
+// writes begun so far, which a read-ahead of the file keeps.
+DWORD WaitForRefWrites(LPCSTR pszFile);
+// The count of writes begun so far in the process.
+DWORD RefWriteSerial(void);
 
 // Background workers (worker.cpp).
 void InitWorker(IOWORKER *pWorker, int iWorker);
 BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize);
 void HandOverWorker(IOWORKER *pWorker);
+// Blocks while the worker has a job in hand.
 void WaitWorkerIdle(IOWORKER *pWorker);
-// Ends the worker's thread after the job in hand; bounded by dwMaxWait
-// milliseconds (INFINITE for no bound). FALSE when the bound was reached.
-BOOL StopWorker(IOWORKER *pWorker, DWORD dwMaxWait);
+// Ends the worker's thread after the job in hand and waits until the thread
+// has ended; the job's outcome stays in nState.
+void StopWorker(IOWORKER *pWorker);
 // Frees the buffer and closes the event of a stopped worker.
 void FreeWorker(IOWORKER *pWorker);
 
@@ -172,7 +192,8 @@ int FilterHexText(LPSTR pszText, int *pnRemovedAt);
 // the count of characters that remain, or -1 for a bad n.
 int FilterHexEdit(HWND hDlg, int nId, int n);
 INT_PTR CALLBACK ConfigDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
-// The save-file dialog behind the "browse" buttons; tests put a stand-in here.
+// The save-file dialog behind the "browse" buttons: the common dialog
+// library's when NULL; tests put a stand-in here.
 typedef BOOL(WINAPI *GETSAVEFILENAMEPROC)(LPOPENFILENAMEA);
 extern GETSAVEFILENAMEPROC g_pfnGetSaveFileName;
 #endif

@@ -1,9 +1,15 @@
 // Background workers: each instance has a read-ahead worker and a writer
 // per sequence. A worker carries one job at a time; the caller and the
-// worker's thread hand it over through the atomic state word and a
-// manual-reset event, without locks. While the state is WORKER_BUSY the
-// buffer and the sequence's file belong to the worker's thread, otherwise to
-// the caller.
+// worker's thread hand it over through the atomic state word and two
+// manual-reset events, one that wakes the thread and one that is signalled
+// while no job is in hand, on which the caller blocks. While the state is
+// WORKER_BUSY the buffer and the sequence's file belong to the worker's
+// thread, otherwise to the caller.
+//
+// Each thread holds a reference to this module from its start to its very
+// end, so that the module cannot be unloaded under a thread that is still
+// running its code; the caller that stops a worker waits until the thread
+// itself has ended.
 #include "codec/spoolcap.h"
 
 #include <stdlib.h>
@@ -13,48 +19,86 @@ namespace {
 void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
 {
     IOWORKER *pWorker = &pInst->aWorker[iWorker];
+    BOOL fReader = iWorker == WORKER_READ0 || iWorker == WORKER_READ1;
     pWorker->nState.store(WORKER_STARTED);
+    SetEvent(pWorker->hIdle);
     for (;;) {
         WaitForSingleObject(pWorker->hEvent, INFINITE);
         ResetEvent(pWorker->hEvent);
         LONG nState = pWorker->nState.load();
-        if (nState == WORKER_QUIT) {
-            // The last touch of the instance: after this the caller may free it.
-            pWorker->hThread.store(WORKER_NO_THREAD);
-            return;
-        }
+        if (nState == WORKER_QUIT) return;
         if (nState != WORKER_BUSY) continue;
         DWORD cbDone = 0;
         BOOL fOk;
-        if (iWorker == WORKER_READ0 || iWorker == WORKER_READ1) {
+        if (fReader) {
             fOk = ReadFile(pInst->hReadFile[iWorker - WORKER_READ0], pWorker->pBuffer, pWorker->cbTransfer,
                            &cbDone, NULL);
         } else {
             fOk = WriteFile(pInst->hWriteFile[iWorker - WORKER_WRITE0], pWorker->pBuffer, pWorker->cbTransfer,
                             &cbDone, NULL);
+            EndRefWrite(pWorker);
         }
         pWorker->nState.store(fOk && cbDone == pWorker->cbTransfer ? WORKER_DONE : WORKER_FAILED);
+        SetEvent(pWorker->hIdle);
     }
 }
 
-void ReadAheadThread0(void *pArg) { WorkerLoop(static_cast<CODECINSTANCE *>(pArg), WORKER_READ0); }
-void ReadAheadThread1(void *pArg) { WorkerLoop(static_cast<CODECINSTANCE *>(pArg), WORKER_READ1); }
-void WriterThread0(void *pArg) { WorkerLoop(static_cast<CODECINSTANCE *>(pArg), WORKER_WRITE0); }
-void WriterThread1(void *pArg) { WorkerLoop(static_cast<CODECINSTANCE *>(pArg), WORKER_WRITE1); }
+// The thread ends by giving back its reference to the module, from outside
+// the module's code.
+unsigned RunWorker(void *pArg, int iWorker)
+{
+    CODECINSTANCE *pInst = static_cast<CODECINSTANCE *>(pArg);
+    HMODULE hModule = pInst->aWorker[iWorker].hModule;
+    WorkerLoop(pInst, iWorker);
+    if (hModule) FreeLibraryAndExitThread(hModule, 0);
+    return 0;
+}
+
+unsigned WINAPI ReadAheadThread0(void *pArg) { return RunWorker(pArg, WORKER_READ0); }
+unsigned WINAPI ReadAheadThread1(void *pArg) { return RunWorker(pArg, WORKER_READ1); }
+unsigned WINAPI WriterThread0(void *pArg) { return RunWorker(pArg, WORKER_WRITE0); }
+unsigned WINAPI WriterThread1(void *pArg) { return RunWorker(pArg, WORKER_WRITE1); }
+
+// Starts the worker's thread and waits until it runs; FALSE when it cannot.
+BOOL StartWorkerThread(CODECINSTANCE *pInst, IOWORKER *pWorker)
+{
+    // The thread's own reference to this module.
+    HMODULE hModule = NULL;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&WorkerLoop), &hModule))
+        return FALSE;
+    pWorker->hModule = hModule;
+    ResetEvent(pWorker->hIdle);
+    HANDLE hThread = (HANDLE)_beginthreadex(NULL, 0, pWorker->pfnThread, pInst, 0, NULL);
+    if (hThread == NULL) {
+        FreeLibrary(hModule);
+        pWorker->hModule = NULL;
+        SetEvent(pWorker->hIdle);
+        return FALSE;
+    }
+    pWorker->hThread = hThread;
+    while (pWorker->nState.load() != WORKER_STARTED) WaitForSingleObject(pWorker->hIdle, INFINITE);
+    pWorker->nState.store(WORKER_IDLE);
+    return TRUE;
+}
 
 }  // namespace
 
 void InitWorker(IOWORKER *pWorker, int iWorker)
 {
-    static void (*const s_apfnThread[WORKER_COUNT])(void *) = {ReadAheadThread0, ReadAheadThread1,
-                                                               WriterThread0, WriterThread1};
+    static unsigned(WINAPI *const s_apfnThread[WORKER_COUNT])(void *) = {ReadAheadThread0, ReadAheadThread1,
+                                                                        WriterThread0, WriterThread1};
     pWorker->nState.store(WORKER_IDLE);
     pWorker->pfnThread = s_apfnThread[iWorker];
-    pWorker->hThread.store(WORKER_NO_THREAD);
+    pWorker->hThread = NULL;
     pWorker->hEvent = NULL;
+    pWorker->hIdle = NULL;
+    pWorker->hModule = NULL;
     pWorker->pBuffer = NULL;
     pWorker->cbBuffer = 0;
     pWorker->cbTransfer = 0;
+    pWorker->pszWriteFile = NULL;
+    pWorker->pNextWrite = NULL;
+    pWorker->pPrevWrite = NULL;
 }
 
 BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize)
@@ -70,58 +114,54 @@ BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize)
         pWorker->hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
         if (pWorker->hEvent == NULL) return FALSE;
     }
-    if (pWorker->hThread.load() == WORKER_NO_THREAD) {
-        uintptr_t hThread = _beginthread(pWorker->pfnThread, 0, pInst);
-        if (hThread == WORKER_NO_THREAD || hThread == 0) return FALSE;
-        pWorker->hThread.store(hThread);
-        while (pWorker->nState.load() != WORKER_STARTED) Sleep(0);
-        pWorker->nState.store(WORKER_IDLE);
+    if (pWorker->hIdle == NULL) {
+        pWorker->hIdle = CreateEventA(NULL, TRUE, TRUE, NULL);
+        if (pWorker->hIdle == NULL) return FALSE;
     }
+    if (pWorker->hThread == NULL && !StartWorkerThread(pInst, pWorker)) return FALSE;
     pWorker->cbTransfer = cbSize;
     return TRUE;
 }
 
 void HandOverWorker(IOWORKER *pWorker)
 {
+    // The idle event goes down before the state says busy, so that a caller
+    // who sees the job in hand finds the event to wait on.
+    ResetEvent(pWorker->hIdle);
     pWorker->nState.store(WORKER_BUSY);
-    SetThreadPriority((HANDLE)pWorker->hThread.load(), GetThreadPriority(GetCurrentThread()));
+    SetThreadPriority(pWorker->hThread, GetThreadPriority(GetCurrentThread()));
     SetEvent(pWorker->hEvent);
 }
 
 void WaitWorkerIdle(IOWORKER *pWorker)
 {
-    while (pWorker->nState.load() == WORKER_BUSY) Sleep(0);
+    while (pWorker->nState.load() == WORKER_BUSY) WaitForSingleObject(pWorker->hIdle, INFINITE);
 }
 
-BOOL StopWorker(IOWORKER *pWorker, DWORD dwMaxWait)
+void StopWorker(IOWORKER *pWorker)
 {
-    if (pWorker->hThread.load() == WORKER_NO_THREAD) {
+    if (pWorker->hThread == NULL) {
         pWorker->nState.store(WORKER_IDLE);
-        return TRUE;
+        return;
     }
-    DWORD dwStart = GetTickCount();
-    auto fOutOfTime = [&]() { return dwMaxWait != INFINITE && GetTickCount() - dwStart > dwMaxWait; };
-    // The job in hand runs to its end.
-    while (pWorker->nState.load() == WORKER_BUSY) {
-        if (fOutOfTime()) return FALSE;
-        SetEvent(pWorker->hEvent);
-        Sleep(0);
-    }
+    // The job in hand runs to its end, and its outcome is kept.
+    WaitWorkerIdle(pWorker);
     LONG nOutcome = pWorker->nState.load();
-    while (pWorker->hThread.load() != WORKER_NO_THREAD) {
-        if (fOutOfTime()) return FALSE;
-        pWorker->nState.store(WORKER_QUIT);
-        SetEvent(pWorker->hEvent);
-        Sleep(0);
-    }
+    pWorker->nState.store(WORKER_QUIT);
+    SetEvent(pWorker->hEvent);
+    WaitForSingleObject(pWorker->hThread, INFINITE);
+    CloseHandle(pWorker->hThread);
+    pWorker->hThread = NULL;
+    pWorker->hModule = NULL;
     pWorker->nState.store(nOutcome);
-    return TRUE;
 }
 
 void FreeWorker(IOWORKER *pWorker)
 {
     if (pWorker->hEvent) CloseHandle(pWorker->hEvent);
     pWorker->hEvent = NULL;
+    if (pWorker->hIdle) CloseHandle(pWorker->hIdle);
+    pWorker->hIdle = NULL;
     free(pWorker->pBuffer);
     pWorker->pBuffer = NULL;
     pWorker->cbBuffer = 0;

@@ -186,6 +186,20 @@ REFRECORD RecordOf(const COMPRESSED &c)
     return rec;
 }
 
+std::string RecordPath(const COMPRESSED &c) { return RecordOf(c).szFileName; }
+
+DWORD FrameSizeOf(const COMPRESSED &c)
+{
+    REFRECORD rec = RecordOf(c);
+    return RefRecordFrameSize(&rec);
+}
+
+int SequenceOf(const COMPRESSED &c)
+{
+    REFRECORD rec = RecordOf(c);
+    return RefRecordSequence(&rec);
+}
+
 STOREDFRAME ReadStoredFrame(const std::string &path, DWORD dwOffset)
 {
     STOREDFRAME frame;

@@ -70,6 +70,9 @@ public:
 
 // The fields of a record in an output buffer.
 REFRECORD RecordOf(const COMPRESSED &c);
+std::string RecordPath(const COMPRESSED &c);
+DWORD FrameSizeOf(const COMPRESSED &c);
+int SequenceOf(const COMPRESSED &c);
 // A frame as it lies in a reference file.
 struct STOREDFRAME {
     bool fOk;

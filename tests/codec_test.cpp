@@ -19,18 +19,6 @@ namespace {
 class Compression : public CodecTest {};
 class Decompression : public CodecTest {};
 
-std::string RecordPath(const COMPRESSED &c) { return RecordOf(c).szFileName; }
-DWORD FrameSizeOf(const COMPRESSED &c)
-{
-    REFRECORD rec = RecordOf(c);
-    return RefRecordFrameSize(&rec);
-}
-int SequenceOf(const COMPRESSED &c)
-{
-    REFRECORD rec = RecordOf(c);
-    return RefRecordSequence(&rec);
-}
-
 TEST_F(Compression, EnabledOffLeavesEverythingToTheWrappedCodec)
 {
     SetBase("take");
@@ -60,6 +48,8 @@ TEST_F(Compression, NoRefFlagAsksForOrdinaryCompression)
     ASSERT_EQ(c.lResult, ICERR_OK);
     EXPECT_FALSE(IsRefRecord(c.output.data(), c.cbOutput));
     EXPECT_TRUE(ListFolder(dir).empty());
+    // The wrapped codec never sees Spoolcap's own bit, only the platform's.
+    EXPECT_EQ(pfnSampleControl(SAMPLE_LAST_COMPRESS_FLAGS, 0), (DWORD_PTR)ICCOMPRESS_KEYFRAME);
 }
 
 TEST_F(Compression, GetSizeLeavesRoomForRecordHeaderAndPadding)
@@ -689,8 +679,11 @@ TEST_F(Decompression, ReadAheadServesFramesInFileOrder)
     g_Settings.fEnabled = TRUE;
     g_Settings.fOverlapRead = TRUE;
     SetBase("ahead");
-    std::vector<PICTURE> pictures = Pictures(4);
+    // Frames that do not grow: each fits the read buffer of the one before.
+    std::vector<PICTURE> pictures;
+    for (int nSeed : {4, 3, 2, 1}) pictures.push_back(MakePicture(64, 48, 24, nSeed));
     std::vector<COMPRESSED> frames = Record(this, pictures);
+    for (size_t i = 1; i < frames.size(); i++) ASSERT_LE(FrameSizeOf(frames[i]), FrameSizeOf(frames[i - 1]));
     std::vector<BYTE> out;
     ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
     EXPECT_EQ(Instance()->cAheadHits, 0u);

@@ -48,7 +48,7 @@ protected:
     {
         if (hDlg) DestroyWindow(hDlg);
         g_pfnWrappedProc = NULL;
-        g_pfnGetSaveFileName = GetSaveFileNameA;
+        g_pfnGetSaveFileName = NULL;
         DeleteFileA(JoinPath(WindowsDir(), ini).c_str());
     }
     void WriteIni(const std::string &body) { ASSERT_TRUE(WriteText(JoinPath(WindowsDir(), ini), "[Spoolcap]\r\n" + body)); }

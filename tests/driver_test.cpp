@@ -3,6 +3,7 @@
 // real module installed in front of the sample codec.
 #include "codec/spoolcap.h"
 
+#include "tests/codec_fixture.h"
 #include "tests/samplecodec/samplecodec.h"
 #include "tests/testutil.h"
 
@@ -10,7 +11,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -100,6 +100,17 @@ TEST_F(Dispatch, CompressBeginForUnknownIdWhileEnabled)
     EXPECT_EQ(g_aCalls.size(), 1u);
 }
 
+#ifndef _WIN32
+TEST_F(Dispatch, ConfigureWithoutAWindowSystemAnswersAsTheDialogDoes)
+{
+    // The query says that there is a dialog; the request is answered as a
+    // closed dialog answers it, and never reaches the wrapped codec.
+    EXPECT_EQ(DriverProc(1, NULL, ICM_CONFIGURE, (LPARAM)-1, 0), ICERR_OK);
+    EXPECT_EQ(DriverProc(1, NULL, ICM_CONFIGURE, 0, 0), ICERR_OK);
+    EXPECT_TRUE(g_aCalls.empty());
+}
+#endif
+
 TEST_F(Dispatch, ConfigureQueryIsAnsweredWithoutTheWrappedCodec)
 {
     EXPECT_EQ(DriverProc(1, NULL, ICM_CONFIGURE, (LPARAM)-1, ICMODE_COMPRESS), ICERR_OK);
@@ -131,7 +142,7 @@ TEST_F(Dispatch, NewInstanceStartsClosed)
         EXPECT_EQ(pInst->dwWriteOffset[iSeq], 0u);
     }
     for (const IOWORKER &worker : pInst->aWorker) {
-        EXPECT_EQ(worker.hThread.load(), WORKER_NO_THREAD);
+        EXPECT_EQ(worker.hThread, nullptr);
         EXPECT_NE(worker.pfnThread, nullptr);
         EXPECT_EQ(worker.nState.load(), WORKER_IDLE);
     }
@@ -186,11 +197,12 @@ TEST_F(Dispatch, OpensAndClosesOnSeveralThreads)
 {
     // Each thread opens and closes ids of its own, and one id that all share.
     const int nThreads = 4;
-    const int nRounds = 300;
+    static const int nRounds = 300;
     g_lOpenResult = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < nThreads; t++) {
-        threads.emplace_back([t]() {
+    struct Opener {
+        static unsigned WINAPI Run(void *pArg)
+        {
+            int t = (int)(INT_PTR)pArg;
             for (int i = 0; i < nRounds; i++) {
                 DWORD_PTR dwOwn = (DWORD_PTR)(1000 + t * nRounds + i);
                 AddInstance(dwOwn);
@@ -199,9 +211,16 @@ TEST_F(Dispatch, OpensAndClosesOnSeveralThreads)
                 EXPECT_TRUE(ReleaseInstance(dwOwn));
                 EXPECT_TRUE(ReleaseInstance(42));
             }
-        });
+            return 0;
+        }
+    };
+    std::vector<HANDLE> threads;
+    for (int t = 0; t < nThreads; t++) threads.push_back((HANDLE)_beginthreadex(NULL, 0, Opener::Run, (void *)(INT_PTR)t, 0, NULL));
+    for (HANDLE hThread : threads) {
+        ASSERT_NE(hThread, nullptr);
+        WaitForSingleObject(hThread, INFINITE);
+        CloseHandle(hThread);
     }
-    for (std::thread &thread : threads) thread.join();
     EXPECT_EQ(g_pFirstInstance, nullptr);
 }
 
@@ -334,6 +353,116 @@ TEST_F(Module, GetInfoIsTheWrappedCodecsAnswer)
     EXPECT_EQ(lVia, (LRESULT)sizeof(ICINFO));
     EXPECT_EQ(0, memcmp(&viaSpool, &direct, sizeof(ICINFO)));
     EXPECT_EQ(viaSpool.fccHandler, (DWORD)SAMPLE_FOURCC);
+}
+
+// Compresses one picture through a driver entry, into a buffer sized from
+// its answer; returns the frame as the host would store it.
+std::vector<BYTE> CompressThrough(DRIVERPROCFN pfnProc, DWORD_PTR dwId, const PICTURE &pic, LRESULT *plResult)
+{
+    BITMAPINFOHEADER bihIn = pic.bih;
+    BITMAPINFOHEADER bihOut;
+    pfnProc(dwId, NULL, ICM_COMPRESS_GET_FORMAT, (LPARAM)&bihIn, (LPARAM)&bihOut);
+    LRESULT cbRoom = pfnProc(dwId, NULL, ICM_COMPRESS_GET_SIZE, (LPARAM)&bihIn, (LPARAM)&bihOut);
+    std::vector<BYTE> output((size_t)(cbRoom > 0 ? cbRoom : 1));
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiOutput = &bihOut;
+    ic.lpOutput = output.data();
+    ic.lpbiInput = &bihIn;
+    ic.lpInput = const_cast<BYTE *>(pic.bits.data());
+    *plResult = pfnProc(dwId, NULL, ICM_COMPRESS, (LPARAM)&ic, sizeof(ic));
+    output.resize(bihOut.biSizeImage);
+    return output;
+}
+
+LRESULT DecompressThrough(DRIVERPROCFN pfnProc, DWORD_PTR dwId, const std::vector<BYTE> &data, const PICTURE &pic,
+                          std::vector<BYTE> *pOut)
+{
+    BITMAPINFOHEADER bihIn = pic.bih;
+    bihIn.biCompression = SAMPLE_FOURCC;
+    bihIn.biSizeImage = (DWORD)data.size();
+    BITMAPINFOHEADER bihOut = pic.bih;
+    pOut->assign(pic.bih.biSizeImage, 0);
+    ICDECOMPRESS id;
+    memset(&id, 0, sizeof(id));
+    id.lpbiInput = &bihIn;
+    id.lpInput = const_cast<BYTE *>(data.data());
+    id.lpbiOutput = &bihOut;
+    id.lpOutput = pOut->data();
+    return pfnProc(dwId, NULL, ICM_DECOMPRESS, (LPARAM)&id, sizeof(id));
+}
+
+DWORD_PTR OpenThrough(DRIVERPROCFN pfnProc)
+{
+    ICOPEN icopen;
+    memset(&icopen, 0, sizeof(icopen));
+    icopen.dwSize = sizeof(icopen);
+    icopen.fccType = ICTYPE_VIDEO;
+    icopen.fccHandler = SAMPLE_FOURCC;
+    icopen.dwFlags = ICMODE_COMPRESS;
+    return (DWORD_PTR)pfnProc(0, NULL, DRV_OPEN, 0, (LPARAM)&icopen);
+}
+
+// A host that frees the driver without closing its instance: the detach
+// unloads the wrapped codec and releases the instance with its files.
+TEST_F(Module, DetachUnloadsTheWrappedCodecAndReleasesInstances)
+{
+    std::string stem = UniqueName("det");
+    std::string name = stem + ".dll";
+    ASSERT_TRUE(InstallSpoolcap(dir, name));
+    std::string base = JoinPath(dir, "take");
+    inis.push_back(stem + ".ini");
+    ASSERT_TRUE(WriteText(JoinPath(WindowsDir(), inis.back()), "[Spoolcap]\r\nEnabled=1\r\nBaseFile=" + base + "\r\n"));
+    ASSERT_TRUE(Load(name));
+    DWORD_PTR dwId = OpenThrough(pfnDriverProc);
+    ASSERT_NE(dwId, 0u);
+    LRESULT lResult;
+    std::vector<BYTE> record = CompressThrough(pfnDriverProc, dwId, MakePicture(32, 16, 24, 1), &lResult);
+    ASSERT_EQ(lResult, ICERR_OK);
+    ASSERT_TRUE(IsRefRecord(record.data(), (DWORD)record.size()));
+    FreeLibrary(hSpool);
+    hSpool = NULL;
+    EXPECT_EQ(GetModuleHandleA((name + ".org").c_str()), nullptr);
+    // The reference file was closed with the instance.
+    EXPECT_TRUE(DeleteFileA((base + ".000").c_str()));
+}
+
+// A host that loads the driver, records with background writes and
+// read-ahead, and frees it at once, many times: the workers' threads are gone
+// before the module is.
+TEST_F(Module, LoadRecordAndFreeInALoop)
+{
+    std::string stem = UniqueName("loop");
+    std::string name = stem + ".dll";
+    ASSERT_TRUE(InstallSpoolcap(dir, name));
+    std::string base = JoinPath(dir, "take");
+    inis.push_back(stem + ".ini");
+    ASSERT_TRUE(WriteText(JoinPath(WindowsDir(), inis.back()),
+                          "[Spoolcap]\r\nEnabled=1\r\nOverlapWrite=1\r\nOverlapRead=1\r\nBiFiled=1\r\nBaseFile=" +
+                              base + "\r\nBaseFile2=" + base + "2\r\n"));
+    std::vector<PICTURE> pictures = {MakePicture(32, 16, 24, 1), MakePicture(32, 16, 24, 2), MakePicture(32, 16, 24, 3)};
+    for (int nCycle = 0; nCycle < 100; nCycle++) {
+        ASSERT_TRUE(Load(name)) << nCycle;
+        DWORD_PTR dwId = OpenThrough(pfnDriverProc);
+        ASSERT_NE(dwId, 0u);
+        pfnDriverProc(dwId, NULL, ICM_COMPRESS_BEGIN, 0, 0);
+        std::vector<std::vector<BYTE>> frames;
+        for (const PICTURE &pic : pictures) {
+            LRESULT lResult;
+            frames.push_back(CompressThrough(pfnDriverProc, dwId, pic, &lResult));
+            ASSERT_EQ(lResult, ICERR_OK) << nCycle;
+        }
+        pfnDriverProc(dwId, NULL, ICM_COMPRESS_END, 0, 0);
+        for (size_t i = 0; i < frames.size(); i++) {
+            std::vector<BYTE> out;
+            ASSERT_EQ(DecompressThrough(pfnDriverProc, dwId, frames[i], pictures[i], &out), ICERR_OK) << nCycle;
+            ASSERT_EQ(out, pictures[i].bits) << nCycle;
+        }
+        pfnDriverProc(dwId, NULL, DRV_CLOSE, 0, 0);
+        ASSERT_TRUE(FreeLibrary(hSpool));
+        hSpool = NULL;
+        ASSERT_EQ(GetModuleHandleA(name.c_str()), nullptr) << "unloaded at " << nCycle;
+    }
 }
 
 TEST_F(Module, OpenedThroughTheCodecListByFourcc)

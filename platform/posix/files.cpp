@@ -5,6 +5,19 @@
 // sharing of an open that is already there, or the other way round, as
 // CreateFile does. Deleting or renaming an open file needs FILE_SHARE_DELETE
 // from every open of it.
+//
+// A simulated disk can stand in for the real one, for benchmarks and tests
+// of slow and full disks. It is set through environment variables, read when
+// a file is opened:
+//   SPOOL_DISK_PATH         files under this folder are on the simulated disk
+//                           (every file when unset);
+//   SPOOL_DISK_BANDWIDTH    bytes per second of its reads and writes;
+//   SPOOL_DISK_LATENCY_US   microseconds of each read and write;
+//   SPOOL_DISK_FREE         bytes that writes may add to its files; a write
+//                           beyond them stops there with ERROR_DISK_FULL, and
+//                           deleting a file gives its bytes back.
+// The disk does one transfer at a time: a transfer waits for the one before
+// it, then takes the latency and its bytes at the bandwidth. The waits sleep.
 #include "internal.h"
 
 #include <ctype.h>
@@ -14,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +40,7 @@ namespace {
 struct FILEOBJECT {
     KOBJECT hdr;
     int fd;
+    bool fSimulated;  // on the simulated disk
     DWORD dwAccess;
     DWORD dwShare;
     dev_t dev;
@@ -89,6 +104,128 @@ bool DeleteAllowed(const char *pszPath)
 FILEOBJECT *FileObject(HANDLE h)
 {
     return reinterpret_cast<FILEOBJECT *>(KernelObject(h, KOBJ_FILE));
+}
+
+// ---------------------------------------------------------------------------
+// The simulated disk
+
+struct SIMDISK {
+    std::mutex lock;
+    std::string path;          // folder of its files, with a trailing '/'; "" for every file
+    bool fTimed = false;       // bandwidth or latency set
+    uint64_t cbPerSecond = 0;  // 0: no bandwidth limit
+    uint64_t usLatency = 0;
+    bool fLimited = false;     // SPOOL_DISK_FREE set
+    uint64_t cbFree = 0;
+    std::string freeSetting;   // the SPOOL_DISK_FREE that cbFree was taken from
+    struct timespec busyUntil = {0, 0};
+};
+
+SIMDISK &SimDisk()
+{
+    static SIMDISK *pDisk = new SIMDISK;
+    return *pDisk;
+}
+
+uint64_t EnvNumber(const char *pszName, bool *pfSet)
+{
+    const char *psz = getenv(pszName);
+    *pfSet = psz != NULL && psz[0] != 0;
+    return *pfSet ? strtoull(psz, NULL, 10) : 0;
+}
+
+// Reads the settings at an open; true when the file lies on the disk.
+bool SimDiskCovers(const char *pszPath)
+{
+    bool fBandwidth, fLatency, fFree;
+    uint64_t cbPerSecond = EnvNumber("SPOOL_DISK_BANDWIDTH", &fBandwidth);
+    uint64_t usLatency = EnvNumber("SPOOL_DISK_LATENCY_US", &fLatency);
+    uint64_t cbFree = EnvNumber("SPOOL_DISK_FREE", &fFree);
+    SIMDISK &disk = SimDisk();
+    std::lock_guard<std::mutex> lock(disk.lock);
+    if (!fBandwidth && !fLatency && !fFree) {
+        disk.fTimed = disk.fLimited = false;
+        disk.freeSetting.clear();
+        return false;
+    }
+    const char *pszFolder = getenv("SPOOL_DISK_PATH");
+    disk.path = pszFolder && pszFolder[0] ? std::string(pszFolder) : std::string();
+    if (!disk.path.empty() && disk.path.back() != '/') disk.path += '/';
+    disk.fTimed = fBandwidth || fLatency;
+    disk.cbPerSecond = cbPerSecond;
+    disk.usLatency = usLatency;
+    disk.fLimited = fFree;
+    std::string freeSetting = fFree ? getenv("SPOOL_DISK_FREE") : "";
+    if (freeSetting != disk.freeSetting) {
+        disk.freeSetting = freeSetting;
+        disk.cbFree = cbFree;
+    }
+    char szFull[4096];
+    if (!realpath(pszPath, szFull)) {
+        // A file still to be made: its folder decides.
+        std::string dir(pszPath);
+        size_t cut = dir.rfind('/');
+        dir = cut == std::string::npos ? "." : dir.substr(0, cut == 0 ? 1 : cut);
+        if (!realpath(dir.c_str(), szFull)) return false;
+        strncat(szFull, "/", sizeof(szFull) - strlen(szFull) - 1);
+    }
+    if (disk.path.empty()) return true;
+    char szDisk[4096];
+    std::string diskPath = realpath(disk.path.c_str(), szDisk) ? std::string(szDisk) + "/" : disk.path;
+    return strncmp(szFull, diskPath.c_str(), diskPath.size()) == 0;
+}
+
+// Takes the disk for one transfer of cb bytes and sleeps until it is done.
+void SimDiskTransfer(DWORD cb)
+{
+    SIMDISK &disk = SimDisk();
+    struct timespec done;
+    {
+        std::lock_guard<std::mutex> lock(disk.lock);
+        if (!disk.fTimed) return;
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        struct timespec start = now;
+        if (disk.busyUntil.tv_sec > now.tv_sec ||
+            (disk.busyUntil.tv_sec == now.tv_sec && disk.busyUntil.tv_nsec > now.tv_nsec))
+            start = disk.busyUntil;
+        uint64_t ns = disk.usLatency * 1000;
+        if (disk.cbPerSecond) ns += (uint64_t)cb * 1000000000ull / disk.cbPerSecond;
+        uint64_t total = (uint64_t)start.tv_nsec + ns;
+        done.tv_sec = start.tv_sec + (time_t)(total / 1000000000ull);
+        done.tv_nsec = (long)(total % 1000000000ull);
+        disk.busyUntil = done;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &done, NULL) == EINTR) {
+    }
+}
+
+// How many of cb bytes written at the file's position fit the free space;
+// takes them from it.
+DWORD SimDiskReserve(int fd, DWORD cb)
+{
+    SIMDISK &disk = SimDisk();
+    std::lock_guard<std::mutex> lock(disk.lock);
+    if (!disk.fLimited) return cb;
+    struct stat st;
+    off_t pos = lseek(fd, 0, SEEK_CUR);
+    if (pos < 0 || fstat(fd, &st) != 0) return cb;
+    uint64_t end = (uint64_t)pos + cb;
+    uint64_t growth = end > (uint64_t)st.st_size ? end - (uint64_t)st.st_size : 0;
+    if (growth <= disk.cbFree) {
+        disk.cbFree -= growth;
+        return cb;
+    }
+    DWORD cbFits = (DWORD)(cb - (growth - disk.cbFree));
+    disk.cbFree = 0;
+    return cbFits;
+}
+
+void SimDiskGiveBack(uint64_t cb)
+{
+    SIMDISK &disk = SimDisk();
+    std::lock_guard<std::mutex> lock(disk.lock);
+    if (disk.fLimited) disk.cbFree += cb;
 }
 
 // The error for a missing file: ERROR_PATH_NOT_FOUND when its folder is
@@ -236,6 +373,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     if (fd < 0) {
         DWORD dwErr = Win32ErrorFromErrno(errno);
         if (errno == ENOENT) dwErr = MissingFileError(lpFileName);
+        // A file made by someone else since the look above.
+        if (errno == EEXIST && dwCreationDisposition == CREATE_NEW) dwErr = ERROR_FILE_EXISTS;
         SetLastError(dwErr);
         return INVALID_HANDLE_VALUE;
     }
@@ -248,6 +387,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     FILEOBJECT *pFile = new FILEOBJECT;
     pFile->hdr.dwKind = KOBJ_FILE;
     pFile->fd = fd;
+    pFile->fSimulated = SimDiskCovers(lpFileName);
     pFile->dwAccess = dwDesiredAccess;
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
@@ -269,6 +409,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (pFile->fSimulated) SimDiskTransfer(nNumberOfBytesToRead);
     DWORD dwDone = 0;
     while (dwDone < nNumberOfBytesToRead) {
         ssize_t n = read(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone);
@@ -295,10 +436,14 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    DWORD cbToWrite = nNumberOfBytesToWrite;
+    if (pFile->fSimulated) {
+        SimDiskTransfer(nNumberOfBytesToWrite);
+        cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite);
+    }
     DWORD dwDone = 0;
-    while (dwDone < nNumberOfBytesToWrite) {
-        ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone,
-                          nNumberOfBytesToWrite - dwDone);
+    while (dwDone < cbToWrite) {
+        ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone, cbToWrite - dwDone);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
@@ -308,6 +453,10 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         dwDone += (DWORD)n;
     }
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
+    if (dwDone < nNumberOfBytesToWrite) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -723,10 +872,12 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
+    bool fSimulated = SimDiskCovers(lpFileName);
     if (unlink(lpFileName) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
+    if (fSimulated) SimDiskGiveBack((uint64_t)st.st_size);
     return TRUE;
 }
 

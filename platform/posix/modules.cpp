@@ -270,3 +270,45 @@ extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     }
     return (HMODULE)pEntry->pHandle;
 }
+
+extern "C" BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE *phModule)
+{
+    if (phModule == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *phModule = NULL;
+    std::lock_guard<std::recursive_mutex> lock(ModuleLock());
+    MODULEENTRY *pEntry = NULL;
+    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+        // The loaded module that holds the address; the program itself when
+        // no module loaded through LoadLibraryA does.
+        Dl_info info;
+        if (!dladdr(lpModuleName, &info) || info.dli_fname == NULL) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+        if (void *pHandle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD)) {
+            pEntry = FindModule(pHandle);
+            dlclose(pHandle);
+        }
+        if (!pEntry) {
+            *phModule = (HMODULE)dlopen(NULL, RTLD_NOW);
+            return TRUE;
+        }
+    } else if (lpModuleName == NULL) {
+        *phModule = (HMODULE)dlopen(NULL, RTLD_NOW);
+        return TRUE;
+    } else {
+        pEntry = FindLoadedByName(BaseName(ModuleFileName(lpModuleName)));
+        if (!pEntry) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+    }
+    // A pinned module stays until the process ends.
+    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) pEntry->nRef += 1 << 24;
+    else if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) pEntry->nRef++;
+    *phModule = (HMODULE)pEntry->pHandle;
+    return TRUE;
+}

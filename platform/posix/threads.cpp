@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <sched.h>
+#include <setjmp.h>
 #include <time.h>
 
 #include <new>
@@ -21,12 +22,21 @@ struct EVENTOBJECT {
     bool fSignalled;
 };
 
+// A thread object lives as long as its thread runs and, for a thread of
+// _beginthreadex, until its handle is closed as well.
 struct THREADOBJECT {
     KOBJECT hdr;
     pthread_t thread;
     int nPriority;
     void (*pfnStart)(void *);
+    unsigned(WINAPI *pfnStartEx)(void *);
     void *pArg;
+    pthread_mutex_t mutex;
+    pthread_cond_t cond;
+    bool fEnded;
+    int nRefs;
+    bool fOwnedHandle;  // _beginthreadex: the caller closes the handle
+    jmp_buf jbExit;     // where FreeLibraryAndExitThread ends the thread
 };
 
 // The pseudo handle of GetCurrentThread.
@@ -34,14 +44,6 @@ HANDLE const hCurrentThread = (HANDLE)(LONG_PTR)-2;
 
 thread_local THREADOBJECT *t_pSelf = NULL;
 thread_local int t_nOwnPriority = THREAD_PRIORITY_NORMAL;
-
-void *ThreadTrampoline(void *pArg)
-{
-    THREADOBJECT *pThread = static_cast<THREADOBJECT *>(pArg);
-    t_pSelf = pThread;
-    pThread->pfnStart(pThread->pArg);
-    return NULL;
-}
 
 void AbsoluteDeadline(struct timespec *pTs, DWORD dwMilliseconds)
 {
@@ -54,55 +56,130 @@ void AbsoluteDeadline(struct timespec *pTs, DWORD dwMilliseconds)
     }
 }
 
-}  // namespace
-
-// _beginthread's handle belongs to the runtime, which closes it when the
-// thread ends; here the thread object is released when its thread ends.
-static void ReleaseSelfAtExit(void *pArg)
+void ReleaseThreadObject(THREADOBJECT *pThread)
 {
-    THREADOBJECT *pThread = static_cast<THREADOBJECT *>(pArg);
+    pthread_mutex_lock(&pThread->mutex);
+    bool fLast = --pThread->nRefs == 0;
+    pthread_mutex_unlock(&pThread->mutex);
+    if (!fLast) return;
+    pthread_cond_destroy(&pThread->cond);
+    pthread_mutex_destroy(&pThread->mutex);
     pThread->hdr.dwKind = 0;
     delete pThread;
 }
 
-namespace {
+// The thread has ended: waiters wake, and its own reference goes.
+void ThreadEnded(void *pArg)
+{
+    THREADOBJECT *pThread = static_cast<THREADOBJECT *>(pArg);
+    pthread_mutex_lock(&pThread->mutex);
+    pThread->fEnded = true;
+    pthread_cond_broadcast(&pThread->cond);
+    pthread_mutex_unlock(&pThread->mutex);
+    ReleaseThreadObject(pThread);
+}
 
 void *ThreadMain(void *pArg)
 {
-    void *pResult = NULL;
-    pthread_cleanup_push(ReleaseSelfAtExit, pArg);
-    pResult = ThreadTrampoline(pArg);
+    THREADOBJECT *pThread = static_cast<THREADOBJECT *>(pArg);
+    t_pSelf = pThread;
+    pthread_cleanup_push(ThreadEnded, pArg);
+    // FreeLibraryAndExitThread comes back here, past the frames of a module
+    // that may be gone.
+    if (setjmp(pThread->jbExit) == 0) {
+        if (pThread->pfnStartEx) pThread->pfnStartEx(pThread->pArg);
+        else pThread->pfnStart(pThread->pArg);
+    }
     pthread_cleanup_pop(1);
-    return pResult;
+    return NULL;
+}
+
+THREADOBJECT *StartThread(void (*pfnStart)(void *), unsigned(WINAPI *pfnStartEx)(void *), unsigned cbStack,
+                          void *pArg, bool fOwnedHandle)
+{
+    THREADOBJECT *pThread = new (std::nothrow) THREADOBJECT;
+    if (!pThread) return NULL;
+    pThread->hdr.dwKind = KOBJ_THREAD;
+    pThread->nPriority = THREAD_PRIORITY_NORMAL;
+    pThread->pfnStart = pfnStart;
+    pThread->pfnStartEx = pfnStartEx;
+    pThread->pArg = pArg;
+    pthread_mutex_init(&pThread->mutex, NULL);
+    pthread_cond_init(&pThread->cond, NULL);
+    pThread->fEnded = false;
+    pThread->nRefs = fOwnedHandle ? 2 : 1;
+    pThread->fOwnedHandle = fOwnedHandle;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (cbStack) pthread_attr_setstacksize(&attr, cbStack < 16384 ? 16384 : cbStack);
+    int nErr = pthread_create(&pThread->thread, &attr, ThreadMain, pThread);
+    pthread_attr_destroy(&attr);
+    if (nErr != 0) {
+        pthread_cond_destroy(&pThread->cond);
+        pthread_mutex_destroy(&pThread->mutex);
+        delete pThread;
+        return NULL;
+    }
+    return pThread;
+}
+
+DWORD WaitThreadObject(THREADOBJECT *pThread, DWORD dwMilliseconds)
+{
+    struct timespec deadline;
+    if (dwMilliseconds != INFINITE) AbsoluteDeadline(&deadline, dwMilliseconds);
+    DWORD dwResult = WAIT_OBJECT_0;
+    pthread_mutex_lock(&pThread->mutex);
+    while (!pThread->fEnded) {
+        if (dwMilliseconds == INFINITE) {
+            pthread_cond_wait(&pThread->cond, &pThread->mutex);
+        } else if (pthread_cond_timedwait(&pThread->cond, &pThread->mutex, &deadline) == ETIMEDOUT &&
+                   !pThread->fEnded) {
+            dwResult = WAIT_TIMEOUT;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&pThread->mutex);
+    return dwResult;
 }
 
 }  // namespace
 
+// _beginthread's handle belongs to the runtime, which closes it when the
+// thread ends; _beginthreadex's belongs to the caller.
 extern "C" uintptr_t _beginthread(void (*start_address)(void *), unsigned stack_size, void *arglist)
 {
-    THREADOBJECT *pThread = new (std::nothrow) THREADOBJECT;
-    if (!pThread) return (uintptr_t)-1;
-    pThread->hdr.dwKind = KOBJ_THREAD;
-    pThread->nPriority = THREAD_PRIORITY_NORMAL;
-    pThread->pfnStart = start_address;
-    pThread->pArg = arglist;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    if (stack_size) pthread_attr_setstacksize(&attr, stack_size < 16384 ? 16384 : stack_size);
-    int nErr = pthread_create(&pThread->thread, &attr, ThreadMain, pThread);
-    pthread_attr_destroy(&attr);
-    if (nErr != 0) {
-        delete pThread;
-        return (uintptr_t)-1;
-    }
+    THREADOBJECT *pThread = StartThread(start_address, NULL, stack_size, arglist, false);
+    return pThread ? (uintptr_t)pThread : (uintptr_t)-1;
+}
+
+extern "C" uintptr_t _beginthreadex(void *, unsigned stack_size, unsigned(WINAPI *start_address)(void *),
+                                    void *arglist, unsigned, unsigned *thrdaddr)
+{
+    THREADOBJECT *pThread = StartThread(NULL, start_address, stack_size, arglist, true);
+    if (!pThread) return 0;
+    if (thrdaddr) *thrdaddr = (unsigned)(uintptr_t)pThread->thread;
     return (uintptr_t)pThread;
 }
 
 extern "C" void _endthread(void) { pthread_exit(NULL); }
 
-// The runtime closes a thread's handle itself; closing it here does nothing.
-BOOL CloseThreadObject(KOBJECT *) { return TRUE; }
+extern "C" void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD)
+{
+    FreeLibrary(hLibModule);
+    if (t_pSelf) longjmp(t_pSelf->jbExit, 1);
+    pthread_exit(NULL);
+}
+
+BOOL CloseThreadObject(KOBJECT *pObj)
+{
+    THREADOBJECT *pThread = reinterpret_cast<THREADOBJECT *>(pObj);
+    if (pThread->fOwnedHandle) {
+        pThread->fOwnedHandle = false;
+        ReleaseThreadObject(pThread);
+    }
+    return TRUE;
+}
 
 extern "C" HANDLE WINAPI GetCurrentThread(void) { return hCurrentThread; }
 
@@ -232,6 +309,7 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
     }
     KOBJECT *pObj = static_cast<KOBJECT *>(hHandle);
     if (pObj->dwKind == KOBJ_EVENT) return WaitEventObject(pObj, dwMilliseconds);
+    if (pObj->dwKind == KOBJ_THREAD) return WaitThreadObject(reinterpret_cast<THREADOBJECT *>(pObj), dwMilliseconds);
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
 }
@@ -264,4 +342,55 @@ extern "C" void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection
 extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
 {
     pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t *>(lpCriticalSection->abOpaque));
+}
+
+// ---------------------------------------------------------------------------
+// Condition variables, over the critical sections above.
+
+namespace {
+
+pthread_cond_t *ConditionOf(PCONDITION_VARIABLE pCondition)
+{
+    // Made on first use, so that a zero-filled variable is ready.
+    if (void *pMade = __atomic_load_n(&pCondition->pOpaque, __ATOMIC_ACQUIRE))
+        return static_cast<pthread_cond_t *>(pMade);
+    static pthread_mutex_t s_mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_mutex_lock(&s_mutex);
+    if (!pCondition->pOpaque) {
+        pthread_cond_t *pCond = new pthread_cond_t;
+        pthread_cond_init(pCond, NULL);
+        __atomic_store_n(&pCondition->pOpaque, pCond, __ATOMIC_RELEASE);
+    }
+    pthread_mutex_unlock(&s_mutex);
+    return static_cast<pthread_cond_t *>(__atomic_load_n(&pCondition->pOpaque, __ATOMIC_ACQUIRE));
+}
+
+}  // namespace
+
+extern "C" void WINAPI InitializeConditionVariable(PCONDITION_VARIABLE ConditionVariable)
+{
+    ConditionVariable->pOpaque = NULL;
+}
+
+extern "C" BOOL WINAPI SleepConditionVariableCS(PCONDITION_VARIABLE ConditionVariable,
+                                                LPCRITICAL_SECTION CriticalSection, DWORD dwMilliseconds)
+{
+    pthread_cond_t *pCond = ConditionOf(ConditionVariable);
+    pthread_mutex_t *pMutex = reinterpret_cast<pthread_mutex_t *>(CriticalSection->abOpaque);
+    if (dwMilliseconds == INFINITE) {
+        pthread_cond_wait(pCond, pMutex);
+        return TRUE;
+    }
+    struct timespec deadline;
+    AbsoluteDeadline(&deadline, dwMilliseconds);
+    if (pthread_cond_timedwait(pCond, pMutex, &deadline) == ETIMEDOUT) {
+        SetLastError(ERROR_TIMEOUT);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" void WINAPI WakeAllConditionVariable(PCONDITION_VARIABLE ConditionVariable)
+{
+    pthread_cond_broadcast(ConditionOf(ConditionVariable));
 }

@@ -107,6 +107,7 @@ typedef void (*FARPROC)(void);
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DLL_INIT_FAILED 1114L
+#define ERROR_TIMEOUT 1460L
 
 extern "C" {
 DWORD WINAPI GetLastError(void);
@@ -217,6 +218,13 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE *phModule);
+// Drops a reference to a module and ends the calling thread without
+// returning into the module's code.
+void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode);
 }
 
 // ---------------------------------------------------------------------------
@@ -240,9 +248,19 @@ typedef struct _RTL_CRITICAL_SECTION {
     alignas(16) unsigned char abOpaque[64];
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
+typedef struct _RTL_CONDITION_VARIABLE {
+    // Holds a pthread condition variable, made on first use.
+    void *pOpaque;
+} CONDITION_VARIABLE, *PCONDITION_VARIABLE;
+#define CONDITION_VARIABLE_INIT {0}
+
 extern "C" {
 uintptr_t _beginthread(void (*start_address)(void *), unsigned stack_size, void *arglist);
 void _endthread(void);
+// The returned handle is the caller's: it is signalled when the thread has
+// ended and must be closed with CloseHandle. 0 on failure.
+uintptr_t _beginthreadex(void *security, unsigned stack_size, unsigned(WINAPI *start_address)(void *),
+                         void *arglist, unsigned initflag, unsigned *thrdaddr);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                            BOOL bInitialState, LPCSTR lpName);
 BOOL WINAPI SetEvent(HANDLE hEvent);
@@ -258,6 +276,46 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI InitializeConditionVariable(PCONDITION_VARIABLE ConditionVariable);
+BOOL WINAPI SleepConditionVariableCS(PCONDITION_VARIABLE ConditionVariable, LPCRITICAL_SECTION CriticalSection,
+                                     DWORD dwMilliseconds);
+void WINAPI WakeAllConditionVariable(PCONDITION_VARIABLE ConditionVariable);
+}
+
+// ---------------------------------------------------------------------------
+// Virtual memory
+
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_RELEASE 0x00008000
+#define MEM_FREE 0x00010000
+#define PAGE_NOACCESS 0x01
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
+#define PAGE_EXECUTE 0x10
+#define PAGE_EXECUTE_READ 0x20
+#define PAGE_EXECUTE_READWRITE 0x40
+#define PAGE_EXECUTE_WRITECOPY 0x80
+#define PAGE_GUARD 0x100
+
+typedef struct _MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;
+    LPVOID AllocationBase;
+    DWORD AllocationProtect;
+    size_t RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+
+extern "C" {
+// The region of pages around an address that share one protection, from
+// the process's memory map. 0 when the address lies beyond the map.
+size_t WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, size_t dwLength);
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, size_t dwSize, DWORD flAllocationType, DWORD flProtect);
+BOOL WINAPI VirtualProtect(LPVOID lpAddress, size_t dwSize, DWORD flNewProtect, PDWORD lpflOldProtect);
+BOOL WINAPI VirtualFree(LPVOID lpAddress, size_t dwSize, DWORD dwFreeType);
 }
 
 // ---------------------------------------------------------------------------

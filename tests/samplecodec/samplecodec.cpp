@@ -15,6 +15,7 @@ namespace {
 std::atomic<DWORD_PTR> g_aOption[SAMPLE_OPTION_COUNT];
 std::atomic<DWORD_PTR> g_dwNextId{1};
 std::atomic<DWORD> g_dwState{0};
+std::atomic<DWORD> g_dwLastCompressFlags{0};
 SAMPLECALL g_LastCall;
 std::atomic_flag g_fLastCallLock = ATOMIC_FLAG_INIT;
 
@@ -141,12 +142,20 @@ bool UnpackBits(const BYTE *pIn, DWORD cbIn, BYTE *pOut, DWORD cbOut)
 
 LRESULT Compress(ICCOMPRESS *pic)
 {
+    if (pic) g_dwLastCompressFlags.store(pic->dwFlags);
     if (DWORD_PTR dwFail = g_aOption[SAMPLE_FAIL_COMPRESS].load()) return (LRESULT)(LONG)dwFail;
     if (!pic || CompressQuery(pic->lpbiInput, NULL) != ICERR_OK) return ICERR_BADFORMAT;
     DWORD cbRaw = DibSize(pic->lpbiInput);
     BYTE *pOut = static_cast<BYTE *>(pic->lpOutput);
     memcpy(pOut, &cbRaw, 4);
     DWORD cbOut = 4 + PackBits(static_cast<const BYTE *>(pic->lpInput), cbRaw, pOut + 4);
+    if (DWORD dwOverrun = (DWORD)g_aOption[SAMPLE_OVERRUN].load()) {
+        // A codec that writes more than it said it would: trailing bytes
+        // that its decompressor ignores.
+        DWORD cbWritten = SampleMaxCompressedSize(cbRaw) + dwOverrun;
+        memset(pOut + cbOut, 0x80, cbWritten - cbOut);
+        cbOut = cbWritten;
+    }
     pic->lpbiOutput->biSizeImage = cbOut;
     if (pic->lpdwFlags) *pic->lpdwFlags = AVIIF_KEYFRAME;
     return ICERR_OK;
@@ -212,6 +221,7 @@ MODULE_EXPORT DWORD_PTR WINAPI SampleControl(UINT uOption, DWORD_PTR dwValue)
         for (auto &count : g_adwCount) count.store(0);
         return 0;
     }
+    if (uOption == SAMPLE_LAST_COMPRESS_FLAGS) return g_dwLastCompressFlags.load();
     if (uOption >= SAMPLE_OPTION_COUNT) return 0;
     return g_aOption[uOption].exchange(dwValue);
 }

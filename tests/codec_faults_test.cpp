@@ -1,0 +1,295 @@
+// Spoolcap against what goes wrong around it: a disk that fills up and stays
+// full, a wrapped codec that writes more than it announced, and hostile
+// records and reference files.
+#include "tests/codec_fixture.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Faults : public CodecTest {};
+
+// cb bytes that end where an unreadable page begins, so that any access past
+// them faults.
+class PageEdge {
+public:
+    explicit PageEdge(DWORD cb)
+    {
+        cbPages = ((cb + 4095) / 4096 + 1) * 4096;
+        pPages = static_cast<BYTE *>(VirtualAlloc(NULL, cbPages, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD dwOld;
+        if (pPages && VirtualProtect(pPages + cbPages - 4096, 4096, PAGE_NOACCESS, &dwOld))
+            p = pPages + cbPages - 4096 - cb;
+    }
+    ~PageEdge()
+    {
+        if (pPages) VirtualFree(pPages, 0, MEM_RELEASE);
+    }
+    BYTE *p = NULL;
+
+private:
+    BYTE *pPages = NULL;
+    DWORD cbPages = 0;
+};
+
+#ifndef _WIN32
+// The stand-in's simulated disk over the test's folder, with this many free
+// bytes; a new value takes effect at the next file that is opened.
+class DiskSpace {
+public:
+    DiskSpace(const std::string &dir, unsigned long long cbFree)
+    {
+        setenv("SPOOL_DISK_PATH", dir.c_str(), 1);
+        Set(cbFree);
+    }
+    ~DiskSpace()
+    {
+        unsetenv("SPOOL_DISK_FREE");
+        unsetenv("SPOOL_DISK_PATH");
+    }
+    void Set(unsigned long long cbFree)
+    {
+        // A changed value starts a new count, even for the same number.
+        char sz[48];
+        snprintf(sz, sizeof(sz), "%llu%s", cbFree, nChange++ % 2 ? " " : "");
+        setenv("SPOOL_DISK_FREE", sz, 1);
+    }
+
+private:
+    int nChange = 0;
+};
+
+// A disk that fills up in the middle of a run and stays full: of the frames
+// whose records the host received, only the one that was being written when
+// the disk filled up (one per series) is missing. Failed frames leave no
+// files behind, and writing goes on once there is room again.
+TEST_F(Faults, DiskThatStaysFullLosesOnlyTheFrameInFlight)
+{
+    for (BOOL fBiFiled : {FALSE, TRUE}) {
+        SCOPED_TRACE(fBiFiled ? "two series" : "one series");
+        std::string sub = JoinPath(dir, fBiFiled ? "two" : "one");
+        ASSERT_TRUE(CreateDirectoryA(sub.c_str(), NULL));
+        memset(&g_Settings, 0, sizeof(g_Settings));
+        g_Settings.fEnabled = TRUE;
+        g_Settings.fOverlapWrite = TRUE;
+        g_Settings.fBiFiled = fBiFiled;
+        snprintf(g_Settings.szBaseFile, MAX_PATH, "%s", JoinPath(sub, "a").c_str());
+        snprintf(g_Settings.szBaseFile2, MAX_PATH, "%s", JoinPath(sub, "b").c_str());
+        std::vector<PICTURE> pictures;
+        for (int i = 0; i < 40; i++) pictures.push_back(MakePicture(64, 48, 24, i));
+        const DWORD cbLargest = 16 + SampleMaxCompressedSize(pictures[0].bih.biSizeImage) + 16;
+
+        DiskSpace disk(sub, 5ull * cbLargest);
+        Send(ICM_COMPRESS_BEGIN);
+        std::vector<int> aStored;
+        std::vector<COMPRESSED> frames;
+        int nFailed = 0;
+        for (int i = 0; i < 30; i++) {
+            frames.push_back(Compress(pictures[i]));
+            if (frames.back().lResult == ICERR_OK) aStored.push_back(i);
+            else nFailed++;
+        }
+        // The disk stays full: every frame after the first failure fails,
+        // and the failed frames used up no file.
+        ASSERT_GE(nFailed, 10);
+        EXPECT_EQ(aStored.size(), (size_t)(30 - nFailed));
+        EXPECT_EQ(aStored.back(), (int)aStored.size() - 1);
+        std::vector<std::string> files = ListFolder(sub);
+        EXPECT_EQ(files.size(), fBiFiled ? 2u : 1u);
+        // Room again: frames are stored again (a second series still
+        // reports its own lost frame first), and background writing resumes.
+        disk.Set(100ull * cbLargest);
+        int nFailedAfter = 0;
+        for (int i = 30; i < 40; i++) {
+            frames.push_back(Compress(pictures[i]));
+            if (frames.back().lResult == ICERR_OK) aStored.push_back(i);
+            else nFailedAfter++;
+        }
+        EXPECT_LE(nFailedAfter, fBiFiled ? 1 : 0);
+        EXPECT_FALSE(Instance()->fWriteDirect[0] || Instance()->fWriteDirect[1]);
+        Send(ICM_COMPRESS_END);
+        int nLost = 0;
+        for (int i : aStored) {
+            std::vector<BYTE> out;
+            if (Decompress(frames[(size_t)i].Data(), pictures[(size_t)i], &out) != ICERR_OK || out != pictures[(size_t)i].bits)
+                nLost++;
+        }
+        EXPECT_LE(nLost, fBiFiled ? 2 : 1);
+        EXPECT_GE(nLost, 1) << "the frame in flight when the disk filled up";
+        Send(ICM_DECOMPRESS_END);
+    }
+}
+
+// A background write that failed is reported on a frame that would also
+// carry its file past the size limit: no new file is left behind for it.
+TEST_F(Faults, FailureAtTheSizeLimitLeavesNoFile)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("edge");
+    PICTURE pic = MakePicture(64, 48, 24, 2);
+    COMPRESSED probe = Compress(pic);
+    ASSERT_EQ(probe.lResult, ICERR_OK);
+    const DWORD cbFrame = FrameSizeOf(probe);
+    Send(ICM_COMPRESS_BEGIN);
+    ASSERT_TRUE(DeleteFileA(Base("edge.000").c_str()));
+    {
+        // Room for one frame and a half: the second frame's write stops.
+        DiskSpace disk(dir, cbFrame + cbFrame / 2);
+        ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
+        ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
+        WaitWorkerIdle(&Instance()->aWorker[WORKER_WRITE0]);
+        ASSERT_EQ(Instance()->aWorker[WORKER_WRITE0].nState.load(), WORKER_FAILED);
+    }
+    Instance()->dwWriteOffset[0] = REFFILE_MAXSIZE - 8;
+    EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>({"edge.000"}));
+    // The next frame starts the next file.
+    COMPRESSED next = Compress(pic);
+    ASSERT_EQ(next.lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(next), Base("edge.001"));
+}
+#endif
+
+// A codec that writes up to 16 bytes more than its size answer still fits
+// the host's buffer, but the rounding to 16 bytes would not: the frame goes
+// into the AVI as it is, and nothing past the buffer is read.
+TEST_F(Faults, CodecOverrunWithoutRoomForTheRoundingGoesToTheAvi)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("over");
+    // 100 x 10 pixels of 24 bits: 3000 bytes, a size answer of 3028.
+    PICTURE pic = MakePicture(100, 10, 24, 1);
+    const DWORD cbAnswer = SampleMaxCompressedSize(pic.bih.biSizeImage);
+    ASSERT_EQ(cbAnswer % 16, 4u);
+    for (DWORD dwOverrun : {4u, 12u, 13u, 16u}) {
+        SCOPED_TRACE(dwOverrun);
+        pfnSampleControl(SAMPLE_OVERRUN, dwOverrun);
+        BITMAPINFOHEADER bih = pic.bih;
+        BITMAPINFOHEADER bihOut;
+        ASSERT_EQ(Send(ICM_COMPRESS_GET_FORMAT, (LPARAM)&bih, (LPARAM)&bihOut), ICERR_OK);
+        DWORD cbRoom = (DWORD)Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihOut);
+        ASSERT_EQ(cbRoom, OUTPUT_DATA_OFFSET + cbAnswer + 16);
+        // The host's buffer ends at a page edge.
+        PageEdge output(cbRoom);
+        ASSERT_NE(output.p, nullptr);
+        ICCOMPRESS ic;
+        memset(&ic, 0, sizeof(ic));
+        ic.lpbiOutput = &bihOut;
+        ic.lpOutput = output.p;
+        ic.lpbiInput = &bih;
+        ic.lpInput = pic.bits.data();
+        ASSERT_EQ(Send(ICM_COMPRESS, (LPARAM)&ic, sizeof(ic)), ICERR_OK);
+        DWORD cbWritten = cbAnswer + dwOverrun;
+        std::vector<BYTE> data(output.p, output.p + bihOut.biSizeImage);
+        if (cbWritten % 16 == 0 || cbWritten + 16 - cbWritten % 16 <= cbAnswer + 16) {
+            EXPECT_TRUE(IsRefRecord(data.data(), (DWORD)data.size()));
+        } else {
+            EXPECT_FALSE(IsRefRecord(data.data(), (DWORD)data.size()));
+            EXPECT_EQ(bihOut.biSizeImage, cbWritten);
+        }
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(data, pic, &out), ICERR_OK);
+        EXPECT_EQ(out, pic.bits);
+    }
+}
+
+// Without the host's size, a chunk that begins with the magic word is read
+// as a record only where a whole record can be read: a short chunk right
+// before an unreadable page goes to the wrapped codec.
+TEST_F(Faults, ShortChunkBeforeAnUnreadablePage)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("edge");
+    PICTURE pic = MakePicture(32, 32, 24, 1);
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    PageEdge page(4096);
+    ASSERT_NE(page.p, nullptr);
+    BYTE *pEnd = page.p + 4096;
+
+    BITMAPINFOHEADER bihIn = pic.bih;
+    bihIn.biCompression = SAMPLE_FOURCC;
+    bihIn.biSizeImage = 0;
+    BITMAPINFOHEADER bihOut = pic.bih;
+    std::vector<BYTE> out(pic.bih.biSizeImage);
+    ICDECOMPRESS id;
+    memset(&id, 0, sizeof(id));
+    id.lpbiInput = &bihIn;
+    id.lpbiOutput = &bihOut;
+    id.lpOutput = out.data();
+    for (DWORD cbChunk : {4u, 8u, 20u, 275u}) {
+        BYTE *pChunk = pEnd - cbChunk;
+        memcpy(pChunk, c.output.data(), cbChunk);
+        id.lpInput = pChunk;
+        DWORD nCodecCalls = pfnSampleCount(ICM_DECOMPRESS);
+        EXPECT_NE(Send(ICM_DECOMPRESS, (LPARAM)&id, sizeof(id)), ICERR_OK) << cbChunk;
+        EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESS), nCodecCalls + 1) << cbChunk;
+    }
+    // A whole record at the page's end is one.
+    BYTE *pRecord = pEnd - sizeof(REFRECORD);
+    memcpy(pRecord, c.output.data(), sizeof(REFRECORD));
+    id.lpInput = pRecord;
+    EXPECT_EQ(Send(ICM_DECOMPRESS, (LPARAM)&id, sizeof(id)), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+}
+
+// A raw record may claim a frame of up to 1 GiB: its read buffer still holds
+// only the header, since the picture goes straight to the host's output.
+TEST_F(Faults, RawRecordKeepsOnlyTheHeaderInTheReadBuffer)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("raw");
+    PICTURE pic = MakePicture(64, 48, 24, 3);
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    std::vector<BYTE> record = c.Data();
+    REFRECORD rec;
+    memcpy(&rec, record.data(), sizeof(rec));
+    rec.dwSizeFlags = REFREC_RAW | REFREC_SIZEMASK;
+    memcpy(record.data(), &rec, sizeof(rec));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(record, pic, &out), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+    EXPECT_LE(Instance()->cbReadBuf[0], sizeof(REFFRAMEHEADER));
+}
+
+// The read-ahead takes the size of the next frame from its header: a header
+// that asks for more than the frames at hand use is not read ahead.
+TEST_F(Faults, ReadAheadTakesNoMoreThanTheFramesAtHand)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("ahead");
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3)};
+    Send(ICM_COMPRESS_BEGIN);
+    COMPRESSED first = Compress(pictures[0]);
+    COMPRESSED second = Compress(pictures[1]);
+    Send(ICM_COMPRESS_END);
+    ASSERT_EQ(first.lResult, ICERR_OK);
+    ASSERT_EQ(second.lResult, ICERR_OK);
+    // The second frame's header claims 500 MB.
+    std::string path = RecordOf(second).szFileName;
+    std::vector<BYTE> file = ReadBytes(path);
+    REFFRAMEHEADER header;
+    memcpy(&header, file.data() + RecordOf(second).dwOffset, sizeof(header));
+    header.dwDataSize = 500u << 20;
+    memcpy(file.data() + RecordOf(second).dwOffset, &header, sizeof(header));
+    ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(first.Data(), pictures[0], &out), ICERR_OK);
+    IOWORKER *pReader = &Instance()->aWorker[WORKER_READ0];
+    WaitWorkerIdle(pReader);
+    EXPECT_LE(pReader->cbBuffer, Instance()->cbReadBuf[0]);
+    EXPECT_EQ(Decompress(second.Data(), pictures[1], &out), ICERR_ERROR);
+    EXPECT_LE(pReader->cbBuffer, Instance()->cbReadBuf[0]);
+}
+
+}  // namespace
