@@ -179,8 +179,16 @@ INT_PTR CALLBACK ConfigDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lP
 
 LRESULT ShowConfigDialog(CONFIGCONTEXT *pContext)
 {
-    InitCommonControls();
+    // The common controls (the spin control) are loaded only while the
+    // dialog is open, like the common dialogs.
+    typedef void(WINAPI * INITCOMMONCONTROLSPROC)(void);
+    HMODULE hControls = LoadLibraryA("comctl32.dll");
+    if (hControls) {
+        if (INITCOMMONCONTROLSPROC pfnInit = ProcAs<INITCOMMONCONTROLSPROC>(GetProcAddress(hControls, "InitCommonControls")))
+            pfnInit();
+    }
     DialogBoxParamA(g_hModule, MAKEINTRESOURCEA(IDD_CONFIG), (HWND)pContext->lParam1, ConfigDialogProc,
                     (LPARAM)pContext);
+    if (hControls) FreeLibrary(hControls);
     return ICERR_OK;
 }

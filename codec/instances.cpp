@@ -55,7 +55,8 @@ void DestroyInstance(CODECINSTANCE *pInst)
         CloseWriteFile(pInst, iSeq, TRUE);
         CloseReadFile(pInst, iSeq, TRUE);
     }
-    delete pInst;
+    pInst->~CODECINSTANCE();
+    free(pInst);
 }
 
 }  // namespace
@@ -90,8 +91,11 @@ BOOL AddInstance(DWORD_PTR dwKey)
         pInst->nOpen++;
         return TRUE;
     }
-    CODECINSTANCE *pInst = new (std::nothrow) CODECINSTANCE();
-    if (!pInst) return FALSE;
+    // Plain allocation: the driver pulls in no part of the language runtime
+    // that keeps process-wide objects after it is unloaded.
+    void *pMemory = calloc(1, sizeof(CODECINSTANCE));
+    if (!pMemory) return FALSE;
+    CODECINSTANCE *pInst = new (pMemory) CODECINSTANCE();
     pInst->dwKey = dwKey;
     pInst->nOpen = 1;
     for (int iSeq = 0; iSeq < 2; iSeq++) {
