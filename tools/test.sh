@@ -26,6 +26,11 @@ run_suite() {
         status=1
         return
     }
+    # Both targets build without a warning, resource scripts included.
+    if grep -E "warning|unrecognized escape" "$build/logs/$name-build.log" | head -20 | grep .; then
+        echo "== $name: BUILD WARNINGS"
+        status=1
+    fi
     echo "== $name: test"
     if ! (cd "$dir" && ctest --output-on-failure -V) >"$build/logs/$name-test.log" 2>&1; then
         grep -E "FAILED|FAIL |Failure|ERROR|Sanitizer" "$build/logs/$name-test.log" | head -40
