@@ -120,9 +120,37 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     if (pInst->hReadFile[iSeq] == INVALID_HANDLE_VALUE && !OpenReadFile(pInst, iSeq, record.szFileName))
         return ICERR_ERROR;
 
+    // The data must fit where it goes: the rest of the record's frame, or
+    // the host's output for a raw frame.
+    BYTE *pOutput = static_cast<BYTE *>(pid->lpOutput);
+    DWORD cbRoom = fRaw ? DibImageSize(pid->lpbiOutput) : cbFrame - (DWORD)sizeof(REFFRAMEHEADER);
+
+    IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
+    WaitWorkerIdle(pReader);
+    REFFRAMEHEADER header;
+    BOOL fReadAhead = g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE &&
+                      pInst->dwAheadOffset[iSeq] == dwOffset &&
+                      SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
+                      pInst->dwAheadSerial[iSeq] == RefWriteSerial() && pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom;
+    HANDLE hFile = pInst->hReadFile[iSeq];
+    if (fReadAhead) {
+        // The frame was read ahead, and no reference file was written since.
+        header = *pInst->pAheadHeader[iSeq];
+    } else {
+        // A frame whose write is still in progress is read once it is done.
+        // The header's size is held to the record's frame and to what the
+        // file holds, so that no buffer is made larger than the file allows.
+        WaitForRefWrites(record.szFileName);
+        if (!SeekTo(hFile, dwOffset) || !ReadAll(hFile, &header, sizeof(header)) || header.dwDataSize > cbRoom ||
+            (!fRaw && (ULONGLONG)dwOffset + sizeof(header) + header.dwDataSize > GetFileSize(hFile, NULL))) {
+            CloseReadFile(pInst, iSeq, FALSE);
+            return ICERR_ERROR;
+        }
+    }
     // The read buffer takes the header, and a compressed frame's data behind
-    // it; a raw frame's data goes straight to the host's output.
-    DWORD cbReadNeeded = fRaw ? (DWORD)sizeof(REFFRAMEHEADER) : cbFrame;
+    // it; a raw frame's data goes straight to the host's output. It only
+    // grows.
+    DWORD cbReadNeeded = (DWORD)sizeof(REFFRAMEHEADER) + (fRaw ? 0 : header.dwDataSize);
     if (pInst->pReadBuf[iSeq] == NULL || pInst->cbReadBuf[iSeq] < cbReadNeeded) {
         BYTE *pNew = static_cast<BYTE *>(realloc(pInst->pReadBuf[iSeq], cbReadNeeded));
         if (!pNew) {
@@ -133,35 +161,14 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
         pInst->cbReadBuf[iSeq] = cbReadNeeded;
     }
     BYTE *pReadBuf = pInst->pReadBuf[iSeq];
-    BYTE *pDest = fRaw ? static_cast<BYTE *>(pid->lpOutput) : pReadBuf + sizeof(REFFRAMEHEADER);
-    // The data must fit where it goes: the rest of the record's frame, or
-    // the host's output for a raw frame.
-    DWORD cbRoom = fRaw ? DibImageSize(pid->lpbiOutput) : cbFrame - (DWORD)sizeof(REFFRAMEHEADER);
-
-    IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
-    WaitWorkerIdle(pReader);
-    REFFRAMEHEADER header;
-    if (g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE && pInst->dwAheadOffset[iSeq] == dwOffset &&
-        SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
-        pInst->dwAheadSerial[iSeq] == RefWriteSerial() && pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom) {
-        // The frame was read ahead, and no reference file was written since.
+    BYTE *pDest = fRaw ? pOutput : pReadBuf + sizeof(REFFRAMEHEADER);
+    memcpy(pReadBuf, &header, sizeof(header));
+    if (fReadAhead) {
         pInst->cAheadHits++;
-        header = *pInst->pAheadHeader[iSeq];
-        memcpy(pReadBuf, &header, sizeof(header));
         memcpy(pDest, pReader->pBuffer, header.dwDataSize);
-    } else {
-        // A frame whose write is still in progress is read once it is done.
-        WaitForRefWrites(record.szFileName);
-        HANDLE hFile = pInst->hReadFile[iSeq];
-        if (!SeekTo(hFile, dwOffset) || !ReadAll(hFile, pReadBuf, sizeof(REFFRAMEHEADER))) {
-            CloseReadFile(pInst, iSeq, FALSE);
-            return ICERR_ERROR;
-        }
-        memcpy(&header, pReadBuf, sizeof(header));
-        if (header.dwDataSize > cbRoom || !ReadAll(hFile, pDest, header.dwDataSize)) {
-            CloseReadFile(pInst, iSeq, FALSE);
-            return ICERR_ERROR;
-        }
+    } else if (!ReadAll(hFile, pDest, header.dwDataSize)) {
+        CloseReadFile(pInst, iSeq, FALSE);
+        return ICERR_ERROR;
     }
 
     if (g_Settings.fOverlapRead) {

@@ -239,25 +239,43 @@ TEST_F(Faults, ShortChunkBeforeAnUnreadablePage)
     EXPECT_EQ(out, pic.bits);
 }
 
-// A raw record may claim a frame of up to 1 GiB: its read buffer still holds
-// only the header, since the picture goes straight to the host's output.
-TEST_F(Faults, RawRecordKeepsOnlyTheHeaderInTheReadBuffer)
+// A record may claim a frame of up to 1 GiB: the read buffer holds no more
+// than the frame's header and the data that the file really holds; a raw
+// frame's picture goes straight to the host's output.
+TEST_F(Faults, RecordClaimingAHugeFrameTakesNoMoreThanItsData)
 {
     g_Settings.fEnabled = TRUE;
-    g_Settings.fNoCompress = TRUE;
-    SetBase("raw");
-    PICTURE pic = MakePicture(64, 48, 24, 3);
-    COMPRESSED c = Compress(pic);
-    ASSERT_EQ(c.lResult, ICERR_OK);
-    std::vector<BYTE> record = c.Data();
-    REFRECORD rec;
-    memcpy(&rec, record.data(), sizeof(rec));
-    rec.dwSizeFlags = REFREC_RAW | REFREC_SIZEMASK;
-    memcpy(record.data(), &rec, sizeof(rec));
-    std::vector<BYTE> out;
-    ASSERT_EQ(Decompress(record, pic, &out), ICERR_OK);
-    EXPECT_EQ(out, pic.bits);
-    EXPECT_LE(Instance()->cbReadBuf[0], sizeof(REFFRAMEHEADER));
+    for (BOOL fRaw : {FALSE, TRUE}) {
+        SCOPED_TRACE(fRaw ? "raw" : "compressed");
+        g_Settings.fNoCompress = fRaw;
+        SetBase(fRaw ? "raw" : "packed");
+        PICTURE pic = MakePicture(64, 48, 24, 3);
+        COMPRESSED c = Compress(pic);
+        ASSERT_EQ(c.lResult, ICERR_OK);
+        REFRECORD real = RecordOf(c);
+        STOREDFRAME stored = ReadStoredFrame(real.szFileName, real.dwOffset);
+        ASSERT_TRUE(stored.fOk);
+        std::vector<BYTE> record = c.Data();
+        REFRECORD rec = real;
+        rec.dwSizeFlags = (real.dwSizeFlags & ~REFREC_SIZEMASK) | REFREC_SIZEMASK;
+        memcpy(record.data(), &rec, sizeof(rec));
+        // A player of its own, whose buffers start empty.
+        DWORD_PTR dwPlayer = OpenInstance();
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(record, pic, &out, dwPlayer), ICERR_OK);
+        EXPECT_EQ(out, pic.bits);
+        EXPECT_LE(Instance(dwPlayer)->cbReadBuf[0], sizeof(REFFRAMEHEADER) + (fRaw ? 0 : stored.header.dwDataSize));
+        // A header that claims more data than the file holds is refused
+        // before any buffer is made for it.
+        std::vector<BYTE> file = ReadBytes(real.szFileName);
+        REFFRAMEHEADER header = stored.header;
+        header.dwDataSize = 500u << 20;
+        memcpy(file.data() + real.dwOffset, &header, sizeof(header));
+        SendTo(dwPlayer, ICM_DECOMPRESS_END);
+        ASSERT_TRUE(WriteBytes(real.szFileName, file.data(), file.size()));
+        EXPECT_EQ(Decompress(record, pic, &out, dwPlayer), ICERR_ERROR);
+        EXPECT_LE(Instance(dwPlayer)->cbReadBuf[0], sizeof(REFFRAMEHEADER) + (fRaw ? 0 : stored.header.dwDataSize));
+    }
 }
 
 // The read-ahead takes the size of the next frame from its header: a header
