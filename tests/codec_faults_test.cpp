@@ -38,32 +38,6 @@ private:
 };
 
 #ifndef _WIN32
-// The stand-in's simulated disk over the test's folder, with this many free
-// bytes; a new value takes effect at the next file that is opened.
-class DiskSpace {
-public:
-    DiskSpace(const std::string &dir, unsigned long long cbFree)
-    {
-        setenv("SPOOL_DISK_PATH", dir.c_str(), 1);
-        Set(cbFree);
-    }
-    ~DiskSpace()
-    {
-        unsetenv("SPOOL_DISK_FREE");
-        unsetenv("SPOOL_DISK_PATH");
-    }
-    void Set(unsigned long long cbFree)
-    {
-        // A changed value starts a new count, even for the same number.
-        char sz[48];
-        snprintf(sz, sizeof(sz), "%llu%s", cbFree, nChange++ % 2 ? " " : "");
-        setenv("SPOOL_DISK_FREE", sz, 1);
-    }
-
-private:
-    int nChange = 0;
-};
-
 // A disk that fills up in the middle of a run and stays full: of the frames
 // whose records the host received, only the one that was being written when
 // the disk filled up (one per series) is missing. Failed frames leave no
@@ -84,7 +58,8 @@ TEST_F(Faults, DiskThatStaysFullLosesOnlyTheFrameInFlight)
         for (int i = 0; i < 40; i++) pictures.push_back(MakePicture(64, 48, 24, i));
         const DWORD cbLargest = 16 + SampleMaxCompressedSize(pictures[0].bih.biSizeImage) + 16;
 
-        DiskSpace disk(sub, 5ull * cbLargest);
+        SimulatedDisk disk(sub);
+        disk.SetFree(5ull * cbLargest);
         Send(ICM_COMPRESS_BEGIN);
         std::vector<int> aStored;
         std::vector<COMPRESSED> frames;
@@ -103,7 +78,7 @@ TEST_F(Faults, DiskThatStaysFullLosesOnlyTheFrameInFlight)
         EXPECT_EQ(files.size(), fBiFiled ? 2u : 1u);
         // Room again: frames are stored again (a second series still
         // reports its own lost frame first), and background writing resumes.
-        disk.Set(100ull * cbLargest);
+        disk.SetFree(100ull * cbLargest);
         int nFailedAfter = 0;
         for (int i = 30; i < 40; i++) {
             frames.push_back(Compress(pictures[i]));
@@ -140,7 +115,8 @@ TEST_F(Faults, FailureAtTheSizeLimitLeavesNoFile)
     ASSERT_TRUE(DeleteFileA(Base("edge.000").c_str()));
     {
         // Room for one frame and a half: the second frame's write stops.
-        DiskSpace disk(dir, cbFrame + cbFrame / 2);
+        SimulatedDisk disk(dir);
+        disk.SetFree(cbFrame + cbFrame / 2);
         ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
         ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
         WaitWorkerIdle(&Instance()->aWorker[WORKER_WRITE0]);
@@ -153,6 +129,59 @@ TEST_F(Faults, FailureAtTheSizeLimitLeavesNoFile)
     COMPRESSED next = Compress(pic);
     ASSERT_EQ(next.lResult, ICERR_OK);
     EXPECT_EQ(RecordPath(next), Base("edge.001"));
+}
+// On a slow disk the write of one frame is still in progress when the next
+// frame would carry the file past its size limit: the file is closed only
+// once that write is done, and both frames play back.
+TEST_F(Faults, RollOverWaitsForTheWriteInProgress)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("slow");
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 1), MakePicture(64, 48, 24, 2)};
+    std::vector<COMPRESSED> frames;
+    {
+        SimulatedDisk disk(dir);
+        disk.SetLatency(100000);
+        Send(ICM_COMPRESS_BEGIN);
+        frames.push_back(Compress(pictures[0]));
+        ASSERT_EQ(Instance()->aWorker[WORKER_WRITE0].nState.load(), WORKER_BUSY);
+        Instance()->dwWriteOffset[0] = REFFILE_MAXSIZE - 8;
+        frames.push_back(Compress(pictures[1]));
+        Send(ICM_COMPRESS_END);
+    }
+    ASSERT_EQ(frames[0].lResult, ICERR_OK);
+    ASSERT_EQ(frames[1].lResult, ICERR_OK);
+    EXPECT_EQ(RecordPath(frames[1]), Base("slow.001"));
+    for (size_t i = 0; i < frames.size(); i++) {
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(frames[i].Data(), pictures[i], &out), ICERR_OK) << i;
+        EXPECT_EQ(out, pictures[i].bits) << i;
+    }
+}
+
+// On a slow disk the read-ahead is still reading when playback ends: the
+// file is closed only once that read is done, and playback goes on after.
+TEST_F(Faults, DecompressEndWaitsForTheReadAhead)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("slowread");
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3)};
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames = {Compress(pictures[0]), Compress(pictures[1])};
+    Send(ICM_COMPRESS_END);
+    std::vector<BYTE> out;
+    {
+        SimulatedDisk disk(dir);
+        disk.SetLatency(100000);
+        ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
+        ASSERT_EQ(Instance()->aWorker[WORKER_READ0].nState.load(), WORKER_BUSY);
+        Send(ICM_DECOMPRESS_END);
+        EXPECT_NE(Instance()->aWorker[WORKER_READ0].nState.load(), WORKER_BUSY);
+    }
+    ASSERT_EQ(Decompress(frames[1].Data(), pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
 }
 #endif
 

@@ -183,6 +183,49 @@ TEST_F(Compression, RawFramesBypassTheWrappedCodec)
     EXPECT_EQ(pfnSampleCount(ICM_DECOMPRESS), 0u);
 }
 
+// Every uncompressed input format is stored raw with NoCompress, RLE input
+// when its size is given; the frame header keeps the low 16 bits of the
+// input's width and height.
+TEST_F(Compression, RawModeTakesEveryUncompressedFormat)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("formats");
+    struct CASE {
+        DWORD dwCompression;
+        WORD wBits;
+        LONG lWidth, lHeight;
+        DWORD cbImage;
+    } aCases[] = {{BI_RGB, 8, 65600, 1, 0},  {BI_RGB, 8, 4, 65538, 0}, {BI_RGB, 24, 4, -3, 0},
+                  {BI_BITFIELDS, 16, 6, 2, 0}, {BI_RLE8, 8, 9, 5, 37},   {BI_RLE4, 4, 9, 5, 21}};
+    for (const CASE &k : aCases) {
+        SCOPED_TRACE(testing::Message() << "format " << k.dwCompression << ", " << k.lWidth << " x " << k.lHeight);
+        BITMAPINFOHEADER bihIn = MakePicture(4, 4, k.wBits, 0).bih;
+        bihIn.biWidth = k.lWidth;
+        bihIn.biHeight = k.lHeight;
+        bihIn.biCompression = k.dwCompression;
+        bihIn.biSizeImage = k.cbImage;
+        DWORD cbData = DibImageSize(&bihIn);
+        ASSERT_GT(cbData, 0u);
+        std::vector<BYTE> bits(cbData);
+        for (size_t i = 0; i < bits.size(); i++) bits[i] = (BYTE)(i * 13);
+        BITMAPINFOHEADER bihOut = bihIn;
+        std::vector<BYTE> output(OUTPUT_DATA_OFFSET, OUTPUT_SENTINEL);
+        DWORD nCodecCalls = pfnSampleCount(ICM_COMPRESS);
+        ASSERT_EQ(CompressInto(&bihIn, bits.data(), &bihOut, &output), ICERR_OK);
+        EXPECT_EQ(pfnSampleCount(ICM_COMPRESS), nCodecCalls);
+        REFRECORD rec;
+        memcpy(&rec, output.data(), sizeof(rec));
+        ASSERT_TRUE(IsRefRecord(&rec, sizeof(rec)));
+        EXPECT_TRUE(RefRecordIsRaw(&rec));
+        STOREDFRAME stored = ReadStoredFrame(rec.szFileName, rec.dwOffset);
+        ASSERT_TRUE(stored.fOk);
+        EXPECT_EQ(stored.data, bits);
+        EXPECT_EQ(stored.header.wWidth, (SHORT)(k.lWidth & 0xFFFF));
+        EXPECT_EQ(stored.header.wHeight, (SHORT)(k.lHeight & 0xFFFF));
+    }
+}
+
 TEST_F(Compression, RawFrameWithoutImageSizeTakesTheDibsSize)
 {
     g_Settings.fEnabled = TRUE;
@@ -700,6 +743,44 @@ TEST_F(Decompression, ReadAheadServesFramesInFileOrder)
     LRESULT lResult = Decompress(frames[0].Data(), pictures[0], &out);
     EXPECT_TRUE(lResult != ICERR_OK || out != pictures[0].bits);
     EXPECT_EQ(Instance()->cAheadHits, 2u);
+    // The end of playback closes the file lightly: the read buffer and the
+    // read-ahead's worker stay for the next run.
+    DWORD cbReadBuf = Instance()->cbReadBuf[0];
+    Send(ICM_DECOMPRESS_END);
+    EXPECT_EQ(Instance()->hReadFile[0], INVALID_HANDLE_VALUE);
+    EXPECT_NE(Instance()->pReadBuf[0], nullptr);
+    EXPECT_EQ(Instance()->cbReadBuf[0], cbReadBuf);
+    EXPECT_NE(Instance()->aWorker[WORKER_READ0].hThread, nullptr);
+    EXPECT_NE(Instance()->aWorker[WORKER_READ0].pBuffer, nullptr);
+}
+
+// A read-ahead that cannot start (the next header is not there) leaves
+// nothing behind: the frame after it is read from the file, not from the
+// worker's old buffer.
+TEST_F(Decompression, FailedReadAheadLeavesNothingToServe)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("gap");
+    // The second frame fits the first's buffer; the third is as large as the first.
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3), MakePicture(64, 48, 24, 9)};
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    ASSERT_LE(FrameSizeOf(frames[1]), FrameSizeOf(frames[0]));
+    ASSERT_LE(FrameSizeOf(frames[1]), FrameSizeOf(frames[2]));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
+    WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    // The third frame goes from the file before the second is played.
+    HANDLE h = CreateFileA(RecordPath(frames[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(SetFilePointer(h, (LONG)RecordOf(frames[2]).dwOffset, NULL, FILE_BEGIN), RecordOf(frames[2]).dwOffset);
+    ASSERT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    ASSERT_EQ(Decompress(frames[1].Data(), pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
+    EXPECT_EQ(Instance()->cAheadHits, 1u);
+    EXPECT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_ERROR);
 }
 
 TEST_F(Decompression, ReadAheadBelongsToItsFile)

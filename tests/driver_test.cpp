@@ -193,6 +193,18 @@ TEST_F(Dispatch, CompressBeginWhileEnabledResetsTheRun)
     EXPECT_EQ(pInst->dwWriteOffset[0], 0u);
 }
 
+TEST_F(Dispatch, CompressEndWhileEnabledEndsTheRun)
+{
+    g_Settings.fEnabled = TRUE;
+    Open(6);
+    CODECINSTANCE *pInst = FindInstance(6);
+    pInst->iWriteSeq = 1;
+    pInst->dwWriteOffset[1] = 99;
+    EXPECT_EQ(DriverProc(6, NULL, ICM_COMPRESS_END, 3, 4), (LRESULT)(0x5A000000 ^ ICM_COMPRESS_END ^ 3));
+    EXPECT_EQ(pInst->iWriteSeq, 0);
+    EXPECT_EQ(pInst->dwWriteOffset[1], 0u);
+}
+
 TEST_F(Dispatch, OpensAndClosesOnSeveralThreads)
 {
     // Each thread opens and closes ids of its own, and one id that all share.

@@ -198,3 +198,32 @@ struct TestWindowsDir {
 
 }  // namespace
 #endif
+
+#ifndef _WIN32
+SimulatedDisk::SimulatedDisk(const std::string &dir) { setenv("SPOOL_DISK_PATH", dir.c_str(), 1); }
+
+SimulatedDisk::~SimulatedDisk()
+{
+    unsetenv("SPOOL_DISK_FREE");
+    unsetenv("SPOOL_DISK_LATENCY_US");
+    unsetenv("SPOOL_DISK_BANDWIDTH");
+    unsetenv("SPOOL_DISK_PATH");
+}
+
+void SimulatedDisk::SetLatency(unsigned long usLatency)
+{
+    setenv("SPOOL_DISK_LATENCY_US", std::to_string(usLatency).c_str(), 1);
+}
+
+void SimulatedDisk::SetBandwidth(unsigned long long cbPerSecond)
+{
+    setenv("SPOOL_DISK_BANDWIDTH", std::to_string(cbPerSecond).c_str(), 1);
+}
+
+void SimulatedDisk::SetFree(unsigned long long cbFree)
+{
+    // The disk starts a new count when the setting's text changes.
+    std::string value = std::to_string(cbFree) + (nFreeChanges++ % 2 ? " " : "");
+    setenv("SPOOL_DISK_FREE", value.c_str(), 1);
+}
+#endif

@@ -51,3 +51,23 @@ std::string SystemFolder();
 // under the given file name and the sample codec beside it as name + ".org".
 bool InstallSpoolcap(const std::string &dir, const std::string &name,
                      const char *pszWrapped = "samplecodec");
+
+#ifndef _WIN32
+// The POSIX stand-in's simulated disk over a folder, for as long as this
+// object lives: a latency per transfer, a bandwidth, free space. Each value
+// takes effect at the next file that is opened.
+class SimulatedDisk {
+public:
+    explicit SimulatedDisk(const std::string &dir);
+    ~SimulatedDisk();
+    SimulatedDisk(const SimulatedDisk &) = delete;
+    SimulatedDisk &operator=(const SimulatedDisk &) = delete;
+    void SetLatency(unsigned long usLatency);
+    void SetBandwidth(unsigned long long cbPerSecond);
+    // A new count of free bytes, even when it is the same number as before.
+    void SetFree(unsigned long long cbFree);
+
+private:
+    int nFreeChanges = 0;
+};
+#endif

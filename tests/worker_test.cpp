@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -127,5 +128,32 @@ TEST_F(Workers, WorkerTakesTheCallersPriority)
     SetThreadPriority(GetCurrentThread(), nOld);
     WaitWorkerIdle(pWriter);
 }
+
+#ifndef _WIN32
+// The caller blocks while a job is in hand: waiting for a slow disk costs
+// its thread next to no processor time.
+TEST_F(Workers, WaitForAJobTakesNoProcessorTime)
+{
+    SimulatedDisk disk(dir);
+    disk.SetLatency(300000);
+    pInst->hWriteFile[0] = Create("slow.bin");
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0];
+    ASSERT_TRUE(PrepareWorker(pInst, pWriter, 64));
+    memset(pWriter->pBuffer, 7, 64);
+    struct timespec cpu0, cpu1, wall0, wall1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+    clock_gettime(CLOCK_MONOTONIC, &wall0);
+    HandOverWorker(pWriter);
+    WaitWorkerIdle(pWriter);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+    clock_gettime(CLOCK_MONOTONIC, &wall1);
+    EXPECT_EQ(pWriter->nState.load(), WORKER_DONE);
+    double dCpu = (double)(cpu1.tv_sec - cpu0.tv_sec) + (double)(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+    double dWall = (double)(wall1.tv_sec - wall0.tv_sec) + (double)(wall1.tv_nsec - wall0.tv_nsec) / 1e9;
+    EXPECT_GE(dWall, 0.25);
+    // A waiting loop that yields would take about the whole wait.
+    EXPECT_LT(dCpu, dWall / 4) << dCpu << " s of processor time in " << dWall << " s";
+}
+#endif
 
 }  // namespace
