@@ -4,6 +4,7 @@
 #include "tests/codec_fixture.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
@@ -162,7 +163,8 @@ TEST_F(Threads, EndOfTheProcessWaitsForNothing)
     CloseHandle(hNever);
     for (CODECINSTANCE *p : all) {
         for (int i = 0; i < WORKER_COUNT; i++) FreeWorker(&p->aWorker[i]);
-        delete p;
+        p->~CODECINSTANCE();
+        free(p);
     }
     aOpen.clear();
 }
