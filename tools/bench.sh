@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$build/bench" -DCMAKE_BUILD_TYPE=Release -DSPOOL_BENCH=ON >/dev/null
-cmake --build "$build/bench" -j"$(nproc)" --target codec_bench avi_bench >/dev/null
+cmake --build "$build/bench" -j"$(nproc)" --target codec_bench avi_bench slowdisk_bench >/dev/null
 mkdir -p "$build/bench/files"
 SPOOL_BENCH_DIR="$build/bench/files" "$build/bench/bin/codec_bench" "$@"
 "$build/bench/bin/avi_bench" "$@"
+"$build/bench/bin/slowdisk_bench" "$@"

@@ -347,29 +347,23 @@ extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection
 // ---------------------------------------------------------------------------
 // Condition variables, over the critical sections above.
 
+static_assert(sizeof(pthread_cond_t) <= sizeof(CONDITION_VARIABLE), "condition variable too small");
+
 namespace {
 
+// A zero-filled pthread condition variable is the static initializer's: the
+// variable needs no making and no freeing.
 pthread_cond_t *ConditionOf(PCONDITION_VARIABLE pCondition)
 {
-    // Made on first use, so that a zero-filled variable is ready.
-    if (void *pMade = __atomic_load_n(&pCondition->pOpaque, __ATOMIC_ACQUIRE))
-        return static_cast<pthread_cond_t *>(pMade);
-    static pthread_mutex_t s_mutex = PTHREAD_MUTEX_INITIALIZER;
-    pthread_mutex_lock(&s_mutex);
-    if (!pCondition->pOpaque) {
-        pthread_cond_t *pCond = new pthread_cond_t;
-        pthread_cond_init(pCond, NULL);
-        __atomic_store_n(&pCondition->pOpaque, pCond, __ATOMIC_RELEASE);
-    }
-    pthread_mutex_unlock(&s_mutex);
-    return static_cast<pthread_cond_t *>(__atomic_load_n(&pCondition->pOpaque, __ATOMIC_ACQUIRE));
+    return reinterpret_cast<pthread_cond_t *>(pCondition->abOpaque);
 }
 
 }  // namespace
 
 extern "C" void WINAPI InitializeConditionVariable(PCONDITION_VARIABLE ConditionVariable)
 {
-    ConditionVariable->pOpaque = NULL;
+    pthread_cond_t initial = PTHREAD_COND_INITIALIZER;
+    memcpy(ConditionVariable->abOpaque, &initial, sizeof(initial));
 }
 
 extern "C" BOOL WINAPI SleepConditionVariableCS(PCONDITION_VARIABLE ConditionVariable,

@@ -249,10 +249,11 @@ typedef struct _RTL_CRITICAL_SECTION {
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 typedef struct _RTL_CONDITION_VARIABLE {
-    // Holds a pthread condition variable, made on first use.
-    void *pOpaque;
+    // Holds a pthread condition variable in place; zero-filled it is ready,
+    // as the platform's is.
+    alignas(16) unsigned char abOpaque[64];
 } CONDITION_VARIABLE, *PCONDITION_VARIABLE;
-#define CONDITION_VARIABLE_INIT {0}
+#define CONDITION_VARIABLE_INIT {}
 
 extern "C" {
 uintptr_t _beginthread(void (*start_address)(void *), unsigned stack_size, void *arglist);

@@ -1,0 +1,427 @@
+// Spoolcap on a disk slower than the machine: the POSIX stand-in's
+// simulated disk, with a bandwidth and a latency per transfer. Shows what
+// the background writers and the read-ahead are for, each against a
+// baseline measured in the same run:
+//
+//   capture/codec      the wrapped codec alone, one frame per frame period
+//   capture/overlap    Spoolcap with background writes, the disk's bandwidth
+//                      a quarter above the stream's rate
+//   capture/direct     the same with direct writes
+//   play/decode        the wrapped codec decoding the clip's frames alone
+//   play/read          plain reads of the frames' bytes from the disk, the
+//                      bandwidth chosen so that a read takes about as long
+//                      as a decode
+//   play/overlap       playback through Spoolcap with read-ahead
+//   play/direct        playback without read-ahead
+//   wait/overlap       raw frames written in the background to a disk at
+//                      half the stream's rate: the host's thread mostly
+//                      waits; its processor time is measured against the
+//                      wall time
+//
+// The capture benchmarks time only the host's ICM_COMPRESS calls; the host
+// then idles until the next frame is due, as a capture program does.
+#include "codec/spoolcap.h"
+
+#include "bench/ratio.h"
+#include "tests/dibheader.h"
+#include "tests/samplecodec/samplecodec.h"
+
+#include <benchmark/benchmark.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string g_dir;
+const LONG WIDTH = 1280, HEIGHT = 720;
+const int PICTURES = 6;
+const unsigned long LATENCY_US = 200;
+
+// The measured facts the disk is set from.
+double g_dCodecSeconds;      // the wrapped codec's time per frame
+double g_dDecodeSeconds;     // its time per decode
+double g_dCompressedBytes;   // bytes a frame takes in a reference file
+double g_dFramePeriod;       // seconds between frames while capturing
+double g_dHostCpuShare = -1;  // processor share of the host's thread in wait/overlap
+
+struct PICTURE {
+    BITMAPINFOHEADER bih;
+    std::vector<BYTE> bits;
+};
+
+// A camera-like picture: smooth bands with a noisy strip, so that the codec
+// has work to do and the frames differ in size.
+const std::vector<PICTURE> &Pictures()
+{
+    static std::vector<PICTURE> s_list;
+    if (s_list.empty()) {
+        for (int n = 0; n < PICTURES; n++) {
+            PICTURE pic;
+            DWORD cbStride = DibStride(WIDTH, 24);
+            pic.bih = MakeDibHeader(WIDTH, HEIGHT, 24, BI_RGB, cbStride * HEIGHT);
+            pic.bits.resize(pic.bih.biSizeImage);
+            uint32_t r = 99u + (uint32_t)n;
+            for (DWORD y = 0; y < (DWORD)HEIGHT; y++)
+                for (DWORD x = 0; x < cbStride; x++) {
+                    r = r * 1664525u + 1013904223u;
+                    BYTE b = (BYTE)((x / 48 + y / 24 + (DWORD)n) * 17);
+                    if (y % 90 < 12 + (DWORD)n) b = (BYTE)(r >> 24);
+                    pic.bits[y * cbStride + x] = b;
+                }
+            s_list.push_back(pic);
+        }
+    }
+    return s_list;
+}
+
+double Now()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+double ThreadCpu()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+void SleepUntil(double dWhen)
+{
+    double dLeft = dWhen - Now();
+    if (dLeft <= 0) return;
+    struct timespec ts;
+    ts.tv_sec = (time_t)dLeft;
+    ts.tv_nsec = (long)((dLeft - (double)ts.tv_sec) * 1e9);
+    nanosleep(&ts, NULL);
+}
+
+// The disk under the files of the benchmarks; 0 for no simulated disk.
+void SetDisk(double dBytesPerSecond)
+{
+    if (dBytesPerSecond <= 0) {
+        unsetenv("SPOOL_DISK_BANDWIDTH");
+        unsetenv("SPOOL_DISK_LATENCY_US");
+        return;
+    }
+    setenv("SPOOL_DISK_PATH", g_dir.c_str(), 1);
+    setenv("SPOOL_DISK_BANDWIDTH", std::to_string((unsigned long long)dBytesPerSecond).c_str(), 1);
+    setenv("SPOOL_DISK_LATENCY_US", std::to_string(LATENCY_US).c_str(), 1);
+}
+
+void ResetSettings()
+{
+    memset(&g_Settings, 0, sizeof(g_Settings));
+    snprintf(g_Settings.szBaseFile, MAX_PATH, "%s/one", g_dir.c_str());
+    snprintf(g_Settings.szBaseFile2, MAX_PATH, "%s/two", g_dir.c_str());
+}
+
+void RemoveFiles()
+{
+    std::string command = "rm -f '" + g_dir + "'/*";
+    if (system(command.c_str()) != 0) fprintf(stderr, "cannot clean %s\n", g_dir.c_str());
+}
+
+LRESULT CALLBACK SpoolcapProc(DWORD_PTR a, HDRVR b, UINT c, LPARAM d, LPARAM e) { return DriverProc(a, b, c, d, e); }
+
+struct SESSION {
+    DRIVERPROC pfnProc;
+    DWORD_PTR dwId;
+    BITMAPINFOHEADER bihIn;
+    BITMAPINFOHEADER bihOut;
+    std::vector<BYTE> output;
+};
+
+SESSION OpenSession(DRIVERPROC pfnProc)
+{
+    SESSION s;
+    s.pfnProc = pfnProc;
+    ICOPEN icopen;
+    memset(&icopen, 0, sizeof(icopen));
+    icopen.dwSize = sizeof(icopen);
+    icopen.fccType = ICTYPE_VIDEO;
+    icopen.fccHandler = SAMPLE_FOURCC;
+    s.dwId = (DWORD_PTR)DriverProc(0, NULL, DRV_OPEN, 0, (LPARAM)&icopen);
+    s.bihIn = Pictures()[0].bih;
+    pfnProc(s.dwId, NULL, ICM_COMPRESS_GET_FORMAT, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    LRESULT cb = pfnProc(s.dwId, NULL, ICM_COMPRESS_GET_SIZE, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    s.output.resize((size_t)cb);
+    return s;
+}
+
+LRESULT CompressOne(SESSION *pSession, const PICTURE &pic)
+{
+    ICCOMPRESS ic;
+    memset(&ic, 0, sizeof(ic));
+    ic.lpbiInput = &pSession->bihIn;
+    ic.lpInput = const_cast<BYTE *>(pic.bits.data());
+    ic.lpbiOutput = &pSession->bihOut;
+    ic.lpOutput = pSession->output.data();
+    return pSession->pfnProc(pSession->dwId, NULL, ICM_COMPRESS, (LPARAM)&ic, sizeof(ic));
+}
+
+void CloseSession(SESSION *pSession)
+{
+    pSession->pfnProc(pSession->dwId, NULL, ICM_COMPRESS_END, 0, 0);
+    DriverProc(pSession->dwId, NULL, DRV_CLOSE, 0, 0);
+}
+
+// Measures the codec's time per frame and the size of its frames, and sets
+// the frame period to three codec times (at least 10 ms).
+void Calibrate()
+{
+    ResetSettings();
+    SESSION s = OpenSession(g_pfnWrappedProc);
+    std::vector<double> times;
+    double dBytes = 0;
+    for (int i = 0; i < 3 * PICTURES; i++) {
+        double t0 = Now();
+        CompressOne(&s, Pictures()[(size_t)i % PICTURES]);
+        times.push_back(Now() - t0);
+        dBytes += s.bihOut.biSizeImage;
+    }
+    CloseSession(&s);
+    std::sort(times.begin(), times.end());
+    g_dCodecSeconds = times[times.size() / 2];
+    g_dCompressedBytes = dBytes / (3 * PICTURES) + 32;
+    g_dFramePeriod = std::max(3 * g_dCodecSeconds, 0.010);
+}
+
+// One frame per period; only the ICM_COMPRESS call is timed.
+void BM_Capture(benchmark::State &state)
+{
+    ResetSettings();
+    bool fSpoolcap = state.range(0) != 0;
+    g_Settings.fEnabled = fSpoolcap;
+    g_Settings.fOverlapWrite = state.range(0) == 2;
+    // Just above the stream's rate: a quarter more.
+    SetDisk(fSpoolcap ? 1.25 * g_dCompressedBytes / g_dFramePeriod : 0);
+    SESSION s = OpenSession(fSpoolcap ? SpoolcapProc : g_pfnWrappedProc);
+    s.pfnProc(s.dwId, NULL, ICM_COMPRESS_BEGIN, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    size_t i = 0;
+    double dNext = Now();
+    for (auto _ : state) {
+        SleepUntil(dNext);
+        double t0 = Now();
+        dNext = t0 + g_dFramePeriod;
+        LRESULT lResult = CompressOne(&s, Pictures()[i++ % PICTURES]);
+        state.SetIterationTime(Now() - t0);
+        if (lResult != ICERR_OK) {
+            state.SkipWithError("compression failed");
+            break;
+        }
+    }
+    CloseSession(&s);
+    SetDisk(0);
+    RemoveFiles();
+}
+
+// A recorded clip of 12 frames and its records.
+struct CLIP {
+    std::vector<std::vector<BYTE>> records;
+    std::vector<std::vector<BYTE>> frames;  // the codec's own data
+    BITMAPINFOHEADER bihComp;
+};
+
+CLIP Record()
+{
+    CLIP clip;
+    ResetSettings();
+    g_Settings.fEnabled = TRUE;
+    SESSION s = OpenSession(SpoolcapProc);
+    SESSION plain = OpenSession(g_pfnWrappedProc);
+    s.pfnProc(s.dwId, NULL, ICM_COMPRESS_BEGIN, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    for (int n = 0; n < 12; n++) {
+        CompressOne(&s, Pictures()[(size_t)n % PICTURES]);
+        clip.records.emplace_back(s.output.begin(), s.output.begin() + sizeof(REFRECORD));
+        CompressOne(&plain, Pictures()[(size_t)n % PICTURES]);
+        clip.frames.emplace_back(plain.output.begin(), plain.output.begin() + plain.bihOut.biSizeImage);
+    }
+    clip.bihComp = s.bihOut;
+    CloseSession(&s);
+    CloseSession(&plain);
+    return clip;
+}
+
+LRESULT DecompressOne(DWORD_PTR dwId, const CLIP &clip, const std::vector<BYTE> &data, std::vector<BYTE> *pPicture)
+{
+    BITMAPINFOHEADER bihIn = clip.bihComp;
+    bihIn.biSizeImage = (DWORD)data.size();
+    BITMAPINFOHEADER bihOut = Pictures()[0].bih;
+    ICDECOMPRESS id;
+    memset(&id, 0, sizeof(id));
+    id.lpbiInput = &bihIn;
+    id.lpInput = const_cast<BYTE *>(data.data());
+    id.lpbiOutput = &bihOut;
+    id.lpOutput = pPicture->data();
+    return DriverProc(dwId, NULL, ICM_DECOMPRESS, (LPARAM)&id, sizeof(id));
+}
+
+// The bandwidth at which a frame reads in about one decode time.
+double PlayBandwidth() { return g_dCompressedBytes / g_dDecodeSeconds; }
+
+void BM_PlayDecode(benchmark::State &state)
+{
+    CLIP clip = Record();
+    SESSION s = OpenSession(SpoolcapProc);
+    std::vector<BYTE> picture(Pictures()[0].bih.biSizeImage);
+    size_t i = 0;
+    for (auto _ : state) DecompressOne(s.dwId, clip, clip.frames[i++ % clip.frames.size()], &picture);
+    CloseSession(&s);
+    RemoveFiles();
+}
+
+// A read of each frame's header and then its data, as Spoolcap does it.
+void BM_PlayRead(benchmark::State &state)
+{
+    CLIP clip = Record();
+    SetDisk(PlayBandwidth());
+    REFRECORD rec;
+    memcpy(&rec, clip.records[0].data(), sizeof(rec));
+    HANDLE h = CreateFileA(rec.szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    std::vector<BYTE> buffer(g_dCompressedBytes * 2);
+    size_t i = 0;
+    for (auto _ : state) {
+        memcpy(&rec, clip.records[i++ % clip.records.size()].data(), sizeof(rec));
+        REFFRAMEHEADER header;
+        DWORD cb;
+        SetFilePointer(h, (LONG)rec.dwOffset, NULL, FILE_BEGIN);
+        ReadFile(h, &header, sizeof(header), &cb, NULL);
+        ReadFile(h, buffer.data(), std::min<DWORD>(header.dwDataSize, (DWORD)buffer.size()), &cb, NULL);
+    }
+    CloseHandle(h);
+    SetDisk(0);
+    RemoveFiles();
+}
+
+void BM_PlaySpoolcap(benchmark::State &state)
+{
+    CLIP clip = Record();
+    SetDisk(PlayBandwidth());
+    g_Settings.fOverlapRead = state.range(0) != 0;
+    SESSION s = OpenSession(SpoolcapProc);
+    std::vector<BYTE> picture(Pictures()[0].bih.biSizeImage);
+    size_t i = 0;
+    for (auto _ : state) {
+        if (DecompressOne(s.dwId, clip, clip.records[i++ % clip.records.size()], &picture) != ICERR_OK) {
+            state.SkipWithError("decompression failed");
+            break;
+        }
+    }
+    DriverProc(s.dwId, NULL, ICM_DECOMPRESS_END, 0, 0);
+    CloseSession(&s);
+    SetDisk(0);
+    RemoveFiles();
+}
+
+// Raw frames to a disk at half the stream's rate, back to back: the host's
+// thread waits for the writer nearly all the time.
+void BM_Wait(benchmark::State &state)
+{
+    ResetSettings();
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    double dRawBytes = Pictures()[0].bih.biSizeImage;
+    SetDisk(0.5 * dRawBytes / g_dFramePeriod);
+    SESSION s = OpenSession(SpoolcapProc);
+    s.pfnProc(s.dwId, NULL, ICM_COMPRESS_BEGIN, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    size_t i = 0;
+    double dCpu0 = ThreadCpu(), dWall0 = Now();
+    for (auto _ : state) CompressOne(&s, Pictures()[i++ % PICTURES]);
+    double dCpu = ThreadCpu() - dCpu0, dWall = Now() - dWall0;
+    g_dHostCpuShare = dWall > 0 ? dCpu / dWall : -1;
+    state.counters["host_cpu_share"] = g_dHostCpuShare;
+    CloseSession(&s);
+    SetDisk(0);
+    RemoveFiles();
+}
+
+BENCHMARK(BM_Capture)->Name("capture/codec")->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_Capture)->Name("capture/direct")->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_Capture)->Name("capture/overlap")->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_PlayDecode)->Name("play/decode")->Unit(benchmark::kMillisecond)->Iterations(48);
+BENCHMARK(BM_PlayRead)->Name("play/read")->Unit(benchmark::kMillisecond)->Iterations(48);
+BENCHMARK(BM_PlaySpoolcap)->Name("play/direct")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(48);
+BENCHMARK(BM_PlaySpoolcap)->Name("play/overlap")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(48);
+BENCHMARK(BM_Wait)->Name("wait/overlap")->Unit(benchmark::kMillisecond)->Iterations(24);
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    // Files in memory by default, so that only the simulated disk is timed.
+    const char *pszDir = getenv("SPOOL_BENCH_DIR");
+    std::string base = pszDir && pszDir[0] ? pszDir : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+    std::string pattern = base + "/slowdiskXXXXXX";
+    std::vector<char> szTemplate(pattern.begin(), pattern.end());
+    szTemplate.push_back(0);
+    if (!mkdtemp(szTemplate.data())) return 1;
+    g_dir = szTemplate.data();
+    std::string sample = std::string(argc > 0 ? argv[0] : ".");
+    sample = sample.substr(0, sample.rfind('/') + 1) + "samplecodec.so";
+    HMODULE hSample = LoadLibraryA(sample.c_str());
+    if (!hSample) {
+        fprintf(stderr, "cannot load %s\n", sample.c_str());
+        return 1;
+    }
+    g_pfnWrappedProc = ProcAs<DRIVERPROC>(GetProcAddress(hSample, "DriverProc"));
+    InitInstanceList();
+
+    Calibrate();
+    {
+        // The decoder's time per frame, for the playback disk.
+        CLIP clip = Record();
+        SESSION s = OpenSession(SpoolcapProc);
+        std::vector<BYTE> picture(Pictures()[0].bih.biSizeImage);
+        std::vector<double> times;
+        for (size_t i = 0; i < 2 * clip.frames.size(); i++) {
+            double t0 = Now();
+            DecompressOne(s.dwId, clip, clip.frames[i % clip.frames.size()], &picture);
+            times.push_back(Now() - t0);
+        }
+        CloseSession(&s);
+        RemoveFiles();
+        std::sort(times.begin(), times.end());
+        g_dDecodeSeconds = times[times.size() / 2];
+    }
+    printf("%ldx%ld frames of %.0f bytes in the reference files; codec %.2f ms a frame, decode %.2f ms;\n"
+           "capture: a frame every %.2f ms, disk %.1f MB/s (a quarter above the stream's %.1f MB/s);\n"
+           "playback: disk %.1f MB/s; every transfer also takes %lu us\n",
+           (long)WIDTH, (long)HEIGHT, g_dCompressedBytes, g_dCodecSeconds * 1e3, g_dDecodeSeconds * 1e3,
+           g_dFramePeriod * 1e3, 1.25 * g_dCompressedBytes / g_dFramePeriod / 1e6,
+           g_dCompressedBytes / g_dFramePeriod / 1e6, PlayBandwidth() / 1e6, LATENCY_US);
+
+    std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
+    int nArgs = (int)args.size();
+    benchmark::Initialize(&nArgs, args.data());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    printf("\nRatios of median times per frame on the simulated disk (lower is faster):\n");
+    PrintRatio(reporter, "capture, background writes, against the codec alone", "capture/overlap", "capture/codec");
+    PrintRatio(reporter, "capture, direct writes, against the codec alone", "capture/direct", "capture/codec");
+    double dRead = reporter.Median("play/read"), dDecode = reporter.Median("play/decode");
+    double dAhead = reporter.Median("play/overlap"), dDirect = reporter.Median("play/direct");
+    if (dRead > 0 && dDecode > 0) {
+        printf("  %-62s %6.2f x  (play/overlap / max(play/read, play/decode))\n",
+               "playback with read-ahead, against the larger of read and decode", dAhead / std::max(dRead, dDecode));
+        printf("  %-62s %6.2f x  (play/direct / (play/read + play/decode))\n",
+               "playback without read-ahead, against read and decode together", dDirect / (dRead + dDecode));
+    }
+    if (g_dHostCpuShare >= 0)
+        printf("  %-62s %5.1f %%\n", "host thread's processor time while it waits on the disk, of the wall time",
+               100 * g_dHostCpuShare);
+    ReleaseAllInstances(FALSE);
+    rmdir(g_dir.c_str());
+    return 0;
+}
