@@ -15,7 +15,8 @@
 
 namespace {
 
-// Opens the next file of a sequence for writing.
+// Opens the next file of a sequence for writing; the sequence's writer is
+// idle.
 BOOL OpenWriteFile(CODECINSTANCE *pInst, int iSeq)
 {
     if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) CloseWriteFile(pInst, iSeq, FALSE);
@@ -172,6 +173,8 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     BYTE *pFrame = pOutput + OUTPUT_HEADER_OFFSET;
     memcpy(pFrame, &header, sizeof(header));
 
+    // The previous frame's write must be over before its outcome is known,
+    // and before its file may be closed at the size limit below.
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
     WaitWorkerIdle(pWriter);
     if (pWriter->nState.load() == WORKER_FAILED) {

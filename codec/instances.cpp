@@ -149,13 +149,12 @@ void ReleaseAllInstances(BOOL fProcessEnding)
 
 void CloseWriteFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
 {
-    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+    // A light close comes after the caller has waited for the write in hand
+    // (and looked at its outcome); a full one waits for it here.
     if (fFully) {
+        IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
         StopWorker(pWriter);
         FreeWorker(pWriter);
-    } else {
-        // A write still in hand finishes before its file goes.
-        WaitWorkerIdle(pWriter);
     }
     if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) {
         CloseHandle(pInst->hWriteFile[iSeq]);

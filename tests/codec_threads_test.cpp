@@ -127,13 +127,13 @@ void CompressThenDecompress(Threads *pTest, DWORD_PTR dwCompress, DWORD_PTR dwDe
 TEST_F(Threads, FrameReadRightAfterItWasCompressedThroughOneInstance)
 {
     SetBase("one", "one2");
-    CompressThenDecompress(this, dwId, dwId, 3000);
+    CompressThenDecompress(this, dwId, dwId, 10000);
 }
 
 TEST_F(Threads, FrameReadRightAfterItWasCompressedThroughTwoInstances)
 {
     SetBase("two", "two2");
-    CompressThenDecompress(this, dwId, OpenInstance(), 3000);
+    CompressThenDecompress(this, dwId, OpenInstance(), 10000);
 }
 
 // At the end of the process the workers' threads may be gone: the teardown
