@@ -32,10 +32,10 @@ mkdir -p "$work/src" "$work/logs"
 [ "${MUTATE_CHECK:-0}" = 1 ] || cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_SANITIZE=ON >"$work/logs/configure.log" 2>&1 ||
     { echo "configure failed"; exit 2; }
 
-build() { cmake --build "$work/build" -j"$(nproc)" --target $tests >"$work/logs/build.log" 2>&1; }
+build() { cmake --build "$work/build" -j"$(nproc)" --target $tests >"$work/logs/build.log" 2>&1 </dev/null; }
 run_tests() {
     for t in $tests; do
-        (cd "$work/build/bin" && timeout "$limit" "./$t" --gtest_brief=1) >"$work/logs/test-$t.log" 2>&1 || return 1
+        (cd "$work/build/bin" && timeout "$limit" "./$t" --gtest_brief=1) >"$work/logs/test-$t.log" 2>&1 </dev/null || return 1
     done
     return 0
 }
@@ -81,7 +81,9 @@ apply_and_run() {
     touch "$path"
 }
 
-while IFS= read -r line || [ -n "$line" ]; do
+# The list is read on a descriptor of its own: the builds and tests must not
+# take lines from it.
+while IFS= read -r line <&3 || [ -n "$line" ]; do
     case $line in
     "@ "*) file=${line#@ } ;;
     "## "*) name=${line#\#\# }; name=${name%%  *}; desc=${line#*  } ;;
@@ -92,7 +94,7 @@ while IFS= read -r line || [ -n "$line" ]; do
         if printf '%s\n' "$name" | grep -qE "$pattern"; then apply_and_run; fi
         ;;
     esac
-done <"$list"
+done 3<"$list"
 # Put the last mutated file back into the build.
 [ "${MUTATE_CHECK:-0}" = 1 ] || build >/dev/null 2>&1
 
