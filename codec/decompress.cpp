@@ -72,6 +72,28 @@ BOOL InputIsRecord(const ICDECOMPRESS *pid)
     return cbInput >= sizeof(REFRECORD) && IsRefRecord(pid->lpInput, cbInput);
 }
 
+// The room of the host's output for a raw frame. The buffer of an
+// uncompressed output format holds its whole picture, whatever biSizeImage
+// says: Spoolcap sets biSizeImage to each raw frame's size, and a host that
+// reuses the header would otherwise see the room shrink to the last frame.
+DWORD RawOutputRoom(const BITMAPINFOHEADER *pbi)
+{
+    if (pbi->biCompression != BI_RGB && pbi->biCompression != BI_BITFIELDS) return DibImageSize(pbi);
+    BITMAPINFOHEADER bihPicture = *pbi;
+    bihPicture.biSizeImage = 0;
+    DWORD cbPicture = DibImageSize(&bihPicture);
+    return cbPicture > pbi->biSizeImage ? cbPicture : pbi->biSizeImage;
+}
+
+// TRUE when a header read ahead is whole and belongs to the record's frame:
+// a header read while its frame was being written (by a host that records
+// into the file while it plays it) can come back partly empty.
+BOOL AheadHeaderMatches(const REFFRAMEHEADER *pHeader, DWORD cbFrame)
+{
+    return pHeader->dwFrameSize == cbFrame &&
+           (ULONGLONG)sizeof(REFFRAMEHEADER) + pHeader->dwDataSize + pHeader->dwPadSize == cbFrame;
+}
+
 // Starts reading the frame at dwOffset ahead, when its data takes at most
 // cbMax bytes; any failure only means that nothing is read ahead.
 void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
@@ -80,12 +102,14 @@ void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
     pReader->nState.store(WORKER_IDLE);
     pInst->dwAheadOffset[iSeq] = dwOffset;
     memcpy(pInst->szAheadName[iSeq], pInst->szReadName[iSeq], MAX_PATH);
-    // A frame being written is not read; a write begun after this point
-    // makes the read-ahead void.
-    pInst->dwAheadSerial[iSeq] = WaitForRefWrites(pInst->szReadName[iSeq]);
+    // Nothing is read ahead of a file that is being written: the next frame
+    // may be the one in the writer's hands. A write that began while the
+    // header was read leaves it in doubt as well.
+    if (RefWriteInProgress(pInst->szReadName[iSeq])) return;
     HANDLE hFile = pInst->hReadFile[iSeq];
     if (!SeekTo(hFile, dwOffset)) return;
     if (!ReadAll(hFile, pInst->pAheadHeader[iSeq], sizeof(REFFRAMEHEADER))) return;
+    if (RefWriteInProgress(pInst->szReadName[iSeq])) return;
     // The header is not trusted for a size beyond what the frames at hand use.
     DWORD cbData = pInst->pAheadHeader[iSeq]->dwDataSize;
     if (cbData > cbMax) return;
@@ -123,7 +147,7 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     // The data must fit where it goes: the rest of the record's frame, or
     // the host's output for a raw frame.
     BYTE *pOutput = static_cast<BYTE *>(pid->lpOutput);
-    DWORD cbRoom = fRaw ? DibImageSize(pid->lpbiOutput) : cbFrame - (DWORD)sizeof(REFFRAMEHEADER);
+    DWORD cbRoom = fRaw ? RawOutputRoom(pid->lpbiOutput) : cbFrame - (DWORD)sizeof(REFFRAMEHEADER);
 
     IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
     WaitWorkerIdle(pReader);
@@ -131,10 +155,11 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     BOOL fReadAhead = g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE &&
                       pInst->dwAheadOffset[iSeq] == dwOffset &&
                       SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
-                      pInst->dwAheadSerial[iSeq] == RefWriteSerial() && pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom;
+                      AheadHeaderMatches(pInst->pAheadHeader[iSeq], cbFrame) &&
+                      pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom;
     HANDLE hFile = pInst->hReadFile[iSeq];
     if (fReadAhead) {
-        // The frame was read ahead, and no reference file was written since.
+        // The frame was read ahead.
         header = *pInst->pAheadHeader[iSeq];
     } else {
         // A frame whose write is still in progress is read once it is done.

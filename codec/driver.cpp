@@ -67,9 +67,13 @@ void EndCompressionRun(CODECINSTANCE *pInst)
     pInst->iWriteSeq = 0;
     for (int iSeq = 0; iSeq < 2; iSeq++) {
         CloseWriteFile(pInst, iSeq, TRUE);
-        // A background write that failed at the end of a run is not carried
-        // into the next one.
-        pInst->aWorker[WORKER_WRITE0 + iSeq].nState.store(WORKER_IDLE);
+        // A background write that failed at the end of a run is not reported
+        // in the next one; but the next run writes directly until a frame is
+        // written again, so that a disk that stays full loses no frame whose
+        // record the host receives.
+        IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+        if (pWriter->nState.load() == WORKER_FAILED) pInst->fWriteDirect[iSeq] = TRUE;
+        pWriter->nState.store(WORKER_IDLE);
     }
 }
 

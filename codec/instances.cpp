@@ -20,7 +20,16 @@ BOOL g_fListReady = FALSE;
 // of a file wait on the condition until no write of it is left.
 IOWORKER *g_pFirstWrite = NULL;
 CONDITION_VARIABLE g_cvWrites;
-std::atomic<DWORD> g_nWriteSerial(0);
+
+// With the lock held: TRUE when a write of the file is in progress.
+BOOL WritingLocked(LPCSTR pszFile)
+{
+    for (IOWORKER *pWriter = g_pFirstWrite; pWriter; pWriter = pWriter->pNextWrite)
+        if (_mbsicmp(reinterpret_cast<const unsigned char *>(pWriter->pszWriteFile),
+                     reinterpret_cast<const unsigned char *>(pszFile)) == 0)
+            return TRUE;
+    return FALSE;
+}
 
 struct ListLock {
     ListLock()
@@ -129,16 +138,20 @@ BOOL ReleaseInstance(DWORD_PTR dwKey)
 
 void ReleaseAllInstances(BOOL fProcessEnding)
 {
+    // At the end of the process the platform has ended the other threads,
+    // wherever they were (one may have died holding the list's lock), and
+    // takes back the memory and handles itself: nothing is waited for,
+    // locked or touched.
+    if (fProcessEnding) {
+        g_pFirstInstance = NULL;
+        return;
+    }
     CODECINSTANCE *pList;
     {
         ListLock lock;
         pList = g_pFirstInstance;
         g_pFirstInstance = NULL;
     }
-    // At the end of the process the platform has ended the other threads,
-    // wherever they were, and takes back the memory and handles itself:
-    // nothing is waited for and nothing is touched.
-    if (fProcessEnding) return;
     while (pList) {
         CODECINSTANCE *pInst = pList;
         pList = pList->pNext;
@@ -185,7 +198,6 @@ void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
 void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile)
 {
     ListLock lock;
-    g_nWriteSerial.fetch_add(1);
     if (!g_fListReady) return;
     pWriter->pszWriteFile = pszFile;
     pWriter->pPrevWrite = NULL;
@@ -208,20 +220,15 @@ void EndRefWrite(IOWORKER *pWriter)
     WakeAllConditionVariable(&g_cvWrites);
 }
 
-DWORD WaitForRefWrites(LPCSTR pszFile)
+void WaitForRefWrites(LPCSTR pszFile)
 {
     ListLock lock;
-    if (g_fListReady) {
-        for (;;) {
-            BOOL fWriting = FALSE;
-            for (IOWORKER *pWriter = g_pFirstWrite; pWriter && !fWriting; pWriter = pWriter->pNextWrite)
-                fWriting = _mbsicmp(reinterpret_cast<const unsigned char *>(pWriter->pszWriteFile),
-                                    reinterpret_cast<const unsigned char *>(pszFile)) == 0;
-            if (!fWriting) break;
-            SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
-        }
-    }
-    return g_nWriteSerial.load();
+    if (!g_fListReady) return;
+    while (WritingLocked(pszFile)) SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
 }
 
-DWORD RefWriteSerial(void) { return g_nWriteSerial.load(); }
+BOOL RefWriteInProgress(LPCSTR pszFile)
+{
+    ListLock lock;
+    return g_fListReady && WritingLocked(pszFile);
+}

@@ -84,8 +84,15 @@ HANDLE CreateRefFileFrom(LPCSTR pszFullBase, int nFirst, LPSTR pszFileName)
         HANDLE hFile = CreateFileA(pszFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
         if (hFile != INVALID_HANDLE_VALUE) return hFile;
+        // A name that is taken (or whose file is being deleted, which the
+        // platform refuses as access denied) moves on to the next number.
         DWORD dwError = GetLastError();
-        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) break;
+        if (dwError == ERROR_ACCESS_DENIED) {
+            GetFileAttributesA(pszFileName);
+            if (GetLastError() != ERROR_ACCESS_DENIED) break;
+        } else if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) {
+            break;
+        }
     }
     pszFileName[0] = 0;
     return INVALID_HANDLE_VALUE;

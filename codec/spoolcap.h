@@ -75,7 +75,6 @@ typedef struct CODECINSTANCE {
     REFFRAMEHEADER aAheadHeader[2];
     REFFRAMEHEADER *pAheadHeader[2];
     CHAR szAheadName[2][MAX_PATH];  // file that the read-ahead was read from
-    DWORD dwAheadSerial[2];         // reference writes begun in the process when it started
     BOOL fWriteDirect[2];           // a write failed: write directly until one succeeds
     DWORD dwOutputRoom;             // output buffer size last answered to ICM_COMPRESS_GET_SIZE
     DWORD dwCodecRoom;              // the wrapped codec's own answer within it
@@ -156,11 +155,10 @@ void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
 // announced before it starts and withdrawn when it has ended.
 void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile);
 void EndRefWrite(IOWORKER *pWriter);
-// Waits until no write of the file is in progress; returns the count of
-// writes begun so far, which a read-ahead of the file keeps.
-DWORD WaitForRefWrites(LPCSTR pszFile);
-// The count of writes begun so far in the process.
-DWORD RefWriteSerial(void);
+// Waits until no write of the file is in progress.
+void WaitForRefWrites(LPCSTR pszFile);
+// TRUE when a write of the file is in progress.
+BOOL RefWriteInProgress(LPCSTR pszFile);
 
 // Background workers (worker.cpp).
 void InitWorker(IOWORKER *pWorker, int iWorker);

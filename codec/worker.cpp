@@ -20,8 +20,11 @@ void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
 {
     IOWORKER *pWorker = &pInst->aWorker[iWorker];
     BOOL fReader = iWorker == WORKER_READ0 || iWorker == WORKER_READ1;
-    pWorker->nState.store(WORKER_STARTED);
+    // The idle event is signalled before the state changes: a caller that
+    // sees the new state may hand over the next job at once, and resets the
+    // event for it, which a later signal must not undo.
     SetEvent(pWorker->hIdle);
+    pWorker->nState.store(WORKER_STARTED);
     for (;;) {
         WaitForSingleObject(pWorker->hEvent, INFINITE);
         ResetEvent(pWorker->hEvent);
@@ -38,8 +41,8 @@ void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
                             &cbDone, NULL);
             EndRefWrite(pWorker);
         }
-        pWorker->nState.store(fOk && cbDone == pWorker->cbTransfer ? WORKER_DONE : WORKER_FAILED);
         SetEvent(pWorker->hIdle);
+        pWorker->nState.store(fOk && cbDone == pWorker->cbTransfer ? WORKER_DONE : WORKER_FAILED);
     }
 }
 

@@ -100,6 +100,38 @@ TEST_F(Faults, DiskThatStaysFullLosesOnlyTheFrameInFlight)
     }
 }
 
+// A host that records one frame per run on a disk that stays full: the
+// write that failed at the end of one run makes the next runs write
+// directly, so that only the frame in flight when the disk filled up has a
+// record without its frame.
+TEST_F(Faults, DiskThatStaysFullAcrossShortRuns)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("short");
+    PICTURE pic = MakePicture(64, 48, 24, 2);
+    COMPRESSED probe = Compress(pic);
+    ASSERT_EQ(probe.lResult, ICERR_OK);
+    Send(ICM_COMPRESS_END);
+    ASSERT_TRUE(DeleteFileA(Base("short.000").c_str()));
+    SimulatedDisk disk(dir);
+    disk.SetFree(3 * FrameSizeOf(probe) + FrameSizeOf(probe) / 2);
+    std::vector<COMPRESSED> stored;
+    for (int nRun = 0; nRun < 12; nRun++) {
+        Send(ICM_COMPRESS_BEGIN);
+        COMPRESSED c = Compress(pic);
+        if (c.lResult == ICERR_OK) stored.push_back(c);
+        Send(ICM_COMPRESS_END);
+    }
+    int nLost = 0;
+    for (const COMPRESSED &c : stored) {
+        std::vector<BYTE> out;
+        if (Decompress(c.Data(), pic, &out) != ICERR_OK || out != pic.bits) nLost++;
+    }
+    EXPECT_GE(stored.size(), 3u);
+    EXPECT_LE(nLost, 1);
+}
+
 // A background write that failed is reported on a frame that would also
 // carry its file past the size limit: no new file is left behind for it.
 TEST_F(Faults, FailureAtTheSizeLimitLeavesNoFile)

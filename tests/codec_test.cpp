@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -223,6 +224,43 @@ TEST_F(Compression, RawModeTakesEveryUncompressedFormat)
         EXPECT_EQ(stored.data, bits);
         EXPECT_EQ(stored.header.wWidth, (SHORT)(k.lWidth & 0xFFFF));
         EXPECT_EQ(stored.header.wHeight, (SHORT)(k.lHeight & 0xFFFF));
+    }
+}
+
+// Raw RLE frames of growing sizes played into one uncompressed output
+// whose header the host reuses: the room is the picture's, not the size
+// that the previous frame left in the header.
+TEST_F(Compression, RawFramesOfGrowingSizeIntoAReusedOutput)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    SetBase("rle");
+    BITMAPINFOHEADER bihIn = MakePicture(16, 8, 8, 0).bih;
+    bihIn.biCompression = BI_RLE8;
+    std::vector<std::vector<BYTE>> records, frames;
+    for (DWORD cb : {20u, 40u, 90u}) {
+        bihIn.biSizeImage = cb;
+        std::vector<BYTE> bits(cb, (BYTE)cb);
+        BITMAPINFOHEADER bihOut = bihIn;
+        std::vector<BYTE> output(OUTPUT_DATA_OFFSET, OUTPUT_SENTINEL);
+        ASSERT_EQ(CompressInto(&bihIn, bits.data(), &bihOut, &output), ICERR_OK);
+        records.emplace_back(output.begin(), output.begin() + sizeof(REFRECORD));
+        frames.push_back(bits);
+    }
+    BITMAPINFOHEADER bihRecord = bihIn;
+    BITMAPINFOHEADER bihOut = MakePicture(16, 8, 8, 0).bih;
+    std::vector<BYTE> picture(bihOut.biSizeImage, 0);
+    for (size_t i = 0; i < records.size(); i++) {
+        bihRecord.biSizeImage = sizeof(REFRECORD);
+        ICDECOMPRESS id;
+        memset(&id, 0, sizeof(id));
+        id.lpbiInput = &bihRecord;
+        id.lpInput = records[i].data();
+        id.lpbiOutput = &bihOut;
+        id.lpOutput = picture.data();
+        ASSERT_EQ(Send(ICM_DECOMPRESS, (LPARAM)&id, sizeof(id)), ICERR_OK) << i;
+        EXPECT_EQ(bihOut.biSizeImage, frames[i].size());
+        EXPECT_TRUE(std::equal(frames[i].begin(), frames[i].end(), picture.begin())) << i;
     }
 }
 
@@ -781,6 +819,30 @@ TEST_F(Decompression, FailedReadAheadLeavesNothingToServe)
     EXPECT_EQ(out, pictures[1].bits);
     EXPECT_EQ(Instance()->cAheadHits, 1u);
     EXPECT_EQ(Decompress(frames[2].Data(), pictures[2], &out), ICERR_ERROR);
+}
+
+// A header read ahead serves its frame only when it is whole and matches
+// the record; otherwise the frame is read from the file.
+TEST_F(Decompression, ReadAheadServesOnlyAWholeHeader)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("whole");
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3)};
+    std::vector<COMPRESSED> frames = Record(this, pictures);
+    // The second header's padding is off by 16: its sizes no longer add up.
+    REFRECORD second = RecordOf(frames[1]);
+    std::vector<BYTE> file = ReadBytes(second.szFileName);
+    REFFRAMEHEADER header;
+    memcpy(&header, file.data() + second.dwOffset, sizeof(header));
+    header.dwPadSize += 16;
+    memcpy(file.data() + second.dwOffset, &header, sizeof(header));
+    ASSERT_TRUE(WriteBytes(second.szFileName, file.data(), file.size()));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out), ICERR_OK);
+    ASSERT_EQ(Decompress(frames[1].Data(), pictures[1], &out), ICERR_OK);
+    EXPECT_EQ(out, pictures[1].bits);
+    EXPECT_EQ(Instance()->cAheadHits, 0u);
 }
 
 TEST_F(Decompression, ReadAheadBelongsToItsFile)

@@ -29,6 +29,8 @@ tests=${MUTATE_TESTS:-spoolcap_tests}
 rm -rf "$work/src"
 mkdir -p "$work/src" "$work/logs"
 (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -xf - -C "$work/src"
+# Newer than anything a run that was cut short left in the build.
+find "$work/src" -type f -exec touch {} +
 [ "${MUTATE_CHECK:-0}" = 1 ] || cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_SANITIZE=ON >"$work/logs/configure.log" 2>&1 ||
     { echo "configure failed"; exit 2; }
 

@@ -201,24 +201,25 @@ void SimDiskTransfer(DWORD cb)
 }
 
 // How many of cb bytes written at the file's position fit the free space;
-// takes them from it.
-DWORD SimDiskReserve(int fd, DWORD cb)
+// the growth of the file they make is taken from it (*pcbTaken).
+DWORD SimDiskReserve(int fd, DWORD cb, uint64_t *pcbTaken)
 {
+    *pcbTaken = 0;
     SIMDISK &disk = SimDisk();
     std::lock_guard<std::mutex> lock(disk.lock);
     if (!disk.fLimited) return cb;
     struct stat st;
     off_t pos = lseek(fd, 0, SEEK_CUR);
     if (pos < 0 || fstat(fd, &st) != 0) return cb;
+    // Writing within the file takes no room; beyond its end it takes what
+    // there is.
+    uint64_t size = (uint64_t)st.st_size;
     uint64_t end = (uint64_t)pos + cb;
-    uint64_t growth = end > (uint64_t)st.st_size ? end - (uint64_t)st.st_size : 0;
-    if (growth <= disk.cbFree) {
-        disk.cbFree -= growth;
-        return cb;
-    }
-    DWORD cbFits = (DWORD)(cb - (growth - disk.cbFree));
-    disk.cbFree = 0;
-    return cbFits;
+    uint64_t allowedEnd = size + disk.cbFree;
+    if (end > allowedEnd) end = allowedEnd > (uint64_t)pos ? allowedEnd : (uint64_t)pos;
+    *pcbTaken = end > size ? end - size : 0;
+    disk.cbFree -= *pcbTaken;
+    return (DWORD)(end - (uint64_t)pos);
 }
 
 void SimDiskGiveBack(uint64_t cb)
@@ -369,6 +370,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
+    // A simulated file emptied by its opening gives its bytes back.
+    bool fTruncates = fExists && (oflags & O_TRUNC) && st.st_size > 0;
+    uint64_t cbTruncated = fTruncates ? (uint64_t)st.st_size : 0;
     int fd = open(lpFileName, oflags, 0666);
     if (fd < 0) {
         DWORD dwErr = Win32ErrorFromErrno(errno);
@@ -388,6 +392,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->hdr.dwKind = KOBJ_FILE;
     pFile->fd = fd;
     pFile->fSimulated = SimDiskCovers(lpFileName);
+    if (pFile->fSimulated && cbTruncated) SimDiskGiveBack(cbTruncated);
     pFile->dwAccess = dwDesiredAccess;
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
@@ -437,17 +442,21 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         return FALSE;
     }
     DWORD cbToWrite = nNumberOfBytesToWrite;
+    uint64_t cbTaken = 0;
     if (pFile->fSimulated) {
         SimDiskTransfer(nNumberOfBytesToWrite);
-        cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite);
+        cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite, &cbTaken);
     }
     DWORD dwDone = 0;
     while (dwDone < cbToWrite) {
         ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone, cbToWrite - dwDone);
         if (n < 0) {
             if (errno == EINTR) continue;
+            int nErrno = errno;
+            // The room taken for bytes that were not written comes back.
+            if (cbTaken) SimDiskGiveBack(cbTaken < (uint64_t)(cbToWrite - dwDone) ? cbTaken : cbToWrite - dwDone);
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
-            SetLastError(Win32ErrorFromErrno(errno));
+            SetLastError(Win32ErrorFromErrno(nErrno));
             return FALSE;
         }
         dwDone += (DWORD)n;
@@ -523,10 +532,13 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
     FILEOBJECT *pFile = FileObject(hFile);
     if (!pFile) return FALSE;
     off_t pos = lseek(pFile->fd, 0, SEEK_CUR);
+    struct stat st;
+    bool fShrinks = pFile->fSimulated && fstat(pFile->fd, &st) == 0 && st.st_size > pos;
     if (pos < 0 || ftruncate(pFile->fd, pos) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
+    if (fShrinks) SimDiskGiveBack((uint64_t)(st.st_size - pos));
     return TRUE;
 }
 
