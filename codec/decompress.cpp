@@ -102,13 +102,13 @@ void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
     pReader->nState.store(WORKER_IDLE);
     pInst->dwAheadOffset[iSeq] = dwOffset;
     memcpy(pInst->szAheadName[iSeq], pInst->szReadName[iSeq], MAX_PATH);
-    // Nothing is read ahead of a file that is being written: the next frame
-    // may be the one in the writer's hands. A write that began while the
-    // header was read leaves it in doubt as well.
-    if (RefWriteInProgress(pInst->szReadName[iSeq])) return;
     HANDLE hFile = pInst->hReadFile[iSeq];
     if (!SeekTo(hFile, dwOffset)) return;
     if (!ReadAll(hFile, pInst->pAheadHeader[iSeq], sizeof(REFFRAMEHEADER))) return;
+    // Nothing is read ahead of a file that is being written: the next frame
+    // may be the one in the writer's hands. A write that ended while the
+    // header was read may have left it partly empty; such a header does not
+    // match its record when the frame is asked for.
     if (RefWriteInProgress(pInst->szReadName[iSeq])) return;
     // The header is not trusted for a size beyond what the frames at hand use.
     DWORD cbData = pInst->pAheadHeader[iSeq]->dwDataSize;

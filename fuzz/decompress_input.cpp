@@ -1,6 +1,7 @@
 #include "fuzz/decompress_input.h"
 
 #include "codec/spoolcap.h"
+#include "tests/dibheader.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -87,14 +88,7 @@ int RunDecompressInput(const uint8_t *pData, size_t cbData, const std::string &d
     DWORD dwOld;
     int nDecoded = 0;
     if (pPages && VirtualProtect(pPages + PAGE, PAGE, PAGE_NOACCESS, &dwOld)) {
-        BITMAPINFOHEADER bihOut;
-        memset(&bihOut, 0, sizeof(bihOut));
-        bihOut.biSize = sizeof(bihOut);
-        bihOut.biWidth = lWidth;
-        bihOut.biHeight = lHeight;
-        bihOut.biPlanes = 1;
-        bihOut.biBitCount = wDepth;
-        bihOut.biCompression = BI_RGB;
+        BITMAPINFOHEADER bihOut = MakeDibHeader(lWidth, lHeight, wDepth);
         const DWORD cbPicture = DibImageSize(&bihOut);
         for (int n = 0; n < DECOMPRESS_FUZZ_MAX_RECORDS && in.Has(12); n++) {
             REFRECORD record;

@@ -130,6 +130,98 @@ TEST_F(Faults, DiskThatStaysFullAcrossShortRuns)
     }
     EXPECT_GE(stored.size(), 3u);
     EXPECT_LE(nLost, 1);
+    // Room again: each run's first frame is stored.
+    disk.SetFree(100 * FrameSizeOf(probe));
+    for (int nRun = 0; nRun < 3; nRun++) {
+        Send(ICM_COMPRESS_BEGIN);
+        EXPECT_EQ(Compress(pic).lResult, ICERR_OK) << nRun;
+        Send(ICM_COMPRESS_END);
+    }
+}
+
+// The last background write of a run fails on a full disk; room is made
+// before the next run, whose first frame is stored (directly).
+TEST_F(Faults, WriteLostAtTheEndOfARunDoesNotFailTheNextRun)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapWrite = TRUE;
+    SetBase("ends");
+    PICTURE pic = MakePicture(64, 48, 24, 2);
+    COMPRESSED probe = Compress(pic);
+    ASSERT_EQ(probe.lResult, ICERR_OK);
+    Send(ICM_COMPRESS_END);
+    SimulatedDisk disk(dir);
+    disk.SetFree(FrameSizeOf(probe) + FrameSizeOf(probe) / 2);
+    Send(ICM_COMPRESS_BEGIN);
+    ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
+    ASSERT_EQ(Compress(pic).lResult, ICERR_OK);  // its write fails
+    Send(ICM_COMPRESS_END);
+    disk.SetFree(100 * FrameSizeOf(probe));
+    Send(ICM_COMPRESS_BEGIN);
+    COMPRESSED next = Compress(pic);
+    EXPECT_EQ(next.lResult, ICERR_OK);
+    Send(ICM_COMPRESS_END);
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(next.Data(), pic, &out), ICERR_OK);
+    EXPECT_EQ(out, pic.bits);
+}
+
+// Direct writes fail on a full disk; background writing is then turned on
+// while the disk is still full: frames go on being written directly, and no
+// record comes back for a frame that the disk did not take.
+TEST_F(Faults, FailedDirectWriteKeepsWritingDirectly)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("direct");
+    PICTURE pic = MakePicture(64, 48, 24, 2);
+    SimulatedDisk disk(dir);
+    disk.SetFree(0);
+    for (int i = 0; i < 3; i++) EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR);
+    g_Settings.fOverlapWrite = TRUE;
+    for (int i = 0; i < 3; i++) EXPECT_EQ(Compress(pic).lResult, ICERR_ERROR) << i;
+    EXPECT_TRUE(ListFolder(dir).empty());
+}
+
+// A capture program plays the file it is recording into: while a frame is
+// being written (its bytes already in the file, the disk still busy), the
+// player reads nothing ahead of it.
+TEST_F(Faults, NoReadAheadOfAFileBeingWritten)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("live");
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3), MakePicture(64, 48, 24, 2)};
+    DWORD_PTR dwPlayer = OpenInstance();
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames = {Compress(pictures[0]), Compress(pictures[1])};
+    std::vector<BYTE> out;
+    g_Settings.fOverlapRead = TRUE;
+    ASSERT_EQ(Decompress(frames[0].Data(), pictures[0], &out, dwPlayer), ICERR_OK);
+    WaitWorkerIdle(&Instance(dwPlayer)->aWorker[WORKER_READ0]);
+    {
+        // The third frame's write takes a second after its bytes are in.
+        SimulatedDisk disk(dir);
+        disk.SetBandwidth(8000);
+        g_Settings.fOverlapWrite = TRUE;
+        Send(ICM_COMPRESS_END);
+        Send(ICM_COMPRESS_BEGIN);
+        CloseWriteFile(Instance(), 0, TRUE);
+        Instance()->hWriteFile[0] = CreateFileA(Base("live.000").c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                                OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(Instance()->hWriteFile[0], INVALID_HANDLE_VALUE);
+        SetFilePointer(Instance()->hWriteFile[0], 0, NULL, FILE_END);
+        snprintf(Instance()->szWriteName[0], MAX_PATH, "%s", Base("live.000").c_str());
+        Instance()->dwWriteOffset[0] = FrameSizeOf(frames[0]) + FrameSizeOf(frames[1]);
+        frames.push_back(Compress(pictures[2]));
+        ASSERT_EQ(Instance()->aWorker[WORKER_WRITE0].nState.load(), WORKER_BUSY);
+        // The second frame comes from the read-ahead; nothing is read ahead
+        // of the third while it is being written.
+        ASSERT_EQ(Decompress(frames[1].Data(), pictures[1], &out, dwPlayer), ICERR_OK);
+        EXPECT_EQ(Instance(dwPlayer)->cAheadHits, 1u);
+        EXPECT_EQ(Instance(dwPlayer)->aWorker[WORKER_READ0].nState.load(), WORKER_IDLE);
+        ASSERT_EQ(Decompress(frames[2].Data(), pictures[2], &out, dwPlayer), ICERR_OK);
+        EXPECT_EQ(out, pictures[2].bits);
+        Send(ICM_COMPRESS_END);
+    }
 }
 
 // A background write that failed is reported on a frame that would also

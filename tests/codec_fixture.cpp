@@ -53,7 +53,7 @@ void CodecTest::TearDown()
     RemoveTree(dir);
 }
 
-DWORD_PTR CodecTest::OpenInstance()
+ICOPEN SampleCompressOpen()
 {
     ICOPEN icopen;
     memset(&icopen, 0, sizeof(icopen));
@@ -61,6 +61,12 @@ DWORD_PTR CodecTest::OpenInstance()
     icopen.fccType = ICTYPE_VIDEO;
     icopen.fccHandler = SAMPLE_FOURCC;
     icopen.dwFlags = ICMODE_COMPRESS;
+    return icopen;
+}
+
+DWORD_PTR CodecTest::OpenInstance()
+{
+    ICOPEN icopen = SampleCompressOpen();
     DWORD_PTR dwNew = (DWORD_PTR)DriverProc(0, NULL, DRV_OPEN, 0, (LPARAM)&icopen);
     if (dwNew) aOpen.push_back(dwNew);
     return dwNew;

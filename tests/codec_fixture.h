@@ -21,6 +21,9 @@ struct PICTURE {
 // A picture whose content, and so whose compressed size, varies with seed.
 PICTURE MakePicture(LONG lWidth, LONG lHeight, WORD wBits, int nSeed);
 
+// DRV_OPEN's ICOPEN of a host that opens the sample codec to compress.
+ICOPEN SampleCompressOpen();
+
 struct COMPRESSED {
     LRESULT lResult;
     BITMAPINFOHEADER bihOut;  // the compressed format, biSizeImage as set

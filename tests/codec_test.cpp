@@ -264,6 +264,45 @@ TEST_F(Compression, RawFramesOfGrowingSizeIntoAReusedOutput)
     }
 }
 
+// A host buffer sized while reference writing was off that holds exactly the
+// record and the header is enough for a raw frame.
+TEST_F(Compression, BufferOfExactlyTheRecordAndHeaderTakesARawFrame)
+{
+    SetBase("exact");
+    PICTURE pic = MakePicture(16, 4, 24, 1);
+    BITMAPINFOHEADER bih = pic.bih;
+    BITMAPINFOHEADER bihOut = pic.bih;
+    for (DWORD cbAnswer : {OUTPUT_DATA_OFFSET, OUTPUT_DATA_OFFSET - 1}) {
+        g_Settings.fEnabled = FALSE;
+        pfnSampleControl(SAMPLE_SIZE_ANSWER, cbAnswer);
+        ASSERT_EQ(Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihOut), (LRESULT)cbAnswer);
+        g_Settings.fEnabled = TRUE;
+        g_Settings.fNoCompress = TRUE;
+        std::vector<BYTE> output(OUTPUT_DATA_OFFSET + 64, OUTPUT_SENTINEL);
+        BITMAPINFOHEADER bihFrame = bihOut;
+        LRESULT lResult = CompressInto(&bih, pic.bits.data(), &bihFrame, &output);
+        bool fRecord = lResult == ICERR_OK && IsRefRecord(output.data(), bihFrame.biSizeImage);
+        EXPECT_EQ(fRecord, cbAnswer == OUTPUT_DATA_OFFSET) << cbAnswer;
+    }
+}
+
+// Alternation turned off in the middle of a run: the next frame goes to the
+// first series, whichever the run would have used next.
+TEST_F(Compression, BiFiledTurnedOffGoesBackToTheFirstSeries)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fBiFiled = TRUE;
+    SetBase("first", "second");
+    PICTURE pic = MakePicture(32, 16, 24, 1);
+    Send(ICM_COMPRESS_BEGIN);
+    ASSERT_EQ(SequenceOf(Compress(pic)), 0);
+    g_Settings.fBiFiled = FALSE;
+    COMPRESSED c = Compress(pic);
+    ASSERT_EQ(c.lResult, ICERR_OK);
+    EXPECT_EQ(SequenceOf(c), 0);
+    EXPECT_EQ(RecordPath(c), Base("first.000"));
+}
+
 TEST_F(Compression, RawFrameWithoutImageSizeTakesTheDibsSize)
 {
     g_Settings.fEnabled = TRUE;
@@ -845,6 +884,45 @@ TEST_F(Decompression, ReadAheadServesOnlyAWholeHeader)
     EXPECT_EQ(Instance()->cAheadHits, 0u);
 }
 
+// Frames of the same size at other places of the file: the read-ahead of
+// one does not stand in for another.
+TEST_F(Decompression, ReadAheadServesOnlyItsOwnOffset)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("same");
+    PICTURE pic = MakePicture(64, 48, 24, 2);
+    std::vector<COMPRESSED> frames = Record(this, {pic, pic, pic, pic});
+    ASSERT_EQ(FrameSizeOf(frames[1]), FrameSizeOf(frames[3]));
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), pic, &out), ICERR_OK);
+    WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    // The read-ahead holds the second frame; the fourth, spoiled on disk,
+    // is read from the file.
+    SpoilStoredFrame(frames[3]);
+    LRESULT lResult = Decompress(frames[3].Data(), pic, &out);
+    EXPECT_TRUE(lResult != ICERR_OK || out != pic.bits);
+    EXPECT_EQ(Instance()->cAheadHits, 0u);
+}
+
+// A raw frame read ahead for a large output is not served into a smaller
+// one that the host gives next.
+TEST_F(Decompression, RawReadAheadLargerThanTheNextOutput)
+{
+    g_Settings.fEnabled = TRUE;
+    g_Settings.fNoCompress = TRUE;
+    g_Settings.fOverlapRead = TRUE;
+    SetBase("rawahead");
+    PICTURE big = MakePicture(64, 48, 24, 1);
+    std::vector<COMPRESSED> frames = Record(this, {big, big});
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), big, &out), ICERR_OK);
+    WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    ASSERT_EQ(Instance()->aWorker[WORKER_READ0].nState.load(), WORKER_DONE);
+    PICTURE small = MakePicture(32, 24, 24, 1);
+    EXPECT_EQ(Decompress(frames[1].Data(), small, &out), ICERR_ERROR);
+}
+
 TEST_F(Decompression, ReadAheadBelongsToItsFile)
 {
     // Two files of one sequence whose second frames lie at the same offset:
@@ -854,11 +932,15 @@ TEST_F(Decompression, ReadAheadBelongsToItsFile)
     SetBase("one");
     std::vector<PICTURE> pictures = Pictures(2);
     std::vector<COMPRESSED> first = Record(this, pictures);
-    std::vector<PICTURE> others = {pictures[0], MakePicture(64, 48, 24, 1000)};
-    // Same sizes for the first frames, other content for the second.
+    // The same first frame; a second frame of the same size (every byte
+    // inverted keeps the runs as they are) and other content.
+    PICTURE inverted = pictures[1];
+    for (BYTE &b : inverted.bits) b ^= 0xFF;
+    std::vector<PICTURE> others = {pictures[0], inverted};
     SetBase("two");
     std::vector<COMPRESSED> second = Record(this, others);
     ASSERT_EQ(RecordOf(first[1]).dwOffset, RecordOf(second[1]).dwOffset);
+    ASSERT_EQ(FrameSizeOf(first[1]), FrameSizeOf(second[1]));
     std::vector<BYTE> out;
     ASSERT_EQ(Decompress(first[0].Data(), pictures[0], &out), ICERR_OK);
     WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);

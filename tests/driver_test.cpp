@@ -406,12 +406,7 @@ LRESULT DecompressThrough(DRIVERPROCFN pfnProc, DWORD_PTR dwId, const std::vecto
 
 DWORD_PTR OpenThrough(DRIVERPROCFN pfnProc)
 {
-    ICOPEN icopen;
-    memset(&icopen, 0, sizeof(icopen));
-    icopen.dwSize = sizeof(icopen);
-    icopen.fccType = ICTYPE_VIDEO;
-    icopen.fccHandler = SAMPLE_FOURCC;
-    icopen.dwFlags = ICMODE_COMPRESS;
+    ICOPEN icopen = SampleCompressOpen();
     return (DWORD_PTR)pfnProc(0, NULL, DRV_OPEN, 0, (LPARAM)&icopen);
 }
 

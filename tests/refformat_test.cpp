@@ -120,6 +120,15 @@ TEST_F(RefNumbering, GapsAreNotFilledAndOtherNamesDoNotCount)
     EXPECT_EQ(std::string(szName), JoinPath(dir, "take.008"));
 }
 
+TEST_F(RefNumbering, LongerNumbersAloneDoNotCount)
+{
+    // Four digits whose first three would read as a number: the series is
+    // still empty.
+    Touch("take.0005");
+    Touch("take.9990");
+    EXPECT_EQ(NextRefFileNumber(JoinPath(dir, "take").c_str()), 0);
+}
+
 TEST_F(RefNumbering, DeletedTopFreesItsNumber)
 {
     Touch("take.000");

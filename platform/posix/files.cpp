@@ -18,6 +18,9 @@
 //                           deleting a file gives its bytes back.
 // The disk does one transfer at a time: a transfer waits for the one before
 // it, then takes the latency and its bytes at the bandwidth. The waits sleep.
+// A read's bytes arrive at the end of its transfer; a write's bytes are in
+// the file once the latency is over (in the system's cache), and the call
+// returns when the disk has taken them, as a write-through write does.
 #include "internal.h"
 
 #include <ctype.h>
@@ -175,29 +178,38 @@ bool SimDiskCovers(const char *pszPath)
     return strncmp(szFull, diskPath.c_str(), diskPath.size()) == 0;
 }
 
-// Takes the disk for one transfer of cb bytes and sleeps until it is done.
-void SimDiskTransfer(DWORD cb)
+struct timespec AddNanoseconds(struct timespec t, uint64_t ns)
+{
+    uint64_t total = (uint64_t)t.tv_nsec + ns;
+    t.tv_sec += (time_t)(total / 1000000000ull);
+    t.tv_nsec = (long)(total % 1000000000ull);
+    return t;
+}
+
+void SleepUntilTime(const struct timespec &when)
+{
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, NULL) == EINTR) {
+    }
+}
+
+// Takes the disk for one transfer of cb bytes: *pReady is when the disk has
+// its latency behind it and starts on the bytes, *pDone when it has taken
+// them all. False when the disk takes no time.
+bool SimDiskSchedule(DWORD cb, struct timespec *pReady, struct timespec *pDone)
 {
     SIMDISK &disk = SimDisk();
-    struct timespec done;
-    {
-        std::lock_guard<std::mutex> lock(disk.lock);
-        if (!disk.fTimed) return;
-        struct timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        struct timespec start = now;
-        if (disk.busyUntil.tv_sec > now.tv_sec ||
-            (disk.busyUntil.tv_sec == now.tv_sec && disk.busyUntil.tv_nsec > now.tv_nsec))
-            start = disk.busyUntil;
-        uint64_t ns = disk.usLatency * 1000;
-        if (disk.cbPerSecond) ns += (uint64_t)cb * 1000000000ull / disk.cbPerSecond;
-        uint64_t total = (uint64_t)start.tv_nsec + ns;
-        done.tv_sec = start.tv_sec + (time_t)(total / 1000000000ull);
-        done.tv_nsec = (long)(total % 1000000000ull);
-        disk.busyUntil = done;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &done, NULL) == EINTR) {
-    }
+    std::lock_guard<std::mutex> lock(disk.lock);
+    if (!disk.fTimed) return false;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    struct timespec start = now;
+    if (disk.busyUntil.tv_sec > now.tv_sec ||
+        (disk.busyUntil.tv_sec == now.tv_sec && disk.busyUntil.tv_nsec > now.tv_nsec))
+        start = disk.busyUntil;
+    *pReady = AddNanoseconds(start, disk.usLatency * 1000);
+    *pDone = AddNanoseconds(*pReady, disk.cbPerSecond ? (uint64_t)cb * 1000000000ull / disk.cbPerSecond : 0);
+    disk.busyUntil = *pDone;
+    return true;
 }
 
 // How many of cb bytes written at the file's position fit the free space;
@@ -414,7 +426,9 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (pFile->fSimulated) SimDiskTransfer(nNumberOfBytesToRead);
+    // A read's bytes arrive when the disk is done with them.
+    struct timespec ready, done;
+    if (pFile->fSimulated && SimDiskSchedule(nNumberOfBytesToRead, &ready, &done)) SleepUntilTime(done);
     DWORD dwDone = 0;
     while (dwDone < nNumberOfBytesToRead) {
         ssize_t n = read(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone);
@@ -443,10 +457,12 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     }
     DWORD cbToWrite = nNumberOfBytesToWrite;
     uint64_t cbTaken = 0;
-    if (pFile->fSimulated) {
-        SimDiskTransfer(nNumberOfBytesToWrite);
-        cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite, &cbTaken);
-    }
+    // A write waits for the disk's latency; its bytes are then in the file
+    // (the system's cache) while the call waits for the disk to take them.
+    struct timespec ready, done;
+    bool fTimed = pFile->fSimulated && SimDiskSchedule(nNumberOfBytesToWrite, &ready, &done);
+    if (fTimed) SleepUntilTime(ready);
+    if (pFile->fSimulated) cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite, &cbTaken);
     DWORD dwDone = 0;
     while (dwDone < cbToWrite) {
         ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone, cbToWrite - dwDone);
@@ -461,6 +477,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         }
         dwDone += (DWORD)n;
     }
+    if (fTimed) SleepUntilTime(done);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
     if (dwDone < nNumberOfBytesToWrite) {
         SetLastError(ERROR_DISK_FULL);

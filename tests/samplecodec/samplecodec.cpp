@@ -276,6 +276,7 @@ MODULE_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UIN
     case ICM_COMPRESS_QUERY: return CompressQuery(pbi1, pbi2);
     case ICM_COMPRESS_GET_FORMAT: return GetFormat(pbi1, pbi2, SAMPLE_FOURCC, true);
     case ICM_COMPRESS_GET_SIZE:
+        if (DWORD_PTR dwSize = g_aOption[SAMPLE_SIZE_ANSWER].load()) return (LRESULT)dwSize;
         if (CompressQuery(pbi1, NULL) != ICERR_OK) return 0;
         return (LRESULT)SampleMaxCompressedSize(DibSize(pbi1));
     case ICM_COMPRESS_BEGIN: return CompressQuery(pbi1, pbi2);

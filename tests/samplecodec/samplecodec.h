@@ -17,7 +17,8 @@
 #define SAMPLE_REFUSE_MODES 5   // DRV_OPEN fails for an ICOPEN whose mode bits meet this mask (bit 1 << mode)
 #define SAMPLE_FAIL_COMPRESS 6  // nonzero: ICM_COMPRESS answers this value instead of compressing
 #define SAMPLE_OVERRUN 7        // nonzero: fills its output up to its size answer plus this many bytes
-#define SAMPLE_OPTION_COUNT 8
+#define SAMPLE_SIZE_ANSWER 8     // nonzero: ICM_COMPRESS_GET_SIZE answers this size
+#define SAMPLE_OPTION_COUNT 9
 // Not an option: SampleControl answers the ICCOMPRESS flags of the last
 // ICM_COMPRESS as the codec saw them.
 #define SAMPLE_LAST_COMPRESS_FLAGS 100
