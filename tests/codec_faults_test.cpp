@@ -140,8 +140,9 @@ TEST_F(Faults, DiskThatStaysFullAcrossShortRuns)
 }
 
 // The last background write of a run fails on a full disk; room is made
-// before the next run, whose first frame is stored (directly).
-TEST_F(Faults, WriteLostAtTheEndOfARunDoesNotFailTheNextRun)
+// before the next frame, which is stored (directly), whether the host starts
+// a new run first or goes on without one.
+TEST_F(Faults, WriteLostAtTheEndOfARunDoesNotFailTheNextFrame)
 {
     g_Settings.fEnabled = TRUE;
     g_Settings.fOverlapWrite = TRUE;
@@ -151,19 +152,22 @@ TEST_F(Faults, WriteLostAtTheEndOfARunDoesNotFailTheNextRun)
     ASSERT_EQ(probe.lResult, ICERR_OK);
     Send(ICM_COMPRESS_END);
     SimulatedDisk disk(dir);
-    disk.SetFree(FrameSizeOf(probe) + FrameSizeOf(probe) / 2);
-    Send(ICM_COMPRESS_BEGIN);
-    ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
-    ASSERT_EQ(Compress(pic).lResult, ICERR_OK);  // its write fails
-    Send(ICM_COMPRESS_END);
-    disk.SetFree(100 * FrameSizeOf(probe));
-    Send(ICM_COMPRESS_BEGIN);
-    COMPRESSED next = Compress(pic);
-    EXPECT_EQ(next.lResult, ICERR_OK);
-    Send(ICM_COMPRESS_END);
-    std::vector<BYTE> out;
-    ASSERT_EQ(Decompress(next.Data(), pic, &out), ICERR_OK);
-    EXPECT_EQ(out, pic.bits);
+    for (BOOL fNewRun : {FALSE, TRUE}) {
+        SCOPED_TRACE(fNewRun ? "new run" : "no new run");
+        disk.SetFree(FrameSizeOf(probe) + FrameSizeOf(probe) / 2);
+        Send(ICM_COMPRESS_BEGIN);
+        ASSERT_EQ(Compress(pic).lResult, ICERR_OK);
+        ASSERT_EQ(Compress(pic).lResult, ICERR_OK);  // its write fails
+        Send(ICM_COMPRESS_END);
+        disk.SetFree(100 * FrameSizeOf(probe));
+        if (fNewRun) Send(ICM_COMPRESS_BEGIN);
+        COMPRESSED next = Compress(pic);
+        EXPECT_EQ(next.lResult, ICERR_OK);
+        Send(ICM_COMPRESS_END);
+        std::vector<BYTE> out;
+        ASSERT_EQ(Decompress(next.Data(), pic, &out), ICERR_OK);
+        EXPECT_EQ(out, pic.bits);
+    }
 }
 
 // Direct writes fail on a full disk; background writing is then turned on

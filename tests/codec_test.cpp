@@ -930,7 +930,7 @@ TEST_F(Decompression, ReadAheadBelongsToItsFile)
     g_Settings.fEnabled = TRUE;
     g_Settings.fOverlapRead = TRUE;
     SetBase("one");
-    std::vector<PICTURE> pictures = Pictures(2);
+    std::vector<PICTURE> pictures = {MakePicture(64, 48, 24, 4), MakePicture(64, 48, 24, 3)};
     std::vector<COMPRESSED> first = Record(this, pictures);
     // The same first frame; a second frame of the same size (every byte
     // inverted keeps the runs as they are) and other content.
@@ -944,6 +944,7 @@ TEST_F(Decompression, ReadAheadBelongsToItsFile)
     std::vector<BYTE> out;
     ASSERT_EQ(Decompress(first[0].Data(), pictures[0], &out), ICERR_OK);
     WaitWorkerIdle(&Instance()->aWorker[WORKER_READ0]);
+    ASSERT_EQ(Instance()->aWorker[WORKER_READ0].nState.load(), WORKER_DONE);
     ASSERT_EQ(Decompress(second[1].Data(), others[1], &out), ICERR_OK);
     EXPECT_EQ(out, others[1].bits);
 }
