@@ -409,6 +409,7 @@ TEST_F(Faults, RecordClaimingAHugeFrameTakesNoMoreThanItsData)
         PICTURE pic = MakePicture(64, 48, 24, 3);
         COMPRESSED c = Compress(pic);
         ASSERT_EQ(c.lResult, ICERR_OK);
+        Send(ICM_COMPRESS_END);
         REFRECORD real = RecordOf(c);
         STOREDFRAME stored = ReadStoredFrame(real.szFileName, real.dwOffset);
         ASSERT_TRUE(stored.fOk);
