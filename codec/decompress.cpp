@@ -85,9 +85,9 @@ DWORD RawOutputRoom(const BITMAPINFOHEADER *pbi)
     return cbPicture > pbi->biSizeImage ? cbPicture : pbi->biSizeImage;
 }
 
-// TRUE when a header read ahead is whole and belongs to the record's frame:
-// a header read while its frame was being written (by a host that records
-// into the file while it plays it) can come back partly empty.
+// TRUE when a header read ahead belongs to the record's frame: its sizes add
+// up to the record's frame size. Otherwise the frame is read from the file,
+// as it would be without read-ahead.
 BOOL AheadHeaderMatches(const REFFRAMEHEADER *pHeader, DWORD cbFrame)
 {
     return pHeader->dwFrameSize == cbFrame &&
@@ -95,26 +95,25 @@ BOOL AheadHeaderMatches(const REFFRAMEHEADER *pHeader, DWORD cbFrame)
 }
 
 // Starts reading the frame at dwOffset ahead, when its data takes at most
-// cbMax bytes; any failure only means that nothing is read ahead.
+// cbMax bytes: the worker reads its header and its data, off the host's
+// thread. Any failure only means that nothing is read ahead.
 void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
 {
     IOWORKER *pReader = &pInst->aWorker[WORKER_READ0 + iSeq];
     pReader->nState.store(WORKER_IDLE);
     pInst->dwAheadOffset[iSeq] = dwOffset;
     memcpy(pInst->szAheadName[iSeq], pInst->szReadName[iSeq], MAX_PATH);
+    // Only what the file already holds whole is read ahead: nothing while a
+    // write of the file is in progress (the next frame may be in the
+    // writer's hands), and nothing beyond the file's size at this moment.
     HANDLE hFile = pInst->hReadFile[iSeq];
-    if (!SeekTo(hFile, dwOffset)) return;
-    if (!ReadAll(hFile, pInst->pAheadHeader[iSeq], sizeof(REFFRAMEHEADER))) return;
-    // Nothing is read ahead of a file that is being written: the next frame
-    // may be the one in the writer's hands. A write that ended while the
-    // header was read may have left it partly empty; such a header does not
-    // match its record when the frame is asked for.
-    if (RefWriteInProgress(pInst->szReadName[iSeq])) return;
+    DWORD cbFile;
+    if (!SettledRefFileSize(pInst->szReadName[iSeq], hFile, &cbFile)) return;
+    if ((ULONGLONG)dwOffset + sizeof(REFFRAMEHEADER) > cbFile) return;
     // The header is not trusted for a size beyond what the frames at hand use.
-    DWORD cbData = pInst->pAheadHeader[iSeq]->dwDataSize;
-    if (cbData > cbMax) return;
-    if (!PrepareWorker(pInst, pReader, cbData)) return;
-    // The worker reads the data right behind the header.
+    if (!PrepareWorker(pInst, pReader, cbMax)) return;
+    pReader->cbReadable = cbFile - dwOffset;
+    if (!SeekTo(hFile, dwOffset)) return;
     HandOverWorker(pReader);
 }
 

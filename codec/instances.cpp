@@ -227,8 +227,12 @@ void WaitForRefWrites(LPCSTR pszFile)
     while (WritingLocked(pszFile)) SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
 }
 
-BOOL RefWriteInProgress(LPCSTR pszFile)
+BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile)
 {
+    // Writers announce their writes under the same lock, so that no write
+    // can begin between the look and the size.
     ListLock lock;
-    return g_fListReady && WritingLocked(pszFile);
+    if (g_fListReady && WritingLocked(pszFile)) return FALSE;
+    *pcbFile = GetFileSize(hFile, NULL);
+    return *pcbFile != INVALID_FILE_SIZE;
 }

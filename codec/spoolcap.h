@@ -48,7 +48,8 @@ typedef struct IOWORKER {
     HMODULE hModule;  // the thread's reference to this module, given back as it ends
     BYTE *pBuffer;
     DWORD cbBuffer;
-    DWORD cbTransfer;
+    DWORD cbTransfer;  // a write's bytes; the most data a read-ahead takes
+    DWORD cbReadable;  // a read-ahead's bytes of the file that are whole, from its position
     // A write of a reference file in progress, seen by readers of that file
     // in any instance (writers only; guarded by the instance list's lock).
     LPCSTR pszWriteFile;
@@ -157,8 +158,10 @@ void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile);
 void EndRefWrite(IOWORKER *pWriter);
 // Waits until no write of the file is in progress.
 void WaitForRefWrites(LPCSTR pszFile);
-// TRUE when a write of the file is in progress.
-BOOL RefWriteInProgress(LPCSTR pszFile);
+// The size of a reference file open for reading, when no write of it is in
+// progress: every byte up to there is whole and stays as it is (writes only
+// append). FALSE while a write of the file is in progress.
+BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile);
 
 // Background workers (worker.cpp).
 void InitWorker(IOWORKER *pWorker, int iWorker);

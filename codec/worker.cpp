@@ -16,6 +16,25 @@
 
 namespace {
 
+BOOL ReadAll(HANDLE hFile, void *pData, DWORD cb)
+{
+    DWORD cbDone = 0;
+    return ReadFile(hFile, pData, cb, &cbDone, NULL) && cbDone == cb;
+}
+
+// A read-ahead job: the frame at the file's position, its header into the
+// sequence's read-ahead header and its data into the buffer, when the data
+// takes at most cbTransfer bytes and lies within the whole part of the file.
+BOOL ReadAhead(CODECINSTANCE *pInst, int iSeq, IOWORKER *pWorker)
+{
+    HANDLE hFile = pInst->hReadFile[iSeq];
+    REFFRAMEHEADER *pHeader = pInst->pAheadHeader[iSeq];
+    if (!ReadAll(hFile, pHeader, sizeof(REFFRAMEHEADER))) return FALSE;
+    DWORD cbData = pHeader->dwDataSize;
+    if (cbData > pWorker->cbTransfer || (ULONGLONG)sizeof(REFFRAMEHEADER) + cbData > pWorker->cbReadable) return FALSE;
+    return ReadAll(hFile, pWorker->pBuffer, cbData);
+}
+
 void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
 {
     IOWORKER *pWorker = &pInst->aWorker[iWorker];
@@ -31,18 +50,18 @@ void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
         LONG nState = pWorker->nState.load();
         if (nState == WORKER_QUIT) return;
         if (nState != WORKER_BUSY) continue;
-        DWORD cbDone = 0;
-        BOOL fOk;
+        BOOL fDone;
         if (fReader) {
-            fOk = ReadFile(pInst->hReadFile[iWorker - WORKER_READ0], pWorker->pBuffer, pWorker->cbTransfer,
-                           &cbDone, NULL);
+            fDone = ReadAhead(pInst, iWorker - WORKER_READ0, pWorker);
         } else {
-            fOk = WriteFile(pInst->hWriteFile[iWorker - WORKER_WRITE0], pWorker->pBuffer, pWorker->cbTransfer,
-                            &cbDone, NULL);
+            DWORD cbDone = 0;
+            BOOL fOk = WriteFile(pInst->hWriteFile[iWorker - WORKER_WRITE0], pWorker->pBuffer, pWorker->cbTransfer,
+                                 &cbDone, NULL);
             EndRefWrite(pWorker);
+            fDone = fOk && cbDone == pWorker->cbTransfer;
         }
         SetEvent(pWorker->hIdle);
-        pWorker->nState.store(fOk && cbDone == pWorker->cbTransfer ? WORKER_DONE : WORKER_FAILED);
+        pWorker->nState.store(fDone ? WORKER_DONE : WORKER_FAILED);
     }
 }
 
@@ -99,6 +118,7 @@ void InitWorker(IOWORKER *pWorker, int iWorker)
     pWorker->pBuffer = NULL;
     pWorker->cbBuffer = 0;
     pWorker->cbTransfer = 0;
+    pWorker->cbReadable = 0;
     pWorker->pszWriteFile = NULL;
     pWorker->pNextWrite = NULL;
     pWorker->pPrevWrite = NULL;

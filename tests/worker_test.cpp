@@ -94,26 +94,42 @@ TEST_F(Workers, BufferGrowsToTheLargestJobAndIsReused)
     EXPECT_EQ(pWorker->hThread, hThread);
 }
 
-TEST_F(Workers, ShortReadFails)
+// A read-ahead job reads the frame at the file's position, header and data,
+// when the data fits the job's size and lies within the whole part of the
+// file; anything else fails it.
+TEST_F(Workers, ReadAheadTakesAWholeFrameOrNothing)
 {
     std::string path = JoinPath(dir, "r.bin");
-    ASSERT_TRUE(WriteText(path, "0123456789"));
+    REFFRAMEHEADER header;
+    ASSERT_TRUE(FillFrameHeader(&header, 10, 6, 4, 4));
+    std::vector<BYTE> file(reinterpret_cast<BYTE *>(&header), reinterpret_cast<BYTE *>(&header) + sizeof(header));
+    const char *pszData = "0123456789";
+    file.insert(file.end(), pszData, pszData + 10);
+    file.insert(file.end(), 6, 0);
+    ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+    pInst->pAheadHeader[1] = &pInst->aAheadHeader[1];
     pInst->hReadFile[1] = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                       OPEN_EXISTING, 0, NULL);
     ASSERT_NE(pInst->hReadFile[1], INVALID_HANDLE_VALUE);
     IOWORKER *pReader = &pInst->aWorker[WORKER_READ1];
-    ASSERT_EQ(SetFilePointer(pInst->hReadFile[1], 4, NULL, FILE_BEGIN), 4u);
-    ASSERT_TRUE(PrepareWorker(pInst, pReader, 6));
-    HandOverWorker(pReader);
-    WaitWorkerIdle(pReader);
-    EXPECT_EQ(pReader->nState.load(), WORKER_DONE);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer), 6), "456789");
-    // Past the end: fewer bytes than asked is a failure.
-    ASSERT_EQ(SetFilePointer(pInst->hReadFile[1], 8, NULL, FILE_BEGIN), 8u);
-    ASSERT_TRUE(PrepareWorker(pInst, pReader, 6));
-    HandOverWorker(pReader);
-    WaitWorkerIdle(pReader);
-    EXPECT_EQ(pReader->nState.load(), WORKER_FAILED);
+    struct CASE {
+        DWORD cbMax, cbReadable, dwAt;
+        LONG nState;
+    } aCases[] = {{10, 32, 0, WORKER_DONE},   {100, 26, 0, WORKER_DONE}, {9, 32, 0, WORKER_FAILED},
+                  {100, 25, 0, WORKER_FAILED}, {100, 32, 20, WORKER_FAILED}};
+    for (const CASE &k : aCases) {
+        SCOPED_TRACE(testing::Message() << k.cbMax << " " << k.cbReadable << " " << k.dwAt);
+        ASSERT_EQ(SetFilePointer(pInst->hReadFile[1], (LONG)k.dwAt, NULL, FILE_BEGIN), k.dwAt);
+        ASSERT_TRUE(PrepareWorker(pInst, pReader, k.cbMax));
+        pReader->cbReadable = k.cbReadable;
+        HandOverWorker(pReader);
+        WaitWorkerIdle(pReader);
+        EXPECT_EQ(pReader->nState.load(), k.nState);
+        if (k.nState == WORKER_DONE) {
+            EXPECT_EQ(pInst->aAheadHeader[1].dwDataSize, 10u);
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer), 10), pszData);
+        }
+    }
 }
 
 TEST_F(Workers, WorkerTakesTheCallersPriority)
