@@ -111,7 +111,7 @@ void StartReadAhead(CODECINSTANCE *pInst, int iSeq, DWORD dwOffset, DWORD cbMax)
     if (!SettledRefFileSize(pInst->szReadName[iSeq], hFile, &cbFile)) return;
     if ((ULONGLONG)dwOffset + sizeof(REFFRAMEHEADER) > cbFile) return;
     // The header is not trusted for a size beyond what the frames at hand use.
-    if (!PrepareWorker(pInst, pReader, cbMax)) return;
+    if (!PrepareWorker(pInst, pReader, (DWORD)sizeof(REFFRAMEHEADER) + cbMax)) return;
     pReader->cbReadable = cbFile - dwOffset;
     if (!SeekTo(hFile, dwOffset)) return;
     HandOverWorker(pReader);
@@ -173,8 +173,19 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     }
     // The read buffer takes the header, and a compressed frame's data behind
     // it; a raw frame's data goes straight to the host's output. It only
-    // grows.
+    // grows. A compressed frame read ahead lies in the worker's buffer just
+    // so: the two buffers change places, and nothing is copied.
     DWORD cbReadNeeded = (DWORD)sizeof(REFFRAMEHEADER) + (fRaw ? 0 : header.dwDataSize);
+    BOOL fTaken = FALSE;
+    if (fReadAhead && !fRaw && pReader->cbBuffer >= pInst->cbReadBuf[iSeq]) {
+        BYTE *pTaken = pReader->pBuffer;
+        DWORD cbTaken = pReader->cbBuffer;
+        pReader->pBuffer = pInst->pReadBuf[iSeq];
+        pReader->cbBuffer = pInst->cbReadBuf[iSeq];
+        pInst->pReadBuf[iSeq] = pTaken;
+        pInst->cbReadBuf[iSeq] = cbTaken;
+        fTaken = TRUE;
+    }
     if (pInst->pReadBuf[iSeq] == NULL || pInst->cbReadBuf[iSeq] < cbReadNeeded) {
         BYTE *pNew = static_cast<BYTE *>(realloc(pInst->pReadBuf[iSeq], cbReadNeeded));
         if (!pNew) {
@@ -189,7 +200,7 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     memcpy(pReadBuf, &header, sizeof(header));
     if (fReadAhead) {
         pInst->cAheadHits++;
-        memcpy(pDest, pReader->pBuffer, header.dwDataSize);
+        if (!fTaken) memcpy(pDest, pReader->pBuffer + sizeof(REFFRAMEHEADER), header.dwDataSize);
     } else if (!ReadAll(hFile, pDest, header.dwDataSize)) {
         CloseReadFile(pInst, iSeq, FALSE);
         return ICERR_ERROR;

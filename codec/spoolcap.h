@@ -48,7 +48,7 @@ typedef struct IOWORKER {
     HMODULE hModule;  // the thread's reference to this module, given back as it ends
     BYTE *pBuffer;
     DWORD cbBuffer;
-    DWORD cbTransfer;  // a write's bytes; the most data a read-ahead takes
+    DWORD cbTransfer;  // a write's bytes; the most a read-ahead takes, header included
     DWORD cbReadable;  // a read-ahead's bytes of the file that are whole, from its position
     // A write of a reference file in progress, seen by readers of that file
     // in any instance (writers only; guarded by the instance list's lock).

@@ -13,6 +13,7 @@
 #include "codec/spoolcap.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -22,17 +23,19 @@ BOOL ReadAll(HANDLE hFile, void *pData, DWORD cb)
     return ReadFile(hFile, pData, cb, &cbDone, NULL) && cbDone == cb;
 }
 
-// A read-ahead job: the frame at the file's position, its header into the
-// sequence's read-ahead header and its data into the buffer, when the data
-// takes at most cbTransfer bytes and lies within the whole part of the file.
+// A read-ahead job: the frame at the file's position, header and data, into
+// the buffer laid out as the read buffer is (the header is also kept as the
+// sequence's read-ahead header), when the frame takes at most cbTransfer
+// bytes and lies within the whole part of the file.
 BOOL ReadAhead(CODECINSTANCE *pInst, int iSeq, IOWORKER *pWorker)
 {
     HANDLE hFile = pInst->hReadFile[iSeq];
     REFFRAMEHEADER *pHeader = pInst->pAheadHeader[iSeq];
-    if (!ReadAll(hFile, pHeader, sizeof(REFFRAMEHEADER))) return FALSE;
-    DWORD cbData = pHeader->dwDataSize;
-    if (cbData > pWorker->cbTransfer || (ULONGLONG)sizeof(REFFRAMEHEADER) + cbData > pWorker->cbReadable) return FALSE;
-    return ReadAll(hFile, pWorker->pBuffer, cbData);
+    if (!ReadAll(hFile, pWorker->pBuffer, sizeof(REFFRAMEHEADER))) return FALSE;
+    memcpy(pHeader, pWorker->pBuffer, sizeof(REFFRAMEHEADER));
+    ULONGLONG cbFrame = (ULONGLONG)sizeof(REFFRAMEHEADER) + pHeader->dwDataSize;
+    if (cbFrame > pWorker->cbTransfer || cbFrame > pWorker->cbReadable) return FALSE;
+    return ReadAll(hFile, pWorker->pBuffer + sizeof(REFFRAMEHEADER), pHeader->dwDataSize);
 }
 
 void WorkerLoop(CODECINSTANCE *pInst, int iWorker)

@@ -95,7 +95,7 @@ TEST_F(Workers, BufferGrowsToTheLargestJobAndIsReused)
 }
 
 // A read-ahead job reads the frame at the file's position, header and data,
-// when the data fits the job's size and lies within the whole part of the
+// when the frame fits the job's size and lies within the whole part of the
 // file; anything else fails it.
 TEST_F(Workers, ReadAheadTakesAWholeFrameOrNothing)
 {
@@ -115,7 +115,7 @@ TEST_F(Workers, ReadAheadTakesAWholeFrameOrNothing)
     struct CASE {
         DWORD cbMax, cbReadable, dwAt;
         LONG nState;
-    } aCases[] = {{10, 32, 0, WORKER_DONE},   {100, 26, 0, WORKER_DONE}, {9, 32, 0, WORKER_FAILED},
+    } aCases[] = {{26, 32, 0, WORKER_DONE},   {100, 26, 0, WORKER_DONE}, {25, 32, 0, WORKER_FAILED},
                   {100, 25, 0, WORKER_FAILED}, {100, 32, 20, WORKER_FAILED}};
     for (const CASE &k : aCases) {
         SCOPED_TRACE(testing::Message() << k.cbMax << " " << k.cbReadable << " " << k.dwAt);
@@ -127,7 +127,8 @@ TEST_F(Workers, ReadAheadTakesAWholeFrameOrNothing)
         EXPECT_EQ(pReader->nState.load(), k.nState);
         if (k.nState == WORKER_DONE) {
             EXPECT_EQ(pInst->aAheadHeader[1].dwDataSize, 10u);
-            EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer), 10), pszData);
+            EXPECT_EQ(0, memcmp(pReader->pBuffer, &header, sizeof(header)));
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer) + sizeof(header), 10), pszData);
         }
     }
 }
