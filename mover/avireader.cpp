@@ -110,7 +110,6 @@ void ReleaseAvi(AviInfo *pInfo)
     pInfo->pFrames = NULL;
     free(pInfo->pAudio);
     pInfo->pAudio = NULL;
-    pInfo->dwDirtyEnd = 0;
 }
 
 BOOL OpenFrameCodec(AviInfo *pInfo, BOOL fOpen)
@@ -316,7 +315,12 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
     if (!PrepareWorkBuffer(ullRegion)) return MSG_NO_MEMORY;
 
     DWORD nEntries = ckIdx.cksize / 16;
-    pInfo->nAudio = (nEntries > pInfo->nFrames && !pInfo->fNoAudio) ? nEntries - pInfo->nFrames : 0;
+    // No table is made for more entries than the file has bytes after the
+    // index's header, whatever the chunk's size and the headers say.
+    LONG lHere = mmioSeek(h, 0, SEEK_CUR);
+    DWORD nHeld = lHere >= 0 && pState->cbFile > (DWORD)lHere ? (pState->cbFile - (DWORD)lHere) / 16 : 0;
+    DWORD nTableEntries = nEntries < nHeld ? nEntries : nHeld;
+    pInfo->nAudio = (nTableEntries > pInfo->nFrames && !pInfo->fNoAudio) ? nTableEntries - pInfo->nFrames : 0;
     if (pInfo->nAudio) {
         pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)pInfo->nAudio * sizeof(AUDIOENTRY)));
         if (!pInfo->pAudio) {
@@ -325,7 +329,7 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
         }
     }
     // No more video entries can be stored than the index holds.
-    DWORD nTable = pInfo->nFrames < nEntries ? pInfo->nFrames : nEntries;
+    DWORD nTable = pInfo->nFrames < nTableEntries ? pInfo->nFrames : nTableEntries;
     pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nTable ? nTable : 1, sizeof(FRAMEENTRY)));
     if (!pInfo->pFrames) return MSG_NO_MEMORY;
 
@@ -436,6 +440,12 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
         ReleaseAvi(pInfo);
         return FALSE;
     }
+    // From here on the file is read and written a frame at a time, in any
+    // order: without a buffer, every read and write goes to the file at
+    // once. (The platform's buffered I/O can refill its buffer without
+    // writing out changed bytes, and after writing them out reads on from
+    // the wrong place: rewrites would be lost.)
+    mmioSetBuffer(pInfo->hmmio, NULL, 0, 0);
     if (!pInfo->fAllKey) {
         // Delta frames are decoded by the stream library; without it the
         // decompressor alone is used.

@@ -39,7 +39,6 @@ typedef struct {
     AUDIOENTRY *pAudio;
     LONG fAllKey;
     LONG fNoAudio;
-    DWORD dwDirtyEnd;  // end of the furthest frame rewritten since the buffer was last written out
 } AviInfo;
 
 static_assert(sizeof(FRAMEENTRY) == 12, "FRAMEENTRY is 12 bytes");

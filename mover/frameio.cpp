@@ -17,13 +17,6 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
         return FALSE;
     }
     ULONGLONG ullAt = (ULONGLONG)pInfo->pFrames[n].dwChunkPos + 8;
-    // The buffered file I/O writes its buffer out up to its current
-    // position: a rewrite before one still held in the buffer would leave
-    // the later one behind, so the buffer is written out first.
-    if (fWrite && ullAt < pInfo->dwDirtyEnd) {
-        mmioFlush(pInfo->hmmio, 0);
-        pInfo->dwDirtyEnd = 0;
-    }
     if (ullAt > 0x7FFFFFFF || mmioSeek(pInfo->hmmio, (LONG)ullAt, SEEK_SET) != (LONG)ullAt) {
         ShowShiftMessagePath("%s がシークできません!", pInfo->szAviFile, uType);
         return FALSE;
@@ -43,10 +36,11 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
         ShowShiftMessagePath("%s のフレーム圧縮サイズが一致しません!", pInfo->szAviFile, uType);
         return FALSE;
     }
+    // The loaded AVI is read and written without a buffer (LoadAvi), so the
+    // bytes reach the file here and now.
     if (mmioWrite(pInfo->hmmio, reinterpret_cast<const char *>(pBuffer), (LONG)dwLen) != (LONG)dwLen) {
         ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, uType);
         return FALSE;
     }
-    if (ullAt + dwLen > pInfo->dwDirtyEnd) pInfo->dwDirtyEnd = (DWORD)(ullAt + dwLen);
     return TRUE;
 }

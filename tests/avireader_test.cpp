@@ -290,6 +290,25 @@ TEST_F(AviReader, ShortIndexReadFails)
     EXPECT_EQ(g_aShown[1].text, std::string(info.szAviFile) + " のidx1チャンクが読み出せん!");
 }
 
+// Headers and an index chunk that claim far more than the file holds: the
+// tables are made for what the file holds, not for what they claim.
+TEST_F(AviReader, IndexLongerThanTheFileAsksForNoMoreThanItHolds)
+{
+    AVISPEC spec = Uncompressed(2);
+    spec.dwTotalFrames = spec.dwLength = 0x10000000;
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    // The index chunk's size says almost 4 GiB.
+    for (size_t i = 0; i + 8 <= bytes.size(); i++) {
+        if (memcmp(&bytes[i], "idx1", 4) == 0) {
+            DWORD cbClaimed = 0xFFFFFFF0u;
+            memcpy(&bytes[i + 4], &cbClaimed, 4);
+        }
+    }
+    LoadBytes(bytes);
+    EXPECT_LE((size_t)info.nAudio * 16, bytes.size());
+    LoadAvi(&info, FALSE);
+}
+
 TEST_F(AviReader, UnloadKeepsCountsAndWorkBuffer)
 {
     ASSERT_TRUE(LoadBytes(BuildAvi(Uncompressed(3))));

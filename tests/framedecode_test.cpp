@@ -377,6 +377,63 @@ TEST_F(Frames, AccessFrameDataReadsAndRewritesInPlace)
     }
 }
 
+// A pass over thousands of frames that reads, changes and writes back each
+// one, in file order and then in a scrambled order: every write reaches the
+// file, whatever reads come after it.
+TEST_F(Frames, ThousandsOfRewritesReachTheFile)
+{
+    const DWORD nFrames = 3000;
+    AVISPEC spec;
+    spec.dwTotalFrames = spec.dwLength = nFrames;
+    spec.format = MakeFormat(4, 2, 8, BI_RGB, Palette(16));
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    for (DWORD i = 0; i < nFrames; i++) {
+        // Lengths from 1 to 400 bytes, so that frames straddle the buffer's edges.
+        std::vector<BYTE> data(1 + (i * 37) % 400);
+        for (size_t k = 0; k < data.size(); k++) data[k] = (BYTE)(i + k);
+        spec.chunks.push_back(Frame("00dc", data));
+    }
+    std::vector<DWORD> positions;
+    std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+    ASSERT_TRUE(LoadBytes(bytes));
+    std::string path = info.szAviFile;
+    std::vector<DWORD> order(nFrames);
+    for (DWORD i = 0; i < nFrames; i++) order[i] = i;
+    for (int nPass = 0; nPass < 2; nPass++) {
+        if (nPass == 1) {
+            // A fixed scramble: each frame once, far from its neighbours.
+            for (DWORD i = 0; i < nFrames; i++) order[i] = (i * 1777) % nFrames;
+        }
+        for (DWORD n : order) {
+            BYTE ab[512];
+            DWORD cb = 0;
+            ASSERT_TRUE(AccessFrameData(&info, ab, sizeof(ab), n, FALSE, &cb)) << n;
+            for (DWORD k = 0; k < cb; k++) ab[k] = (BYTE)(ab[k] ^ (0x5A + nPass));
+            ASSERT_TRUE(AccessFrameData(&info, ab, sizeof(ab), n, TRUE, &cb)) << n;
+        }
+        // What is on disk while the AVI is still open, and after it is closed.
+        for (int nCheck = 0; nCheck < 2; nCheck++) {
+            if (nCheck == 1) LoadAvi(&info, FALSE);
+            std::vector<BYTE> file = ReadBytes(path);
+            ASSERT_EQ(file.size(), bytes.size());
+            DWORD nWrong = 0;
+            for (DWORD i = 0; i < nFrames; i++) {
+                const std::vector<BYTE> &data = spec.chunks[i].data;
+                for (size_t k = 0; k < data.size(); k++) {
+                    BYTE bWanted = (BYTE)(data[k] ^ 0x5A);
+                    if (nPass == 1) bWanted = (BYTE)(bWanted ^ 0x5B);
+                    if (file[positions[i] + 8 + k] != bWanted) {
+                        nWrong++;
+                        break;
+                    }
+                }
+            }
+            EXPECT_EQ(nWrong, 0u) << "frames not rewritten on disk after pass " << nPass << (nCheck ? ", closed" : ", open");
+        }
+        ASSERT_TRUE(LoadFile(path));
+    }
+}
+
 TEST_F(Frames, AccessFrameDataMessages)
 {
     BYTE ab[16];

@@ -127,6 +127,24 @@ extern "C" MMRESULT WINAPI mmioFlush(HMMIO hmmio, UINT fuFlush)
     return MMSYSERR_NOERROR;
 }
 
+extern "C" MMRESULT WINAPI mmioSetBuffer(HMMIO hmmio, LPSTR pchBuffer, LONG cchBuffer, UINT)
+{
+    MMIOFILE *pFile = FromHandle(hmmio);
+    if (!pFile || pchBuffer != NULL || cchBuffer < 0) return MMSYSERR_INVALPARAM;
+    if (!WriteBack(pFile)) return MMIOERR_CANNOTWRITE;
+    BYTE *pNew = NULL;
+    if (cchBuffer > 0) {
+        pNew = static_cast<BYTE *>(malloc((size_t)cchBuffer));
+        if (!pNew) return MMIOERR_OUTOFMEMORY;
+    }
+    free(pFile->pBuffer);
+    pFile->pBuffer = pNew;
+    pFile->cbBuffer = (DWORD)cchBuffer;
+    pFile->dwBufStart = pFile->dwPos;
+    pFile->cbValid = 0;
+    return MMSYSERR_NOERROR;
+}
+
 extern "C" MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT)
 {
     MMIOFILE *pFile = FromHandle(hmmio);
@@ -172,6 +190,15 @@ extern "C" LONG WINAPI mmioWrite(HMMIO hmmio, const char *pch, LONG cch)
 {
     MMIOFILE *pFile = FromHandle(hmmio);
     if (!pFile || cch < 0 || !pFile->fWritable) return -1;
+    if (pFile->cbBuffer == 0) {
+        // Without a buffer the bytes go to the file at once.
+        DWORD cbWritten = 0;
+        if (SetFilePointer(pFile->hFile, (LONG)pFile->dwPos, NULL, FILE_BEGIN) != pFile->dwPos ||
+            !WriteFile(pFile->hFile, pch, (DWORD)cch, &cbWritten, NULL))
+            return -1;
+        pFile->dwPos += cbWritten;
+        return (LONG)cbWritten;
+    }
     LONG cbDone = 0;
     while (cbDone < cch) {
         if (!Fill(pFile, true)) return -1;

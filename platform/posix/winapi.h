@@ -641,6 +641,7 @@ typedef struct _MMCKINFO {
 typedef const MMCKINFO *LPCMMCKINFO;
 
 #define MMSYSERR_NOERROR 0
+#define MMSYSERR_INVALPARAM 11
 #define MMIOERR_BASE 256
 #define MMIOERR_FILENOTFOUND (MMIOERR_BASE + 1)
 #define MMIOERR_OUTOFMEMORY (MMIOERR_BASE + 2)
@@ -687,6 +688,9 @@ LONG WINAPI mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
 LONG WINAPI mmioWrite(HMMIO hmmio, const char *pch, LONG cch);
 LONG WINAPI mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
 MMRESULT WINAPI mmioFlush(HMMIO hmmio, UINT fuFlush);
+// A buffer of cchBuffer bytes (pchBuffer must be NULL: the buffer is the
+// library's), or none with 0: reads and writes then go to the file at once.
+MMRESULT WINAPI mmioSetBuffer(HMMIO hmmio, LPSTR pchBuffer, LONG cchBuffer, UINT fuBuffer);
 MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, const MMCKINFO *pmmckiParent, UINT fuDescend);
 MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuAscend);
 MMRESULT WINAPI mmioCreateChunk(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuCreate);
