@@ -127,10 +127,24 @@ TEST_F(Workers, ReadAheadTakesAWholeFrameOrNothing)
         EXPECT_EQ(pReader->nState.load(), k.nState);
         if (k.nState == WORKER_DONE) {
             EXPECT_EQ(pInst->aAheadHeader[1].dwDataSize, 10u);
+            EXPECT_EQ(pInst->aAheadHeader[1].dwFrameSize, 32u);
             EXPECT_EQ(0, memcmp(pReader->pBuffer, &header, sizeof(header)));
             EXPECT_EQ(std::string(reinterpret_cast<char *>(pReader->pBuffer) + sizeof(header), 10), pszData);
         }
     }
+    // A file cut short since its size was taken: the read that comes up
+    // short fails the job.
+    CloseHandle(pInst->hReadFile[1]);
+    file.resize(20);
+    ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+    pInst->hReadFile[1] = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(pInst->hReadFile[1], INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(PrepareWorker(pInst, pReader, 100));
+    pReader->cbReadable = 32;
+    HandOverWorker(pReader);
+    WaitWorkerIdle(pReader);
+    EXPECT_EQ(pReader->nState.load(), WORKER_FAILED);
 }
 
 TEST_F(Workers, WorkerTakesTheCallersPriority)
