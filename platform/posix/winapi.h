@@ -529,6 +529,15 @@ typedef LRESULT (CALLBACK *DRIVERPROC)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
 #define AVIIF_LIST 0x00000001L
 #define AVIIF_KEYFRAME 0x00000010L
 #define AVIIF_NOTIME 0x00000100L
+#define AVIF_HASINDEX 0x00000010L
+
+typedef struct {
+    DWORD ckid;
+    DWORD dwFlags;
+    DWORD dwChunkOffset;
+    DWORD dwChunkLength;
+} AVIINDEXENTRY;
+#define ICMF_CONFIGURE_QUERY 0x00000001
 
 #define ICINSTALL_FUNCTION 0x0001
 #define ICINSTALL_DRIVER 0x0002
@@ -732,6 +741,7 @@ ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi);
 #define MB_YESNO 0x00000004L
 #define MB_ICONERROR 0x00000010L
 #define MB_ICONHAND 0x00000010L
+#define MB_ICONSTOP 0x00000010L
 #define MB_ICONQUESTION 0x00000020L
 #define MB_ICONEXCLAMATION 0x00000030L
 #define MB_ICONWARNING 0x00000030L
@@ -741,3 +751,15 @@ ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi);
 #define IDCANCEL 2
 #define IDYES 6
 #define IDNO 7
+
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT, *LPRECT;
+
+// Combo box notifications that the programs' engines post and handle.
+#define CB_ERR (-1)
+#define CBN_EDITCHANGE 5
+#define CBN_SELENDOK 9

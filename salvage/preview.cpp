@@ -1,0 +1,182 @@
+// The preview's frame reading and decoding, and what depends on the picture
+// size: the decode buffer and the layout of the preview area.
+#include "salvage/internal.h"
+
+#include "codec/refformat.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// A codec's answer for its output format is believed up to this size.
+#define FORMAT_SIZE_MAX (1024u * 1024u)
+// Larger decode buffers are not attempted.
+#define DECODE_BUFFER_MAX 0x7FFFFFFFull
+
+BITMAPINFOHEADER g_bihRgb = {sizeof(BITMAPINFOHEADER), 720, 480, 1, 24, BI_RGB, 720 * 480 * 3, 0, 0, 0, 0};
+HIC g_hicPreview;
+LPBITMAPINFOHEADER g_pbiCompressed;
+DWORD g_cbCompressed;
+BYTE *g_pbRgb;
+DWORD g_cbRgb;
+DWORD g_nCurFrame;
+
+void ResetPreviewCodec(void)
+{
+    if (g_hicPreview) ICClose(g_hicPreview);
+    g_hicPreview = NULL;
+    free(g_pbiCompressed);
+    g_pbiCompressed = NULL;
+    g_cbCompressed = 0;
+}
+
+void FreeSalvageBuffers(void)
+{
+    ResetPreviewCodec();
+    free(g_pbRgb);
+    g_pbRgb = NULL;
+    g_cbRgb = 0;
+    free(g_pbReadBuf);
+    g_pbReadBuf = NULL;
+    g_cbReadBuf = 0;
+}
+
+namespace {
+
+void GetCompressedFormat(LPSTR pszMessage)
+{
+    LRESULT lSize = ICSendMessage(g_hicPreview, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, 0);
+    if (lSize < (LRESULT)sizeof(BITMAPINFOHEADER) || (unsigned long long)lSize > FORMAT_SIZE_MAX) {
+        FormatMendMessage(pszMessage, "ICCompressGetFormat() failed!");
+        return;
+    }
+    LPBITMAPINFOHEADER pbi = (LPBITMAPINFOHEADER)calloc(1, (size_t)lSize);
+    if (!pbi) {
+        FormatMendMessage(pszMessage, "メモリが足りません!");
+        return;
+    }
+    if (ICSendMessage(g_hicPreview, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, (DWORD_PTR)pbi) != ICERR_OK) {
+        free(pbi);
+        FormatMendMessage(pszMessage, "ICCompressGetFormat() failed!");
+        return;
+    }
+    g_pbiCompressed = pbi;
+    g_cbCompressed = (DWORD)lSize;
+}
+
+}  // namespace
+
+BOOL GetPreviewFormat(LPSTR pszMessage)
+{
+    if (!g_hicPreview) g_hicPreview = ICOpen(mmioFOURCC('V', 'I', 'D', 'C'), g_fccHandler, ICMODE_FASTDECOMPRESS);
+    if (!g_hicPreview) return FALSE;
+    if (!g_pbiCompressed) GetCompressedFormat(pszMessage);
+    return TRUE;
+}
+
+BOOL ShowRefFrame(DWORD n)
+{
+    CHAR szMessage[MENDMESSAGE_SIZE] = "";
+    BOOL fShown = FALSE;
+    const BYTE *pbPicture = NULL;
+    if (g_hRefFile == INVALID_HANDLE_VALUE) {
+        FormatMendMessage(szMessage, "参照ファイルはオープンされていません!");
+    } else if (n >= g_nRefFrames) {
+        FormatMendMessage(szMessage, "フレームNoが不正です!");
+    } else {
+        BOOL fCodecFailed = FALSE;
+        if (g_fccHandler && !GetPreviewFormat(szMessage)) {
+            ShowMendMessage("コーデックがオープンできません!", MB_OK | MB_ICONQUESTION);
+            fCodecFailed = TRUE;
+        }
+        const REFFRAMEPOS *pFrame = &g_pRefFrames[n];
+        REFFRAMEHEADER *pHeader = (REFFRAMEHEADER *)g_pbReadBuf;
+        DWORD cbRead = 0;
+        if (fCodecFailed || szMessage[0]) {
+            // Reported already, or about to be.
+        } else if (SetFilePointer(g_hRefFile, (LONG)pFrame->dwOffset, NULL, FILE_BEGIN) != pFrame->dwOffset) {
+            FormatMendMessage(szMessage, "参照ファイルがシークできません!");
+        } else if (!g_pbReadBuf || pFrame->dwFrameSize > g_cbReadBuf ||
+                   !ReadFile(g_hRefFile, g_pbReadBuf, pFrame->dwFrameSize, &cbRead, NULL) ||
+                   cbRead != pFrame->dwFrameSize ||
+                   !IsFrameHeaderSound(pHeader->dwFrameSize, pHeader->dwDataSize, pHeader->dwPadSize) ||
+                   pHeader->dwFrameSize != pFrame->dwFrameSize) {
+            // The file may have changed since the scan: only a frame whose
+            // header still matches the list is decoded.
+            FormatMendMessage(szMessage, "参照ファイルが読み出せません!");
+        } else if (g_fccHandler) {
+            g_pbiCompressed->biSizeImage = pHeader->dwDataSize;
+            if (!g_pbRgb || ICDecompress(g_hicPreview, 0, g_pbiCompressed, g_pbReadBuf + sizeof(REFFRAMEHEADER),
+                                         &g_bihRgb, g_pbRgb) != ICERR_OK)
+                FormatMendMessage(szMessage, "フレームが伸張できません!");
+            else
+                pbPicture = g_pbRgb;
+        } else {
+            // A raw frame is the picture itself; the read buffer holds at
+            // least a whole picture, so drawing never reads past it.
+            pbPicture = g_pbReadBuf + sizeof(REFFRAMEHEADER);
+        }
+        fShown = pbPicture != NULL;
+    }
+    g_nCurFrame = n;
+    CHAR sz[16];
+    snprintf(sz, sizeof(sz), "%lu", (unsigned long)n);
+    UiSetItemText(IDC_CURFRAME, sz);
+    UiSetFrameScroll(FALSE, 0, n);
+    if (szMessage[0]) ShowMendMessage(szMessage, MB_OK | MB_ICONQUESTION);
+    if (g_SalvageUi.pfnShowPicture) g_SalvageUi.pfnShowPicture(pbPicture);
+    return fShown;
+}
+
+BOOL ApplyPictureSize(LONG lWidth, LONG lHeight)
+{
+    ScanRefFile(NULL, FALSE);
+    g_bihRgb.biWidth = lWidth;
+    g_bihRgb.biHeight = lHeight;
+    unsigned long long cbPicture = (unsigned long long)(DWORD)lWidth * (DWORD)lHeight * 3;
+    g_bihRgb.biSizeImage = cbPicture > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)cbPicture;
+    free(g_pbRgb);
+    g_pbRgb = NULL;
+    g_cbRgb = 0;
+    // Each dimension rounded up to a multiple of 16, and 16 more, for
+    // codecs that write whole blocks.
+    unsigned long long cbBuffer =
+        ((unsigned long long)(DWORD)lWidth / 16 + 1) * 16 * ((unsigned long long)(DWORD)lHeight / 16 + 1) * 16 * 3;
+    if (lWidth > 0 && lHeight > 0 && cbBuffer <= DECODE_BUFFER_MAX && cbBuffer <= (size_t)-1)
+        g_pbRgb = (BYTE *)malloc((size_t)cbBuffer);
+    if (!g_pbRgb) {
+        CHAR szMessage[MENDMESSAGE_SIZE];
+        FormatMendMessage(szMessage, "メモリが確保できません(%u)!",
+                          (unsigned)(cbBuffer > 0xFFFFFFFFull ? 0xFFFFFFFFull : cbBuffer));
+        ShowMendMessage(szMessage, MB_OK | MB_ICONQUESTION);
+        return FALSE;
+    }
+    g_cbRgb = (DWORD)cbBuffer;
+    memset(g_pbRgb, 0x55, (size_t)cbPicture);
+    if (g_SalvageUi.pfnPictureSizeChanged) g_SalvageUi.pfnPictureSizeChanged(lWidth, lHeight);
+    if (g_szRefFile[0]) ScanRefFile(g_szRefFile, FALSE);
+    return TRUE;
+}
+
+void ComputePreviewLayout(LONG lWidth, LONG lHeight, LONG cw, LONG ch, RECT *prcDest)
+{
+    LONG aw = cw - 4, ah = ch - 4;
+    LONG x = 0, y = 0, dw = 0, dh = 0;
+    if (lWidth > 0 && lHeight > 0 && aw > 0 && ah > 0) {
+        if ((double)lWidth / lHeight > (double)aw / ah) {
+            double dblScale = (double)aw / lWidth;
+            dw = aw;
+            dh = (LONG)(dblScale * lHeight);
+            y = (ah - dh) / 2;
+        } else {
+            double dblScale = (double)ah / lHeight;
+            dw = (LONG)(dblScale * lWidth);
+            dh = ah;
+            x = (aw - dw) / 2;
+        }
+    }
+    prcDest->left = x + 2;
+    prcDest->top = y + 2;
+    prcDest->right = prcDest->left + dw;
+    prcDest->bottom = prcDest->top + dh;
+}

@@ -1,0 +1,271 @@
+// The salvaged AVI: one video stream whose every frame is a reference record
+// pointing into the scanned reference file.
+//
+// The AVI is written beside the chosen name under a name of its own and
+// takes the chosen name only when it is complete, so that an existing file
+// is replaced only by a finished AVI, and a write that fails before its
+// first frame leaves nothing behind.
+#include "salvage/internal.h"
+
+#include "codec/refformat.h"
+#include "scaffold/paths.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define AVIH_SIZE 56
+#define STRH_SIZE 64
+#define AVIH_TOTALFRAMES 16  // offset of dwTotalFrames in the main header
+#define STRH_LENGTH 32       // offset of dwLength in the stream header
+#define FORMAT_SIZE_MAX (1024u * 1024u)
+
+namespace {
+
+struct WRITESTATE {
+    LPCSTR pszAviFile;   // the name chosen; the messages show it
+    CHAR szTemp[MAX_PATH];
+    HMMIO hmmio;
+    MMCKINFO ckRiff;
+    HIC hicRef;
+    BYTE *pbFormat;
+    AVIINDEXENTRY *pIndex;
+    CHAR szMessage[MENDMESSAGE_SIZE];
+};
+
+BOOL Fail(WRITESTATE *pState, LPCSTR pszFormat)
+{
+    FormatMendMessage(pState->szMessage, pszFormat, pState->pszAviFile);
+    return FALSE;
+}
+
+BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UINT uFlags, LPCSTR pszMessage)
+{
+    memset(pck, 0, sizeof(*pck));
+    if (uFlags) pck->fccType = fccType;
+    else pck->ckid = fccId;
+    if (mmioCreateChunk(pState->hmmio, pck, uFlags) != MMSYSERR_NOERROR) return Fail(pState, pszMessage);
+    return TRUE;
+}
+
+BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, LPCSTR pszMessage)
+{
+    if (mmioWrite(pState->hmmio, (const char *)pData, (LONG)cb) != (LONG)cb) return Fail(pState, pszMessage);
+    return TRUE;
+}
+
+BOOL Tell(WRITESTATE *pState, DWORD *pdwPos)
+{
+    LONG lPos = mmioSeek(pState->hmmio, 0, SEEK_CUR);
+    if (lPos < 0) return Fail(pState, "%sがシークできません!");
+    *pdwPos = (DWORD)lPos;
+    return TRUE;
+}
+
+BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
+
+// A free name in the AVI's folder to write under: the AVI's name with
+// ".~NN", or when that is too long, "~smNN.tmp" in the same folder.
+BOOL MakeTempName(LPCSTR pszAviFile, LPSTR pszTemp)
+{
+    size_t cchFolder = (size_t)(GetFileNamePart(pszAviFile) - pszAviFile);
+    for (int n = 0; n < 100; n++) {
+        if (snprintf(pszTemp, MAX_PATH, "%s.~%02d", pszAviFile, n) >= MAX_PATH &&
+            snprintf(pszTemp, MAX_PATH, "%.*s~sm%02d.tmp", (int)cchFolder, pszAviFile, n) >= MAX_PATH)
+            return FALSE;
+        if (!FileExists(pszTemp)) return TRUE;
+    }
+    return FALSE;
+}
+
+// TRUE when two paths name the same file.
+BOOL SamePath(LPCSTR pszA, LPCSTR pszB)
+{
+    CHAR szA[MAX_PATH], szB[MAX_PATH];
+    if (!GetFullPathNameA(pszA, MAX_PATH, szA, NULL) || !GetFullPathNameA(pszB, MAX_PATH, szB, NULL)) return FALSE;
+#ifdef _WIN32
+    return _stricmp(szA, szB) == 0;
+#else
+    return strcmp(szA, szB) == 0;
+#endif
+}
+
+// The stream format: the chosen codec's output format for the picture, or
+// with the no-codec entry, that of the reference codec chosen in the save
+// dialog.
+BOOL WriteFormat(WRITESTATE *pState)
+{
+    if (g_fccHandler) {
+        // The format is the preview's, had now if no frame was shown since
+        // the codec was chosen.
+        CHAR szMessage[MENDMESSAGE_SIZE] = "";
+        if (!g_pbiCompressed) GetPreviewFormat(szMessage);
+        if (!g_pbiCompressed) return Fail(pState, "%sのstrf(video)書き込みに失敗しました!");
+        return Write(pState, g_pbiCompressed, g_cbCompressed, "%sのstrf(video)書き込みに失敗しました!");
+    }
+    pState->hicRef = ICOpen(ICTYPE_VIDEO, g_fccRefHandler, ICMODE_FASTDECOMPRESS);
+    if (!pState->hicRef) {
+        CHAR szCode[5];
+        FourccText(g_fccRefHandler, szCode);
+        FormatMendMessage(pState->szMessage, "コーデック%sがオープンできません!", szCode);
+        return FALSE;
+    }
+    LRESULT lSize = ICSendMessage(pState->hicRef, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, 0);
+    if (lSize < (LRESULT)sizeof(BITMAPINFOHEADER) || (unsigned long long)lSize > FORMAT_SIZE_MAX) {
+        FormatMendMessage(pState->szMessage, "ICCompressGetFormat() failed!");
+        return FALSE;
+    }
+    pState->pbFormat = (BYTE *)calloc(1, (size_t)lSize);
+    if (!pState->pbFormat) {
+        FormatMendMessage(pState->szMessage, "メモリが足りません!");
+        return FALSE;
+    }
+    if (ICSendMessage(pState->hicRef, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, (DWORD_PTR)pState->pbFormat) !=
+        ICERR_OK) {
+        FormatMendMessage(pState->szMessage, "ICCompressGetFormat() failed!");
+        return FALSE;
+    }
+    return Write(pState, pState->pbFormat, (DWORD)lSize, "%sのstrf(video)書き込みに失敗しました!");
+}
+
+// The header list; the places of the two frame counts come back for the
+// patch after a shortened frame loop.
+BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
+{
+    MMCKINFO ckHdrl, ckAvih, ckStrl, ckStrh, ckStrf;
+    double dblUs = 1000000.0 / g_dblFps + 0.5;
+    DWORD adwAvih[AVIH_SIZE / 4] = {dblUs >= 4294967295.0 ? 0xFFFFFFFFu : (DWORD)dblUs,
+                                    0,
+                                    0,
+                                    AVIF_HASINDEX,
+                                    g_nRefFrames,
+                                    0,
+                                    1,
+                                    0,
+                                    (DWORD)g_bihRgb.biWidth,
+                                    (DWORD)g_bihRgb.biHeight};
+    BYTE abStrh[STRH_SIZE];
+    memset(abStrh, 0, sizeof(abStrh));
+    DWORD adwStrh[] = {mmioFOURCC('v', 'i', 'd', 's'), g_fccHandler ? g_fccHandler : g_fccRefHandler, 0};
+    memcpy(abStrh, adwStrh, sizeof(adwStrh));  // type, handler, flags; priority and language 0
+    DWORD adwStrhRest[] = {0, g_dwScale, g_dwRate, 0, g_nRefFrames, 0, 0xFFFFFFFFu, 0};
+    memcpy(abStrh + 16, adwStrhRest, sizeof(adwStrhRest));  // the frame rectangle stays 0
+
+    return Create(pState, &pState->ckRiff, 0, mmioFOURCC('A', 'V', 'I', ' '), MMIO_CREATERIFF, "%sにAVIチャンクを作成できません!") &&
+           Create(pState, &ckHdrl, 0, mmioFOURCC('h', 'd', 'r', 'l'), MMIO_CREATELIST, "%sにhdrlチャンクを作成できません!") &&
+           Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, 0, "%sにavihチャンクを作成できません!") &&
+           Tell(pState, pdwAvih) && Write(pState, adwAvih, AVIH_SIZE, "%sのavih書き込みに失敗しました!") &&
+           mmioAscend(pState->hmmio, &ckAvih, 0) == MMSYSERR_NOERROR &&
+           Create(pState, &ckStrl, 0, mmioFOURCC('s', 't', 'r', 'l'), MMIO_CREATELIST,
+                  "%sにstrl(video)チャンクを作成できません!") &&
+           Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, 0, "%sにstrh(video)チャンクを作成できません!") &&
+           Tell(pState, pdwStrh) && Write(pState, abStrh, STRH_SIZE, "%sのavis(video)書き込みに失敗しました!") &&
+           mmioAscend(pState->hmmio, &ckStrh, 0) == MMSYSERR_NOERROR &&
+           Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, 0, "%sにstrf(video)チャンクを作成できません!") &&
+           WriteFormat(pState) && mmioAscend(pState->hmmio, &ckStrf, 0) == MMSYSERR_NOERROR &&
+           mmioAscend(pState->hmmio, &ckStrl, 0) == MMSYSERR_NOERROR &&
+           mmioAscend(pState->hmmio, &ckHdrl, 0) == MMSYSERR_NOERROR;
+}
+
+// Writes the frame count at two places of the closed file.
+BOOL PatchFrameCount(LPCSTR pszFile, DWORD dwAvih, DWORD dwStrh, DWORD nFrames)
+{
+    HANDLE h = CreateFileA(pszFile, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    BOOL fOk = TRUE;
+    const DWORD adwPos[] = {dwAvih + AVIH_TOTALFRAMES, dwStrh + STRH_LENGTH};
+    for (DWORD dwPos : adwPos) {
+        DWORD cb = 0;
+        fOk = fOk && SetFilePointer(h, (LONG)dwPos, NULL, FILE_BEGIN) == dwPos &&
+              WriteFile(h, &nFrames, sizeof(nFrames), &cb, NULL) && cb == sizeof(nFrames);
+    }
+    fOk = FlushFileBuffers(h) && fOk;
+    return CloseHandle(h) && fOk;
+}
+
+}  // namespace
+
+BOOL WriteSalvageAvi(LPCSTR pszAviFile)
+{
+    WRITESTATE state;
+    memset(&state, 0, sizeof(state));
+    state.pszAviFile = pszAviFile;
+    SetBusyState(FALSE);
+
+    DWORD nWritten = 0;
+    BOOL fResult = FALSE;
+    DWORD dwAvih = 0, dwStrh = 0;
+    if (g_nRefFrames == 0 || g_hRefFile == INVALID_HANDLE_VALUE) {
+        FormatMendMessage(state.szMessage, "参照ファイルはオープンされていません!");
+    } else if (!g_dwRate || !g_dwScale || !(g_dblFps > 0.0)) {
+        // A rate of 0 would give an AVI without a frame duration.
+        FormatMendMessage(state.szMessage, "フレームレート「%s」ではAVIファイルを出力できません!", g_szFrameRate);
+    } else if (SamePath(pszAviFile, g_szRefFile)) {
+        Fail(&state, "%sは参照ファイルです!\n別の名前を選んで下さい.");
+    } else if (!MakeTempName(pszAviFile, state.szTemp)) {
+        Fail(&state, "%sがオープンできません!");
+    } else {
+        state.hmmio = mmioOpenA(state.szTemp, NULL, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+        if (!state.hmmio) Fail(&state, "%sがオープンできません!");
+    }
+    MMCKINFO ckMovi;
+    if (state.hmmio && WriteHeaders(&state, &dwAvih, &dwStrh) &&
+        Create(&state, &ckMovi, 0, mmioFOURCC('m', 'o', 'v', 'i'), MMIO_CREATELIST, "%sにmoviチャンクを作成できません!")) {
+        state.pIndex = (AVIINDEXENTRY *)calloc(g_nRefFrames, sizeof(AVIINDEXENTRY));
+        if (!state.pIndex) FormatMendMessage(state.szMessage, "メモリが確保できません!");
+    }
+    if (state.pIndex) {
+        REFRECORD rec;
+        BuildRefRecord(&rec, 0, g_fccHandler == 0, 0, 0, g_szRefFile);
+        for (DWORD i = 0; i < g_nRefFrames && !g_fAbort; i++) {
+            rec.dwOffset = g_pRefFrames[i].dwOffset;
+            rec.dwSizeFlags = (rec.dwSizeFlags & ~REFREC_SIZEMASK) | (g_pRefFrames[i].dwFrameSize & REFREC_SIZEMASK);
+            AVIINDEXENTRY *pEntry = &state.pIndex[i];
+            MMCKINFO ck;
+            if (!Tell(&state, &pEntry->dwChunkOffset)) break;
+            pEntry->ckid = mmioFOURCC('0', '0', 'd', 'b');
+            if (!Create(&state, &ck, pEntry->ckid, 0, 0, "%s に00dbチャンクを作成できません!")) break;
+            pEntry->dwChunkLength = sizeof(rec);
+            if (!Write(&state, &rec, sizeof(rec), "%sの00db書き込みに失敗しました!")) {
+                mmioAscend(state.hmmio, &ck, 0);
+                break;
+            }
+            mmioAscend(state.hmmio, &ck, 0);
+            pEntry->dwFlags = AVIIF_KEYFRAME;
+            nWritten++;
+            UiPumpMessage();
+        }
+    }
+    if (nWritten > 0) {
+        // What was written stays a complete, playable AVI, also after a
+        // failure inside the loop; that failure is still reported.
+        CHAR szLoopMessage[MENDMESSAGE_SIZE];
+        memcpy(szLoopMessage, state.szMessage, sizeof(szLoopMessage));
+        state.szMessage[0] = '\0';
+        MMCKINFO ckIdx1;
+        BOOL fOk = mmioAscend(state.hmmio, &ckMovi, 0) == MMSYSERR_NOERROR &&
+                   Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, "%sにidx1チャンクを作成できません!") &&
+                   Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), "%sのidx1書き込みに失敗しました!") &&
+                   mmioAscend(state.hmmio, &ckIdx1, 0) == MMSYSERR_NOERROR &&
+                   mmioAscend(state.hmmio, &state.ckRiff, 0) == MMSYSERR_NOERROR;
+        // Closing writes out the buffer: a failure there is a failed write.
+        MMRESULT mmr = mmioClose(state.hmmio, 0);
+        state.hmmio = NULL;
+        if (fOk && mmr != MMSYSERR_NOERROR) fOk = Fail(&state, "%sのidx1書き込みに失敗しました!");
+        if (fOk && nWritten < g_nRefFrames && !PatchFrameCount(state.szTemp, dwAvih, dwStrh, nWritten))
+            fOk = Fail(&state, "%sのavih書き込みに失敗しました!");
+        if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
+            fOk = Fail(&state, "%sがオープンできません!");
+        fResult = fOk;
+        if (fOk && szLoopMessage[0]) memcpy(state.szMessage, szLoopMessage, sizeof(szLoopMessage));
+    }
+
+    if (state.hmmio) mmioClose(state.hmmio, 0);
+    if (!fResult && state.szTemp[0]) DeleteFileA(state.szTemp);
+    if (state.szMessage[0]) ShowMendMessage(state.szMessage, MB_OK | MB_ICONQUESTION);
+    if (state.hicRef) ICClose(state.hicRef);
+    free(state.pbFormat);
+    free(state.pIndex);
+    SetBusyState(TRUE);
+    return fResult;
+}
