@@ -399,8 +399,10 @@ void FillHistoryCombo(const COMBOLIST *pCombo, LPSTR pszHistory, int iSelect)
         ConvertHistoryValue(p, (size_t)(pEnd - p), szValue, sizeof(szValue), FALSE);
         if (!szValue[0] || pCombo->pfnFind(pCombo->pCtx, -1, szValue, TRUE) >= 0) {
             // A value met before (or an empty one) is dropped from the
-            // history as well.
+            // history as well; the next value moves up to p.
+            BOOL fLast = !*pEnd;
             RemoveHistoryValue(pszHistory, p, pEnd);
+            if (fLast) break;
             continue;
         }
         pCombo->pfnAddItem(pCombo->pCtx, szValue);

@@ -48,6 +48,13 @@ BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UIN
     return TRUE;
 }
 
+// Closes a chunk, which writes its size; a failure is a failed write of it.
+BOOL Close(WRITESTATE *pState, MMCKINFO *pck, LPCSTR pszMessage)
+{
+    if (mmioAscend(pState->hmmio, pck, 0) != MMSYSERR_NOERROR) return Fail(pState, pszMessage);
+    return TRUE;
+}
+
 BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, LPCSTR pszMessage)
 {
     if (mmioWrite(pState->hmmio, (const char *)pData, (LONG)cb) != (LONG)cb) return Fail(pState, pszMessage);
@@ -155,16 +162,16 @@ BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
            Create(pState, &ckHdrl, 0, mmioFOURCC('h', 'd', 'r', 'l'), MMIO_CREATELIST, "%sにhdrlチャンクを作成できません!") &&
            Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, 0, "%sにavihチャンクを作成できません!") &&
            Tell(pState, pdwAvih) && Write(pState, adwAvih, AVIH_SIZE, "%sのavih書き込みに失敗しました!") &&
-           mmioAscend(pState->hmmio, &ckAvih, 0) == MMSYSERR_NOERROR &&
+           Close(pState, &ckAvih, "%sのavih書き込みに失敗しました!") &&
            Create(pState, &ckStrl, 0, mmioFOURCC('s', 't', 'r', 'l'), MMIO_CREATELIST,
                   "%sにstrl(video)チャンクを作成できません!") &&
            Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, 0, "%sにstrh(video)チャンクを作成できません!") &&
            Tell(pState, pdwStrh) && Write(pState, abStrh, STRH_SIZE, "%sのavis(video)書き込みに失敗しました!") &&
-           mmioAscend(pState->hmmio, &ckStrh, 0) == MMSYSERR_NOERROR &&
+           Close(pState, &ckStrh, "%sのavis(video)書き込みに失敗しました!") &&
            Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, 0, "%sにstrf(video)チャンクを作成できません!") &&
-           WriteFormat(pState) && mmioAscend(pState->hmmio, &ckStrf, 0) == MMSYSERR_NOERROR &&
-           mmioAscend(pState->hmmio, &ckStrl, 0) == MMSYSERR_NOERROR &&
-           mmioAscend(pState->hmmio, &ckHdrl, 0) == MMSYSERR_NOERROR;
+           WriteFormat(pState) && Close(pState, &ckStrf, "%sのstrf(video)書き込みに失敗しました!") &&
+           Close(pState, &ckStrl, "%sのstrf(video)書き込みに失敗しました!") &&
+           Close(pState, &ckHdrl, "%sのstrf(video)書き込みに失敗しました!");
 }
 
 // Writes the frame count at two places of the closed file.
@@ -230,7 +237,7 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
                 mmioAscend(state.hmmio, &ck, 0);
                 break;
             }
-            mmioAscend(state.hmmio, &ck, 0);
+            if (!Close(&state, &ck, "%sの00db書き込みに失敗しました!")) break;
             pEntry->dwFlags = AVIIF_KEYFRAME;
             nWritten++;
             UiPumpMessage();
@@ -243,11 +250,11 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         memcpy(szLoopMessage, state.szMessage, sizeof(szLoopMessage));
         state.szMessage[0] = '\0';
         MMCKINFO ckIdx1;
-        BOOL fOk = mmioAscend(state.hmmio, &ckMovi, 0) == MMSYSERR_NOERROR &&
+        BOOL fOk = Close(&state, &ckMovi, "%sの00db書き込みに失敗しました!") &&
                    Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, "%sにidx1チャンクを作成できません!") &&
                    Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), "%sのidx1書き込みに失敗しました!") &&
-                   mmioAscend(state.hmmio, &ckIdx1, 0) == MMSYSERR_NOERROR &&
-                   mmioAscend(state.hmmio, &state.ckRiff, 0) == MMSYSERR_NOERROR;
+                   Close(&state, &ckIdx1, "%sのidx1書き込みに失敗しました!") &&
+                   Close(&state, &state.ckRiff, "%sのidx1書き込みに失敗しました!");
         // Closing writes out the buffer: a failure there is a failed write.
         MMRESULT mmr = mmioClose(state.hmmio, 0);
         state.hmmio = NULL;

@@ -63,7 +63,7 @@ bool WriteBytes(const std::string &path, const void *pData, size_t cb)
 {
     FILE *pFile = fopen(path.c_str(), "wb");
     if (!pFile) return false;
-    bool fOk = fwrite(pData, 1, cb, pFile) == cb;
+    bool fOk = cb == 0 || fwrite(pData, 1, cb, pFile) == cb;
     return fclose(pFile) == 0 && fOk;
 }
 
