@@ -496,6 +496,8 @@ double NearWhole(double x)
     return fabs(x - r) <= 1e-9 * (fabs(x) > 1.0 ? fabs(x) : 1.0) ? r : x;
 }
 
+BOOL HasFraction(double x) { return NearWhole(x) != floor(NearWhole(x)); }
+
 double ParseDecimal(LPCSTR psz)
 {
     double d = strtod(psz, NULL);
@@ -523,7 +525,7 @@ double ParseFrameRate(LPCSTR pszText)
             }
         }
     } else {
-        for (int n = 0; n < 32 && (NearWhole(dblNum) != floor(dblNum) || NearWhole(dblDen) != floor(dblDen)); n++) {
+        for (int n = 0; n < 32 && (HasFraction(dblNum) || HasFraction(dblDen)); n++) {
             dblNum *= 10.0;
             dblDen *= 10.0;
         }

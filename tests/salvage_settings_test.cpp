@@ -285,7 +285,12 @@ TEST_F(Settings, DefaultAviNames)
         {"take.000", "take.avi"},
         {"take", "take.avi"},
         {"take.12345", "take.avi"},
+#ifdef _WIN32
+        {"D:\\rec\\take.000", "D:\\rec\\take.avi"},
+        {"dir.v2\\take", "dir.v2\\take.avi"},
+#else
         {"dir.v2/take", "dir.v2/take.avi"},
+#endif
         {"", ""},
     };
     for (auto &c : aCases) {
