@@ -93,6 +93,10 @@ extern DWORD g_cbReadUnit;
 extern DWORD g_cbReadBuf;  // bytes of g_pbReadBuf
 extern volatile LONG g_fBusy;
 extern volatile LONG g_fAbort;
+// The picture size that the first frame's header offered, when it differs
+// from the current one, until the fields' handlers apply it; else 0.
+extern LONG g_lPendingWidth;
+extern LONG g_lPendingHeight;
 
 // FALSE enters the busy state (wait cursor, every command but abort
 // disabled, the abort flag cleared), TRUE leaves it.

@@ -71,6 +71,8 @@ DWORD g_cbReadUnit;
 DWORD g_cbReadBuf;
 volatile LONG g_fBusy;
 volatile LONG g_fAbort;
+LONG g_lPendingWidth;
+LONG g_lPendingHeight;
 
 void SetBusyState(BOOL fIdle)
 {
@@ -150,6 +152,12 @@ void OfferPictureSize(const REFFRAMEHEADER *pHeader)
         LPSTR pszHistory;
     } s_aFields[] = {{IDC_WIDTH, g_szWidthHistory}, {IDC_HEIGHT, g_szHeightHistory}};
     int aValue[2] = {abs((int)pHeader->wWidth), abs((int)pHeader->wHeight)};
+    // A size that differs is applied by the fields' handlers, width and
+    // height together, and the file is opened again at that size.
+    if (aValue[0] != g_bihRgb.biWidth || aValue[1] != g_bihRgb.biHeight) {
+        g_lPendingWidth = aValue[0];
+        g_lPendingHeight = aValue[1];
+    }
     for (int i = 0; i < 2; i++) {
         CHAR sz[16];
         snprintf(sz, sizeof(sz), "%d", aValue[i]);
@@ -198,6 +206,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
     g_cbReadBuf = 0;
 
     DWORD dwPos = 0;
+    g_lPendingWidth = g_lPendingHeight = 0;
     if (!fContinue) {
         CloseRefFile();
         UiSetTitle(SPOOLMEND_NAME " " PRODUCT_VERSION_TEXT);
@@ -303,7 +312,9 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
     if (szMessage[0]) ShowMendMessage(szMessage, MB_OK | MB_ICONSTOP);
     if (g_nRefFrames > 0) {
         UiSetFrameScroll(TRUE, g_nRefFrames - 1, 0);
-        ShowRefFrame(0);
+        // At the wrong size the codec could only fail or draw garbage: the
+        // frame is shown once the picture size is applied.
+        if (!g_lPendingWidth) ShowRefFrame(0);
     } else {
         ScanRefFile(NULL, FALSE);
     }

@@ -613,14 +613,27 @@ void OnSizeField(int nId, UINT uCode)
         return;
     }
     if (lValue > 0x7FFFFFFFL) lValue = 0x7FFFFFFFL;
-    if ((LONG)lValue == *plStored) return;
-    *plStored = (LONG)lValue;
+    // The size a header offered is applied whole, at the first of its two
+    // notifications.
+    LONG lPendingOther = nId == IDC_WIDTH ? g_lPendingHeight : g_lPendingWidth;
+    LONG *plOther = nId == IDC_WIDTH ? &g_bihRgb.biHeight : &g_bihRgb.biWidth;
+    BOOL fPending = g_lPendingWidth != 0 && (LONG)lValue == (nId == IDC_WIDTH ? g_lPendingWidth : g_lPendingHeight);
+    g_lPendingWidth = g_lPendingHeight = 0;
+    if (fPending && lPendingOther > 0 && lPendingOther != *plOther) {
+        *plOther = lPendingOther;
+        *plStored = (LONG)lValue;
+    } else {
+        if ((LONG)lValue == *plStored) return;
+        *plStored = (LONG)lValue;
+    }
     // Sizes below 16 are kept but not applied: typing 1, 12, 120 applies
     // the size only at 120.
     if (lValue < 16) return;
     ApplyPictureSize(g_bihRgb.biWidth, g_bihRgb.biHeight);
     if (uCode == CBN_EDITCHANGE) pField->pfnSetEditSel(pField->pCtx, dwSel);
-    if (g_nRefFrames > 0) ShowRefFrame(0);
+    // Reopened at a size its header does not give, the file's own size is
+    // about to be applied: the frame is shown then.
+    if (g_nRefFrames > 0 && !g_lPendingWidth) ShowRefFrame(0);
 }
 
 void OnFrameRateField(UINT uCode)

@@ -84,6 +84,31 @@ TEST_F(Scan, OpeningListsTheFirstFrameAndOffersItsPictureSize)
     EXPECT_TRUE(g_ui.shown.empty()) << OnlyMessage();
 }
 
+TEST_F(Scan, AFileOfAnotherPictureSizeIsShownOnceItsSizeIsApplied)
+{
+    std::string ref = Record("take", 2, 64, 48);
+    ASSERT_TRUE(ApplyPictureSize(720, 480));
+    snprintf(g_szRefFile, sizeof(g_szRefFile), "%s", ref.c_str());
+    ASSERT_TRUE(ScanRefFile(g_szRefFile, FALSE));
+    EXPECT_EQ(g_ui.nPictures + g_ui.nFailedPictures, 0) << "nothing is decoded at the wrong size";
+    // The window then handles the posted notifications: the size is
+    // applied whole at the first, and the file opened again.
+    std::vector<std::pair<int, UINT>> posted = g_ui.posted;
+    g_ui.posted.clear();
+    for (auto &p : posted) OnSizeField(p.first, p.second);
+    EXPECT_EQ(g_bihRgb.biWidth, 64);
+    EXPECT_EQ(g_bihRgb.biHeight, 48);
+    EXPECT_EQ(g_nRefFrames, 1u);
+    EXPECT_EQ(g_ui.lastPicture, pictures[0]);
+    EXPECT_EQ(g_ui.nFailedPictures, 0);
+    EXPECT_TRUE(g_ui.shown.empty()) << OnlyMessage();
+    // Typed sizes still apply one field at a time.
+    g_aCombo[1].edit = "32";
+    OnSizeField(IDC_WIDTH, CBN_EDITCHANGE);
+    EXPECT_EQ(g_bihRgb.biWidth, 32);
+    EXPECT_EQ(g_bihRgb.biHeight, 48);
+}
+
 TEST_F(Scan, WholeScanListsEveryFrameAndEndsQuietlyAtTheEnd)
 {
     std::string ref = Record("take", 7, 64, 48);
