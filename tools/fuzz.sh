@@ -7,6 +7,8 @@
 #               (tests/fuzz-corpus)
 #   decompress  Spoolcap's decompression: hostile records and reference
 #               files (tests/fuzz-corpus-decompress)
+#   salvage     Spoolmend: arbitrary bytes as a reference file and as the
+#               AVI to take settings from (tests/fuzz-corpus-salvage)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -15,6 +17,7 @@ target=${2:-avi}
 case $target in
 avi) fuzzer=avi_fuzz seeder=make_fuzz_seeds corpus=$root/tests/fuzz-corpus max_len=16384 ;;
 decompress) fuzzer=decompress_fuzz seeder=make_decompress_seeds corpus=$root/tests/fuzz-corpus-decompress max_len=8192 ;;
+salvage) fuzzer=salvage_fuzz seeder=make_salvage_seeds corpus=$root/tests/fuzz-corpus-salvage max_len=8192 ;;
 *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 "$root/tools/install-deps.sh"
