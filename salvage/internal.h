@@ -42,3 +42,7 @@ BOOL IsFrameHeaderSound(DWORD dwFrameSize, DWORD dwDataSize, DWORD dwPadSize);
 // and asks it for the compressed format if none is held; a failure of that
 // leaves its message in pszMessage (MENDMESSAGE_SIZE bytes).
 BOOL GetPreviewFormat(LPSTR pszMessage);
+
+// Seeks the open reference file to an absolute 32-bit position (positions
+// of 2 GB and more included).
+BOOL SeekRefFile(DWORD dwPos);

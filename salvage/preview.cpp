@@ -21,6 +21,13 @@ BYTE *g_pbRgb;
 DWORD g_cbRgb;
 DWORD g_nCurFrame;
 
+namespace {
+
+// The picture size that the decode buffer was made for.
+LONG s_lRgbWidth, s_lRgbHeight;
+
+}  // namespace
+
 void ResetPreviewCodec(void)
 {
     if (g_hicPreview) ICClose(g_hicPreview);
@@ -94,7 +101,7 @@ BOOL ShowRefFrame(DWORD n)
         DWORD cbRead = 0;
         if (fCodecFailed || szMessage[0]) {
             // Reported already, or about to be.
-        } else if (SetFilePointer(g_hRefFile, (LONG)pFrame->dwOffset, NULL, FILE_BEGIN) != pFrame->dwOffset) {
+        } else if (!SeekRefFile(pFrame->dwOffset)) {
             FormatMendMessage(szMessage, "参照ファイルがシークできません!");
         } else if (!g_pbReadBuf || pFrame->dwFrameSize > g_cbReadBuf ||
                    !ReadFile(g_hRefFile, g_pbReadBuf, pFrame->dwFrameSize, &cbRead, NULL) ||
@@ -104,16 +111,24 @@ BOOL ShowRefFrame(DWORD n)
             // The file may have changed since the scan: only a frame whose
             // header still matches the list is decoded.
             FormatMendMessage(szMessage, "参照ファイルが読み出せません!");
+        } else if (g_bihRgb.biWidth != s_lRgbWidth || g_bihRgb.biHeight != s_lRgbHeight || !g_pbRgb) {
+            // A size typed but not applied yet: the buffers are not made
+            // for it.
+            FormatMendMessage(szMessage, "フレームが伸張できません!");
         } else if (g_fccHandler) {
+            // The format keeps what the codec reported: it is the stream's
+            // format in the salvaged AVI.
+            DWORD cbImage = g_pbiCompressed->biSizeImage;
             g_pbiCompressed->biSizeImage = pHeader->dwDataSize;
-            if (!g_pbRgb || ICDecompress(g_hicPreview, 0, g_pbiCompressed, g_pbReadBuf + sizeof(REFFRAMEHEADER),
-                                         &g_bihRgb, g_pbRgb) != ICERR_OK)
-                FormatMendMessage(szMessage, "フレームが伸張できません!");
-            else
-                pbPicture = g_pbRgb;
+            DWORD dwResult = ICDecompress(g_hicPreview, 0, g_pbiCompressed, g_pbReadBuf + sizeof(REFFRAMEHEADER),
+                                          &g_bihRgb, g_pbRgb);
+            g_pbiCompressed->biSizeImage = cbImage;
+            if (dwResult != ICERR_OK) FormatMendMessage(szMessage, "フレームが伸張できません!");
+            else pbPicture = g_pbRgb;
         } else {
-            // A raw frame is the picture itself; the read buffer holds at
-            // least a whole picture, so drawing never reads past it.
+            // A raw frame is the picture itself; the read buffer holds a
+            // header and at least a whole picture, so drawing never reads
+            // past it.
             pbPicture = g_pbReadBuf + sizeof(REFFRAMEHEADER);
         }
         fShown = pbPicture != NULL;
@@ -138,6 +153,7 @@ BOOL ApplyPictureSize(LONG lWidth, LONG lHeight)
     free(g_pbRgb);
     g_pbRgb = NULL;
     g_cbRgb = 0;
+    s_lRgbWidth = s_lRgbHeight = 0;
     // Each dimension rounded up to a multiple of 16, and 16 more, for
     // codecs that write whole blocks.
     unsigned long long cbBuffer =
@@ -152,6 +168,8 @@ BOOL ApplyPictureSize(LONG lWidth, LONG lHeight)
         return FALSE;
     }
     g_cbRgb = (DWORD)cbBuffer;
+    s_lRgbWidth = lWidth;
+    s_lRgbHeight = lHeight;
     memset(g_pbRgb, 0x55, (size_t)cbPicture);
     if (g_SalvageUi.pfnPictureSizeChanged) g_SalvageUi.pfnPictureSizeChanged(lWidth, lHeight);
     if (g_szRefFile[0]) ScanRefFile(g_szRefFile, FALSE);

@@ -100,6 +100,9 @@ BOOL IsFrameHeaderSound(DWORD dwFrameSize, DWORD dwDataSize, DWORD dwPadSize)
     // hold its header: only then is the next frame where the size says.
     if (dwDataSize + dwPadSize < dwDataSize) return FALSE;
     if (dwFrameSize < sizeof(REFFRAMEHEADER)) return FALSE;
+    // A record holds a frame's size in 30 bits: a larger frame cannot be
+    // named by one, and Spoolcap never writes one.
+    if (dwFrameSize >= REFFRAME_LIMIT) return FALSE;
     return dwFrameSize - (dwDataSize + dwPadSize) == sizeof(REFFRAMEHEADER) ? TRUE : FALSE;
 }
 
@@ -122,8 +125,8 @@ void SetCounter(int nId, DWORD n)
     UiSetItemText(nId, sz);
 }
 
-// Seeks to an absolute 32-bit position; positions of 2 GB and more go
-// through the high part, so that none is taken for a move backwards.
+}  // namespace
+
 BOOL SeekRefFile(DWORD dwPos)
 {
     LONG lHigh = 0;
@@ -131,6 +134,8 @@ BOOL SeekRefFile(DWORD dwPos)
     DWORD dwLow = SetFilePointer(g_hRefFile, (LONG)dwPos, &lHigh, FILE_BEGIN);
     return !(dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) && dwLow == dwPos && lHigh == 0;
 }
+
+namespace {
 
 // The file's size as far as 32-bit offsets reach.
 BOOL GetRefFileSize(DWORD *pdwSize)
@@ -170,11 +175,13 @@ void OfferPictureSize(const REFFRAMEHEADER *pHeader)
 // Allocates the read buffer for the listed frames and the picture size.
 BOOL AllocateReadBuffer(void)
 {
+    // A unit holds a whole frame, or a header and a whole picture: a raw
+    // frame is drawn from behind its header.
     unsigned long long cbUnit = (unsigned long long)g_cbMaxPayload + sizeof(REFFRAMEHEADER);
     // A raw frame is drawn from the buffer as a picture with rows padded to
     // 4 bytes.
     unsigned long long cbRow = ((unsigned long long)(DWORD)g_bihRgb.biWidth * 3 + 3) & ~3ull;
-    unsigned long long cbPicture = cbRow * (DWORD)abs(g_bihRgb.biHeight);
+    unsigned long long cbPicture = cbRow * (DWORD)abs(g_bihRgb.biHeight) + sizeof(REFFRAMEHEADER);
     if (cbPicture > cbUnit) cbUnit = cbPicture;
     if (cbUnit > 0xFFFFFFFFull) return FALSE;
     g_cbReadUnit = (DWORD)cbUnit;

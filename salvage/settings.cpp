@@ -500,8 +500,10 @@ BOOL HasFraction(double x) { return NearWhole(x) != floor(NearWhole(x)); }
 
 double ParseDecimal(LPCSTR psz)
 {
+    // Rates and scales beyond 32 bits mean nothing; they are taken as no
+    // rate rather than carried into arithmetic that never ends.
     double d = strtod(psz, NULL);
-    return (isfinite(d) && d > 0.0) ? d : 0.0;
+    return (isfinite(d) && d > 0.0 && d < 1e10) ? d : 0.0;
 }
 
 }  // namespace
@@ -619,7 +621,7 @@ void OnSizeField(int nId, UINT uCode)
     LONG *plOther = nId == IDC_WIDTH ? &g_bihRgb.biHeight : &g_bihRgb.biWidth;
     BOOL fPending = g_lPendingWidth != 0 && (LONG)lValue == (nId == IDC_WIDTH ? g_lPendingWidth : g_lPendingHeight);
     g_lPendingWidth = g_lPendingHeight = 0;
-    if (fPending && lPendingOther > 0 && lPendingOther != *plOther) {
+    if (fPending && lValue >= 16 && lPendingOther >= 16 && lPendingOther != *plOther) {
         *plOther = lPendingOther;
         *plStored = (LONG)lValue;
     } else {

@@ -30,10 +30,44 @@ BOOL Fail(TAKESTATE *pState, LPCSTR pszFormat)
     return FALSE;
 }
 
-BOOL Leave(TAKESTATE *pState, MMCKINFO *pck, LPCSTR pszFormat)
+// Seeks to an absolute position; FALSE when the platform cannot.
+BOOL SeekTo(TAKESTATE *pState, DWORD dwPos)
 {
-    if (mmioAscend(pState->hmmio, pck, 0) != MMSYSERR_NOERROR) return Fail(pState, pszFormat);
-    return TRUE;
+    return dwPos <= 0x7FFFFFFFu && mmioSeek(pState->hmmio, (LONG)dwPos, SEEK_SET) == (LONG)dwPos;
+}
+
+// Finds the first chunk with the id fcc (or, with fList, the list of that
+// type) among the chunks from dwStart up to dwEnd, and leaves the file at
+// its data (behind a list's type). Every chunk passed over must lie inside
+// that range: a size from the file never sends the search backwards, round
+// in 32 bits or past the file.
+BOOL FindChunk(TAKESTATE *pState, DWORD dwStart, DWORD dwEnd, FOURCC fcc, BOOL fList, MMCKINFO *pck)
+{
+    // Positions are taken as far as the platform's seeks reach.
+    if (dwEnd > 0x7FFFFFFFu) dwEnd = 0x7FFFFFFFu;
+    unsigned long long qwPos = dwStart;
+    while (qwPos + 8 <= dwEnd) {
+        if (!SeekTo(pState, (DWORD)qwPos)) return FALSE;
+        memset(pck, 0, sizeof(*pck));
+        if (mmioDescend(pState->hmmio, pck, NULL, 0) != MMSYSERR_NOERROR) return FALSE;
+        if (pck->dwDataOffset != qwPos + 8) return FALSE;
+        // The chunk looked for may claim more than there is: its reader
+        // checks what it takes. Any other must end inside the range.
+        BOOL fListChunk = pck->ckid == FOURCC_LIST;
+        if (fList ? (fListChunk && pck->fccType == fcc && pck->cksize >= 4) : (!fListChunk && pck->ckid == fcc))
+            return SeekTo(pState, pck->dwDataOffset + (fList ? 4 : 0));
+        unsigned long long qwEnd = (unsigned long long)pck->dwDataOffset + pck->cksize;
+        if (qwEnd > dwEnd) return FALSE;
+        qwPos = qwEnd + (qwEnd & 1);
+    }
+    return FALSE;
+}
+
+// The end of a chunk found by FindChunk, as far as its parent reaches.
+DWORD ChunkEnd(const MMCKINFO *pck, DWORD dwParentEnd)
+{
+    unsigned long long qwEnd = (unsigned long long)pck->dwDataOffset + pck->cksize;
+    return qwEnd < dwParentEnd ? (DWORD)qwEnd : dwParentEnd;
 }
 
 BOOL IsNoCodec(FOURCC fcc)
@@ -45,19 +79,16 @@ BOOL IsNoCodec(FOURCC fcc)
 // Looks at one stream list: TRUE with the format read when it is a video
 // stream with a format of at least 40 bytes. FALSE with no message when it
 // is not; FALSE with a message after a failure.
-BOOL ReadStreamList(TAKESTATE *pState, MMCKINFO *pckStrl)
+BOOL ReadStreamList(TAKESTATE *pState, const MMCKINFO *pckStrl, DWORD dwEnd)
 {
+    DWORD dwStart = pckStrl->dwDataOffset + 4;
     MMCKINFO ck;
-    memset(&ck, 0, sizeof(ck));
-    ck.ckid = mmioFOURCC('s', 't', 'r', 'h');
-    if (mmioDescend(pState->hmmio, &ck, pckStrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return FALSE;
+    if (!FindChunk(pState, dwStart, dwEnd, mmioFOURCC('s', 't', 'r', 'h'), FALSE, &ck)) return FALSE;
     DWORD adwStrh[STRH_SIZE / 4];
     memset(adwStrh, 0, sizeof(adwStrh));
     if (ck.cksize <= 8 || mmioRead(pState->hmmio, (HPSTR)adwStrh, 8) != 8 ||
-        adwStrh[0] != mmioFOURCC('v', 'i', 'd', 's')) {
-        Leave(pState, &ck, "%s(strh)のアセンドに失敗しました!");
+        adwStrh[0] != mmioFOURCC('v', 'i', 'd', 's'))
         return FALSE;
-    }
     if (IsNoCodec(adwStrh[1])) return Fail(pState, "%sにはコーデックが使用されていません!");
     // A longer stream header's surplus is not read.
     LONG cbRest = (LONG)(ck.cksize - 8 < STRH_SIZE - 8 ? ck.cksize - 8 : STRH_SIZE - 8);
@@ -65,17 +96,10 @@ BOOL ReadStreamList(TAKESTATE *pState, MMCKINFO *pckStrl)
     DWORD dwScale = adwStrh[5], dwRate = adwStrh[6];
     if (dwScale && dwRate)
         snprintf(pState->szRate, sizeof(pState->szRate), "%lu/%lu", (unsigned long)dwRate, (unsigned long)dwScale);
-    if (!Leave(pState, &ck, "%s(strh)のアセンドに失敗しました!")) return FALSE;
 
-    memset(&ck, 0, sizeof(ck));
-    ck.ckid = mmioFOURCC('s', 't', 'r', 'f');
-    if (mmioDescend(pState->hmmio, &ck, pckStrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return FALSE;
-    if (ck.cksize < sizeof(BITMAPINFOHEADER)) {
-        Leave(pState, &ck, "%s(strh)のアセンドに失敗しました!");
-        return FALSE;
-    }
-    // The chunk says how large it is; only what the file can hold is asked
-    // for.
+    if (!FindChunk(pState, dwStart, dwEnd, mmioFOURCC('s', 't', 'r', 'f'), FALSE, &ck)) return FALSE;
+    if (ck.cksize < sizeof(BITMAPINFOHEADER)) return FALSE;
+    // What it asks for is at most what the file holds.
     if (ck.dwDataOffset > pState->cbFile || ck.cksize > pState->cbFile - ck.dwDataOffset)
         return Fail(pState, "%s(strf)が読み出せません!");
     pState->pbFormat = (BYTE *)malloc(ck.cksize);
@@ -94,34 +118,35 @@ BOOL ReadStreamList(TAKESTATE *pState, MMCKINFO *pckStrl)
 // after a failure (with its message).
 BOOL FindVideoStream(TAKESTATE *pState)
 {
+    // The RIFF form is the file's first chunk; a form that claims more than
+    // the file holds (a file cut short) is read as far as it goes.
     MMCKINFO ckRiff, ckHdrl, ck;
     memset(&ckRiff, 0, sizeof(ckRiff));
-    ckRiff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
-    if (mmioDescend(pState->hmmio, &ckRiff, NULL, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
+    if (!SeekTo(pState, 0) || mmioDescend(pState->hmmio, &ckRiff, NULL, 0) != MMSYSERR_NOERROR ||
+        ckRiff.ckid != FOURCC_RIFF || ckRiff.fccType != mmioFOURCC('A', 'V', 'I', ' ') || ckRiff.cksize < 4)
         return Fail(pState, "%sにAVIチャンクがありません!");
-    memset(&ckHdrl, 0, sizeof(ckHdrl));
-    ckHdrl.fccType = mmioFOURCC('h', 'd', 'r', 'l');
-    if (mmioDescend(pState->hmmio, &ckHdrl, &ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
+    unsigned long long qwRiffEnd = (unsigned long long)ckRiff.dwDataOffset + ckRiff.cksize;
+    DWORD dwRiffEnd = qwRiffEnd < pState->cbFile ? (DWORD)qwRiffEnd : pState->cbFile;
+    if (!FindChunk(pState, ckRiff.dwDataOffset + 4, dwRiffEnd, mmioFOURCC('h', 'd', 'r', 'l'), TRUE, &ckHdrl))
         return Fail(pState, "%sにList/hdrlチャンクがありません!");
-    memset(&ck, 0, sizeof(ck));
-    ck.ckid = mmioFOURCC('a', 'v', 'i', 'h');
-    if (mmioDescend(pState->hmmio, &ck, &ckHdrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
+    DWORD dwHdrl = ckHdrl.dwDataOffset + 4, dwHdrlEnd = ChunkEnd(&ckHdrl, dwRiffEnd);
+    if (!FindChunk(pState, dwHdrl, dwHdrlEnd, mmioFOURCC('a', 'v', 'i', 'h'), FALSE, &ck))
         return Fail(pState, "%sにavihチャンクがありません!");
     DWORD adwAvih[AVIH_SIZE / 4];
-    if (mmioRead(pState->hmmio, (HPSTR)adwAvih, AVIH_SIZE) != AVIH_SIZE)
+    if (ck.cksize < AVIH_SIZE || mmioRead(pState->hmmio, (HPSTR)adwAvih, AVIH_SIZE) != AVIH_SIZE)
         return Fail(pState, "%s のavihチャンクが読み出せん!");
     if (adwAvih[0]) snprintf(pState->szRate, sizeof(pState->szRate), "1000000/%lu", (unsigned long)adwAvih[0]);
-    if (!Leave(pState, &ck, "%s(strh)のアセンドに失敗しました!")) return FALSE;
-    for (;;) {
-        MMCKINFO ckStrl;
-        memset(&ckStrl, 0, sizeof(ckStrl));
-        ckStrl.fccType = mmioFOURCC('s', 't', 'r', 'l');
-        if (mmioDescend(pState->hmmio, &ckStrl, &ckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) break;
-        if (ReadStreamList(pState, &ckStrl)) return TRUE;
+    // The stream lists, one after another.
+    for (DWORD dwPos = dwHdrl; FindChunk(pState, dwPos, dwHdrlEnd, mmioFOURCC('s', 't', 'r', 'l'), TRUE, &ck);) {
+        MMCKINFO ckStrl = ck;
+        DWORD dwStrlEnd = ChunkEnd(&ckStrl, dwHdrlEnd);
+        if (ReadStreamList(pState, &ckStrl, dwStrlEnd)) return TRUE;
         if (pState->szMessage[0]) return FALSE;
-        if (!Leave(pState, &ckStrl, "%s(LIST)のアセンドに失敗しました!")) return FALSE;
+        // Lists follow one another; a list that claims to reach beyond the
+        // header list ends the search.
+        if (dwStrlEnd >= dwHdrlEnd) break;
+        dwPos = dwStrlEnd + (dwStrlEnd & 1);
     }
-    Leave(pState, &ckHdrl, "%s(LIST/hdrl)のアセンドに失敗しました!");
     return FALSE;
 }
 
@@ -184,14 +209,20 @@ BOOL TakeAviSettings(LPCSTR pszAviFile)
     memset(&state, 0, sizeof(state));
     state.pszAviFile = pszAviFile;
     BOOL fTaken = FALSE;
-    state.hmmio = mmioOpenA((LPSTR)pszAviFile, NULL, MMIO_READ | MMIO_ALLOCBUF | MMIO_DENYNONE);
+    // The file's size, for what its chunks may ask.
+    HANDLE hFile = CreateFileA(pszAviFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        DWORD dwHigh = 0;
+        DWORD dwLow = GetFileSize(hFile, &dwHigh);
+        state.cbFile = (dwHigh || dwLow == INVALID_FILE_SIZE) ? 0xFFFFFFFFu : dwLow;
+        CloseHandle(hFile);
+        state.hmmio = mmioOpenA((LPSTR)pszAviFile, NULL, MMIO_READ | MMIO_ALLOCBUF | MMIO_DENYNONE);
+    }
     if (!state.hmmio) {
         Fail(&state, "%sがオープンできません!");
     } else {
-        LONG lEnd = mmioSeek(state.hmmio, 0, SEEK_END);
-        state.cbFile = lEnd > 0 ? (DWORD)lEnd : 0;
-        if (mmioSeek(state.hmmio, 0, SEEK_SET) != 0) Fail(&state, "%sがオープンできません!");
-        else if (FindVideoStream(&state)) fTaken = TakeStream(&state);
+        if (FindVideoStream(&state)) fTaken = TakeStream(&state);
         mmioClose(state.hmmio, 0);
     }
     free(state.pbFormat);

@@ -174,19 +174,24 @@ BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
            Close(pState, &ckHdrl, "%sのstrf(video)書き込みに失敗しました!");
 }
 
-// Writes the frame count at two places of the closed file.
-BOOL PatchFrameCount(LPCSTR pszFile, DWORD dwAvih, DWORD dwStrh, DWORD nFrames)
+// Checks the closed file and writes the frame count at its two places when
+// fewer frames were written than listed. The platform's buffered writes may
+// report success for bytes that never reached the disk: only a file of the
+// whole size, flushed, is a finished AVI.
+BOOL FinishFile(LPCSTR pszFile, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch)
 {
-    HANDLE h = CreateFileA(pszFile, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = CreateFileA(pszFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
-    BOOL fOk = TRUE;
+    DWORD dwHigh = 0;
+    BOOL fOk = GetFileSize(h, &dwHigh) == cbExpected && dwHigh == 0;
     const DWORD adwPos[] = {dwAvih + AVIH_TOTALFRAMES, dwStrh + STRH_LENGTH};
     for (DWORD dwPos : adwPos) {
         DWORD cb = 0;
-        fOk = fOk && SetFilePointer(h, (LONG)dwPos, NULL, FILE_BEGIN) == dwPos &&
-              WriteFile(h, &nFrames, sizeof(nFrames), &cb, NULL) && cb == sizeof(nFrames);
+        if (fOk && fPatch)
+            fOk = SetFilePointer(h, (LONG)dwPos, NULL, FILE_BEGIN) == dwPos &&
+                  WriteFile(h, &nFrames, sizeof(nFrames), &cb, NULL) && cb == sizeof(nFrames);
     }
-    fOk = FlushFileBuffers(h) && fOk;
+    fOk = fOk && FlushFileBuffers(h);
     return CloseHandle(h) && fOk;
 }
 
@@ -255,12 +260,13 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
                    Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), "%sのidx1書き込みに失敗しました!") &&
                    Close(&state, &ckIdx1, "%sのidx1書き込みに失敗しました!") &&
                    Close(&state, &state.ckRiff, "%sのidx1書き込みに失敗しました!");
+        LONG lEnd = mmioSeek(state.hmmio, 0, SEEK_CUR);
         // Closing writes out the buffer: a failure there is a failed write.
         MMRESULT mmr = mmioClose(state.hmmio, 0);
         state.hmmio = NULL;
-        if (fOk && mmr != MMSYSERR_NOERROR) fOk = Fail(&state, "%sのidx1書き込みに失敗しました!");
-        if (fOk && nWritten < g_nRefFrames && !PatchFrameCount(state.szTemp, dwAvih, dwStrh, nWritten))
-            fOk = Fail(&state, "%sのavih書き込みに失敗しました!");
+        if (fOk && (mmr != MMSYSERR_NOERROR || lEnd <= 0 ||
+                    !FinishFile(state.szTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames)))
+            fOk = Fail(&state, "%sのidx1書き込みに失敗しました!");
         if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
             fOk = Fail(&state, "%sがオープンできません!");
         fResult = fOk;

@@ -191,6 +191,7 @@ TEST_F(Scan, DamagedHeadersKeepTheFramesBeforeThem)
         {"data and padding wrap round", 0x20, 0xFFFFFFF0u, 0x20},
         {"frame size below its header", 8, 0xFFFFFFF0u, 8},
         {"zero sizes", 0, 0, 0},
+        {"a frame too large for a record", 0x40000010u, 0x40000000u, 0},
     };
     for (auto &c : aCases) {
         std::vector<BYTE> bad = good;
@@ -308,6 +309,20 @@ TEST_F(Scan, PreviewOfRawFramesAndOfACodecThatCannotBeOpened)
     g_ui.shown.clear();
     EXPECT_FALSE(ShowRefFrame(0));
     EXPECT_EQ(OnlyMessage(), "参照ファイルはオープンされていません!");
+}
+
+TEST_F(Scan, ASizeStoredButNotAppliedIsNeverDecodedInto)
+{
+    ASSERT_TRUE(Open(Record("take", 3, 64, 48)));
+    g_aCombo[2].edit = "12";
+    OnSizeField(IDC_HEIGHT, CBN_EDITCHANGE);
+    EXPECT_EQ(g_bihRgb.biHeight, 12);
+    EXPECT_FALSE(ShowRefFrame(1));
+    EXPECT_EQ(OnlyMessage(), "フレームが伸張できません!");
+    g_fccHandler = 0;
+    g_ui.shown.clear();
+    EXPECT_FALSE(ShowRefFrame(1)) << "nor drawn raw";
+    EXPECT_EQ(g_nCurFrame, 1u);
 }
 
 TEST_F(Scan, PictureSizeResources)
@@ -431,6 +446,14 @@ TEST_F(Write, TheLayoutByteForByteWithACodec)
 {
     ASSERT_TRUE(Open(Record("take", 5, 64, 48)));
     ASSERT_NE(g_pbiCompressed, nullptr);
+    ASSERT_TRUE(ShowRefFrame(3));
+    // What the codec reports for the picture, asked afresh.
+    HIC hic = ICOpen(ICTYPE_VIDEO, SAMPLE_FOURCC, ICMODE_COMPRESS);
+    ASSERT_NE(hic, nullptr);
+    std::vector<BYTE> fresh((size_t)ICSendMessage(hic, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, 0));
+    ASSERT_GE(fresh.size(), sizeof(BITMAPINFOHEADER));
+    ASSERT_EQ(ICSendMessage(hic, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, (DWORD_PTR)fresh.data()), ICERR_OK);
+    ICClose(hic);
     std::string avi = Path("take.avi");
     ASSERT_TRUE(WriteSalvageAvi(avi.c_str()));
     EXPECT_TRUE(g_ui.shown.empty()) << OnlyMessage();
@@ -445,8 +468,9 @@ TEST_F(Write, TheLayoutByteForByteWithACodec)
     for (size_t i = 0; i < 16; i++) EXPECT_EQ(Dword(b, l.atStrh + 4 * i), adwStrh[i]) << "strh field " << i;
     // The format is the codec's for 24-bit input, and the first frame
     // chunk lies at 180 + n + 12.
-    ASSERT_EQ(l.cbFormat, g_cbCompressed);
-    EXPECT_EQ(memcmp(&b[l.atStrf], g_pbiCompressed, g_cbCompressed), 0);
+    ASSERT_EQ(l.cbFormat, fresh.size());
+    EXPECT_EQ(std::vector<BYTE>(b.begin() + (long)l.atStrf, b.begin() + (long)(l.atStrf + l.cbFormat)), fresh)
+        << "the stream's format is the codec's answer, whatever frames were shown";
     EXPECT_EQ(l.cbFormat % 2, 0u);
     EXPECT_EQ(l.atMovi + 12, 180 + l.cbFormat + 12);
     CheckFrames(l, 5, false);

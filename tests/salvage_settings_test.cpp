@@ -6,6 +6,9 @@
 #include "tests/samplecodec/samplecodec.h"
 
 #include <string.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -47,6 +50,11 @@ TEST_F(Settings, FrameRates)
         {"30/0", 3000000000u, 100000000, "30.000000000000"},
         {"1000000000/1", 100000000, 0, " 0.000000000000"},
     };
+    // Texts from a settings file may hold anything: they end, with no rate.
+    for (const char *pszText : {"1e308/0.5", "1e400", "99999999999", "nan", "inf/3", "-25", "1e-300"}) {
+        ParseFrameRate(pszText);
+        EXPECT_EQ(g_dblFps, 0.0) << pszText;
+    }
     for (auto &c : aCases) {
         double dblFps = ParseFrameRate(c.pszText);
         EXPECT_EQ(g_dwRate, c.dwRate) << c.pszText;
@@ -395,11 +403,25 @@ TEST_F(TakeAvi, FilesThatGiveNoSettings)
             memcpy(&hugeFormat[at + 4], &cb, 4);
         }
     }
+    // Sizes that wrap round in 32 bits: a stream list, and another chunk
+    // in the header list.
+    std::vector<BYTE> wrappingList = VideoAvi(SAMPLE_FOURCC, 25, 1, 40000, format);
+    std::vector<BYTE> wrappingChunk = wrappingList;
+    for (size_t at = 0; at + 12 < wrappingList.size(); at++) {
+        DWORD cbHuge = 0xFFFFFFF8u;
+        if (memcmp(&wrappingList[at], "LIST", 4) == 0 && memcmp(&wrappingList[at + 8], "strl", 4) == 0)
+            memcpy(&wrappingList[at + 4], &cbHuge, 4);
+        if (memcmp(&wrappingChunk[at], "avih", 4) == 0) {
+            memcpy(&wrappingChunk[at], "JUNK", 4);
+            memcpy(&wrappingChunk[at + 4], &cbHuge, 4);
+        }
+    }
     struct {
         const char *pszName;
         std::vector<BYTE> bytes;
         std::string message;
     } aCases[] = {
+        {"wrappingchunk.avi", wrappingChunk, "<dir>wrappingchunk.aviにavihチャンクがありません!"},
         {"dib.avi", VideoAvi(mmioFOURCC('D', 'I', 'B', ' '), 25, 1, 40000, format), "<dir>dib.aviにはコーデックが使用されていません!"},
         {"nocodec.avi", VideoAvi(mmioFOURCC('G', 'O', 'N', 'E'), 25, 1, 40000, format),
          "<dir>nocodec.aviのビデオコーデックGONEがオープンできません!"},
@@ -408,6 +430,10 @@ TEST_F(TakeAvi, FilesThatGiveNoSettings)
         {"hugeformat.avi", hugeFormat, "<dir>hugeformat.avi(strf)が読み出せません!"},
         {"text.avi", std::vector<BYTE>(100, 'x'), "<dir>text.aviにAVIチャンクがありません!"},
     };
+    // A stream list that claims more than its header list is read as far
+    // as that goes; its stream is there to take.
+    ASSERT_TRUE(WriteBytes(Path("wrappinglist.avi"), wrappingList.data(), wrappingList.size()));
+    EXPECT_TRUE(TakeAviSettings(Path("wrappinglist.avi").c_str())) << OnlyMessage();
     for (auto &c : aCases) {
         ASSERT_TRUE(WriteBytes(Path(c.pszName), c.bytes.data(), c.bytes.size()));
         g_ui.shown.clear();
@@ -448,3 +474,18 @@ TEST_F(TakeAvi, AviFilesWrittenByFfmpeg)
     EXPECT_EQ(g_aCombo[2].edit, "24");
     EXPECT_EQ(g_aCombo[3].edit, "5/1");
 }
+
+#ifndef _WIN32
+TEST_F(TakeAvi, AnAviOfMoreThanTwoGigabytes)
+{
+    // A long recording: the header list at the start, 3 GB in all (a
+    // sparse file).
+    std::vector<BYTE> format = MakeFormat(64, 48, 24, SAMPLE_FOURCC);
+    std::vector<BYTE> avi = VideoAvi(SAMPLE_FOURCC, 25, 1, 40000, format);
+    ASSERT_TRUE(WriteBytes(Path("long.avi"), avi.data(), avi.size()));
+    ASSERT_EQ(truncate(Path("long.avi").c_str(), 3LL << 30), 0);
+    EXPECT_TRUE(TakeAviSettings(Path("long.avi").c_str())) << OnlyMessage();
+    EXPECT_EQ(g_aCombo[1].edit, "64");
+    DeleteFileA(Path("long.avi").c_str());
+}
+#endif

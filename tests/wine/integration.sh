@@ -104,14 +104,38 @@ record_and_play() {
         "$(printf "%s\n" "$probe" | grep -c '^packet|size=276$'):$(printf "%s\n" "$probe" | grep -vc '^packet|size=276$\|^stream'):$(printf "%s\n" "$probe" | grep '^stream')"
 }
 
+# The AVI lost: each reference file of its run salvaged with Spoolmend's
+# engine and played back through Spoolcap.
+salvage_and_play() {
+    # salvage_and_play TAG REFFILE FRAMES FIRST STEP [raw]
+    tag=$1 ref=$2 n=$3 first=$4 step=$5 raw=${6:-}
+    rm -f "$prefix/drive_c/clip.avi" "$prefix/drive_c/salvaged.avi"
+    out=$($run "$bin/mendhost.exe" "$ref" 'C:\salvaged.avi' SMPL 15 $raw | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | sed 's/^/     /'
+    check "$tag: $ref salvaged into an AVI of $n records" "0 $n" "$status $(printf "%s\n" "$out" | sed -n 's/ frames of .*//p')"
+    out=$($run "$bin/vfwhost.exe" avi-play $n 'C:\salvaged.avi' $first $step | tr -d '\r')
+    status=$?
+    printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
+    check "$tag: the salvaged AVI plays back through Spoolcap, every frame the original picture" 0 $status
+    probe=$(ffprobe -v error -select_streams v:0 -count_frames \
+        -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_read_frames -of csv=p=0 \
+        "$prefix/drive_c/salvaged.avi" 2>&1)
+    check "$tag: ffprobe reads the salvaged AVI: codec, size, rate, frames" "SMPL,160,120,15/1,$n" "$probe"
+}
+
 record_and_play "plain"
 ls "$prefix/drive_c/refs" | sed 's/^/     refs: /'
 check "plain: two runs, two reference files" "take.000 take.001" "$(ls "$prefix/drive_c/refs" | tr '\n' ' ' | sed 's/ $//')"
+salvage_and_play "plain" 'C:\refs\take.001' $frames 0 1
 record_and_play "two series, background writes, read-ahead, padding 10" \
     "BiFiled=1" "OverlapWrite=1" "OverlapRead=1" "Padding=10"
 check "two series: both series have files" "2 2" \
     "$(ls "$prefix/drive_c/refs" | wc -l) $(ls "$prefix/drive_c/refs2" | wc -l)"
+salvage_and_play "two series, first" 'C:\refs\take.001' $((frames / 2)) 0 2
+salvage_and_play "two series, second" 'C:\refs2\alt.001' $((frames / 2)) 1 2
 record_and_play "raw frames, padding 100" "NoCompress=1" "Padding=100"
+salvage_and_play "raw frames" 'C:\refs\take.001' $frames 0 1 raw
 rm -f "$win/smplcodec.ini"
 
 # Under load, with every background switch on.

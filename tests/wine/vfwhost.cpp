@@ -15,8 +15,10 @@
 //                                     compares with the pictures
 //   vfwhost avi-record FOURCC N AVI   writes N pictures to a compressed stream
 //                                     of an AVI through avifil32
-//   vfwhost avi-play N AVI            reads the AVI's chunks, then plays it
-//                                     with AVIStreamGetFrame and ICDecompress
+//   vfwhost avi-play N AVI [FIRST STEP]
+//                                     reads the AVI's chunks, then plays it
+//                                     with AVIStreamGetFrame and ICDecompress;
+//                                     frame k is picture FIRST + STEP * k
 //   vfwhost configure FOURCC SECONDS  opens the codec's settings dialog
 //                                     (ICConfigure) and closes it after
 //                                     SECONDS (0: when the user does)
@@ -292,7 +294,7 @@ int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
     return 0;
 }
 
-int AviPlay(int nFrames, const char *pszAvi)
+int AviPlay(int nFrames, const char *pszAvi, int nFirst, int nStep)
 {
     AVIFileInit();
     PAVISTREAM pStream = NULL;
@@ -322,7 +324,7 @@ int AviPlay(int nFrames, const char *pszAvi)
             BYTE *pPacked = static_cast<BYTE *>(AVIStreamGetFrame(pGetFrame, n));
             if (!pPacked) continue;
             const BITMAPINFOHEADER *pbi = reinterpret_cast<const BITMAPINFOHEADER *>(pPacked);
-            std::vector<BYTE> picture = Picture(n);
+            std::vector<BYTE> picture = Picture(nFirst + nStep * (int)n);
             if (pbi->biBitCount == 24 && memcmp(pPacked + pbi->biSize, picture.data(), picture.size()) == 0) nSameGetFrame++;
         }
         AVIStreamGetFrameClose(pGetFrame);
@@ -348,7 +350,7 @@ int AviPlay(int nFrames, const char *pszAvi)
             AVIStreamRead(pStream, n, 1, chunk.data(), (LONG)chunk.size(), &cb, NULL);
             std::vector<BYTE> out(bihOut.biSizeImage);
             bihIn.biSizeImage = (DWORD)cb;
-            if (ICDecompress(hic, 0, &bihIn, chunk.data(), &bihOut, out.data()) == ICERR_OK && out == Picture(n))
+            if (ICDecompress(hic, 0, &bihIn, chunk.data(), &bihOut, out.data()) == ICERR_OK && out == Picture(nFirst + nStep * (int)n))
                 nSameIc++;
         }
         ICDecompressEnd(hic);
@@ -433,7 +435,8 @@ int main(int argc, char **argv)
     if (argc >= 5 && strcmp(argv[1], "ic-record") == 0) return IcRecord(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 5 && strcmp(argv[1], "ic-play") == 0) return IcPlay(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 5 && strcmp(argv[1], "avi-record") == 0) return AviRecord(argv[2], atoi(argv[3]), argv[4]);
-    if (argc >= 4 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3]);
+    if (argc >= 6 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3], atoi(argv[4]), atoi(argv[5]));
+    if (argc >= 4 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3], 0, 1);
     if (argc >= 4 && strcmp(argv[1], "configure") == 0) return Configure(argv[2], atoi(argv[3]));
     if (argc >= 3 && strcmp(argv[1], "vfwprobe-get") == 0) return VfwprobeGet(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "close") == 0) return CloseWindowTitled(argv[2]);
