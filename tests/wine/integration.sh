@@ -113,13 +113,13 @@ salvage_and_play() {
     out=$($run "$bin/mendhost.exe" "$ref" 'C:\salvaged.avi' SMPL 15 $raw | tr -d '\r')
     status=$?
     printf "%s\n" "$out" | sed 's/^/     /'
-    check "$tag: $ref salvaged into an AVI of $n records" "0 $n" "$status $(printf "%s\n" "$out" | sed -n 's/ frames of .*//p')"
+    check "$tag: the reference file salvaged into an AVI of $n records" "0 $n" "$status $(printf "%s\n" "$out" | sed -n 's/ frames of .*//p')"
     out=$($run "$bin/vfwhost.exe" avi-play $n 'C:\salvaged.avi' $first $step | tr -d '\r')
     status=$?
     printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
     check "$tag: the salvaged AVI plays back through Spoolcap, every frame the original picture" 0 $status
-    probe=$(ffprobe -v error -select_streams v:0 -count_frames \
-        -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_read_frames -of csv=p=0 \
+    probe=$(ffprobe -v error -select_streams v:0 -count_packets \
+        -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_read_packets -of csv=p=0 \
         "$prefix/drive_c/salvaged.avi" 2>&1)
     check "$tag: ffprobe reads the salvaged AVI: codec, size, rate, frames" "SMPL,160,120,15/1,$n" "$probe"
 }
