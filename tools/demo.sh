@@ -29,7 +29,7 @@ cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$build/win" -j"$(nproc)" >/dev/null
 mkdir -p "$root/dist"
-cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$root/dist/"
+cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" "$root/dist/"
 ls -l "$root/dist"
 
 # Windows of the demo go to a virtual display of its own, unless they are
@@ -70,6 +70,13 @@ ls -l "$prefix/drive_c/refs"
 echo "== the AVI as ffprobe sees it"
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$prefix/drive_c/clip.avi"
 
+printf '%s\n' "== the AVI is lost: salvaging C:\\refs\\take.001 with Spoolmend's engine and playing the salvaged AVI"
+rm -f "$prefix/drive_c/clip.avi"
+$run "$build/win/bin/mendhost.exe" 'C:\refs\take.001' 'C:\salvaged.avi' SMPL 30000/1001 | tr -d '\r'
+$run "$host" avi-play "$frames" 'C:\salvaged.avi' | tr -d '\r' | tail -3
+ffprobe -v error -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_frames -of compact \
+    "$prefix/drive_c/salvaged.avi"
+
 if [ -n "$shots" ]; then
     shoot() {
         sleep "$2"
@@ -95,5 +102,18 @@ if [ -n "$windows$shots" ]; then
         $run "$host" close "Vfwprobe 1.04" >/dev/null
     fi
     wait $probe
+    printf '%s\n' "== Spoolmend with C:\\refs\\take.001 scanned"
+    # Run from C:\, where it keeps its Spoolmend.ini.
+    cp "$root/dist/Spoolmend.exe" "$prefix/drive_c/"
+    # The codec chosen last time: SMPL, whose frames the preview decodes.
+    printf '[Last]\r\nHandler=%u\r\n' 1280331091 > "$prefix/drive_c/Spoolmend.ini"
+    $run "$prefix/drive_c/Spoolmend.exe" &
+    mend=$!
+    $run "$host" mend-open 'C:\refs\take.001' | tr -d '\r'
+    if [ -n "$shots" ]; then
+        shoot spoolmend 3
+        $run "$host" close "Spoolmend 1.04 - C:\\refs\\take.001" >/dev/null
+    fi
+    wait $mend
 fi
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true

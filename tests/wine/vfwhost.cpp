@@ -25,6 +25,8 @@
 //   vfwhost vfwprobe-get MODES        ticks the mode boxes of a running
 //                                     Vfwprobe (q, c, d) and presses Get
 //   vfwhost close TITLE               closes the top-level window of that title
+//   vfwhost mend-open REFFILE         opens REFFILE in a running Spoolmend
+//                                     through its open dialog and scans it
 //
 // Every frame's output is printed with its size and, for a reference record,
 // the file it names.
@@ -417,6 +419,39 @@ int VfwprobeGet(const char *pszModes)
     return 0;
 }
 
+// Opens a reference file in a running Spoolmend through its open dialog,
+// as a user would type the name, then scans the whole file.
+int MendOpen(const char *pszFile)
+{
+    HWND hwnd = NULL;
+    for (int i = 0; i < 200 && !hwnd; i++) {
+        hwnd = FindWindowA(NULL, "Spoolmend 1.04");
+        if (!hwnd) Sleep(50);
+    }
+    if (!hwnd) {
+        printf("no Spoolmend window\n");
+        return 1;
+    }
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(20002, BN_CLICKED), 0);
+    HWND hOpen = NULL;
+    for (int i = 0; i < 200 && !hOpen; i++) {
+        hOpen = FindWindowA(NULL, "参照ファイル名入力");
+        if (!hOpen) Sleep(50);
+    }
+    if (!hOpen) {
+        printf("no open dialog\n");
+        return 1;
+    }
+    // The file name field: a combo box in the Explorer-style dialog, an edit
+    // field in the old one.
+    if (!SetDlgItemTextA(hOpen, 0x47C, pszFile)) SetDlgItemTextA(hOpen, 0x480, pszFile);
+    PostMessageA(hOpen, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 200 && IsWindow(hOpen); i++) Sleep(50);
+    Sleep(500);
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(20007, BN_CLICKED), 0);
+    return 0;
+}
+
 int CloseWindowTitled(const char *pszTitle)
 {
     HWND hwnd = FindWindowA(NULL, pszTitle);
@@ -440,8 +475,10 @@ int main(int argc, char **argv)
     if (argc >= 4 && strcmp(argv[1], "configure") == 0) return Configure(argv[2], atoi(argv[3]));
     if (argc >= 3 && strcmp(argv[1], "vfwprobe-get") == 0) return VfwprobeGet(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "close") == 0) return CloseWindowTitled(argv[2]);
+    if (argc >= 3 && strcmp(argv[1], "mend-open") == 0) return MendOpen(argv[2]);
     fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY | ic-record FOURCC N DIR |\n"
                     "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI |\n"
-                    "               configure FOURCC SECONDS | vfwprobe-get MODES | close TITLE\n");
+                    "               configure FOURCC SECONDS | vfwprobe-get MODES | close TITLE |\n"
+                    "               mend-open REFFILE\n");
     return 2;
 }
