@@ -1,5 +1,6 @@
 #include "tests/salvage_fixture.h"
 
+#include "tests/dibheader.h"
 #include "tests/samplecodec/samplecodec.h"
 
 #include <algorithm>
@@ -206,14 +207,7 @@ std::string SalvageTest::Record(const char *pszBase, int nFrames, LONG lRecordWi
     HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('S', 'P', 'L', 'C'), ICMODE_COMPRESS);
     EXPECT_NE(hic, nullptr);
     if (!hic) return "";
-    BITMAPINFOHEADER bihIn;
-    memset(&bihIn, 0, sizeof(bihIn));
-    bihIn.biSize = sizeof(bihIn);
-    bihIn.biWidth = lWidth;
-    bihIn.biHeight = lHeight;
-    bihIn.biPlanes = 1;
-    bihIn.biBitCount = 24;
-    bihIn.biSizeImage = (((DWORD)lWidth * 3 + 3) & ~3u) * (DWORD)lHeight;
+    BITMAPINFOHEADER bihIn = MakeDibHeader(lWidth, lHeight, 24, BI_RGB, DibStride(lWidth, 24) * (DWORD)lHeight);
     BITMAPINFOHEADER bihOut;
     EXPECT_EQ(ICCompressGetFormat(hic, &bihIn, &bihOut), ICERR_OK);
     DWORD cbRoom = ICCompressGetSize(hic, &bihIn, &bihOut);

@@ -400,17 +400,23 @@ int Configure(const char *pszFourcc, int nSeconds)
     return lResult == ICERR_OK ? 0 : 1;
 }
 
-int VfwprobeGet(const char *pszModes)
+// The top-level window of a title, waited for up to ten seconds; NULL (said
+// on the output) when it does not come.
+HWND WaitForWindow(const char *pszTitle)
 {
     HWND hwnd = NULL;
     for (int i = 0; i < 200 && !hwnd; i++) {
-        hwnd = FindWindowA(NULL, "Vfwprobe 1.04");
+        hwnd = FindWindowA(NULL, pszTitle);
         if (!hwnd) Sleep(50);
     }
-    if (!hwnd) {
-        printf("no Vfwprobe window\n");
-        return 1;
-    }
+    if (!hwnd) printf("no window \"%s\"\n", pszTitle);
+    return hwnd;
+}
+
+int VfwprobeGet(const char *pszModes)
+{
+    HWND hwnd = WaitForWindow("Vfwprobe 1.04");
+    if (!hwnd) return 1;
     const int aBoxes[3] = {1002, 1003, 1004};
     const char *pszLetters = "qcd";
     for (int i = 0; i < 3; i++)
@@ -423,25 +429,11 @@ int VfwprobeGet(const char *pszModes)
 // as a user would type the name, then scans the whole file.
 int MendOpen(const char *pszFile)
 {
-    HWND hwnd = NULL;
-    for (int i = 0; i < 200 && !hwnd; i++) {
-        hwnd = FindWindowA(NULL, "Spoolmend 1.04");
-        if (!hwnd) Sleep(50);
-    }
-    if (!hwnd) {
-        printf("no Spoolmend window\n");
-        return 1;
-    }
+    HWND hwnd = WaitForWindow("Spoolmend 1.04");
+    if (!hwnd) return 1;
     PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(20002, BN_CLICKED), 0);
-    HWND hOpen = NULL;
-    for (int i = 0; i < 200 && !hOpen; i++) {
-        hOpen = FindWindowA(NULL, "参照ファイル名入力");
-        if (!hOpen) Sleep(50);
-    }
-    if (!hOpen) {
-        printf("no open dialog\n");
-        return 1;
-    }
+    HWND hOpen = WaitForWindow("参照ファイル名入力");
+    if (!hOpen) return 1;
     // The file name field: a combo box in the Explorer-style dialog, an edit
     // field in the old one.
     if (!SetDlgItemTextA(hOpen, 0x47C, pszFile)) SetDlgItemTextA(hOpen, 0x480, pszFile);
