@@ -1,0 +1,91 @@
+// Deleting reference files of the loaded AVI: the selected ones, or every
+// listed one together with the AVI.
+#include "mover/shift.h"
+
+#include "mover/message.h"
+
+#include <stdio.h>
+
+namespace {
+
+void Enable(int nId, BOOL f)
+{
+    if (g_ShiftUi.pfnEnableItem) g_ShiftUi.pfnEnableItem(nId, f);
+}
+
+BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+void DeleteRefFiles(AviInfo *pInfo)
+{
+    if (g_fShiftBusy) return;
+    g_fShiftBusy = 1;
+    const REFLISTUI &list = g_ShiftUi.list;
+    int n = list.pfnGetCount ? list.pfnGetCount() : 0;
+    int nSelected = 0;
+    for (int i = 0; i < n; i++) nSelected += list.pfnIsSelected(i) ? 1 : 0;
+    CHAR szText[2 * MAX_PATH + 256];
+    BOOL fAll;
+    if (nSelected > 0) {
+        snprintf(szText, sizeof(szText),
+                 "すべての参照ファイルとAVIファイル%sを削除しますか(Y), 選択された参照ファイルのみを削除しますか(N)?",
+                 pInfo->szAviFile);
+        int nAnswer = ShowShiftMessage(szText, MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (nAnswer != IDYES && nAnswer != IDNO) {
+            g_fShiftBusy = 0;
+            return;
+        }
+        fAll = nAnswer == IDYES;
+    } else {
+        snprintf(szText, sizeof(szText), "%sAVIファイル%sを削除しますか?", n > 0 ? "すべての参照ファイルと" : "",
+                 pInfo->szAviFile);
+        if (ShowShiftMessage(szText, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+            g_fShiftBusy = 0;
+            return;
+        }
+        fAll = TRUE;
+    }
+    static const int s_aOff[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST,
+                                 IDC_SHIFT_DETECT,      IDC_SHIFT_DELETE, IDC_SHIFT_MOVE,     IDC_SHIFT_BROWSEBASE};
+    for (int nId : s_aOff) Enable(nId, FALSE);
+    // Spoolcap lets go of the files it reads.
+    CloseFrameStream(pInfo);
+    OpenFrameCodec(pInfo, FALSE);
+    BOOL fOk = TRUE;
+    for (int i = 0; i < n && fOk; i++) {
+        CHAR szName[MAX_PATH];
+        if (!list.pfnGetText(i, szName) || !FileExists(szName)) continue;
+        if (!fAll && !list.pfnIsSelected(i)) continue;
+        if (!DeleteFileA(szName)) {
+            ShowShiftMessagePath("参照ファイル%s削除でエラーが発生しました!", szName, MB_OK | MB_ICONERROR);
+            fOk = FALSE;
+        } else if (!fAll) {
+            list.pfnSetSelected(i, FALSE);
+        }
+    }
+    if (fAll && fOk) {
+        CHAR szAvi[sizeof(pInfo->szAviFile)];
+        snprintf(szAvi, sizeof(szAvi), "%s", pInfo->szAviFile);
+        LoadAvi(pInfo, FALSE);
+        if (!DeleteFileA(szAvi)) {
+            ShowShiftMessagePath("AVIファイル%sの削除でエラーが発生しました!", szAvi, MB_OK | MB_ICONERROR);
+            fOk = FALSE;
+        }
+    }
+    if (fAll && fOk) {
+        if (g_ShiftUi.pfnResetWindow) g_ShiftUi.pfnResetWindow();
+    } else if (!fAll) {
+        OpenFrameCodec(pInfo, TRUE);
+        static const int s_aOn[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_REFLIST, IDC_SHIFT_MOVE,
+                                    IDC_SHIFT_BROWSEBASE,  IDC_SHIFT_DETECT,  IDC_SHIFT_DELETE, IDC_SHIFT_BROWSEAVI};
+        for (int nId : s_aOn) Enable(nId, TRUE);
+        ShowSelectedSize(pInfo);
+        Enable(IDC_SHIFT_CLOSE, TRUE);
+        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
+    } else {
+        Enable(IDC_SHIFT_CLOSE, TRUE);
+        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
+    }
+    g_fShiftBusy = 0;
+}

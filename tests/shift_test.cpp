@@ -1,0 +1,542 @@
+// Spoolshift's commands on reference files: the kinds of reference frames,
+// detection, numbering, copying, relocation with its records, recovery of a
+// relocation cut short, and deletion. Every relocation ends with a check
+// that each record names an existing file holding, at its offset, a frame
+// of the record's size.
+#include "tests/mover_fixture.h"
+
+#include "codec/refformat.h"
+#include "mover/shift.h"
+
+#include <string.h>
+
+#include <map>
+
+namespace {
+
+// A frame's place in a reference file.
+struct FRAMEPLACE {
+    DWORD dwOffset;
+    DWORD dwFrameSize;
+};
+
+struct LISTITEM {
+    std::string text;
+    bool fSelected;
+};
+std::vector<LISTITEM> g_list;
+int g_iCaret = -1;
+std::map<int, std::string> g_texts;
+std::map<int, bool> g_enabled;
+std::vector<DWORD> g_shownFrames;
+std::vector<std::string> g_progress;
+std::string g_newBase;
+bool g_fDeleteOld;
+int g_nPumps;
+int g_nAbortAtPump;
+int g_nResets;
+
+int FindExact(LPCSTR psz)
+{
+    for (size_t i = 0; i < g_list.size(); i++)
+        if (_stricmp(g_list[i].text.c_str(), psz) == 0) return (int)i;
+    return -1;
+}
+
+void InstallListAndWindow()
+{
+    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
+    g_ShiftUi.list.pfnGetCount = []() { return (int)g_list.size(); };
+    g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
+        if (i < 0 || i >= (int)g_list.size()) return FALSE;
+        snprintf(psz, MAX_PATH, "%s", g_list[(size_t)i].text.c_str());
+        return TRUE;
+    };
+    g_ShiftUi.list.pfnIsSelected = [](int i) { return (BOOL)(i >= 0 && i < (int)g_list.size() && g_list[(size_t)i].fSelected); };
+    g_ShiftUi.list.pfnSetSelected = [](int i, BOOL f) { g_list[(size_t)i].fSelected = f != FALSE; };
+    g_ShiftUi.list.pfnFindExact = FindExact;
+    g_ShiftUi.list.pfnInsert = [](int i, LPCSTR psz) {
+        size_t at = i < 0 || i > (int)g_list.size() ? g_list.size() : (size_t)i;
+        g_list.insert(g_list.begin() + (long)at, LISTITEM{psz, false});
+    };
+    g_ShiftUi.list.pfnDelete = [](int i) { g_list.erase(g_list.begin() + i); };
+    g_ShiftUi.list.pfnReset = []() { g_list.clear(); };
+    g_ShiftUi.list.pfnGetCaret = []() { return g_iCaret; };
+    g_ShiftUi.pfnSetItemText = [](int nId, LPCSTR psz) {
+        g_texts[nId] = psz;
+        if (nId == IDC_SHIFT_PROGRESS) g_progress.push_back(psz);
+    };
+    g_ShiftUi.pfnEnableItem = [](int nId, BOOL f) { g_enabled[nId] = f != FALSE; };
+    g_ShiftUi.pfnGetItemText = [](int, LPSTR psz) { snprintf(psz, MAX_PATH, "%s", g_newBase.c_str()); };
+    g_ShiftUi.pfnIsChecked = [](int) { return (BOOL)g_fDeleteOld; };
+    g_ShiftUi.pfnPumpMessage = []() {
+        if (++g_nPumps == g_nAbortAtPump) g_fShiftAbort = 1;
+    };
+    g_ShiftUi.pfnShowFrame = [](DWORD n) { g_shownFrames.push_back(n); };
+    g_ShiftUi.pfnResetWindow = []() { g_nResets++; };
+}
+
+// A reference file of nFrames frames whose sizes vary; their places.
+std::vector<FRAMEPLACE> WriteRefFile(const std::string &path, DWORD nFrames, BYTE bFill)
+{
+    std::vector<BYTE> file;
+    std::vector<FRAMEPLACE> frames;
+    for (DWORD i = 0; i < nFrames; i++) {
+        DWORD cbData = 20 + (i * 13) % 70;
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, cbData, ComputePadding(cbData, 0), 8, 8);
+        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
+        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
+        file.insert(file.end(), p, p + sizeof(header));
+        file.insert(file.end(), header.dwDataSize + header.dwPadSize, bFill);
+    }
+    WriteBytes(path, file.data(), file.size());
+    return frames;
+}
+
+std::vector<BYTE> RecordBytes(const std::string &name, const FRAMEPLACE &frame)
+{
+    REFRECORD rec;
+    BuildRefRecord(&rec, 0, FALSE, frame.dwOffset, frame.dwFrameSize, name.c_str());
+    const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+    return std::vector<BYTE>(p, p + sizeof(rec));
+}
+
+class Shift : public AviTest {
+public:
+    void SetUp() override
+    {
+        AviTest::SetUp();
+        InstallListAndWindow();
+        g_list.clear();
+        g_iCaret = -1;
+        g_texts.clear();
+        g_enabled.clear();
+        g_shownFrames.clear();
+        g_progress.clear();
+        g_fDeleteOld = false;
+        g_nPumps = 0;
+        g_nAbortAtPump = 0;
+        g_nResets = 0;
+        g_fShiftBusy = 0;
+        g_fShiftAbort = 0;
+        g_newBase = Path("new");
+    }
+    // An AVI whose frames are records naming the reference files in turn,
+    // each frame the next one of its file, and other chunks where asked.
+    void MakeAvi(const std::vector<std::string> &files, DWORD nFrames, FOURCC fccHandler = mmioFOURCC('S', 'M', 'P', 'L'))
+    {
+        std::vector<std::vector<FRAMEPLACE>> places;
+        for (size_t f = 0; f < files.size(); f++)
+            places.push_back(WriteRefFile(files[f], nFrames / (DWORD)files.size() + 1, (BYTE)(f + 1)));
+        AVISPEC spec;
+        spec.fccHandler = fccHandler;
+        spec.format = MakeFormat(8, 8, 24, fccHandler);
+        spec.dwTotalFrames = spec.dwLength = nFrames;
+        for (DWORD i = 0; i < nFrames; i++) {
+            size_t f = i % files.size();
+            spec.chunks.push_back(Frame("00dc", RecordBytes(files[f], places[f][i / files.size()])));
+        }
+        ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+    }
+    void Detect()
+    {
+        DetectRefFiles(&info);
+        g_aShown.clear();
+    }
+    void Select(std::initializer_list<int> items)
+    {
+        for (int i : items) g_list[(size_t)i].fSelected = true;
+    }
+    // Every record names an existing file with a frame of its size at its
+    // offset; returns the names, frame by frame.
+    std::vector<std::string> CheckRecords()
+    {
+        std::vector<std::string> names;
+        DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
+        for (DWORD i = 0; i < info.nFrames; i++) {
+            DWORD cb = 0;
+            EXPECT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, FALSE, &cb));
+            REFRECORD rec;
+            memcpy(&rec, g_pbScratch, sizeof(rec));
+            names.push_back(rec.szFileName);
+            std::vector<BYTE> file = ReadBytes(rec.szFileName);
+            EXPECT_FALSE(file.empty()) << "frame " << i << " names " << rec.szFileName << ", which is not there";
+            if (file.size() < (size_t)rec.dwOffset + 16) continue;
+            DWORD dwFrame;
+            memcpy(&dwFrame, &file[rec.dwOffset], 4);
+            EXPECT_EQ(dwFrame, RefRecordFrameSize(&rec)) << "frame " << i;
+        }
+        return names;
+    }
+    std::string Messages()
+    {
+        std::string all;
+        for (const SHOWNMESSAGE &m : g_aShown) all += "[" + m.text + "]";
+        return all;
+    }
+};
+
+}  // namespace
+
+TEST_F(Shift, KindsOfReferenceFrames)
+{
+    auto Tagged = [](const char *pszTag, size_t cb) {
+        std::vector<BYTE> data(cb, 0);
+        memcpy(data.data(), pszTag, strlen(pszTag));
+        return data;
+    };
+    const FOURCC fccDvrs = mmioFOURCC('d', 'v', 'r', 's');
+    struct {
+        const char *pszWhat;
+        std::vector<BYTE> data;
+        FOURCC fcc;
+        int nAt;  // -1: no reference
+        DWORD cbField;
+    } aCases[] = {
+        {"a record of 300 bytes", Tagged("Spoolcap", 300), 0, 16, 260},
+        {"a record of 100 bytes, in a dvrs stream too", Tagged("Spoolcap", 100), fccDvrs, 16, 84},
+        {"a record of its magic only", Tagged("Spoolcap", 8), 0, -1, 0},
+        {"REF in CDVC", Tagged("REF ", 40), mmioFOURCC('C', 'D', 'V', 'C'), 16, 24},
+        {"REF in another stream", Tagged("REF ", 40), mmioFOURCC('S', 'M', 'P', 'L'), -1, 0},
+        {"a REF frame too short", Tagged("REF ", 16), mmioFOURCC('c', 'd', 'v', 'c'), -1, 0},
+        {"anything in dvrs", std::vector<BYTE>(40, 'x'), mmioFOURCC('d', 'v', 'R', 's'), 12, 28},
+        {"a dvrs frame too short", std::vector<BYTE>(12, 'x'), fccDvrs, -1, 0},
+    };
+    for (auto &c : aCases) {
+        DWORD cbField = 0;
+        BYTE *p = FindNameField(c.data.data(), (DWORD)c.data.size(), c.fcc, &cbField);
+        if (c.nAt < 0) {
+            EXPECT_EQ(p, nullptr) << c.pszWhat;
+        } else {
+            EXPECT_EQ(p, c.data.data() + c.nAt) << c.pszWhat;
+            EXPECT_EQ(cbField, c.cbField) << c.pszWhat;
+        }
+    }
+}
+
+TEST_F(Shift, DetectionListsEachFileOnceInOrderOfFirstUse)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 11; i++) files.push_back(Path(("take." + std::to_string(100 + i)).c_str()));
+    MakeAvi(files, 3000);
+    // The second frame names the first file in other letters: the same file.
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch), cb = 0;
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 11, FALSE, &cb));
+    std::string upper = files[0];
+    for (char &c : upper) c = (char)toupper((unsigned char)c);
+    memset(g_pbScratch + 16, 0, 260);
+    memcpy(g_pbScratch + 16, upper.c_str(), upper.size());
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 11, TRUE, &cb));
+    DetectRefFiles(&info);
+    EXPECT_TRUE(g_aShown.empty()) << Messages();
+    ASSERT_EQ(g_list.size(), 11u);
+    for (size_t i = 0; i < 11; i++) EXPECT_EQ(g_list[i].text, files[i]);
+    EXPECT_EQ(g_nRefFileCap, 20u) << "the eleventh file grows the table by ten";
+    EXPECT_EQ(g_pRefFiles[0].dwFrameCount, 273u);
+    EXPECT_EQ(g_pRefFiles[3].dwFirstFrame, 3u);
+    EXPECT_EQ(g_pRefFiles[0].cbNameField, 260u);
+    EXPECT_EQ(info.pFrames[11].dwRef, 0u);
+    EXPECT_EQ(info.pFrames[2999].dwRef, 2999u % 11);
+    EXPECT_EQ(g_progress.back(), "検出   100 %");
+    EXPECT_EQ(g_progress.size(), 101u) << "written only when the percentage changes, 0 to 100";
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_REFLIST]);
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_DELETE]);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_ABORT]);
+    EXPECT_EQ(g_fShiftBusy, 0);
+    // Aborted: the list stays disabled and so does Delete.
+    g_nAbortAtPump = g_nPumps + 10;
+    DetectRefFiles(&info);
+    EXPECT_EQ(g_list.size(), 10u);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_REFLIST]);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_DELETE]);
+}
+
+TEST_F(Shift, FramesWithoutReferencesKeepNoFile)
+{
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 3;
+    for (int i = 0; i < 3; i++) spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(50, (BYTE)i)));
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec), "plain.avi"));
+    DetectRefFiles(&info);
+    EXPECT_TRUE(g_list.empty());
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_REFLIST]);
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_DELETE]);
+    for (DWORD i = 0; i < 3; i++) EXPECT_EQ(info.pFrames[i].dwRef, 0xFFFFFFFFu);
+}
+
+TEST_F(Shift, SizeOfTheSelection)
+{
+    char sz[16];
+    FormatSelectedSize(1234567, sz);
+    EXPECT_STREQ(sz, "      1,234,567");
+    FormatSelectedSize(0, sz);
+    EXPECT_STREQ(sz, "               ");
+    FormatSelectedSize(12345678901ull, sz);
+    EXPECT_STREQ(sz, " 12,345,678,901");
+    MakeAvi({Path("a.000"), Path("b.000")}, 10);
+    Detect();
+    Select({1});
+    g_iCaret = 1;
+    ShowSelectedSize(&info);
+    std::string expected(15, ' ');
+    snprintf(sz, sizeof(sz), "%lu", (unsigned long)ReadBytes(Path("b.000")).size());
+    expected.replace(15 - strlen(sz), strlen(sz), sz);
+    EXPECT_EQ(g_texts[IDC_SHIFT_SIZE], expected);
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_MOVE]);
+    EXPECT_EQ(g_shownFrames.back(), 1u) << "the caret file's first frame";
+    g_list[1].fSelected = false;
+    ShowSelectedSize(&info);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_MOVE]);
+}
+
+TEST_F(Shift, NumbersAfterTheBase)
+{
+    std::string base = Path("cap");
+    EXPECT_EQ(NextRefNumber(base.c_str()), 0);
+    for (const char *pszName : {"cap.007", "cap.1000", "cap.txt", "cap.ab1", "cap.0001", "capx.009"})
+        WriteText(Path(pszName), "x");
+    EXPECT_EQ(NextRefNumber(base.c_str()), 8);
+}
+
+TEST_F(Shift, MovingRewritesEveryRecordOfTheSelectedFiles)
+{
+    std::vector<std::string> files = {Path("take.000"), Path("take.001"), Path("take.002")};
+    MakeAvi(files, 1200);
+    Detect();
+    Select({0, 2});
+    CreateDirectoryA(Path("there").c_str(), NULL);
+    g_newBase = JoinPath(Path("there"), "cap");
+    RelocateRefFiles(&info);
+    EXPECT_TRUE(g_aShown.empty()) << Messages();
+    ASSERT_EQ(g_list.size(), 3u);
+    EXPECT_EQ(g_list[0].text, JoinPath(Path("there"), "cap.000"));
+    EXPECT_EQ(g_list[1].text, files[1]);
+    EXPECT_EQ(g_list[2].text, JoinPath(Path("there"), "cap.001"));
+    EXPECT_FALSE(g_list[0].fSelected);
+    std::vector<std::string> names = CheckRecords();
+    EXPECT_EQ(names[0], JoinPath(Path("there"), "cap.000"));
+    EXPECT_EQ(names[1], files[1]);
+    EXPECT_EQ(names[1199], JoinPath(Path("there"), "cap.001"));
+    EXPECT_EQ(ReadBytes(files[0]).size(), 0u) << "moved away";
+    EXPECT_FALSE(ReadBytes(files[1]).empty());
+    EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{}) << "no note stays";
+    EXPECT_EQ(g_progress.back(), "書換   100 %");
+    EXPECT_EQ(g_fShiftBusy, 0);
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_CLOSE]);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_MOVE]);
+    EXPECT_FALSE(g_enabled[IDC_SHIFT_ABORT]);
+}
+
+TEST_F(Shift, ARecordOfTheSameFileWithAnotherNameIsLeftAlone)
+{
+    MakeAvi({Path("take.000")}, 4);
+    Detect();
+    // After detection, frame 2 comes to name another file.
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch), cb = 0;
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 2, FALSE, &cb));
+    std::string other = Path("other.000");
+    CopyBytes(Path("take.000"), other);
+    memset(g_pbScratch + 16, 0, 260);
+    memcpy(g_pbScratch + 16, other.c_str(), other.size());
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 2, TRUE, &cb));
+    Select({0});
+    RelocateRefFiles(&info);
+    std::vector<std::string> names = CheckRecords();
+    EXPECT_EQ(names[0], Path("new.000"));
+    EXPECT_EQ(names[2], other);
+}
+
+TEST_F(Shift, ANewNameMustFitTheRecords)
+{
+    MakeAvi({Path("take.000")}, 2);
+    Detect();
+    Select({0});
+    // 255 characters and ".000" fill the 260-byte field with its zero.
+    std::string base = Path("");
+    base += std::string(255 - base.size(), 'n');
+    g_newBase = base + "n";
+    RelocateRefFiles(&info);
+    EXPECT_EQ(Messages(), "[参照ファイル" + Path("take.000") + "の新しい名前が長すぎます!]");
+    EXPECT_TRUE(g_list[0].fSelected) << "the file is untouched";
+    g_aShown.clear();
+    g_newBase = base;
+    RelocateRefFiles(&info);
+    EXPECT_TRUE(g_aShown.empty()) << Messages();
+    EXPECT_EQ(CheckRecords()[0], base + ".000");
+}
+
+TEST_F(Shift, TheSeriesEndsAt999)
+{
+    MakeAvi({Path("take.000")}, 2);
+    Detect();
+    Select({0});
+    WriteText(Path("new.999"), "x");
+    RelocateRefFiles(&info);
+    EXPECT_EQ(Messages(), "[新しい参照ファイルベース名" + Path("new") + "の番号が999を超えます!]");
+    EXPECT_EQ(CheckRecords()[0], Path("take.000"));
+    EXPECT_EQ(g_list[0].text, Path("take.000"));
+}
+
+TEST_F(Shift, AMissingFileEndsTheCommand)
+{
+    MakeAvi({Path("take.000"), Path("take.001")}, 4);
+    Detect();
+    Select({0, 1});
+    DeleteFileA(Path("take.000").c_str());
+    RelocateRefFiles(&info);
+    EXPECT_EQ(Messages(), "[参照ファイル" + Path("take.000") + "が見つかりません!]");
+    EXPECT_TRUE(g_list[1].fSelected);
+    EXPECT_FALSE(ReadBytes(Path("take.001")).empty());
+}
+
+TEST_F(Shift, CopiesReachTheDiskWholeOrNotAtAll)
+{
+    MakeAvi({Path("take.000")}, 2);
+    std::vector<BYTE> big(3 * 1024 * 1024 + 5);
+    for (size_t i = 0; i < big.size(); i++) big[i] = (BYTE)(i * 7);
+    WriteBytes(Path("big.000"), big.data(), big.size());
+    ASSERT_TRUE(CopyRefFile(Path("big.000").c_str(), Path("copy.000").c_str()));
+    EXPECT_EQ(ReadBytes(Path("copy.000")), big);
+    EXPECT_EQ(g_progress.back(), "コピー 100 %");
+    // An existing file is never replaced.
+    EXPECT_FALSE(CopyRefFile(Path("big.000").c_str(), Path("copy.000").c_str()));
+    EXPECT_EQ(ReadBytes(Path("copy.000")), big);
+    // Aborted after the second chunk: nothing of the copy stays.
+    g_aShown.clear();
+    g_nAbortAtPump = g_nPumps + 2;
+    EXPECT_FALSE(CopyRefFile(Path("big.000").c_str(), Path("aborted.000").c_str()));
+    EXPECT_EQ(Messages(), "[参照ファイル" + Path("big.000") + "の" + Path("aborted.000") + "へのコピーは中止されました!]");
+    EXPECT_EQ(g_aShown[0].uType, (UINT)MB_OK);
+    EXPECT_TRUE(ReadBytes(Path("aborted.000")).empty());
+    EXPECT_EQ(ListFolder(dir, "aborted*"), std::vector<std::string>{});
+    // An empty file copies as an empty file.
+    g_fShiftAbort = 0;
+    g_nAbortAtPump = 0;
+    WriteBytes(Path("empty.000"), "", 0);
+    EXPECT_TRUE(CopyRefFile(Path("empty.000").c_str(), Path("empty.001").c_str()));
+    EXPECT_EQ(ListFolder(dir, "empty.001"), std::vector<std::string>{"empty.001"});
+}
+
+TEST_F(Shift, ARelocationCutShortIsFinishedOrRolledBack)
+{
+    std::vector<std::string> files = {Path("take.000")};
+    MakeAvi(files, 40);
+    std::string note = Path("rec.avi.relocating");
+    std::string moved = Path("new.000");
+    auto Note = [&](int nCopy, int nDeleteOld) {
+        WriteText(note, "Spoolshift relocation 1\nold=" + files[0] + "\nnew=" + moved + "\ncopy=" +
+                            std::to_string(nCopy) + "\ndeleteold=" + std::to_string(nDeleteOld) + "\n");
+    };
+    // Killed after the move, before any record was rewritten: finished.
+    Note(0, 0);
+    ASSERT_TRUE(MoveFileA(files[0].c_str(), moved.c_str()));
+    ASSERT_TRUE(RecoverRelocation(&info));
+    EXPECT_NE(Messages().find("移動を完了しました."), std::string::npos) << Messages();
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, moved);
+    EXPECT_TRUE(ReadBytes(note).empty());
+    // Killed before the move: rolled back, whatever records were rewritten.
+    g_aShown.clear();
+    std::string back = Path("back.000");
+    files[0] = moved;
+    moved = back;
+    Note(0, 0);
+    ASSERT_TRUE(RecoverRelocation(&info));
+    EXPECT_NE(Messages().find("元に戻しました."), std::string::npos) << Messages();
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, files[0]);
+    // A copy cut short: rolled back, the partial copy removed.
+    g_aShown.clear();
+    std::vector<BYTE> whole = ReadBytes(files[0]);
+    WriteBytes(moved, whole.data(), whole.size() / 2);
+    Note(1, 1);
+    ASSERT_TRUE(RecoverRelocation(&info));
+    EXPECT_TRUE(ReadBytes(moved).empty());
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, files[0]);
+    // A whole copy, half of the records rewritten: finished, the old file
+    // deleted as asked.
+    g_aShown.clear();
+    WriteBytes(moved, whole.data(), whole.size());
+    Detect();
+    Note(1, 1);
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
+    for (DWORD i = 0; i < 20; i++) {
+        DWORD cb = 0;
+        ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, FALSE, &cb));
+        memset(g_pbScratch + 16, 0, 260);
+        memcpy(g_pbScratch + 16, moved.c_str(), moved.size());
+        ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, TRUE, &cb));
+    }
+    ASSERT_TRUE(RecoverRelocation(&info));
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, moved);
+    EXPECT_TRUE(ReadBytes(files[0]).empty()) << "the old file went after the records";
+    EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
+    // A note cut short in its writing touched nothing: it is dropped.
+    WriteText(note, "Spoolshift relocation 1\nold=");
+    EXPECT_TRUE(RecoverRelocation(&info));
+    EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
+}
+
+namespace {
+
+int g_nAnswer;
+int Answer(LPCSTR pszText, LPCSTR pszCaption, UINT uType)
+{
+    g_aShown.push_back(SHOWNMESSAGE{pszText, pszCaption, uType});
+    return g_nAnswer;
+}
+
+}  // namespace
+
+TEST_F(Shift, DeletingSelectedOrAllFiles)
+{
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; i++) files.push_back(Path(("take.00" + std::to_string(i)).c_str()));
+    MakeAvi(files, 10);
+    Detect();
+    g_pfnShowMessage = Answer;
+    Select({1, 3});
+    // Cancel changes nothing.
+    g_nAnswer = IDCANCEL;
+    g_enabled.clear();
+    DeleteRefFiles(&info);
+    ASSERT_EQ(g_aShown.size(), 1u);
+    EXPECT_EQ(g_aShown[0].text, "すべての参照ファイルとAVIファイル" + Path("rec.avi") +
+                                    "を削除しますか(Y), 選択された参照ファイルのみを削除しますか(N)?");
+    EXPECT_EQ(g_aShown[0].uType, (UINT)(MB_YESNOCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(ListFolder(dir, "take.*").size(), 5u);
+    EXPECT_TRUE(g_enabled.empty()) << "no control changed";
+    // No: the selected files only; their items stay, deselected.
+    g_nAnswer = IDNO;
+    DeleteFileA(files[3].c_str());  // already gone: skipped without a message
+    g_aShown.clear();
+    DeleteRefFiles(&info);
+    EXPECT_EQ(g_aShown.size(), 1u) << Messages();
+    EXPECT_EQ(ListFolder(dir, "take.*"), (std::vector<std::string>{"take.000", "take.002", "take.004"}));
+    EXPECT_EQ(g_list.size(), 5u);
+    EXPECT_FALSE(g_list[1].fSelected);
+    EXPECT_TRUE(g_list[3].fSelected) << "a file that was not there is not deselected";
+    EXPECT_EQ(g_texts[IDC_SHIFT_SIZE], std::string(15, ' '));
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_MOVE]);
+    EXPECT_TRUE(g_enabled[IDC_SHIFT_CLOSE]);
+    // Yes: every listed file, then the AVI, and the window is emptied.
+    g_nAnswer = IDYES;
+    DeleteRefFiles(&info);
+    EXPECT_EQ(ListFolder(dir, "take.*"), std::vector<std::string>{});
+    EXPECT_EQ(ListFolder(dir, "rec.avi"), std::vector<std::string>{});
+    EXPECT_EQ(g_nResets, 1);
+}
+
+TEST_F(Shift, DeletingTheAviOfAnEmptyList)
+{
+    MakeAvi({Path("take.000")}, 2);
+    g_pfnShowMessage = Answer;
+    g_nAnswer = IDOK;
+    DeleteRefFiles(&info);
+    ASSERT_EQ(g_aShown.size(), 1u);
+    EXPECT_EQ(g_aShown[0].text, "AVIファイル" + Path("rec.avi") + "を削除しますか?");
+    EXPECT_EQ(ListFolder(dir, "rec.avi"), std::vector<std::string>{});
+    EXPECT_FALSE(ReadBytes(Path("take.000")).empty()) << "no file was listed";
+    EXPECT_EQ(g_nResets, 1);
+}
