@@ -1,6 +1,8 @@
 // Fuzz target: arbitrary bytes loaded as an AVI, every frame decoded, read
-// and written back in place. A bad file must end in one of the load's
+// and written back in place, its reference files detected and a file's
+// records renamed and back. A bad file must end in one of the load's
 // messages, never in a crash, a hang or a sanitizer report.
+#include "fuzz/shift_input.h"
 #include "mover/avireader.h"
 #include "mover/message.h"
 
@@ -56,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cbData)
         DecodeFrame(&s_info, s_info.nFrames);
         OpenFrameCodec(&s_info, FALSE);
         if (nFrames) DecodeFrame(&s_info, 0);
+        RunShiftCommands(&s_info);
     }
     LoadAvi(&s_info, FALSE);
     return 0;

@@ -1,6 +1,8 @@
-// The inputs that the fuzz target grew, loaded and decoded again: no crash,
-// and every file that does not load ends in one of the load's messages.
+// The inputs that the fuzz target grew, loaded and decoded again, their
+// reference files detected and renamed: no crash, and every file that does
+// not load ends in one of the load's messages.
 #include "tests/mover_fixture.h"
+#include "fuzz/shift_input.h"
 
 #include <string.h>
 
@@ -45,6 +47,7 @@ TEST_F(FuzzCorpus, EveryInputLoadsOrEndsInALoadMessage)
                 DWORD cb = 0;
                 AccessFrameData(&info, g_pbScratch, (DWORD)(g_pbWork + g_cbWork - g_pbScratch), n, FALSE, &cb);
             }
+            RunShiftCommands(&info);
         } else {
             ASSERT_FALSE(g_aShown.empty()) << name;
             EXPECT_TRUE(IsLoadMessage(g_aShown.back().text)) << name << ": " << g_aShown.back().text;

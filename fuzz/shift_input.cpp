@@ -1,0 +1,50 @@
+#include "fuzz/shift_input.h"
+
+#include "mover/shift.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The reference list, in memory.
+std::vector<std::string> g_names;
+
+void InstallList()
+{
+    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
+    g_ShiftUi.list.pfnGetCount = []() { return (int)g_names.size(); };
+    g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
+        if (i < 0 || i >= (int)g_names.size()) return FALSE;
+        snprintf(psz, MAX_PATH, "%s", g_names[(size_t)i].c_str());
+        return TRUE;
+    };
+    g_ShiftUi.list.pfnIsSelected = [](int) { return FALSE; };
+    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
+        for (size_t i = 0; i < g_names.size(); i++)
+            if (_stricmp(g_names[i].c_str(), psz) == 0) return (int)i;
+        return -1;
+    };
+    g_ShiftUi.list.pfnInsert = [](int, LPCSTR psz) { g_names.push_back(psz); };
+    g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
+}
+
+}  // namespace
+
+DWORD RunShiftCommands(AviInfo *pInfo)
+{
+    InstallList();
+    g_fShiftBusy = 0;
+    DetectRefFiles(pInfo);
+    DWORD nFiles = (DWORD)g_names.size();
+    if (nFiles) {
+        std::string old = g_names[0];
+        const char *pszOther = "X:\\elsewhere\\moved.000";
+        RewriteRefNames(pInfo, 0, old.c_str(), pszOther, NULL);
+        RewriteRefNames(pInfo, 0, pszOther, old.c_str(), NULL);
+    }
+    return nFiles;
+}

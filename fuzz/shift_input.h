@@ -1,0 +1,10 @@
+// Spoolshift's commands on one loaded input of the AVI fuzz target:
+// detection, then a rewrite pass of the first file's records to another name
+// and back. Shared by the fuzz target and the unit test that replays its
+// corpus.
+#pragma once
+
+#include "mover/avireader.h"
+
+// Returns the number of reference files detected.
+DWORD RunShiftCommands(AviInfo *pInfo);
