@@ -1,0 +1,190 @@
+// Benchmarks of Spoolshift's commands, each against a plain loop over the
+// same bytes in the same run:
+//
+//   detect/spoolshift   DetectRefFiles over an AVI of 100,000 records
+//   detect/plain        a seek and a read of each record's chunk (baseline)
+//   rewrite/spoolshift  RewriteRefNames of 100,000 records to another name
+//   rewrite/plain       a read and an in-place write of each record through
+//                       the same file handle (baseline)
+//   copy/spoolshift     CopyRefFile of a file of SPOOL_BENCH_COPY_MB MiB
+//                       (1024 by default)
+//   copy/cp             cp of the same file (baseline)
+#include "bench/ratio.h"
+#include "codec/refformat.h"
+#include "mover/message.h"
+#include "mover/shift.h"
+#include "tests/avibuilder.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD FRAME_COUNT = 100000;
+std::string g_dir, g_avi, g_big;
+std::vector<std::string> g_names;
+std::vector<DWORD> g_positions;
+AviInfo g_info;
+
+int Quiet(LPCSTR, LPCSTR, UINT) { return IDOK; }
+
+void InstallList()
+{
+    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
+    g_ShiftUi.list.pfnGetCount = []() { return (int)g_names.size(); };
+    g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
+        snprintf(psz, MAX_PATH, "%s", g_names[(size_t)i].c_str());
+        return TRUE;
+    };
+    g_ShiftUi.list.pfnIsSelected = [](int) { return FALSE; };
+    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
+        for (size_t i = 0; i < g_names.size(); i++)
+            if (_stricmp(g_names[i].c_str(), psz) == 0) return (int)i;
+        return -1;
+    };
+    g_ShiftUi.list.pfnInsert = [](int, LPCSTR psz) { g_names.push_back(psz); };
+    g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
+}
+
+void MakeFiles()
+{
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = FRAME_COUNT;
+    std::string ref = g_dir + "/take.000";
+    for (DWORD i = 0; i < FRAME_COUNT; i++) {
+        REFRECORD rec;
+        BuildRefRecord(&rec, 0, FALSE, i * 64, 64, ref.c_str());
+        const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+        spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(p, p + sizeof(rec))));
+    }
+    std::vector<BYTE> bytes = BuildAvi(spec, &g_positions);
+    g_avi = g_dir + "/clip.avi";
+    FILE *pFile = fopen(g_avi.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), pFile);
+    fclose(pFile);
+    long nMb = getenv("SPOOL_BENCH_COPY_MB") ? atol(getenv("SPOOL_BENCH_COPY_MB")) : 1024;
+    g_big = g_dir + "/big.000";
+    pFile = fopen(g_big.c_str(), "wb");
+    std::vector<BYTE> mb(1 << 20);
+    for (long i = 0; i < nMb; i++) {
+        for (size_t k = 0; k < mb.size(); k += 4096) mb[k] = (BYTE)(i + k);
+        fwrite(mb.data(), 1, mb.size(), pFile);
+    }
+    fclose(pFile);
+}
+
+void BM_DetectSpoolshift(benchmark::State &state)
+{
+    for (auto _ : state) {
+        DetectRefFiles(&g_info);
+        if (g_names.size() != 1) state.SkipWithError("detection missed the file");
+    }
+}
+
+void BM_DetectPlain(benchmark::State &state)
+{
+    HANDLE h = CreateFileA(g_avi.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    BYTE ab[sizeof(REFRECORD)];
+    for (auto _ : state) {
+        for (DWORD dwPos : g_positions) {
+            DWORD cb = 0;
+            SetFilePointer(h, (LONG)(dwPos + 8), NULL, FILE_BEGIN);
+            ReadFile(h, ab, sizeof(ab), &cb, NULL);
+            benchmark::DoNotOptimize(ab);
+        }
+    }
+    CloseHandle(h);
+}
+
+void BM_RewriteSpoolshift(benchmark::State &state)
+{
+    DetectRefFiles(&g_info);
+    std::string a = g_names[0], b = g_dir + "/moved.000";
+    bool fForth = true;
+    for (auto _ : state) {
+        DWORD nDone = 0;
+        RewriteRefNames(&g_info, 0, fForth ? a.c_str() : b.c_str(), fForth ? b.c_str() : a.c_str(), &nDone);
+        if (nDone != FRAME_COUNT) state.SkipWithError("records missed");
+        fForth = !fForth;
+    }
+}
+
+void BM_RewritePlain(benchmark::State &state)
+{
+    // The same file handle as the engine's: a read and an in-place write of
+    // each record.
+    HMMIO h = g_info.hmmio;
+    char ab[sizeof(REFRECORD)];
+    for (auto _ : state) {
+        for (DWORD dwPos : g_positions) {
+            mmioSeek(h, (LONG)(dwPos + 8), SEEK_SET);
+            if (mmioRead(h, ab, sizeof(ab)) != (LONG)sizeof(ab)) state.SkipWithError("read failed");
+            mmioSeek(h, (LONG)(dwPos + 8), SEEK_SET);
+            if (mmioWrite(h, ab, sizeof(ab)) != (LONG)sizeof(ab)) state.SkipWithError("write failed");
+        }
+        mmioFlush(h, MMIO_EMPTYBUF);
+    }
+}
+
+void BM_CopySpoolshift(benchmark::State &state)
+{
+    std::string copy = g_dir + "/copy.000";
+    for (auto _ : state) {
+        unlink(copy.c_str());
+        if (!CopyRefFile(g_big.c_str(), copy.c_str())) state.SkipWithError("copy failed");
+    }
+    unlink(copy.c_str());
+}
+
+void BM_CopyCp(benchmark::State &state)
+{
+    std::string copy = g_dir + "/cp.000";
+    std::string command = "cp '" + g_big + "' '" + copy + "' && sync '" + copy + "'";
+    for (auto _ : state) {
+        unlink(copy.c_str());
+        if (system(command.c_str()) != 0) state.SkipWithError("cp failed");
+    }
+    unlink(copy.c_str());
+}
+
+BENCHMARK(BM_DetectSpoolshift)->Name("detect/spoolshift")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DetectPlain)->Name("detect/plain")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RewriteSpoolshift)->Name("rewrite/spoolshift")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RewritePlain)->Name("rewrite/plain")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopySpoolshift)->Name("copy/spoolshift")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CopyCp)->Name("copy/cp")->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    char szTemplate[] = "/tmp/spoolshiftXXXXXX";
+    const char *pszDir = getenv("SPOOL_BENCH_DIR");
+    g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
+    MakeFiles();
+    g_pfnShowMessage = Quiet;
+    InstallList();
+    snprintf(g_info.szAviFile, sizeof(g_info.szAviFile), "%s", g_avi.c_str());
+    if (!LoadAvi(&g_info, TRUE)) return 1;
+    std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
+    int nArgs = (int)args.size();
+    benchmark::Initialize(&nArgs, args.data());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printf("\nRatios of median times (lower is faster; %lu records):\n", (unsigned long)FRAME_COUNT);
+    PrintRatio(reporter, "detection against reading the records", "detect/spoolshift", "detect/plain");
+    PrintRatio(reporter, "rewriting the records against writing them in place", "rewrite/spoolshift", "rewrite/plain");
+    PrintRatio(reporter, "copying a reference file against cp", "copy/spoolshift", "copy/cp");
+    LoadAvi(&g_info, FALSE);
+    FreeWorkBuffer();
+    unlink(g_avi.c_str());
+    unlink(g_big.c_str());
+    unlink((g_dir + "/take.000").c_str());
+    return 0;
+}
