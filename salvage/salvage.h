@@ -93,8 +93,9 @@ extern DWORD g_cbReadUnit;
 extern DWORD g_cbReadBuf;  // bytes of g_pbReadBuf
 extern volatile LONG g_fBusy;
 extern volatile LONG g_fAbort;
-// The picture size that the first frame's header offered, when it differs
-// from the current one, until the fields' handlers apply it; else 0.
+// The picture size that the first frame's header offered when it differs
+// from the current one: the fields' handlers are about to apply it, and
+// until then no frame is decoded at the old size. Else 0.
 extern LONG g_lPendingWidth;
 extern LONG g_lPendingHeight;
 

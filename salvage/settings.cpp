@@ -615,19 +615,8 @@ void OnSizeField(int nId, UINT uCode)
         return;
     }
     if (lValue > 0x7FFFFFFFL) lValue = 0x7FFFFFFFL;
-    // The size a header offered is applied whole, at the first of its two
-    // notifications.
-    LONG lPendingOther = nId == IDC_WIDTH ? g_lPendingHeight : g_lPendingWidth;
-    LONG *plOther = nId == IDC_WIDTH ? &g_bihRgb.biHeight : &g_bihRgb.biWidth;
-    BOOL fPending = g_lPendingWidth != 0 && (LONG)lValue == (nId == IDC_WIDTH ? g_lPendingWidth : g_lPendingHeight);
-    g_lPendingWidth = g_lPendingHeight = 0;
-    if (fPending && lValue >= 16 && lPendingOther >= 16 && lPendingOther != *plOther) {
-        *plOther = lPendingOther;
-        *plStored = (LONG)lValue;
-    } else {
-        if ((LONG)lValue == *plStored) return;
-        *plStored = (LONG)lValue;
-    }
+    if ((LONG)lValue == *plStored) return;
+    *plStored = (LONG)lValue;
     // Sizes below 16 are kept but not applied: typing 1, 12, 120 applies
     // the size only at 120.
     if (lValue < 16) return;

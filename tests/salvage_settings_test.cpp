@@ -142,6 +142,15 @@ TEST_F(Settings, AHistoryThatWouldGrowTooLongLosesItsOldestValues)
     EXPECT_EQ(g_aCombo[1].items.back(), "100000199");
     EXPECT_EQ(g_aCombo[1].list.pfnFind(&g_aCombo[1], -1, "100000000", TRUE), CB_ERR);
     EXPECT_GT(nValues, 90u);
+    // Values of another length reach the limit at other places: each value
+    // used still goes to the front, and the history never passes 1023.
+    for (int i = 0; i < 300; i++) {
+        char sz[16];
+        snprintf(sz, sizeof(sz), "%0*d", 5 + i % 5, i);
+        UpdateHistoryList(&g_aCombo[1].list, FALSE, sz, szHistory, HISTORY_LIMIT);
+        ASSERT_EQ(std::string(szHistory).substr(0, strlen(sz) + 1), std::string(sz) + "|") << i;
+        ASSERT_LE(strlen(szHistory), 1023u) << i;
+    }
 }
 
 TEST_F(Settings, ProfileEntriesOfEveryKindComeBackAsTheyWere)
