@@ -10,6 +10,7 @@
 //                       (1024 by default)
 //   copy/cp             cp of the same file (baseline)
 #include "bench/ratio.h"
+#include "fuzz/shift_input.h"
 #include "codec/refformat.h"
 #include "mover/message.h"
 #include "mover/shift.h"
@@ -26,29 +27,10 @@ namespace {
 
 const DWORD FRAME_COUNT = 100000;
 std::string g_dir, g_avi, g_big;
-std::vector<std::string> g_names;
 std::vector<DWORD> g_positions;
 AviInfo g_info;
 
 int Quiet(LPCSTR, LPCSTR, UINT) { return IDOK; }
-
-void InstallList()
-{
-    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
-    g_ShiftUi.list.pfnGetCount = []() { return (int)g_names.size(); };
-    g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
-        snprintf(psz, MAX_PATH, "%s", g_names[(size_t)i].c_str());
-        return TRUE;
-    };
-    g_ShiftUi.list.pfnIsSelected = [](int) { return FALSE; };
-    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
-        for (size_t i = 0; i < g_names.size(); i++)
-            if (_stricmp(g_names[i].c_str(), psz) == 0) return (int)i;
-        return -1;
-    };
-    g_ShiftUi.list.pfnInsert = [](int, LPCSTR psz) { g_names.push_back(psz); };
-    g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
-}
 
 void MakeFiles()
 {
@@ -83,7 +65,7 @@ void BM_DetectSpoolshift(benchmark::State &state)
 {
     for (auto _ : state) {
         DetectRefFiles(&g_info);
-        if (g_names.size() != 1) state.SkipWithError("detection missed the file");
+        if (MemoryRefListNames().size() != 1) state.SkipWithError("detection missed the file");
     }
 }
 
@@ -105,7 +87,7 @@ void BM_DetectPlain(benchmark::State &state)
 void BM_RewriteSpoolshift(benchmark::State &state)
 {
     DetectRefFiles(&g_info);
-    std::string a = g_names[0], b = g_dir + "/moved.000";
+    std::string a = MemoryRefListNames()[0], b = g_dir + "/moved.000";
     bool fForth = true;
     for (auto _ : state) {
         DWORD nDone = 0;
@@ -169,7 +151,7 @@ int main(int argc, char **argv)
     g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
     MakeFiles();
     g_pfnShowMessage = Quiet;
-    InstallList();
+    InstallMemoryRefList();
     snprintf(g_info.szAviFile, sizeof(g_info.szAviFile), "%s", g_avi.c_str());
     if (!LoadAvi(&g_info, TRUE)) return 1;
     std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);

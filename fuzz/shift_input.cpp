@@ -13,7 +13,11 @@ namespace {
 // The reference list, in memory.
 std::vector<std::string> g_names;
 
-void InstallList()
+}  // namespace
+
+const std::vector<std::string> &MemoryRefListNames(void) { return g_names; }
+
+void InstallMemoryRefList(void)
 {
     memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
     g_ShiftUi.list.pfnGetCount = []() { return (int)g_names.size(); };
@@ -32,11 +36,9 @@ void InstallList()
     g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
 }
 
-}  // namespace
-
 DWORD RunShiftCommands(AviInfo *pInfo)
 {
-    InstallList();
+    InstallMemoryRefList();
     g_fShiftBusy = 0;
     DetectRefFiles(pInfo);
     DWORD nFiles = (DWORD)g_names.size();

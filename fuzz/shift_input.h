@@ -6,5 +6,13 @@
 
 #include "mover/avireader.h"
 
+#include <string>
+#include <vector>
+
 // Returns the number of reference files detected.
 DWORD RunShiftCommands(AviInfo *pInfo);
+
+// A reference list held in memory, nothing selected, for running the
+// commands without a window; its names.
+void InstallMemoryRefList(void);
+const std::vector<std::string> &MemoryRefListNames(void);
