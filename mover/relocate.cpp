@@ -13,6 +13,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <string>
+#endif
 
 #define COPY_CHUNK 0x100000u
 #define NOTE_SUFFIX ".relocating"
@@ -53,6 +58,21 @@ int ShowTwo(LPCSTR pszFormat, LPCSTR psz1, LPCSTR psz2, UINT uType)
 }
 
 BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
+
+// Whether the new name lies on another drive than the old file: by drive
+// letter on Windows; elsewhere by the file systems of the old file and of
+// the new name's folder, which a rename cannot cross.
+BOOL OnAnotherDrive(LPCSTR pszOld, LPCSTR pszNew)
+{
+#ifdef _WIN32
+    return GetDriveNumber(pszNew) != GetDriveNumber(pszOld);
+#else
+    std::string folder(pszNew, (size_t)(GetFileNamePart(pszNew) - pszNew));
+    struct stat stOld, stFolder;
+    if (stat(pszOld, &stOld) != 0 || stat(folder.empty() ? "." : folder.c_str(), &stFolder) != 0) return FALSE;
+    return stOld.st_dev != stFolder.st_dev;
+#endif
+}
 
 // Writes a small file and sees it reach the disk.
 BOOL WriteWholeFile(LPCSTR pszPath, const void *pData, DWORD cb)
@@ -255,7 +275,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     if (list.pfnDelete) list.pfnDelete(k);
     // Spoolcap lets go of the files it reads.
     OpenFrameCodec(pInfo, FALSE);
-    note.fCopy = GetDriveNumber(note.szNew) != GetDriveNumber(pszOld);
+    note.fCopy = OnAnotherDrive(pszOld, note.szNew);
     note.fDeleteOld = note.fCopy && g_ShiftUi.pfnIsChecked && g_ShiftUi.pfnIsChecked(IDC_SHIFT_DELETEOLD);
     LPCSTR pszListed = pszOld;
     BOOL fContinue = FALSE;

@@ -23,6 +23,7 @@
 // returns when the disk has taken them, as a write-through write does.
 #include "internal.h"
 
+#include <atomic>
 #include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
@@ -325,6 +326,46 @@ bool IsRegularFile(const std::string &path)
 }
 
 // ---------------------------------------------------------------------------
+// Faults injected for the tests
+
+namespace {
+
+struct FAULTS {
+    std::atomic<unsigned> anCalls[SPOOLFAULT_COUNT];
+    std::atomic<unsigned> anFailAt[SPOOLFAULT_COUNT];
+};
+
+FAULTS &Faults()
+{
+    static FAULTS s_faults;
+    return s_faults;
+}
+
+// Counts a call of the operation; TRUE when this one is to fail.
+bool FaultHere(int nOperation)
+{
+    FAULTS &faults = Faults();
+    unsigned nCall = ++faults.anCalls[nOperation];
+    if (nCall != faults.anFailAt[nOperation].load()) return false;
+    SetLastError(ERROR_WRITE_FAULT);
+    return true;
+}
+
+}  // namespace
+
+extern "C" void SpoolArmFault(int nOperation, unsigned nCall)
+{
+    if (nOperation < 0 || nOperation >= SPOOLFAULT_COUNT) return;
+    Faults().anCalls[nOperation] = 0;
+    Faults().anFailAt[nOperation] = nCall;
+}
+
+extern "C" unsigned SpoolFaultCalls(int nOperation)
+{
+    return nOperation >= 0 && nOperation < SPOOLFAULT_COUNT ? Faults().anCalls[nOperation].load() : 0;
+}
+
+// ---------------------------------------------------------------------------
 // Files
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -335,6 +376,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if ((dwCreationDisposition == CREATE_NEW || dwCreationDisposition == CREATE_ALWAYS) && FaultHere(SPOOLFAULT_CREATE))
+        return INVALID_HANDLE_VALUE;
     int oflags = O_CLOEXEC;
     if ((dwDesiredAccess & GENERIC_READ) && (dwDesiredAccess & GENERIC_WRITE))
         oflags |= O_RDWR;
@@ -426,6 +469,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (FaultHere(SPOOLFAULT_READ)) return FALSE;
     // A read's bytes arrive when the disk is done with them.
     struct timespec ready, done;
     if (pFile->fSimulated && SimDiskSchedule(nNumberOfBytesToRead, &ready, &done)) SleepUntilTime(done);
@@ -455,6 +499,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (FaultHere(SPOOLFAULT_WRITE)) return FALSE;
     DWORD cbToWrite = nNumberOfBytesToWrite;
     uint64_t cbTaken = 0;
     // A write waits for the disk's latency; its bytes are then in the file
@@ -563,6 +608,7 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
     FILEOBJECT *pFile = FileObject(hFile);
     if (!pFile) return FALSE;
+    if (FaultHere(SPOOLFAULT_FLUSH)) return FALSE;
     if (fsync(pFile->fd) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
@@ -588,7 +634,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
         close(pFile->fd);
         pFile->hdr.dwKind = 0;
         delete pFile;
-        return TRUE;
+        return FaultHere(SPOOLFAULT_CLOSE) ? FALSE : TRUE;
     }
     case KOBJ_EVENT: return CloseEventObject(pObj);
     case KOBJ_THREAD: return CloseThreadObject(pObj);
@@ -825,6 +871,7 @@ BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists)
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
+    if (FaultHere(SPOOLFAULT_MOVE)) return FALSE;
     std::lock_guard<std::mutex> lock(OpenFilesLock());
     struct stat stFrom;
     if (stat(lpExistingFileName, &stFrom) != 0) {
@@ -887,6 +934,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 {
+    if (FaultHere(SPOOLFAULT_DELETE)) return FALSE;
     std::lock_guard<std::mutex> lock(OpenFilesLock());
     struct stat st;
     if (lpFileName == NULL || stat(lpFileName, &st) != 0) {

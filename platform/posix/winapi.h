@@ -202,6 +202,21 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+// Not of the platform: faults injected for the tests. After SpoolArmFault,
+// the operation's calls are counted from 1, and call nCall fails as a disk
+// error would make it fail (0 only counts). A failed close still closes.
+// SpoolFaultCalls gives the calls counted since arming.
+#define SPOOLFAULT_MOVE 0    // MoveFileA, MoveFileExA
+#define SPOOLFAULT_CREATE 1  // CreateFileA that makes a new file
+#define SPOOLFAULT_READ 2    // ReadFile
+#define SPOOLFAULT_WRITE 3   // WriteFile
+#define SPOOLFAULT_CLOSE 4   // CloseHandle of a file
+#define SPOOLFAULT_DELETE 5  // DeleteFileA
+#define SPOOLFAULT_FLUSH 6   // FlushFileBuffers
+#define SPOOLFAULT_COUNT 7
+void SpoolArmFault(int nOperation, unsigned nCall);
+unsigned SpoolFaultCalls(int nOperation);
 }
 
 // ---------------------------------------------------------------------------
