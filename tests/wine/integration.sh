@@ -26,6 +26,14 @@ check() {
 
 crlf() { printf '%s\r\n' "$@"; }
 
+# Runs a Windows program: its output, without carriage returns, in $out and
+# its exit status in $status (a pipeline would give its last part's status).
+host() {
+    $run "$@" > "$build/host-output.txt"
+    status=$?
+    out=$(tr -d '\r' < "$build/host-output.txt")
+}
+
 # A fresh prefix for every run.
 rm -rf "$prefix"
 drivers='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
@@ -37,12 +45,11 @@ sys=$win/system32
 cp "$bin/spoolcap.dll" "$sys/smplcodec.dll"
 cp "$bin/samplecodec.dll" "$sys/smplcodec.dll.org"
 
-out=$($run "$bin/vfwhost.exe" info SMPL smplcodec.dll.org | tr -d '\r')
-status=$?
+host "$bin/vfwhost.exe" info SMPL smplcodec.dll.org
 printf "%s\n" "$out" | sed 's/^/     /'
 check "a host opens SMPL through Spoolcap and sees the sample codec's ICM_GETINFO" 0 $status
 
-out=$($run "$bin/vfwhost.exe" list | tr -d '\r')
+host "$bin/vfwhost.exe" list
 printf "%s\n" "$out" | sed 's/^/     /'
 check "the codec list shows SMPL with the sample codec's description" 1 \
     "$(printf "%s\n" "$out" | grep -c '^SMPL  smplcodec.dll  *Sample lossless run-length codec$')"
@@ -77,23 +84,19 @@ record_and_play() {
     mkdir -p "$prefix/drive_c/refs" "$prefix/drive_c/refs2" "$prefix/drive_c/frames"
     crlf "[Spoolcap]" "BaseFile=C:\\refs\\take" "BaseFile2=C:\\refs2\\alt" "Enabled=1" "$@" > "$win/smplcodec.ini"
 
-    out=$($run "$bin/vfwhost.exe" ic-record SMPL $frames 'C:\frames' | tr -d '\r')
-    status=$?
+    host "$bin/vfwhost.exe" ic-record SMPL $frames 'C:\frames'
     printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
     check "$tag: ICCompress through msvfw32 gives $frames reference records" 0 $status
-    out=$($run "$bin/vfwhost.exe" ic-play SMPL $frames 'C:\frames' | tr -d '\r')
-    status=$?
+    host "$bin/vfwhost.exe" ic-play SMPL $frames 'C:\frames'
     printf "%s\n" "$out" | sed 's/^/     /'
     check "$tag: ICDecompress of the records gives the original pictures" 0 $status
 
-    out=$($run "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip.avi' | tr -d '\r')
-    check "$tag: a compressed stream is written through avifil32" 0 $?
-    out=$($run "$bin/vfwhost.exe" avi-play $frames 'C:\clip.avi' | tr -d '\r')
-    status=$?
+    host "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip.avi'
+    check "$tag: a compressed stream is written through avifil32" 0 $status
+    host "$bin/vfwhost.exe" avi-play $frames 'C:\clip.avi'
     printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
     check "$tag: the AVI's chunks are records and play back through AVIStreamGetFrame and ICDecompress" 0 $status
-    out=$($run "$bin/avicheck.exe" 'C:\clip.avi' $frames | tr -d '\r')
-    status=$?
+    host "$bin/avicheck.exe" 'C:\clip.avi' $frames
     printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
     check "$tag: Spoolshift's engine loads the AVI and decodes its frames through Spoolcap" 0 $status
     avi=$prefix/drive_c/clip.avi
@@ -110,12 +113,10 @@ salvage_and_play() {
     # salvage_and_play TAG REFFILE FRAMES FIRST STEP [raw]
     tag=$1 ref=$2 n=$3 first=$4 step=$5 raw=${6:-}
     rm -f "$prefix/drive_c/clip.avi" "$prefix/drive_c/salvaged.avi"
-    out=$($run "$bin/mendhost.exe" "$ref" 'C:\salvaged.avi' SMPL 15 $raw | tr -d '\r')
-    status=$?
+    host "$bin/mendhost.exe" "$ref" 'C:\salvaged.avi' SMPL 15 $raw
     printf "%s\n" "$out" | sed 's/^/     /'
     check "$tag: the reference file salvaged into an AVI of $n records" "0 $n" "$status $(printf "%s\n" "$out" | sed -n 's/ frames of .*//p')"
-    out=$($run "$bin/vfwhost.exe" avi-play $n 'C:\salvaged.avi' $first $step | tr -d '\r')
-    status=$?
+    host "$bin/vfwhost.exe" avi-play $n 'C:\salvaged.avi' $first $step
     printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
     check "$tag: the salvaged AVI plays back through Spoolcap, every frame the original picture" 0 $status
     probe=$(ffprobe -v error -select_streams v:0 -count_packets \
@@ -138,24 +139,64 @@ record_and_play "raw frames, padding 100" "NoCompress=1" "Padding=100"
 salvage_and_play "raw frames" 'C:\refs\take.001' $frames 0 1 raw
 rm -f "$win/smplcodec.ini"
 
+# The reference files of a recording moved with Spoolshift's engine: on one
+# drive, to a second drive (a D: of the prefix) with and without deleting
+# the old files, and a copy aborted; each time the AVI plays back.
+second=$build/second-drive
+rm -rf "$second" "$prefix/drive_c/refs" "$prefix/drive_c/moved"
+mkdir -p "$second" "$prefix/drive_c/refs" "$prefix/drive_c/moved"
+ln -sfn "$second" "$prefix/dosdevices/d:"
+play_back() {
+    # play_back TAG AVI FRAMES
+    host "$bin/vfwhost.exe" avi-play $3 "$2"
+    printf "%s\n" "$out" | tail -2 | sed 's/^/     /'
+    check "$1: the AVI plays back through Spoolcap, every frame the original picture" 0 $status
+}
+shift_files() {
+    # shift_files TAG EXPECTED-STATUS AVI BASE [OPTIONS]
+    tag=$1 want=$2
+    shift 2
+    host "$bin/shifthost.exe" "$@"
+    printf "%s\n" "$out" | sed 's/^/     /'
+    check "$tag: the engine's result" "$want" $status
+}
+crlf "[Spoolcap]" "BaseFile=C:\\refs\\take" "Enabled=1" > "$win/smplcodec.ini"
+$run "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip.avi' >/dev/null
+shift_files "moved on one drive" 0 'C:\clip.avi' 'C:\moved\cap'
+check "moved on one drive: the file has its new name and no other" "cap.000 -" \
+    "$(ls "$prefix/drive_c/moved" | tr '\n' ' ')-$(ls "$prefix/drive_c/refs" | tr '\n' ' ')"
+play_back "moved on one drive" 'C:\clip.avi' $frames
+shift_files "copied to D:" 0 'C:\clip.avi' 'D:\cap'
+check "copied to D:: the copy is there, the old file too" "cap.000 cap.000" \
+    "$(ls "$second" | tr '\n' ' ')$(ls "$prefix/drive_c/moved" | tr '\n' ' ' | sed 's/ $//')"
+play_back "copied to D:" 'C:\clip.avi' $frames
+shift_files "copied back to C: deleting the old file" 0 'C:\clip.avi' 'C:\moved\back' delete-old
+check "copied back to C:: the old file on D: is gone" "" "$(ls "$second")"
+play_back "copied back to C:" 'C:\clip.avi' $frames
+# Raw frames make a file of several 1 MiB chunks, whose copy is aborted.
+crlf "[Spoolcap]" "BaseFile=C:\\refs\\raw" "Enabled=1" "NoCompress=1" > "$win/smplcodec.ini"
+$run "$bin/vfwhost.exe" avi-record SMPL 40 'C:\raw.avi' >/dev/null
+shift_files "a copy aborted" 1 'C:\raw.avi' 'D:\aborted' abort-after=1
+check "a copy aborted: nothing of the copy is left on D:" "" "$(ls "$second")"
+play_back "a copy aborted" 'C:\raw.avi' 40
+rm -f "$win/smplcodec.ini" "$prefix/dosdevices/d:"
+rm -rf "$second"
+
 # Under load, with every background switch on.
 stress="$bin/stresshost.exe"
 rm -rf "$prefix/drive_c/refs" "$prefix/drive_c/refs2"
 mkdir -p "$prefix/drive_c/refs" "$prefix/drive_c/refs2"
 crlf "[Spoolcap]" "BaseFile=C:\\refs\\take" "BaseFile2=C:\\refs2\\alt" "Enabled=1" "BiFiled=1" \
     "OverlapWrite=1" "OverlapRead=1" > "$win/smplcodec.ini"
-out=$($run "$stress" cycle SMPL 1000 smplcodec.dll | tr -d '\r')
-status=$?
+host "$stress" cycle SMPL 1000 smplcodec.dll
 printf "%s\n" "$out" | sed 's/^/     /'
 check "1000 times opened, recorded, played back and freed: no handle left behind, driver unloaded each time" 0 $status
 for hics in 1 2; do
-    out=$($run "$stress" preview SMPL 20000 $hics | tr -d '\r')
-    status=$?
+    host "$stress" preview SMPL 20000 $hics
     printf "%s\n" "$out" | sed 's/^/     /'
     check "20000 frames played back right after they were compressed, through $hics instance(s)" 0 $status
 done
-out=$($run "$stress" threads SMPL 4 130 | tr -d '\r')
-status=$?
+host "$stress" threads SMPL 4 130
 printf "%s\n" "$out" | sed 's/^/     /'
 check "4 threads starting a recording every 2 frames: no reference file shared, every frame plays back" 0 $status
 rm -rf "$prefix/drive_c/refs" "$prefix/drive_c/refs2"
@@ -167,7 +208,7 @@ umount "$full" 2>/dev/null || true
 if mount -t tmpfs -o size=20m tmpfs "$full" 2>/dev/null; then
     ln -sfn "$full" "$prefix/dosdevices/e:"
     crlf "[Spoolcap]" "BaseFile=E:\\take" "Enabled=1" "OverlapWrite=1" > "$win/smplcodec.ini"
-    out=$($run "$stress" fill SMPL 1064 | tr -d '\r')
+    host "$stress" fill SMPL 1064
     printf "%s\n" "$out" | sed 's/^/     /'
     lost=$(printf "%s\n" "$out" | sed -n 's/^lost //p')
     check "a full disk: at most the one frame in flight is missing behind a returned record" 1 \
