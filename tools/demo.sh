@@ -77,6 +77,16 @@ $run "$host" avi-play "$frames" 'C:\salvaged.avi' | tr -d '\r' | tail -3
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_frames -of compact \
     "$prefix/drive_c/salvaged.avi"
 
+printf '%s\n' "== moving the recording's reference files to a second drive (D:) with Spoolshift's engine"
+mkdir -p "$build/demo-second-drive"
+rm -rf "$build/demo-second-drive"/*
+mkdir -p "$build/demo-second-drive/archive"
+ln -sfn "$build/demo-second-drive" "$prefix/dosdevices/d:"
+$run "$host" avi-record SMPL "$frames" 'C:\clip.avi' | tr -d '\r'
+$run "$build/win/bin/shifthost.exe" 'C:\clip.avi' 'D:\archive\take' delete-old | tr -d '\r'
+ls -l "$build/demo-second-drive/archive"
+$run "$host" avi-play "$frames" 'C:\clip.avi' | tr -d '\r' | tail -3
+
 if [ -n "$shots" ]; then
     shoot() {
         sleep "$2"
