@@ -164,13 +164,19 @@ public:
 
     // Runs a command once for each call of each file operation, that call
     // failing, and checks that nothing was lost.
-    void Matrix(const char *pszCommand, const std::function<void()> &command)
+    // Without a fault, the command's end state is checked by done().
+    void Matrix(const char *pszCommand, const std::function<void()> &command, const std::function<void()> &done)
     {
         int nCases = 0;
         for (int nOp = 0; nOp < SPOOLFAULT_COUNT; nOp++) {
             MakeScene();
             SpoolArmFault(nOp, 0);
             command();
+            if (nOp == 0) {
+                EXPECT_TRUE(g_aShown.empty()) << pszCommand;
+                CheckNothingLost(std::string(pszCommand) + " without a fault");
+                done();
+            }
             unsigned nCalls = SpoolFaultCalls(nOp);
             for (unsigned n = 1; n <= nCalls; n++) {
                 MakeScene();
@@ -195,16 +201,28 @@ public:
 TEST_F(ShiftFaults, MovesOnOneDriveLoseNothing)
 {
     g_base = JoinPath(Path("moved"), "cap");
-    Matrix("move", [this]() { RelocateRefFiles(&info); });
+    Matrix("move", [this]() { RelocateRefFiles(&info); },
+           [this]() {
+               EXPECT_EQ(ListFolder(dir, "take.*"), std::vector<std::string>{"take.001"});
+               EXPECT_EQ(ListFolder(Path("moved")), (std::vector<std::string>{"cap.000", "cap.001"}));
+           });
 }
 
 TEST_F(ShiftFaults, CopiesToAnotherDriveLoseNothing)
 {
     g_base = JoinPath(other, "cap");
     g_fDeleteOld = false;
-    Matrix("copy", [this]() { RelocateRefFiles(&info); });
+    Matrix("copy", [this]() { RelocateRefFiles(&info); },
+           [this]() {
+               EXPECT_EQ(ListFolder(dir, "take.*").size(), 3u) << "the old files stay";
+               EXPECT_EQ(ListFolder(other), (std::vector<std::string>{"cap.000", "cap.001"}));
+           });
     g_fDeleteOld = true;
-    Matrix("copy and delete", [this]() { RelocateRefFiles(&info); });
+    Matrix("copy and delete", [this]() { RelocateRefFiles(&info); },
+           [this]() {
+               EXPECT_EQ(ListFolder(dir, "take.*"), std::vector<std::string>{"take.001"});
+               EXPECT_EQ(ListFolder(other), (std::vector<std::string>{"cap.000", "cap.001"}));
+           });
 }
 
 TEST_F(ShiftFaults, DeletionsStopAtTheFirstFailure)

@@ -349,6 +349,49 @@ TEST_F(Shift, ARecordOfTheSameFileWithAnotherNameIsLeftAlone)
     EXPECT_EQ(names[2], other);
 }
 
+TEST_F(Shift, RecordsNamingTheFileInOtherLettersAreRewrittenToo)
+{
+    MakeAvi({Path("take.000")}, 6);
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch), cb = 0;
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 4, FALSE, &cb));
+    std::string upper = Path("TAKE.000");
+    memset(g_pbScratch + 16, 0, 260);
+    memcpy(g_pbScratch + 16, upper.c_str(), upper.size());
+    ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, 4, TRUE, &cb));
+    Detect();
+    ASSERT_EQ(g_list.size(), 1u);
+    Select({0});
+    RelocateRefFiles(&info);
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, Path("new.000"));
+}
+
+TEST_F(Shift, ANewNameMustFitTheShortestRecord)
+{
+    // A record of 100 bytes holds a name field of 84: a base of 80
+    // characters with ".000" and its zero does not fit.
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("take.000"), 2, 1);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 2;
+    std::vector<BYTE> full = RecordBytes(Path("take.000"), places[0]);
+    std::vector<BYTE> shortRecord = RecordBytes(Path("take.000"), places[1]);
+    shortRecord.resize(100);
+    spec.chunks.push_back(Frame("00dc", full));
+    spec.chunks.push_back(Frame("00dc", shortRecord));
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+    Detect();
+    ASSERT_EQ(g_list.size(), 1u);
+    EXPECT_EQ(g_pRefFiles[0].cbNameField, 84u);
+    Select({0});
+    std::string base = Path("");
+    if (base.size() < 80) {
+        g_newBase = base + std::string(80 - base.size(), 'n');
+        RelocateRefFiles(&info);
+        EXPECT_EQ(Messages(), "[参照ファイル" + Path("take.000") + "の新しい名前が長すぎます!]");
+    }
+}
+
 TEST_F(Shift, ANewNameMustFitTheRecords)
 {
     MakeAvi({Path("take.000")}, 2);
