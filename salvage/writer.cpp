@@ -30,6 +30,7 @@ struct WRITESTATE {
     HIC hicRef;
     BYTE *pbFormat;
     AVIINDEXENTRY *pIndex;
+    DWORD cbFormat;  // bytes of the stream format written
     CHAR szMessage[MENDMESSAGE_SIZE];
 };
 
@@ -108,6 +109,7 @@ BOOL WriteFormat(WRITESTATE *pState)
         CHAR szMessage[MENDMESSAGE_SIZE] = "";
         if (!g_pbiCompressed) GetPreviewFormat(szMessage);
         if (!g_pbiCompressed) return Fail(pState, "%sのstrf(video)書き込みに失敗しました!");
+        pState->cbFormat = g_cbCompressed;
         return Write(pState, g_pbiCompressed, g_cbCompressed, "%sのstrf(video)書き込みに失敗しました!");
     }
     pState->hicRef = ICOpen(ICTYPE_VIDEO, g_fccRefHandler, ICMODE_FASTDECOMPRESS);
@@ -132,6 +134,7 @@ BOOL WriteFormat(WRITESTATE *pState)
         FormatMendMessage(pState->szMessage, "ICCompressGetFormat() failed!");
         return FALSE;
     }
+    pState->cbFormat = (DWORD)lSize;
     return Write(pState, pState->pbFormat, (DWORD)lSize, "%sのstrf(video)書き込みに失敗しました!");
 }
 
@@ -174,16 +177,48 @@ BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
            Close(pState, &ckHdrl, "%sのstrf(video)書き込みに失敗しました!");
 }
 
+// The chunk heads of a finished file: id, size, and a list's type (0 for a
+// chunk), at their places for a format of cbFormat bytes and nFrames frames.
+struct CHUNKHEAD {
+    DWORD dwPos;
+    FOURCC fccId;
+    DWORD cbSize;
+    FOURCC fccType;
+};
+
 // Checks the closed file and writes the frame count at its two places when
 // fewer frames were written than listed. The platform's buffered writes may
 // report success for bytes that never reached the disk: only a file of the
-// whole size, flushed, is a finished AVI.
-BOOL FinishFile(LPCSTR pszFile, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch)
+// whole size whose every chunk head holds its size, flushed, is a finished
+// AVI.
+BOOL FinishFile(LPCSTR pszFile, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch,
+                DWORD cbFormat)
 {
     HANDLE h = CreateFileA(pszFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
     DWORD dwHigh = 0;
     BOOL fOk = GetFileSize(h, &dwHigh) == cbExpected && dwHigh == 0;
+    DWORD cbFormatPadded = cbFormat + (cbFormat & 1);
+    DWORD dwMovi = 180 + cbFormatPadded;
+    DWORD dwIdx1 = dwMovi + 12 + 284 * nFrames;
+    const CHUNKHEAD aHeads[] = {
+        {0, mmioFOURCC('R', 'I', 'F', 'F'), cbExpected - 8, mmioFOURCC('A', 'V', 'I', ' ')},
+        {12, FOURCC_LIST, 160 + cbFormatPadded, mmioFOURCC('h', 'd', 'r', 'l')},
+        {24, mmioFOURCC('a', 'v', 'i', 'h'), AVIH_SIZE, 0},
+        {88, FOURCC_LIST, 84 + cbFormatPadded, mmioFOURCC('s', 't', 'r', 'l')},
+        {100, mmioFOURCC('s', 't', 'r', 'h'), STRH_SIZE, 0},
+        {172, mmioFOURCC('s', 't', 'r', 'f'), cbFormat, 0},
+        {dwMovi, FOURCC_LIST, 4 + 284 * nFrames, mmioFOURCC('m', 'o', 'v', 'i')},
+        {dwIdx1, mmioFOURCC('i', 'd', 'x', '1'), 16 * nFrames, 0},
+    };
+    fOk = fOk && dwIdx1 + 8 + 16 * nFrames == cbExpected;
+    for (const CHUNKHEAD &head : aHeads) {
+        DWORD adw[3] = {0, 0, 0}, cb = 0;
+        DWORD cbHead = head.fccType ? 12 : 8;
+        fOk = fOk && SetFilePointer(h, (LONG)head.dwPos, NULL, FILE_BEGIN) == head.dwPos &&
+              ReadFile(h, adw, cbHead, &cb, NULL) && cb == cbHead && adw[0] == head.fccId && adw[1] == head.cbSize &&
+              (!head.fccType || adw[2] == head.fccType);
+    }
     const DWORD adwPos[] = {dwAvih + AVIH_TOTALFRAMES, dwStrh + STRH_LENGTH};
     for (DWORD dwPos : adwPos) {
         DWORD cb = 0;
@@ -265,7 +300,8 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         MMRESULT mmr = mmioClose(state.hmmio, 0);
         state.hmmio = NULL;
         if (fOk && (mmr != MMSYSERR_NOERROR || lEnd <= 0 ||
-                    !FinishFile(state.szTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames)))
+                    !FinishFile(state.szTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
+                                state.cbFormat)))
             fOk = Fail(&state, "%sのidx1書き込みに失敗しました!");
         if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
             fOk = Fail(&state, "%sがオープンできません!");

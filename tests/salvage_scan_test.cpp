@@ -600,4 +600,35 @@ TEST_F(Write, AFullDiskLeavesTheOldFileAndNoPartialOne)
     EXPECT_EQ(ReadText(avi), "old");
     EXPECT_EQ(ListFolder(dir, "out*"), std::vector<std::string>{"out.avi"});
 }
+
+TEST_F(Write, WritesLostWithoutAnErrorNeverReplaceAFile)
+{
+    // A platform whose buffered writes swallow a full disk's errors reports
+    // every write done: the finished file is checked on disk all the same.
+    std::vector<REFFRAMEPOS> frames;
+    std::vector<BYTE> file = LongRefFile(2000, &frames);
+    ASSERT_TRUE(WriteBytes(Path("long.000"), file.data(), file.size()));
+    g_fccHandler = 0;
+    g_fccRefHandler = SAMPLE_FOURCC;
+    ASSERT_TRUE(Open(Path("long.000")));
+    std::string avi = Path("out.avi");
+    SpoolArmFault(SPOOLFAULT_WRITE_LOST, 0);
+    ASSERT_TRUE(WriteSalvageAvi(avi.c_str()));
+    unsigned nWrites = SpoolFaultCalls(SPOOLFAULT_WRITE_LOST);
+    ASSERT_GT(nWrites, 3u);
+    // Early on, midway, and each of the last writes: the chunk sizes that
+    // closing the chunks writes back come last.
+    std::vector<unsigned> aFrom = {2u, nWrites / 2};
+    for (unsigned n = nWrites > 12 ? nWrites - 12 : 1; n < nWrites; n++) aFrom.push_back(n);
+    for (unsigned n : aFrom) {
+        ASSERT_TRUE(WriteText(avi, "old"));
+        g_ui.shown.clear();
+        SpoolArmFault(SPOOLFAULT_WRITE_LOST, n);
+        EXPECT_FALSE(WriteSalvageAvi(avi.c_str())) << "writes lost from call " << n;
+        SpoolArmFault(SPOOLFAULT_WRITE_LOST, 0);
+        EXPECT_EQ(ReadText(avi), "old") << n;
+        EXPECT_EQ(ListFolder(dir, "out*"), std::vector<std::string>{"out.avi"}) << n;
+        EXPECT_EQ(g_ui.shown.size(), 1u) << n;
+    }
+}
 #endif

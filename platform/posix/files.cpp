@@ -351,6 +351,15 @@ bool FaultHere(int nOperation)
     return true;
 }
 
+// Counts a write; TRUE from the call armed for lost writes on.
+bool WritesLost()
+{
+    FAULTS &faults = Faults();
+    unsigned nCall = ++faults.anCalls[SPOOLFAULT_WRITE_LOST];
+    unsigned nFrom = faults.anFailAt[SPOOLFAULT_WRITE_LOST].load();
+    return nFrom != 0 && nCall >= nFrom;
+}
+
 }  // namespace
 
 extern "C" void SpoolArmFault(int nOperation, unsigned nCall)
@@ -500,6 +509,10 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         return FALSE;
     }
     if (FaultHere(SPOOLFAULT_WRITE)) return FALSE;
+    if (WritesLost()) {
+        if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+        return TRUE;
+    }
     DWORD cbToWrite = nNumberOfBytesToWrite;
     uint64_t cbTaken = 0;
     // A write waits for the disk's latency; its bytes are then in the file

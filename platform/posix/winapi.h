@@ -214,7 +214,10 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 #define SPOOLFAULT_CLOSE 4   // CloseHandle of a file
 #define SPOOLFAULT_DELETE 5  // DeleteFileA
 #define SPOOLFAULT_FLUSH 6   // FlushFileBuffers
-#define SPOOLFAULT_COUNT 7
+// WriteFile from call nCall on reports every byte written and writes none,
+// as a library that ignores the system's write errors on a full disk does.
+#define SPOOLFAULT_WRITE_LOST 7
+#define SPOOLFAULT_COUNT 8
 void SpoolArmFault(int nOperation, unsigned nCall);
 unsigned SpoolFaultCalls(int nOperation);
 }
