@@ -22,8 +22,9 @@
 
 namespace {
 
-const char *const g_apszOperations[SPOOLFAULT_COUNT] = {"move",  "create", "read", "write",
-                                                        "close", "delete", "flush"};
+// The operations that fail with an error (lost writes are not among them).
+const int FAILING_OPERATIONS = SPOOLFAULT_FLUSH + 1;
+const char *const g_apszOperations[FAILING_OPERATIONS] = {"move", "create", "read", "write", "close", "delete", "flush"};
 
 // The reference list, selection included.
 struct ITEM {
@@ -168,7 +169,7 @@ public:
     void Matrix(const char *pszCommand, const std::function<void()> &command, const std::function<void()> &done)
     {
         int nCases = 0;
-        for (int nOp = 0; nOp < SPOOLFAULT_COUNT; nOp++) {
+        for (int nOp = 0; nOp < FAILING_OPERATIONS; nOp++) {
             MakeScene();
             SpoolArmFault(nOp, 0);
             command();
