@@ -3,19 +3,9 @@
 #include "mover/shift.h"
 
 #include "mover/message.h"
+#include "scaffold/paths.h"
 
 #include <stdio.h>
-
-namespace {
-
-void Enable(int nId, BOOL f)
-{
-    if (g_ShiftUi.pfnEnableItem) g_ShiftUi.pfnEnableItem(nId, f);
-}
-
-BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
-
-}  // namespace
 
 void DeleteRefFiles(AviInfo *pInfo)
 {
@@ -48,7 +38,7 @@ void DeleteRefFiles(AviInfo *pInfo)
     }
     static const int s_aOff[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST,
                                  IDC_SHIFT_DETECT,      IDC_SHIFT_DELETE, IDC_SHIFT_MOVE,     IDC_SHIFT_BROWSEBASE};
-    for (int nId : s_aOff) Enable(nId, FALSE);
+    for (int nId : s_aOff) ShiftEnable(nId, FALSE);
     // Spoolcap lets go of the files it reads.
     CloseFrameStream(pInfo);
     OpenFrameCodec(pInfo, FALSE);
@@ -79,12 +69,12 @@ void DeleteRefFiles(AviInfo *pInfo)
         OpenFrameCodec(pInfo, TRUE);
         static const int s_aOn[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_REFLIST, IDC_SHIFT_MOVE,
                                     IDC_SHIFT_BROWSEBASE,  IDC_SHIFT_DETECT,  IDC_SHIFT_DELETE, IDC_SHIFT_BROWSEAVI};
-        for (int nId : s_aOn) Enable(nId, TRUE);
+        for (int nId : s_aOn) ShiftEnable(nId, TRUE);
         ShowSelectedSize(pInfo);
-        Enable(IDC_SHIFT_CLOSE, TRUE);
+        ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
         if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
     } else {
-        Enable(IDC_SHIFT_CLOSE, TRUE);
+        ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
         if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
     }
     g_fShiftBusy = 0;

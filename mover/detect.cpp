@@ -30,16 +30,6 @@ bool SameFourccIgnoringCase(FOURCC a, const char *psz)
     return true;
 }
 
-void Enable(int nId, BOOL f)
-{
-    if (g_ShiftUi.pfnEnableItem) g_ShiftUi.pfnEnableItem(nId, f);
-}
-
-void SetText(int nId, LPCSTR psz)
-{
-    if (g_ShiftUi.pfnSetItemText) g_ShiftUi.pfnSetItemText(nId, psz);
-}
-
 }  // namespace
 
 BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField)
@@ -71,8 +61,8 @@ void DetectRefFiles(AviInfo *pInfo)
     if (list.pfnReset) list.pfnReset();
     static const int s_aOff[] = {IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST, IDC_SHIFT_DETECT,
                                  IDC_SHIFT_DELETE, IDC_SHIFT_MOVE};
-    for (int nId : s_aOff) Enable(nId, FALSE);
-    Enable(IDC_SHIFT_ABORT, TRUE);
+    for (int nId : s_aOff) ShiftEnable(nId, FALSE);
+    ShiftEnable(IDC_SHIFT_ABORT, TRUE);
     if (g_ShiftUi.pfnBringToFront) g_ShiftUi.pfnBringToFront();
     if (g_ShiftUi.pfnNoteNameWidth) g_ShiftUi.pfnNoteNameWidth(NULL);
 
@@ -126,7 +116,7 @@ void DetectRefFiles(AviInfo *pInfo)
             nShown = nPercent;
             CHAR sz[32];
             snprintf(sz, sizeof(sz), "検出   %3d %%", nPercent);
-            SetText(IDC_SHIFT_PROGRESS, sz);
+            ShiftSetText(IDC_SHIFT_PROGRESS, sz);
             if (g_ShiftUi.pfnUpdate) g_ShiftUi.pfnUpdate();
         }
         if (g_ShiftUi.pfnPumpMessage) g_ShiftUi.pfnPumpMessage();
@@ -135,12 +125,12 @@ void DetectRefFiles(AviInfo *pInfo)
             break;
         }
     }
-    Enable(IDC_SHIFT_ABORT, FALSE);
-    Enable(IDC_SHIFT_DELETE, !fAborted);
-    Enable(IDC_SHIFT_REFLIST, !fAborted && nFound > 0);
-    Enable(IDC_SHIFT_DETECT, TRUE);
-    Enable(IDC_SHIFT_BROWSEAVI, TRUE);
-    Enable(IDC_SHIFT_CLOSE, TRUE);
+    ShiftEnable(IDC_SHIFT_ABORT, FALSE);
+    ShiftEnable(IDC_SHIFT_DELETE, !fAborted);
+    ShiftEnable(IDC_SHIFT_REFLIST, !fAborted && nFound > 0);
+    ShiftEnable(IDC_SHIFT_DETECT, TRUE);
+    ShiftEnable(IDC_SHIFT_BROWSEAVI, TRUE);
+    ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
     if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_REFLIST);
     g_fShiftBusy = 0;
 }
@@ -173,8 +163,8 @@ void ShowSelectedSize(AviInfo *pInfo)
     }
     CHAR sz[16];
     FormatSelectedSize(ullTotal, sz);
-    SetText(IDC_SHIFT_SIZE, sz);
-    if (!g_fShiftBusy) Enable(IDC_SHIFT_MOVE, nSelected > 0);
+    ShiftSetText(IDC_SHIFT_SIZE, sz);
+    if (!g_fShiftBusy) ShiftEnable(IDC_SHIFT_MOVE, nSelected > 0);
     int iCaret = list.pfnGetCaret ? list.pfnGetCaret() : -1;
     if (iCaret >= 0 && (DWORD)iCaret < g_nRefFileCap && iCaret < n && g_ShiftUi.pfnShowFrame)
         g_ShiftUi.pfnShowFrame(g_pRefFiles[iCaret].dwFirstFrame);

@@ -25,16 +25,6 @@
 
 namespace {
 
-void Enable(int nId, BOOL f)
-{
-    if (g_ShiftUi.pfnEnableItem) g_ShiftUi.pfnEnableItem(nId, f);
-}
-
-void SetText(int nId, LPCSTR psz)
-{
-    if (g_ShiftUi.pfnSetItemText) g_ShiftUi.pfnSetItemText(nId, psz);
-}
-
 void Pump(void)
 {
     if (g_ShiftUi.pfnPumpMessage) g_ShiftUi.pfnPumpMessage();
@@ -46,7 +36,7 @@ void ShowProgress(LPCSTR pszFormat, int nPercent, int *pnShown)
     *pnShown = nPercent;
     CHAR sz[32];
     snprintf(sz, sizeof(sz), pszFormat, nPercent);
-    SetText(IDC_SHIFT_PROGRESS, sz);
+    ShiftSetText(IDC_SHIFT_PROGRESS, sz);
     if (g_ShiftUi.pfnUpdate) g_ShiftUi.pfnUpdate();
 }
 
@@ -56,8 +46,6 @@ int ShowTwo(LPCSTR pszFormat, LPCSTR psz1, LPCSTR psz2, UINT uType)
     snprintf(szText, sizeof(szText), pszFormat, psz1, psz2);
     return ShowShiftMessage(szText, uType);
 }
-
-BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
 
 // Whether the new name lies on another drive than the old file: by drive
 // letter on Windows; elsewhere by the file systems of the old file and of
@@ -271,7 +259,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     snprintf(note.szNew, MAX_PATH, "%s.%03d", pszBase, nNumber);
     const REFFILEENTRY *pEntry = &g_pRefFiles[k];
     if (g_ShiftUi.pfnShowFrame) g_ShiftUi.pfnShowFrame(pEntry->dwFirstFrame);
-    SetText(IDC_SHIFT_CURFILE, pszOld);
+    ShiftSetText(IDC_SHIFT_CURFILE, pszOld);
     if (list.pfnDelete) list.pfnDelete(k);
     // Spoolcap lets go of the files it reads.
     OpenFrameCodec(pInfo, FALSE);
@@ -320,7 +308,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
         }
     }
     OpenFrameCodec(pInfo, TRUE);
-    SetText(IDC_SHIFT_CURFILE, "");
+    ShiftSetText(IDC_SHIFT_CURFILE, "");
     if (list.pfnInsert) list.pfnInsert(k, pszListed);
     return fContinue;
 }
@@ -332,11 +320,11 @@ void RelocateRefFiles(AviInfo *pInfo)
     if (g_fShiftBusy) return;
     g_fShiftBusy = 1;
     g_fShiftAbort = 0;
-    Enable(IDC_SHIFT_FRAMESCROLL, FALSE);
+    ShiftEnable(IDC_SHIFT_FRAMESCROLL, FALSE);
     static const int s_aOff[] = {IDC_SHIFT_CLOSE,  IDC_SHIFT_BROWSEAVI, IDC_SHIFT_DETECT,    IDC_SHIFT_DELETE,
                                  IDC_SHIFT_MOVE,   IDC_SHIFT_NEWBASE,   IDC_SHIFT_BROWSEBASE};
-    for (int nId : s_aOff) Enable(nId, FALSE);
-    Enable(IDC_SHIFT_ABORT, TRUE);
+    for (int nId : s_aOff) ShiftEnable(nId, FALSE);
+    ShiftEnable(IDC_SHIFT_ABORT, TRUE);
     if (g_ShiftUi.pfnBringToFront) g_ShiftUi.pfnBringToFront();
 
     CHAR szField[MAX_PATH] = "", szBase[MAX_PATH] = "", szNote[MAX_PATH];
@@ -368,12 +356,12 @@ void RelocateRefFiles(AviInfo *pInfo)
         }
     }
     OpenFrameCodec(pInfo, TRUE);
-    Enable(IDC_SHIFT_FRAMESCROLL, TRUE);
-    Enable(IDC_SHIFT_ABORT, FALSE);
-    Enable(IDC_SHIFT_MOVE, FALSE);
+    ShiftEnable(IDC_SHIFT_FRAMESCROLL, TRUE);
+    ShiftEnable(IDC_SHIFT_ABORT, FALSE);
+    ShiftEnable(IDC_SHIFT_MOVE, FALSE);
     static const int s_aOn[] = {IDC_SHIFT_BROWSEBASE, IDC_SHIFT_NEWBASE, IDC_SHIFT_DETECT,
                                 IDC_SHIFT_DELETE,     IDC_SHIFT_BROWSEAVI, IDC_SHIFT_CLOSE};
-    for (int nId : s_aOn) Enable(nId, TRUE);
+    for (int nId : s_aOn) ShiftEnable(nId, TRUE);
     if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
     g_fShiftBusy = 0;
 }

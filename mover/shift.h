@@ -73,6 +73,16 @@ typedef struct {
 } SHIFTUI;
 
 extern SHIFTUI g_ShiftUi;
+
+// The window's functions, doing nothing when it has not set them.
+inline void ShiftEnable(int nId, BOOL f)
+{
+    if (g_ShiftUi.pfnEnableItem) g_ShiftUi.pfnEnableItem(nId, f);
+}
+inline void ShiftSetText(int nId, LPCSTR psz)
+{
+    if (g_ShiftUi.pfnSetItemText) g_ShiftUi.pfnSetItemText(nId, psz);
+}
 extern REFFILEENTRY *g_pRefFiles;
 extern DWORD g_nRefFileCap;
 extern volatile LONG g_fShiftBusy;

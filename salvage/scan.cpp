@@ -3,13 +3,13 @@
 #include "salvage/internal.h"
 
 #include "codec/refformat.h"
+#include "scaffold/version.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#define PRODUCT_VERSION_TEXT "1.04"
 // The frame list grows by this many entries at a time.
 #define FRAMELIST_STEP 1000u
 // The read buffer holds this many units (a unit: the largest frame or a
@@ -216,7 +216,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
     g_lPendingWidth = g_lPendingHeight = 0;
     if (!fContinue) {
         CloseRefFile();
-        UiSetTitle(SPOOLMEND_NAME " " PRODUCT_VERSION_TEXT);
+        UiSetTitle(SPOOLMEND_NAME " " PRODUCT_VERSION);
         UiSetItemText(IDC_CURFRAME, "");
         UiSetItemText(IDC_NFRAMES, "");
         UiInvalidate();
@@ -309,7 +309,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
         } else {
             SetCounter(IDC_NFRAMES, g_nRefFrames);
             CHAR szTitle[MAX_PATH + 32];
-            snprintf(szTitle, sizeof(szTitle), SPOOLMEND_NAME " %s - %s", PRODUCT_VERSION_TEXT, pszFile);
+            snprintf(szTitle, sizeof(szTitle), SPOOLMEND_NAME " %s - %s", PRODUCT_VERSION, pszFile);
             UiSetTitle(szTitle);
             BOOL fScanned = fContinue && !fAborted;
             UiShowItem(IDC_SCANALL, !fScanned);

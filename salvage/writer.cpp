@@ -70,8 +70,6 @@ BOOL Tell(WRITESTATE *pState, DWORD *pdwPos)
     return TRUE;
 }
 
-BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
-
 // A free name in the AVI's folder to write under: the AVI's name with
 // ".~NN", or when that is too long, "~smNN.tmp" in the same folder.
 BOOL MakeTempName(LPCSTR pszAviFile, LPSTR pszTemp)

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#define PRODUCT_VERSION "1.04"
+#include "scaffold/version.h"
 
 // Appends " " and the version to a window's caption (read with room for 64
 // characters).

@@ -55,3 +55,5 @@ int GetDriveNumber(LPCSTR pszPath)
     if (c < 'A' || c > 'Z') return 0;
     return c - 64;
 }
+
+BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }

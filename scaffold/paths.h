@@ -21,3 +21,6 @@ LPCSTR GetProgramFolder(void);
 
 // 1 to 26 for a path that begins with a drive letter and ':', else 0.
 int GetDriveNumber(LPCSTR pszPath);
+
+// TRUE when a file or folder of that path exists.
+BOOL FileExists(LPCSTR pszPath);
