@@ -24,7 +24,13 @@
 #define IDC_SHIFT_DELETE 1014
 #define IDC_SHIFT_ABORT 1015
 #define IDC_SHIFT_REFLIST 1002
+#define IDC_SHIFT_AVIFILE 1001
+#define IDC_SHIFT_CURFRAME 1016
 #define IDC_SHIFT_FRAMESCROLL 2004
+#define IDC_SHIFT_SIZETEXT 2005
+#define IDC_SHIFT_PREVIEW 2006
+#define IDC_SHIFT_CODEC 2009
+#define IDC_SHIFT_UNREADABLE 2010
 
 typedef struct {
     DWORD dwFirstFrame;  // the first frame that names the file
@@ -70,6 +76,22 @@ typedef struct {
     void (*pfnShowFrame)(DWORD n);
     // Closes the AVI and empties the window, as the close button does.
     void (*pfnResetWindow)(void);
+
+    // The preview.
+    void (*pfnShowItem)(int nId, BOOL fShow);
+    // The frame scroll bar gets the range 0 to nFrames - 1 at position 0,
+    // disabled when there is nothing to scroll.
+    void (*pfnSetFrameScroll)(DWORD nFrames);
+    // The thumb of the frame scroll bar moves to n.
+    void (*pfnSetScrollPos)(DWORD n);
+    // An AVI of another frame size was opened: the frame bitmap and the
+    // picture's place in the preview area are made anew.
+    void (*pfnPictureSizeChanged)(LONG cx, LONG cy);
+    // The picture in g_pbImage (when fShown) goes into the frame bitmap,
+    // which is drawn at once.
+    void (*pfnShowPicture)(BOOL fShown);
+    // Repaints the whole window at once, erasing its background.
+    void (*pfnInvalidate)(void);
 } SHIFTUI;
 
 extern SHIFTUI g_ShiftUi;

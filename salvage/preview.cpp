@@ -176,25 +176,3 @@ BOOL ApplyPictureSize(LONG lWidth, LONG lHeight)
     return TRUE;
 }
 
-void ComputePreviewLayout(LONG lWidth, LONG lHeight, LONG cw, LONG ch, RECT *prcDest)
-{
-    LONG aw = cw - 4, ah = ch - 4;
-    LONG x = 0, y = 0, dw = 0, dh = 0;
-    if (lWidth > 0 && lHeight > 0 && aw > 0 && ah > 0) {
-        if ((double)lWidth / lHeight > (double)aw / ah) {
-            double dblScale = (double)aw / lWidth;
-            dw = aw;
-            dh = (LONG)(dblScale * lHeight);
-            y = (ah - dh) / 2;
-        } else {
-            double dblScale = (double)ah / lHeight;
-            dw = (LONG)(dblScale * lWidth);
-            dh = ah;
-            x = (aw - dw) / 2;
-        }
-    }
-    prcDest->left = x + 2;
-    prcDest->top = y + 2;
-    prcDest->right = prcDest->left + dw;
-    prcDest->bottom = prcDest->top + dh;
-}

@@ -12,6 +12,7 @@
 #include "platform/win.h"
 
 #include "salvage/resource.h"
+#include "scaffold/preview.h"
 
 #define SPOOLMEND_NAME "Spoolmend"
 
@@ -204,9 +205,6 @@ BOOL ShowRefFrame(DWORD n);
 // Rebuilds everything that depends on the picture size and reopens the
 // reference file; FALSE when the decode buffer cannot be had.
 BOOL ApplyPictureSize(LONG lWidth, LONG lHeight);
-// The place of a picture of lWidth x lHeight in a preview area of cw x ch
-// client pixels, keeping its proportions inside a border of 2 pixels.
-void ComputePreviewLayout(LONG lWidth, LONG lHeight, LONG cw, LONG ch, RECT *prcDest);
 // Frees the decode buffer, the read buffer and the compressed format.
 void FreeSalvageBuffers(void);
 

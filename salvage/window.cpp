@@ -13,9 +13,6 @@
 
 const char g_szProgramName[] = SPOOLMEND_NAME;
 
-FILEDIALOGPROC g_pfnGetOpenFileName = GetOpenFileNameA;
-FILEDIALOGPROC g_pfnGetSaveFileName = GetSaveFileNameA;
-
 CHAR g_szAviFile[MAX_PATH];
 CHAR g_szRefHandlerText[CODECENTRY_SIZE];
 BOOL g_fShiftPage;
@@ -286,41 +283,21 @@ void OnCommand(HWND hDlg, int nId, UINT uCode)
 
 void OnFrameScroll(HWND hScroll, UINT uRequest)
 {
-    if (g_fBusy || g_nRefFrames == 0 || hScroll != Item(IDC_FRAMESCROLL)) return;
-    DWORD n = g_nRefFrames, c = g_nCurFrame;
-    DWORD nStep = g_fShiftPage ? 60 : 30;
+    if (g_fBusy || hScroll != Item(IDC_FRAMESCROLL)) return;
     SCROLLINFO si;
     memset(&si, 0, sizeof(si));
     si.cbSize = sizeof(si);
     si.fMask = SIF_TRACKPOS;
-    switch (uRequest) {
-    case SB_LINELEFT:
-        if (c > 0) ShowRefFrame(c - 1);
-        break;
-    case SB_LINERIGHT:
-        if (c + 1 < n) ShowRefFrame(c + 1);
-        break;
-    case SB_PAGELEFT:
-        if (c > 0) ShowRefFrame(c > nStep ? c - nStep : 0);
-        break;
-    case SB_PAGERIGHT:
-        if (c + 1 < n) ShowRefFrame(c + nStep < n - 1 ? c + nStep : n - 1);
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK: {
-        GetScrollInfo(hScroll, SB_CTL, &si);
-        DWORD nPos = si.nTrackPos < 0 ? 0 : (DWORD)si.nTrackPos;
-        if (nPos > n - 1) nPos = n - 1;
-        if (uRequest == SB_THUMBTRACK) {
-            CHAR sz[16];
-            snprintf(sz, sizeof(sz), "%lu", (unsigned long)nPos);
-            SetDlgItemTextA(g_hwndMain, IDC_CURFRAME, sz);
-            UpdateWindow(Item(IDC_CURFRAME));
-        }
-        ShowRefFrame(nPos);
-        break;
+    if (uRequest == SB_THUMBPOSITION || uRequest == SB_THUMBTRACK) GetScrollInfo(hScroll, SB_CTL, &si);
+    DWORD nFrame;
+    if (!PickScrollFrame(uRequest, g_nCurFrame, g_nRefFrames, g_fShiftPage, si.nTrackPos, &nFrame)) return;
+    if (uRequest == SB_THUMBTRACK) {
+        CHAR sz[16];
+        snprintf(sz, sizeof(sz), "%lu", (unsigned long)nFrame);
+        SetDlgItemTextA(g_hwndMain, IDC_CURFRAME, sz);
+        UpdateWindow(Item(IDC_CURFRAME));
     }
-    }
+    ShowRefFrame(nFrame);
 }
 
 void OnDropFiles(HWND hDlg, HDROP hDrop)

@@ -4,12 +4,7 @@
 
 #include "salvage/salvage.h"
 
-#include <commdlg.h>
-
-// The file dialogs; tests answer them through these.
-typedef BOOL(WINAPI *FILEDIALOGPROC)(LPOPENFILENAMEA pofn);
-extern FILEDIALOGPROC g_pfnGetOpenFileName;
-extern FILEDIALOGPROC g_pfnGetSaveFileName;
+#include "scaffold/dialogapp.h"
 
 // The AVI file chosen last (written, or settings taken from it).
 extern CHAR g_szAviFile[MAX_PATH];

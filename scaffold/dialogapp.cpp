@@ -3,6 +3,8 @@
 HWND g_hwndMain = NULL;
 HINSTANCE g_hInstance = NULL;
 MESSAGEBOXPROC g_pfnMessageBox = MessageBoxA;
+FILEDIALOGPROC g_pfnGetOpenFileName = GetOpenFileNameA;
+FILEDIALOGPROC g_pfnGetSaveFileName = GetSaveFileNameA;
 
 int ShowProgramMessage(LPCSTR pszText, UINT uType)
 {

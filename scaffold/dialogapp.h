@@ -6,6 +6,8 @@
 
 #include "platform/win.h"
 
+#include <commdlg.h>
+
 // Set by each program: its name (the caption of its messages) and the
 // procedure of its main dialog, resource 101.
 extern const char g_szProgramName[];
@@ -19,6 +21,11 @@ extern HINSTANCE g_hInstance;
 // The message box behind ShowProgramMessage; tests put a recorder here.
 typedef int(WINAPI *MESSAGEBOXPROC)(HWND, LPCSTR, LPCSTR, UINT);
 extern MESSAGEBOXPROC g_pfnMessageBox;
+
+// The file dialogs; tests answer them through these.
+typedef BOOL(WINAPI *FILEDIALOGPROC)(LPOPENFILENAMEA pofn);
+extern FILEDIALOGPROC g_pfnGetOpenFileName;
+extern FILEDIALOGPROC g_pfnGetSaveFileName;
 
 // Shows one message: the program's name as caption, the main window as owner.
 int ShowProgramMessage(LPCSTR pszText, UINT uType);

@@ -1,5 +1,7 @@
 #include "tests/mover_fixture.h"
 
+#include "codec/refformat.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -72,4 +74,45 @@ std::vector<BYTE> Bytes(std::initializer_list<int> values)
     std::vector<BYTE> bytes;
     for (int v : values) bytes.push_back((BYTE)v);
     return bytes;
+}
+
+std::vector<FRAMEPLACE> WriteRefFile(const std::string &path, DWORD nFrames, BYTE bFill)
+{
+    std::vector<BYTE> file;
+    std::vector<FRAMEPLACE> frames;
+    for (DWORD i = 0; i < nFrames; i++) {
+        DWORD cbData = 20 + (i * 13) % 70;
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, cbData, ComputePadding(cbData, 0), 8, 8);
+        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
+        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
+        file.insert(file.end(), p, p + sizeof(header));
+        file.insert(file.end(), header.dwDataSize + header.dwPadSize, bFill);
+    }
+    WriteBytes(path, file.data(), file.size());
+    return frames;
+}
+
+std::vector<BYTE> RecordBytes(const std::string &name, const FRAMEPLACE &frame)
+{
+    REFRECORD rec;
+    BuildRefRecord(&rec, 0, FALSE, frame.dwOffset, frame.dwFrameSize, name.c_str());
+    const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+    return std::vector<BYTE>(p, p + sizeof(rec));
+}
+
+std::vector<BYTE> BuildRecordAvi(const std::vector<std::string> &files, DWORD nFrames, FOURCC fccHandler)
+{
+    std::vector<std::vector<FRAMEPLACE>> places;
+    for (size_t f = 0; f < files.size(); f++)
+        places.push_back(WriteRefFile(files[f], nFrames / (DWORD)files.size() + 1, (BYTE)(f + 1)));
+    AVISPEC spec;
+    spec.fccHandler = fccHandler;
+    spec.format = MakeFormat(8, 8, 24, fccHandler);
+    spec.dwTotalFrames = spec.dwLength = nFrames;
+    for (DWORD i = 0; i < nFrames; i++) {
+        size_t f = i % files.size();
+        spec.chunks.push_back(Frame("00dc", RecordBytes(files[f], places[f][i / files.size()])));
+    }
+    return BuildAvi(spec);
 }

@@ -36,6 +36,19 @@ public:
     AviInfo info;
 };
 
+// A frame's place in a reference file.
+struct FRAMEPLACE {
+    DWORD dwOffset;
+    DWORD dwFrameSize;
+};
+// A reference file of nFrames frames whose sizes vary; their places.
+std::vector<FRAMEPLACE> WriteRefFile(const std::string &path, DWORD nFrames, BYTE bFill);
+// A reference record naming the file, for the frame at that place.
+std::vector<BYTE> RecordBytes(const std::string &name, const FRAMEPLACE &frame);
+// An AVI of 8 x 8 frames that are records naming the reference files in
+// turn, each frame the next one of its file; the files are written.
+std::vector<BYTE> BuildRecordAvi(const std::vector<std::string> &files, DWORD nFrames, FOURCC fccHandler);
+
 // Pixels of a 24-bit bottom-up picture as "b,g,r b,g,r ..." rows, for
 // readable comparisons.
 std::string Row(const BYTE *pPicture, LONG lWidth, LONG lRow);

@@ -261,5 +261,6 @@ void ExpectSameTexts(const std::string &module, const std::string &script)
 TEST(ResourceTexts, SpoolcapDialogs) { ExpectSameTexts("spoolcap.dll", "codec/spoolcap.rc"); }
 TEST(ResourceTexts, VfwprobeDialogs) { ExpectSameTexts("Vfwprobe.exe", "lister/vfwprobe.rc"); }
 TEST(ResourceTexts, SpoolmendDialogs) { ExpectSameTexts("Spoolmend.exe", "salvage/spoolmend.rc"); }
+TEST(ResourceTexts, SpoolshiftDialog) { ExpectSameTexts("Spoolshift.exe", "mover/spoolshift.rc"); }
 
 }  // namespace

@@ -14,12 +14,6 @@
 
 namespace {
 
-// A frame's place in a reference file.
-struct FRAMEPLACE {
-    DWORD dwOffset;
-    DWORD dwFrameSize;
-};
-
 struct LISTITEM {
     std::string text;
     bool fSelected;
@@ -76,32 +70,6 @@ void InstallListAndWindow()
     g_ShiftUi.pfnResetWindow = []() { g_nResets++; };
 }
 
-// A reference file of nFrames frames whose sizes vary; their places.
-std::vector<FRAMEPLACE> WriteRefFile(const std::string &path, DWORD nFrames, BYTE bFill)
-{
-    std::vector<BYTE> file;
-    std::vector<FRAMEPLACE> frames;
-    for (DWORD i = 0; i < nFrames; i++) {
-        DWORD cbData = 20 + (i * 13) % 70;
-        REFFRAMEHEADER header;
-        FillFrameHeader(&header, cbData, ComputePadding(cbData, 0), 8, 8);
-        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
-        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
-        file.insert(file.end(), p, p + sizeof(header));
-        file.insert(file.end(), header.dwDataSize + header.dwPadSize, bFill);
-    }
-    WriteBytes(path, file.data(), file.size());
-    return frames;
-}
-
-std::vector<BYTE> RecordBytes(const std::string &name, const FRAMEPLACE &frame)
-{
-    REFRECORD rec;
-    BuildRefRecord(&rec, 0, FALSE, frame.dwOffset, frame.dwFrameSize, name.c_str());
-    const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
-    return std::vector<BYTE>(p, p + sizeof(rec));
-}
-
 class Shift : public AviTest {
 public:
     void SetUp() override
@@ -126,18 +94,7 @@ public:
     // each frame the next one of its file, and other chunks where asked.
     void MakeAvi(const std::vector<std::string> &files, DWORD nFrames, FOURCC fccHandler = mmioFOURCC('S', 'M', 'P', 'L'))
     {
-        std::vector<std::vector<FRAMEPLACE>> places;
-        for (size_t f = 0; f < files.size(); f++)
-            places.push_back(WriteRefFile(files[f], nFrames / (DWORD)files.size() + 1, (BYTE)(f + 1)));
-        AVISPEC spec;
-        spec.fccHandler = fccHandler;
-        spec.format = MakeFormat(8, 8, 24, fccHandler);
-        spec.dwTotalFrames = spec.dwLength = nFrames;
-        for (DWORD i = 0; i < nFrames; i++) {
-            size_t f = i % files.size();
-            spec.chunks.push_back(Frame("00dc", RecordBytes(files[f], places[f][i / files.size()])));
-        }
-        ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+        ASSERT_TRUE(LoadBytes(BuildRecordAvi(files, nFrames, fccHandler), "rec.avi"));
     }
     void Detect()
     {

@@ -782,3 +782,11 @@ typedef struct tagRECT {
 #define CB_ERR (-1)
 #define CBN_EDITCHANGE 5
 #define CBN_SELENDOK 9
+
+// Requests of a scroll bar, which the programs' engines turn into frames.
+#define SB_LINELEFT 0
+#define SB_LINERIGHT 1
+#define SB_PAGELEFT 2
+#define SB_PAGERIGHT 3
+#define SB_THUMBPOSITION 4
+#define SB_THUMBTRACK 5
