@@ -192,7 +192,7 @@ TEST_F(View, AviThatCannotBeOpened)
     // may be another file's.
     g_aShown.clear();
     std::string real = Write(Clip(4, 2, 1, 24), "a.avi");
-    std::string longer = real + std::string(300, 'x');
+    std::string longer = real + std::string(2000, 'x');
     EXPECT_FALSE(SetAviFile(longer.c_str()));
     EXPECT_EQ(g_aShown.size(), 1u);
     EXPECT_EQ(g_AviInfo.hmmio, nullptr);
@@ -257,10 +257,10 @@ TEST(PreviewHelpers, PictureFitAndScrollSteps)
     EXPECT_EQ(rc.right - rc.left, 230);
     EXPECT_EQ(rc.bottom - rc.top, 172);
     EXPECT_EQ(rc.top, 2 + 10);
-    // Equal aspects take the height.
-    ComputePreviewLayout(230, 192, 234, 196, &rc);
-    EXPECT_EQ(rc.bottom - rc.top, 192);
-    EXPECT_EQ(rc.right - rc.left, 230);
+    // Equal aspects take the whole height (the width loses its rounding).
+    ComputePreviewLayout(7, 7, 65, 65, &rc);
+    EXPECT_EQ(rc.bottom - rc.top, 61);
+    EXPECT_EQ(rc.right - rc.left, 60);
 
     DWORD n = 0;
     EXPECT_FALSE(PickScrollFrame(SB_LINELEFT, 0, 100, FALSE, 0, &n));

@@ -29,7 +29,8 @@ cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$build/win" -j"$(nproc)" >/dev/null
 mkdir -p "$root/dist"
-cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" "$root/dist/"
+cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" \
+    "$build/win/bin/Spoolshift.exe" "$root/dist/"
 ls -l "$root/dist"
 
 # Windows of the demo go to a virtual display of its own, unless they are
@@ -125,5 +126,14 @@ if [ -n "$windows$shots" ]; then
         $run "$host" close "Spoolmend 1.04 - C:\\refs\\take.001" >/dev/null
     fi
     wait $mend
+    printf '%s\n' "== Spoolshift with C:\\clip.avi opened and its reference files on D: detected"
+    $run "$root/dist/Spoolshift.exe" &
+    mover=$!
+    $run "$host" shift-open 'C:\clip.avi' | tr -d '\r'
+    if [ -n "$shots" ]; then
+        shoot spoolshift 2
+        $run "$host" close "Spoolshift 1.04" >/dev/null
+    fi
+    wait $mover
 fi
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true

@@ -26,6 +26,8 @@
 //                                     Vfwprobe (q, c, d) and presses Get
 //   vfwhost close TITLE               closes the top-level window of that title
 //   vfwhost mend-open REFFILE         opens REFFILE in a running Spoolmend
+//   vfwhost shift-open AVI            opens AVI in a running Spoolshift, detects
+//                                     its reference files and selects them
 //                                     through its open dialog and scans it
 //
 // Every frame's output is printed with its size and, for a reference record,
@@ -444,6 +446,38 @@ int MendOpen(const char *pszFile)
     return 0;
 }
 
+// Opens an AVI in a running Spoolshift through its open dialog, detects its
+// reference files and selects them all.
+int ShiftOpen(const char *pszAvi)
+{
+    HWND hwnd = WaitForWindow("Spoolshift 1.04");
+    if (!hwnd) return 1;
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(1005, BN_CLICKED), 0);
+    HWND hOpen = WaitForWindow("AVIファイル名入力");
+    if (!hOpen) return 1;
+    if (!SetDlgItemTextA(hOpen, 0x47C, pszAvi)) SetDlgItemTextA(hOpen, 0x480, pszAvi);
+    PostMessageA(hOpen, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 200 && IsWindow(hOpen); i++) Sleep(50);
+    Sleep(500);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(1010, BN_CLICKED), 0);
+    HWND hList = GetDlgItem(hwnd, 1002);
+    SendMessageA(hList, LB_SETSEL, TRUE, -1);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(1002, LBN_SELCHANGE), (LPARAM)hList);
+    int n = (int)SendMessageA(hList, LB_GETCOUNT, 0, 0);
+    char szSize[32] = "";
+    GetDlgItemTextA(hwnd, 1012, szSize, sizeof(szSize));
+    printf("Spoolshift detected %d reference file(s), %s bytes selected:\n", n, szSize);
+    for (int i = 0; i < n; i++) {
+        // Another process's list: its items come across in UTF-16.
+        WCHAR wsz[MAX_PATH] = L"";
+        char sz[2 * MAX_PATH] = "";
+        if (SendMessageW(hList, LB_GETTEXTLEN, (WPARAM)i, 0) < MAX_PATH) SendMessageW(hList, LB_GETTEXT, (WPARAM)i, (LPARAM)wsz);
+        WideCharToMultiByte(CP_ACP, 0, wsz, -1, sz, sizeof(sz), NULL, NULL);
+        printf("  %s\n", sz);
+    }
+    return n > 0 ? 0 : 1;
+}
+
 int CloseWindowTitled(const char *pszTitle)
 {
     HWND hwnd = FindWindowA(NULL, pszTitle);
@@ -468,9 +502,10 @@ int main(int argc, char **argv)
     if (argc >= 3 && strcmp(argv[1], "vfwprobe-get") == 0) return VfwprobeGet(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "close") == 0) return CloseWindowTitled(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "mend-open") == 0) return MendOpen(argv[2]);
+    if (argc >= 3 && strcmp(argv[1], "shift-open") == 0) return ShiftOpen(argv[2]);
     fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY | ic-record FOURCC N DIR |\n"
                     "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI |\n"
                     "               configure FOURCC SECONDS | vfwprobe-get MODES | close TITLE |\n"
-                    "               mend-open REFFILE\n");
+                    "               mend-open REFFILE | shift-open AVI\n");
     return 2;
 }
