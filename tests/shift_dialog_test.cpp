@@ -512,6 +512,9 @@ TEST_F(ShiftWindow, DeleteQuestionsAnsweredCancelNoAndYes)
     EXPECT_TRUE(FileExists(Path("take.000").c_str()));
     EXPECT_TRUE(FileExists(avi.c_str()));
     EXPECT_EQ(Text(Item(IDC_SHIFT_AVIFILE)), avi);
+    EXPECT_EQ(EnabledControls(hDlg), "1007 1005 1002 1010 1014 1009 1013 1004 1008 2004")
+        << "Move stays enabled, with nothing selected";
+    EXPECT_EQ(GetFocus(), Item(IDC_SHIFT_CLOSE));
     // Yes: every file and the AVI; the window is emptied.
     Select({0});
     g_answers = {IDYES};
