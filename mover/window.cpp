@@ -236,70 +236,53 @@ void InitMoverDialog(HWND hDlg)
     DragAcceptFiles(hDlg, TRUE);
 }
 
-// Fills a file dialog's initial folder and file name from a field's text:
-// the file-name part is the name, the text before it less a final '\' the
-// folder.
-void SplitIntoDialog(int nId, LPSTR pszFile, LPSTR pszFolder)
+// Asks for a file name in a file dialog that starts from a field's text:
+// its file-name part is the initial name, the text before it less a final
+// '\' the initial folder. pszFile receives the name chosen.
+BOOL AskFromField(int nId, BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, LPSTR pszFile)
 {
-    CHAR szField[MAX_PATH];
+    CHAR szField[MAX_PATH], szFolder[MAX_PATH];
     GetItemText(nId, szField);
     LPCSTR pszName = GetFileNamePart(szField);
     snprintf(pszFile, MAX_PATH, "%s", pszName);
     size_t cchFolder = (size_t)(pszName - szField);
     if (cchFolder > 0 && szField[cchFolder - 1] == '\\') cchFolder--;
-    memcpy(pszFolder, szField, cchFolder);
-    pszFolder[cchFolder] = '\0';
+    memcpy(szFolder, szField, cchFolder);
+    szFolder[cchFolder] = '\0';
+    return AskFileName(fSave, pszTitle, pszFilter, dwFlags, pszFile, MAX_PATH, szFolder);
 }
 
-void ChooseAviFile(HWND hDlg)
+void ChooseAviFile(void)
 {
-    CHAR szFile[MAX_PATH], szFolder[MAX_PATH];
-    SplitIntoDialog(IDC_SHIFT_AVIFILE, szFile, szFolder);
-    OPENFILENAMEA ofn;
-    memset(&ofn, 0, sizeof(ofn));
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = hDlg;
-    ofn.lpstrTitle = "AVIファイル名入力";
-    ofn.lpstrFilter = "AVIファイル\0*.avi\0すべてのファイル\0*.*\0";
-    ofn.lpstrFile = szFile;
-    ofn.nMaxFile = sizeof(szFile);
-    ofn.lpstrInitialDir = szFolder;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
+    CHAR szFile[MAX_PATH];
+    BOOL fChosen = AskFromField(IDC_SHIFT_AVIFILE, FALSE, "AVIファイル名入力", "AVIファイル\0*.avi\0すべてのファイル\0*.*\0",
+                                OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES, szFile);
     // The AVI cannot change under a command that runs.
-    if (g_pfnGetOpenFileName(&ofn) && !g_fShiftBusy) SetAviFile(szFile);
+    if (fChosen && !g_fShiftBusy) SetAviFile(szFile);
 }
 
-void ChooseNewBase(HWND hDlg)
+void ChooseNewBase(void)
 {
-    CHAR szFile[MAX_PATH], szFolder[MAX_PATH];
-    SplitIntoDialog(IDC_SHIFT_NEWBASE, szFile, szFolder);
-    OPENFILENAMEA ofn;
-    memset(&ofn, 0, sizeof(ofn));
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = hDlg;
-    ofn.lpstrTitle = "新しい参照ファイル名入力";
-    ofn.lpstrFilter = "すべてのファイル\0*.*\0";
-    ofn.lpstrFile = szFile;
-    ofn.nMaxFile = sizeof(szFile);
-    ofn.lpstrInitialDir = szFolder;
-    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_LONGNAMES;
+    CHAR szFile[MAX_PATH];
     // Only the name is taken; nothing is written.
-    if (g_pfnGetSaveFileName(&ofn)) SetDlgItemTextA(hDlg, IDC_SHIFT_NEWBASE, szFile);
+    if (AskFromField(IDC_SHIFT_NEWBASE, TRUE, "新しい参照ファイル名入力", "すべてのファイル\0*.*\0",
+                     OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_LONGNAMES, szFile))
+        SetDlgItemTextA(g_hwndMain, IDC_SHIFT_NEWBASE, szFile);
 }
 
-void OnCommand(HWND hDlg, int nId, UINT uCode)
+void OnCommand(int nId, UINT uCode)
 {
     switch (nId) {
     case IDC_SHIFT_REFLIST:
         if (uCode == LBN_SELCHANGE) ShowSelectedSize(&g_AviInfo);
         break;
     case IDC_SHIFT_BROWSEAVI:
-        if (!g_fShiftBusy) ChooseAviFile(hDlg);
+        if (!g_fShiftBusy) ChooseAviFile();
         break;
     case IDC_SHIFT_CLOSE:
         if (!g_fShiftBusy) SetAviFile(NULL);
         break;
-    case IDC_SHIFT_BROWSEBASE: ChooseNewBase(hDlg); break;
+    case IDC_SHIFT_BROWSEBASE: ChooseNewBase(); break;
     case IDC_SHIFT_MOVE: RelocateRefFiles(&g_AviInfo); break;
     case IDC_SHIFT_DETECT: DetectRefFiles(&g_AviInfo); break;
     case IDC_SHIFT_DELETE: DeleteRefFiles(&g_AviInfo); break;
@@ -390,7 +373,7 @@ INT_PTR CALLBACK MoverDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         AVIFileExit();
         return TRUE;
-    case WM_COMMAND: OnCommand(hDlg, LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_HSCROLL: OnFrameScroll((HWND)lParam, LOWORD(wParam)); return TRUE;
     case WM_LBUTTONDOWN: g_fShiftPage = GetKeyState(VK_SHIFT) < 0; return TRUE;
     case WM_DROPFILES: OnDropFiles(hDlg, (HDROP)wParam); return TRUE;

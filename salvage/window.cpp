@@ -188,18 +188,12 @@ void InitSalvageDialog(HWND hDlg)
     SetFocus(Item(IDC_OPEN));
 }
 
-void OpenRefFile(HWND hDlg)
+void OpenRefFile(void)
 {
-    OPENFILENAMEA ofn;
-    memset(&ofn, 0, sizeof(ofn));
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = hDlg;
-    ofn.lpstrTitle = "参照ファイル名入力";
-    ofn.lpstrFilter = "参照ファイル\0*.0*\0すべてのファイル\0*.*\0";
-    ofn.lpstrFile = g_szRefFile;
-    ofn.nMaxFile = sizeof(g_szRefFile);
-    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
-    if (g_pfnGetOpenFileName(&ofn)) ScanRefFile(g_szRefFile, FALSE);
+    if (AskFileName(FALSE, "参照ファイル名入力", "参照ファイル\0*.0*\0すべてのファイル\0*.*\0",
+                    OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES, g_szRefFile,
+                    sizeof(g_szRefFile), NULL))
+        ScanRefFile(g_szRefFile, FALSE);
 }
 
 void PutIntoHistory(int nId, LPCSTR pszValue, LPSTR pszHistory)
@@ -260,7 +254,7 @@ void ConfigureCodec(HWND hDlg)
 void OnCommand(HWND hDlg, int nId, UINT uCode)
 {
     switch (nId) {
-    case IDC_OPEN: OpenRefFile(hDlg); break;
+    case IDC_OPEN: OpenRefFile(); break;
     case IDC_CLOSE:
         ScanRefFile(NULL, FALSE);
         g_szRefFile[0] = '\0';

@@ -1,5 +1,7 @@
 #include "scaffold/dialogapp.h"
 
+#include <string.h>
+
 HWND g_hwndMain = NULL;
 HINSTANCE g_hInstance = NULL;
 MESSAGEBOXPROC g_pfnMessageBox = MessageBoxA;
@@ -9,6 +11,22 @@ FILEDIALOGPROC g_pfnGetSaveFileName = GetSaveFileNameA;
 int ShowProgramMessage(LPCSTR pszText, UINT uType)
 {
     return g_pfnMessageBox(g_hwndMain, pszText, g_szProgramName, uType);
+}
+
+BOOL AskFileName(BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, LPSTR pszFile, DWORD cchFile,
+                 LPCSTR pszFolder)
+{
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof(ofn));
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = g_hwndMain;
+    ofn.lpstrTitle = pszTitle;
+    ofn.lpstrFilter = pszFilter;
+    ofn.lpstrFile = pszFile;
+    ofn.nMaxFile = cchFile;
+    ofn.lpstrInitialDir = pszFolder;
+    ofn.Flags = dwFlags;
+    return (fSave ? g_pfnGetSaveFileName : g_pfnGetOpenFileName)(&ofn);
 }
 
 void CenterWindow(HWND hwnd, HWND hwndReference)

@@ -27,6 +27,12 @@ typedef BOOL(WINAPI *FILEDIALOGPROC)(LPOPENFILENAMEA pofn);
 extern FILEDIALOGPROC g_pfnGetOpenFileName;
 extern FILEDIALOGPROC g_pfnGetSaveFileName;
 
+// Asks for a file name in the open dialog (fSave FALSE) or the save dialog;
+// pszFile (cchFile bytes) holds the initial name and receives the chosen
+// one. pszFolder, the initial folder, may be NULL. FALSE when cancelled.
+BOOL AskFileName(BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, LPSTR pszFile, DWORD cchFile,
+                 LPCSTR pszFolder);
+
 // Shows one message: the program's name as caption, the main window as owner.
 int ShowProgramMessage(LPCSTR pszText, UINT uType);
 

@@ -8,8 +8,8 @@
 #include "tests/salvage_fixture.h"
 #include "tests/samplecodec/samplecodec.h"
 
-#include <shellapi.h>
-#include <shlobj.h>
+#include "tests/dialog_driver.h"
+
 #include <string.h>
 
 namespace {
@@ -61,25 +61,7 @@ std::string Boxes()
     return all;
 }
 
-// Handles everything waiting, as the message loop would.
-void Settle()
-{
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) continue;
-        if (!g_hwndMain || !IsDialogMessageA(g_hwndMain, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
-std::string Text(HWND hwnd)
-{
-    char sz[512] = "";
-    GetWindowTextA(hwnd, sz, sizeof(sz));
-    return sz;
-}
+std::string Text(HWND hwnd) { return WindowText(hwnd); }
 
 class Window : public SalvageTest {
 protected:
@@ -111,46 +93,12 @@ protected:
         SalvageTest::TearDown();
     }
     HWND Item(int nId) { return GetDlgItem(hDlg, nId); }
-    void Click(int nId)
-    {
-        SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)Item(nId));
-        Settle();
-    }
+    void Click(int nId) { ClickItem(hDlg, nId); }
     bool Enabled(int nId) { return IsWindowEnabled(Item(nId)) != FALSE; }
     bool Visible(int nId) { return (GetWindowLongA(Item(nId), GWL_STYLE) & WS_VISIBLE) != 0; }
-    void Scroll(UINT uRequest)
-    {
-        SendMessageA(hDlg, WM_HSCROLL, MAKEWPARAM(uRequest, 0), (LPARAM)Item(IDC_FRAMESCROLL));
-        Settle();
-    }
-    // A left click on the window with Shift held or not.
-    void ClickWithShift(bool fShift)
-    {
-        BYTE abKeys[256];
-        GetKeyboardState(abKeys);
-        abKeys[VK_SHIFT] = fShift ? 0x80 : 0;
-        SetKeyboardState(abKeys);
-        SendMessageA(hDlg, WM_LBUTTONDOWN, fShift ? MK_SHIFT : 0, MAKELPARAM(5, 5));
-        abKeys[VK_SHIFT] = 0;
-        SetKeyboardState(abKeys);
-    }
-    // Drops files onto the window as the shell does.
-    void Drop(const std::vector<std::string> &paths)
-    {
-        size_t cb = sizeof(DROPFILES) + 1;
-        for (const std::string &path : paths) cb += path.size() + 1;
-        HGLOBAL hDrop = GlobalAlloc(GHND, cb);
-        DROPFILES *pDrop = (DROPFILES *)GlobalLock(hDrop);
-        pDrop->pFiles = sizeof(DROPFILES);
-        char *p = (char *)(pDrop + 1);
-        for (const std::string &path : paths) {
-            memcpy(p, path.c_str(), path.size() + 1);
-            p += path.size() + 1;
-        }
-        GlobalUnlock(hDrop);
-        SendMessageA(hDlg, WM_DROPFILES, (WPARAM)hDrop, 0);
-        Settle();
-    }
+    void Scroll(UINT uRequest) { ScrollItem(hDlg, IDC_FRAMESCROLL, uRequest); }
+    void ClickWithShift(bool fShift) { ::ClickWithShift(hDlg, fShift); }
+    void Drop(const std::vector<std::string> &paths) { DropFiles(hDlg, paths); }
     void ChooseCodec(const char *pszPrefix)
     {
         HWND hList = Item(IDC_CODEC);

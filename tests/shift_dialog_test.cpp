@@ -8,8 +8,8 @@
 #include "scaffold/paths.h"
 #include "tests/mover_fixture.h"
 
-#include <shellapi.h>
-#include <shlobj.h>
+#include "tests/dialog_driver.h"
+
 #include <string.h>
 
 #include <deque>
@@ -49,24 +49,7 @@ std::string Boxes()
     return all;
 }
 
-void Settle()
-{
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) continue;
-        if (!g_hwndMain || !IsDialogMessageA(g_hwndMain, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
-std::string Text(HWND hwnd)
-{
-    char sz[1024] = "";
-    GetWindowTextA(hwnd, sz, sizeof(sz));
-    return sz;
-}
+std::string Text(HWND hwnd) { return WindowText(hwnd); }
 
 // Every control whose enabled state the commands change.
 const int s_aControls[] = {IDC_SHIFT_CLOSE,  IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST,    IDC_SHIFT_DETECT,
@@ -126,11 +109,7 @@ protected:
         AviTest::TearDown();
     }
     HWND Item(int nId) { return GetDlgItem(hDlg, nId); }
-    void Click(int nId)
-    {
-        SendMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)Item(nId));
-        Settle();
-    }
+    void Click(int nId) { ClickItem(hDlg, nId); }
     // Clicks a command button with a snapshot of the enabled controls taken
     // at the command's first pump.
     void ClickWatching(int nId)
@@ -143,37 +122,9 @@ protected:
     }
     void PostAbort() { PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDC_SHIFT_ABORT, BN_CLICKED), (LPARAM)Item(IDC_SHIFT_ABORT)); }
     bool Visible(int nId) { return (GetWindowLongA(Item(nId), GWL_STYLE) & WS_VISIBLE) != 0; }
-    void Scroll(UINT uRequest)
-    {
-        SendMessageA(hDlg, WM_HSCROLL, MAKEWPARAM(uRequest, 0), (LPARAM)Item(IDC_SHIFT_FRAMESCROLL));
-        Settle();
-    }
-    void ClickWithShift(bool fShift)
-    {
-        BYTE abKeys[256];
-        GetKeyboardState(abKeys);
-        abKeys[VK_SHIFT] = fShift ? 0x80 : 0;
-        SetKeyboardState(abKeys);
-        SendMessageA(hDlg, WM_LBUTTONDOWN, fShift ? MK_SHIFT : 0, MAKELPARAM(5, 5));
-        abKeys[VK_SHIFT] = 0;
-        SetKeyboardState(abKeys);
-    }
-    void Drop(const std::vector<std::string> &paths)
-    {
-        size_t cb = sizeof(DROPFILES) + 1;
-        for (const std::string &path : paths) cb += path.size() + 1;
-        HGLOBAL hDrop = GlobalAlloc(GHND, cb);
-        DROPFILES *pDrop = (DROPFILES *)GlobalLock(hDrop);
-        pDrop->pFiles = sizeof(DROPFILES);
-        char *p = (char *)(pDrop + 1);
-        for (const std::string &path : paths) {
-            memcpy(p, path.c_str(), path.size() + 1);
-            p += path.size() + 1;
-        }
-        GlobalUnlock(hDrop);
-        SendMessageA(hDlg, WM_DROPFILES, (WPARAM)hDrop, 0);
-        Settle();
-    }
+    void Scroll(UINT uRequest) { ScrollItem(hDlg, IDC_SHIFT_FRAMESCROLL, uRequest); }
+    void ClickWithShift(bool fShift) { ::ClickWithShift(hDlg, fShift); }
+    void Drop(const std::vector<std::string> &paths) { DropFiles(hDlg, paths); }
     std::vector<std::string> ListItems()
     {
         std::vector<std::string> items;

@@ -95,6 +95,21 @@ if [ -n "$shots" ]; then
         echo "saved $shots/$1.png"
     }
 fi
+# show_program EXE SHOT SECONDS TITLE HOST-ARGS...: runs a dialog program,
+# drives it through the host program, and with screenshots saves one after
+# SECONDS and closes the window of that title; else waits until it is closed.
+show_program() {
+    exe=$1 name=$2 delay=$3 title=$4
+    shift 4
+    $run "$exe" &
+    pid=$!
+    $run "$host" "$@" | tr -d '\r'
+    if [ -n "$shots" ]; then
+        shoot "$name" "$delay"
+        $run "$host" close "$title" >/dev/null
+    fi
+    wait $pid
+}
 if [ -n "$windows$shots" ]; then
     echo "== Spoolcap's settings dialog (ICConfigure on SMPL)"
     if [ -n "$shots" ]; then
@@ -105,35 +120,15 @@ if [ -n "$windows$shots" ]; then
         $run "$host" configure SMPL 0 | tr -d '\r'
     fi
     echo "== Vfwprobe"
-    $run "$root/dist/Vfwprobe.exe" &
-    probe=$!
-    $run "$host" vfwprobe-get q >/dev/null
-    if [ -n "$shots" ]; then
-        shoot vfwprobe 2
-        $run "$host" close "Vfwprobe 1.04" >/dev/null
-    fi
-    wait $probe
+    show_program "$root/dist/Vfwprobe.exe" vfwprobe 2 "Vfwprobe 1.04" vfwprobe-get q
     printf '%s\n' "== Spoolmend with C:\\refs\\take.001 scanned"
     # Run from C:\, where it keeps its Spoolmend.ini.
     cp "$root/dist/Spoolmend.exe" "$prefix/drive_c/"
     # The codec chosen last time: SMPL, whose frames the preview decodes.
     printf '[Last]\r\nHandler=%u\r\n' 1280331091 > "$prefix/drive_c/Spoolmend.ini"
-    $run "$prefix/drive_c/Spoolmend.exe" &
-    mend=$!
-    $run "$host" mend-open 'C:\refs\take.001' | tr -d '\r'
-    if [ -n "$shots" ]; then
-        shoot spoolmend 3
-        $run "$host" close "Spoolmend 1.04 - C:\\refs\\take.001" >/dev/null
-    fi
-    wait $mend
+    show_program "$prefix/drive_c/Spoolmend.exe" spoolmend 3 "Spoolmend 1.04 - C:\\refs\\take.001" \
+        mend-open 'C:\refs\take.001'
     printf '%s\n' "== Spoolshift with C:\\clip.avi opened and its reference files on D: detected"
-    $run "$root/dist/Spoolshift.exe" &
-    mover=$!
-    $run "$host" shift-open 'C:\clip.avi' | tr -d '\r'
-    if [ -n "$shots" ]; then
-        shoot spoolshift 2
-        $run "$host" close "Spoolshift 1.04" >/dev/null
-    fi
-    wait $mover
+    show_program "$root/dist/Spoolshift.exe" spoolshift 2 "Spoolshift 1.04" shift-open 'C:\clip.avi'
 fi
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
