@@ -293,20 +293,9 @@ void OnCommand(int nId, UINT uCode)
 void OnFrameScroll(HWND hScroll, UINT uRequest)
 {
     if (g_fShiftBusy || hScroll != Item(IDC_SHIFT_FRAMESCROLL) || !g_AviInfo.hmmio) return;
-    SCROLLINFO si;
-    memset(&si, 0, sizeof(si));
-    si.cbSize = sizeof(si);
-    si.fMask = SIF_TRACKPOS;
-    if (uRequest == SB_THUMBPOSITION || uRequest == SB_THUMBTRACK) GetScrollInfo(hScroll, SB_CTL, &si);
     DWORD nFrame;
-    if (!PickScrollFrame(uRequest, g_nCurFrame, g_AviInfo.nFrames, g_fShiftPage, si.nTrackPos, &nFrame)) return;
-    if (uRequest == SB_THUMBTRACK) {
-        CHAR sz[16];
-        snprintf(sz, sizeof(sz), "%lu", (unsigned long)nFrame);
-        SetDlgItemTextA(g_hwndMain, IDC_SHIFT_CURFRAME, sz);
-        UpdateWindow(Item(IDC_SHIFT_CURFRAME));
-    }
-    ShowFrame(&g_AviInfo, nFrame);
+    if (TakeFrameScroll(hScroll, uRequest, g_nCurFrame, g_AviInfo.nFrames, g_fShiftPage, IDC_SHIFT_CURFRAME, &nFrame))
+        ShowFrame(&g_AviInfo, nFrame);
 }
 
 void OnDropFiles(HWND hDlg, HDROP hDrop)

@@ -278,20 +278,9 @@ void OnCommand(HWND hDlg, int nId, UINT uCode)
 void OnFrameScroll(HWND hScroll, UINT uRequest)
 {
     if (g_fBusy || hScroll != Item(IDC_FRAMESCROLL)) return;
-    SCROLLINFO si;
-    memset(&si, 0, sizeof(si));
-    si.cbSize = sizeof(si);
-    si.fMask = SIF_TRACKPOS;
-    if (uRequest == SB_THUMBPOSITION || uRequest == SB_THUMBTRACK) GetScrollInfo(hScroll, SB_CTL, &si);
     DWORD nFrame;
-    if (!PickScrollFrame(uRequest, g_nCurFrame, g_nRefFrames, g_fShiftPage, si.nTrackPos, &nFrame)) return;
-    if (uRequest == SB_THUMBTRACK) {
-        CHAR sz[16];
-        snprintf(sz, sizeof(sz), "%lu", (unsigned long)nFrame);
-        SetDlgItemTextA(g_hwndMain, IDC_CURFRAME, sz);
-        UpdateWindow(Item(IDC_CURFRAME));
-    }
-    ShowRefFrame(nFrame);
+    if (TakeFrameScroll(hScroll, uRequest, g_nCurFrame, g_nRefFrames, g_fShiftPage, IDC_CURFRAME, &nFrame))
+        ShowRefFrame(nFrame);
 }
 
 void OnDropFiles(HWND hDlg, HDROP hDrop)

@@ -1,5 +1,8 @@
 #include "scaffold/dialogapp.h"
 
+#include "scaffold/preview.h"
+
+#include <stdio.h>
 #include <string.h>
 
 HWND g_hwndMain = NULL;
@@ -27,6 +30,23 @@ BOOL AskFileName(BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, L
     ofn.lpstrInitialDir = pszFolder;
     ofn.Flags = dwFlags;
     return (fSave ? g_pfnGetSaveFileName : g_pfnGetOpenFileName)(&ofn);
+}
+
+BOOL TakeFrameScroll(HWND hScroll, UINT uRequest, DWORD c, DWORD n, BOOL fShiftPage, int nNumberId, DWORD *pnFrame)
+{
+    SCROLLINFO si;
+    memset(&si, 0, sizeof(si));
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_TRACKPOS;
+    if (uRequest == SB_THUMBPOSITION || uRequest == SB_THUMBTRACK) GetScrollInfo(hScroll, SB_CTL, &si);
+    if (!PickScrollFrame(uRequest, c, n, fShiftPage, si.nTrackPos, pnFrame)) return FALSE;
+    if (uRequest == SB_THUMBTRACK) {
+        CHAR sz[16];
+        snprintf(sz, sizeof(sz), "%lu", (unsigned long)*pnFrame);
+        SetDlgItemTextA(g_hwndMain, nNumberId, sz);
+        UpdateWindow(GetDlgItem(g_hwndMain, nNumberId));
+    }
+    return TRUE;
 }
 
 void CenterWindow(HWND hwnd, HWND hwndReference)

@@ -33,6 +33,12 @@ extern FILEDIALOGPROC g_pfnGetSaveFileName;
 BOOL AskFileName(BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, LPSTR pszFile, DWORD cchFile,
                  LPCSTR pszFolder);
 
+// Turns a request of the frame scroll bar hScroll into the frame to show,
+// from frame c of n (see PickScrollFrame); while the thumb is dragged its
+// number goes into the main window's item nNumberId at once. FALSE when the
+// request does not move.
+BOOL TakeFrameScroll(HWND hScroll, UINT uRequest, DWORD c, DWORD n, BOOL fShiftPage, int nNumberId, DWORD *pnFrame);
+
 // Shows one message: the program's name as caption, the main window as owner.
 int ShowProgramMessage(LPCSTR pszText, UINT uType);
 
