@@ -23,6 +23,8 @@
 #define NOTE_SUFFIX ".relocating"
 #define NOTE_MAGIC "Spoolshift relocation 1"
 
+BOOL g_fShiftAlwaysCopy;
+
 namespace {
 
 void Pump(void)
@@ -263,7 +265,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     if (list.pfnDelete) list.pfnDelete(k);
     // Spoolcap lets go of the files it reads.
     OpenFrameCodec(pInfo, FALSE);
-    note.fCopy = OnAnotherDrive(pszOld, note.szNew);
+    note.fCopy = g_fShiftAlwaysCopy || OnAnotherDrive(pszOld, note.szNew);
     note.fDeleteOld = note.fCopy && g_ShiftUi.pfnIsChecked && g_ShiftUi.pfnIsChecked(IDC_SHIFT_DELETEOLD);
     LPCSTR pszListed = pszOld;
     BOOL fContinue = FALSE;

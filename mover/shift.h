@@ -109,6 +109,9 @@ extern REFFILEENTRY *g_pRefFiles;
 extern DWORD g_nRefFileCap;
 extern volatile LONG g_fShiftBusy;
 extern volatile LONG g_fShiftAbort;
+// Relocation copies (and keeps the old file unless told to delete it) even
+// on the same drive.
+extern BOOL g_fShiftAlwaysCopy;
 
 // The name field of a frame: its start (into pData) and size, by the kind
 // of reference that the frame is; NULL when it holds none. A field never

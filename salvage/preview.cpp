@@ -81,8 +81,11 @@ BOOL GetPreviewFormat(LPSTR pszMessage)
     return TRUE;
 }
 
+BOOL g_fPreviewFrames = TRUE;
+
 BOOL ShowRefFrame(DWORD n)
 {
+    if (!g_fPreviewFrames) return FALSE;
     CHAR szMessage[MENDMESSAGE_SIZE] = "";
     BOOL fShown = FALSE;
     const BYTE *pbPicture = NULL;

@@ -199,6 +199,10 @@ extern BYTE *g_pbRgb;
 extern DWORD g_cbRgb;
 extern DWORD g_nCurFrame;
 
+// Whether the first frame is decoded for the preview when a file is opened
+// or a setting changes (TRUE); a program without a window turns it off.
+extern BOOL g_fPreviewFrames;
+
 void ResetPreviewCodec(void);
 // Reads frame n of the list and decodes it; TRUE when it was shown.
 BOOL ShowRefFrame(DWORD n);
@@ -212,6 +216,11 @@ void FreeSalvageBuffers(void);
 
 BOOL WriteSalvageAvi(LPCSTR pszAviFile);
 BOOL TakeAviSettings(LPCSTR pszAviFile);
+// The first video stream of an AVI without its codec: the handler, the
+// frame rate as a text ("rate/scale", 64 bytes) and the format chunk as it
+// is (*ppbiFormat allocated with malloc). FALSE after showing a message.
+BOOL ReadAviVideoStream(LPCSTR pszAviFile, DWORD *pfccHandler, LPSTR pszRate, LPBITMAPINFOHEADER *ppbiFormat,
+                        DWORD *pcbFormat);
 // The default name of the AVI: the reference file's with the extension
 // "avi"; unchanged when pszAviFile already holds a name.
 void MakeDefaultAviName(LPSTR pszAviFile, LPCSTR pszRefFile);

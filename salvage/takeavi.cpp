@@ -203,35 +203,64 @@ BOOL TakeStream(TAKESTATE *pState)
 
 }  // namespace
 
-BOOL TakeAviSettings(LPCSTR pszAviFile)
+namespace {
+
+// Opens the AVI and finds its first video stream with a format; the stream
+// library's handle is closed again. FALSE after a failure (the message in
+// the state).
+BOOL OpenVideoStream(TAKESTATE *pState, LPCSTR pszAviFile)
 {
-    TAKESTATE state;
-    memset(&state, 0, sizeof(state));
-    state.pszAviFile = pszAviFile;
-    BOOL fTaken = FALSE;
+    memset(pState, 0, sizeof(*pState));
+    pState->pszAviFile = pszAviFile;
     // The file's size, for what its chunks may ask.
     HANDLE hFile = CreateFileA(pszAviFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile != INVALID_HANDLE_VALUE) {
         DWORD dwHigh = 0;
         DWORD dwLow = GetFileSize(hFile, &dwHigh);
-        state.cbFile = (dwHigh || dwLow == INVALID_FILE_SIZE) ? 0xFFFFFFFFu : dwLow;
+        pState->cbFile = (dwHigh || dwLow == INVALID_FILE_SIZE) ? 0xFFFFFFFFu : dwLow;
         CloseHandle(hFile);
-        state.hmmio = mmioOpenA((LPSTR)pszAviFile, NULL, MMIO_READ | MMIO_ALLOCBUF | MMIO_DENYNONE);
+        pState->hmmio = mmioOpenA((LPSTR)pszAviFile, NULL, MMIO_READ | MMIO_ALLOCBUF | MMIO_DENYNONE);
     }
-    if (!state.hmmio) {
-        Fail(&state, "%sがオープンできません!");
-    } else {
-        if (FindVideoStream(&state)) fTaken = TakeStream(&state);
-        mmioClose(state.hmmio, 0);
-    }
+    if (!pState->hmmio) return Fail(pState, "%sがオープンできません!");
+    return FindVideoStream(pState);
+}
+
+void ShowNotTaken(const TAKESTATE *pState)
+{
+    CHAR szText[MENDMESSAGE_SIZE + 64];
+    snprintf(szText, sizeof(szText), "%s\nコーデックの設定が取得できませんでした.", pState->szMessage);
+    ShowMendMessage(szText, MB_OK | MB_ICONQUESTION);
+}
+
+}  // namespace
+
+BOOL TakeAviSettings(LPCSTR pszAviFile)
+{
+    TAKESTATE state;
+    BOOL fTaken = OpenVideoStream(&state, pszAviFile) && TakeStream(&state);
+    if (state.hmmio) mmioClose(state.hmmio, 0);
     free(state.pbFormat);
-    if (!fTaken) {
-        CHAR szText[MENDMESSAGE_SIZE + 64];
-        snprintf(szText, sizeof(szText), "%s\nコーデックの設定が取得できませんでした.", state.szMessage);
-        ShowMendMessage(szText, MB_OK | MB_ICONQUESTION);
-    }
+    if (!fTaken) ShowNotTaken(&state);
     return fTaken;
+}
+
+BOOL ReadAviVideoStream(LPCSTR pszAviFile, DWORD *pfccHandler, LPSTR pszRate, LPBITMAPINFOHEADER *ppbiFormat,
+                        DWORD *pcbFormat)
+{
+    TAKESTATE state;
+    BOOL fTaken = OpenVideoStream(&state, pszAviFile);
+    if (state.hmmio) mmioClose(state.hmmio, 0);
+    if (!fTaken) {
+        free(state.pbFormat);
+        ShowNotTaken(&state);
+        return FALSE;
+    }
+    *pfccHandler = state.fccHandler;
+    snprintf(pszRate, 64, "%s", state.szRate);
+    *ppbiFormat = (LPBITMAPINFOHEADER)state.pbFormat;
+    *pcbFormat = state.cbFormat;
+    return TRUE;
 }
 
 void MakeDefaultAviName(LPSTR pszAviFile, LPCSTR pszRefFile)

@@ -1,0 +1,139 @@
+// spool's entry: the command's name picks the command; --help for each.
+#include "cli/spool.h"
+
+#include "scaffold/version.h"
+
+#include <string.h>
+
+namespace {
+
+struct COMMANDHELP {
+    LPCSTR pszName;
+    int (*pfnRun)(int argc, char **argv);
+    LPCSTR pszUsage;
+    LPCSTR pszEnglish;
+    LPCSTR pszJapanese;
+};
+
+const COMMANDHELP s_aCommands[] = {
+    {"scan", ScanCommand, "spool scan REFFILE [--json]",
+     "Lists the frames of a reference file: offset, sizes and picture size of each,\n"
+     "and reports a damaged header with its byte position.\n"
+     "  --json   the listing as JSON\n",
+     "参照ファイルのフレーム (位置, サイズ, 画像サイズ) を一覧し,\n"
+     "破損したヘッダをそのバイト位置とともに報告します.\n"
+     "  --json   一覧をJSONで出力\n"},
+    {"salvage", SalvageCommand,
+     "spool salvage REFFILE -o OUT.avi [--codec FOURCC | --raw FOURCC] [--size WxH] [--rate R] [--from AVI]",
+     "Writes an AVI of reference records for every frame of a reference file.\n"
+     "  --codec FOURCC  the codec the frames were compressed with\n"
+     "  --raw FOURCC    the file holds uncompressed frames; FOURCC is the codec\n"
+     "                  Spoolcap was installed in front of\n"
+     "  --size WxH      the picture size (default: the first frame's)\n"
+     "  --rate R        frames per second, a fraction or a decimal (default 30000/1001)\n"
+     "  --from AVI      codec, size, rate and the video format chunk of another AVI\n",
+     "参照ファイルの全フレームの参照レコードからなるAVIファイルを出力します.\n"
+     "  --codec FOURCC  フレームを圧縮したコーデック\n"
+     "  --raw FOURCC    無圧縮のフレーム; FOURCCは参照化したコーデック\n"
+     "  --size WxH      画像サイズ (既定: 最初のフレームのサイズ)\n"
+     "  --rate R        フレームレート, 分数または小数 (既定 30000/1001)\n"
+     "  --from AVI      他のAVIのコーデック, サイズ, フレームレートとビデオフォーマット\n"},
+    {"refs", RefsCommand, "spool refs AVI [--json] [--map FROM=TO]...",
+     "Lists every reference file the AVI uses: frames, first frame, size on disk,\n"
+     "and whether it exists.\n"
+     "  --json          the listing as JSON\n"
+     "  --map FROM=TO   find files stored under FROM at TO (for example 'D:\\rec=/mnt/rec')\n",
+     "AVIファイルが参照する参照ファイル (フレーム数, 最初のフレーム, サイズ, 有無) を一覧します.\n"
+     "  --json          一覧をJSONで出力\n"
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す (例 'D:\\rec=/mnt/rec')\n"},
+    {"verify", VerifyCommand, "spool verify AVI [-v] [--json] [--map FROM=TO]...",
+     "Checks every record: its file exists, a frame header lies at its offset and\n"
+     "its size matches. Exit status 0 only when all hold. Finishes or rolls back a\n"
+     "relocation that was cut short.\n"
+     "  -v              list the bad frames\n"
+     "  --json          the result as JSON\n"
+     "  --map FROM=TO   find files stored under FROM at TO\n",
+     "すべての参照レコードを検査します: ファイルがあり, その位置にフレームヘッダがあり,\n"
+     "サイズが一致すること. すべて正しいときだけ終了コード0. 中断された移動を完了または\n"
+     "元に戻します.\n"
+     "  -v              不正なフレームを一覧\n"
+     "  --json          結果をJSONで出力\n"
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+    {"move", MoveCommand, "spool move AVI --base NEWBASE [--copy] [--delete-after] [FILE...]",
+     "Gives reference files the next numbers of a new base name and rewrites the\n"
+     "AVI's records; without FILE, every file the AVI uses.\n"
+     "  --base NEWBASE  the new base name\n"
+     "  --copy          copy instead of moving (always so onto another drive)\n"
+     "  --delete-after  delete each old file once its copy is complete\n",
+     "参照ファイルに新しいベース名の次の番号を付け, AVIファイルの参照レコードを書き換えます.\n"
+     "FILEがなければAVIが参照するすべてのファイル.\n"
+     "  --base NEWBASE  新しい参照ファイルベース名\n"
+     "  --copy          移動せずに複写 (別ドライブへは常に複写)\n"
+     "  --delete-after  複写が完了した古いファイルを削除\n"},
+    {"delete", DeleteCommand, "spool delete AVI (FILE... | --all --yes)",
+     "Deletes the named reference files of the AVI, or with --all every one of\n"
+     "them and the AVI (only with --yes).\n",
+     "AVIファイルの指定した参照ファイルを, --allではすべての参照ファイルとAVIファイルを\n"
+     "削除します (--yesが必要).\n"},
+    {"resolve", ResolveCommand, "spool resolve AVI -o OUT.avi [--map FROM=TO]...",
+     "Writes a self-contained AVI: every record replaced by its frame, everything\n"
+     "else copied, the index rebuilt.\n"
+     "  --map FROM=TO   find files stored under FROM at TO\n",
+     "参照レコードをフレームで置き換えた, 単独で再生できるAVIファイルを出力します.\n"
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+    {"codecs", CodecsCommand, "spool codecs",
+     "Lists the installed video codecs: driver, FOURCC and description.\n",
+     "インストールされたビデオコーデック (ドライバ, FOURCC, 説明) を一覧します.\n"},
+};
+
+const COMMANDHELP *FindCommand(LPCSTR pszName)
+{
+    for (const COMMANDHELP &command : s_aCommands)
+        if (strcmp(command.pszName, pszName) == 0) return &command;
+    return NULL;
+}
+
+int ShowOverview(FILE *pFile)
+{
+    Say(pFile, "spool %s: reference files of Spoolcap recordings from the command line\n\n",
+        "spool %s: Spoolcapの参照ファイルをコマンドラインで扱います\n\n", PRODUCT_VERSION);
+    for (const COMMANDHELP &command : s_aCommands) fprintf(pFile, "  %s\n", command.pszUsage);
+    Say(pFile, "\nspool COMMAND --help tells more. Exit status: 0 success, 1 problems found, 2 usage or I/O error.\n",
+        "\n詳しくは spool COMMAND --help. 終了コード: 0 成功, 1 問題あり, 2 使い方または入出力のエラー.\n");
+    return pFile == g_pOut ? SPOOL_OK : SPOOL_ERROR;
+}
+
+}  // namespace
+
+int ShowCommandHelp(LPCSTR pszCommand)
+{
+    const COMMANDHELP *pCommand = FindCommand(pszCommand);
+    if (!pCommand) return SPOOL_ERROR;
+    Say(g_pOut, "usage: %s\n\n%s", "使い方: %s\n\n%s", pCommand->pszUsage,
+        g_fJapanese ? pCommand->pszJapanese : pCommand->pszEnglish);
+    return SPOOL_OK;
+}
+
+int SpoolMain(int argc, char **argv)
+{
+    InitSpoolOutput();
+    ClearPathMaps();
+    if (argc < 2) return ShowOverview(g_pErr);
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) return ShowOverview(g_pOut);
+    if (strcmp(argv[1], "--version") == 0) {
+        fprintf(g_pOut, "spool %s\n", PRODUCT_VERSION);
+        return SPOOL_OK;
+    }
+    const COMMANDHELP *pCommand = FindCommand(argv[1]);
+    if (!pCommand) {
+        Complain("unknown command: %s", "不明なコマンド: %s", argv[1]);
+        return ShowOverview(g_pErr);
+    }
+    for (int i = 2; i < argc; i++)
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) return ShowCommandHelp(pCommand->pszName);
+    int nStatus = pCommand->pfnRun(argc - 2, argv + 2);
+    EndProgress();
+    fflush(g_pOut);
+    fflush(g_pErr);
+    return nStatus;
+}

@@ -1,0 +1,79 @@
+// spool: the command line over the engines of Spoolmend, Spoolshift and
+// Vfwprobe. What the commands share: their output streams, the language of
+// their texts, the progress bar, path mapping and the engines' messages.
+#pragma once
+
+#include "platform/win.h"
+
+#include <stdio.h>
+
+// Exit statuses.
+#define SPOOL_OK 0
+#define SPOOL_PROBLEMS 1  // the check found problems
+#define SPOOL_ERROR 2     // usage, or a file that could not be read or written
+
+// Where the commands write: results to g_pOut, messages and the progress
+// bar to g_pErr. Tests point them at files.
+extern FILE *g_pOut;
+extern FILE *g_pErr;
+// Texts are Japanese (TRUE) or English.
+extern BOOL g_fJapanese;
+// The progress bar is drawn (the message stream is a terminal).
+extern BOOL g_fProgressBar;
+
+// Sets the language from the environment and the progress bar from the
+// message stream, and routes the engines' messages to the message stream.
+void InitSpoolOutput(void);
+
+// Messages of the engines since the count was cleared that report a
+// failure (error, stop or question icon), and the answer that the engines'
+// questions get.
+extern int g_nEngineFailures;
+extern int g_nQuestionAnswer;
+
+// Writes a text in the language of the run: one format for each, the same
+// arguments.
+void Say(FILE *pFile, LPCSTR pszEnglish, LPCSTR pszJapanese, ...);
+// The same to the message stream, prefixed "spool: ".
+void Complain(LPCSTR pszEnglish, LPCSTR pszJapanese, ...);
+// An engine's Japanese message in the language of the run: the English text
+// of a known message with the same values, else the text as it is.
+void TranslateEngineText(LPCSTR pszText, LPSTR pszOut, size_t cbOut);
+// A text as a JSON string, quotes included.
+void PutJsonString(FILE *pFile, LPCSTR psz);
+
+// The progress bar of a long step: begun with the total in bytes (fBytes)
+// or frames, moved with the count done, ended. It shows the percentage, the
+// rate and the time left, from half a second into the step on.
+void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, BOOL fBytes);
+void ShowProgress(unsigned long long ullDone);
+void EndProgress(void);
+
+// Path mapping (--map 'D:\rec=/mnt/rec'): a name stored in a record that
+// begins with a mapped prefix (letters in any case, '\' and '/' alike) is
+// read at the other path, its separators made the platform's.
+BOOL AddPathMap(LPCSTR pszRule);
+void ClearPathMaps(void);
+// The path at which a stored name is found (pszOut: MAX_PATH bytes); FALSE
+// when it does not fit.
+BOOL MapRefPath(LPCSTR pszStored, LPSTR pszOut);
+
+// The commands. Each takes the arguments after its name.
+int SpoolMain(int argc, char **argv);
+int ScanCommand(int argc, char **argv);
+int SalvageCommand(int argc, char **argv);
+int RefsCommand(int argc, char **argv);
+int VerifyCommand(int argc, char **argv);
+int MoveCommand(int argc, char **argv);
+int DeleteCommand(int argc, char **argv);
+int ResolveCommand(int argc, char **argv);
+int CodecsCommand(int argc, char **argv);
+
+// Option parsing shared by the commands: TRUE when argv[*pi] is the option
+// (long name, or short name when given); the value, for an option that takes
+// one, then in *ppszValue (the next argument, or after "=").
+BOOL TakeOption(int argc, char **argv, int *pi, LPCSTR pszLong, LPCSTR pszShort, LPCSTR *ppszValue);
+// Reports an unknown option or a missing value; returns SPOOL_ERROR.
+int UsageError(LPCSTR pszCommand, LPCSTR pszArgument);
+// Prints a command's help: usage line and options, in the run's language.
+int ShowCommandHelp(LPCSTR pszCommand);

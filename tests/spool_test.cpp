@@ -1,0 +1,480 @@
+// The spool command line, run in-process: each command's output and exit
+// status against the expected text, on reference files and AVIs made in the
+// test, and the files each command leaves.
+#include "cli/spool.h"
+
+#include "codec/refformat.h"
+#include "mover/shift.h"
+#include "scaffold/paths.h"
+#include "tests/mover_fixture.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <map>
+
+namespace {
+
+struct RUN {
+    int nStatus;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadBack(FILE *pFile)
+{
+    std::string text;
+    fflush(pFile);
+    rewind(pFile);
+    char ach[4096];
+    size_t cb;
+    while ((cb = fread(ach, 1, sizeof(ach), pFile)) > 0) text.append(ach, cb);
+    fclose(pFile);
+    return text;
+}
+
+class Spool : public AviTest {
+public:
+    void SetUp() override
+    {
+        AviTest::SetUp();
+#ifdef _WIN32
+        _putenv("SPOOL_LANG=en");
+#else
+        setenv("SPOOL_LANG", "en", 1);
+#endif
+    }
+    void TearDown() override
+    {
+        g_pOut = g_pErr = NULL;
+        AviTest::TearDown();
+    }
+    // Runs "spool ARGS..." with the test's folder written as "<dir>" in
+    // what it prints.
+    RUN Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "spool");
+        std::vector<char *> argv;
+        for (std::string &arg : args) argv.push_back(&arg[0]);
+        argv.push_back(NULL);
+        g_pOut = tmpfile();
+        g_pErr = tmpfile();
+        RUN run;
+        run.nStatus = SpoolMain((int)args.size(), argv.data());
+        run.out = Clean(ReadBack(g_pOut));
+        run.err = Clean(ReadBack(g_pErr));
+        g_pOut = g_pErr = NULL;
+        return run;
+    }
+    std::string Clean(std::string text)
+    {
+        // JSON doubles each '\'.
+        for (size_t at = 0; (at = text.find("\\\\", at)) != std::string::npos; at++) text.erase(at, 1);
+        for (size_t at; (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "<dir>");
+        for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
+        for (char &c : text)
+            if (c == '\\') c = '/';
+        return text;
+    }
+    // An AVI of records naming the files in turn (frames of 8 x 8); the
+    // files are written.
+    std::string RecordAvi(const std::vector<std::string> &names, DWORD nFrames, const char *pszAvi = "rec.avi")
+    {
+        std::vector<std::string> files;
+        for (const std::string &name : names) files.push_back(Path(name.c_str()));
+        std::vector<BYTE> bytes = BuildRecordAvi(files, nFrames, mmioFOURCC('S', 'M', 'P', 'L'));
+        std::string avi = Path(pszAvi);
+        EXPECT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+        return avi;
+    }
+};
+
+// The chunks of an AVI's movi list and its index entries.
+struct AVICHUNK {
+    std::string id;
+    std::vector<BYTE> data;
+    DWORD dwOffset;  // of the header, from the "movi" FOURCC
+};
+struct AVIPARTS {
+    std::vector<AVICHUNK> chunks;
+    std::vector<AVIINDEXENTRY> index;
+    std::vector<BYTE> strf;
+    bool fWhole = false;  // every size in bounds
+};
+
+DWORD DwordAt(const std::vector<BYTE> &bytes, size_t at)
+{
+    DWORD dw = 0;
+    if (at + 4 <= bytes.size()) memcpy(&dw, &bytes[at], 4);
+    return dw;
+}
+
+AVIPARTS ReadParts(const std::vector<BYTE> &bytes)
+{
+    AVIPARTS parts;
+    if (bytes.size() < 12 || DwordAt(bytes, 4) + 8 != bytes.size()) return parts;
+    size_t movi = 0;
+    for (size_t pos = 12; pos + 8 <= bytes.size();) {
+        DWORD ckid = DwordAt(bytes, pos), cb = DwordAt(bytes, pos + 8 - 4);
+        if (pos + 8 + cb > bytes.size()) return parts;
+        if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('m', 'o', 'v', 'i')) {
+            movi = pos + 8;
+            for (size_t at = pos + 12; at + 8 <= pos + 8 + cb;) {
+                DWORD cbChunk = DwordAt(bytes, at + 4);
+                AVICHUNK chunk;
+                chunk.id.assign((const char *)&bytes[at], 4);
+                chunk.data.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + cbChunk));
+                chunk.dwOffset = (DWORD)(at - movi);
+                parts.chunks.push_back(chunk);
+                at += 8 + cbChunk + (cbChunk & 1);
+            }
+        } else if (ckid == mmioFOURCC('i', 'd', 'x', '1')) {
+            for (size_t at = pos + 8; at + 16 <= pos + 8 + cb; at += 16) {
+                AVIINDEXENTRY entry;
+                memcpy(&entry, &bytes[at], 16);
+                parts.index.push_back(entry);
+            }
+        } else if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('h', 'd', 'r', 'l')) {
+            // The first stream's format.
+            for (size_t at = pos + 12; at + 8 <= pos + 8 + cb; at++) {
+                if (DwordAt(bytes, at) == mmioFOURCC('s', 't', 'r', 'f')) {
+                    parts.strf.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + DwordAt(bytes, at + 4)));
+                    break;
+                }
+            }
+        }
+        pos += 8 + cb + (cb & 1);
+    }
+    parts.fWhole = movi != 0;
+    return parts;
+}
+
+}  // namespace
+
+TEST_F(Spool, HelpAndUsage)
+{
+    RUN run = Run({});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("spool resolve AVI -o OUT.avi"), std::string::npos) << run.err;
+    run = Run({"--help"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_NE(run.out.find("Exit status: 0 success, 1 problems found, 2 usage or I/O error."), std::string::npos);
+    run = Run({"verify", "--help"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_EQ(run.out.substr(0, 58), "usage: spool verify AVI [-v] [--json] [--map FROM=TO]...\n\n");
+    run = Run({"frobnicate"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err.substr(0, 34), "spool: unknown command: frobnicate");
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"verify"}, {"scan", "a", "b"}, {"salvage", "x.000"}, {"move", "a.avi"}, {"refs", "a.avi", "--map"},
+             {"refs", "a.avi", "--map", "nothing"}, {"delete", "a.avi"}, {"resolve", "a.avi"}, {"codecs", "x"},
+             {"salvage", "x.000", "-o", "y.avi", "--size", "12"}}) {
+        run = Run(args);
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR) << args[0] << " " << args.back();
+        EXPECT_NE(run.err.find("spool: " + args[0] + ": "), std::string::npos) << run.err;
+    }
+    // Japanese when asked for.
+#ifdef _WIN32
+    _putenv("SPOOL_LANG=ja");
+#else
+    setenv("SPOOL_LANG", "ja", 1);
+#endif
+    run = Run({"verify"});
+    EXPECT_NE(run.err.find("引数が正しくありません"), std::string::npos);
+}
+
+TEST_F(Spool, ScanListsFramesAndFindsTheDamage)
+{
+    std::string ref = Path("take.000");
+    WriteRefFile(ref, 3, 5);
+    RUN run = Run({"scan", ref});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/take.000: 3 frames, 176 bytes\n"
+                       "     frame     offset       data    padding     picture\n"
+                       "         0          0         20         12         8x8\n"
+                       "         1         48         33         15         8x8\n"
+                       "         2        112         46          2         8x8\n");
+    EXPECT_EQ(run.err, "");
+    // Bytes after the last frame that are no frame.
+    std::vector<BYTE> bytes = ReadBytes(ref);
+    bytes.insert(bytes.end(), 40, 0xEE);
+    ASSERT_TRUE(WriteBytes(ref, bytes.data(), bytes.size()));
+    run = Run({"scan", ref, "--json"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(run.out, "{\"file\":\"<dir>/take.000\",\"size\":216,\"frames\":["
+                       "{\"offset\":0,\"frame\":48,\"data\":20,\"padding\":12,\"width\":8,\"height\":8},"
+                       "{\"offset\":48,\"frame\":64,\"data\":33,\"padding\":15,\"width\":8,\"height\":8},"
+                       "{\"offset\":112,\"frame\":64,\"data\":46,\"padding\":2,\"width\":8,\"height\":8}],"
+                       "\"damaged_at\":176}\n");
+    EXPECT_EQ(run.err, "spool: <dir>/take.000 is not a reference file, or the header at byte 176 is damaged!\n");
+    // Not a reference file at all, or none.
+    WriteText(Path("text.000"), "plain text, no frames here");
+    run = Run({"scan", Path("text.000")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: <dir>/text.000 is not a reference file!\n");
+    EXPECT_EQ(Run({"scan", Path("none.000")}).nStatus, SPOOL_ERROR);
+}
+
+TEST_F(Spool, RefsAndVerifyFindEveryProblem)
+{
+    std::string avi = RecordAvi({"a.000", "b.000"}, 10);
+    RUN run = Run({"refs", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    size_t cbA = ReadBytes(Path("a.000")).size(), cbB = ReadBytes(Path("b.000")).size();
+    char szExpected[512];
+    snprintf(szExpected, sizeof(szExpected),
+             "<dir>/rec.avi: 10 frames, 2 reference files\n"
+             "  frames    first           size  file\n"
+             "       5        0 %14zu  <dir>/a.000\n"
+             "       5        1 %14zu  <dir>/b.000\n",
+             cbA, cbB);
+    EXPECT_EQ(run.out, szExpected);
+    run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_EQ(run.out, "<dir>/rec.avi: 10 frames, 10 records, 10 good, 0 bad, 0 other frames\n");
+
+    // b.000 cut after its second frame, a.000 gone.
+    std::vector<BYTE> b = ReadBytes(Path("b.000"));
+    b.resize(100);
+    ASSERT_TRUE(WriteBytes(Path("b.000"), b.data(), b.size()));
+    ASSERT_TRUE(DeleteFileA(Path("a.000").c_str()));
+    run = Run({"refs", avi, "--json"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(run.out, "{\"avi\":\"<dir>/rec.avi\",\"frames\":10,\"files\":["
+                       "{\"name\":\"<dir>/a.000\",\"path\":\"<dir>/a.000\",\"frames\":5,\"first\":0,\"exists\":false,\"size\":null},"
+                       "{\"name\":\"<dir>/b.000\",\"path\":\"<dir>/b.000\",\"frames\":5,\"first\":1,\"exists\":true,\"size\":100}]}\n");
+    run = Run({"verify", avi, "-v"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(run.out, "frame 0: file missing: <dir>/a.000 at 0\n"
+                       "frame 2: file missing: <dir>/a.000 at 48\n"
+                       "frame 4: file missing: <dir>/a.000 at 112\n"
+                       "frame 5: no frame header at the offset: <dir>/b.000 at 112\n"
+                       "frame 6: file missing: <dir>/a.000 at 176\n"
+                       "frame 7: no frame header at the offset: <dir>/b.000 at 176\n"
+                       "frame 8: file missing: <dir>/a.000 at 256\n"
+                       "frame 9: no frame header at the offset: <dir>/b.000 at 256\n"
+                       "<dir>/rec.avi: 10 frames, 10 records, 2 good, 8 bad, 0 other frames\n"
+                       "  file missing: 5\n"
+                       "  no frame header at the offset: 3\n");
+    run = Run({"verify", avi, "--json"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    std::string first = "{\"avi\":\"<dir>/rec.avi\",\"bad\":[{\"frame\":0,\"problem\":\"missing\",\"file\":\"<dir>/a.000\",\"offset\":0},";
+    EXPECT_EQ(run.out.substr(0, first.size()), first);
+    EXPECT_NE(run.out.find("{\"frame\":5,\"problem\":\"no-header\",\"file\":\"<dir>/b.000\",\"offset\":112}"), std::string::npos);
+    EXPECT_NE(run.out.find("],\"frames\":10,\"records\":10,\"other\":0,\"good\":2}\n"), std::string::npos) << run.out;
+    EXPECT_EQ(Run({"verify", Path("none.avi")}).nStatus, SPOOL_ERROR);
+}
+
+TEST_F(Spool, PathsOfAnotherMachineAreMapped)
+{
+    // Records written on Windows name "D:\rec\..."; here the files lie in
+    // the test's folder.
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("take.000"), 2, 3);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 2;
+    for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes("D:\\Rec\\take.000", place)));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    std::string avi = Path("win.avi");
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_PROBLEMS);
+    RUN run = Run({"verify", avi, "--map", "d:/rec/=" + dir});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.out << run.err;
+    run = Run({"refs", avi, "--map=D:\\rec=" + dir});
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_NE(run.out.find("  D:/Rec/take.000 -> <dir>/take.000\n"), std::string::npos) << run.out;
+    // Only whole folder names match.
+    CHAR sz[MAX_PATH];
+    ClearPathMaps();
+    ASSERT_TRUE(AddPathMap("D:\\rec=/mnt/rec"));
+    ASSERT_TRUE(MapRefPath("D:\\recordings\\a.000", sz));
+    EXPECT_STREQ(sz, "D:\\recordings\\a.000");
+    ASSERT_TRUE(MapRefPath("d:\\REC\\sub\\a.000", sz));
+#ifdef _WIN32
+    EXPECT_STREQ(sz, "\\mnt\\rec\\sub\\a.000");
+#else
+    EXPECT_STREQ(sz, "/mnt/rec/sub/a.000");
+#endif
+    EXPECT_FALSE(AddPathMap("=x"));
+    EXPECT_FALSE(AddPathMap("x="));
+    ClearPathMaps();
+}
+
+TEST_F(Spool, MoveCopyAndDelete)
+{
+    std::string avi = RecordAvi({"a.000", "b.000", "c.000"}, 30);
+    // One file by its name, moved to a new base.
+    RUN run = Run({"move", avi, "--base", Path("new"), Path("b.000")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/b.000 -> <dir>/new.000\n");
+    EXPECT_FALSE(FileExists(Path("b.000").c_str()));
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    // The rest copied: the old files stay, or go with --delete-after.
+    run = Run({"move", avi, "--base", Path("copy"), "--copy", Path("a.000")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/a.000 -> <dir>/copy.000\n");
+    EXPECT_TRUE(FileExists(Path("a.000").c_str()));
+    run = Run({"move", avi, "--base", Path("copy"), "--copy", "--delete-after", Path("c.000")});
+    EXPECT_EQ(run.out, "<dir>/c.000 -> <dir>/copy.001\n");
+    EXPECT_FALSE(FileExists(Path("c.000").c_str()));
+    run = Run({"refs", avi});
+    EXPECT_NE(run.out.find("<dir>/copy.000\n"), std::string::npos);
+    EXPECT_NE(run.out.find("<dir>/new.000\n"), std::string::npos);
+    EXPECT_NE(run.out.find("<dir>/copy.001\n"), std::string::npos);
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    // A file the AVI does not use, and a base past 999.
+    run = Run({"move", avi, "--base", Path("x"), Path("a.000")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: move: the AVI does not use <dir>/a.000\n");
+    WriteText(Path("full.999"), "");
+    run = Run({"move", avi, "--base", Path("full")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: The numbers of the new base name <dir>/full would pass 999!\n");
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+
+    // Deleting one file, then everything only with --yes.
+    run = Run({"delete", avi, Path("copy.001")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(Path("copy.001").c_str()));
+    EXPECT_TRUE(FileExists(avi.c_str()));
+    run = Run({"delete", avi, "--all"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_TRUE(FileExists(Path("new.000").c_str()));
+    run = Run({"delete", avi, "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "deleted 3 reference files and <dir>/rec.avi\n");
+    EXPECT_FALSE(FileExists(avi.c_str()));
+    EXPECT_FALSE(FileExists(Path("new.000").c_str()));
+    EXPECT_FALSE(FileExists(Path("copy.000").c_str()));
+}
+
+TEST_F(Spool, VerifyFinishesAnInterruptedRelocation)
+{
+    std::string avi = RecordAvi({"old.000"}, 4);
+    ASSERT_TRUE(MoveFileA(Path("old.000").c_str(), Path("new.000").c_str()));
+    CHAR szNote[MAX_PATH];
+    ASSERT_TRUE(MakeRecoveryNotePath(avi.c_str(), szNote));
+    WriteText(szNote, "Spoolshift relocation 1\nold=" + Path("old.000") + "\nnew=" + Path("new.000") +
+                          "\ncopy=0\ndeleteold=0\n");
+    RUN run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.err, "spool: The interrupted relocation of reference file <dir>/old.000 to <dir>/new.000 was finished.\n");
+    EXPECT_FALSE(FileExists(szNote));
+}
+
+TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
+{
+    // Records of two files, one of them raw, between audio chunks, one
+    // frame not a key frame.
+    std::vector<FRAMEPLACE> a = WriteRefFile(Path("a.000"), 3, 0x11);
+    std::vector<FRAMEPLACE> r = WriteRefFile(Path("r.000"), 2, 0x22);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler, Bytes({1, 2, 3, 4}));
+    spec.fAudioStream = true;
+    spec.dwTotalFrames = spec.dwLength = 5;
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[0])));
+    spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(7, 0x77)));
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[1]), 0));
+    std::vector<BYTE> raw = RecordBytes(Path("r.000"), r[0]);
+    raw[15] |= 0x80;  // the raw flag
+    spec.chunks.push_back(Frame("00db", raw));
+    spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(5, 0x55)));  // an ordinary frame
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[2])));
+    std::vector<BYTE> in = BuildAvi(spec);
+    std::string avi = Path("rec.avi"), out = Path("out.avi");
+    ASSERT_TRUE(WriteBytes(avi, in.data(), in.size()));
+    RUN run = Run({"resolve", avi, "-o", out});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/out.avi: 4 frames resolved\n");
+    AVIPARTS parts = ReadParts(ReadBytes(out));
+    ASSERT_TRUE(parts.fWhole);
+    EXPECT_EQ(parts.strf, spec.format) << "the stream's format as it was";
+    ASSERT_EQ(parts.chunks.size(), 6u);
+    std::vector<BYTE> fileA = ReadBytes(Path("a.000")), fileR = ReadBytes(Path("r.000"));
+    auto DataOf = [](const std::vector<BYTE> &file, const FRAMEPLACE &place) {
+        DWORD cbData = DwordAt(file, place.dwOffset + 4);
+        return std::vector<BYTE>(file.begin() + place.dwOffset + 16, file.begin() + place.dwOffset + 16 + cbData);
+    };
+    EXPECT_EQ(parts.chunks[0].id, "00dc");
+    EXPECT_EQ(parts.chunks[0].data, DataOf(fileA, a[0]));
+    EXPECT_EQ(parts.chunks[1].id, "01wb");
+    EXPECT_EQ(parts.chunks[1].data, std::vector<BYTE>(7, 0x77));
+    EXPECT_EQ(parts.chunks[2].data, DataOf(fileA, a[1]));
+    EXPECT_EQ(parts.chunks[3].id, "00db") << "a raw frame";
+    EXPECT_EQ(parts.chunks[3].data, DataOf(fileR, r[0]));
+    EXPECT_EQ(parts.chunks[4].data, std::vector<BYTE>(5, 0x55));
+    EXPECT_EQ(parts.chunks[5].data, DataOf(fileA, a[2]));
+    // The index: every chunk, at its new place, with its flags.
+    ASSERT_EQ(parts.index.size(), 6u);
+    for (size_t i = 0; i < 6; i++) {
+        EXPECT_EQ(parts.index[i].dwChunkOffset, parts.chunks[i].dwOffset) << i;
+        EXPECT_EQ(parts.index[i].dwChunkLength, parts.chunks[i].data.size()) << i;
+        EXPECT_EQ(std::string((const char *)&parts.index[i].ckid, 4), parts.chunks[i].id) << i;
+    }
+    EXPECT_EQ(parts.index[0].dwFlags, (DWORD)AVIIF_KEYFRAME);
+    EXPECT_EQ(parts.index[2].dwFlags, 0u);
+
+    // A frame that is not there: nothing is written.
+    ASSERT_TRUE(DeleteFileA(Path("r.000").c_str()));
+    ASSERT_TRUE(DeleteFileA(out.c_str()));
+    run = Run({"resolve", avi, "-o", out});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: frame 2: reference file <dir>/r.000 cannot be opened\n");
+    EXPECT_FALSE(FileExists(out.c_str()));
+    EXPECT_FALSE(FileExists((out + ".part").c_str()));
+}
+
+TEST_F(Spool, SalvageWithTheFormatOfAnotherAvi)
+{
+    std::string ref = Path("take.000");
+    std::vector<FRAMEPLACE> places = WriteRefFile(ref, 4, 9);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler, Bytes({9, 8, 7, 6, 5}));
+    spec.dwTotalFrames = spec.dwLength = 1;
+    spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(10, 1)));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("model.avi"), bytes.data(), bytes.size()));
+    RUN run = Run({"salvage", ref, "-o", Path("out.avi"), "--from", Path("model.avi"), "--rate", "25"});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/out.avi: 4 frames of <dir>/take.000\n");
+    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+    ASSERT_TRUE(parts.fWhole);
+    EXPECT_EQ(parts.strf, spec.format) << "the format chunk exactly";
+    ASSERT_EQ(parts.chunks.size(), 4u);
+    for (size_t i = 0; i < 4; i++) {
+        REFRECORD rec;
+        ASSERT_EQ(parts.chunks[i].data.size(), sizeof(rec));
+        memcpy(&rec, parts.chunks[i].data.data(), sizeof(rec));
+        EXPECT_EQ(rec.dwOffset, places[i].dwOffset);
+        EXPECT_EQ(RefRecordFrameSize(&rec), places[i].dwFrameSize);
+    }
+    // Then the salvaged AVI checks out and resolves.
+    EXPECT_EQ(Run({"verify", Path("out.avi")}).nStatus, SPOOL_OK);
+    EXPECT_EQ(Run({"resolve", Path("out.avi"), "-o", Path("whole.avi")}).nStatus, SPOOL_OK);
+    // Without a codec, raw codec or model there is no format to give.
+    run = Run({"salvage", ref, "-o", Path("none.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: give --codec, --raw or --from\n");
+}
+
+TEST(SpoolTexts, EngineMessagesInEnglish)
+{
+    g_fJapanese = FALSE;
+    CHAR sz[512];
+    TranslateEngineText("参照ファイルC:\\a.000とD:\\b.000が見つかりません!", sz, sizeof(sz));
+    EXPECT_STREQ(sz, "Neither reference file C:\\a.000 nor D:\\b.000 is there!");
+    TranslateEngineText("x.000が読み出せません!(00000026)", sz, sizeof(sz));
+    EXPECT_STREQ(sz, "x.000 cannot be read! (00000026)");
+    TranslateEngineText("a text of no engine", sz, sizeof(sz));
+    EXPECT_STREQ(sz, "a text of no engine");
+    // Cut to the buffer.
+    TranslateEngineText("参照ファイルC:\\a.000と\\b.000が見つかりません!", sz, 12);
+    EXPECT_STREQ(sz, "Neither ref");
+    g_fJapanese = TRUE;
+    TranslateEngineText("参照ファイルC:\\a.000とD:\\b.000が見つかりません!", sz, sizeof(sz));
+    EXPECT_STREQ(sz, "参照ファイルC:\\a.000とD:\\b.000が見つかりません!");
+    g_fJapanese = FALSE;
+}
