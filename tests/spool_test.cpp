@@ -292,7 +292,7 @@ TEST_F(Spool, PathsOfAnotherMachineAreMapped)
     EXPECT_STREQ(sz, "D:\\recordings\\a.000");
     ASSERT_TRUE(MapRefPath("d:\\REC\\sub\\a.000", sz));
 #ifdef _WIN32
-    EXPECT_STREQ(sz, "\\mnt\\rec\\sub\\a.000");
+    EXPECT_STREQ(sz, "/mnt/rec\\sub\\a.000") << "the mapped folder as given, the rest the platform's";
 #else
     EXPECT_STREQ(sz, "/mnt/rec/sub/a.000");
 #endif
@@ -477,4 +477,20 @@ TEST(SpoolTexts, EngineMessagesInEnglish)
     TranslateEngineText("参照ファイルC:\\a.000とD:\\b.000が見つかりません!", sz, sizeof(sz));
     EXPECT_STREQ(sz, "参照ファイルC:\\a.000とD:\\b.000が見つかりません!");
     g_fJapanese = FALSE;
+}
+
+TEST_F(Spool, CodecsListsTheInstalledCodecs)
+{
+    std::string name = UniqueName("spcodecs") + ".dll";
+    std::string library = JoinPath(SystemFolder(), name);
+    ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), library));
+    ASSERT_TRUE(RegisterVideoCodec("SMPL", name.c_str()));
+    RUN run = Run({"codecs"});
+    UnregisterVideoCodec("SMPL");
+    DeleteFileA(library.c_str());
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_EQ(run.out.substr(0, 48), "                          driver |  id  | codec\n");
+    char szLine[256];
+    snprintf(szLine, sizeof(szLine), "%32s | SMPL | Sample lossless run-length codec\n", name.c_str());
+    EXPECT_NE(run.out.find(szLine), std::string::npos) << run.out;
 }

@@ -30,7 +30,11 @@ cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build/win" -j"$(nproc)" >/dev/null
 mkdir -p "$root/dist"
 cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" \
-    "$build/win/bin/Spoolshift.exe" "$root/dist/"
+    "$build/win/bin/Spoolshift.exe" "$build/win/bin/spool.exe" "$root/dist/"
+echo "== building spool for this machine"
+cmake -S "$root" -B "$build/cli" -DCMAKE_BUILD_TYPE=Release -DSPOOL_TESTS=OFF >/dev/null
+cmake --build "$build/cli" -j"$(nproc)" --target spool >/dev/null
+spool=$build/cli/bin/spool
 ls -l "$root/dist"
 
 # Windows of the demo go to a virtual display of its own, unless they are
@@ -87,6 +91,17 @@ $run "$host" avi-record SMPL "$frames" 'C:\clip.avi' | tr -d '\r'
 $run "$build/win/bin/shifthost.exe" 'C:\clip.avi' 'D:\archive\take' delete-old | tr -d '\r'
 ls -l "$build/demo-second-drive/archive"
 $run "$host" avi-play "$frames" 'C:\clip.avi' | tr -d '\r' | tail -3
+
+echo "== spool on this machine: the recording's reference files (D: mapped), checked, resolved"
+$spool refs "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive"
+$spool verify "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive"
+$spool resolve "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive" -o "$root/dist/clip-resolved.avi"
+ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$root/dist/clip-resolved.avi"
+echo "== the resolved AVI played through the sample codec alone, without Spoolcap"
+cp "$root/dist/clip-resolved.avi" "$prefix/drive_c/resolved.avi"
+cp "$build/win/bin/samplecodec.dll" "$win/system32/smplcodec.dll"
+$run "$host" avi-play "$frames" 'C:\resolved.avi' | tr -d '\r' | tail -3
+cp "$root/dist/spoolcap.dll" "$win/system32/smplcodec.dll"
 
 if [ -n "$shots" ]; then
     shoot() {

@@ -173,6 +173,31 @@ play_back "copied to D:" 'C:\clip.avi' $frames
 shift_files "copied back to C: deleting the old file" 0 'C:\clip.avi' 'C:\moved\back' delete-old
 check "copied back to C:: the old file on D: is gone" "" "$(ls "$second")"
 play_back "copied back to C:" 'C:\clip.avi' $frames
+# spool on the same recording: checked, resolved into an AVI that the
+# wrapped codec plays alone, and checked again after its reference file was
+# cut at frame 10.
+export SPOOL_LANG=en
+host "$bin/spool.exe" verify 'C:\clip.avi'
+printf "%s\n" "$out" | sed 's/^/     /'
+check "spool verify: every record names its frame" 0 $status
+host "$bin/spool.exe" resolve 'C:\clip.avi' -o 'C:\resolved.avi'
+check "spool resolve: the resolved AVI is written" "0 C:\resolved.avi: $frames frames resolved" "$status $out"
+cp "$win/system32/smplcodec.dll" "$build/spoolcap-installed.dll"
+cp "$win/system32/smplcodec.dll.org" "$win/system32/smplcodec.dll"
+host "$bin/vfwhost.exe" avi-play $frames 'C:\resolved.avi'
+printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+check "spool resolve: the sample codec alone plays every frame of it, no record left" \
+    "$frames chunks, 0 reference records, 0 reference files|AVIStreamGetFrame: $frames of $frames|ICDecompress: $frames of $frames" \
+    "$(printf "%s\n" "$out" | grep -v '^frame ' | sed 's/ frames identical.*//' | tr '\n' '|' | sed 's/|$//')"
+cp "$build/spoolcap-installed.dll" "$win/system32/smplcodec.dll"
+host "$bin/spool.exe" scan 'C:\moved\back.000'
+cut_at=$(printf "%s\n" "$out" | awk '$1 == "10" { print $2 }')
+truncate -s "$cut_at" "$prefix/drive_c/moved/back.000"
+host "$bin/spool.exe" verify -v 'C:\clip.avi'
+check "spool verify after the file was cut at frame 10: problems found" 1 $status
+check "spool verify: the first bad frame is frame 10" "frame 10: no frame header at the offset" \
+    "$(printf "%s\n" "$out" | head -1 | cut -d: -f1-2)"
+unset SPOOL_LANG
 # Raw frames make a file of several 1 MiB chunks, whose copy is aborted.
 crlf "[Spoolcap]" "BaseFile=C:\\refs\\raw" "Enabled=1" "NoCompress=1" > "$win/smplcodec.ini"
 $run "$bin/vfwhost.exe" avi-record SMPL 40 'C:\raw.avi' >/dev/null
