@@ -1,8 +1,14 @@
 // spool resolve: a self-contained AVI from one whose frames are reference
 // records. Each record's frame is read from its reference file and stored in
 // its place ("dc" for a compressed frame, "db" for a raw one); every other
-// chunk is copied as it is, and the index is rebuilt with the flags of the
-// original. The work streams: memory stays the same whatever the length.
+// chunk is copied as it is. The work streams: memory stays the same whatever
+// the length.
+//
+// The result is an OpenDML AVI: a first RIFF "AVI " of at most 1 GiB with
+// the classic idx1 over its chunks, then as many RIFF "AVIX" as the rest
+// needs; each stream has a super index ("indx") in its header list that
+// lists the standard indexes ("ixNN") closing each movi list, and "odml"
+// holds the whole count of frames. Players of either kind of index read it.
 #include "cli/spool.h"
 
 #include "codec/refformat.h"
@@ -12,16 +18,24 @@
 
 #define OUT_BUFFER (1024u * 1024)
 #define COPY_PIECE (1024u * 1024)
-// Beyond this a classic AVI is not read by every player.
-#define RESOLVE_LIMIT 0x40000000ull
+// A RIFF of the output is closed before it passes this (SPOOL_RIFF_LIMIT
+// sets another, for tests).
+#define RIFF_LIMIT 0x40000000ull
+// Entries of one standard index; a RIFF is closed when a stream has as many.
+#define STDINDEX_CAP 1000000u
+#define MAX_STREAMS 100
+#define SUPERINDEX_HEADER 24
+#define STDINDEX_HEADER 24
+#define DMLH_SIZE 248
+#define NOT_KEYFRAME 0x80000000u
 
 namespace {
 
 struct OUTFILE {
     HANDLE h;
     BYTE *pb;
-    DWORD cb;                  // bytes waiting in pb
-    unsigned long long ullPos; // the file's length with them
+    DWORD cb;                   // bytes waiting in pb
+    unsigned long long ullPos;  // the file's length with them
     BOOL fFailed;
 };
 
@@ -50,6 +64,15 @@ void Put(OUTFILE *pOut, const void *pData, DWORD cb)
 }
 
 void PutDword(OUTFILE *pOut, DWORD dw) { Put(pOut, &dw, sizeof(dw)); }
+void PutZeros(OUTFILE *pOut, DWORD cb)
+{
+    static const BYTE s_abZeros[256] = {0};
+    while (cb) {
+        DWORD cbPart = cb < sizeof(s_abZeros) ? cb : (DWORD)sizeof(s_abZeros);
+        Put(pOut, s_abZeros, cbPart);
+        cb -= cbPart;
+    }
+}
 
 BOOL SeekFile(HANDLE h, unsigned long long ullPos)
 {
@@ -58,15 +81,16 @@ BOOL SeekFile(HANDLE h, unsigned long long ullPos)
     return !(dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
-// Writes a DWORD at an earlier place of the output.
-void PatchDword(OUTFILE *pOut, unsigned long long ullAt, DWORD dw)
+// Writes bytes at an earlier place of the output.
+void PatchBytes(OUTFILE *pOut, unsigned long long ullAt, const void *pData, DWORD cb)
 {
     if (!FlushOut(pOut)) return;
     DWORD cbDone = 0;
-    if (!SeekFile(pOut->h, ullAt) || !WriteFile(pOut->h, &dw, sizeof(dw), &cbDone, NULL) || cbDone != sizeof(dw) ||
+    if (!SeekFile(pOut->h, ullAt) || !WriteFile(pOut->h, pData, cb, &cbDone, NULL) || cbDone != cb ||
         !SeekFile(pOut->h, pOut->ullPos))
         pOut->fFailed = TRUE;
 }
+void PatchDword(OUTFILE *pOut, unsigned long long ullAt, DWORD dw) { PatchBytes(pOut, ullAt, &dw, sizeof(dw)); }
 
 BOOL ReadAt(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
 {
@@ -74,8 +98,32 @@ BOOL ReadAt(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
     return SeekFile(h, ullPos) && ReadFile(h, pData, cb, &cbDone, NULL) && cbDone == cb;
 }
 
+struct STDENTRY {
+    DWORD dwOffset;  // of the chunk's data, from the movi list's start
+    DWORD dwSize;    // with NOT_KEYFRAME
+};
+
+struct SUPERENTRY {
+    unsigned long long qwOffset;  // of a standard index chunk
+    DWORD dwSize;                 // its bytes, header included
+    DWORD dwDuration;             // frames (or audio blocks) it lists
+};
+
+struct STREAMOUT {
+    FOURCC fccType;
+    DWORD nBlockAlign;             // an audio stream's bytes a block
+    FOURCC dwChunkId;              // the id of its chunks, once one was seen
+    unsigned long long ullIndx;    // the output's "indx" of the stream
+    SUPERENTRY *pSuper;
+    DWORD nSuper, nSuperCap;
+    STDENTRY *pEntries;            // of the current movi list
+    DWORD nEntries, nEntryCap;
+    unsigned long long ullDuration;
+};
+
 struct RESOLVE {
     LPCSTR pszAvi;
+    LPCSTR pszOut;
     HANDLE hIn;
     unsigned long long ullInSize;
     OUTFILE out;
@@ -85,23 +133,40 @@ struct RESOLVE {
     DWORD iIdx1;                 // the next entry to look at
     AVIINDEXENTRY entry;         // that entry, when iIdx1 < nIdx1
     unsigned long long ullIndexBase;  // what its offsets count from
-    // The output's index, kept in a file of its own until movi is done.
+    // The first RIFF's idx1, kept in a file of its own until movi is done.
     OUTFILE index;
     CHAR szIndexFile[MAX_PATH];
     DWORD nIndexed;
-    unsigned long long ullOutMovi;  // the output's "movi" FOURCC
+    // The output's structure.
+    STREAMOUT aStreams[MAX_STREAMS];
+    int nStreams;
+    int iVideo;  // the video stream's number, -1 when there is none
+    unsigned long long ullRiff;      // the current RIFF
+    unsigned long long ullMoviList;  // its movi list
+    BOOL fFirstRiff;
+    unsigned long long ullRiffLimit;
+    unsigned long long ullAvih, ullVideoStrh, ullDmlh;
+    // What follows the input's movi list (but its index), copied into the
+    // first RIFF.
+    unsigned long long ullTrailer, ullRiffEnd;
+    DWORD nFramesFirst, nFrames;
     // The reference file read last.
     CHAR szRefFile[MAX_PATH];
     HANDLE hRef;
     BYTE *pbCopy;
     DWORD cbLargestChunk;
     DWORD nResolved;
-    DWORD nVideo;       // video chunks seen
-    DWORD dwFrame;      // the one being written, for the messages
-    LPCSTR pszOut;
-    FOURCC fccVideoDigits;  // "00" of the video stream's chunk ids, in the low word
+    DWORD nVideo;   // video chunks seen
+    DWORD dwFrame;  // the one being written, for the messages
     BOOL fFailed;
 };
+
+BOOL Fail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
+{
+    if (!pState->fFailed) Complain(pszEnglish, pszJapanese, (unsigned long)pState->dwFrame, pszArg);
+    pState->fFailed = TRUE;
+    return FALSE;
+}
 
 void NextIndexEntry(RESOLVE *pState)
 {
@@ -129,22 +194,149 @@ BOOL TakeIndexFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWO
     return FALSE;
 }
 
-void AddIndexEntry(RESOLVE *pState, FOURCC ckid, DWORD dwFlags, unsigned long long ullChunk, DWORD cb)
+// The stream of a chunk id "NNxx", or -1.
+int StreamOf(const RESOLVE *pState, FOURCC ckid)
 {
-    AVIINDEXENTRY entry;
-    entry.ckid = ckid;
-    entry.dwFlags = dwFlags;
-    entry.dwChunkOffset = (DWORD)(ullChunk - pState->ullOutMovi);
-    entry.dwChunkLength = cb;
-    Put(&pState->index, &entry, sizeof(entry));
-    pState->nIndexed++;
+    char c0 = (char)(ckid & 0xFF), c1 = (char)((ckid >> 8) & 0xFF);
+    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9') return -1;
+    int i = (c0 - '0') * 10 + (c1 - '0');
+    return i < pState->nStreams ? i : -1;
 }
 
-BOOL Fail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
+// Notes a chunk just written at ullChunk in the indexes: the first RIFF's
+// idx1 when the input indexed it, and its stream's standard index.
+void IndexChunk(RESOLVE *pState, FOURCC ckid, BOOL fIndexed, DWORD dwFlags, unsigned long long ullChunk, DWORD cb,
+                BOOL fStandard)
 {
-    if (!pState->fFailed) Complain(pszEnglish, pszJapanese, (unsigned long)pState->dwFrame, pszArg);
-    pState->fFailed = TRUE;
-    return FALSE;
+    if (fIndexed && pState->fFirstRiff) {
+        AVIINDEXENTRY entry;
+        entry.ckid = ckid;
+        entry.dwFlags = dwFlags;
+        entry.dwChunkOffset = (DWORD)(ullChunk - (pState->ullMoviList + 8));
+        entry.dwChunkLength = cb;
+        Put(&pState->index, &entry, sizeof(entry));
+        pState->nIndexed++;
+    }
+    int iStream = StreamOf(pState, ckid);
+    if (iStream < 0 || !fStandard) return;
+    STREAMOUT *pStream = &pState->aStreams[iStream];
+    if (!pStream->dwChunkId) pStream->dwChunkId = ckid;
+    if (pStream->nEntries == pStream->nEntryCap) {
+        DWORD nCap = pStream->nEntryCap ? 2 * pStream->nEntryCap : 1024;
+        void *pGrown = realloc(pStream->pEntries, (size_t)nCap * sizeof(STDENTRY));
+        if (!pGrown) {
+            Fail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
+            return;
+        }
+        pStream->pEntries = (STDENTRY *)pGrown;
+        pStream->nEntryCap = nCap;
+    }
+    STDENTRY *pEntry = &pStream->pEntries[pStream->nEntries++];
+    pEntry->dwOffset = (DWORD)(ullChunk + 8 - pState->ullMoviList);
+    BOOL fKey = !fIndexed || (dwFlags & AVIIF_KEYFRAME);
+    pEntry->dwSize = cb | (fKey ? 0 : NOT_KEYFRAME);
+    pStream->ullDuration += pStream->nBlockAlign ? cb / pStream->nBlockAlign : 1;
+    if (iStream == pState->iVideo) {
+        pState->nFrames++;
+        if (pState->fFirstRiff) pState->nFramesFirst++;
+    }
+}
+
+void StartMovi(RESOLVE *pState)
+{
+    pState->ullMoviList = pState->out.ullPos;
+    PutDword(&pState->out, FOURCC_LIST);
+    PutDword(&pState->out, 0);
+    PutDword(&pState->out, mmioFOURCC('m', 'o', 'v', 'i'));
+}
+
+// Closes the current movi list with a standard index of each stream, and
+// the RIFF with it; the first RIFF also gets what followed the input's movi
+// list and its idx1.
+void EndSegment(RESOLVE *pState)
+{
+    for (int i = 0; i < pState->nStreams && !pState->fFailed; i++) {
+        STREAMOUT *pStream = &pState->aStreams[i];
+        if (!pStream->nEntries) continue;
+        if (pStream->nSuper == pStream->nSuperCap) {
+            Fail(pState, "frame %lu: %s needs more standard indexes than its super index holds",
+                 "フレーム %lu: %s の標準インデックスがスーパーインデックスに収まりません", pState->pszOut);
+            return;
+        }
+        SUPERENTRY *pSuper = &pStream->pSuper[pStream->nSuper++];
+        pSuper->qwOffset = pState->out.ullPos;
+        pSuper->dwSize = 8 + STDINDEX_HEADER + 8 * pStream->nEntries;
+        pSuper->dwDuration = (DWORD)pStream->ullDuration;
+        PutDword(&pState->out, mmioFOURCC('i', 'x', (char)('0' + i / 10), (char)('0' + i % 10)));
+        PutDword(&pState->out, STDINDEX_HEADER + 8 * pStream->nEntries);
+        PutDword(&pState->out, 2 | (0u << 16) | (1u << 24));  // two DWORDs an entry; an index of chunks
+        PutDword(&pState->out, pStream->nEntries);
+        PutDword(&pState->out, pStream->dwChunkId);
+        unsigned long long qwBase = pState->ullMoviList;
+        Put(&pState->out, &qwBase, sizeof(qwBase));
+        PutDword(&pState->out, 0);
+        Put(&pState->out, pStream->pEntries, 8 * pStream->nEntries);
+        pStream->nEntries = 0;
+        pStream->ullDuration = 0;
+    }
+    PatchDword(&pState->out, pState->ullMoviList + 4, (DWORD)(pState->out.ullPos - pState->ullMoviList - 8));
+    if (pState->fFirstRiff) {
+        for (unsigned long long ullAt = pState->ullTrailer; ullAt + 8 <= pState->ullRiffEnd && !pState->fFailed;) {
+            DWORD adw[2];
+            if (!ReadAt(pState->hIn, ullAt, adw, 8)) break;
+            DWORD cb = adw[1];
+            if (ullAt + 8 + cb > pState->ullRiffEnd) cb = (DWORD)(pState->ullRiffEnd - ullAt - 8);
+            if (adw[0] != mmioFOURCC('i', 'd', 'x', '1')) {
+                Put(&pState->out, adw, 4);
+                PutDword(&pState->out, cb);
+                for (DWORD cbDone = 0; cbDone < cb;) {
+                    DWORD cbPart = cb - cbDone < COPY_PIECE ? cb - cbDone : COPY_PIECE;
+                    if (!ReadAt(pState->hIn, ullAt + 8 + cbDone, pState->pbCopy, cbPart)) break;
+                    Put(&pState->out, pState->pbCopy, cbPart);
+                    cbDone += cbPart;
+                }
+                if (cb & 1) Put(&pState->out, "", 1);
+            }
+            ullAt += 8ull + adw[1] + (adw[1] & 1);
+        }
+        FlushOut(&pState->index);
+        PutDword(&pState->out, mmioFOURCC('i', 'd', 'x', '1'));
+        PutDword(&pState->out, pState->nIndexed * 16);
+        for (DWORD cbDone = 0, cbAll = pState->nIndexed * 16; cbDone < cbAll && !pState->index.fFailed;) {
+            DWORD cbPart = cbAll - cbDone < COPY_PIECE ? cbAll - cbDone : COPY_PIECE;
+            if (!ReadAt(pState->index.h, cbDone, pState->pbCopy, cbPart)) pState->index.fFailed = TRUE;
+            else Put(&pState->out, pState->pbCopy, cbPart);
+            cbDone += cbPart;
+        }
+        if (pState->index.fFailed) Fail(pState, "frame %lu: the index of %s cannot be written", "フレーム %lu: %s のインデックスが書き込めません",
+                                        pState->szIndexFile);
+    }
+    PatchDword(&pState->out, pState->ullRiff + 4, (DWORD)(pState->out.ullPos - pState->ullRiff - 8));
+    pState->fFirstRiff = FALSE;
+}
+
+// Before a chunk of cb bytes is written at the top of a movi list: a new
+// RIFF when it would pass the limit with the standard indexes, or when a
+// standard index is full.
+void MakeRoom(RESOLVE *pState, DWORD cb)
+{
+    unsigned long long ullIndexes = 0;
+    BOOL fFull = FALSE;
+    for (int i = 0; i < pState->nStreams; i++) {
+        ullIndexes += 8 + STDINDEX_HEADER + 8ull * (pState->aStreams[i].nEntries + 1);
+        fFull = fFull || pState->aStreams[i].nEntries >= STDINDEX_CAP;
+    }
+    // The first RIFF also ends with its idx1.
+    if (pState->fFirstRiff) ullIndexes += 8 + 16ull * (pState->nIndexed + 1);
+    unsigned long long ullEnd = pState->out.ullPos + 8 + cb + 1 + ullIndexes;
+    BOOL fSomething = pState->out.ullPos > pState->ullMoviList + 12;
+    if (!fFull && (ullEnd - pState->ullRiff <= pState->ullRiffLimit || !fSomething)) return;
+    EndSegment(pState);
+    pState->ullRiff = pState->out.ullPos;
+    PutDword(&pState->out, FOURCC_RIFF);
+    PutDword(&pState->out, 0);
+    PutDword(&pState->out, mmioFOURCC('A', 'V', 'I', 'X'));
+    StartMovi(pState);
 }
 
 // Copies cb bytes from h at ullFrom to the output.
@@ -162,12 +354,12 @@ BOOL CopyBytes(RESOLVE *pState, HANDLE h, unsigned long long ullFrom, DWORD cb)
 
 // Writes the frame that a record names as a chunk of its own; FALSE after a
 // message.
-BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWORD dwFlags, BOOL fIndexed)
+BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWORD dwFlags, BOOL fIndexed, BOOL fTop)
 {
     CHAR szPath[MAX_PATH];
     if (!MapRefPath(pRec->szFileName, szPath))
-        return Fail(pState, "frame %lu: the reference file's name is too long: %s",
-                    "フレーム %lu: 参照ファイル名が長すぎます: %s", pRec->szFileName);
+        return Fail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
+                    pRec->szFileName);
     if (strcmp(szPath, pState->szRefFile) != 0) {
         if (pState->hRef != INVALID_HANDLE_VALUE) CloseHandle(pState->hRef);
         pState->hRef = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
@@ -184,6 +376,7 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         header.dwFrameSize != RefRecordFrameSize(pRec))
         return Fail(pState, "frame %lu: no frame of the record's size in %s", "フレーム %lu: %sにレコードのサイズのフレームがありません",
                     szPath);
+    if (fTop) MakeRoom(pState, header.dwDataSize);
     // The stream's digits, then "dc" or "db".
     FOURCC ckid = (ckidIn & 0xFFFF) | (RefRecordIsRaw(pRec) ? mmioFOURCC(0, 0, 'd', 'b') : mmioFOURCC(0, 0, 'd', 'c'));
     unsigned long long ullChunk = pState->out.ullPos;
@@ -192,7 +385,7 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     if (!CopyBytes(pState, pState->hRef, (unsigned long long)pRec->dwOffset + sizeof(header), header.dwDataSize))
         return Fail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
     if (header.dwDataSize & 1) Put(&pState->out, "", 1);
-    if (fIndexed) AddIndexEntry(pState, ckid, dwFlags, ullChunk, header.dwDataSize);
+    IndexChunk(pState, ckid, fIndexed, dwFlags, ullChunk, header.dwDataSize, TRUE);
     if (header.dwDataSize > pState->cbLargestChunk) pState->cbLargestChunk = header.dwDataSize;
     pState->nResolved++;
     return TRUE;
@@ -201,11 +394,12 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
 BOOL IsVideoChunk(const RESOLVE *pState, FOURCC ckid)
 {
     BYTE c = (BYTE)(ckid >> 16), d = (BYTE)(ckid >> 24);
-    return (ckid & 0xFFFF) == (pState->fccVideoDigits & 0xFFFF) && c == 'd' && (d == 'c' || d == 'b');
+    return pState->iVideo >= 0 && StreamOf(pState, ckid) == pState->iVideo && c == 'd' && (d == 'c' || d == 'b');
 }
 
-// Resolves the chunks of a list's data from ullPos to ullEnd of the input.
-BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd)
+// Resolves the chunks of a list's data from ullPos to ullEnd of the input;
+// fTop for those of the movi list itself.
+BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop)
 {
     while (ullPos + 8 <= ullEnd && !pState->fFailed) {
         DWORD adw[3];
@@ -223,16 +417,19 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             // lists it by its type.
             if (!ReadAt(pState->hIn, ullData, &adw[2], 4)) break;
             BOOL fIndexed = TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
+            if (fTop) MakeRoom(pState, cb);
             unsigned long long ullList = pState->out.ullPos;
             PutDword(&pState->out, FOURCC_LIST);
             PutDword(&pState->out, 0);
             PutDword(&pState->out, adw[2]);
             unsigned long long ullEntry = pState->index.ullPos;
-            if (fIndexed) AddIndexEntry(pState, adw[2], dwFlags, ullList, 0);
-            ResolveChunks(pState, ullData + 4, ullData + cb);
-            PatchDword(&pState->out, ullList + 4, (DWORD)(pState->out.ullPos - ullList - 8));
+            BOOL fListed = fIndexed && pState->fFirstRiff;
+            IndexChunk(pState, adw[2], fIndexed, dwFlags, ullList, 0, FALSE);
+            ResolveChunks(pState, ullData + 4, ullData + cb, FALSE);
+            DWORD cbList = (DWORD)(pState->out.ullPos - ullList - 8);
+            PatchDword(&pState->out, ullList + 4, cbList);
             // The list's entry gets the list's size.
-            if (fIndexed) PatchDword(&pState->index, ullEntry + 12, (DWORD)(pState->out.ullPos - ullList - 8));
+            if (fListed) PatchDword(&pState->index, ullEntry + 12, cbList);
         } else {
             BOOL fIndexed = TakeIndexFlags(pState, ullPos, ckid, &dwFlags);
             BOOL fVideo = IsVideoChunk(pState, ckid);
@@ -241,30 +438,30 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             if (fVideo && cb >= sizeof(rec) && ReadAt(pState->hIn, ullData, &rec, sizeof(rec)) &&
                 IsRefRecord(&rec, sizeof(rec))) {
                 rec.szFileName[MAX_PATH - 1] = '\0';
-                if (!WriteRecordFrame(pState, &rec, ckid, dwFlags, fIndexed)) return FALSE;
+                if (!WriteRecordFrame(pState, &rec, ckid, dwFlags, fIndexed, fTop)) return FALSE;
+            } else if ((ckid & 0xFFFF) == mmioFOURCC('i', 'x', 0, 0)) {
+                // The input's own standard indexes are made anew.
             } else {
+                if (fTop) MakeRoom(pState, cb);
                 unsigned long long ullChunk = pState->out.ullPos;
                 PutDword(&pState->out, ckid);
                 PutDword(&pState->out, cb);
                 if (!CopyBytes(pState, pState->hIn, ullData, cb))
                     return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
                 if (cb & 1) Put(&pState->out, "", 1);
-                if (fIndexed) AddIndexEntry(pState, ckid, dwFlags, ullChunk, cb);
+                IndexChunk(pState, ckid, fIndexed, dwFlags, ullChunk, cb, TRUE);
                 if (cb > pState->cbLargestChunk) pState->cbLargestChunk = cb;
             }
         }
-        if (pState->out.ullPos > RESOLVE_LIMIT)
-            return Fail(pState, "frame %lu: %s would pass 1 GiB, and larger AVIs are not written yet",
-                        "フレーム %lu: %s が1GiBを超えます (未対応)", pState->pszOut);
         ullPos = ullData + cb + (cb & 1);
     }
     return !pState->fFailed && !pState->out.fFailed;
 }
 
-// The list of the given type among the chunks from ullPos to ullEnd; its
-// place and data size.
-BOOL FindTopChunk(HANDLE h, unsigned long long ullPos, unsigned long long ullEnd, FOURCC ckid, FOURCC fccType,
-                  unsigned long long *pullAt, DWORD *pcb)
+// The chunk of that id (and list type, unless 0) among the chunks from
+// ullPos to ullEnd; its place and data size.
+BOOL FindChunk(HANDLE h, unsigned long long ullPos, unsigned long long ullEnd, FOURCC ckid, FOURCC fccType,
+               unsigned long long *pullAt, DWORD *pcb)
 {
     while (ullPos + 8 <= ullEnd) {
         DWORD adw[3];
@@ -279,6 +476,110 @@ BOOL FindTopChunk(HANDLE h, unsigned long long ullPos, unsigned long long ullEnd
     }
     return FALSE;
 }
+
+// Copies one chunk of the input (its header at ullAt) to the output.
+void CopyChunk(RESOLVE *pState, unsigned long long ullAt, unsigned long long ullEnd)
+{
+    DWORD adw[2];
+    if (!ReadAt(pState->hIn, ullAt, adw, 8)) return;
+    DWORD cb = adw[1];
+    if (ullAt + 8 + cb > ullEnd) cb = (DWORD)(ullEnd - ullAt - 8);
+    PutDword(&pState->out, adw[0]);
+    PutDword(&pState->out, cb);
+    CopyBytes(pState, pState->hIn, ullAt + 8, cb);
+    if (cb & 1) Put(&pState->out, "", 1);
+}
+
+// The header list: the input's chunks, each stream list with a super index
+// of room for nSuperCap standard indexes, and an "odml" list.
+void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl, DWORD nSuperCap)
+{
+    unsigned long long ullEnd = ullHdrl + 8 + cbHdrl;
+    if (ullEnd > pState->ullRiffEnd) ullEnd = pState->ullRiffEnd;
+    unsigned long long ullList = pState->out.ullPos;
+    PutDword(&pState->out, FOURCC_LIST);
+    PutDword(&pState->out, 0);
+    PutDword(&pState->out, mmioFOURCC('h', 'd', 'r', 'l'));
+    for (unsigned long long ullAt = ullHdrl + 12; ullAt + 8 <= ullEnd && !pState->out.fFailed;) {
+        DWORD adw[3] = {0, 0, 0};
+        if (!ReadAt(pState->hIn, ullAt, adw, 8)) break;
+        BOOL fList = adw[0] == FOURCC_LIST && adw[1] >= 4 && ReadAt(pState->hIn, ullAt + 8, &adw[2], 4);
+        unsigned long long ullNext = ullAt + 8 + adw[1] + (adw[1] & 1);
+        if (adw[0] == mmioFOURCC('a', 'v', 'i', 'h')) {
+            pState->ullAvih = pState->out.ullPos;
+            CopyChunk(pState, ullAt, ullEnd);
+        } else if (fList && adw[2] == mmioFOURCC('o', 'd', 'm', 'l')) {
+            // Made anew below.
+        } else if (fList && adw[2] == mmioFOURCC('s', 't', 'r', 'l') && pState->nStreams < MAX_STREAMS) {
+            STREAMOUT *pStream = &pState->aStreams[pState->nStreams];
+            unsigned long long ullStrl = pState->out.ullPos;
+            PutDword(&pState->out, FOURCC_LIST);
+            PutDword(&pState->out, 0);
+            PutDword(&pState->out, mmioFOURCC('s', 't', 'r', 'l'));
+            unsigned long long ullStrlEnd = ullAt + 8 + adw[1] < ullEnd ? ullAt + 8 + adw[1] : ullEnd;
+            for (unsigned long long ullChild = ullAt + 12; ullChild + 8 <= ullStrlEnd;) {
+                DWORD adwChild[4];
+                if (!ReadAt(pState->hIn, ullChild, adwChild, 8)) break;
+                if (adwChild[0] == mmioFOURCC('s', 't', 'r', 'h') && adwChild[1] >= 4 &&
+                    ReadAt(pState->hIn, ullChild + 8, &adwChild[2], 4)) {
+                    pStream->fccType = adwChild[2];
+                    if (pStream->fccType == streamtypeVIDEO && pState->iVideo < 0) {
+                        pState->iVideo = pState->nStreams;
+                        pState->ullVideoStrh = pState->out.ullPos;
+                    }
+                }
+                if (adwChild[0] == mmioFOURCC('s', 't', 'r', 'f') && pStream->fccType == streamtypeAUDIO &&
+                    adwChild[1] >= 14 && ReadAt(pState->hIn, ullChild + 8 + 12, &adwChild[2], 2))
+                    pStream->nBlockAlign = adwChild[2] & 0xFFFF;
+                if (adwChild[0] != mmioFOURCC('i', 'n', 'd', 'x') && adwChild[0] != mmioFOURCC('J', 'U', 'N', 'K'))
+                    CopyChunk(pState, ullChild, ullStrlEnd);
+                ullChild += 8ull + adwChild[1] + (adwChild[1] & 1);
+            }
+            pStream->ullIndx = pState->out.ullPos;
+            pStream->nSuperCap = nSuperCap;
+            pStream->pSuper = (SUPERENTRY *)calloc(nSuperCap, sizeof(SUPERENTRY));
+            if (!pStream->pSuper) pState->out.fFailed = TRUE;
+            PutDword(&pState->out, mmioFOURCC('i', 'n', 'd', 'x'));
+            PutDword(&pState->out, SUPERINDEX_HEADER + 16 * nSuperCap);
+            PutZeros(&pState->out, SUPERINDEX_HEADER + 16 * nSuperCap);
+            PatchDword(&pState->out, ullStrl + 4, (DWORD)(pState->out.ullPos - ullStrl - 8));
+            pState->nStreams++;
+        } else {
+            CopyChunk(pState, ullAt, ullEnd);
+        }
+        ullAt = ullNext;
+    }
+    PutDword(&pState->out, FOURCC_LIST);
+    PutDword(&pState->out, 4 + 8 + DMLH_SIZE);
+    PutDword(&pState->out, mmioFOURCC('o', 'd', 'm', 'l'));
+    PutDword(&pState->out, mmioFOURCC('d', 'm', 'l', 'h'));
+    PutDword(&pState->out, DMLH_SIZE);
+    pState->ullDmlh = pState->out.ullPos;
+    PutZeros(&pState->out, DMLH_SIZE);
+    PatchDword(&pState->out, ullList + 4, (DWORD)(pState->out.ullPos - ullList - 8));
+}
+
+// Fills each stream's super index and the counts of the headers.
+void FinishHeaders(RESOLVE *pState)
+{
+    for (int i = 0; i < pState->nStreams; i++) {
+        STREAMOUT *pStream = &pState->aStreams[i];
+        DWORD adwHeader[4] = {4 | (0u << 16) | (0u << 24), pStream->nSuper, pStream->dwChunkId, 0};
+        PatchBytes(&pState->out, pStream->ullIndx + 8, adwHeader, sizeof(adwHeader));
+        for (DWORD k = 0; k < pStream->nSuper; k++)
+            PatchBytes(&pState->out, pStream->ullIndx + 8 + SUPERINDEX_HEADER + 16ull * k, &pStream->pSuper[k], 16);
+    }
+    PatchDword(&pState->out, pState->ullDmlh, pState->nFrames);
+    // The first RIFF's frames, and the buffers that players are told to have.
+    if (pState->ullAvih) {
+        PatchDword(&pState->out, pState->ullAvih + 8 + 16, pState->nFramesFirst);
+        PatchDword(&pState->out, pState->ullAvih + 8 + 28, pState->cbLargestChunk);
+    }
+    if (pState->ullVideoStrh) PatchDword(&pState->out, pState->ullVideoStrh + 8 + 36, pState->cbLargestChunk);
+}
+
+static_assert(sizeof(SUPERENTRY) == 16, "a super index entry is 16 bytes");
+static_assert(sizeof(STDENTRY) == 8, "a standard index entry is 8 bytes");
 
 }  // namespace
 
@@ -304,6 +605,11 @@ int ResolveCommand(int argc, char **argv)
     memset(&state, 0, sizeof(state));
     state.pszAvi = pszAvi;
     state.pszOut = pszOut;
+    state.iVideo = -1;
+    state.fFirstRiff = TRUE;
+    state.ullRiffLimit = RIFF_LIMIT;
+    LPCSTR pszLimit = getenv("SPOOL_RIFF_LIMIT");
+    if (pszLimit && strtoull(pszLimit, NULL, 10) >= 4096) state.ullRiffLimit = strtoull(pszLimit, NULL, 10);
     state.hRef = INVALID_HANDLE_VALUE;
     state.out.h = state.index.h = INVALID_HANDLE_VALUE;
     state.hIn = CreateFileA(pszAvi, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -318,51 +624,42 @@ int ResolveCommand(int argc, char **argv)
     int nStatus = SPOOL_ERROR;
     CHAR szTemp[MAX_PATH] = "";
     DWORD adwRiff[3] = {0, 0, 0};
-    unsigned long long ullHdrl = 0, ullMovi = 0, ullAvih = 0, ullStrl = 0;
-    DWORD cbHdrl = 0, cbMovi = 0, cbChunk = 0;
+    unsigned long long ullHdrl = 0, ullMovi = 0;
+    DWORD cbHdrl = 0, cbMovi = 0;
     BOOL fRiff = ReadAt(state.hIn, 0, adwRiff, 12) && adwRiff[0] == FOURCC_RIFF &&
                  adwRiff[2] == mmioFOURCC('A', 'V', 'I', ' ');
     // A form that claims more than the file holds is read as far as it goes.
-    unsigned long long ullRiffEnd = 8ull + adwRiff[1] < state.ullInSize ? 8ull + adwRiff[1] : state.ullInSize;
+    state.ullRiffEnd = 8ull + adwRiff[1] < state.ullInSize ? 8ull + adwRiff[1] : state.ullInSize;
     if (!fRiff) {
         Complain("%s is not an AVI", "%sはAVIファイルではありません", pszAvi);
-    } else if (!FindTopChunk(state.hIn, 12, ullRiffEnd, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'), &ullHdrl, &cbHdrl) ||
-               !FindTopChunk(state.hIn, 12, ullRiffEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullMovi, &cbMovi)) {
+    } else if (!FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'), &ullHdrl, &cbHdrl) ||
+               !FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullMovi, &cbMovi) ||
+               ullMovi < ullHdrl) {
         Complain("%s has no header list or no movi list", "%sにhdrlまたはmoviリストがありません", pszAvi);
     } else if (snprintf(szTemp, sizeof(szTemp), "%s.part", pszOut) >= (int)sizeof(szTemp) ||
                snprintf(state.szIndexFile, sizeof(state.szIndexFile), "%s.idx.part", pszOut) >=
                    (int)sizeof(state.szIndexFile)) {
+        szTemp[0] = state.szIndexFile[0] = '\0';
         Complain("%s: the path is too long", "%s: パスが長すぎます", pszOut);
     } else {
-        // The video stream: the first "vids" stream header, and its number.
-        unsigned long long ullHdrlEnd = ullHdrl + 8 + cbHdrl;
-        FindTopChunk(state.hIn, ullHdrl + 12, ullHdrlEnd, mmioFOURCC('a', 'v', 'i', 'h'), 0, &ullAvih, &cbChunk);
-        int iStream = 0;
-        unsigned long long ullPos = ullHdrl + 12, ullVideoStrh = 0;
-        for (; FindTopChunk(state.hIn, ullPos, ullHdrlEnd, FOURCC_LIST, mmioFOURCC('s', 't', 'r', 'l'), &ullStrl, &cbChunk);
-             iStream++) {
-            DWORD adwStrh[2];
-            unsigned long long ullStrh;
-            DWORD cbStrh;
-            if (FindTopChunk(state.hIn, ullStrl + 12, ullStrl + 8 + cbChunk, mmioFOURCC('s', 't', 'r', 'h'), 0, &ullStrh,
-                             &cbStrh) &&
-                cbStrh >= 8 && ReadAt(state.hIn, ullStrh + 8, adwStrh, 8) && adwStrh[0] == streamtypeVIDEO) {
-                ullVideoStrh = ullStrh;
-                break;
-            }
-            ullPos = ullStrl + 8 + cbChunk + (cbChunk & 1);
-        }
-        state.fccVideoDigits = mmioFOURCC('0' + iStream / 10, '0' + iStream % 10, 0, 0);
         // The index, whose offsets count from "movi" or from the file's start.
         unsigned long long ullIdx1 = 0;
         DWORD cbIdx1 = 0;
-        if (FindTopChunk(state.hIn, 12, ullRiffEnd, mmioFOURCC('i', 'd', 'x', '1'), 0, &ullIdx1, &cbIdx1)) {
+        if (FindChunk(state.hIn, 12, state.ullRiffEnd, mmioFOURCC('i', 'd', 'x', '1'), 0, &ullIdx1, &cbIdx1)) {
             state.ullIdx1 = ullIdx1 + 8;
             unsigned long long ullHeld = state.ullInSize > state.ullIdx1 ? state.ullInSize - state.ullIdx1 : 0;
             state.nIdx1 = (DWORD)((cbIdx1 < ullHeld ? cbIdx1 : ullHeld) / 16);
             NextIndexEntry(&state);
             state.ullIndexBase = state.nIdx1 && state.entry.dwChunkOffset >= ullMovi + 8 ? 0 : ullMovi + 8;
         }
+        unsigned long long ullMoviEnd = ullMovi + 8 + cbMovi < state.ullRiffEnd ? ullMovi + 8 + cbMovi : state.ullRiffEnd;
+        state.ullTrailer = ullMovi + 8 + cbMovi + (cbMovi & 1);
+        // Room in each super index: a standard index for each RIFF, which
+        // holds at least what fits the limit beside the frames of a million
+        // chunks; the input's own size, entries and frames bound the rest.
+        unsigned long long ullChunks = state.nIdx1 + state.ullInSize / 4096;
+        unsigned long long ullSuper = 64 + ullChunks / STDINDEX_CAP + (state.ullInSize + ullChunks * 1024) / state.ullRiffLimit;
+        DWORD nSuperCap = ullSuper > 65536 ? 65536 : (DWORD)ullSuper;
         state.pbCopy = (BYTE *)malloc(COPY_PIECE);
         state.out.pb = (BYTE *)malloc(OUT_BUFFER);
         state.index.pb = (BYTE *)malloc(OUT_BUFFER);
@@ -374,48 +671,30 @@ int ResolveCommand(int argc, char **argv)
         } else if (state.out.h == INVALID_HANDLE_VALUE || state.index.h == INVALID_HANDLE_VALUE) {
             Complain("%s cannot be created", "%sが作成できません", szTemp);
         } else {
-            // RIFF, everything before movi as it is, movi resolved, what
-            // follows it but the old index, the new index.
             PutDword(&state.out, FOURCC_RIFF);
             PutDword(&state.out, 0);
             PutDword(&state.out, mmioFOURCC('A', 'V', 'I', ' '));
-            unsigned long long ullOutHdrl = state.out.ullPos;
-            CopyBytes(&state, state.hIn, 12, (DWORD)(ullMovi - 12));
-            PutDword(&state.out, FOURCC_LIST);
-            PutDword(&state.out, 0);
-            state.ullOutMovi = state.out.ullPos;
-            PutDword(&state.out, mmioFOURCC('m', 'o', 'v', 'i'));
-            unsigned long long ullMoviEnd = ullMovi + 8 + cbMovi < ullRiffEnd ? ullMovi + 8 + cbMovi : ullRiffEnd;
+            // What stands before movi: the header list made anew, the rest
+            // as it is.
+            for (unsigned long long ullAt = 12; ullAt < ullMovi && ullAt + 8 <= state.ullRiffEnd && !state.out.fFailed;) {
+                DWORD adw[2];
+                if (!ReadAt(state.hIn, ullAt, adw, 8)) break;
+                if (ullAt == ullHdrl) WriteHeaderList(&state, ullHdrl, cbHdrl, nSuperCap);
+                else CopyChunk(&state, ullAt, ullMovi);
+                ullAt += 8ull + adw[1] + (adw[1] & 1);
+            }
+            StartMovi(&state);
             BeginProgress("resolve", ullMoviEnd, TRUE);
-            if (ResolveChunks(&state, ullMovi + 12, ullMoviEnd)) {
+            if (ResolveChunks(&state, ullMovi + 12, ullMoviEnd, TRUE)) {
                 EndProgress();
-                PatchDword(&state.out, state.ullOutMovi - 4, (DWORD)(state.out.ullPos - state.ullOutMovi));
-                unsigned long long ullAfter = ullMovi + 8 + cbMovi + (cbMovi & 1);
-                while (ullAfter + 8 <= ullRiffEnd && !state.fFailed) {
-                    DWORD adw[2];
-                    if (!ReadAt(state.hIn, ullAfter, adw, 8)) break;
-                    DWORD cbCopy = adw[1];
-                    if (ullAfter + 8 + cbCopy > ullRiffEnd) cbCopy = (DWORD)(ullRiffEnd - ullAfter - 8);
-                    if (adw[0] != mmioFOURCC('i', 'd', 'x', '1')) {
-                        Put(&state.out, adw, 8);
-                        CopyBytes(&state, state.hIn, ullAfter + 8, cbCopy);
-                        if (cbCopy & 1) Put(&state.out, "", 1);
-                    }
-                    ullAfter += 8ull + adw[1] + (adw[1] & 1);
-                }
-                FlushOut(&state.index);
-                PutDword(&state.out, mmioFOURCC('i', 'd', 'x', '1'));
-                PutDword(&state.out, state.nIndexed * 16);
-                if (!state.index.fFailed && SeekFile(state.index.h, 0))
-                    CopyBytes(&state, state.index.h, 0, state.nIndexed * 16);
-                PatchDword(&state.out, 4, (DWORD)(state.out.ullPos - 8));
-                // The buffers that players are told to have: the largest chunk.
-                if (ullAvih) PatchDword(&state.out, ullOutHdrl + (ullAvih - 12) + 8 + 28, state.cbLargestChunk);
-                if (ullVideoStrh) PatchDword(&state.out, ullOutHdrl + (ullVideoStrh - 12) + 8 + 36, state.cbLargestChunk);
+                EndSegment(&state);
+                FinishHeaders(&state);
                 BOOL fWritten = FlushOut(&state.out) && FlushFileBuffers(state.out.h) && !state.fFailed;
                 CloseHandle(state.out.h);
                 state.out.h = INVALID_HANDLE_VALUE;
-                if (!fWritten) {
+                if (state.fFailed) {
+                    // Said already.
+                } else if (!fWritten) {
                     Complain("%s cannot be written", "%sに書き込めません", szTemp);
                 } else if (!MoveFileExA(szTemp, pszOut, MOVEFILE_REPLACE_EXISTING)) {
                     Complain("%s cannot be created", "%sが作成できません", pszOut);
@@ -436,6 +715,10 @@ int ResolveCommand(int argc, char **argv)
     CloseHandle(state.hIn);
     if (state.szIndexFile[0]) DeleteFileA(state.szIndexFile);
     if (nStatus != SPOOL_OK && szTemp[0]) DeleteFileA(szTemp);
+    for (int i = 0; i < state.nStreams; i++) {
+        free(state.aStreams[i].pSuper);
+        free(state.aStreams[i].pEntries);
+    }
     free(state.pbCopy);
     free(state.out.pb);
     free(state.index.pb);

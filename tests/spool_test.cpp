@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -89,17 +90,30 @@ public:
     }
 };
 
-// The chunks of an AVI's movi list and its index entries.
+// An AVI as its parts: the chunks of its movi lists (standard indexes
+// apart), the idx1 of its first RIFF, each stream's super index resolved
+// into the entries of its standard indexes, and the counts of its headers.
 struct AVICHUNK {
     std::string id;
     std::vector<BYTE> data;
-    DWORD dwOffset;  // of the header, from the "movi" FOURCC
+    unsigned long long ullData;  // where the data lies in the file
+    int iRiff;
+};
+struct STDINDEXENTRY {
+    unsigned long long ullData;
+    DWORD cb;
+    bool fKey;
 };
 struct AVIPARTS {
     std::vector<AVICHUNK> chunks;
     std::vector<AVIINDEXENTRY> index;
+    unsigned long long ullFirstMovi = 0;  // of the first "movi" FOURCC
     std::vector<BYTE> strf;
-    bool fWhole = false;  // every size in bounds
+    std::vector<std::vector<STDINDEXENTRY>> streams;  // by the super indexes
+    std::vector<unsigned long long> riffSizes;
+    DWORD nTotalFrames = 0;  // avih
+    DWORD nGrandFrames = 0;  // dmlh
+    bool fWhole = false;     // every size in bounds
 };
 
 DWORD DwordAt(const std::vector<BYTE> &bytes, size_t at)
@@ -109,44 +123,107 @@ DWORD DwordAt(const std::vector<BYTE> &bytes, size_t at)
     return dw;
 }
 
+void ReadHeaderList(const std::vector<BYTE> &bytes, size_t pos, size_t end, AVIPARTS *pParts)
+{
+    for (size_t at = pos; at + 8 <= end;) {
+        DWORD ckid = DwordAt(bytes, at), cb = DwordAt(bytes, at + 4);
+        if (ckid == FOURCC_LIST && (DwordAt(bytes, at + 8) == mmioFOURCC('s', 't', 'r', 'l') ||
+                                    DwordAt(bytes, at + 8) == mmioFOURCC('o', 'd', 'm', 'l'))) {
+            ReadHeaderList(bytes, at + 12, at + 8 + cb, pParts);
+        } else if (ckid == mmioFOURCC('a', 'v', 'i', 'h')) {
+            pParts->nTotalFrames = DwordAt(bytes, at + 8 + 16);
+        } else if (ckid == mmioFOURCC('d', 'm', 'l', 'h')) {
+            pParts->nGrandFrames = DwordAt(bytes, at + 8);
+        } else if (ckid == mmioFOURCC('s', 't', 'r', 'f') && pParts->strf.empty()) {
+            pParts->strf.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + cb));
+        } else if (ckid == mmioFOURCC('i', 'n', 'd', 'x')) {
+            // The super index: its standard indexes, each resolved.
+            std::vector<STDINDEXENTRY> entries;
+            DWORD nSuper = DwordAt(bytes, at + 12);
+            for (DWORD k = 0; k < nSuper; k++) {
+                size_t e = at + 8 + 24 + 16 * (size_t)k;
+                unsigned long long ullIx = DwordAt(bytes, e) | ((unsigned long long)DwordAt(bytes, e + 4) << 32);
+                size_t ix = (size_t)ullIx;
+                if (ix + 32 > bytes.size() || DwordAt(bytes, ix + 8) != (2u | (1u << 24))) continue;
+                DWORD n = DwordAt(bytes, ix + 12);
+                unsigned long long ullBase = DwordAt(bytes, ix + 20) | ((unsigned long long)DwordAt(bytes, ix + 24) << 32);
+                for (DWORD j = 0; j < n; j++) {
+                    DWORD dwOffset = DwordAt(bytes, ix + 32 + 8 * (size_t)j), dwSize = DwordAt(bytes, ix + 36 + 8 * (size_t)j);
+                    entries.push_back(STDINDEXENTRY{ullBase + dwOffset, dwSize & 0x7FFFFFFFu, !(dwSize & 0x80000000u)});
+                }
+            }
+            pParts->streams.push_back(entries);
+        }
+        at += 8 + cb + (cb & 1);
+    }
+}
+
 AVIPARTS ReadParts(const std::vector<BYTE> &bytes)
 {
     AVIPARTS parts;
-    if (bytes.size() < 12 || DwordAt(bytes, 4) + 8 != bytes.size()) return parts;
-    size_t movi = 0;
-    for (size_t pos = 12; pos + 8 <= bytes.size();) {
-        DWORD ckid = DwordAt(bytes, pos), cb = DwordAt(bytes, pos + 8 - 4);
-        if (pos + 8 + cb > bytes.size()) return parts;
-        if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('m', 'o', 'v', 'i')) {
-            movi = pos + 8;
-            for (size_t at = pos + 12; at + 8 <= pos + 8 + cb;) {
-                DWORD cbChunk = DwordAt(bytes, at + 4);
-                AVICHUNK chunk;
-                chunk.id.assign((const char *)&bytes[at], 4);
-                chunk.data.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + cbChunk));
-                chunk.dwOffset = (DWORD)(at - movi);
-                parts.chunks.push_back(chunk);
-                at += 8 + cbChunk + (cbChunk & 1);
-            }
-        } else if (ckid == mmioFOURCC('i', 'd', 'x', '1')) {
-            for (size_t at = pos + 8; at + 16 <= pos + 8 + cb; at += 16) {
-                AVIINDEXENTRY entry;
-                memcpy(&entry, &bytes[at], 16);
-                parts.index.push_back(entry);
-            }
-        } else if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('h', 'd', 'r', 'l')) {
-            // The first stream's format.
-            for (size_t at = pos + 12; at + 8 <= pos + 8 + cb; at++) {
-                if (DwordAt(bytes, at) == mmioFOURCC('s', 't', 'r', 'f')) {
-                    parts.strf.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + DwordAt(bytes, at + 4)));
-                    break;
+    int iRiff = 0;
+    for (size_t riff = 0; riff + 12 <= bytes.size(); iRiff++) {
+        DWORD cbRiff = DwordAt(bytes, riff + 4);
+        if (DwordAt(bytes, riff) != FOURCC_RIFF || riff + 8 + cbRiff > bytes.size()) return parts;
+        parts.riffSizes.push_back(8ull + cbRiff);
+        for (size_t pos = riff + 12; pos + 8 <= riff + 8 + cbRiff;) {
+            DWORD ckid = DwordAt(bytes, pos), cb = DwordAt(bytes, pos + 4);
+            if (pos + 8 + cb > bytes.size()) return parts;
+            if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('m', 'o', 'v', 'i')) {
+                if (!parts.ullFirstMovi) parts.ullFirstMovi = pos + 8;
+                for (size_t at = pos + 12; at + 8 <= pos + 8 + cb;) {
+                    DWORD cbChunk = DwordAt(bytes, at + 4);
+                    AVICHUNK chunk;
+                    chunk.id.assign((const char *)&bytes[at], 4);
+                    chunk.data.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + 8 + cbChunk));
+                    chunk.ullData = at + 8;
+                    chunk.iRiff = iRiff;
+                    if (chunk.id.substr(0, 2) != "ix") parts.chunks.push_back(chunk);
+                    at += 8 + cbChunk + (cbChunk & 1);
                 }
+            } else if (ckid == mmioFOURCC('i', 'd', 'x', '1')) {
+                for (size_t at = pos + 8; at + 16 <= pos + 8 + cb; at += 16) {
+                    AVIINDEXENTRY entry;
+                    memcpy(&entry, &bytes[at], 16);
+                    parts.index.push_back(entry);
+                }
+            } else if (ckid == FOURCC_LIST && DwordAt(bytes, pos + 8) == mmioFOURCC('h', 'd', 'r', 'l')) {
+                ReadHeaderList(bytes, pos + 12, pos + 8 + cb, &parts);
             }
+            pos += 8 + cb + (cb & 1);
         }
-        pos += 8 + cb + (cb & 1);
+        riff += 8 + cbRiff + (cbRiff & 1);
     }
-    parts.fWhole = movi != 0;
+    parts.fWhole = parts.ullFirstMovi != 0;
     return parts;
+}
+
+// Every chunk of the parts is where each index says, with its flags: the
+// idx1 lists those of the first RIFF, the standard indexes those of their
+// streams. pfKey gives the key-frame flag of each chunk.
+void ExpectIndexesAgree(const AVIPARTS &parts, const std::vector<bool> &keys)
+{
+    size_t nFirst = 0;
+    for (const AVICHUNK &chunk : parts.chunks) nFirst += chunk.iRiff == 0 ? 1 : 0;
+    ASSERT_EQ(parts.index.size(), nFirst);
+    for (size_t i = 0; i < nFirst; i++) {
+        EXPECT_EQ(parts.ullFirstMovi + parts.index[i].dwChunkOffset + 8, parts.chunks[i].ullData) << i;
+        EXPECT_EQ(parts.index[i].dwChunkLength, parts.chunks[i].data.size()) << i;
+        EXPECT_EQ(std::string((const char *)&parts.index[i].ckid, 4), parts.chunks[i].id) << i;
+        EXPECT_EQ((parts.index[i].dwFlags & AVIIF_KEYFRAME) != 0, (bool)keys[i]) << i;
+    }
+    for (size_t s = 0; s < parts.streams.size(); s++) {
+        std::vector<STDINDEXENTRY> expected;
+        for (size_t i = 0; i < parts.chunks.size(); i++)
+            if (parts.chunks[i].id[1] - '0' == (int)s)
+                expected.push_back(STDINDEXENTRY{parts.chunks[i].ullData, (DWORD)parts.chunks[i].data.size(), (bool)keys[i]});
+        ASSERT_EQ(parts.streams[s].size(), expected.size()) << "stream " << s;
+        for (size_t j = 0; j < expected.size(); j++) {
+            EXPECT_EQ(parts.streams[s][j].ullData, expected[j].ullData) << s << "/" << j;
+            EXPECT_EQ(parts.streams[s][j].cb, expected[j].cb) << s << "/" << j;
+            EXPECT_EQ(parts.streams[s][j].fKey, expected[j].fKey) << s << "/" << j;
+        }
+    }
 }
 
 }  // namespace
@@ -406,15 +483,12 @@ TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
     EXPECT_EQ(parts.chunks[3].data, DataOf(fileR, r[0]));
     EXPECT_EQ(parts.chunks[4].data, std::vector<BYTE>(5, 0x55));
     EXPECT_EQ(parts.chunks[5].data, DataOf(fileA, a[2]));
-    // The index: every chunk, at its new place, with its flags.
-    ASSERT_EQ(parts.index.size(), 6u);
-    for (size_t i = 0; i < 6; i++) {
-        EXPECT_EQ(parts.index[i].dwChunkOffset, parts.chunks[i].dwOffset) << i;
-        EXPECT_EQ(parts.index[i].dwChunkLength, parts.chunks[i].data.size()) << i;
-        EXPECT_EQ(std::string((const char *)&parts.index[i].ckid, 4), parts.chunks[i].id) << i;
-    }
-    EXPECT_EQ(parts.index[0].dwFlags, (DWORD)AVIIF_KEYFRAME);
-    EXPECT_EQ(parts.index[2].dwFlags, 0u);
+    // The indexes: every chunk, at its new place, with its flags.
+    ASSERT_EQ(parts.streams.size(), 2u);
+    ExpectIndexesAgree(parts, {true, true, false, true, true, true});
+    EXPECT_EQ(parts.nTotalFrames, 5u);
+    EXPECT_EQ(parts.nGrandFrames, 5u);
+    EXPECT_EQ(parts.riffSizes.size(), 1u);
 
     // A frame that is not there: nothing is written.
     ASSERT_TRUE(DeleteFileA(Path("r.000").c_str()));
@@ -494,3 +568,187 @@ TEST_F(Spool, CodecsListsTheInstalledCodecs)
     snprintf(szLine, sizeof(szLine), "%32s | SMPL | Sample lossless run-length codec\n", name.c_str());
     EXPECT_NE(run.out.find(szLine), std::string::npos) << run.out;
 }
+
+namespace {
+
+// A reference file of raw pictures of w x h, 24 bits, each different; their
+// places and bytes.
+std::vector<FRAMEPLACE> WritePictureFile(const std::string &path, DWORD n, LONG w, LONG h,
+                                         std::vector<std::vector<BYTE>> *pPictures)
+{
+    std::vector<BYTE> file;
+    std::vector<FRAMEPLACE> places;
+    DWORD cbPicture = (DWORD)(w * 3 * h);
+    for (DWORD i = 0; i < n; i++) {
+        std::vector<BYTE> picture(cbPicture);
+        for (DWORD k = 0; k < cbPicture; k++) picture[k] = (BYTE)(i * 7 + k * 13 + (k / 3) * (i & 3));
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, cbPicture, ComputePadding(cbPicture, 0), w, h);
+        places.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
+        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
+        file.insert(file.end(), p, p + sizeof(header));
+        file.insert(file.end(), picture.begin(), picture.end());
+        file.insert(file.end(), header.dwPadSize, 0);
+        pPictures->push_back(picture);
+    }
+    WriteBytes(path, file.data(), file.size());
+    return places;
+}
+
+void SetRiffLimit(const char *pszLimit)
+{
+#ifdef _WIN32
+    _putenv((std::string("SPOOL_RIFF_LIMIT=") + (pszLimit ? pszLimit : "")).c_str());
+#else
+    if (pszLimit) setenv("SPOOL_RIFF_LIMIT", pszLimit, 1);
+    else unsetenv("SPOOL_RIFF_LIMIT");
+#endif
+}
+
+#ifndef _WIN32
+// ffmpeg's decoding of the AVI's video as rows from the top, or nothing
+// when there is no ffmpeg here. Extra arguments go before the output's.
+bool HasFfmpeg() { return system("ffmpeg -version >/dev/null 2>&1") == 0; }
+std::vector<BYTE> FfmpegFrames(const std::string &avi, const std::string &extra = "")
+{
+    std::string command = "ffmpeg -v error -i '" + avi + "' " + extra + " -f rawvideo -pix_fmt bgr24 - 2>/dev/null";
+    FILE *pPipe = popen(command.c_str(), "r");
+    std::vector<BYTE> bytes;
+    if (!pPipe) return bytes;
+    BYTE ab[65536];
+    size_t cb;
+    while ((cb = fread(ab, 1, sizeof(ab), pPipe)) > 0) bytes.insert(bytes.end(), ab, ab + cb);
+    pclose(pPipe);
+    return bytes;
+}
+std::string Ffprobe(const std::string &avi, const std::string &entries)
+{
+    std::string command = "ffprobe -v error -count_packets -select_streams v:0 -show_entries " + entries +
+                          " -of default=nw=1:nk=1 '" + avi + "' 2>&1";
+    FILE *pPipe = popen(command.c_str(), "r");
+    std::string text;
+    char ach[256];
+    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
+    if (pPipe) pclose(pPipe);
+    return text;
+}
+// A bottom-up picture as ffmpeg gives it: rows from the top.
+std::vector<BYTE> TopDown(const std::vector<BYTE> &picture, LONG w, LONG h)
+{
+    std::vector<BYTE> rows(picture.size());
+    for (LONG r = 0; r < h; r++) memcpy(&rows[(size_t)r * w * 3], &picture[(size_t)(h - 1 - r) * w * 3], (size_t)w * 3);
+    return rows;
+}
+#endif
+
+}  // namespace
+
+TEST_F(Spool, LongResolvedAvisSpanSeveralRiffsWithTheirIndexes)
+{
+    // 300 frames of 8 x 8 with an audio chunk after every seventh and every
+    // fifth frame not a key frame, resolved into RIFFs of at most 16 KiB.
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 300, 8, 8, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(8, 8, 24, BI_RGB);
+    spec.fAudioStream = true;
+    spec.dwTotalFrames = spec.dwLength = 300;
+    std::vector<bool> keys;
+    for (DWORD i = 0; i < 300; i++) {
+        bool fKey = i % 5 != 4;
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[i]), fKey ? AVIIF_KEYFRAME : 0));
+        keys.push_back(fKey);
+        if (i % 7 == 6) {
+            spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(30 + i % 3, (BYTE)i)));
+            keys.push_back(true);
+        }
+    }
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("long.avi"), in.data(), in.size()));
+    SetRiffLimit("16384");
+    RUN run = Run({"resolve", Path("long.avi"), "-o", Path("out.avi")});
+    SetRiffLimit(NULL);
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+    ASSERT_TRUE(parts.fWhole);
+    EXPECT_GT(parts.riffSizes.size(), 3u);
+    for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 16384u) << "RIFF " << i;
+    ASSERT_EQ(parts.chunks.size(), keys.size());
+    for (size_t i = 0, n = 0; i < parts.chunks.size(); i++) {
+        if (parts.chunks[i].id != "00dc") continue;
+        EXPECT_EQ(parts.chunks[i].data, pictures[n]) << "frame " << n;
+        n++;
+    }
+    ASSERT_EQ(parts.streams.size(), 2u);
+    ExpectIndexesAgree(parts, keys);
+    EXPECT_EQ(parts.nGrandFrames, 300u);
+    DWORD nFirst = 0;
+    for (const AVICHUNK &chunk : parts.chunks) nFirst += chunk.iRiff == 0 && chunk.id == "00dc" ? 1 : 0;
+    EXPECT_EQ(parts.nTotalFrames, nFirst) << "the first RIFF's frames";
+
+#ifndef _WIN32
+    // A player of OpenDML AVIs reads every frame of the video alone.
+    if (!HasFfmpeg()) GTEST_SKIP() << "no ffmpeg here";
+    spec.fAudioStream = false;
+    spec.chunks.erase(std::remove_if(spec.chunks.begin(), spec.chunks.end(),
+                                     [](const AVIFRAME &frame) { return frame.id == "01wb"; }),
+                      spec.chunks.end());
+    for (AVIFRAME &frame : spec.chunks) frame.dwIndexFlags = AVIIF_KEYFRAME;
+    in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("video.avi"), in.data(), in.size()));
+    SetRiffLimit("16384");
+    ASSERT_EQ(Run({"resolve", Path("video.avi"), "-o", Path("video-out.avi")}).nStatus, SPOOL_OK);
+    SetRiffLimit(NULL);
+    std::vector<BYTE> decoded = FfmpegFrames(Path("video-out.avi"));
+    ASSERT_EQ(decoded.size(), 300u * 192);
+    for (size_t n = 0; n < 300; n++)
+        EXPECT_EQ(std::vector<BYTE>(decoded.begin() + (long)(n * 192), decoded.begin() + (long)((n + 1) * 192)),
+                  TopDown(pictures[n], 8, 8))
+            << "frame " << n;
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(Spool, AnAviOverOneGibibyteIsWrittenAsOpenDml)
+{
+    if (!HasFfmpeg()) GTEST_SKIP() << "no ffmpeg here";
+    // 20,000 frames of 160 x 120 (1.07 GiB), made fast: the records name
+    // three pictures, the first and last frames their own.
+    const LONG w = 160, h = 120;
+    const DWORD nFrames = 20000;
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 3, w, h, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(w, h, 24, BI_RGB);
+    spec.dwTotalFrames = spec.dwLength = nFrames;
+    for (DWORD i = 0; i < nFrames; i++) {
+        size_t k = i == 0 ? 0 : i == nFrames - 1 ? 2 : 1;
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[k])));
+    }
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("big.avi"), in.data(), in.size()));
+    RUN run = Run({"resolve", Path("big.avi"), "-o", Path("big-out.avi")});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    // Two RIFFs, the first at most 1 GiB.
+    FILE *pFile = fopen(Path("big-out.avi").c_str(), "rb");
+    ASSERT_NE(pFile, nullptr);
+    DWORD adwFirst[3] = {0, 0, 0}, adwSecond[3] = {0, 0, 0};
+    EXPECT_EQ(fread(adwFirst, 4, 3, pFile), 3u);
+    unsigned long long ullSecond = 8ull + adwFirst[1] + (adwFirst[1] & 1);
+    EXPECT_EQ(fseeko(pFile, (off_t)ullSecond, SEEK_SET), 0);
+    EXPECT_EQ(fread(adwSecond, 4, 3, pFile), 3u);
+    EXPECT_EQ(fseeko(pFile, 0, SEEK_END), 0);
+    unsigned long long ullSize = (unsigned long long)ftello(pFile);
+    fclose(pFile);
+    EXPECT_GT(ullSize, 0x40000000ull);
+    EXPECT_LE(ullSecond, 0x40000000ull);
+    EXPECT_EQ(adwSecond[0], (DWORD)FOURCC_RIFF);
+    EXPECT_EQ(adwSecond[2], mmioFOURCC('A', 'V', 'I', 'X'));
+    EXPECT_EQ(ullSecond + 8 + adwSecond[1], ullSize);
+    EXPECT_EQ(Ffprobe(Path("big-out.avi"), "stream=nb_read_packets"), "20000\n");
+    std::vector<BYTE> first = FfmpegFrames(Path("big-out.avi"), "-frames:v 1");
+    EXPECT_EQ(first, TopDown(pictures[0], w, h));
+    std::vector<BYTE> last = FfmpegFrames(Path("big-out.avi"), "-vf select='eq(n\\,19999)' -vsync 0");
+    EXPECT_EQ(last, TopDown(pictures[2], w, h));
+}
+#endif
