@@ -1,0 +1,156 @@
+// Benchmarks of the spool command line, each against a plain loop over the
+// same bytes in the same run:
+//
+//   resolve/spool     spool resolve of an AVI of SPOOL_BENCH_FRAMES records
+//                     (20,000 by default) naming frames of 16 KiB
+//   resolve/cat       cat of the reference file into one file, flushed
+//                     (baseline)
+//   verify/spool      spool verify of the same AVI
+//   verify/headers    a seek and a read of each record's 16-byte frame
+//                     header (baseline)
+//   scan/spool        spool scan of the reference file
+//   scan/headers      the same header reads, one after another (baseline)
+#include "bench/ratio.h"
+#include "cli/spool.h"
+#include "codec/refformat.h"
+#include "tests/avibuilder.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD DATA_SIZE = 16 * 1024;
+DWORD g_nFrames;
+std::string g_dir, g_avi, g_ref, g_out;
+std::vector<DWORD> g_offsets;
+
+void MakeFiles()
+{
+    g_ref = g_dir + "/take.000";
+    FILE *pFile = fopen(g_ref.c_str(), "wb");
+    std::vector<BYTE> data(DATA_SIZE);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(64, 64, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = g_nFrames;
+    DWORD dwOffset = 0;
+    for (DWORD i = 0; i < g_nFrames; i++) {
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, DATA_SIZE, ComputePadding(DATA_SIZE, 0), 64, 64);
+        for (size_t k = 0; k < data.size(); k += 512) data[k] = (BYTE)(i + k);
+        fwrite(&header, sizeof(header), 1, pFile);
+        fwrite(data.data(), 1, data.size(), pFile);
+        REFRECORD rec;
+        BuildRefRecord(&rec, 0, FALSE, dwOffset, header.dwFrameSize, g_ref.c_str());
+        const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+        spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(p, p + sizeof(rec))));
+        g_offsets.push_back(dwOffset);
+        dwOffset += header.dwFrameSize;
+    }
+    fclose(pFile);
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    g_avi = g_dir + "/clip.avi";
+    pFile = fopen(g_avi.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), pFile);
+    fclose(pFile);
+    g_out = g_dir + "/resolved.avi";
+}
+
+int RunSpool(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "spool");
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(&arg[0]);
+    argv.push_back(NULL);
+    g_pOut = g_pErr = fopen("/dev/null", "w");
+    int nStatus = SpoolMain((int)args.size(), argv.data());
+    fclose(g_pOut);
+    g_pOut = g_pErr = NULL;
+    return nStatus;
+}
+
+void BM_ResolveSpool(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"resolve", g_avi, "-o", g_out}) != SPOOL_OK) state.SkipWithError("resolve failed");
+    unlink(g_out.c_str());
+}
+
+void BM_ResolveCat(benchmark::State &state)
+{
+    std::string command = "cat '" + g_ref + "' > '" + g_out + "' && sync '" + g_out + "'";
+    for (auto _ : state)
+        if (system(command.c_str()) != 0) state.SkipWithError("cat failed");
+    unlink(g_out.c_str());
+}
+
+void BM_VerifySpool(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"verify", g_avi}) != SPOOL_OK) state.SkipWithError("verify failed");
+}
+
+void ReadHeaders(benchmark::State &state)
+{
+    HANDLE h = CreateFileA(g_ref.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    REFFRAMEHEADER header;
+    for (DWORD dwOffset : g_offsets) {
+        DWORD cb = 0;
+        SetFilePointer(h, (LONG)dwOffset, NULL, FILE_BEGIN);
+        if (!ReadFile(h, &header, sizeof(header), &cb, NULL) || cb != sizeof(header)) state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(header);
+    }
+    CloseHandle(h);
+}
+
+void BM_VerifyHeaders(benchmark::State &state)
+{
+    for (auto _ : state) ReadHeaders(state);
+}
+
+void BM_ScanSpool(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"scan", g_ref}) != SPOOL_OK) state.SkipWithError("scan failed");
+}
+
+void BM_ScanHeaders(benchmark::State &state)
+{
+    for (auto _ : state) ReadHeaders(state);
+}
+
+BENCHMARK(BM_ResolveSpool)->Name("resolve/spool")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResolveCat)->Name("resolve/cat")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VerifySpool)->Name("verify/spool")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VerifyHeaders)->Name("verify/headers")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanSpool)->Name("scan/spool")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanHeaders)->Name("scan/headers")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    char szTemplate[] = "/tmp/spoolbenchXXXXXX";
+    const char *pszDir = getenv("SPOOL_BENCH_DIR");
+    g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
+    g_nFrames = getenv("SPOOL_BENCH_FRAMES") ? (DWORD)atol(getenv("SPOOL_BENCH_FRAMES")) : 20000;
+    MakeFiles();
+    std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
+    int nArgs = (int)args.size();
+    benchmark::Initialize(&nArgs, args.data());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    printf("\nRatios of median times (lower is faster; %lu frames of %lu KiB):\n", (unsigned long)g_nFrames,
+           (unsigned long)(DATA_SIZE / 1024));
+    PrintRatio(reporter, "resolve against cat of the reference file", "resolve/spool", "resolve/cat");
+    PrintRatio(reporter, "verify against reading the frame headers", "verify/spool", "verify/headers");
+    PrintRatio(reporter, "scan against reading the frame headers", "scan/spool", "scan/headers");
+    unlink(g_avi.c_str());
+    unlink(g_ref.c_str());
+    return 0;
+}
