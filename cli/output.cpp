@@ -22,6 +22,7 @@ FILE *g_pErr;
 BOOL g_fJapanese;
 BOOL g_fProgressBar;
 int g_nEngineFailures;
+int g_nEngineMessages;
 int g_nQuestionAnswer = IDCANCEL;
 
 namespace {
@@ -163,6 +164,7 @@ int ShowEngineMessage(LPCSTR pszText, LPCSTR, UINT uType)
     if (uButtons == MB_YESNOCANCEL || uButtons == MB_OKCANCEL || uButtons == MB_YESNO) return g_nQuestionAnswer;
     UINT uIcon = uType & MB_ICONMASK;
     if (uIcon == MB_ICONERROR || uIcon == MB_ICONQUESTION) g_nEngineFailures++;
+    g_nEngineMessages++;
     EndProgress();
     CHAR szText[2048];
     TranslateEngineText(pszText, szText, sizeof(szText));
@@ -177,7 +179,7 @@ int ShowEngineMessage(LPCSTR pszText, LPCSTR, UINT uType)
 
 LPCSTR s_pszProgressWhat;
 unsigned long long s_ullTotal;
-BOOL s_fBytes;
+int s_nUnit;
 DWORD s_dwStart;
 DWORD s_dwLastDrawn;
 BOOL s_fDrawn;
@@ -280,20 +282,42 @@ void TranslateEngineText(LPCSTR pszText, LPSTR pszOut, size_t cbOut)
 
 void PutJsonString(FILE *pFile, LPCSTR psz)
 {
+    // JSON is UTF-8: texts of the system's code page are converted; bytes
+    // that are no UTF-8 (names written on another system) are kept as the
+    // characters of their values.
+    CHAR szUtf8[4 * MAX_PATH];
+#ifdef _WIN32
+    WCHAR wsz[2 * MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, psz, -1, wsz, 2 * MAX_PATH) > 0 &&
+        WideCharToMultiByte(CP_UTF8, 0, wsz, -1, szUtf8, sizeof(szUtf8), NULL, NULL) > 0)
+        psz = szUtf8;
+#else
+    (void)szUtf8;
+#endif
     fputc('"', pFile);
     for (const unsigned char *p = (const unsigned char *)psz; *p; p++) {
-        if (*p == '"' || *p == '\\') fprintf(pFile, "\\%c", *p);
-        else if (*p < 0x20) fprintf(pFile, "\\u%04x", *p);
-        else fputc(*p, pFile);
+        int nFollow = *p >= 0xF0 && *p < 0xF8 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC2 && *p < 0xE0 ? 1 : 0;
+        BOOL fSequence = nFollow > 0 && *p < 0xF8;
+        for (int k = 1; fSequence && k <= nFollow; k++) fSequence = (p[k] & 0xC0) == 0x80;
+        if (*p == '"' || *p == '\\') {
+            fprintf(pFile, "\\%c", *p);
+        } else if (*p < 0x20 || (*p >= 0x80 && !fSequence)) {
+            fprintf(pFile, "\\u%04x", *p);
+        } else if (*p >= 0x80) {
+            fwrite(p, 1, (size_t)nFollow + 1, pFile);
+            p += nFollow;
+        } else {
+            fputc(*p, pFile);
+        }
     }
     fputc('"', pFile);
 }
 
-void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, BOOL fBytes)
+void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, int nUnit)
 {
     s_pszProgressWhat = pszWhat;
     s_ullTotal = ullTotal;
-    s_fBytes = fBytes;
+    s_nUnit = nUnit;
     s_dwStart = GetTickCount();
     s_dwLastDrawn = 0;
     s_fDrawn = FALSE;
@@ -311,7 +335,8 @@ void ShowProgress(unsigned long long ullDone)
     unsigned nPercent = s_ullTotal ? (unsigned)(100 * (ullDone > s_ullTotal ? s_ullTotal : ullDone) / s_ullTotal) : 100;
     double dblRate = (double)ullDone * 1000.0 / (double)dwElapsed;
     CHAR szRate[32];
-    if (s_fBytes) snprintf(szRate, sizeof(szRate), "%.1f MB/s", dblRate / 1e6);
+    if (s_nUnit == PROGRESS_BYTES) snprintf(szRate, sizeof(szRate), "%.1f MB/s", dblRate / 1e6);
+    else if (s_nUnit == PROGRESS_PERCENT) snprintf(szRate, sizeof(szRate), g_fJapanese ? "%.1f %%/秒" : "%.1f %%/s", dblRate);
     else snprintf(szRate, sizeof(szRate), g_fJapanese ? "%.0f フレーム/秒" : "%.0f frames/s", dblRate);
     unsigned long ulLeft = dblRate > 0 && ullDone < s_ullTotal ? (unsigned long)((double)(s_ullTotal - ullDone) / dblRate) : 0;
     CHAR szBar[32];
@@ -383,7 +408,7 @@ BOOL TakeOption(int argc, char **argv, int *pi, LPCSTR pszLong, LPCSTR pszShort,
     BOOL fLong = strncmp(pszArg, pszLong, cchLong) == 0 && (pszArg[cchLong] == '\0' || pszArg[cchLong] == '=');
     BOOL fShort = pszShort && strcmp(pszArg, pszShort) == 0;
     if (!fLong && !fShort) return FALSE;
-    if (!ppszValue) return pszArg[cchLong] == '\0' || fShort;
+    if (!ppszValue) return fShort || pszArg[cchLong] == '\0';
     if (fLong && pszArg[cchLong] == '=') {
         *ppszValue = pszArg + cchLong + 1;
     } else if (*pi + 1 < argc) {

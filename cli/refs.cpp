@@ -5,6 +5,7 @@
 
 #include "codec/refformat.h"
 #include "mover/shift.h"
+#include "scaffold/paths.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -93,7 +94,14 @@ void SetItemText(int nId, LPCSTR psz)
     if (strcmp(szStep, s_szStep) != 0) {
         EndProgress();
         snprintf(s_szStep, sizeof(s_szStep), "%s", szStep);
-        BeginProgress(s_szStep, 100, FALSE);
+        static const struct {
+            LPCSTR pszJapanese;
+            LPCSTR pszEnglish;
+        } s_aSteps[] = {{"検出", "detect"}, {"書換", "rewrite"}, {"コピー", "copy"}};
+        LPCSTR pszShown = s_szStep;
+        for (const auto &step : s_aSteps)
+            if (!g_fJapanese && strcmp(step.pszJapanese, s_szStep) == 0) pszShown = step.pszEnglish;
+        BeginProgress(pszShown, 100, PROGRESS_PERCENT);
     }
     ShowProgress((unsigned long long)atoi(psz + cch));
 }
@@ -118,10 +126,18 @@ void InstallList(void)
 // --- The AVI --------------------------------------------------------------------
 
 AviInfo s_info;
+// What the loading of the AVI reported.
+int s_nLoadMessages;
 
-// Loads the AVI; with fRecover a relocation cut short is finished or rolled
-// back first. FALSE after a message.
-BOOL OpenAvi(LPCSTR pszAvi, BOOL fRecover)
+// How an AVI is opened: only read; read unless a relocation is to be
+// recovered first; or for changing it, after recovering one.
+#define READ_ONLY 0
+#define RECOVER_FIRST 1
+#define FOR_CHANGES 2
+
+// Loads the AVI; unless READ_ONLY a relocation cut short is finished or
+// rolled back first. FALSE after a message.
+BOOL OpenAvi(LPCSTR pszAvi, int nMode)
 {
     InstallList();
     memset(&s_info, 0, sizeof(s_info));
@@ -130,12 +146,21 @@ BOOL OpenAvi(LPCSTR pszAvi, BOOL fRecover)
         return FALSE;
     }
     snprintf(s_info.szAviFile, sizeof(s_info.szAviFile), "%s", pszAvi);
+    // An AVI that is only read opens also where it cannot be written; one
+    // with a relocation to recover is written.
+    CHAR szNote[MAX_PATH];
+    g_fAviReadOnly = nMode == READ_ONLY ||
+                     (nMode == RECOVER_FIRST && (!MakeRecoveryNotePath(pszAvi, szNote) || !FileExists(szNote)));
     AVIFileInit();
-    if (!LoadAvi(&s_info, TRUE)) {
+    g_nEngineMessages = 0;
+    BOOL fLoaded = LoadAvi(&s_info, TRUE);
+    s_nLoadMessages = g_nEngineMessages;
+    g_fAviReadOnly = FALSE;
+    if (!fLoaded) {
         AVIFileExit();
         return FALSE;
     }
-    if (fRecover && !RecoverRelocation(&s_info)) {
+    if (nMode != READ_ONLY && !RecoverRelocation(&s_info)) {
         Complain("%s: an interrupted relocation could not be finished or rolled back; its note is kept",
                  "%s: 中断された移動を完了も取り消しもできません. 記録は残します", pszAvi);
         return FALSE;
@@ -157,6 +182,7 @@ void CloseAvi(void)
 // Detection with the progress bar; FALSE when it was cut short.
 BOOL Detect(void)
 {
+    BeginProgress("detect", 100, PROGRESS_PERCENT);
     g_nEngineFailures = 0;
     DetectRefFiles(&s_info);
     EndProgress();
@@ -198,20 +224,22 @@ BOOL SelectNamed(LPCSTR pszCommand, int argc, char **argv)
 
 // --- Checking one record ------------------------------------------------------------
 
-enum RECORDCHECK { CHECK_GOOD, CHECK_MISSING, CHECK_NOHEADER, CHECK_SIZE, CHECK_SHORT };
+enum RECORDCHECK { CHECK_GOOD, CHECK_MISSING, CHECK_NOHEADER, CHECK_SIZE, CHECK_CUT, CHECK_SHORT };
 
 LPCSTR CheckName(RECORDCHECK check)
 {
-    static const LPCSTR s_aEnglish[] = {"good", "missing", "no-header", "size", "short-record"};
+    static const LPCSTR s_aEnglish[] = {"good", "missing", "no-header", "size", "cut-short", "short-record"};
     return s_aEnglish[check];
 }
 
 LPCSTR CheckText(RECORDCHECK check)
 {
     static const LPCSTR s_aEnglish[] = {"good", "file missing", "no frame header at the offset",
-                                        "frame size differs from the record", "record cut short"};
+                                        "frame size differs from the record", "frame cut short by the file's end",
+                                        "record cut short"};
     static const LPCSTR s_aJapanese[] = {"正常", "ファイルがありません", "位置にフレームヘッダがありません",
-                                         "フレームサイズがレコードと一致しません", "レコードが短すぎます"};
+                                         "フレームサイズがレコードと一致しません", "フレームがファイルの終わりで途切れています",
+                                         "レコードが短すぎます"};
     return g_fJapanese ? s_aJapanese[check] : s_aEnglish[check];
 }
 
@@ -226,6 +254,8 @@ void CloseCheckedFile(void)
     s_szOpenFile[0] = '\0';
 }
 
+unsigned long long s_ullOpenFileSize;
+
 RECORDCHECK CheckRecord(const REFRECORD *pRec)
 {
     CHAR szPath[MAX_PATH];
@@ -236,6 +266,9 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
                                   FILE_ATTRIBUTE_NORMAL, NULL);
         if (s_hOpenFile == INVALID_HANDLE_VALUE) return CHECK_MISSING;
         snprintf(s_szOpenFile, sizeof(s_szOpenFile), "%s", szPath);
+        DWORD dwHigh = 0;
+        DWORD dwLow = GetFileSize(s_hOpenFile, &dwHigh);
+        s_ullOpenFileSize = dwLow == INVALID_FILE_SIZE ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
     }
     REFFRAMEHEADER header;
     DWORD cb = 0;
@@ -243,7 +276,9 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
         !ReadFile(s_hOpenFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) ||
         (unsigned long long)header.dwDataSize + header.dwPadSize + sizeof(header) != header.dwFrameSize)
         return CHECK_NOHEADER;
-    return header.dwFrameSize == RefRecordFrameSize(pRec) ? CHECK_GOOD : CHECK_SIZE;
+    if (header.dwFrameSize != RefRecordFrameSize(pRec)) return CHECK_SIZE;
+    // The frame's data is there whole.
+    return (unsigned long long)pRec->dwOffset + header.dwFrameSize <= s_ullOpenFileSize ? CHECK_GOOD : CHECK_CUT;
 }
 
 int ParseMapsAndAvi(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszAvi, BOOL *pfJson, BOOL *pfVerbose)
@@ -273,8 +308,8 @@ int RefsCommand(int argc, char **argv)
     BOOL fJson = FALSE;
     int nStatus = ParseMapsAndAvi("refs", argc, argv, &pszAvi, &fJson, NULL);
     if (nStatus != SPOOL_OK) return nStatus;
-    if (!OpenAvi(pszAvi, FALSE)) return SPOOL_ERROR;
-    BeginProgress("refs", 100, FALSE);
+    if (!OpenAvi(pszAvi, READ_ONLY)) return SPOOL_ERROR;
+    BeginProgress("refs", 100, PROGRESS_PERCENT);
     if (!Detect()) {
         CloseAvi();
         return SPOOL_ERROR;
@@ -326,7 +361,10 @@ int VerifyCommand(int argc, char **argv)
     BOOL fJson = FALSE, fVerbose = FALSE;
     int nStatus = ParseMapsAndAvi("verify", argc, argv, &pszAvi, &fJson, &fVerbose);
     if (nStatus != SPOOL_OK) return nStatus;
-    if (!OpenAvi(pszAvi, TRUE)) return SPOOL_ERROR;
+    if (!OpenAvi(pszAvi, RECOVER_FIRST)) return SPOOL_ERROR;
+    // What loading reported (an index that lists fewer frames than the
+    // header says, say) is a problem of the AVI.
+    BOOL fLoadReported = s_nLoadMessages > 0;
     DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
     DWORD nRecords = 0, nOther = 0, nBad = 0;
     DWORD anChecks[CHECK_SHORT + 1] = {0};
@@ -336,7 +374,7 @@ int VerifyCommand(int argc, char **argv)
         PutJsonString(g_pOut, pszAvi);
         fputs(",\"bad\":[", g_pOut);
     }
-    BeginProgress("verify", s_info.nFrames, FALSE);
+    BeginProgress("verify", s_info.nFrames, PROGRESS_FRAMES);
     for (DWORD n = 0; n < s_info.nFrames; n++) {
         ShowProgress(n);
         DWORD cb = 0;
@@ -383,7 +421,7 @@ int VerifyCommand(int argc, char **argv)
     }
     CloseAvi();
     if (fReadFailed) return SPOOL_ERROR;
-    return nBad ? SPOOL_PROBLEMS : SPOOL_OK;
+    return nBad || fLoadReported ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
 int MoveCommand(int argc, char **argv)
@@ -419,8 +457,7 @@ int MoveCommand(int argc, char **argv)
         return UsageError("move", pszAvi ? "--base NEWBASE" : "AVI");
     }
     int nStatus = SPOOL_ERROR;
-    if (OpenAvi(pszAvi, TRUE)) {
-        BeginProgress("detect", 100, FALSE);
+    if (OpenAvi(pszAvi, FOR_CHANGES)) {
         if (Detect() && SelectNamed("move", nFiles, apszFiles)) {
             if (nFiles == 0)
                 for (int i = 0; i < s_nItems; i++) s_pItems[i].fSelected = TRUE;
@@ -477,20 +514,33 @@ int DeleteCommand(int argc, char **argv)
     } else if (fAll && !fYes) {
         Complain("--all deletes every reference file and the AVI itself: give --yes as well",
                  "--all はすべての参照ファイルとAVIファイルを削除します: --yes も指定して下さい");
-    } else if (OpenAvi(pszAvi, TRUE)) {
-        BeginProgress("detect", 100, FALSE);
+    } else if (OpenAvi(pszAvi, FOR_CHANGES)) {
         if (Detect() && SelectNamed("delete", nFiles, apszFiles)) {
             // The engine asks whether everything goes (nothing selected) or
             // only the selection.
             g_nQuestionAnswer = fAll ? IDOK : IDNO;
             g_nEngineFailures = 0;
+            // The files that are there now, to count those that go.
+            int nThere = 0;
+            BOOL *afThere = (BOOL *)calloc((size_t)s_nItems + 1, sizeof(BOOL));
+            for (int i = 0; afThere && i < s_nItems; i++)
+                nThere += (afThere[i] = (fAll || s_pItems[i].fSelected) && FileExists(s_pItems[i].pszName)) ? 1 : 0;
             int nListed = s_nItems;
+            LPSTR *apszNames = (LPSTR *)calloc((size_t)nListed + 1, sizeof(LPSTR));
+            for (int i = 0; apszNames && i < nListed; i++) apszNames[i] = CopyText(s_pItems[i].pszName);
             DeleteRefFiles(&s_info);
             g_nQuestionAnswer = IDCANCEL;
+            int nDeleted = 0;
+            for (int i = 0; afThere && apszNames && i < nListed; i++)
+                nDeleted += afThere[i] && apszNames[i] && !FileExists(apszNames[i]) ? 1 : 0;
+            for (int i = 0; apszNames && i < nListed; i++) free(apszNames[i]);
+            free(apszNames);
+            free(afThere);
             if (!g_nEngineFailures) {
-                if (fAll) Say(g_pOut, "deleted %d reference files and %s\n", "参照ファイル %d 個と %s を削除しました\n", nListed, pszAvi);
-                else Say(g_pOut, "deleted %d reference files\n", "参照ファイル %d 個を削除しました\n", nFiles);
-                nStatus = SPOOL_OK;
+                if (fAll) Say(g_pOut, "deleted %d reference files and %s\n", "参照ファイル %d 個と %s を削除しました\n", nDeleted, pszAvi);
+                else Say(g_pOut, "deleted %d reference files\n", "参照ファイル %d 個を削除しました\n", nDeleted);
+                if (nDeleted < nThere) nStatus = SPOOL_ERROR;
+                else nStatus = SPOOL_OK;
             }
         }
         CloseAvi();

@@ -133,6 +133,7 @@ struct RESOLVE {
     DWORD iIdx1;                 // the next entry to look at
     AVIINDEXENTRY entry;         // that entry, when iIdx1 < nIdx1
     unsigned long long ullIndexBase;  // what its offsets count from
+    DWORD nUnmatched;                 // its entries that matched no chunk in order
     // The first RIFF's idx1, kept in a file of its own until movi is done.
     OUTFILE index;
     CHAR szIndexFile[MAX_PATH];
@@ -146,6 +147,7 @@ struct RESOLVE {
     BOOL fFirstRiff;
     unsigned long long ullRiffLimit;
     unsigned long long ullAvih, ullVideoStrh, ullDmlh;
+    DWORD cbAvih, cbVideoStrh;
     // What follows the input's movi list (but its index), copied into the
     // first RIFF.
     unsigned long long ullTrailer, ullRiffEnd;
@@ -190,6 +192,7 @@ BOOL TakeIndexFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWO
             *pdwFlags = dwFlags;
             return TRUE;
         }
+        pState->nUnmatched++;
     }
     return FALSE;
 }
@@ -217,8 +220,12 @@ void IndexChunk(RESOLVE *pState, FOURCC ckid, BOOL fIndexed, DWORD dwFlags, unsi
         Put(&pState->index, &entry, sizeof(entry));
         pState->nIndexed++;
     }
+    // The standard indexes and the frame counts hold frames and audio;
+    // palette changes and other chunks are in idx1 only.
+    char c2 = (char)((ckid >> 16) & 0xFF), c3 = (char)(ckid >> 24);
+    BOOL fMedia = (c2 == 'd' && (c3 == 'c' || c3 == 'b')) || (c2 == 'w' && c3 == 'b');
     int iStream = StreamOf(pState, ckid);
-    if (iStream < 0 || !fStandard) return;
+    if (iStream < 0 || !fStandard || !fMedia) return;
     STREAMOUT *pStream = &pState->aStreams[iStream];
     if (!pStream->dwChunkId) pStream->dwChunkId = ckid;
     if (pStream->nEntries == pStream->nEntryCap) {
@@ -241,6 +248,9 @@ void IndexChunk(RESOLVE *pState, FOURCC ckid, BOOL fIndexed, DWORD dwFlags, unsi
         if (pState->fFirstRiff) pState->nFramesFirst++;
     }
 }
+
+BOOL CopyChunk(RESOLVE *pState, unsigned long long ullAt, unsigned long long ullEnd);
+BOOL CopyBytes(RESOLVE *pState, HANDLE h, unsigned long long ullFrom, DWORD cb);
 
 void StartMovi(RESOLVE *pState)
 {
@@ -279,24 +289,19 @@ void EndSegment(RESOLVE *pState)
         pStream->nEntries = 0;
         pStream->ullDuration = 0;
     }
+    if (pState->out.ullPos - pState->ullMoviList > 0xFFFFFFF0ull) {
+        Fail(pState, "frame %lu: a movi list of %s would pass 4 GiB", "フレーム %lu: %s のmoviリストが4GiBを超えます", pState->pszOut);
+        return;
+    }
     PatchDword(&pState->out, pState->ullMoviList + 4, (DWORD)(pState->out.ullPos - pState->ullMoviList - 8));
     if (pState->fFirstRiff) {
         for (unsigned long long ullAt = pState->ullTrailer; ullAt + 8 <= pState->ullRiffEnd && !pState->fFailed;) {
             DWORD adw[2];
-            if (!ReadAt(pState->hIn, ullAt, adw, 8)) break;
-            DWORD cb = adw[1];
-            if (ullAt + 8 + cb > pState->ullRiffEnd) cb = (DWORD)(pState->ullRiffEnd - ullAt - 8);
-            if (adw[0] != mmioFOURCC('i', 'd', 'x', '1')) {
-                Put(&pState->out, adw, 4);
-                PutDword(&pState->out, cb);
-                for (DWORD cbDone = 0; cbDone < cb;) {
-                    DWORD cbPart = cb - cbDone < COPY_PIECE ? cb - cbDone : COPY_PIECE;
-                    if (!ReadAt(pState->hIn, ullAt + 8 + cbDone, pState->pbCopy, cbPart)) break;
-                    Put(&pState->out, pState->pbCopy, cbPart);
-                    cbDone += cbPart;
-                }
-                if (cb & 1) Put(&pState->out, "", 1);
+            if (!ReadAt(pState->hIn, ullAt, adw, 8)) {
+                Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
+                return;
             }
+            if (adw[0] != mmioFOURCC('i', 'd', 'x', '1') && !CopyChunk(pState, ullAt, pState->ullRiffEnd)) return;
             ullAt += 8ull + adw[1] + (adw[1] & 1);
         }
         FlushOut(&pState->index);
@@ -310,6 +315,10 @@ void EndSegment(RESOLVE *pState)
         }
         if (pState->index.fFailed) Fail(pState, "frame %lu: the index of %s cannot be written", "フレーム %lu: %s のインデックスが書き込めません",
                                         pState->szIndexFile);
+    }
+    if (pState->out.ullPos - pState->ullRiff > 0xFFFFFFF0ull) {
+        Fail(pState, "frame %lu: a RIFF of %s would pass 4 GiB", "フレーム %lu: %s のRIFFが4GiBを超えます", pState->pszOut);
+        return;
     }
     PatchDword(&pState->out, pState->ullRiff + 4, (DWORD)(pState->out.ullPos - pState->ullRiff - 8));
     pState->fFirstRiff = FALSE;
@@ -403,7 +412,8 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
 {
     while (ullPos + 8 <= ullEnd && !pState->fFailed) {
         DWORD adw[3];
-        if (!ReadAt(pState->hIn, ullPos, adw, 8)) break;
+        if (!ReadAt(pState->hIn, ullPos, adw, 8))
+            return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
         FOURCC ckid = adw[0];
         DWORD cb = adw[1];
         unsigned long long ullData = ullPos + 8;
@@ -412,10 +422,11 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
         if (ullData + cb > ullEnd) cb = (DWORD)(ullEnd - ullData);
         DWORD dwFlags = 0;
         ShowProgress(ullPos);
-        if (ckid == FOURCC_LIST && cb >= 4) {
+        if (ckid == FOURCC_LIST && cb >= 4 && fTop) {
             // A list of chunks ("rec "): its children one by one. The index
-            // lists it by its type.
-            if (!ReadAt(pState->hIn, ullData, &adw[2], 4)) break;
+            // lists it by its type. Lists in it are copied as they are.
+            if (!ReadAt(pState->hIn, ullData, &adw[2], 4))
+                return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
             BOOL fIndexed = TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
             if (fTop) MakeRoom(pState, cb);
             unsigned long long ullList = pState->out.ullPos;
@@ -426,6 +437,9 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             BOOL fListed = fIndexed && pState->fFirstRiff;
             IndexChunk(pState, adw[2], fIndexed, dwFlags, ullList, 0, FALSE);
             ResolveChunks(pState, ullData + 4, ullData + cb, FALSE);
+            if (pState->out.ullPos - ullList > 0xFFFFFFF0ull)
+                return Fail(pState, "frame %lu: a list of %s would pass 4 GiB", "フレーム %lu: %s のリストが4GiBを超えます",
+                            pState->pszOut);
             DWORD cbList = (DWORD)(pState->out.ullPos - ullList - 8);
             PatchDword(&pState->out, ullList + 4, cbList);
             // The list's entry gets the list's size.
@@ -477,17 +491,21 @@ BOOL FindChunk(HANDLE h, unsigned long long ullPos, unsigned long long ullEnd, F
     return FALSE;
 }
 
-// Copies one chunk of the input (its header at ullAt) to the output.
-void CopyChunk(RESOLVE *pState, unsigned long long ullAt, unsigned long long ullEnd)
+// Copies one chunk of the input (its header at ullAt) to the output, as far
+// as ullEnd; FALSE after a message.
+BOOL CopyChunk(RESOLVE *pState, unsigned long long ullAt, unsigned long long ullEnd)
 {
     DWORD adw[2];
-    if (!ReadAt(pState->hIn, ullAt, adw, 8)) return;
+    if (!ReadAt(pState->hIn, ullAt, adw, 8))
+        return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
     DWORD cb = adw[1];
     if (ullAt + 8 + cb > ullEnd) cb = (DWORD)(ullEnd - ullAt - 8);
     PutDword(&pState->out, adw[0]);
     PutDword(&pState->out, cb);
-    CopyBytes(pState, pState->hIn, ullAt + 8, cb);
+    if (!CopyBytes(pState, pState->hIn, ullAt + 8, cb))
+        return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
     if (cb & 1) Put(&pState->out, "", 1);
+    return TRUE;
 }
 
 // The header list: the input's chunks, each stream list with a super index
@@ -507,6 +525,7 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl, 
         unsigned long long ullNext = ullAt + 8 + adw[1] + (adw[1] & 1);
         if (adw[0] == mmioFOURCC('a', 'v', 'i', 'h')) {
             pState->ullAvih = pState->out.ullPos;
+            pState->cbAvih = adw[1];
             CopyChunk(pState, ullAt, ullEnd);
         } else if (fList && adw[2] == mmioFOURCC('o', 'd', 'm', 'l')) {
             // Made anew below.
@@ -526,6 +545,7 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl, 
                     if (pStream->fccType == streamtypeVIDEO && pState->iVideo < 0) {
                         pState->iVideo = pState->nStreams;
                         pState->ullVideoStrh = pState->out.ullPos;
+                        pState->cbVideoStrh = adwChild[1];
                     }
                 }
                 if (adwChild[0] == mmioFOURCC('s', 't', 'r', 'f') && pStream->fccType == streamtypeAUDIO &&
@@ -571,11 +591,41 @@ void FinishHeaders(RESOLVE *pState)
     }
     PatchDword(&pState->out, pState->ullDmlh, pState->nFrames);
     // The first RIFF's frames, and the buffers that players are told to have.
-    if (pState->ullAvih) {
+    // Only fields that the chunks hold are written.
+    if (pState->ullAvih && pState->cbAvih >= 32) {
         PatchDword(&pState->out, pState->ullAvih + 8 + 16, pState->nFramesFirst);
         PatchDword(&pState->out, pState->ullAvih + 8 + 28, pState->cbLargestChunk);
     }
-    if (pState->ullVideoStrh) PatchDword(&pState->out, pState->ullVideoStrh + 8 + 36, pState->cbLargestChunk);
+    if (pState->ullVideoStrh && pState->cbVideoStrh >= 40)
+        PatchDword(&pState->out, pState->ullVideoStrh + 8 + 36, pState->cbLargestChunk);
+}
+
+// What the chunks of a movi list take once resolved: the bytes of each
+// record's frame or of the chunk itself, and their count. Lists in it are
+// measured one level down.
+void MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop,
+                 unsigned long long *pullBytes, unsigned long long *pullChunks)
+{
+    while (ullPos + 8 <= ullEnd) {
+        DWORD adw[3];
+        if (!ReadAt(pState->hIn, ullPos, adw, 8)) return;
+        DWORD cb = adw[1];
+        if (ullPos + 8 + cb > ullEnd) cb = (DWORD)(ullEnd - ullPos - 8);
+        (*pullChunks)++;
+        unsigned long long ullResolved = cb;
+        BYTE abRecord[16];
+        if (adw[0] == FOURCC_LIST && fTop && cb >= 4) {
+            MeasureMovi(pState, ullPos + 12, ullPos + 8 + cb, FALSE, pullBytes, pullChunks);
+            ullResolved = 4;
+        } else if (cb >= sizeof(REFRECORD) && ReadAt(pState->hIn, ullPos + 8, abRecord, sizeof(abRecord)) &&
+                   IsRefRecord(abRecord, sizeof(abRecord))) {
+            DWORD dwSizeFlags;
+            memcpy(&dwSizeFlags, abRecord + 12, 4);
+            ullResolved = dwSizeFlags & REFREC_SIZEMASK;
+        }
+        *pullBytes += 8 + ullResolved + 1;
+        ullPos += 8ull + adw[1] + (adw[1] & 1);
+    }
 }
 
 static_assert(sizeof(SUPERENTRY) == 16, "a super index entry is 16 bytes");
@@ -630,8 +680,13 @@ int ResolveCommand(int argc, char **argv)
                  adwRiff[2] == mmioFOURCC('A', 'V', 'I', ' ');
     // A form that claims more than the file holds is read as far as it goes.
     state.ullRiffEnd = 8ull + adwRiff[1] < state.ullInSize ? 8ull + adwRiff[1] : state.ullInSize;
+    DWORD adwNext[3] = {0, 0, 0};
+    unsigned long long ullNext = state.ullRiffEnd + (state.ullRiffEnd & 1);
     if (!fRiff) {
         Complain("%s is not an AVI", "%sはAVIファイルではありません", pszAvi);
+    } else if (ullNext + 12 <= state.ullInSize && ReadAt(state.hIn, ullNext, adwNext, 12) && adwNext[0] == FOURCC_RIFF &&
+               adwNext[2] == mmioFOURCC('A', 'V', 'I', 'X')) {
+        Complain("%s goes on in AVIX RIFFs, which are not read yet", "%sはAVIX RIFFに続いています (未対応)", pszAvi);
     } else if (!FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'), &ullHdrl, &cbHdrl) ||
                !FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullMovi, &cbMovi) ||
                ullMovi < ullHdrl) {
@@ -650,16 +705,25 @@ int ResolveCommand(int argc, char **argv)
             unsigned long long ullHeld = state.ullInSize > state.ullIdx1 ? state.ullInSize - state.ullIdx1 : 0;
             state.nIdx1 = (DWORD)((cbIdx1 < ullHeld ? cbIdx1 : ullHeld) / 16);
             NextIndexEntry(&state);
-            state.ullIndexBase = state.nIdx1 && state.entry.dwChunkOffset >= ullMovi + 8 ? 0 : ullMovi + 8;
+            // Offsets count from "movi" unless only the file's start puts the
+            // first entry's chunk where it says.
+            DWORD dwAt = 0;
+            BOOL fRelative = state.nIdx1 && ReadAt(state.hIn, ullMovi + 8 + state.entry.dwChunkOffset, &dwAt, 4) &&
+                             dwAt == state.entry.ckid;
+            BOOL fAbsolute = state.nIdx1 && ReadAt(state.hIn, state.entry.dwChunkOffset, &dwAt, 4) && dwAt == state.entry.ckid;
+            state.ullIndexBase = fAbsolute && !fRelative ? 0 : ullMovi + 8;
         }
         unsigned long long ullMoviEnd = ullMovi + 8 + cbMovi < state.ullRiffEnd ? ullMovi + 8 + cbMovi : state.ullRiffEnd;
         state.ullTrailer = ullMovi + 8 + cbMovi + (cbMovi & 1);
-        // Room in each super index: a standard index for each RIFF, which
-        // holds at least what fits the limit beside the frames of a million
-        // chunks; the input's own size, entries and frames bound the rest.
-        unsigned long long ullChunks = state.nIdx1 + state.ullInSize / 4096;
-        unsigned long long ullSuper = 64 + ullChunks / STDINDEX_CAP + (state.ullInSize + ullChunks * 1024) / state.ullRiffLimit;
-        DWORD nSuperCap = ullSuper > 65536 ? 65536 : (DWORD)ullSuper;
+        // Room in each super index: a standard index for each RIFF. Two RIFFs
+        // in a row hold more than the limit, and a RIFF also ends when a
+        // standard index is full.
+        unsigned long long ullBytes = 0, ullChunks = 0;
+        MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, &ullBytes, &ullChunks);
+        unsigned long long ullRiffs = 2 * (ullBytes + 32 * ullChunks + state.ullInSize) / state.ullRiffLimit + 1;
+        if (ullRiffs > ullChunks + 1) ullRiffs = ullChunks + 1;
+        unsigned long long ullSuper = 16 + ullRiffs + ullChunks / STDINDEX_CAP;
+        DWORD nSuperCap = ullSuper > (1u << 22) ? (1u << 22) : (DWORD)ullSuper;
         state.pbCopy = (BYTE *)malloc(COPY_PIECE);
         state.out.pb = (BYTE *)malloc(OUT_BUFFER);
         state.index.pb = (BYTE *)malloc(OUT_BUFFER);
@@ -684,7 +748,7 @@ int ResolveCommand(int argc, char **argv)
                 ullAt += 8ull + adw[1] + (adw[1] & 1);
             }
             StartMovi(&state);
-            BeginProgress("resolve", ullMoviEnd, TRUE);
+            BeginProgress("resolve", ullMoviEnd, PROGRESS_BYTES);
             if (ResolveChunks(&state, ullMovi + 12, ullMoviEnd, TRUE)) {
                 EndProgress();
                 EndSegment(&state);
@@ -702,6 +766,15 @@ int ResolveCommand(int argc, char **argv)
                     Say(g_pOut, "%s: %lu frames resolved\n", "%s: %lu フレームを解決しました\n", pszOut,
                         (unsigned long)state.nResolved);
                     nStatus = SPOOL_OK;
+                    // Entries of the input's index that named no chunk in
+                    // the order of movi: those chunks were taken as key frames.
+                    DWORD nLost = state.nUnmatched + (state.nIdx1 - state.iIdx1);
+                    if (nLost) {
+                        Complain("%lu entries of the index of %s matched no chunk in order; their chunks were marked as key frames",
+                                 "%lu 個の%sのインデックスエントリが順にチャンクと一致しません. それらのチャンクはキーフレームとしました",
+                                 (unsigned long)nLost, pszAvi);
+                        nStatus = SPOOL_PROBLEMS;
+                    }
                 }
             } else if (!state.fFailed) {
                 Complain("%s cannot be written", "%sに書き込めません", szTemp);

@@ -173,6 +173,7 @@ int SalvageCommand(int argc, char **argv)
     if (pszFrom && !ReadAviVideoStream(pszFrom, &fccCodec, szFromRate, &pbiFrom, &cbFrom)) return SPOOL_ERROR;
 
     int nStatus = SPOOL_ERROR;
+    g_nEngineMessages = 0;
     if (!OpenFirstFrame(pszFile)) {
         Complain("%s: no frame to salvage", "%s: 回復できるフレームがありません", pszFile);
     } else {
@@ -197,9 +198,11 @@ int SalvageCommand(int argc, char **argv)
             Complain("give --codec, --raw or --from", "--codec, --raw または --from を指定して下さい");
         } else if (!(ParseFrameRate(pszRateText) > 0.0)) {
             Complain("the frame rate %s gives no AVI", "フレームレート %s ではAVIを出力できません", pszRateText);
-        } else if (ApplyPictureSize(lWidth, lHeight) && ScanRefFile(g_szRefFile, TRUE)) {
+        } else if (ApplyPictureSize(lWidth, lHeight) && (ScanRefFile(g_szRefFile, TRUE) || g_nRefFrames > 0)) {
             // Applying a picture size opens the file again at its first
-            // frame; the rest is listed again after it.
+            // frame; the rest is listed again after it. A damaged header
+            // further on was reported: the frames before it are written.
+            BOOL fWhole = g_nEngineMessages == 0;
             if (pbiFrom) {
                 // The writer stores this format chunk.
                 ResetPreviewCodec();
@@ -209,11 +212,11 @@ int SalvageCommand(int argc, char **argv)
             }
             s_nWritten = 0;
             g_SalvageUi.pfnPumpMessage = CountWrittenFrame;
-            BeginProgress("salvage", g_nRefFrames, FALSE);
+            BeginProgress("salvage", g_nRefFrames, PROGRESS_FRAMES);
             if (WriteSalvageAvi(pszOut)) {
                 Say(g_pOut, "%s: %lu frames of %s\n", "%s: %lu フレーム (%s)\n", pszOut, (unsigned long)g_nRefFrames,
                     g_szRefFile);
-                nStatus = SPOOL_OK;
+                nStatus = fWhole ? SPOOL_OK : SPOOL_PROBLEMS;
             }
             EndProgress();
             g_SalvageUi.pfnPumpMessage = NULL;

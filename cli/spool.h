@@ -29,6 +29,8 @@ void InitSpoolOutput(void);
 // failure (error, stop or question icon), and the answer that the engines'
 // questions get.
 extern int g_nEngineFailures;
+// The engines' messages shown since the count was cleared, of any kind.
+extern int g_nEngineMessages;
 extern int g_nQuestionAnswer;
 
 // Writes a text in the language of the run: one format for each, the same
@@ -42,10 +44,13 @@ void TranslateEngineText(LPCSTR pszText, LPSTR pszOut, size_t cbOut);
 // A text as a JSON string, quotes included.
 void PutJsonString(FILE *pFile, LPCSTR psz);
 
-// The progress bar of a long step: begun with the total in bytes (fBytes)
-// or frames, moved with the count done, ended. It shows the percentage, the
-// rate and the time left, from half a second into the step on.
-void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, BOOL fBytes);
+// The progress bar of a long step: begun with the total in its unit, moved
+// with the count done, ended. It shows the percentage, the rate and the time
+// left, from half a second into the step on.
+#define PROGRESS_FRAMES 0
+#define PROGRESS_BYTES 1
+#define PROGRESS_PERCENT 2  // the total is 100
+void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, int nUnit);
 void ShowProgress(unsigned long long ullDone);
 void EndProgress(void);
 

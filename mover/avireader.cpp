@@ -405,6 +405,8 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
 
 }  // namespace
 
+BOOL g_fAviReadOnly;
+
 BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
 {
     CloseFrameStream(pInfo);
@@ -416,7 +418,8 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     state.pInfo = pInfo;
     CHAR szText[1024];
     const char *pszFailure = NULL;
-    pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, MMIO_READWRITE | MMIO_DENYWRITE | MMIO_ALLOCBUF);
+    DWORD dwMode = g_fAviReadOnly ? MMIO_READ | MMIO_DENYNONE : MMIO_READWRITE | MMIO_DENYWRITE;
+    pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, dwMode | MMIO_ALLOCBUF);
     if (!state.h) {
         pszFailure = "%s がオープンできません!";
     } else {

@@ -58,6 +58,9 @@ extern BOOL g_fCodecReady;
 // Largest picture or stored frame the work buffer is made for.
 #define WORK_REGION_MAX (256u * 1024 * 1024)
 
+// LoadAvi opens the AVI for reading only (commands that never write it).
+extern BOOL g_fAviReadOnly;
+
 // Unloads what is loaded; with fOpen loads info->szAviFile. FALSE after
 // showing a message.
 BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen);

@@ -310,7 +310,7 @@ TEST_F(Spool, RefsAndVerifyFindEveryProblem)
     EXPECT_EQ(run.nStatus, SPOOL_OK);
     EXPECT_EQ(run.out, "<dir>/rec.avi: 10 frames, 10 records, 10 good, 0 bad, 0 other frames\n");
 
-    // b.000 cut after its second frame, a.000 gone.
+    // b.000 cut inside its second frame, a.000 gone.
     std::vector<BYTE> b = ReadBytes(Path("b.000"));
     b.resize(100);
     ASSERT_TRUE(WriteBytes(Path("b.000"), b.data(), b.size()));
@@ -324,21 +324,23 @@ TEST_F(Spool, RefsAndVerifyFindEveryProblem)
     EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
     EXPECT_EQ(run.out, "frame 0: file missing: <dir>/a.000 at 0\n"
                        "frame 2: file missing: <dir>/a.000 at 48\n"
+                       "frame 3: frame cut short by the file's end: <dir>/b.000 at 48\n"
                        "frame 4: file missing: <dir>/a.000 at 112\n"
                        "frame 5: no frame header at the offset: <dir>/b.000 at 112\n"
                        "frame 6: file missing: <dir>/a.000 at 176\n"
                        "frame 7: no frame header at the offset: <dir>/b.000 at 176\n"
                        "frame 8: file missing: <dir>/a.000 at 256\n"
                        "frame 9: no frame header at the offset: <dir>/b.000 at 256\n"
-                       "<dir>/rec.avi: 10 frames, 10 records, 2 good, 8 bad, 0 other frames\n"
+                       "<dir>/rec.avi: 10 frames, 10 records, 1 good, 9 bad, 0 other frames\n"
                        "  file missing: 5\n"
-                       "  no frame header at the offset: 3\n");
+                       "  no frame header at the offset: 3\n"
+                       "  frame cut short by the file's end: 1\n");
     run = Run({"verify", avi, "--json"});
     EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
     std::string first = "{\"avi\":\"<dir>/rec.avi\",\"bad\":[{\"frame\":0,\"problem\":\"missing\",\"file\":\"<dir>/a.000\",\"offset\":0},";
     EXPECT_EQ(run.out.substr(0, first.size()), first);
     EXPECT_NE(run.out.find("{\"frame\":5,\"problem\":\"no-header\",\"file\":\"<dir>/b.000\",\"offset\":112}"), std::string::npos);
-    EXPECT_NE(run.out.find("],\"frames\":10,\"records\":10,\"other\":0,\"good\":2}\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("],\"frames\":10,\"records\":10,\"other\":0,\"good\":1}\n"), std::string::npos) << run.out;
     EXPECT_EQ(Run({"verify", Path("none.avi")}).nStatus, SPOOL_ERROR);
 }
 
@@ -420,7 +422,7 @@ TEST_F(Spool, MoveCopyAndDelete)
     EXPECT_TRUE(FileExists(Path("new.000").c_str()));
     run = Run({"delete", avi, "--all", "--yes"});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
-    EXPECT_EQ(run.out, "deleted 3 reference files and <dir>/rec.avi\n");
+    EXPECT_EQ(run.out, "deleted 2 reference files and <dir>/rec.avi\n") << "copy.001 was gone already";
     EXPECT_FALSE(FileExists(avi.c_str()));
     EXPECT_FALSE(FileExists(Path("new.000").c_str()));
     EXPECT_FALSE(FileExists(Path("copy.000").c_str()));
@@ -752,3 +754,162 @@ TEST_F(Spool, AnAviOverOneGibibyteIsWrittenAsOpenDml)
     EXPECT_EQ(last, TopDown(pictures[2], w, h));
 }
 #endif
+
+TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
+{
+    // Frames behind a filler that the index leaves out, inside "rec " lists,
+    // with a palette change; the index counting from "movi" and from the
+    // file's start.
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 4, 8, 8, &pictures);
+    for (bool fAbsolute : {false, true}) {
+        AVISPEC spec;
+        spec.format = MakeFormat(8, 8, 24, BI_RGB);
+        spec.dwTotalFrames = spec.dwLength = 4;
+        spec.fAbsoluteIndex = fAbsolute;
+        AVIFRAME junk = Frame("JUNK", std::vector<BYTE>(400, 0));
+        junk.fIndexed = false;
+        spec.chunks.push_back(junk);
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[0])));
+        spec.chunks.push_back(Frame("00pc", std::vector<BYTE>(8, 3), 0));
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[1]), 0));
+        for (size_t k = 2; k < 4; k++) {
+            AVIFRAME frame = Frame("00dc", RecordBytes(Path("pic.000"), places[k]));
+            frame.fInRecList = true;
+            spec.chunks.push_back(frame);
+        }
+        std::vector<BYTE> in = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
+        RUN run = Run({"resolve", Path("in.avi"), "-o", Path("out.avi")});
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+        ASSERT_TRUE(parts.fWhole);
+        // JUNK, two frames with the palette change between, the list, the
+        // two frames in it.
+        std::vector<std::string> ids;
+        for (const AVICHUNK &chunk : parts.chunks) ids.push_back(chunk.id);
+        EXPECT_EQ(ids, (std::vector<std::string>{"JUNK", "00dc", "00pc", "00dc", "LIST"})) << fAbsolute;
+        // The idx1 keeps the flags of the chunks it listed, at their new places.
+        ASSERT_EQ(parts.index.size(), 5u) << fAbsolute;
+        EXPECT_EQ(parts.index[0].dwFlags, (DWORD)AVIIF_KEYFRAME);
+        EXPECT_EQ(parts.index[2].dwFlags, 0u);
+        EXPECT_EQ(parts.index[0].dwChunkOffset + parts.ullFirstMovi + 8, parts.chunks[1].ullData);
+        EXPECT_EQ(parts.index[4].dwChunkLength, 192u) << "the frames in the list are listed one by one";
+        // The frames' standard index: four frames, the palette change not.
+        ASSERT_EQ(parts.streams.size(), 1u);
+        ASSERT_EQ(parts.streams[0].size(), 4u);
+        EXPECT_FALSE(parts.streams[0][1].fKey);
+        EXPECT_EQ(parts.nGrandFrames, 4u);
+        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+        for (size_t k = 0; k < 4; k++)
+            EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
+                                        out.begin() + (long)(parts.streams[0][k].ullData + 192)),
+                      pictures[k])
+                << k;
+    }
+
+    // An index out of the order of the chunks: the output is written, and
+    // the lost flags are reported.
+    AVISPEC spec;
+    spec.format = MakeFormat(8, 8, 24, BI_RGB);
+    spec.dwTotalFrames = spec.dwLength = 2;
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[0])));
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[1]), 0));
+    std::vector<BYTE> in = BuildAvi(spec);
+    // The two idx1 entries swapped.
+    size_t idx1 = in.size() - 32;
+    ASSERT_EQ(DwordAt(in, idx1 - 8), mmioFOURCC('i', 'd', 'x', '1'));
+    std::swap_ranges(in.begin() + (long)idx1, in.begin() + (long)idx1 + 16, in.begin() + (long)idx1 + 16);
+    ASSERT_TRUE(WriteBytes(Path("swapped.avi"), in.data(), in.size()));
+    RUN run = Run({"resolve", Path("swapped.avi"), "-o", Path("swapped-out.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.err.find("matched no chunk in order"), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(Path("swapped-out.avi").c_str()));
+
+    // An AVI that goes on in AVIX RIFFs is not cut to its first.
+    in = BuildAvi(spec);
+    std::vector<BYTE> avix = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', 'X'};
+    in.insert(in.end(), avix.begin(), avix.end());
+    ASSERT_TRUE(WriteBytes(Path("avix.avi"), in.data(), in.size()));
+    run = Run({"resolve", Path("avix.avi"), "-o", Path("avix-out.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_FALSE(FileExists(Path("avix-out.avi").c_str()));
+}
+
+TEST_F(Spool, ResolveOfLargeFramesHasRoomForEveryIndex)
+{
+    // Frames far larger than their records, in RIFFs that hold one each:
+    // the super index is sized from the frames, not from the input.
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 120, 100, 80, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(100, 80, 24, BI_RGB);
+    spec.dwTotalFrames = spec.dwLength = 120;
+    for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), place)));
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
+    SetRiffLimit("16384");
+    RUN run = Run({"resolve", Path("in.avi"), "-o", Path("out.avi")});
+    SetRiffLimit(NULL);
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+    EXPECT_GE(parts.riffSizes.size(), 119u);
+    ASSERT_EQ(parts.streams.size(), 1u);
+    ASSERT_EQ(parts.streams[0].size(), 120u);
+    EXPECT_EQ(parts.nGrandFrames, 120u);
+}
+
+TEST_F(Spool, DamageIsAProblemNotASuccess)
+{
+    // A reference file damaged after its third frame: the AVI of the three
+    // is written, with status 1.
+    std::string ref = Path("take.000");
+    WriteRefFile(ref, 3, 5);
+    std::vector<BYTE> bytes = ReadBytes(ref);
+    bytes.insert(bytes.end(), 40, 0xEE);
+    ASSERT_TRUE(WriteBytes(ref, bytes.data(), bytes.size()));
+    AVISPEC model;
+    model.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    model.format = MakeFormat(8, 8, 24, model.fccHandler);
+    model.dwTotalFrames = model.dwLength = 1;
+    model.chunks.push_back(Frame("00dc", std::vector<BYTE>(10, 1)));
+    std::vector<BYTE> in = BuildAvi(model);
+    ASSERT_TRUE(WriteBytes(Path("model.avi"), in.data(), in.size()));
+    RUN run = Run({"salvage", ref, "-o", Path("out.avi"), "--from", Path("model.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.err;
+    EXPECT_EQ(run.out, "<dir>/out.avi: 3 frames of <dir>/take.000\n");
+    EXPECT_EQ(ReadParts(ReadBytes(Path("out.avi"))).chunks.size(), 3u);
+
+    // An index that lists fewer frames than the header says: verify says so.
+    std::vector<FRAMEPLACE> four = WriteRefFile(Path("a.000"), 4, 1);
+    AVISPEC shortfall;
+    shortfall.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    shortfall.format = MakeFormat(8, 8, 24, shortfall.fccHandler);
+    shortfall.dwTotalFrames = shortfall.dwLength = 6;
+    for (const FRAMEPLACE &place : four) shortfall.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), place)));
+    std::vector<BYTE> avibytes = BuildAvi(shortfall);
+    std::string avi = Path("shortfall.avi");
+    ASSERT_TRUE(WriteBytes(avi, avibytes.data(), avibytes.size()));
+    run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.out << run.err;
+
+    // A name of another system's code page stays valid JSON.
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("a.000"), 1, 1);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 1;
+    spec.chunks.push_back(Frame("00dc", RecordBytes("D:\\\x83\x65\x83\x58\x83\x67\\a.000", places[0])));
+    in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("sjis.avi"), in.data(), in.size()));
+    run = Run({"refs", Path("sjis.avi"), "--json"});
+#ifdef _WIN32
+    // The system's code page is this name's: it comes out in UTF-8.
+    EXPECT_NE(run.out.find("\"name\":\"D:/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/a.000\""), std::string::npos) << run.out;
+#else
+    // Bytes that are no UTF-8 are escaped (as the test shows it, every '\\'
+    // as '/').
+    EXPECT_NE(run.out.find("\"name\":\"D://u0083e/u0083X/u0083g/a.000\""), std::string::npos) << run.out;
+    for (unsigned char c : run.out) EXPECT_LT(c, 0x80) << "plain ASCII escapes only";
+#endif
+}

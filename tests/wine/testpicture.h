@@ -39,3 +39,38 @@ inline std::vector<BYTE> Picture(int n)
     return bits;
 }
 
+
+// An 8-bit picture with its palette, for codecs of palette pictures: the
+// format with 256 colours behind it.
+struct PALETTEFORMAT {
+    BITMAPINFOHEADER bih;
+    RGBQUAD aColors[256];
+};
+
+inline PALETTEFORMAT PaletteFormat()
+{
+    PALETTEFORMAT format;
+    memset(&format, 0, sizeof(format));
+    format.bih = MakeDibHeader(PICTURE_WIDTH, PICTURE_HEIGHT, 8, BI_RGB, DibStride(PICTURE_WIDTH, 8) * PICTURE_HEIGHT);
+    format.bih.biClrUsed = 256;
+    for (int i = 0; i < 256; i++) {
+        format.aColors[i].rgbBlue = (BYTE)i;
+        format.aColors[i].rgbGreen = (BYTE)(255 - i);
+        format.aColors[i].rgbRed = (BYTE)((i * 7) & 0xFF);
+    }
+    return format;
+}
+
+// Palette picture n: bands of colours, runs of one colour and runs of
+// changing ones, moving from frame to frame.
+inline std::vector<BYTE> PalettePicture(int n)
+{
+    PALETTEFORMAT format = PaletteFormat();
+    std::vector<BYTE> bits(format.bih.biSizeImage);
+    DWORD cbStride = format.bih.biSizeImage / PICTURE_HEIGHT;
+    for (LONG y = 0; y < PICTURE_HEIGHT; y++)
+        for (DWORD x = 0; x < cbStride; x++)
+            bits[(DWORD)y * cbStride + x] =
+                (BYTE)(y < (n * 5) % PICTURE_HEIGHT ? (x * 3 + (DWORD)y + (DWORD)n) : ((x + (DWORD)n * 2) / 16 + (DWORD)y / 8) * 9);
+    return bits;
+}

@@ -28,6 +28,8 @@
 //   vfwhost mend-open REFFILE         opens REFFILE in a running Spoolmend
 //   vfwhost shift-open AVI            opens AVI in a running Spoolshift, detects
 //                                     its reference files and selects them
+//   vfwhost avi-record8 FOURCC N AVI  records N palette pictures into AVI
+//   vfwhost pictures8 N FILE          writes them as 24-bit rows from the top
 //                                     through its open dialog and scans it
 //
 // Every frame's output is printed with its size and, for a reference record,
@@ -298,6 +300,73 @@ int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
     return 0;
 }
 
+// Records palette pictures through a codec into an AVI, as AviRecord does.
+int AviRecordPalette(const char *pszFourcc, int nFrames, const char *pszAvi)
+{
+    AVIFileInit();
+    PAVIFILE pFile = NULL;
+    DeleteFileA(pszAvi);
+    if (AVIFileOpenA(&pFile, pszAvi, OF_CREATE | OF_WRITE, NULL) != 0) return 1;
+    AVISTREAMINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = FourccFromText(pszFourcc);
+    info.dwScale = 1;
+    info.dwRate = 15;
+    SetRect(&info.rcFrame, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT);
+    PAVISTREAM pStream = NULL, pCompressed = NULL;
+    if (AVIFileCreateStreamA(pFile, &pStream, &info) != 0) return 1;
+    AVICOMPRESSOPTIONS options;
+    memset(&options, 0, sizeof(options));
+    options.fccType = streamtypeVIDEO;
+    options.fccHandler = info.fccHandler;
+    options.dwKeyFrameEvery = 1;
+    options.dwQuality = 10000;
+    options.dwFlags = AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES;
+    if (AVIMakeCompressedStream(&pCompressed, pStream, &options, NULL) != 0) {
+        printf("AVIMakeCompressedStream failed\n");
+        return 1;
+    }
+    PALETTEFORMAT format = PaletteFormat();
+    if (AVIStreamSetFormat(pCompressed, 0, &format, sizeof(format)) != 0) {
+        printf("AVIStreamSetFormat failed\n");
+        return 1;
+    }
+    for (int n = 0; n < nFrames; n++) {
+        std::vector<BYTE> bits = PalettePicture(n);
+        if (AVIStreamWrite(pCompressed, n, 1, bits.data(), (LONG)bits.size(), AVIIF_KEYFRAME, NULL, NULL) != 0) {
+            printf("AVIStreamWrite of frame %d failed\n", n);
+            return 1;
+        }
+    }
+    AVIStreamRelease(pCompressed);
+    AVIStreamRelease(pStream);
+    AVIFileRelease(pFile);
+    AVIFileExit();
+    printf("%d palette frames written to %s\n", nFrames, pszAvi);
+    return 0;
+}
+
+// Writes the palette pictures as 24-bit rows from the top, as a decoder
+// gives them.
+int PalettePictures(int nFrames, const char *pszFile)
+{
+    FILE *pFile = fopen(pszFile, "wb");
+    if (!pFile) return 1;
+    PALETTEFORMAT format = PaletteFormat();
+    DWORD cbStride = format.bih.biSizeImage / PICTURE_HEIGHT;
+    for (int n = 0; n < nFrames; n++) {
+        std::vector<BYTE> bits = PalettePicture(n);
+        for (LONG y = PICTURE_HEIGHT - 1; y >= 0; y--)
+            for (LONG x = 0; x < PICTURE_WIDTH; x++) {
+                const RGBQUAD &c = format.aColors[bits[(DWORD)y * cbStride + (DWORD)x]];
+                BYTE ab[3] = {c.rgbBlue, c.rgbGreen, c.rgbRed};
+                fwrite(ab, 1, 3, pFile);
+            }
+    }
+    return fclose(pFile) == 0 ? 0 : 1;
+}
+
 int AviPlay(int nFrames, const char *pszAvi, int nFirst, int nStep)
 {
     AVIFileInit();
@@ -503,9 +572,12 @@ int main(int argc, char **argv)
     if (argc >= 3 && strcmp(argv[1], "close") == 0) return CloseWindowTitled(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "mend-open") == 0) return MendOpen(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "shift-open") == 0) return ShiftOpen(argv[2]);
+    if (argc >= 5 && strcmp(argv[1], "avi-record8") == 0) return AviRecordPalette(argv[2], atoi(argv[3]), argv[4]);
+    if (argc >= 4 && strcmp(argv[1], "pictures8") == 0) return PalettePictures(atoi(argv[2]), argv[3]);
     fprintf(stderr, "usage: vfwhost list | info FOURCC ORGLIBRARY | begin LIBRARY | ic-record FOURCC N DIR |\n"
                     "               ic-play FOURCC N DIR | avi-record FOURCC N AVI | avi-play N AVI |\n"
                     "               configure FOURCC SECONDS | vfwprobe-get MODES | close TITLE |\n"
-                    "               mend-open REFFILE | shift-open AVI\n");
+                    "               mend-open REFFILE | shift-open AVI | avi-record8 FOURCC N AVI |\n"
+                    "               pictures8 N FILE\n");
     return 2;
 }
