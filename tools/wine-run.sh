@@ -12,7 +12,8 @@ shift
 export WINEPREFIX="$prefix"
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# Overrides of the caller come after these.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 # LC_ALL, not only LANG: with LANG alone this Wine keeps code page 1252.
 export LC_ALL=ja_JP.UTF-8
 export LANG=ja_JP.UTF-8

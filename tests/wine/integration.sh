@@ -198,6 +198,50 @@ check "spool verify after the file was cut at frame 10: problems found" 1 $statu
 check "spool verify: the first bad frame is frame 10" "frame 10: no frame header at the offset" \
     "$(printf "%s\n" "$out" | head -1 | cut -d: -f1-2)"
 unset SPOOL_LANG
+# A codec that ffmpeg decodes too: Spoolcap in front of Wine's MS-RLE codec,
+# palette pictures recorded through avifil32, then spool on this machine
+# verifies and resolves the AVI (C: mapped), ffmpeg decodes the resolved AVI
+# into the original pictures, spool.exe moves the files, and a file cut at
+# frame 10 is found.
+native_spool=$build/../native/bin/spool
+if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
+    sys=$win/system32
+    cp "$sys/msrle32.dll" "$sys/msrle32.dll.org"
+    cp "$bin/spoolcap.dll" "$sys/msrle32.dll"
+    rm -rf "$prefix/drive_c/mrle"
+    mkdir -p "$prefix/drive_c/mrle"
+    crlf "[Spoolcap]" "BaseFile=C:\\mrle\\take" "Enabled=1" > "$win/msrle32.ini"
+    # Wine's own MS-RLE would be loaded in its place otherwise.
+    export WINEDLLOVERRIDES="msrle32=n,b"
+    host "$bin/vfwhost.exe" avi-record8 MRLE 30 'C:\mrle.avi'
+    check "MS-RLE through Spoolcap: 30 palette frames recorded" "0 30 palette frames written to C:\mrle.avi" "$status $out"
+    host "$bin/vfwhost.exe" pictures8 30 'C:\mrle-pictures.raw'
+    drive_c=$prefix/drive_c
+    out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/mrle.avi" --map "C:\\=$drive_c" 2>&1)
+    check "spool verify here: every record of the MS-RLE recording names its frame" "0" "$?"
+    out=$(SPOOL_LANG=en "$native_spool" resolve "$drive_c/mrle.avi" --map "C:\\=$drive_c" -o "$build/mrle-resolved.avi" 2>&1)
+    check "spool resolve here: the MS-RLE recording resolved" "0 $build/mrle-resolved.avi: 30 frames resolved" "$? $out"
+    rm -f "$build/mrle-decoded.raw"
+    ffmpeg -v error -i "$build/mrle-resolved.avi" -f rawvideo -pix_fmt bgr24 -y "$build/mrle-decoded.raw"
+    check "ffmpeg decodes every frame of the resolved AVI into the original picture" 0 \
+        "$(cmp -s "$build/mrle-decoded.raw" "$drive_c/mrle-pictures.raw"; echo $?)"
+    host "$bin/spool.exe" move 'C:\mrle.avi' --base 'C:\mrle\moved'
+    check "spool.exe move: the MS-RLE recording's file moved" 0 $status
+    out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/mrle.avi" --map "C:\\=$drive_c" 2>&1)
+    check "spool verify here after the move: every record names its frame" "0" "$?"
+    cut_at=$(SPOOL_LANG=en "$native_spool" scan "$drive_c/mrle/moved.000" | awk '$1 == "10" { print $2 }')
+    truncate -s "$cut_at" "$drive_c/mrle/moved.000"
+    out=$(SPOOL_LANG=en "$native_spool" verify -v "$drive_c/mrle.avi" --map "C:\\=$drive_c" 2>&1)
+    status=$?
+    check "spool verify here after the file was cut at frame 10: problems found from frame 10 on" \
+        "1 frame 10: no frame header at the offset|20 bad" \
+        "$status $(printf "%s\n" "$out" | head -1 | cut -d: -f1-2)|$(printf "%s\n" "$out" | sed -n 's/.* good, \([0-9]*\) bad.*/\1 bad/p')"
+    unset WINEDLLOVERRIDES
+    mv "$sys/msrle32.dll.org" "$sys/msrle32.dll"
+    rm -f "$win/msrle32.ini"
+else
+    echo "skip MS-RLE through Spoolcap and ffmpeg: no native spool or no ffmpeg here"
+fi
 # Raw frames make a file of several 1 MiB chunks, whose copy is aborted.
 crlf "[Spoolcap]" "BaseFile=C:\\refs\\raw" "Enabled=1" "NoCompress=1" > "$win/smplcodec.ini"
 $run "$bin/vfwhost.exe" avi-record SMPL 40 'C:\raw.avi' >/dev/null
