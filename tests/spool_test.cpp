@@ -913,3 +913,62 @@ TEST_F(Spool, DamageIsAProblemNotASuccess)
     for (unsigned char c : run.out) EXPECT_LT(c, 0x80) << "plain ASCII escapes only";
 #endif
 }
+
+TEST_F(Spool, SalvageWithAnInstalledCodecOrRawFrames)
+{
+    std::string name = UniqueName("spsalv") + ".dll";
+    std::string library = JoinPath(SystemFolder(), name);
+    ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), library));
+    ASSERT_TRUE(RegisterVideoCodec("SMPL", name.c_str()));
+    std::string ref = Path("take.000");
+    WriteRefFile(ref, 5, 2);
+    // The codec's own format for the picture of the first frame (8 x 8).
+    RUN run = Run({"salvage", ref, "-o", Path("codec.avi"), "--codec", "SMPL"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    AVIPARTS parts = ReadParts(ReadBytes(Path("codec.avi")));
+    ASSERT_GE(parts.strf.size(), sizeof(BITMAPINFOHEADER));
+    BITMAPINFOHEADER bih;
+    memcpy(&bih, parts.strf.data(), sizeof(bih));
+    EXPECT_EQ(bih.biCompression, mmioFOURCC('S', 'M', 'P', 'L'));
+    EXPECT_EQ(bih.biWidth, 8);
+    ASSERT_EQ(parts.chunks.size(), 5u);
+    REFRECORD rec;
+    memcpy(&rec, parts.chunks[0].data.data(), sizeof(rec));
+    EXPECT_FALSE(RefRecordIsRaw(&rec));
+    // Raw frames of another size, the codec named for the stream.
+    run = Run({"salvage", ref, "-o", Path("raw.avi"), "--raw", "SMPL", "--size", "16x4", "--rate", "30000/1001"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    parts = ReadParts(ReadBytes(Path("raw.avi")));
+    ASSERT_EQ(parts.chunks.size(), 5u);
+    memcpy(&rec, parts.chunks[0].data.data(), sizeof(rec));
+    EXPECT_TRUE(RefRecordIsRaw(&rec));
+    memcpy(&bih, parts.strf.data(), sizeof(bih));
+    EXPECT_EQ(bih.biWidth, 16);
+    EXPECT_EQ(bih.biHeight, 4);
+    UnregisterVideoCodec("SMPL");
+    DeleteFileA(library.c_str());
+    // No codec of that name: nothing written.
+    run = Run({"salvage", ref, "-o", Path("none.avi"), "--codec", "NONE"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_FALSE(FileExists(Path("none.avi").c_str()));
+}
+
+TEST(SpoolProgress, PercentRateAndTimeLeft)
+{
+    g_pErr = tmpfile();
+    g_fJapanese = FALSE;
+    g_fProgressBar = TRUE;
+    BeginProgress("resolve", 4000000, PROGRESS_BYTES);
+    ShowProgress(1000000);  // too early to draw
+    Sleep(600);
+    ShowProgress(1000000);
+    EndProgress();
+    g_fProgressBar = FALSE;
+    std::string text = ReadBack(g_pErr);
+    g_pErr = NULL;
+    // "\rresolve [#####...............]  25% 1.6 MB/s 0:01 left \n"
+    EXPECT_EQ(text.substr(0, 37), "\rresolve [#####...............]  25% ") << text;
+    EXPECT_NE(text.find(" MB/s "), std::string::npos) << text;
+    EXPECT_NE(text.find(" left \n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\r", 1), std::string::npos) << "drawn once";
+}
