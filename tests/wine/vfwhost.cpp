@@ -248,7 +248,10 @@ int IcPlay(const char *pszFourcc, int nFrames, const char *pszDir)
     return nSame == nFrames ? 0 : 1;
 }
 
-int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
+// Records pictures of the given format through a codec into an AVI with
+// avifil32's compressed stream.
+int RecordAvi(const char *pszFourcc, int nFrames, const char *pszAvi, const void *pFormat, LONG cbFormat,
+              std::vector<BYTE> (*pfnPicture)(int), const char *pszWhat)
 {
     AVIFileInit();
     PAVIFILE pFile = NULL;
@@ -280,13 +283,12 @@ int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
         printf("AVIMakeCompressedStream failed (%08lx)\n", (unsigned long)hr);
         return 1;
     }
-    BITMAPINFOHEADER bih = PictureFormat();
-    if (AVIStreamSetFormat(pCompressed, 0, &bih, sizeof(bih)) != 0) {
+    if (AVIStreamSetFormat(pCompressed, 0, const_cast<void *>(pFormat), cbFormat) != 0) {
         printf("AVIStreamSetFormat failed\n");
         return 1;
     }
     for (int n = 0; n < nFrames; n++) {
-        std::vector<BYTE> bits = Picture(n);
+        std::vector<BYTE> bits = pfnPicture(n);
         if (AVIStreamWrite(pCompressed, n, 1, bits.data(), (LONG)bits.size(), AVIIF_KEYFRAME, NULL, NULL) != 0) {
             printf("AVIStreamWrite of frame %d failed\n", n);
             return 1;
@@ -296,55 +298,21 @@ int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
     AVIStreamRelease(pStream);
     AVIFileRelease(pFile);
     AVIFileExit();
-    printf("%d frames written to %s\n", nFrames, pszAvi);
+    printf("%d %s written to %s\n", nFrames, pszWhat, pszAvi);
     return 0;
 }
 
-// Records palette pictures through a codec into an AVI, as AviRecord does.
+int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
+{
+    BITMAPINFOHEADER bih = PictureFormat();
+    return RecordAvi(pszFourcc, nFrames, pszAvi, &bih, sizeof(bih), Picture, "frames");
+}
+
+// Records palette pictures, as AviRecord records the others.
 int AviRecordPalette(const char *pszFourcc, int nFrames, const char *pszAvi)
 {
-    AVIFileInit();
-    PAVIFILE pFile = NULL;
-    DeleteFileA(pszAvi);
-    if (AVIFileOpenA(&pFile, pszAvi, OF_CREATE | OF_WRITE, NULL) != 0) return 1;
-    AVISTREAMINFOA info;
-    memset(&info, 0, sizeof(info));
-    info.fccType = streamtypeVIDEO;
-    info.fccHandler = FourccFromText(pszFourcc);
-    info.dwScale = 1;
-    info.dwRate = 15;
-    SetRect(&info.rcFrame, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT);
-    PAVISTREAM pStream = NULL, pCompressed = NULL;
-    if (AVIFileCreateStreamA(pFile, &pStream, &info) != 0) return 1;
-    AVICOMPRESSOPTIONS options;
-    memset(&options, 0, sizeof(options));
-    options.fccType = streamtypeVIDEO;
-    options.fccHandler = info.fccHandler;
-    options.dwKeyFrameEvery = 1;
-    options.dwQuality = 10000;
-    options.dwFlags = AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES;
-    if (AVIMakeCompressedStream(&pCompressed, pStream, &options, NULL) != 0) {
-        printf("AVIMakeCompressedStream failed\n");
-        return 1;
-    }
     PALETTEFORMAT format = PaletteFormat();
-    if (AVIStreamSetFormat(pCompressed, 0, &format, sizeof(format)) != 0) {
-        printf("AVIStreamSetFormat failed\n");
-        return 1;
-    }
-    for (int n = 0; n < nFrames; n++) {
-        std::vector<BYTE> bits = PalettePicture(n);
-        if (AVIStreamWrite(pCompressed, n, 1, bits.data(), (LONG)bits.size(), AVIIF_KEYFRAME, NULL, NULL) != 0) {
-            printf("AVIStreamWrite of frame %d failed\n", n);
-            return 1;
-        }
-    }
-    AVIStreamRelease(pCompressed);
-    AVIStreamRelease(pStream);
-    AVIFileRelease(pFile);
-    AVIFileExit();
-    printf("%d palette frames written to %s\n", nFrames, pszAvi);
-    return 0;
+    return RecordAvi(pszFourcc, nFrames, pszAvi, &format, sizeof(format), PalettePicture, "palette frames");
 }
 
 // Writes the palette pictures as 24-bit rows from the top, as a decoder
