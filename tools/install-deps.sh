@@ -2,7 +2,8 @@
 # Installs what the build, the tests and the demo need on a fresh Debian
 # machine; does nothing when everything is there.
 set -eu
-packages="cmake make g++ googletest libbenchmark-dev g++-mingw-w64-i686 wine wine32:i386 xvfb xauth
+packages="cmake make g++ googletest libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
+          xvfb xauth
           fonts-ipafont-gothic fonts-ipafont-mincho ffmpeg clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do

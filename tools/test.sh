@@ -3,7 +3,9 @@
 #   - native build under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   - native build under ThreadSanitizer for the workers and codec paths;
 #   - Windows build (mingw-w64, 32-bit) under Wine: the same unit tests and
-#     the integration tests.
+#     the integration tests;
+#   - Spoolcap's 64-bit build under 64-bit Wine: its unit tests and the
+#     checks of the module.
 # Prints the counts of each suite at the end; exits non-zero on any failure.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,10 +49,16 @@ start_virtual_display $((150 + $$ % 100)) 1280x1024x24
 # A fresh prefix for every run of the Windows tests.
 rm -rf "$build/win/wineprefix"
 run_suite wine "$build/win" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+# Spoolcap for 64-bit hosts: its own build and tests, in a 64-bit prefix.
+rm -rf "$build/win64/wineprefix"
+export WINEARCH=win64
+run_suite wine64 "$build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DSPOOL_CODEC_ONLY=ON
+unset WINEARCH
 
 echo
 echo "== counts"
-for name in native tsan wine; do
+for name in native tsan wine wine64; do
     log="$build/logs/$name-test.log"
     [ -f "$log" ] || continue
     ran=$(grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" | awk '{s += $3} END {print s + 0}')

@@ -10,7 +10,8 @@ set -e
 prefix=$1
 shift
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
+# A 64-bit prefix (WINEARCH=win64) runs the 64-bit build.
+export WINEARCH=${WINEARCH:-win32}
 export WINEDEBUG=${WINEDEBUG:--all}
 # Overrides of the caller come after these.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
