@@ -34,6 +34,18 @@ BOOL WriteAll(HANDLE hFile, const void *pData, DWORD cb)
     return WriteFile(hFile, pData, cb, &cbDone, NULL) && cbDone == cb;
 }
 
+// Padding, as zeros.
+BOOL WriteZeros(HANDLE hFile, DWORD cb)
+{
+    static const BYTE s_abZeros[4096] = {0};
+    while (cb) {
+        DWORD cbPart = cb < sizeof(s_abZeros) ? cb : (DWORD)sizeof(s_abZeros);
+        if (!WriteAll(hFile, s_abZeros, cbPart)) return FALSE;
+        cb -= cbPart;
+    }
+    return TRUE;
+}
+
 // Hands the frame to the sequence's writer: TRUE when it took it, FALSE when
 // the writer cannot be had (the frame is then written directly). pFrame is
 // the header, data and padding as they lie in the output buffer; a raw
@@ -48,7 +60,10 @@ BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &hea
         memcpy(pWriter->pBuffer, &header, sizeof(header));
         memcpy(pWriter->pBuffer + sizeof(header), pRawInput, header.dwDataSize);
     } else {
-        memcpy(pWriter->pBuffer, pFrame, header.dwFrameSize);
+        // The padding is zeros, not what the host's buffer held behind the
+        // data: the same frames give the same file in any host and build.
+        memcpy(pWriter->pBuffer, pFrame, sizeof(header) + header.dwDataSize);
+        memset(pWriter->pBuffer + sizeof(header) + header.dwDataSize, 0, header.dwPadSize);
     }
     // Readers of the file wait for the write from here on; the writer's
     // thread withdraws it when it is done.
@@ -65,7 +80,7 @@ BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header,
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
     BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
     BOOL fOk = pRawInput ? WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize)
-                         : WriteAll(hFile, pFrame, header.dwFrameSize);
+                         : WriteAll(hFile, pFrame, sizeof(header) + header.dwDataSize) && WriteZeros(hFile, header.dwPadSize);
     EndRefWrite(pWriter);
     return fOk;
 }

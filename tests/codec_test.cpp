@@ -145,6 +145,12 @@ TEST_F(Compression, EverySettingCombinationRoundTrips)
                 EXPECT_EQ(stored.data, pictures[i].bits);
             } else {
                 EXPECT_EQ(stored.header.dwPadSize, ComputePadding(stored.header.dwDataSize, dwPadding));
+                // The padding is zeros, not what the host's buffer held.
+                std::vector<BYTE> file = ReadBytes(rec.szFileName);
+                size_t at = (size_t)rec.dwOffset + 16 + stored.header.dwDataSize;
+                ASSERT_LE(at + stored.header.dwPadSize, file.size());
+                EXPECT_EQ(std::vector<BYTE>(file.begin() + (long)at, file.begin() + (long)(at + stored.header.dwPadSize)),
+                          std::vector<BYTE>(stored.header.dwPadSize, 0));
             }
             nextOffset[rec.szFileName] = rec.dwOffset + stored.header.dwFrameSize;
         }

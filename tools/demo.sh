@@ -31,6 +31,11 @@ cmake --build "$build/win" -j"$(nproc)" >/dev/null
 mkdir -p "$root/dist"
 cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" \
     "$build/win/bin/Spoolshift.exe" "$build/win/bin/spool.exe" "$root/dist/"
+echo "== building Spoolcap for 64-bit hosts into dist/spoolcap64.dll"
+cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DSPOOL_CODEC_ONLY=ON >/dev/null
+cmake --build "$build/win64" -j"$(nproc)" >/dev/null
+cp "$build/win64/bin/spoolcap.dll" "$root/dist/spoolcap64.dll"
 echo "== building spool for this machine"
 cmake -S "$root" -B "$build/cli" -DCMAKE_BUILD_TYPE=Release -DSPOOL_TESTS=OFF >/dev/null
 cmake --build "$build/cli" -j"$(nproc)" --target spool >/dev/null
@@ -102,6 +107,9 @@ cp "$root/dist/clip-resolved.avi" "$prefix/drive_c/resolved.avi"
 cp "$build/win/bin/samplecodec.dll" "$win/system32/smplcodec.dll"
 $run "$host" avi-play "$frames" 'C:\resolved.avi' | tr -d '\r' | tail -3
 cp "$root/dist/spoolcap.dll" "$win/system32/smplcodec.dll"
+
+echo "== the 64-bit Spoolcap in a 64-bit prefix: a 64-bit host records and plays back, and each build plays the other's recording"
+sh "$root/tests/wine/integration64.sh" "$build/win64" "$build/win"
 
 if [ -n "$shots" ]; then
     shoot() {

@@ -1,0 +1,86 @@
+#!/bin/sh
+# Integration of Spoolcap for 64-bit hosts under 64-bit Wine: the 64-bit
+# Spoolcap in front of the 64-bit sample codec in system32, the 32-bit one in
+# front of the 32-bit sample codec in syswow64. A 64-bit host records through
+# msvfw32 and avifil32 into reference files and plays back; then the AVI and
+# the reference files of each build play back in the host of the other.
+#
+#   tests/wine/integration64.sh BUILD64_DIR [BUILD32_DIR]
+# Without a 32-bit build (or its host) the crossed runs are skipped.
+set -u
+build=$(cd "$1" && pwd)
+build32=${2:-$build/../win}
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$build/bin
+bin32=$build32/bin
+prefix=$build/wineprefix-integration
+export WINEARCH=win64
+run="$here/../../tools/wine-run.sh $prefix"
+checks=0
+failed=0
+
+check() {
+    # check DESCRIPTION EXPECTED ACTUAL
+    checks=$((checks + 1))
+    if [ "$2" = "$3" ]; then
+        echo "ok   $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1: expected [$2], got [$3]"
+    fi
+}
+crlf() { printf '%s\r\n' "$@"; }
+host() {
+    $run "$@" > "$build/host-output.txt"
+    status=$?
+    out=$(tr -d '\r' < "$build/host-output.txt")
+}
+
+rm -rf "$prefix"
+drivers='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
+# Both views of the registry: 64-bit hosts read one, 32-bit hosts the other.
+$run reg add "$drivers" /v vidc.SMPL /d smplcodec.dll /f /reg:64 >/dev/null 2>&1
+$run reg add "$drivers" /v vidc.SMPL /d smplcodec.dll /f /reg:32 >/dev/null 2>&1
+win=$prefix/drive_c/windows
+cp "$bin/spoolcap.dll" "$win/system32/smplcodec.dll"
+cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
+crossed=""
+if [ -f "$bin32/vfwhost.exe" ] && [ -f "$bin32/spoolcap.dll" ]; then
+    cp "$bin32/spoolcap.dll" "$win/syswow64/smplcodec.dll"
+    cp "$bin32/samplecodec.dll" "$win/syswow64/smplcodec.dll.org"
+    crossed=yes
+fi
+frames=12
+mkdir -p "$prefix/drive_c/refs64" "$prefix/drive_c/refs32"
+
+# Recorded and played by a 64-bit host.
+crlf "[Spoolcap]" "BaseFile=C:\\refs64\\take" "Enabled=1" "OverlapWrite=1" "OverlapRead=1" "Padding=10" > "$win/smplcodec.ini"
+host "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip64.avi'
+check "64-bit host: a compressed stream is written through avifil32" "0 $frames frames written to C:\\clip64.avi" \
+    "$status $out"
+check "64-bit host: the frames went to reference files" 1 "$(ls "$prefix/drive_c/refs64" | wc -l)"
+host "$bin/vfwhost.exe" avi-play $frames 'C:\clip64.avi'
+printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+check "64-bit host: the AVI's chunks are records and every frame plays back" 0 $status
+
+if [ -n "$crossed" ]; then
+    # The same bytes from either build: each plays the other's recording.
+    host "$bin32/vfwhost.exe" avi-play $frames 'C:\clip64.avi'
+    printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+    check "32-bit host plays the 64-bit recording frame for frame" 0 $status
+    crlf "[Spoolcap]" "BaseFile=C:\\refs32\\take" "Enabled=1" "OverlapWrite=1" "OverlapRead=1" "Padding=10" > "$win/smplcodec.ini"
+    host "$bin32/vfwhost.exe" avi-record SMPL $frames 'C:\clip32.avi'
+    check "32-bit host: a compressed stream is written through avifil32" 0 $status
+    host "$bin/vfwhost.exe" avi-play $frames 'C:\clip32.avi'
+    printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
+    check "64-bit host plays the 32-bit recording frame for frame" 0 $status
+    check "both builds wrote the same reference bytes" 0 \
+        "$(cmp -s "$prefix/drive_c/refs64/take.000" "$prefix/drive_c/refs32/take.000"; echo $?)"
+else
+    echo "skip the crossed runs: no 32-bit build at $build32"
+fi
+rm -f "$win/smplcodec.ini"
+
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+echo "wine64 integration: $checks checks, $failed failed"
+[ $failed -eq 0 ]
