@@ -10,29 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 bin=$build/bin
 prefix=$build/wineprefix-integration
 run="$here/../../tools/wine-run.sh $prefix"
-checks=0
-failed=0
-
-check() {
-    # check DESCRIPTION EXPECTED ACTUAL
-    checks=$((checks + 1))
-    if [ "$2" = "$3" ]; then
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: expected [$2], got [$3]"
-    fi
-}
-
-crlf() { printf '%s\r\n' "$@"; }
-
-# Runs a Windows program: its output, without carriage returns, in $out and
-# its exit status in $status (a pipeline would give its last part's status).
-host() {
-    $run "$@" > "$build/host-output.txt"
-    status=$?
-    out=$(tr -d '\r' < "$build/host-output.txt")
-}
+. "$here/checks.sh"
 
 # A fresh prefix for every run.
 rm -rf "$prefix"

@@ -16,25 +16,7 @@ bin32=$build32/bin
 prefix=$build/wineprefix-integration
 export WINEARCH=win64
 run="$here/../../tools/wine-run.sh $prefix"
-checks=0
-failed=0
-
-check() {
-    # check DESCRIPTION EXPECTED ACTUAL
-    checks=$((checks + 1))
-    if [ "$2" = "$3" ]; then
-        echo "ok   $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: expected [$2], got [$3]"
-    fi
-}
-crlf() { printf '%s\r\n' "$@"; }
-host() {
-    $run "$@" > "$build/host-output.txt"
-    status=$?
-    out=$(tr -d '\r' < "$build/host-output.txt")
-}
+. "$here/checks.sh"
 
 rm -rf "$prefix"
 drivers='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
