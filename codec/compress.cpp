@@ -107,11 +107,13 @@ LRESULT CompressGetSize(DWORD_PTR dwDriverId, HDRVR hDriver, LPARAM lParam1, LPA
 {
     LRESULT lSize = CallWrapped(dwDriverId, hDriver, ICM_COMPRESS_GET_SIZE, lParam1, lParam2);
     CODECINSTANCE *pInst = FindInstance(dwDriverId);
-    if (lSize <= 0) {
+    // The size is a DWORD: an error code of a 64-bit codec may come back
+    // without its sign extended.
+    if ((LONG)(DWORD)lSize <= 0) {
         if (pInst) pInst->dwOutputRoom = pInst->dwCodecRoom = 0;
         return lSize;
     }
-    ULONGLONG cbCodec = (ULONGLONG)lSize;
+    ULONGLONG cbCodec = (DWORD)lSize;
     ULONGLONG cbRoom = cbCodec;
     if (g_Settings.fEnabled) {
         // Room for the record, the header and the largest padding that the

@@ -62,7 +62,10 @@ void InitConfigDialog(HWND hDlg, CONFIGCONTEXT *pContext)
     CheckDlgButton(hDlg, IDC_OVERLAPWRITE, g_Settings.fOverlapWrite ? BST_CHECKED : BST_UNCHECKED);
 
     // The wrapped codec's own dialog is offered when it has one.
-    EnableItem(hDlg, IDC_CODECCONFIG, CallWrapped(0, NULL, ICM_CONFIGURE, (LPARAM)-1, 0) == ICERR_OK);
+    // (Asked with the host's own instance: a codec may hold its state there.)
+    EnableItem(hDlg, IDC_CODECCONFIG,
+               CallWrapped(pContext->dwDriverId, pContext->hDriver, ICM_CONFIGURE, (LPARAM)-1, ICMF_CONFIGURE_QUERY) ==
+                   ICERR_OK);
 }
 
 void BrowseBaseName(HWND hDlg, int iSeq)

@@ -25,9 +25,10 @@ BOOL AttachProcess(HMODULE hModule)
     if (!DeriveIniFileName(g_szModuleName, g_szIniFile, sizeof(g_szIniFile))) return FALSE;
 
     // The wrapped codec is the library of our own file name with ".org"
-    // appended, found by the platform's library search order.
+    // appended, in our own folder: never one that the library search order
+    // would find first elsewhere (the host program's folder, say).
     CHAR szWrapped[MAX_PATH];
-    int cchWrapped = snprintf(szWrapped, sizeof(szWrapped), "%s.org", g_szModuleName);
+    int cchWrapped = snprintf(szWrapped, sizeof(szWrapped), "%s.org", szPath);
     if (cchWrapped < 0 || (size_t)cchWrapped >= sizeof(szWrapped)) return FALSE;
     g_hWrapped = LoadLibraryA(szWrapped);
     if (!g_hWrapped) return FALSE;
@@ -130,7 +131,9 @@ MODULE_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UIN
     case ICM_CONFIGURE: {
         // Never forwarded: the host asks whether a dialog exists (there is
         // one), or opens it.
-        if (lParam1 == (LPARAM)-1) return ICERR_OK;
+        // The query is -1 in lParam1 (of whichever width the host's headers
+        // gave it) or the query flag in lParam2.
+        if ((DWORD)lParam1 == 0xFFFFFFFFu || (lParam2 & ICMF_CONFIGURE_QUERY)) return ICERR_OK;
         CONFIGCONTEXT context = {dwDriverId, hDriver, uMsg, lParam1, lParam2};
         return ShowConfigDialog(&context);
     }

@@ -176,10 +176,13 @@ TEST_F(ConfigDialog, WrappedCodecsOwnDialog)
     g_fCodecConfigurable = FALSE;
     Open();
     EXPECT_FALSE(Enabled(IDC_CODECCONFIG));
-    // Asked with driver id 0, no handle, lParam1 -1.
+    // Asked as a host asks, with the instance that opened the dialog: a
+    // codec may keep its state behind its driver id.
     ASSERT_EQ(g_aCalls.size(), 1u);
-    EXPECT_EQ(g_aCalls[0].dwDriverId, 0u);
+    EXPECT_EQ(g_aCalls[0].dwDriverId, (DWORD_PTR)0x77);
+    EXPECT_EQ(g_aCalls[0].hDriver, (HDRVR)0x88);
     EXPECT_EQ(g_aCalls[0].lParam1, (LPARAM)-1);
+    EXPECT_EQ(g_aCalls[0].lParam2, (LPARAM)ICMF_CONFIGURE_QUERY);
     Close();
 
     g_fCodecConfigurable = TRUE;

@@ -629,7 +629,7 @@ DWORD VFWAPIV ICDecompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiFormat
 }
 
 #define ICQueryConfigure(hic) \
-    (ICSendMessage(hic, ICM_CONFIGURE, (DWORD_PTR)-1, ICMODE_COMPRESS) == ICERR_OK)
+    (ICSendMessage(hic, ICM_CONFIGURE, (DWORD_PTR)-1, ICMF_CONFIGURE_QUERY) == ICERR_OK)
 #define ICGetDefaultQuality(hic) 0
 #define ICCompressGetFormat(hic, lpbiInput, lpbiOutput) \
     ICSendMessage(hic, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)(lpbiInput), (DWORD_PTR)(lpbiOutput))
