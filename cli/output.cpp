@@ -376,6 +376,18 @@ BOOL AddPathMap(LPCSTR pszRule)
 
 void ClearPathMaps(void) { s_nMaps = 0; }
 
+BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(pszPath, &found);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    FindClose(h);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FALSE;
+    *pullSize = ((unsigned long long)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+    return TRUE;
+}
+
+
 BOOL MapRefPath(LPCSTR pszStored, LPSTR pszOut)
 {
     for (int i = 0; i < s_nMaps; i++) {

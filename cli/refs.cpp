@@ -148,9 +148,7 @@ BOOL OpenAvi(LPCSTR pszAvi, int nMode)
     snprintf(s_info.szAviFile, sizeof(s_info.szAviFile), "%s", pszAvi);
     // An AVI that is only read opens also where it cannot be written; one
     // with a relocation to recover is written.
-    CHAR szNote[MAX_PATH];
-    g_fAviReadOnly = nMode == READ_ONLY ||
-                     (nMode == RECOVER_FIRST && (!MakeRecoveryNotePath(pszAvi, szNote) || !FileExists(szNote)));
+    g_fAviReadOnly = nMode == READ_ONLY || (nMode == RECOVER_FIRST && !HasRecoveryNote(pszAvi));
     AVIFileInit();
     g_nEngineMessages = 0;
     BOOL fLoaded = LoadAvi(&s_info, TRUE);
@@ -187,18 +185,6 @@ BOOL Detect(void)
     DetectRefFiles(&s_info);
     EndProgress();
     return g_nEngineFailures == 0;
-}
-
-// The size of a file by its path, FALSE when it is not there.
-BOOL SizeOfFile(LPCSTR pszPath, unsigned long long *pullSize)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(pszPath, &found);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
-    FindClose(h);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FALSE;
-    *pullSize = ((unsigned long long)found.nFileSizeHigh << 32) | found.nFileSizeLow;
-    return TRUE;
 }
 
 // Selects the list's items named on the command line; FALSE (after a
@@ -328,7 +314,7 @@ int RefsCommand(int argc, char **argv)
     for (int i = 0; i < s_nItems; i++) {
         CHAR szPath[MAX_PATH];
         unsigned long long ullSize = 0;
-        BOOL fExists = MapRefPath(s_pItems[i].pszName, szPath) && SizeOfFile(szPath, &ullSize);
+        BOOL fExists = MapRefPath(s_pItems[i].pszName, szPath) && GetPathSize(szPath, &ullSize);
         nMissing += fExists ? 0 : 1;
         const REFFILEENTRY *pEntry = &g_pRefFiles[i];
         if (fJson) {

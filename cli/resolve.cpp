@@ -307,12 +307,8 @@ void EndSegment(RESOLVE *pState)
         FlushOut(&pState->index);
         PutDword(&pState->out, mmioFOURCC('i', 'd', 'x', '1'));
         PutDword(&pState->out, pState->nIndexed * 16);
-        for (DWORD cbDone = 0, cbAll = pState->nIndexed * 16; cbDone < cbAll && !pState->index.fFailed;) {
-            DWORD cbPart = cbAll - cbDone < COPY_PIECE ? cbAll - cbDone : COPY_PIECE;
-            if (!ReadAt(pState->index.h, cbDone, pState->pbCopy, cbPart)) pState->index.fFailed = TRUE;
-            else Put(&pState->out, pState->pbCopy, cbPart);
-            cbDone += cbPart;
-        }
+        if (!pState->index.fFailed && !CopyBytes(pState, pState->index.h, 0, pState->nIndexed * 16))
+            pState->index.fFailed = TRUE;
         if (pState->index.fFailed) Fail(pState, "frame %lu: the index of %s cannot be written", "フレーム %lu: %s のインデックスが書き込めません",
                                         pState->szIndexFile);
     }

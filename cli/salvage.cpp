@@ -34,17 +34,6 @@ BOOL ScanWhole(LPCSTR pszFile)
     return g_nRefFrames > 0;
 }
 
-unsigned long long FileSizeOf(LPCSTR pszPath)
-{
-    HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD dwHigh = 0;
-    DWORD dwLow = GetFileSize(h, &dwHigh);
-    CloseHandle(h);
-    return dwLow == INVALID_FILE_SIZE ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
-}
-
 // The header of a listed frame, read again for the listing.
 BOOL ReadHeader(DWORD dwOffset, REFFRAMEHEADER *pHeader)
 {
@@ -98,7 +87,8 @@ int ScanCommand(int argc, char **argv)
     }
     // Where the listed frames end: a file that goes on after them has a
     // damaged header or a frame cut short there.
-    unsigned long long ullSize = FileSizeOf(g_szRefFile);
+    unsigned long long ullSize = 0;
+    GetPathSize(g_szRefFile, &ullSize);
     const REFFRAMEPOS *pLast = &g_pRefFrames[g_nRefFrames - 1];
     unsigned long long ullEnd = (unsigned long long)pLast->dwOffset + pLast->dwFrameSize;
     BOOL fDamaged = ullEnd < ullSize;

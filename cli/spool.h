@@ -54,6 +54,9 @@ void BeginProgress(LPCSTR pszWhat, unsigned long long ullTotal, int nUnit);
 void ShowProgress(unsigned long long ullDone);
 void EndProgress(void);
 
+// The size of a file by its path; FALSE when there is no such file.
+BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize);
+
 // Path mapping (--map 'D:\rec=/mnt/rec'): a name stored in a record that
 // begins with a mapped prefix (letters in any case, '\' and '/' alike) is
 // read at the other path, its separators made the platform's.

@@ -368,6 +368,12 @@ void RelocateRefFiles(AviInfo *pInfo)
     g_fShiftBusy = 0;
 }
 
+BOOL HasRecoveryNote(LPCSTR pszAviFile)
+{
+    CHAR szNote[MAX_PATH];
+    return MakeRecoveryNotePath(pszAviFile, szNote) && FileExists(szNote);
+}
+
 BOOL RecoverRelocation(AviInfo *pInfo)
 {
     CHAR szNote[MAX_PATH];

@@ -140,6 +140,8 @@ void DeleteRefFiles(AviInfo *pInfo);
 // The note that a relocation leaves beside the AVI while it changes files
 // and records: pszNote (MAX_PATH bytes) from the AVI's path.
 BOOL MakeRecoveryNotePath(LPCSTR pszAviFile, LPSTR pszNote);
+// Whether a relocation left its note beside the AVI.
+BOOL HasRecoveryNote(LPCSTR pszAviFile);
 // Finishes or rolls back a relocation that a loaded AVI's note describes,
 // and says which; TRUE when there was nothing to do or it was done.
 BOOL RecoverRelocation(AviInfo *pInfo);

@@ -98,9 +98,8 @@ BOOL SetAviFile(LPCSTR pszPath)
     }
     // A relocation cut short is finished or rolled back before anything
     // else is done with the AVI; the frame shown is then read again.
-    CHAR szNote[MAX_PATH];
     BOOL fRecovered = TRUE;
-    if (MakeRecoveryNotePath(g_AviInfo.szAviFile, szNote) && FileExists(szNote)) {
+    if (HasRecoveryNote(g_AviInfo.szAviFile)) {
         fRecovered = RecoverRelocation(&g_AviInfo);
         if (g_AviInfo.nFrames > 0) ShowFrame(&g_AviInfo, 0);
     }

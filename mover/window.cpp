@@ -183,13 +183,11 @@ void InvalidateAll(void)
     UpdateWindow(g_hwndMain);
 }
 
-int ShowMessageBox(LPCSTR pszText, LPCSTR, UINT uType) { return ShowProgramMessage(pszText, uType); }
-
 void InstallWindow(HWND hDlg)
 {
     g_hwndMain = hDlg;
     g_hwndShiftOwner = hDlg;
-    g_pfnShowMessage = ShowMessageBox;
+    g_pfnShowMessage = ShowEngineMessageBox;
     memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
     REFLISTUI &list = g_ShiftUi.list;
     list.pfnGetCount = ListCount;

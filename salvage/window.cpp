@@ -142,8 +142,6 @@ void ShowPicture(const BYTE *pbPicture)
     }
 }
 
-int ShowMessageBox(LPCSTR pszText, LPCSTR, UINT uType) { return ShowProgramMessage(pszText, uType); }
-
 void InstallWindow(HWND hDlg)
 {
     g_hwndMain = hDlg;
@@ -160,7 +158,7 @@ void InstallWindow(HWND hDlg)
     g_SalvageUi.pfnGetCombo = GetCombo;
     g_SalvageUi.pfnPictureSizeChanged = PictureSizeChanged;
     g_SalvageUi.pfnShowPicture = ShowPicture;
-    g_pfnShowMendMessage = ShowMessageBox;
+    g_pfnShowMendMessage = ShowEngineMessageBox;
 }
 
 // --- Commands ---------------------------------------------------------------

@@ -16,6 +16,8 @@ int ShowProgramMessage(LPCSTR pszText, UINT uType)
     return g_pfnMessageBox(g_hwndMain, pszText, g_szProgramName, uType);
 }
 
+int ShowEngineMessageBox(LPCSTR pszText, LPCSTR, UINT uType) { return ShowProgramMessage(pszText, uType); }
+
 BOOL AskFileName(BOOL fSave, LPCSTR pszTitle, LPCSTR pszFilter, DWORD dwFlags, LPSTR pszFile, DWORD cchFile,
                  LPCSTR pszFolder)
 {

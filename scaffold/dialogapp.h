@@ -41,6 +41,8 @@ BOOL TakeFrameScroll(HWND hScroll, UINT uRequest, DWORD c, DWORD n, BOOL fShiftP
 
 // Shows one message: the program's name as caption, the main window as owner.
 int ShowProgramMessage(LPCSTR pszText, UINT uType);
+// The same for an engine that names its caption (the program's own).
+int ShowEngineMessageBox(LPCSTR pszText, LPCSTR pszCaption, UINT uType);
 
 // Centres a window on a reference window (or the desktop); with a reference
 // window the result is kept inside the desktop.
