@@ -58,6 +58,30 @@ if [ -n "$crossed" ]; then
     check "64-bit host plays the 32-bit recording frame for frame" 0 $status
     check "both builds wrote the same reference bytes" 0 \
         "$(cmp -s "$prefix/drive_c/refs64/take.000" "$prefix/drive_c/refs32/take.000"; echo $?)"
+
+    # Both builds read the one settings file: a 32-bit and a 64-bit host
+    # recording at the same time share its base name, and each recording
+    # gets files of its own.
+    mkdir -p "$prefix/drive_c/shared"
+    crlf "[Spoolcap]" "BaseFile=C:\\shared\\take" "Enabled=1" "OverlapWrite=1" "OverlapRead=1" > "$win/smplcodec.ini"
+    # One display for both, so that neither run's end takes the other's
+    # Wine down with it.
+    statuses=$(xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" sh -c '
+        "$1" "$2" "$3" avi-record SMPL 60 "C:\\both32.avi" > "$5/host32-output.txt" 2>&1 &
+        pid=$!
+        "$1" "$2" "$4" avi-record SMPL 60 "C:\\both64.avi" > "$5/host64-output.txt" 2>&1
+        status64=$?
+        wait $pid
+        echo "$? $status64"' sh "$here/../../tools/wine-run.sh" "$prefix" "$bin32/vfwhost.exe" "$bin/vfwhost.exe" \
+        "$build")
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    check "recording at once: both hosts wrote their AVI" "0 0" "$statuses"
+    check "recording at once: each recording has its own reference file" 2 \
+        "$(ls "$prefix/drive_c/shared" | grep -c '^take\.00[01]$')"
+    host "$bin/vfwhost.exe" avi-play 60 'C:\both32.avi'
+    check "recording at once: the 32-bit recording plays in the 64-bit host" 0 $status
+    host "$bin32/vfwhost.exe" avi-play 60 'C:\both64.avi'
+    check "recording at once: the 64-bit recording plays in the 32-bit host" 0 $status
 else
     echo "skip the crossed runs: no 32-bit build at $build32"
 fi
