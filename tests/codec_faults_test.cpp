@@ -356,6 +356,29 @@ TEST_F(Faults, CodecOverrunWithoutRoomForTheRoundingGoesToTheAvi)
     }
 }
 
+// A size request that the codec refuses passes on its answer untouched and
+// leaves no room remembered, also when a 64-bit codec's error code comes
+// back as 32 bits without its sign: the next frame goes to the codec alone.
+TEST_F(Faults, SizeRequestRefusedByTheCodecStaysAnError)
+{
+    g_Settings.fEnabled = TRUE;
+    SetBase("refused");
+    PICTURE pic = MakePicture(32, 8, 24, 1);
+    BITMAPINFOHEADER bih = pic.bih;
+    BITMAPINFOHEADER bihOut;
+    ASSERT_EQ(Send(ICM_COMPRESS_GET_FORMAT, (LPARAM)&bih, (LPARAM)&bihOut), ICERR_OK);
+    ASSERT_GT(Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihOut), 0);
+    ASSERT_NE(Instance()->dwOutputRoom, 0u);
+    for (DWORD_PTR dwAnswer : {(DWORD_PTR)(LRESULT)ICERR_BADFORMAT, (DWORD_PTR)(DWORD)ICERR_BADFORMAT,
+                               (DWORD_PTR)0x80000000u}) {
+        SCOPED_TRACE(dwAnswer);
+        pfnSampleControl(SAMPLE_SIZE_ANSWER, dwAnswer);
+        EXPECT_EQ(Send(ICM_COMPRESS_GET_SIZE, (LPARAM)&bih, (LPARAM)&bihOut), (LRESULT)dwAnswer);
+        EXPECT_EQ(Instance()->dwOutputRoom, 0u);
+        EXPECT_EQ(Instance()->dwCodecRoom, 0u);
+    }
+}
+
 // Without the host's size, a chunk that begins with the magic word is read
 // as a record only where a whole record can be read: a short chunk right
 // before an unreadable page goes to the wrapped codec.

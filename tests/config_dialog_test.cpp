@@ -304,4 +304,39 @@ TEST_F(ConfigDialog, OpenedByTheHostThroughConfigure)
     EXPECT_EQ(g_pConfig, nullptr);
 }
 
+// The host's query whether a dialog exists opens none, whether its -1 came
+// at the full width of lParam1, at 32 bits of it (a 64-bit host built with
+// DWORD parameters), or as the query flag; nor is it passed on.
+volatile LONG g_fStopWatching = 0;
+volatile LONG g_nDialogsSeen = 0;
+
+// Closes every settings dialog that appears, counting them, until told to stop.
+DWORD WINAPI WatchForDialogs(LPVOID)
+{
+    while (!g_fStopWatching) {
+        if (HWND hwnd = FindWindowA("#32770", "コーデックの参照化 1.04")) {
+            InterlockedIncrement(&g_nDialogsSeen);
+            PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        }
+        Sleep(5);
+    }
+    return 0;
+}
+
+TEST_F(ConfigDialog, QueryInEitherWidthOrByItsFlagOpensNoDialog)
+{
+    g_fStopWatching = 0;
+    g_nDialogsSeen = 0;
+    HANDLE hThread = CreateThread(NULL, 0, WatchForDialogs, NULL, 0, NULL);
+    ASSERT_NE(hThread, nullptr);
+    const LPARAM alQuery[][2] = {
+        {(LPARAM)-1, 0}, {(LPARAM)(DWORD)0xFFFFFFFFu, 0}, {0, ICMF_CONFIGURE_QUERY}, {(LPARAM)-1, ICMODE_COMPRESS}};
+    for (const auto &query : alQuery) EXPECT_EQ(DriverProc(0x77, NULL, ICM_CONFIGURE, query[0], query[1]), ICERR_OK);
+    InterlockedExchange(&g_fStopWatching, 1);
+    WaitForSingleObject(hThread, 10000);
+    CloseHandle(hThread);
+    EXPECT_EQ(g_nDialogsSeen, 0);
+    EXPECT_TRUE(g_aCalls.empty());
+    EXPECT_EQ(g_pConfig, nullptr);
+}
 }  // namespace

@@ -45,6 +45,14 @@ host "$bin/vfwhost.exe" avi-play $frames 'C:\clip64.avi'
 printf "%s\n" "$out" | tail -3 | sed 's/^/     /'
 check "64-bit host: the AVI's chunks are records and every frame plays back" 0 $status
 
+# A library named like the wrapped codec in the host's own folder, which the
+# library search would find first, is not taken for it.
+mkdir -p "$prefix/drive_c/host"
+cp "$bin/vfwhost.exe" "$prefix/drive_c/host/"
+cp "$bin/nodriver.dll" "$prefix/drive_c/host/smplcodec.dll.org"
+host "$prefix/drive_c/host/vfwhost.exe" avi-play $frames 'C:\clip64.avi'
+check "64-bit host: a decoy of the wrapped codec beside the host is not loaded" 0 $status
+
 if [ -n "$crossed" ]; then
     # The same bytes from either build: each plays the other's recording.
     host "$bin32/vfwhost.exe" avi-play $frames 'C:\clip64.avi'
