@@ -24,6 +24,9 @@ LRESULT CALLBACK WrappedProc(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPA
     return ICERR_UNSUPPORTED;
 }
 
+// The settings dialog, when it is open as the host opens it.
+HWND FindSettingsDialog() { return FindWindowA("#32770", "コーデックの参照化 1.04"); }
+
 std::string ItemText(HWND hDlg, int nId)
 {
     CHAR sz[512];
@@ -281,7 +284,7 @@ TEST_F(ConfigDialog, OpenedByTheHostThroughConfigure)
         static DWORD WINAPI Run(LPVOID)
         {
             for (int i = 0; i < 500; i++) {
-                HWND hwnd = FindWindowA("#32770", "コーデックの参照化 1.04");
+                HWND hwnd = FindSettingsDialog();
                 if (hwnd) {
                     SetDlgItemTextA(hwnd, IDC_PADDING, "42");
                     PostMessageA(hwnd, WM_CLOSE, 0, 0);
@@ -304,9 +307,6 @@ TEST_F(ConfigDialog, OpenedByTheHostThroughConfigure)
     EXPECT_EQ(g_pConfig, nullptr);
 }
 
-// The host's query whether a dialog exists opens none, whether its -1 came
-// at the full width of lParam1, at 32 bits of it (a 64-bit host built with
-// DWORD parameters), or as the query flag; nor is it passed on.
 volatile LONG g_fStopWatching = 0;
 volatile LONG g_nDialogsSeen = 0;
 
@@ -314,7 +314,7 @@ volatile LONG g_nDialogsSeen = 0;
 DWORD WINAPI WatchForDialogs(LPVOID)
 {
     while (!g_fStopWatching) {
-        if (HWND hwnd = FindWindowA("#32770", "コーデックの参照化 1.04")) {
+        if (HWND hwnd = FindSettingsDialog()) {
             InterlockedIncrement(&g_nDialogsSeen);
             PostMessageA(hwnd, WM_CLOSE, 0, 0);
         }
@@ -323,6 +323,9 @@ DWORD WINAPI WatchForDialogs(LPVOID)
     return 0;
 }
 
+// The host's query whether a dialog exists opens none, whether its -1 came
+// at the full width of lParam1, at 32 bits of it (a 64-bit host built with
+// DWORD parameters), or as the query flag; nor is it passed on.
 TEST_F(ConfigDialog, QueryInEitherWidthOrByItsFlagOpensNoDialog)
 {
     g_fStopWatching = 0;
@@ -339,4 +342,5 @@ TEST_F(ConfigDialog, QueryInEitherWidthOrByItsFlagOpensNoDialog)
     EXPECT_TRUE(g_aCalls.empty());
     EXPECT_EQ(g_pConfig, nullptr);
 }
+
 }  // namespace
