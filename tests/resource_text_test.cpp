@@ -241,10 +241,19 @@ std::map<int, DIALOGTEXTS> ScriptDialogs(const std::string &script)
     return dialogs;
 }
 
+// The modules beside the tests, or those of another build: a program of one
+// width reads the resources of the other width's modules as data, where
+// that width cannot run.
+std::string ModuleFolder()
+{
+    const char *pszFolder = getenv("SPOOL_MODULE_FOLDER");
+    return pszFolder && *pszFolder ? std::string(pszFolder) : TestBinFolder();
+}
+
 void ExpectSameTexts(const std::string &module, const std::string &script)
 {
     SCOPED_TRACE(module);
-    std::map<int, DIALOGTEXTS> built = BuiltDialogs(JoinPath(TestBinFolder(), module));
+    std::map<int, DIALOGTEXTS> built = BuiltDialogs(JoinPath(ModuleFolder(), module));
     std::map<int, DIALOGTEXTS> source = ScriptDialogs(SourcePath(script));
     ASSERT_FALSE(source.empty());
     ASSERT_EQ(built.size(), source.size());

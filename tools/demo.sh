@@ -23,24 +23,43 @@ case "${1:-}" in
     *) echo "usage: $0 [--windows | --screenshots DIR]" >&2; exit 2 ;;
 esac
 "$root/tools/install-deps.sh"
+. "$root/tools/wine-env.sh"
 
-echo "== building the Windows deliverables"
-cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build/win" -j"$(nproc)" >/dev/null
-mkdir -p "$root/dist"
-cp "$build/win/bin/spoolcap.dll" "$build/win/bin/Vfwprobe.exe" "$build/win/bin/Spoolmend.exe" \
-    "$build/win/bin/Spoolshift.exe" "$build/win/bin/spool.exe" "$root/dist/"
-echo "== building Spoolcap for 64-bit hosts into dist/spoolcap64.dll"
-cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-    -DSPOOL_CODEC_ONLY=ON >/dev/null
-cmake --build "$build/win64" -j"$(nproc)" >/dev/null
-cp "$build/win64/bin/spoolcap.dll" "$root/dist/spoolcap64.dll"
+# The same steps with either set: the 32-bit one where 32-bit programs run,
+# the 64-bit one elsewhere.
+if wine_can_run32; then
+    echo "== the demo runs the 32-bit set (dist/) under 32-bit Wine"
+    set=win dist=$root/dist
+    export WINEARCH=win32
+else
+    echo "== the demo runs the 64-bit set (dist/x64/) under 64-bit Wine: 32-bit programs cannot run here: $SPOOL_WINE32_WHY"
+    set=win64 dist=$root/dist/x64
+    export WINEARCH=win64
+fi
+# A step that fails says which it was, not only its exit status.
+step="starting"
+trap 'code=$?; [ $code -eq 0 ] || echo "== the demo stopped: $step failed (exit status $code)" >&2' EXIT
+
+build_set() {
+    # build_set BUILD_DIR TOOLCHAIN DIST_DIR
+    step="building $1 (log: $1.log)"
+    mkdir -p "$1" "$3"
+    { cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" &&
+        cmake --build "$1" -j"$(nproc)"; } >"$1.log" 2>&1
+    cp "$1/bin/spoolcap.dll" "$1/bin/Vfwprobe.exe" "$1/bin/Spoolmend.exe" "$1/bin/Spoolshift.exe" \
+        "$1/bin/spool.exe" "$3/"
+}
+echo "== building the 32-bit Windows deliverables into dist/"
+build_set "$build/win" mingw-i686.cmake "$root/dist"
+echo "== building the 64-bit Windows deliverables into dist/x64/"
+build_set "$build/win64" mingw-x86_64.cmake "$root/dist/x64"
 echo "== building spool for this machine"
+step="building spool for this machine"
 cmake -S "$root" -B "$build/cli" -DCMAKE_BUILD_TYPE=Release -DSPOOL_TESTS=OFF >/dev/null
 cmake --build "$build/cli" -j"$(nproc)" --target spool >/dev/null
 spool=$build/cli/bin/spool
-ls -l "$root/dist"
+ls -l "$root/dist" "$root/dist/x64"
+bin=$build/$set/bin
 
 # Windows of the demo go to a virtual display of its own, unless they are
 # to be shown on the current one.
@@ -50,15 +69,17 @@ if [ -z "$windows" ]; then
 fi
 
 echo "== installing Spoolcap in front of the sample codec (vidc.SMPL = smplcodec.dll)"
+step="making a $WINEARCH Wine prefix and registering the codec"
 prefix=$build/wineprefix-demo
 run="$root/tools/wine-run.sh $prefix"
 rm -rf "$prefix"
 $run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
-    /v vidc.SMPL /d smplcodec.dll /f >/dev/null 2>&1
+    /v vidc.SMPL /d smplcodec.dll /f >/dev/null
 win=$prefix/drive_c/windows
-cp "$root/dist/spoolcap.dll" "$win/system32/smplcodec.dll"
-cp "$build/win/bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
-host="$build/win/bin/vfwhost.exe"
+cp "$dist/spoolcap.dll" "$win/system32/smplcodec.dll"
+cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
+host="$bin/vfwhost.exe"
+step="the recording and playback"
 
 echo "== installed video codecs, each opened through msvfw32"
 $run "$host" list | tr -d '\r' | iconv -f CP932 -t UTF-8
@@ -82,7 +103,7 @@ ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -o
 
 printf '%s\n' "== the AVI is lost: salvaging C:\\refs\\take.001 with Spoolmend's engine and playing the salvaged AVI"
 rm -f "$prefix/drive_c/clip.avi"
-$run "$build/win/bin/mendhost.exe" 'C:\refs\take.001' 'C:\salvaged.avi' SMPL 30000/1001 | tr -d '\r'
+$run "$bin/mendhost.exe" 'C:\refs\take.001' 'C:\salvaged.avi' SMPL 30000/1001 | tr -d '\r'
 $run "$host" avi-play "$frames" 'C:\salvaged.avi' | tr -d '\r' | tail -3
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,r_frame_rate,nb_frames -of compact \
     "$prefix/drive_c/salvaged.avi"
@@ -93,7 +114,7 @@ rm -rf "$build/demo-second-drive"/*
 mkdir -p "$build/demo-second-drive/archive"
 ln -sfn "$build/demo-second-drive" "$prefix/dosdevices/d:"
 $run "$host" avi-record SMPL "$frames" 'C:\clip.avi' | tr -d '\r'
-$run "$build/win/bin/shifthost.exe" 'C:\clip.avi' 'D:\archive\take' delete-old | tr -d '\r'
+$run "$bin/shifthost.exe" 'C:\clip.avi' 'D:\archive\take' delete-old | tr -d '\r'
 ls -l "$build/demo-second-drive/archive"
 $run "$host" avi-play "$frames" 'C:\clip.avi' | tr -d '\r' | tail -3
 
@@ -104,12 +125,18 @@ $spool resolve "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive" 
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$root/dist/clip-resolved.avi"
 echo "== the resolved AVI played through the sample codec alone, without Spoolcap"
 cp "$root/dist/clip-resolved.avi" "$prefix/drive_c/resolved.avi"
-cp "$build/win/bin/samplecodec.dll" "$win/system32/smplcodec.dll"
+cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll"
 $run "$host" avi-play "$frames" 'C:\resolved.avi' | tr -d '\r' | tail -3
-cp "$root/dist/spoolcap.dll" "$win/system32/smplcodec.dll"
+cp "$dist/spoolcap.dll" "$win/system32/smplcodec.dll"
 
-echo "== the 64-bit Spoolcap in a 64-bit prefix: a 64-bit host records and plays back, and each build plays the other's recording"
-sh "$root/tests/wine/integration64.sh" "$build/win64" "$build/win"
+if [ "$set" = win ]; then
+    echo "== the 64-bit Spoolcap in a 64-bit prefix: a 64-bit host records and plays back, and each build plays the other's recording"
+    step="the 64-bit and crossed playback"
+    sh "$root/tests/wine/integration64.sh" "$build/win64" "$build/win"
+else
+    echo "== the 32-bit and 64-bit builds playing each other's recordings need 32-bit Wine: not shown here"
+fi
+step="showing the windows"
 
 if [ -n "$shots" ]; then
     shoot() {
@@ -143,15 +170,15 @@ if [ -n "$windows$shots" ]; then
         $run "$host" configure SMPL 0 | tr -d '\r'
     fi
     echo "== Vfwprobe"
-    show_program "$root/dist/Vfwprobe.exe" vfwprobe 2 "Vfwprobe 1.04" vfwprobe-get q
+    show_program "$dist/Vfwprobe.exe" vfwprobe 2 "Vfwprobe 1.04" vfwprobe-get q
     printf '%s\n' "== Spoolmend with C:\\refs\\take.001 scanned"
     # Run from C:\, where it keeps its Spoolmend.ini.
-    cp "$root/dist/Spoolmend.exe" "$prefix/drive_c/"
+    cp "$dist/Spoolmend.exe" "$prefix/drive_c/"
     # The codec chosen last time: SMPL, whose frames the preview decodes.
     printf '[Last]\r\nHandler=%u\r\n' 1280331091 > "$prefix/drive_c/Spoolmend.ini"
     show_program "$prefix/drive_c/Spoolmend.exe" spoolmend 3 "Spoolmend 1.04 - C:\\refs\\take.001" \
         mend-open 'C:\refs\take.001'
     printf '%s\n' "== Spoolshift with C:\\clip.avi opened and its reference files on D: detected"
-    show_program "$root/dist/Spoolshift.exe" spoolshift 2 "Spoolshift 1.04" shift-open 'C:\clip.avi'
+    show_program "$dist/Spoolshift.exe" spoolshift 2 "Spoolshift 1.04" shift-open 'C:\clip.avi'
 fi
-WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+wine_stop "$prefix"

@@ -1,17 +1,20 @@
 #!/bin/sh
-# Runs a Windows program under 32-bit Wine in a prefix of its own, made on
-# first use: Japanese locale (ANSI code page 932), no debug output, no Mono
+# Runs a Windows program under Wine in a prefix of its own, made on first
+# use: Japanese locale (ANSI code page 932), no debug output, no Mono
 # or Gecko prompts, a Japanese font and replacements for the dialog fonts.
 # Windows need an X display: without DISPLAY the program runs on a virtual
 # one (Xvfb) for the length of the command.
 #
 #   tools/wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
+# A new prefix is 32-bit unless WINEARCH=win64; a prefix that exists keeps
+# the width it was made with. A 64-bit prefix runs programs of either width.
 set -e
 prefix=$1
 shift
+. "$(dirname "$0")/wine-env.sh"
 export WINEPREFIX="$prefix"
-# A 64-bit prefix (WINEARCH=win64) runs the 64-bit build.
-export WINEARCH=${WINEARCH:-win32}
+WINEARCH=$(wine_prefix_arch "$prefix")
+export WINEARCH
 export WINEDEBUG=${WINEDEBUG:--all}
 # Overrides of the caller come after these.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
@@ -24,13 +27,21 @@ if [ -z "${DISPLAY:-}" ]; then
     # which goes with the command; so must the prefix's processes.
     status=0
     xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$prefix" "$@" || status=$?
-    wineserver -k 2>/dev/null || true
+    wine_stop "$prefix"
     exit $status
 fi
 
 if [ ! -f "$prefix/system.reg" ]; then
     mkdir -p "$prefix"
-    wineboot -i >/dev/null 2>&1
+    # What wineboot says goes to a file: the processes it leaves running
+    # would hold a pipe open.
+    if ! wine_exec wineboot -i >"$prefix.wineboot.log" 2>&1; then
+        echo "wine: could not make the $WINEARCH prefix $prefix with $(wine_loader "$WINEARCH" || echo wine) wineboot -i:" >&2
+        tail -5 "$prefix.wineboot.log" >&2
+        rm -rf "$prefix" "$prefix.wineboot.log"
+        exit 126
+    fi
+    rm -f "$prefix.wineboot.log"
     wineserver -w
     fonts="$prefix/drive_c/windows/Fonts"
     mkdir -p "$fonts"
@@ -49,8 +60,8 @@ if [ ! -f "$prefix/system.reg" ]; then
     } | iconv -f UTF-8 -t CP932 > "$reg"
     cp "$reg" "$prefix/drive_c/fonts.reg"
     rm -f "$reg"
-    wine regedit /S 'C:\fonts.reg' >/dev/null 2>&1
+    wine_exec regedit /S 'C:\fonts.reg' >/dev/null 2>&1
     wineserver -w
     rm -f "$prefix/drive_c/fonts.reg"
 fi
-exec wine "$@"
+wine_exec "$@"

@@ -11,6 +11,7 @@ bin=$build/bin
 prefix=$build/wineprefix-integration
 run="$here/../../tools/wine-run.sh $prefix"
 . "$here/checks.sh"
+. "$here/../../tools/wine-env.sh"
 
 # A fresh prefix for every run.
 rm -rf "$prefix"
@@ -267,7 +268,6 @@ else
 fi
 rm -f "$win/smplcodec.ini"
 
-wineserver_kill() { WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; }
-wineserver_kill
+wine_stop "$prefix"
 echo "wine integration: $checks checks, $failed failed"
 [ $failed -eq 0 ]

@@ -6,7 +6,8 @@
 # the reference files of each build play back in the host of the other.
 #
 #   tests/wine/integration64.sh BUILD64_DIR [BUILD32_DIR]
-# Without a 32-bit build (or its host) the crossed runs are skipped.
+# Without a 32-bit build (or its host), or where 32-bit programs cannot run,
+# the crossed runs are skipped, and the script says why.
 set -u
 build=$(cd "$1" && pwd)
 build32=${2:-$build/../win}
@@ -17,6 +18,7 @@ prefix=$build/wineprefix-integration
 export WINEARCH=win64
 run="$here/../../tools/wine-run.sh $prefix"
 . "$here/checks.sh"
+. "$here/../../tools/wine-env.sh"
 
 rm -rf "$prefix"
 drivers='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
@@ -27,7 +29,11 @@ win=$prefix/drive_c/windows
 cp "$bin/spoolcap.dll" "$win/system32/smplcodec.dll"
 cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
 crossed=""
-if [ -f "$bin32/vfwhost.exe" ] && [ -f "$bin32/spoolcap.dll" ]; then
+if ! wine_can_run32; then
+    why="32-bit programs cannot run here: $SPOOL_WINE32_WHY"
+elif [ ! -f "$bin32/vfwhost.exe" ] || [ ! -f "$bin32/spoolcap.dll" ]; then
+    why="no 32-bit build at $build32"
+else
     cp "$bin32/spoolcap.dll" "$win/syswow64/smplcodec.dll"
     cp "$bin32/samplecodec.dll" "$win/syswow64/smplcodec.dll.org"
     crossed=yes
@@ -82,7 +88,7 @@ if [ -n "$crossed" ]; then
         wait $pid
         echo "$? $status64"' sh "$here/../../tools/wine-run.sh" "$prefix" "$bin32/vfwhost.exe" "$bin/vfwhost.exe" \
         "$build")
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    wine_stop "$prefix"
     check "recording at once: both hosts wrote their AVI" "0 0" "$statuses"
     check "recording at once: each recording has its own reference file" 2 \
         "$(ls "$prefix/drive_c/shared" | grep -c '^take\.00[01]$')"
@@ -91,10 +97,10 @@ if [ -n "$crossed" ]; then
     host "$bin32/vfwhost.exe" avi-play 60 'C:\both64.avi'
     check "recording at once: the 64-bit recording plays in the 32-bit host" 0 $status
 else
-    echo "skip the crossed runs: no 32-bit build at $build32"
+    echo "skip the crossed runs: $why"
 fi
 rm -f "$win/smplcodec.ini"
 
-WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-echo "wine64 integration: $checks checks, $failed failed"
+wine_stop "$prefix"
+echo "64-bit and crossed integration: $checks checks, $failed failed"
 [ $failed -eq 0 ]
