@@ -59,22 +59,30 @@ const COMMANDHELP s_aCommands[] = {
      "  -v              不正なフレームを一覧\n"
      "  --json          結果をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
-    {"move", MoveCommand, "spool move AVI --base NEWBASE [--copy] [--delete-after] [FILE...]",
+    {"move", MoveCommand, "spool move AVI --base NEWBASE [--copy] [--delete-after] [--force] [FILE...]",
      "Gives reference files the next numbers of a new base name and rewrites the\n"
-     "AVI's records; without FILE, every file the AVI uses.\n"
+     "AVI's records; without FILE, every file the AVI uses. Only reference files\n"
+     "are moved, and only when every frame of the AVI was read.\n"
      "  --base NEWBASE  the new base name\n"
      "  --copy          copy instead of moving (always so onto another drive)\n"
-     "  --delete-after  delete each old file once its copy is complete\n",
+     "  --delete-after  delete each old file once its copy is complete\n"
+     "  --force         also move files named by foreign reference frames, whose\n"
+     "                  format cannot be checked\n",
      "参照ファイルに新しいベース名の次の番号を付け, AVIファイルの参照レコードを書き換えます.\n"
-     "FILEがなければAVIが参照するすべてのファイル.\n"
+     "FILEがなければAVIが参照するすべてのファイル. 移動するのは参照ファイルだけで,\n"
+     "AVIのすべてのフレームを読めたときだけです.\n"
      "  --base NEWBASE  新しい参照ファイルベース名\n"
      "  --copy          移動せずに複写 (別ドライブへは常に複写)\n"
-     "  --delete-after  複写が完了した古いファイルを削除\n"},
-    {"delete", DeleteCommand, "spool delete AVI (FILE... | --all --yes)",
-     "Deletes the named reference files of the AVI, or with --all every one of\n"
-     "them and the AVI (only with --yes).\n",
-     "AVIファイルの指定した参照ファイルを, --allではすべての参照ファイルとAVIファイルを\n"
-     "削除します (--yesが必要).\n"},
+     "  --delete-after  複写が完了した古いファイルを削除\n"
+     "  --force         形式を確かめられない参照フレームが参照するファイルも移動\n"},
+    {"delete", DeleteCommand, "spool delete AVI (FILE... | --all --yes) [--force]",
+     "Deletes the named reference files of the AVI, or with --all the AVI and then\n"
+     "every one of them (only with --yes). Only reference files are deleted.\n"
+     "  --force         also delete files named by foreign reference frames, whose\n"
+     "                  format cannot be checked\n",
+     "AVIファイルの指定した参照ファイルを, --allではAVIファイルとすべての参照ファイルを\n"
+     "削除します (--yesが必要). 削除するのは参照ファイルだけです.\n"
+     "  --force         形式を確かめられない参照フレームが参照するファイルも削除\n"},
     {"resolve", ResolveCommand, "spool resolve AVI -o OUT.avi [--map FROM=TO]...",
      "Writes a self-contained AVI: every record replaced by its frame, everything\n"
      "else copied, the index rebuilt.\n"

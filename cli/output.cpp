@@ -24,6 +24,8 @@ BOOL g_fProgressBar;
 int g_nEngineFailures;
 int g_nEngineMessages;
 int g_nQuestionAnswer = IDCANCEL;
+int g_nConfirmAnswer = IDNO;
+int g_nConfirmations;
 
 namespace {
 
@@ -93,6 +95,26 @@ const TEXTPAIR s_aEngineTexts[] = {
     {"%s のフレーム書き込みに失敗しました!", "%s: writing a frame failed!"},
     {"%sが読み出せません!(%08lX)", "%s cannot be read! (%s)"},
     {"%sは参照ファイルではありません!", "%s is not a reference file!"},
+    {"次のファイルは形式を確かめられない参照フレームが参照しています:\n%sこれらのファイルも処理しますか?",
+     "These files are named by reference frames of a format that cannot be checked:\n%sAct on them too?"},
+    {"%sは1GBを超えるOpenDMLのAVIファイルで、最初のRIFFのフレームしか読めないため、参照ファイルを移動も削除もできません!",
+     "%s is an OpenDML AVI past 1 GiB whose frames beyond the first RIFF cannot be read: its reference files cannot be "
+     "moved or deleted!"},
+    {"%sのインデックスがすべてのフレームを挙げていないため、参照ファイルを移動も削除もできません!",
+     "The index of %s does not list every frame: its reference files cannot be moved or deleted!"},
+    {"参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
+     "The detection of the reference files did not reach the last frame: no file can be moved or deleted!"},
+    {"別のプログラムがこのAVIファイルの参照ファイルを移動しています!",
+     "Another program is relocating this AVI's files!"},
+    {"参照ファイル%sの名前はレコードの名前欄をちょうど埋めているため、移動を元に戻せません!",
+     "The name of reference file %s fills its records' name field: a relocation could not be undone!"},
+    {"%sは、このAVIファイルのレコードが参照する参照ファイルの移動の記録ではありません!",
+     "%s is not the note of a relocation of reference files that this AVI's records name!"},
+    {"%sの新しい名前はレコードの名前欄に収まりません!", "The new name in %s does not fit the records' name field!"},
+    {"%sの元の名前はレコードの名前欄に収まりません!", "The old name in %s does not fit the records' name field!"},
+    {"%sは中断された移動の記録ではありません!", "%s is not the note of an interrupted relocation!"},
+    {"%sのフレーム%luが読めないため、中断された移動を完了も取り消しもできません!",
+     "%s: frame %s cannot be read, so the interrupted relocation can be neither finished nor rolled back!"},
     {"%sは参照ファイルではないか、\nバイト位置%uのヘッダが破損しています!",
      "%s is not a reference file, or the header at byte %s is damaged!"},
     {"コーデック%sがオープンできません!", "Codec %s cannot be opened!"},
@@ -159,9 +181,18 @@ void Append(LPSTR pszOut, size_t cbOut, size_t *pcch, LPCSTR p, size_t cch)
 
 int ShowEngineMessage(LPCSTR pszText, LPCSTR, UINT uType)
 {
-    // A question is answered as the command was told, not shown.
+    // A question is answered as the command was told, not shown; but a
+    // question whether to act on files that cannot be checked shows them.
     UINT uButtons = uType & MB_TYPEMASK;
-    if (uButtons == MB_YESNOCANCEL || uButtons == MB_OKCANCEL || uButtons == MB_YESNO) return g_nQuestionAnswer;
+    if (uButtons == MB_YESNOCANCEL || uButtons == MB_OKCANCEL) return g_nQuestionAnswer;
+    if (uButtons == MB_YESNO) {
+        g_nConfirmations++;
+        EndProgress();
+        CHAR szText[4096];
+        TranslateEngineText(pszText, szText, sizeof(szText));
+        fprintf(g_pErr, "spool: %s\n", szText);
+        return g_nConfirmAnswer;
+    }
     UINT uIcon = uType & MB_ICONMASK;
     if (uIcon == MB_ICONERROR || uIcon == MB_ICONQUESTION) g_nEngineFailures++;
     g_nEngineMessages++;

@@ -45,12 +45,6 @@ void ListSetSelected(int i, BOOL f)
 {
     if (i >= 0 && i < s_nItems) s_pItems[i].fSelected = f;
 }
-int ListFindExact(LPCSTR psz)
-{
-    for (int i = 0; i < s_nItems; i++)
-        if (_stricmp(s_pItems[i].pszName, psz) == 0) return i;
-    return -1;
-}
 void ListInsert(int i, LPCSTR psz)
 {
     if (s_nItems == s_nItemCap) {
@@ -113,7 +107,6 @@ void InstallList(void)
     g_ShiftUi.list.pfnGetText = ListGetText;
     g_ShiftUi.list.pfnIsSelected = ListIsSelected;
     g_ShiftUi.list.pfnSetSelected = ListSetSelected;
-    g_ShiftUi.list.pfnFindExact = ListFindExact;
     g_ShiftUi.list.pfnInsert = ListInsert;
     g_ShiftUi.list.pfnDelete = ListDelete;
     g_ShiftUi.list.pfnReset = ListReset;
@@ -135,15 +128,20 @@ int s_nLoadMessages;
 #define RECOVER_FIRST 1
 #define FOR_CHANGES 2
 
+// What OpenAvi did.
+#define OPEN_FAILED 0
+#define OPEN_DONE 1
+#define OPEN_LOOK_ONLY 2  // a relocation's note stays that could not be recovered
+
 // Loads the AVI; unless READ_ONLY a relocation cut short is finished or
-// rolled back first. FALSE after a message.
-BOOL OpenAvi(LPCSTR pszAvi, int nMode)
+// rolled back first. OPEN_FAILED after a message.
+int OpenAvi(LPCSTR pszAvi, int nMode)
 {
     InstallList();
     memset(&s_info, 0, sizeof(s_info));
     if (strlen(pszAvi) >= MAX_PATH) {
         Complain("%s: the path is too long", "%s: パスが長すぎます", pszAvi);
-        return FALSE;
+        return OPEN_FAILED;
     }
     snprintf(s_info.szAviFile, sizeof(s_info.szAviFile), "%s", pszAvi);
     // An AVI that is only read opens also where it cannot be written; one
@@ -156,13 +154,27 @@ BOOL OpenAvi(LPCSTR pszAvi, int nMode)
     g_fAviReadOnly = FALSE;
     if (!fLoaded) {
         AVIFileExit();
-        return FALSE;
+        return OPEN_FAILED;
     }
     if (nMode != READ_ONLY && !RecoverRelocation(&s_info)) {
-        Complain("%s: an interrupted relocation could not be finished or rolled back; its note is kept",
-                 "%s: 中断された移動を完了も取り消しもできません. 記録は残します", pszAvi);
-        return FALSE;
+        Complain("%s: an interrupted relocation could not be finished or rolled back; its note is kept and "
+                 "nothing was changed",
+                 "%s: 中断された移動を完了も取り消しもできません. 記録は残し, 何も変更していません", pszAvi);
+        return OPEN_LOOK_ONLY;
     }
+    return OPEN_DONE;
+}
+
+// Says so when the reader could not see every frame of the file; TRUE then.
+BOOL ReportUnseen(LPCSTR pszAvi)
+{
+    if (!s_info.dwUnseen) return FALSE;
+    if (s_info.dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
+        Complain("%s: only the first RIFF of this OpenDML AVI was read; the frames beyond it were not seen",
+                 "%s: このOpenDMLのAVIファイルは最初のRIFFしか読めていません. その先のフレームは見ていません", pszAvi);
+    if (s_info.dwUnseen & UNSEEN_INDEX_SHORT)
+        Complain("%s: only part of the AVI was read: its index lists fewer frames than its header says",
+                 "%s: AVIファイルの一部しか読めていません: インデックスのフレーム数がヘッダより少ない", pszAvi);
     return TRUE;
 }
 
@@ -192,12 +204,12 @@ BOOL Detect(void)
 BOOL SelectNamed(LPCSTR pszCommand, int argc, char **argv)
 {
     for (int i = 0; i < argc; i++) {
-        int k = ListFindExact(argv[i]);
+        int k = FindRefListItem(argv[i]);
         if (k < 0) {
             CHAR szFull[MAX_PATH];
             LPSTR pszPart;
             DWORD cch = GetFullPathNameA(argv[i], sizeof(szFull), szFull, &pszPart);
-            if (cch > 0 && cch < sizeof(szFull)) k = ListFindExact(szFull);
+            if (cch > 0 && cch < sizeof(szFull)) k = FindRefListItem(szFull);
         }
         if (k < 0) {
             Complain("%s: the AVI does not use %s", "%s: AVIファイルは%sを参照していません", pszCommand, argv[i]);
@@ -294,12 +306,13 @@ int RefsCommand(int argc, char **argv)
     BOOL fJson = FALSE;
     int nStatus = ParseMapsAndAvi("refs", argc, argv, &pszAvi, &fJson, NULL);
     if (nStatus != SPOOL_OK) return nStatus;
-    if (!OpenAvi(pszAvi, READ_ONLY)) return SPOOL_ERROR;
+    if (OpenAvi(pszAvi, READ_ONLY) == OPEN_FAILED) return SPOOL_ERROR;
     BeginProgress("refs", 100, PROGRESS_PERCENT);
     if (!Detect()) {
         CloseAvi();
         return SPOOL_ERROR;
     }
+    BOOL fPartial = ReportUnseen(pszAvi);
     int nMissing = 0;
     if (fJson) {
         fputs("{\"avi\":", g_pOut);
@@ -338,7 +351,7 @@ int RefsCommand(int argc, char **argv)
     }
     if (fJson) fputs("]}\n", g_pOut);
     CloseAvi();
-    return nMissing ? SPOOL_PROBLEMS : SPOOL_OK;
+    return nMissing || fPartial ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
 int VerifyCommand(int argc, char **argv)
@@ -347,10 +360,13 @@ int VerifyCommand(int argc, char **argv)
     BOOL fJson = FALSE, fVerbose = FALSE;
     int nStatus = ParseMapsAndAvi("verify", argc, argv, &pszAvi, &fJson, &fVerbose);
     if (nStatus != SPOOL_OK) return nStatus;
-    if (!OpenAvi(pszAvi, RECOVER_FIRST)) return SPOOL_ERROR;
+    int nOpened = OpenAvi(pszAvi, RECOVER_FIRST);
+    if (nOpened == OPEN_FAILED) return SPOOL_ERROR;
     // What loading reported (an index that lists fewer frames than the
-    // header says, say) is a problem of the AVI.
-    BOOL fLoadReported = s_nLoadMessages > 0;
+    // header says, say) is a problem of the AVI, as are frames the reader
+    // did not see and a note that stays.
+    BOOL fLoadReported = s_nLoadMessages > 0 || nOpened == OPEN_LOOK_ONLY;
+    if (ReportUnseen(pszAvi)) fLoadReported = TRUE;
     DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
     DWORD nRecords = 0, nOther = 0, nBad = 0;
     DWORD anChecks[CHECK_SHORT + 1] = {0};
@@ -413,7 +429,7 @@ int VerifyCommand(int argc, char **argv)
 int MoveCommand(int argc, char **argv)
 {
     LPCSTR pszAvi = NULL, pszBase = NULL;
-    BOOL fCopy = FALSE, fDeleteAfter = FALSE;
+    BOOL fCopy = FALSE, fDeleteAfter = FALSE, fForce = FALSE;
     int nFiles = 0;
     char **apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
     if (!apszFiles) return SPOOL_ERROR;
@@ -429,6 +445,8 @@ int MoveCommand(int argc, char **argv)
             fCopy = TRUE;
         } else if (TakeOption(argc, argv, &i, "--delete-after", NULL, NULL)) {
             fDeleteAfter = TRUE;
+        } else if (TakeOption(argc, argv, &i, "--force", NULL, NULL)) {
+            fForce = TRUE;
         } else if (argv[i][0] == '-') {
             free(apszFiles);
             return UsageError("move", argv[i]);
@@ -443,8 +461,9 @@ int MoveCommand(int argc, char **argv)
         return UsageError("move", pszAvi ? "--base NEWBASE" : "AVI");
     }
     int nStatus = SPOOL_ERROR;
-    if (OpenAvi(pszAvi, FOR_CHANGES)) {
-        if (Detect() && SelectNamed("move", nFiles, apszFiles)) {
+    int nOpened = OpenAvi(pszAvi, FOR_CHANGES);
+    if (nOpened != OPEN_FAILED) {
+        if (nOpened == OPEN_DONE && Detect() && SelectNamed("move", nFiles, apszFiles)) {
             if (nFiles == 0)
                 for (int i = 0; i < s_nItems; i++) s_pItems[i].fSelected = TRUE;
             snprintf(s_szNewBase, sizeof(s_szNewBase), "%s", pszBase);
@@ -459,9 +478,17 @@ int MoveCommand(int argc, char **argv)
                 afSelected[i] = s_pItems[i].fSelected;
             }
             g_nEngineFailures = 0;
+            g_nConfirmations = 0;
+            g_nConfirmAnswer = fForce ? IDYES : IDNO;
             RelocateRefFiles(&s_info);
             EndProgress();
             g_fShiftAlwaysCopy = FALSE;
+            g_nConfirmAnswer = IDNO;
+            if (g_nConfirmations && !fForce) {
+                Complain("move: nothing was moved; give --force to move files whose format cannot be checked",
+                         "move: 何も移動していません. 形式を確かめられないファイルも移動するには --force を指定して下さい");
+                g_nEngineFailures++;
+            }
             for (int i = 0; apszBefore && afSelected && i < nBefore && i < s_nItems; i++) {
                 if (!afSelected[i]) continue;
                 BOOL fMoved = apszBefore[i] && strcmp(apszBefore[i], s_pItems[i].pszName) != 0;
@@ -481,13 +508,14 @@ int MoveCommand(int argc, char **argv)
 int DeleteCommand(int argc, char **argv)
 {
     LPCSTR pszAvi = NULL;
-    BOOL fAll = FALSE, fYes = FALSE;
+    BOOL fAll = FALSE, fYes = FALSE, fForce = FALSE;
     int nFiles = 0;
     char **apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
     if (!apszFiles) return SPOOL_ERROR;
     for (int i = 0; i < argc; i++) {
         if (TakeOption(argc, argv, &i, "--all", NULL, NULL)) fAll = TRUE;
         else if (TakeOption(argc, argv, &i, "--yes", "-y", NULL)) fYes = TRUE;
+        else if (TakeOption(argc, argv, &i, "--force", NULL, NULL)) fForce = TRUE;
         else if (argv[i][0] == '-') {
             free(apszFiles);
             return UsageError("delete", argv[i]);
@@ -500,8 +528,8 @@ int DeleteCommand(int argc, char **argv)
     } else if (fAll && !fYes) {
         Complain("--all deletes every reference file and the AVI itself: give --yes as well",
                  "--all はすべての参照ファイルとAVIファイルを削除します: --yes も指定して下さい");
-    } else if (OpenAvi(pszAvi, FOR_CHANGES)) {
-        if (Detect() && SelectNamed("delete", nFiles, apszFiles)) {
+    } else if (int nOpened = OpenAvi(pszAvi, FOR_CHANGES)) {
+        if (nOpened == OPEN_DONE && Detect() && SelectNamed("delete", nFiles, apszFiles)) {
             // The engine asks whether everything goes (nothing selected) or
             // only the selection.
             g_nQuestionAnswer = fAll ? IDOK : IDNO;
@@ -514,8 +542,16 @@ int DeleteCommand(int argc, char **argv)
             int nListed = s_nItems;
             LPSTR *apszNames = (LPSTR *)calloc((size_t)nListed + 1, sizeof(LPSTR));
             for (int i = 0; apszNames && i < nListed; i++) apszNames[i] = CopyText(s_pItems[i].pszName);
+            g_nConfirmations = 0;
+            g_nConfirmAnswer = fForce ? IDYES : IDNO;
             DeleteRefFiles(&s_info);
             g_nQuestionAnswer = IDCANCEL;
+            g_nConfirmAnswer = IDNO;
+            if (g_nConfirmations && !fForce) {
+                Complain("delete: nothing was deleted; give --force to delete files whose format cannot be checked",
+                         "delete: 何も削除していません. 形式を確かめられないファイルも削除するには --force を指定して下さい");
+                g_nEngineFailures++;
+            }
             int nDeleted = 0;
             for (int i = 0; afThere && apszNames && i < nListed; i++)
                 nDeleted += afThere[i] && apszNames[i] && !FileExists(apszNames[i]) ? 1 : 0;

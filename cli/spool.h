@@ -32,6 +32,11 @@ extern int g_nEngineFailures;
 // The engines' messages shown since the count was cleared, of any kind.
 extern int g_nEngineMessages;
 extern int g_nQuestionAnswer;
+// A yes/no question of the engines asks whether to act on files whose
+// format cannot be checked: --force answers yes. Such questions are shown
+// and counted.
+extern int g_nConfirmAnswer;
+extern int g_nConfirmations;
 
 // Writes a text in the language of the run: one format for each, the same
 // arguments.

@@ -6,17 +6,13 @@
 // one reference file open per sequence, reuses it while the records name the
 // same file, and can read the next frame ahead in the background.
 #include "codec/spoolcap.h"
+#include "scaffold/paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-BOOL SameFileName(LPCSTR pszA, LPCSTR pszB)
-{
-    return _mbsicmp(reinterpret_cast<const unsigned char *>(pszA), reinterpret_cast<const unsigned char *>(pszB)) == 0;
-}
 
 BOOL ReadAll(HANDLE hFile, void *pData, DWORD cb)
 {

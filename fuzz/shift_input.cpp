@@ -27,11 +27,6 @@ void InstallMemoryRefList(void)
         return TRUE;
     };
     g_ShiftUi.list.pfnIsSelected = [](int) { return FALSE; };
-    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
-        for (size_t i = 0; i < g_names.size(); i++)
-            if (_stricmp(g_names[i].c_str(), psz) == 0) return (int)i;
-        return -1;
-    };
     g_ShiftUi.list.pfnInsert = [](int, LPCSTR psz) { g_names.push_back(psz); };
     g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
 }

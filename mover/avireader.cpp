@@ -5,6 +5,7 @@
 #include "mover/avireader.h"
 
 #include "mover/message.h"
+#include "mover/shift.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -153,7 +154,10 @@ struct LOADSTATE {
     DWORD dwFirstChunkPos;
     char chDigit;
     DWORD cbFile;
+    DWORD nOdmlFrames;  // the OpenDML header's frame count, 0 without one
 };
+
+DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl);
 
 const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
 {
@@ -229,6 +233,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
     }
     // A video format without its whole header cannot be used.
     if (fVideo && pInfo->cbFormat < sizeof(BITMAPINFOHEADER)) fVideo = false;
+    pState->nOdmlFrames = ReadOdmlFrames(pState, &ckHdrl);
     if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return "%s(LIST/hdrl) のアセンドに失敗しました!";
     if (!fVideo) {
         // Both lines when both streams are missing, without the last line break.
@@ -300,6 +305,21 @@ const char *FindFirstVideoChunk(LOADSTATE *pState)
     return NULL;
 }
 
+// The index's video entries are those of the video stream's chunk ids, its
+// audio entries those of the other stream's wave data; everything else it
+// may list (palette changes, text, further streams) is passed over.
+enum INDEXKIND { INDEX_OTHER, INDEX_VIDEO, INDEX_AUDIO };
+
+INDEXKIND ClassifyEntry(const LOADSTATE *pState, FOURCC ckid)
+{
+    const char *pszId = reinterpret_cast<const char *>(&ckid);
+    const char chOther = pState->chDigit == '0' ? '1' : '0';
+    if (pszId[0] == '0' && pszId[1] == pState->chDigit && pszId[2] == 'd' && (pszId[3] == 'b' || pszId[3] == 'c'))
+        return INDEX_VIDEO;
+    if (pszId[0] == '0' && pszId[1] == chOther && pszId[2] == 'w' && pszId[3] == 'b') return INDEX_AUDIO;
+    return INDEX_OTHER;
+}
+
 const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
 {
     AviInfo *pInfo = pState->pInfo;
@@ -314,93 +334,117 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
     ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
     if (!PrepareWorkBuffer(ullRegion)) return MSG_NO_MEMORY;
 
+    // The entries that the file holds after the index's header, whatever
+    // the chunk's size says; an index cut short by the file's end is read
+    // as far as it goes, and then reported.
     DWORD nEntries = ckIdx.cksize / 16;
-    // No table is made for more entries than the file has bytes after the
-    // index's header, whatever the chunk's size and the headers say.
     LONG lHere = mmioSeek(h, 0, SEEK_CUR);
     DWORD nHeld = lHere >= 0 && pState->cbFile > (DWORD)lHere ? (pState->cbFile - (DWORD)lHere) / 16 : 0;
-    DWORD nTableEntries = nEntries < nHeld ? nEntries : nHeld;
-    pInfo->nAudio = (nTableEntries > pInfo->nFrames && !pInfo->fNoAudio) ? nTableEntries - pInfo->nFrames : 0;
-    if (pInfo->nAudio) {
-        pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)pInfo->nAudio * sizeof(AUDIOENTRY)));
-        if (!pInfo->pAudio) {
-            pInfo->nAudio = 0;
-            return MSG_NO_MEMORY;
-        }
-    }
-    // No more video entries can be stored than the index holds.
-    DWORD nTable = pInfo->nFrames < nTableEntries ? pInfo->nFrames : nTableEntries;
-    pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nTable ? nTable : 1, sizeof(FRAMEENTRY)));
-    if (!pInfo->pFrames) return MSG_NO_MEMORY;
+    DWORD nRead = nEntries < nHeld ? nEntries : nHeld;
+    bool fShortRead = nEntries > nHeld;
 
-    pInfo->fAllKey = 1;
-    const char chOther = pState->chDigit == '0' ? '1' : '0';
-    DWORD nVideo = 0, nAudio = 0, nSurplusVideo = 0, nSurplusAudio = 0;
-    DWORD dwBase = 0;
-    bool fShortRead = false;
-    // The index is read up to its chunk's end.
-    ULONGLONG ullWanted = (ULONGLONG)pInfo->nFrames + pInfo->nAudio;
-    DWORD nRead = ullWanted < nEntries ? (DWORD)ullWanted : nEntries;
+    // A first pass counts the entries of each kind, so that the tables are
+    // made for exactly what is kept.
+    DWORD nVideoIds = 0, nAudioIds = 0;
     for (DWORD i = 0; i < nRead; i++) {
         DWORD adwEntry[4];
         if (mmioRead(h, reinterpret_cast<HPSTR>(adwEntry), 16) != 16) {
-            snprintf(pszError, cbError, "%s のidx1チャンクが読み出せん!", pInfo->szAviFile);
+            nRead = i;
             fShortRead = true;
             break;
         }
-        const char *pszId = reinterpret_cast<const char *>(&adwEntry[0]);
-        if (pszId[0] == '0' && pszId[1] == pState->chDigit && pszId[2] == 'd' && (pszId[3] == 'b' || pszId[3] == 'c')) {
-            if (nVideo < nTable) {
-                if (nVideo == 0) dwBase = pState->dwFirstChunkPos - adwEntry[2];
-                FRAMEENTRY *pEntry = &pInfo->pFrames[nVideo++];
-                pEntry->dwChunkPos = adwEntry[2] + dwBase;
-                DWORD dwLen = adwEntry[3] & FRAME_LENMASK;
-                pEntry->dwChunkLen = dwLen | (pszId[3] == 'c' ? FRAME_DC : 0);
-                if (!(adwEntry[1] & AVIIF_KEYFRAME) && dwLen != 0) {
-                    pEntry->dwChunkLen |= FRAME_NOTKEY;
-                    pInfo->fAllKey = 0;
-                }
-                pEntry->dwRef = 0xFFFFFFFFu;
-            } else {
-                nSurplusVideo++;
+        INDEXKIND kind = ClassifyEntry(pState, adwEntry[0]);
+        nVideoIds += kind == INDEX_VIDEO ? 1 : 0;
+        nAudioIds += kind == INDEX_AUDIO ? 1 : 0;
+    }
+    if (pInfo->fNoAudio) nAudioIds = 0;
+    if (nAudioIds) {
+        pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)nAudioIds * sizeof(AUDIOENTRY)));
+        if (!pInfo->pAudio) return MSG_NO_MEMORY;
+    }
+    pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nVideoIds ? nVideoIds : 1, sizeof(FRAMEENTRY)));
+    if (!pInfo->pFrames) return MSG_NO_MEMORY;
+
+    pInfo->fAllKey = 1;
+    DWORD nVideo = 0, nAudio = 0;
+    DWORD dwBase = 0;
+    if (mmioSeek(h, lHere, SEEK_SET) != lHere) nRead = 0, fShortRead = true;
+    for (DWORD i = 0; i < nRead; i++) {
+        DWORD adwEntry[4];
+        if (mmioRead(h, reinterpret_cast<HPSTR>(adwEntry), 16) != 16) {
+            fShortRead = true;
+            break;
+        }
+        INDEXKIND kind = ClassifyEntry(pState, adwEntry[0]);
+        if (kind == INDEX_VIDEO && nVideo < nVideoIds) {
+            if (nVideo == 0) dwBase = pState->dwFirstChunkPos - adwEntry[2];
+            FRAMEENTRY *pEntry = &pInfo->pFrames[nVideo++];
+            pEntry->dwChunkPos = adwEntry[2] + dwBase;
+            DWORD dwLen = adwEntry[3] & FRAME_LENMASK;
+            pEntry->dwChunkLen = dwLen | ((adwEntry[0] >> 24) == 'c' ? FRAME_DC : 0);
+            if (!(adwEntry[1] & AVIIF_KEYFRAME) && dwLen != 0) {
+                pEntry->dwChunkLen |= FRAME_NOTKEY;
+                pInfo->fAllKey = 0;
             }
-        } else if (pszId[0] == '0' && pszId[1] == chOther && pszId[2] == 'w' && pszId[3] == 'b') {
-            if (nAudio < pInfo->nAudio) {
-                pInfo->pAudio[nAudio].dwChunkPos = adwEntry[2];
-                pInfo->pAudio[nAudio].dwChunkLen = adwEntry[3];
-                nAudio++;
-            } else {
-                nSurplusAudio++;
-            }
+            pEntry->dwRef = 0xFFFFFFFFu;
+        } else if (kind == INDEX_AUDIO && nAudio < nAudioIds) {
+            pInfo->pAudio[nAudio].dwChunkPos = adwEntry[2];
+            pInfo->pAudio[nAudio].dwChunkLen = adwEntry[3];
+            nAudio++;
         }
     }
+    if (fShortRead) snprintf(pszError, cbError, "%s のidx1チャンクが読み出せん!", pInfo->szAviFile);
 
     // The consistency report, for information.
     CHAR szReport[1024];
     snprintf(szReport, sizeof(szReport), "%s の", pInfo->szAviFile);
-    bool fReport = false;
     size_t cch = strlen(szReport);
+    bool fReport = false;
     if (nVideo < pInfo->nFrames) {
         snprintf(szReport + cch, sizeof(szReport) - cch,
                  "\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!", (long)(pInfo->nFrames - nVideo));
-        pInfo->nFrames = nVideo;
+        // The frames that the index leaves out may be records too.
+        pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
         fReport = true;
-    } else if (nSurplusVideo) {
+    } else if (nVideo > pInfo->nFrames) {
         snprintf(szReport + cch, sizeof(szReport) - cch,
-                 "\nフレームのインデックス数がヘッダのフレーム数より%ld余分でした!", (long)nSurplusVideo);
+                 "\nフレームのインデックス数がヘッダのフレーム数より%ld余分でした!", (long)(nVideo - pInfo->nFrames));
         fReport = true;
     }
-    cch = strlen(szReport);
-    if (nSurplusAudio) {
-        snprintf(szReport + cch, sizeof(szReport) - cch, "\nオーディオチャンクのインデックス数が%ld余分でした!",
-                 (long)nSurplusAudio);
-        fReport = true;
-    }
+    pInfo->nFrames = nVideo;
     pInfo->nAudio = nAudio;
     if (fReport) ShowShiftMessage(szReport, MB_OK);
     if (fShortRead) return pszError;
     for (DWORD i = 0; i < pInfo->nAudio; i++) pInfo->pAudio[i].dwChunkPos += dwBase;
     return NULL;
+}
+
+// The OpenDML header's count of all the recording's frames, in every RIFF;
+// 0 when there is none.
+DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl)
+{
+    HMMIO h = pState->h;
+    MMCKINFO ckOdml, ckDmlh;
+    if (mmioSeek(h, (LONG)(pckHdrl->dwDataOffset + 4), SEEK_SET) < 0) return 0;
+    ckOdml.fccType = mmioFOURCC('o', 'd', 'm', 'l');
+    if (mmioDescend(h, &ckOdml, pckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) return 0;
+    ckDmlh.ckid = mmioFOURCC('d', 'm', 'l', 'h');
+    DWORD nTotal = 0;
+    if (mmioDescend(h, &ckDmlh, &ckOdml, MMIO_FINDCHUNK) != MMSYSERR_NOERROR || ckDmlh.cksize < 4 ||
+        mmioRead(h, reinterpret_cast<HPSTR>(&nTotal), 4) != 4)
+        return 0;
+    return nTotal;
+}
+
+// TRUE when another RIFF follows the first one (OpenDML's "AVIX" parts).
+bool MoreRiffsFollow(LOADSTATE *pState)
+{
+    DWORD dwEnd = pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
+    dwEnd += dwEnd & 1;
+    DWORD adwHeader[3];
+    return dwEnd > pState->ckRiff.dwDataOffset && pState->cbFile >= dwEnd && pState->cbFile - dwEnd >= 12 &&
+           mmioSeek(pState->h, (LONG)dwEnd, SEEK_SET) == (LONG)dwEnd &&
+           mmioRead(pState->h, reinterpret_cast<HPSTR>(adwHeader), 12) == 12 && adwHeader[0] == FOURCC_RIFF;
 }
 
 }  // namespace
@@ -411,7 +455,10 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
 {
     CloseFrameStream(pInfo);
     ReleaseAvi(pInfo);
+    // The reference list described the AVI that goes.
+    g_fRefListComplete = FALSE;
     if (!fOpen) return TRUE;
+    pInfo->dwUnseen = 0;
 
     LOADSTATE state;
     memset(&state, 0, sizeof(state));
@@ -436,6 +483,12 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (!pszFailure) pszFailure = ReadIndex(&state, szText, sizeof(szText));
     if (!pszFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
         pszFailure = "%s(AVI) のアセンドに失敗しました!";
+    if (!pszFailure) {
+        // Frames beyond the first RIFF are listed by indexes that this
+        // reader does not read.
+        if (state.nOdmlFrames > pInfo->nFrames) pInfo->dwUnseen |= UNSEEN_ODML_FRAMES;
+        if (MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
+    }
     if (pszFailure) {
         // A composed text is shown as it is; a format gets the path.
         if (pszFailure == szText) ShowShiftMessage(szText, MB_OK | MB_ICONQUESTION);
@@ -449,14 +502,27 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     // writing out changed bytes, and after writing them out reads on from
     // the wrong place: rewrites would be lost.)
     mmioSetBuffer(pInfo->hmmio, NULL, 0, 0);
-    if (!pInfo->fAllKey) {
-        // Delta frames are decoded by the stream library; without it the
-        // decompressor alone is used.
-        if (AVIStreamOpenFromFileA(&pInfo->pStream, pInfo->szAviFile, streamtypeVIDEO, 0, OF_SHARE_DENY_NONE, NULL) == 0 &&
-            pInfo->pStream)
-            pInfo->pGetFrame = AVIStreamGetFrameOpen(pInfo->pStream, &pInfo->biOut);
-        else
-            pInfo->pStream = NULL;
-    }
+    OpenFrameStream(pInfo);
     return TRUE;
+}
+
+void OpenFrameStream(AviInfo *pInfo)
+{
+    if (pInfo->fAllKey || pInfo->pStream || !pInfo->hmmio) return;
+    // Delta frames are decoded by the stream library; without it the
+    // decompressor alone is used.
+    if (AVIStreamOpenFromFileA(&pInfo->pStream, pInfo->szAviFile, streamtypeVIDEO, 0, OF_SHARE_DENY_NONE, NULL) == 0 &&
+        pInfo->pStream)
+        pInfo->pGetFrame = AVIStreamGetFrameOpen(pInfo->pStream, &pInfo->biOut);
+    else
+        pInfo->pStream = NULL;
+}
+
+LPCSTR UnseenRefusal(const AviInfo *pInfo)
+{
+    if (pInfo->dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
+        return "%sは1GBを超えるOpenDMLのAVIファイルで、最初のRIFFのフレームしか読めないため、参照ファイルを移動も削除もできません!";
+    if (pInfo->dwUnseen & UNSEEN_INDEX_SHORT)
+        return "%sのインデックスがすべてのフレームを挙げていないため、参照ファイルを移動も削除もできません!";
+    return NULL;
 }

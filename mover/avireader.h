@@ -39,7 +39,16 @@ typedef struct {
     AUDIOENTRY *pAudio;
     LONG fAllKey;
     LONG fNoAudio;
+    // Why the frame table may not hold every frame of the file (UNSEEN_...,
+    // 0 when it holds them all): what is moved or deleted on its say could
+    // still be named by frames that were never read.
+    DWORD dwUnseen;
 } AviInfo;
+
+// Bits of AviInfo.dwUnseen.
+#define UNSEEN_INDEX_SHORT 0x1  // the index lists fewer frames than the header
+#define UNSEEN_MORE_RIFFS 0x2   // the file goes on in further RIFFs (OpenDML)
+#define UNSEEN_ODML_FRAMES 0x4  // the OpenDML header counts more frames than were read
 
 static_assert(sizeof(FRAMEENTRY) == 12, "FRAMEENTRY is 12 bytes");
 static_assert(sizeof(AUDIOENTRY) == 8, "AUDIOENTRY is 8 bytes");
@@ -67,6 +76,13 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen);
 void ReleaseAvi(AviInfo *pInfo);
 BOOL OpenFrameCodec(AviInfo *pInfo, BOOL fOpen);
 BOOL CloseFrameStream(AviInfo *pInfo);
+// Opens the stream library's frame decoder for an AVI with delta frames
+// (after CloseFrameStream let go of it); without it the decompressor alone
+// is used.
+void OpenFrameStream(AviInfo *pInfo);
+// The message (with "%s" for the AVI's path) that refuses to move or delete
+// reference files because the frames were not all read; NULL when they were.
+LPCSTR UnseenRefusal(const AviInfo *pInfo);
 // Frees the work buffer (when the window closes).
 void FreeWorkBuffer(void);
 // TRUE when the stream's frames are stored uncompressed.
@@ -84,3 +100,7 @@ BOOL ConvertToRgb24(const AviInfo *pInfo, const BYTE *pSource, DWORD cbSource, B
 // from pBuffer over them, which must be exactly as many. FALSE after
 // showing a message.
 BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb);
+
+// The AVI's rewritten bytes reach the disk (what depends on them comes
+// after): FALSE when they may not have.
+BOOL FlushAviToDisk(AviInfo *pInfo);

@@ -1,11 +1,15 @@
 // Deleting reference files of the loaded AVI: the selected ones, or every
-// listed one together with the AVI.
+// listed one together with the AVI. Only reference files go (see
+// ConfirmOwnRefFiles), and only on the say of a detection that read every
+// frame of a file read whole. With every file, the AVI goes first: a
+// deletion cut short then leaves no AVI naming files that are gone.
 #include "mover/shift.h"
 
 #include "mover/message.h"
 #include "scaffold/paths.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 void DeleteRefFiles(AviInfo *pInfo)
 {
@@ -36,6 +40,18 @@ void DeleteRefFiles(AviInfo *pInfo)
         }
         fAll = TRUE;
     }
+    // The files that are to go, each checked before any goes.
+    int *aiEntries = (int *)calloc((size_t)n + 1, sizeof(int));
+    int nEntries = 0;
+    for (int i = 0; aiEntries && i < n; i++)
+        if (fAll || list.pfnIsSelected(i)) aiEntries[nEntries++] = i;
+    BOOL fAllowed = aiEntries && MayChangeRefFiles(pInfo) && ConfirmOwnRefFiles(aiEntries, nEntries);
+    if (!aiEntries) ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+    free(aiEntries);
+    if (!fAllowed) {
+        g_fShiftBusy = 0;
+        return;
+    }
     static const int s_aOff[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST,
                                  IDC_SHIFT_DETECT,      IDC_SHIFT_DELETE, IDC_SHIFT_MOVE,     IDC_SHIFT_BROWSEBASE};
     for (int nId : s_aOff) ShiftEnable(nId, FALSE);
@@ -43,6 +59,15 @@ void DeleteRefFiles(AviInfo *pInfo)
     CloseFrameStream(pInfo);
     OpenFrameCodec(pInfo, FALSE);
     BOOL fOk = TRUE;
+    if (fAll) {
+        CHAR szAvi[sizeof(pInfo->szAviFile)];
+        snprintf(szAvi, sizeof(szAvi), "%s", pInfo->szAviFile);
+        LoadAvi(pInfo, FALSE);
+        if (!DeleteFileA(szAvi) || !FlushFolderOf(szAvi)) {
+            ShowShiftMessagePath("AVIファイル%sの削除でエラーが発生しました!", szAvi, MB_OK | MB_ICONERROR);
+            fOk = FALSE;
+        }
+    }
     for (int i = 0; i < n && fOk; i++) {
         CHAR szName[MAX_PATH];
         if (!list.pfnGetText(i, szName) || !FileExists(szName)) continue;
@@ -52,15 +77,6 @@ void DeleteRefFiles(AviInfo *pInfo)
             fOk = FALSE;
         } else if (!fAll) {
             list.pfnSetSelected(i, FALSE);
-        }
-    }
-    if (fAll && fOk) {
-        CHAR szAvi[sizeof(pInfo->szAviFile)];
-        snprintf(szAvi, sizeof(szAvi), "%s", pInfo->szAviFile);
-        LoadAvi(pInfo, FALSE);
-        if (!DeleteFileA(szAvi)) {
-            ShowShiftMessagePath("AVIファイル%sの削除でエラーが発生しました!", szAvi, MB_OK | MB_ICONERROR);
-            fOk = FALSE;
         }
     }
     if (fAll && fOk) {

@@ -4,6 +4,7 @@
 
 #include "codec/refformat.h"
 #include "mover/message.h"
+#include "scaffold/paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 SHIFTUI g_ShiftUi;
 REFFILEENTRY *g_pRefFiles;
 DWORD g_nRefFileCap;
+BOOL g_fRefListComplete;
 volatile LONG g_fShiftBusy;
 volatile LONG g_fShiftAbort;
 
@@ -52,11 +54,36 @@ BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbFiel
     return pData + dwAt;
 }
 
+int FindRefListItem(LPCSTR pszName)
+{
+    const REFLISTUI &list = g_ShiftUi.list;
+    // Frames name one file many times over: the item found last is tried
+    // first. (No two items name one file: detection adds a name only when
+    // no item names its file, and a relocation gives an item a new file.)
+    static int s_iLast = -1;
+    int n = list.pfnGetCount ? list.pfnGetCount() : 0;
+    CHAR szItem[MAX_PATH];
+    if (s_iLast >= 0 && s_iLast < n && list.pfnGetText(s_iLast, szItem) && SameFileName(szItem, pszName)) return s_iLast;
+    for (int i = 0; i < n; i++) {
+        if (list.pfnGetText(i, szItem) && SameFileName(szItem, pszName)) return s_iLast = i;
+    }
+    return -1;
+}
+
+void NameInField(const BYTE *pField, DWORD cbField, LPSTR pszName)
+{
+    DWORD cch = 0;
+    while (cch < cbField && cch < MAX_PATH - 1 && pField[cch]) cch++;
+    memcpy(pszName, pField, cch);
+    pszName[cch] = '\0';
+}
+
 void DetectRefFiles(AviInfo *pInfo)
 {
     if (g_fShiftBusy) return;
     g_fShiftAbort = 0;
     g_fShiftBusy = 1;
+    g_fRefListComplete = FALSE;
     const REFLISTUI &list = g_ShiftUi.list;
     if (list.pfnReset) list.pfnReset();
     static const int s_aOff[] = {IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST, IDC_SHIFT_DETECT,
@@ -69,10 +96,11 @@ void DetectRefFiles(AviInfo *pInfo)
     DWORD nFound = 0;
     int nShown = -1;
     BOOL fAborted = FALSE;
+    DWORD i = 0;
     // The scratch region holds the largest frame and one byte more, for the
     // zero put behind the data.
     DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
-    for (DWORD i = 0; i < pInfo->nFrames && cbScratch > 1; i++) {
+    for (; i < pInfo->nFrames && cbScratch > 1; i++) {
         DWORD cb = 0;
         if (!AccessFrameData(pInfo, g_pbScratch, cbScratch - 1, i, FALSE, &cb)) break;
         g_pbScratch[cb] = 0;
@@ -81,11 +109,17 @@ void DetectRefFiles(AviInfo *pInfo)
         if (pField) {
             // The name ends at its zero or at the end of its field.
             CHAR szName[MAX_PATH];
-            DWORD cch = 0;
-            while (cch < cbField && cch < MAX_PATH - 1 && pField[cch]) cch++;
-            memcpy(szName, pField, cch);
-            szName[cch] = '\0';
-            int p = list.pfnFindExact ? list.pfnFindExact(szName) : -1;
+            NameInField(pField, cbField, szName);
+            // A record of this system says where its frame lies.
+            BOOL fRecord = IsRefRecord(g_pbScratch, cb);
+            ULONGLONG ullEnd = 0;
+            if (fRecord) {
+                REFRECORD rec;
+                memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
+                ullEnd = (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
+            }
+            DWORD dwKind = fRecord ? REFKIND_RECORD : REFKIND_FOREIGN;
+            int p = FindRefListItem(szName);
             if (p < 0) {
                 if (nFound == g_nRefFileCap) {
                     void *pGrown = realloc(g_pRefFiles, ((size_t)g_nRefFileCap + REFFILE_STEP) * sizeof(REFFILEENTRY));
@@ -103,11 +137,15 @@ void DetectRefFiles(AviInfo *pInfo)
                 g_pRefFiles[nFound].dwFirstFrame = i;
                 g_pRefFiles[nFound].dwFrameCount = 1;
                 g_pRefFiles[nFound].cbNameField = cbField;
+                g_pRefFiles[nFound].dwKinds = dwKind;
+                g_pRefFiles[nFound].ullFramesEnd = ullEnd;
                 pInfo->pFrames[i].dwRef = nFound++;
             } else {
                 REFFILEENTRY *pEntry = &g_pRefFiles[p];
                 pEntry->dwFrameCount++;
                 if (cbField < pEntry->cbNameField) pEntry->cbNameField = cbField;
+                pEntry->dwKinds |= dwKind;
+                if (ullEnd > pEntry->ullFramesEnd) pEntry->ullFramesEnd = ullEnd;
                 pInfo->pFrames[i].dwRef = (DWORD)p;
             }
         }
@@ -125,8 +163,12 @@ void DetectRefFiles(AviInfo *pInfo)
             break;
         }
     }
+    // Files are moved or deleted only on the say of a detection that read
+    // every frame: one cut short by an unreadable frame (or by a failure to
+    // grow the table) leaves the list to look at only, as an abort does.
+    g_fRefListComplete = !fAborted && i >= pInfo->nFrames;
     ShiftEnable(IDC_SHIFT_ABORT, FALSE);
-    ShiftEnable(IDC_SHIFT_DELETE, !fAborted);
+    ShiftEnable(IDC_SHIFT_DELETE, g_fRefListComplete);
     ShiftEnable(IDC_SHIFT_REFLIST, !fAborted && nFound > 0);
     ShiftEnable(IDC_SHIFT_DETECT, TRUE);
     ShiftEnable(IDC_SHIFT_BROWSEAVI, TRUE);
@@ -164,7 +206,7 @@ void ShowSelectedSize(AviInfo *pInfo)
     CHAR sz[16];
     FormatSelectedSize(ullTotal, sz);
     ShiftSetText(IDC_SHIFT_SIZE, sz);
-    if (!g_fShiftBusy) ShiftEnable(IDC_SHIFT_MOVE, nSelected > 0);
+    if (!g_fShiftBusy) ShiftEnable(IDC_SHIFT_MOVE, nSelected > 0 && g_fRefListComplete);
     int iCaret = list.pfnGetCaret ? list.pfnGetCaret() : -1;
     if (iCaret >= 0 && (DWORD)iCaret < g_nRefFileCap && iCaret < n && g_ShiftUi.pfnShowFrame)
         g_ShiftUi.pfnShowFrame(g_pRefFiles[iCaret].dwFirstFrame);

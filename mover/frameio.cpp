@@ -5,6 +5,8 @@
 
 #include "mover/message.h"
 
+#include <string.h>
+
 BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
 {
     const UINT uType = MB_OK | MB_ICONQUESTION;
@@ -43,4 +45,16 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL FlushAviToDisk(AviInfo *pInfo)
+{
+    if (!pInfo->hmmio || mmioFlush(pInfo->hmmio, 0) != MMSYSERR_NOERROR) return FALSE;
+    // The file's own handle, which the multimedia I/O keeps for a file of
+    // the file system; a second handle with write access would be refused,
+    // since the AVI is open denying writes to others.
+    MMIOINFO info;
+    memset(&info, 0, sizeof(info));
+    if (mmioGetInfo(pInfo->hmmio, &info, 0) != MMSYSERR_NOERROR || !info.adwInfo[0]) return FALSE;
+    return FlushFileBuffers((HANDLE)(DWORD_PTR)info.adwInfo[0]);
 }

@@ -4,6 +4,14 @@
 // there: a failed rewrite puts the file and the records back, and a note
 // beside the AVI lets a relocation cut short by a kill or a power loss be
 // finished or rolled back when the AVI is opened again.
+//
+// The note is made anew (never taken over) and held open without sharing
+// for the whole relocation, so that no other program recovers it while it
+// is alive. Each step reaches the disk before the step that depends on it:
+// the new file and its name before the records, the records before the old
+// file goes and before the note is cleared. A note may come from anyone:
+// recovery acts only on files that this AVI's records name, and deletes
+// only a file whose bytes are kept in the other.
 #include "mover/shift.h"
 
 #include "codec/refformat.h"
@@ -64,56 +72,25 @@ BOOL OnAnotherDrive(LPCSTR pszOld, LPCSTR pszNew)
 #endif
 }
 
-// Writes a small file and sees it reach the disk.
-BOOL WriteWholeFile(LPCSTR pszPath, const void *pData, DWORD cb)
+// Puts the note's text in the held note and sees it reach the disk; an
+// empty text clears it (nothing in hand).
+BOOL PutNoteText(HANDLE hNote, const char *pszText, DWORD cch)
 {
-    HANDLE h = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
     DWORD cbDone = 0;
-    BOOL fOk = WriteFile(h, pData, cb, &cbDone, NULL) && cbDone == cb && FlushFileBuffers(h);
-    return CloseHandle(h) && fOk;
+    return SetFilePointer(hNote, 0, NULL, FILE_BEGIN) == 0 &&
+           (cch == 0 || (WriteFile(hNote, pszText, cch, &cbDone, NULL) && cbDone == cch)) && SetEndOfFile(hNote) &&
+           FlushFileBuffers(hNote);
 }
 
-struct NOTE {
-    CHAR szOld[MAX_PATH];
-    CHAR szNew[MAX_PATH];
-    BOOL fCopy;
-    BOOL fDeleteOld;
-};
-
-BOOL WriteNote(LPCSTR pszNote, const NOTE *pNote)
+BOOL WriteNote(HANDLE hNote, const RELOCNOTE *pNote)
 {
-    CHAR szText[3 * MAX_PATH];
+    CHAR szText[RELOCNOTE_MAXTEXT];
     int cch = snprintf(szText, sizeof(szText), NOTE_MAGIC "\nold=%s\nnew=%s\ncopy=%d\ndeleteold=%d\n", pNote->szOld,
                        pNote->szNew, pNote->fCopy ? 1 : 0, pNote->fDeleteOld ? 1 : 0);
-    return cch > 0 && cch < (int)sizeof(szText) && WriteWholeFile(pszNote, szText, (DWORD)cch);
+    return cch > 0 && cch < (int)sizeof(szText) && PutNoteText(hNote, szText, (DWORD)cch);
 }
 
-BOOL ReadNote(LPCSTR pszNote, NOTE *pNote)
-{
-    memset(pNote, 0, sizeof(*pNote));
-    HANDLE h = CreateFileA(pszNote, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
-    CHAR szText[3 * MAX_PATH];
-    DWORD cb = 0;
-    BOOL fRead = ReadFile(h, szText, sizeof(szText) - 1, &cb, NULL);
-    CloseHandle(h);
-    if (!fRead) return FALSE;
-    szText[cb] = '\0';
-    if (strncmp(szText, NOTE_MAGIC "\n", sizeof(NOTE_MAGIC)) != 0) return FALSE;
-    int nFields = 0;
-    for (char *pLine = szText + sizeof(NOTE_MAGIC); *pLine;) {
-        char *pEnd = strchr(pLine, '\n');
-        if (!pEnd) break;
-        *pEnd = '\0';
-        if (strncmp(pLine, "old=", 4) == 0 && snprintf(pNote->szOld, MAX_PATH, "%s", pLine + 4) < MAX_PATH) nFields++;
-        else if (strncmp(pLine, "new=", 4) == 0 && snprintf(pNote->szNew, MAX_PATH, "%s", pLine + 4) < MAX_PATH) nFields++;
-        else if (strncmp(pLine, "copy=", 5) == 0) pNote->fCopy = atoi(pLine + 5) != 0, nFields++;
-        else if (strncmp(pLine, "deleteold=", 10) == 0) pNote->fDeleteOld = atoi(pLine + 10) != 0, nFields++;
-        pLine = pEnd + 1;
-    }
-    return nFields == 4 && pNote->szOld[0] && pNote->szNew[0];
-}
+BOOL ClearNote(HANDLE hNote) { return PutNoteText(hNote, "", 0); }
 
 // The size of a file, or FALSE.
 BOOL SizeOfFile(LPCSTR pszPath, DWORD *pcb)
@@ -148,14 +125,37 @@ BOOL SameContent(LPCSTR pszA, LPCSTR pszB)
     return fSame;
 }
 
-// Rewrites the name in the frames that name pszFrom: those of list position
-// k, or with fAll every frame. FALSE after Part of the frame I/O reported a
-// failure; *pnDone counts the frames rewritten.
+// TRUE when the file pszPart holds the first bytes of pszWhole and no more
+// (a copy cut short).
+BOOL IsPrefixOf(LPCSTR pszPart, LPCSTR pszWhole)
+{
+    DWORD cbPart = 0, cbWhole = 0;
+    if (!SizeOfFile(pszPart, &cbPart) || !SizeOfFile(pszWhole, &cbWhole) || cbPart > cbWhole) return FALSE;
+    HANDLE hA = CreateFileA(pszPart, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE hB = CreateFileA(pszWhole, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    BYTE *pb = (BYTE *)malloc(2 * (size_t)COPY_CHUNK);
+    BOOL fSame = hA != INVALID_HANDLE_VALUE && hB != INVALID_HANDLE_VALUE && pb;
+    for (DWORD cbLeft = cbPart; fSame && cbLeft;) {
+        DWORD cb = cbLeft < COPY_CHUNK ? cbLeft : COPY_CHUNK, cbReadA = 0, cbReadB = 0;
+        fSame = ReadFile(hA, pb, cb, &cbReadA, NULL) && ReadFile(hB, pb + COPY_CHUNK, cb, &cbReadB, NULL) &&
+                cbReadA == cb && cbReadB == cb && memcmp(pb, pb + COPY_CHUNK, cb) == 0;
+        cbLeft -= cb;
+    }
+    free(pb);
+    if (hA != INVALID_HANDLE_VALUE) CloseHandle(hA);
+    if (hB != INVALID_HANDLE_VALUE) CloseHandle(hB);
+    return fSame;
+}
+
+// Rewrites the name in the frames that name pszFrom (as the file system
+// compares names): those of list position k, or with fAll every frame.
+// FALSE after the frame I/O reported a failure, or a field too small for
+// the new name; *pnDone counts the frames rewritten.
 BOOL RewriteNames(AviInfo *pInfo, BOOL fAll, DWORD k, LPCSTR pszFrom, LPCSTR pszTo, DWORD *pnDone, BOOL fProgress)
 {
     DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
     DWORD nFrames = fAll ? pInfo->nFrames : g_pRefFiles[k].dwFrameCount;
-    DWORD nCounter = 0;
+    DWORD nCounter = 0, nRewritten = 0;
     int nShown = -1;
     BOOL fOk = TRUE;
     size_t cchTo = strlen(pszTo);
@@ -168,13 +168,23 @@ BOOL RewriteNames(AviInfo *pInfo, BOOL fAll, DWORD k, LPCSTR pszFrom, LPCSTR psz
         }
         DWORD cbField = 0;
         BYTE *pField = FindNameField(g_pbScratch, cb, pInfo->fccHandler, &cbField);
-        if (pField && cchTo < cbField && _strnicmp((const char *)pField, pszFrom, cbField) == 0) {
+        CHAR szName[MAX_PATH];
+        if (pField) NameInField(pField, cbField, szName);
+        if (pField && SameFileName(szName, pszFrom)) {
+            // The checks before the first step make this impossible; were
+            // it to happen, the frame would keep a name that is to go.
+            if (cchTo >= cbField) {
+                ShowShiftMessagePath("参照ファイル%sの新しい名前が長すぎます!", pszFrom, MB_OK | MB_ICONERROR);
+                fOk = FALSE;
+                break;
+            }
             memset(pField, 0, cbField);
             memcpy(pField, pszTo, cchTo);
             if (!AccessFrameData(pInfo, g_pbScratch, cbScratch, i, TRUE, &cb)) {
                 fOk = FALSE;
                 break;
             }
+            nRewritten++;
             if (pnDone) (*pnDone)++;
         }
         if (fProgress) {
@@ -185,6 +195,10 @@ BOOL RewriteNames(AviInfo *pInfo, BOOL fAll, DWORD k, LPCSTR pszFrom, LPCSTR psz
     }
     // The records go to the disk before anything depends on them.
     if (pInfo->hmmio) mmioFlush(pInfo->hmmio, MMIO_EMPTYBUF);
+    if (fOk && nRewritten && !FlushAviToDisk(pInfo)) {
+        ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, MB_OK | MB_ICONQUESTION);
+        fOk = FALSE;
+    }
     return fOk;
 }
 
@@ -242,13 +256,17 @@ BOOL RewriteRefNames(AviInfo *pInfo, DWORD k, LPCSTR pszOld, LPCSTR pszNew, DWOR
 
 namespace {
 
+const char MSG_ANOTHER_PROGRAM[] = "別のプログラムがこのAVIファイルの参照ファイルを移動しています!";
+
 // Moves or copies one file and rewrites its records; FALSE when the command
 // is to end. The list item k is taken out and put back with the name that
-// the AVI's frames name afterwards.
-BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR pszNote)
+// the AVI's frames name afterwards. *pfNoteClear is FALSE when the note is
+// to stay for the next opening of the AVI.
+BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR pszNote, HANDLE hNote,
+                 BOOL *pfNoteClear)
 {
     const REFLISTUI &list = g_ShiftUi.list;
-    NOTE note;
+    RELOCNOTE note;
     memset(&note, 0, sizeof(note));
     snprintf(note.szOld, MAX_PATH, "%s", pszOld);
     int nNumber = NextRefNumber(pszBase);
@@ -263,30 +281,37 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     if (g_ShiftUi.pfnShowFrame) g_ShiftUi.pfnShowFrame(pEntry->dwFirstFrame);
     ShiftSetText(IDC_SHIFT_CURFILE, pszOld);
     if (list.pfnDelete) list.pfnDelete(k);
-    // Spoolcap lets go of the files it reads.
+    // Spoolcap and the stream library let go of the files they read.
+    CloseFrameStream(pInfo);
     OpenFrameCodec(pInfo, FALSE);
     note.fCopy = g_fShiftAlwaysCopy || OnAnotherDrive(pszOld, note.szNew);
     note.fDeleteOld = note.fCopy && g_ShiftUi.pfnIsChecked && g_ShiftUi.pfnIsChecked(IDC_SHIFT_DELETEOLD);
     LPCSTR pszListed = pszOld;
     BOOL fContinue = FALSE;
-    if (!WriteNote(pszNote, &note)) {
+    if (!WriteNote(hNote, &note)) {
         ShowShiftMessagePath("%sが作成できません!", pszNote, MB_OK | MB_ICONERROR);
-    } else if (!note.fCopy && !MoveFileA(pszOld, note.szNew)) {
+        ClearNote(hNote);
+    } else if (!note.fCopy && !MoveFileExA(pszOld, note.szNew, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
         ShowTwo("参照ファイル%sの%sへの移動でエラーが発生しました!", pszOld, note.szNew, MB_OK | MB_ICONQUESTION);
-        DeleteFileA(pszNote);
+        ClearNote(hNote);
     } else if (note.fCopy && !CopyRefFile(pszOld, note.szNew)) {
-        DeleteFileA(pszNote);
+        ClearNote(hNote);
+    } else if (note.fCopy && !FlushFolderOf(note.szNew)) {
+        // The copy's name might not survive a power loss: it is not used.
+        DeleteFileA(note.szNew);
+        ShowTwo("参照ファイル%sの%sへのコピーでエラーが発生しました!", pszOld, note.szNew, MB_OK | MB_ICONQUESTION);
+        ClearNote(hNote);
     } else {
         DWORD nDone = 0;
         if (RewriteRefNames(pInfo, (DWORD)k, pszOld, note.szNew, &nDone)) {
             pszListed = note.szNew;
             fContinue = TRUE;
-            // The old file goes only once the AVI names the copy.
-            if (note.fDeleteOld && !DeleteFileA(pszOld)) {
+            // The old file goes only once the AVI, on the disk, names the copy.
+            if (note.fDeleteOld && !(DeleteFileA(pszOld) && FlushFolderOf(pszOld))) {
                 ShowShiftMessagePath("古い参照ファイル%sの削除でエラーが発生しました!", pszOld, MB_OK | MB_ICONQUESTION);
                 fContinue = FALSE;
             }
-            DeleteFileA(pszNote);
+            ClearNote(hNote);
         } else {
             // The frame error was shown; the frame that failed still names
             // the old file. The records already rewritten go back first,
@@ -296,14 +321,15 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
             if (fRecords && note.fCopy) {
                 // A copy that cannot be deleted is left over, named by none.
                 DeleteFileA(note.szNew);
-                DeleteFileA(pszNote);
-            } else if (fRecords && MoveFileA(note.szNew, pszOld)) {
-                DeleteFileA(pszNote);
+                ClearNote(hNote);
+            } else if (fRecords && MoveFileExA(note.szNew, pszOld, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+                ClearNote(hNote);
             } else {
                 // Some frames name the new file, or the file cannot go back:
                 // the note stays, and the next opening of the AVI finishes
                 // the relocation.
                 pszListed = note.szNew;
+                *pfNoteClear = FALSE;
                 ShowShiftMessagePath("AVIファイルのフレームは参照ファイル%sを参照しています!", note.szNew,
                                      MB_OK | MB_ICONERROR);
             }
@@ -313,6 +339,37 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     ShiftSetText(IDC_SHIFT_CURFILE, "");
     if (list.pfnInsert) list.pfnInsert(k, pszListed);
     return fContinue;
+}
+
+// Whether file k may be relocated under the new base: it is there, and the
+// new name and, for an undo, the old one fit every record that names it.
+BOOL CheckRelocation(int k, LPCSTR pszOld, LPCSTR pszBase)
+{
+    if (!FileExists(pszOld)) {
+        ShowShiftMessagePath("参照ファイル%sが見つかりません!", pszOld, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    if (strlen(pszBase) + 5 > g_pRefFiles[k].cbNameField) {
+        ShowShiftMessagePath("参照ファイル%sの新しい名前が長すぎます!", pszOld, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    if (strlen(pszOld) + 1 > g_pRefFiles[k].cbNameField) {
+        ShowShiftMessagePath("参照ファイル%sの名前はレコードの名前欄をちょうど埋めているため、移動を元に戻せません!",
+                             pszOld, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The selected items that have entries, in list order: the files that the
+// command is to relocate, checked before the first of them is touched.
+int SelectedEntries(int *aiEntries, int nCap)
+{
+    const REFLISTUI &list = g_ShiftUi.list;
+    int n = 0;
+    for (int i = 0, nItems = list.pfnGetCount ? list.pfnGetCount() : 0; i < nItems && n < nCap; i++)
+        if (list.pfnIsSelected(i) && (DWORD)i < g_nRefFileCap) aiEntries[n++] = i;
+    return n;
 }
 
 }  // namespace
@@ -333,31 +390,66 @@ void RelocateRefFiles(AviInfo *pInfo)
     if (g_ShiftUi.pfnGetItemText) g_ShiftUi.pfnGetItemText(IDC_SHIFT_NEWBASE, szField);
     DWORD cchBase = GetFullPathNameA(szField, MAX_PATH, szBase, NULL);
     const REFLISTUI &list = g_ShiftUi.list;
-    if (!MakeRecoveryNotePath(pInfo->szAviFile, szNote)) {
+    int nItems = list.pfnGetCount ? list.pfnGetCount() : 0;
+    // The files that were selected when the command started, checked then:
+    // only they are relocated (a file selected later was not checked).
+    int *aiEntries = (int *)calloc((size_t)nItems + 1, sizeof(int));
+    BOOL *afChecked = (BOOL *)calloc((size_t)nItems + 1, sizeof(BOOL));
+    int nEntries = aiEntries ? SelectedEntries(aiEntries, nItems) : 0;
+    HANDLE hNote = INVALID_HANDLE_VALUE;
+    BOOL fReady = FALSE;
+    if (!aiEntries || !afChecked) {
+        ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+    } else if (!MakeRecoveryNotePath(pInfo->szAviFile, szNote)) {
         ShowShiftMessagePath("%sが作成できません!", pInfo->szAviFile, MB_OK | MB_ICONERROR);
     } else if (cchBase == 0 || cchBase >= MAX_PATH) {
         ShowShiftMessagePath("新しい参照ファイルベース名%sが不正です!", szField, MB_OK | MB_ICONERROR);
-    } else {
-        for (;;) {
-            int k = -1;
-            for (int i = 0, n = list.pfnGetCount ? list.pfnGetCount() : 0; i < n && k < 0; i++)
-                if (list.pfnIsSelected(i)) k = i;
-            if (k < 0) break;
+    } else if (MayChangeRefFiles(pInfo)) {
+        fReady = TRUE;
+        for (int j = 0; j < nEntries && fReady; j++) {
             CHAR szOld[MAX_PATH];
-            if (!list.pfnGetText(k, szOld) || (DWORD)k >= g_nRefFileCap) break;
-            if (!FileExists(szOld)) {
-                ShowShiftMessagePath("参照ファイル%sが見つかりません!", szOld, MB_OK | MB_ICONERROR);
-                break;
-            }
-            if (strlen(szBase) + 5 > g_pRefFiles[k].cbNameField) {
-                ShowShiftMessagePath("参照ファイル%sの新しい名前が長すぎます!", szOld, MB_OK | MB_ICONERROR);
-                break;
-            }
-            if (!RelocateOne(pInfo, k, szOld, szBase, szNote) || g_fShiftAbort) break;
-            if (g_ShiftUi.pfnUpdate) g_ShiftUi.pfnUpdate();
+            fReady = list.pfnGetText(aiEntries[j], szOld) && CheckRelocation(aiEntries[j], szOld, szBase);
+        }
+        fReady = fReady && ConfirmOwnRefFiles(aiEntries, nEntries);
+    }
+    if (fReady && nEntries > 0) {
+        // A note of this relocation's own, held until it ends.
+        hNote = CreateFileA(szNote, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD dwError = hNote == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR;
+        if (hNote == INVALID_HANDLE_VALUE) {
+            if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_SHARING_VIOLATION)
+                ShowShiftMessage(MSG_ANOTHER_PROGRAM, MB_OK | MB_ICONERROR);
+            else
+                ShowShiftMessagePath("%sが作成できません!", szNote, MB_OK | MB_ICONERROR);
+        } else if (!FlushFolderOf(szNote)) {
+            ShowShiftMessagePath("%sが作成できません!", szNote, MB_OK | MB_ICONERROR);
+        } else {
+            for (int j = 0; j < nEntries; j++) afChecked[aiEntries[j]] = TRUE;
         }
     }
+    BOOL fNoteClear = TRUE;
+    for (;;) {
+        int k = -1;
+        for (int i = 0, n = list.pfnGetCount ? list.pfnGetCount() : 0; i < n && i < nItems && k < 0; i++)
+            if (afChecked[i] && list.pfnIsSelected(i)) k = i;
+        if (k < 0) break;
+        afChecked[k] = FALSE;
+        CHAR szOld[MAX_PATH];
+        if (!list.pfnGetText(k, szOld) || (DWORD)k >= g_nRefFileCap) break;
+        // The file may have gone since the command started.
+        if (!CheckRelocation(k, szOld, szBase)) break;
+        if (!RelocateOne(pInfo, k, szOld, szBase, szNote, hNote, &fNoteClear) || g_fShiftAbort) break;
+        if (g_ShiftUi.pfnUpdate) g_ShiftUi.pfnUpdate();
+    }
+    if (hNote != INVALID_HANDLE_VALUE) {
+        CloseHandle(hNote);
+        // A note that still describes a file in hand stays for recovery.
+        if (fNoteClear) DeleteFileA(szNote);
+    }
+    free(aiEntries);
+    free(afChecked);
     OpenFrameCodec(pInfo, TRUE);
+    OpenFrameStream(pInfo);
     ShiftEnable(IDC_SHIFT_FRAMESCROLL, TRUE);
     ShiftEnable(IDC_SHIFT_ABORT, FALSE);
     ShiftEnable(IDC_SHIFT_MOVE, FALSE);
@@ -374,33 +466,178 @@ BOOL HasRecoveryNote(LPCSTR pszAviFile)
     return MakeRecoveryNotePath(pszAviFile, szNote) && FileExists(szNote);
 }
 
+int ParseRelocationNote(const char *pText, DWORD cb, RELOCNOTE *pNote)
+{
+    memset(pNote, 0, sizeof(*pNote));
+    if (cb == 0) return RELOCNOTE_EMPTY;
+    const DWORD cbMagic = sizeof(NOTE_MAGIC);  // with its line break
+    // A note cut short while it was written: the start of ours.
+    if (cb < cbMagic) return memcmp(pText, NOTE_MAGIC "\n", cb) == 0 ? RELOCNOTE_TORN : RELOCNOTE_FOREIGN;
+    if (memcmp(pText, NOTE_MAGIC "\n", cbMagic) != 0 || cb >= RELOCNOTE_MAXTEXT) return RELOCNOTE_FOREIGN;
+    int nFields = 0;
+    const char *p = pText + cbMagic, *pEnd = pText + cb;
+    while (p < pEnd) {
+        const char *pLineEnd = (const char *)memchr(p, '\n', (size_t)(pEnd - p));
+        if (!pLineEnd) break;
+        size_t cch = (size_t)(pLineEnd - p);
+        // A name holds no zero and fits a path.
+        if (memchr(p, '\0', cch)) return RELOCNOTE_FOREIGN;
+        if (cch > 4 && memcmp(p, "old=", 4) == 0 && cch - 4 < MAX_PATH && !pNote->szOld[0]) {
+            memcpy(pNote->szOld, p + 4, cch - 4);
+            nFields++;
+        } else if (cch > 4 && memcmp(p, "new=", 4) == 0 && cch - 4 < MAX_PATH && !pNote->szNew[0]) {
+            memcpy(pNote->szNew, p + 4, cch - 4);
+            nFields++;
+        } else if (cch == 6 && memcmp(p, "copy=", 5) == 0 && (p[5] == '0' || p[5] == '1')) {
+            pNote->fCopy = p[5] == '1';
+            nFields++;
+        } else if (cch == 11 && memcmp(p, "deleteold=", 10) == 0 && (p[10] == '0' || p[10] == '1')) {
+            pNote->fDeleteOld = p[10] == '1';
+            nFields++;
+        } else {
+            return RELOCNOTE_FOREIGN;
+        }
+        p = pLineEnd + 1;
+    }
+    // Written in one piece: a note whose lines stop early was cut short; one
+    // with more after its last field was not written here.
+    if (nFields == 4) return p == pEnd ? RELOCNOTE_WHOLE : RELOCNOTE_FOREIGN;
+    return RELOCNOTE_TORN;
+}
+
+namespace {
+
+// What the AVI's records say of the two files of a note.
+struct NOTESURVEY {
+    DWORD nOld, nNew;              // records naming each
+    BOOL fOurs;                    // among them records of this system
+    BOOL fFitNew, fFitOld;         // every one of them can take the other name
+    ULONGLONG ullFramesEnd;        // the end of the last frame they place
+    DWORD nUnreadable;             // the frame that could not be read, +1
+};
+
+// Reads every frame; FALSE when one cannot be read (a rewrite would then
+// leave the frames after it as they are).
+BOOL SurveyRecords(AviInfo *pInfo, const RELOCNOTE *pNote, NOTESURVEY *pSurvey)
+{
+    memset(pSurvey, 0, sizeof(*pSurvey));
+    pSurvey->fFitNew = pSurvey->fFitOld = TRUE;
+    DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
+    size_t cchOld = strlen(pNote->szOld), cchNew = strlen(pNote->szNew);
+    for (DWORD i = 0; i < pInfo->nFrames; i++) {
+        DWORD cb = 0;
+        if (!AccessFrameData(pInfo, g_pbScratch, cbScratch, i, FALSE, &cb)) {
+            pSurvey->nUnreadable = i + 1;
+            return FALSE;
+        }
+        DWORD cbField = 0;
+        BYTE *pField = FindNameField(g_pbScratch, cb, pInfo->fccHandler, &cbField);
+        if (!pField) continue;
+        CHAR szName[MAX_PATH];
+        NameInField(pField, cbField, szName);
+        BOOL fOld = SameFileName(szName, pNote->szOld), fNew = SameFileName(szName, pNote->szNew);
+        if (!fOld && !fNew) continue;
+        if (fOld) pSurvey->nOld++, pSurvey->fFitNew = pSurvey->fFitNew && cchNew < cbField;
+        if (fNew) pSurvey->nNew++, pSurvey->fFitOld = pSurvey->fFitOld && cchOld < cbField;
+        if (IsRefRecord(g_pbScratch, cb)) {
+            REFRECORD rec;
+            memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
+            ULONGLONG ullEnd = (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
+            if (ullEnd > pSurvey->ullFramesEnd) pSurvey->ullFramesEnd = ullEnd;
+            pSurvey->fOurs = TRUE;
+        }
+    }
+    return TRUE;
+}
+
+// Why a note cannot be acted on, as a message with "%s" for the note's
+// path; NULL when it can. fFinish says which way it would go.
+LPCSTR RefuseNote(AviInfo *pInfo, const RELOCNOTE *pNote, const NOTESURVEY *pSurvey, BOOL fFinish, BOOL fOld,
+                  BOOL fNew)
+{
+    static const char s_szNotOurs[] = "%sは、このAVIファイルのレコードが参照する参照ファイルの移動の記録ではありません!";
+    if (pSurvey->nOld + pSurvey->nNew == 0) return s_szNotOurs;
+    // Neither file may be the other, nor the AVI itself.
+    if ((fOld && fNew && SameFile(pNote->szOld, pNote->szNew)) || (fOld && SameFile(pNote->szOld, pInfo->szAviFile)) ||
+        (fNew && SameFile(pNote->szNew, pInfo->szAviFile)))
+        return s_szNotOurs;
+    if (fFinish) {
+        // The records are to name the new file: it must hold their frames.
+        if (pSurvey->fOurs && !IsRefFileHolding(pNote->szNew, pSurvey->ullFramesEnd)) return s_szNotOurs;
+        if (!pSurvey->fFitNew) return "%sの新しい名前はレコードの名前欄に収まりません!";
+        return NULL;
+    }
+    if (pSurvey->fOurs && !IsRefFileHolding(pNote->szOld, pSurvey->ullFramesEnd)) return s_szNotOurs;
+    if (!pSurvey->fFitOld) return "%sの元の名前はレコードの名前欄に収まりません!";
+    // A copy is deleted only when the old file holds all of its bytes.
+    if (pNote->fCopy && fNew && !IsPrefixOf(pNote->szNew, pNote->szOld)) return s_szNotOurs;
+    return NULL;
+}
+
+}  // namespace
+
 BOOL RecoverRelocation(AviInfo *pInfo)
 {
     CHAR szNote[MAX_PATH];
-    NOTE note;
     if (!MakeRecoveryNotePath(pInfo->szAviFile, szNote) || !FileExists(szNote)) return TRUE;
-    if (!ReadNote(szNote, &note)) {
-        // A note cut short was written before any file was touched.
+    // Held while the relocation runs: only a note that nobody holds is
+    // recovered.
+    HANDLE hNote = CreateFileA(szNote, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hNote == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION) ShowShiftMessage(MSG_ANOTHER_PROGRAM, MB_OK | MB_ICONERROR);
+        else ShowShiftMessagePath("%sがオープンできません!", szNote, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    CHAR szText[RELOCNOTE_MAXTEXT];
+    DWORD cb = 0;
+    BOOL fRead = ReadFile(hNote, szText, sizeof(szText), &cb, NULL);
+    RELOCNOTE note;
+    int nKind = fRead ? ParseRelocationNote(szText, cb, &note) : RELOCNOTE_FOREIGN;
+    if (nKind == RELOCNOTE_EMPTY || nKind == RELOCNOTE_TORN) {
+        // Cleared, or cut short while it was written: no file was touched.
+        CloseHandle(hNote);
         DeleteFileA(szNote);
         return TRUE;
     }
-    BOOL fOld = FileExists(note.szOld), fNew = FileExists(note.szNew);
-    // Finished when the data is whole under the new name: moved, or copied
-    // with every byte (the old file may be gone already, only after that).
-    BOOL fFinish = note.fCopy ? (fNew && (!fOld || SameContent(note.szOld, note.szNew))) : (fNew && !fOld);
-    if (!fFinish && !fOld) {
-        ShowTwo("参照ファイル%sと%sが見つかりません!", note.szOld, note.szNew, MB_OK | MB_ICONERROR);
-        return FALSE;
+    BOOL fOk = FALSE;
+    NOTESURVEY survey;
+    if (nKind != RELOCNOTE_WHOLE) {
+        ShowShiftMessagePath("%sは中断された移動の記録ではありません!", szNote, MB_OK | MB_ICONERROR);
+    } else if (!SurveyRecords(pInfo, &note, &survey)) {
+        // Rewriting the frames that can be read would leave the others.
+        CHAR szText2[MAX_PATH + 160];
+        snprintf(szText2, sizeof(szText2), "%sのフレーム%luが読めないため、中断された移動を完了も取り消しもできません!",
+                 pInfo->szAviFile, (unsigned long)(survey.nUnreadable - 1));
+        ShowShiftMessage(szText2, MB_OK | MB_ICONERROR);
+    } else {
+        BOOL fOld = FileExists(note.szOld), fNew = FileExists(note.szNew);
+        // Finished when the data is whole under the new name: moved, or
+        // copied with every byte (the old file may be gone already, only
+        // after that).
+        BOOL fFinish = note.fCopy ? (fNew && (!fOld || SameContent(note.szOld, note.szNew))) : (fNew && !fOld);
+        LPCSTR pszRefusal = NULL;
+        if (!fFinish && !fOld) {
+            ShowTwo("参照ファイル%sと%sが見つかりません!", note.szOld, note.szNew, MB_OK | MB_ICONERROR);
+        } else if ((pszRefusal = RefuseNote(pInfo, &note, &survey, fFinish, fOld, fNew)) != NULL) {
+            ShowShiftMessagePath(pszRefusal, szNote, MB_OK | MB_ICONERROR);
+        } else {
+            CloseFrameStream(pInfo);
+            OpenFrameCodec(pInfo, FALSE);
+            fOk = fFinish ? RewriteNames(pInfo, TRUE, 0, note.szOld, note.szNew, NULL, FALSE)
+                          : RewriteNames(pInfo, TRUE, 0, note.szNew, note.szOld, NULL, FALSE);
+            // What goes, goes once the records on the disk name the other.
+            if (fOk && fFinish && note.fCopy && note.fDeleteOld && fOld)
+                fOk = DeleteFileA(note.szOld) && FlushFolderOf(note.szOld);
+            if (fOk && !fFinish && note.fCopy && fNew) fOk = DeleteFileA(note.szNew) && FlushFolderOf(note.szNew);
+            OpenFrameCodec(pInfo, TRUE);
+            OpenFrameStream(pInfo);
+            if (fOk)
+                ShowTwo(fFinish ? "中断された参照ファイル%sの%sへの移動を完了しました."
+                                : "中断された参照ファイル%sの%sへの移動を元に戻しました.",
+                        note.szOld, note.szNew, MB_OK | MB_ICONINFORMATION);
+        }
     }
-    OpenFrameCodec(pInfo, FALSE);
-    BOOL fOk = fFinish ? RewriteNames(pInfo, TRUE, 0, note.szOld, note.szNew, NULL, FALSE)
-                       : RewriteNames(pInfo, TRUE, 0, note.szNew, note.szOld, NULL, FALSE);
-    if (fOk && fFinish && note.fCopy && note.fDeleteOld && fOld) DeleteFileA(note.szOld);
-    if (fOk && !fFinish && note.fCopy && fNew) DeleteFileA(note.szNew);
-    OpenFrameCodec(pInfo, TRUE);
-    if (!fOk) return FALSE;
-    DeleteFileA(szNote);
-    ShowTwo(fFinish ? "中断された参照ファイル%sの%sへの移動を完了しました." : "中断された参照ファイル%sの%sへの移動を元に戻しました.",
-            note.szOld, note.szNew, MB_OK | MB_ICONINFORMATION);
-    return TRUE;
+    CloseHandle(hNote);
+    if (fOk) DeleteFileA(szNote);
+    return fOk;
 }

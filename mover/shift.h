@@ -36,7 +36,15 @@ typedef struct {
     DWORD dwFirstFrame;  // the first frame that names the file
     DWORD dwFrameCount;  // frames that name it
     DWORD cbNameField;   // the smallest name field of those frames
+    DWORD dwKinds;       // REFKIND_... of those frames
+    // Where the last frame that a record of this system places in the file
+    // ends (0 without such records): a reference file holds them all.
+    ULONGLONG ullFramesEnd;
 } REFFILEENTRY;
+
+// Bits of REFFILEENTRY.dwKinds.
+#define REFKIND_RECORD 0x1   // records of this system name the file
+#define REFKIND_FOREIGN 0x2  // frames of the two foreign kinds name it
 
 // The reference list (list box 1002) as the commands see it: unsorted,
 // several items selectable.
@@ -46,8 +54,6 @@ typedef struct {
     BOOL (*pfnGetText)(int i, LPSTR psz);
     BOOL (*pfnIsSelected)(int i);
     void (*pfnSetSelected)(int i, BOOL fSelected);
-    // The first item equal to psz ignoring case, or -1.
-    int (*pfnFindExact)(LPCSTR psz);
     // Inserts before item i (-1: at the end), keeping the top item in view;
     // the new item is not selected.
     void (*pfnInsert)(int i, LPCSTR psz);
@@ -107,6 +113,10 @@ inline void ShiftSetText(int nId, LPCSTR psz)
 }
 extern REFFILEENTRY *g_pRefFiles;
 extern DWORD g_nRefFileCap;
+// The last detection read every frame of the loaded AVI: only then do the
+// list and the entries describe every record, and only then may files be
+// moved or deleted on their say.
+extern BOOL g_fRefListComplete;
 extern volatile LONG g_fShiftBusy;
 extern volatile LONG g_fShiftAbort;
 // Relocation copies (and keeps the old file unless told to delete it) even
@@ -120,6 +130,28 @@ BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbFiel
 
 // Reads every frame and lists the reference files they name.
 void DetectRefFiles(AviInfo *pInfo);
+// The first item of the reference list that names the file pszName names,
+// as the file system compares names; -1 when there is none.
+int FindRefListItem(LPCSTR pszName);
+
+// The name in a name field: up to its zero or the field's end, cut to
+// MAX_PATH - 1 bytes (pszName: MAX_PATH bytes).
+void NameInField(const BYTE *pField, DWORD cbField, LPSTR pszName);
+
+// Whether the files that the commands are about to move, copy or delete
+// are reference files, the entries' positions in the list given:
+// every file that records of this system name begins with a frame header
+// that adds up and holds every frame that they place in it (else a message
+// names it and FALSE returns); a file that foreign frames name, whose
+// format cannot be checked, is acted on only when the user, asked with
+// every such file listed, says yes. Missing files are passed over.
+BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries);
+// A file that begins with a consistent frame header and is at least
+// ullFramesEnd bytes long.
+BOOL IsRefFileHolding(LPCSTR pszPath, ULONGLONG ullFramesEnd);
+// The AVI may have its files moved or deleted: detection read every frame
+// and the reader every frame of the file; else a message says why.
+BOOL MayChangeRefFiles(AviInfo *pInfo);
 
 // The total size of the selected files as shown in field 1012: groups of
 // three digits, leading zeros and commas blank.
@@ -137,11 +169,30 @@ BOOL RewriteRefNames(AviInfo *pInfo, DWORD k, LPCSTR pszOld, LPCSTR pszNew, DWOR
 void RelocateRefFiles(AviInfo *pInfo);
 void DeleteRefFiles(AviInfo *pInfo);
 
+// What the note says while a relocation has a file in hand.
+typedef struct {
+    CHAR szOld[MAX_PATH];
+    CHAR szNew[MAX_PATH];
+    BOOL fCopy;
+    BOOL fDeleteOld;
+} RELOCNOTE;
+// A note is never longer than this.
+#define RELOCNOTE_MAXTEXT (3 * MAX_PATH)
+// What a note's bytes are.
+#define RELOCNOTE_EMPTY 0    // cleared: no file in hand
+#define RELOCNOTE_TORN 1     // cut short while it was written: no file touched yet
+#define RELOCNOTE_WHOLE 2    // a note of a file in hand, in *pNote
+#define RELOCNOTE_FOREIGN 3  // not a note that a relocation wrote
+int ParseRelocationNote(const char *pText, DWORD cb, RELOCNOTE *pNote);
+
 // The note that a relocation leaves beside the AVI while it changes files
 // and records: pszNote (MAX_PATH bytes) from the AVI's path.
 BOOL MakeRecoveryNotePath(LPCSTR pszAviFile, LPSTR pszNote);
 // Whether a relocation left its note beside the AVI.
 BOOL HasRecoveryNote(LPCSTR pszAviFile);
 // Finishes or rolls back a relocation that a loaded AVI's note describes,
-// and says which; TRUE when there was nothing to do or it was done.
+// and says which; TRUE when there was nothing to do or it was done. A note
+// that another program holds, that names no file of the AVI's records, or
+// whose recovery would lose a byte or leave a record naming a file that
+// does not hold its frame is left as it is, with a message: FALSE.
 BOOL RecoverRelocation(AviInfo *pInfo);

@@ -46,11 +46,6 @@ BOOL ListGetText(int i, LPSTR psz)
 }
 BOOL ListIsSelected(int i) { return SendList(LB_GETSEL, (WPARAM)i, 0) > 0; }
 void ListSetSelected(int i, BOOL f) { SendList(LB_SETSEL, (WPARAM)f, (LPARAM)i); }
-int ListFindExact(LPCSTR psz)
-{
-    LRESULT i = SendList(LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)psz);
-    return i == LB_ERR ? -1 : (int)i;
-}
 void ListInsert(int i, LPCSTR psz)
 {
     LRESULT nTop = SendList(LB_GETTOPINDEX, 0, 0);
@@ -194,7 +189,6 @@ void InstallWindow(HWND hDlg)
     list.pfnGetText = ListGetText;
     list.pfnIsSelected = ListIsSelected;
     list.pfnSetSelected = ListSetSelected;
-    list.pfnFindExact = ListFindExact;
     list.pfnInsert = ListInsert;
     list.pfnDelete = ListDelete;
     list.pfnReset = ListReset;

@@ -57,3 +57,61 @@ int GetDriveNumber(LPCSTR pszPath)
 }
 
 BOOL FileExists(LPCSTR pszPath) { return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES; }
+
+BOOL SameFileName(LPCSTR pszA, LPCSTR pszB)
+{
+#ifdef _WIN32
+    const BYTE *a = reinterpret_cast<const BYTE *>(pszA);
+    const BYTE *b = reinterpret_cast<const BYTE *>(pszB);
+    for (;;) {
+        if (IsDBCSLeadByte(*a)) {
+            // A lead byte is no letter: both names have it, and the same
+            // second byte.
+            if (a[0] != b[0] || a[1] != b[1]) return FALSE;
+            if (!a[1]) return TRUE;
+            a += 2;
+            b += 2;
+            continue;
+        }
+        BYTE ca = *a >= 'A' && *a <= 'Z' ? (BYTE)(*a + 32) : *a == '/' ? (BYTE)'\\' : *a;
+        BYTE cb = *b >= 'A' && *b <= 'Z' ? (BYTE)(*b + 32) : *b == '/' ? (BYTE)'\\' : *b;
+        if (ca != cb) return FALSE;
+        if (!ca) return TRUE;
+        a++;
+        b++;
+    }
+#else
+    return strcmp(pszA, pszB) == 0;
+#endif
+}
+
+namespace {
+
+BOOL FileIdentity(LPCSTR pszPath, BY_HANDLE_FILE_INFORMATION *pInfo)
+{
+    HANDLE h = CreateFileA(pszPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    BOOL fOk = GetFileInformationByHandle(h, pInfo);
+    CloseHandle(h);
+    return fOk;
+}
+
+}  // namespace
+
+BOOL SameFile(LPCSTR pszA, LPCSTR pszB)
+{
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return FileIdentity(pszA, &a) && FileIdentity(pszB, &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+BOOL FlushFolderOf(LPCSTR pszPath)
+{
+#ifdef _WIN32
+    (void)pszPath;
+    return TRUE;
+#else
+    return SpoolFlushFolder(pszPath);
+#endif
+}

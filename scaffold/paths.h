@@ -24,3 +24,18 @@ int GetDriveNumber(LPCSTR pszPath);
 
 // TRUE when a file or folder of that path exists.
 BOOL FileExists(LPCSTR pszPath);
+
+// TRUE when two names name one file as the file system compares names: byte
+// for byte on POSIX; on Windows ignoring the case of single-byte letters and
+// the kind of separator, the second byte of a double-byte character always
+// compared as it is.
+BOOL SameFileName(LPCSTR pszA, LPCSTR pszB);
+
+// TRUE when both paths reach one existing file (the same volume and file
+// index), whatever their spelling, links or linked folders on the way.
+BOOL SameFile(LPCSTR pszA, LPCSTR pszB);
+
+// The entries of the folder that holds the file (or of the folder itself)
+// reach the disk, so that a file created, renamed or deleted there stays so
+// after a power loss. Windows keeps folders in its journal: nothing to do.
+BOOL FlushFolderOf(LPCSTR pszPath);

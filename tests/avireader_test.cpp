@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 class AviReader : public AviTest {};
@@ -124,48 +126,50 @@ TEST_F(AviReader, StreamOneWithAudioAsStreamZero)
     EXPECT_EQ(info.pFrames[0].dwChunkLen, 24u | FRAME_DC);
 }
 
-TEST_F(AviReader, ShortfallReport)
+// The index's entries are kept by their ids, however many the header says
+// there are: every video entry, every audio entry of an audio stream. A
+// shortfall against the header is reported and marks the AVI as not read
+// whole; a surplus is reported only.
+TEST_F(AviReader, EntriesAreKeptByTheirIdsWhateverTheHeaderSays)
 {
-    // The header says 5 frames; the index has 3 video and 4 audio entries.
-    AVISPEC spec = Uncompressed(3, true);
-    spec.dwTotalFrames = spec.dwLength = 5;
-    spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(3, 0), 0));
-    ASSERT_TRUE(LoadBytes(BuildAvi(spec)));
-    EXPECT_EQ(OnlyMessage(), "<path> の\nフレームのインデックス数がヘッダのフレーム数に2足りませんでした!"
-                             "\nオーディオチャンクのインデックス数が2余分でした!");
-    EXPECT_EQ(g_aShown[0].uType, (UINT)MB_OK);
-    EXPECT_EQ(info.nFrames, 3u);
-    EXPECT_EQ(info.nAudio, 2u);
-}
-
-TEST_F(AviReader, SurplusReport)
-{
-    // The header says 2 frames; the index has 3 video and 1 audio entry.
-    AVISPEC spec = Uncompressed(3);
-    spec.fAudioStream = true;
-    spec.dwTotalFrames = spec.dwLength = 2;
-    spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(3, 0), 0));
-    ASSERT_TRUE(LoadBytes(BuildAvi(spec)));
-    EXPECT_EQ(OnlyMessage(), "<path> の\nフレームのインデックス数がヘッダのフレーム数より1余分でした!");
-    EXPECT_EQ(info.nFrames, 2u);
-    EXPECT_EQ(info.nAudio, 1u);
-}
-
-TEST_F(AviReader, WithoutAudioStreamOnlyTheFramesAreRead)
-{
-    // Without an audio stream no audio entry is kept (one found counts as
-    // surplus), and index reading stops at the index's end: entries after it
-    // do not count.
-    AVISPEC spec = Uncompressed(2);
-    spec.chunks.insert(spec.chunks.begin() + 1, Frame("01wb", std::vector<BYTE>(4, 0), 0));
-    spec.dwTotalFrames = spec.dwLength = 4;
-    DWORD adwFake[4] = {mmioFOURCC('0', '0', 'd', 'b'), AVIIF_KEYFRAME, 4, 24};
-    spec.afterIdx1.assign(reinterpret_cast<BYTE *>(adwFake), reinterpret_cast<BYTE *>(adwFake) + 16);
-    ASSERT_TRUE(LoadBytes(BuildAvi(spec)));
-    EXPECT_EQ(info.nAudio, 0u);
-    EXPECT_EQ(info.nFrames, 2u);  // the video entries, not the one past the index
-    EXPECT_EQ(OnlyMessage(), "<path> の\nフレームのインデックス数がヘッダのフレーム数に2足りませんでした!"
-                             "\nオーディオチャンクのインデックス数が1余分でした!");
+    struct {
+        const char *pszWhat;
+        DWORD nHeader, nVideo, nAudio;
+        bool fAudioStream;
+        const char *pszReport;
+        DWORD dwUnseen;
+    } cases[] = {
+        {"shortfall", 5, 3, 4, true, "<path> の\nフレームのインデックス数がヘッダのフレーム数に2足りませんでした!",
+         UNSEEN_INDEX_SHORT},
+        {"surplus", 2, 3, 1, true, "<path> の\nフレームのインデックス数がヘッダのフレーム数より1余分でした!", 0},
+        {"no audio stream", 4, 2, 1, false, "<path> の\nフレームのインデックス数がヘッダのフレーム数に2足りませんでした!",
+         UNSEEN_INDEX_SHORT},
+        {"as the header says", 3, 3, 2, true, "", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        g_aShown.clear();
+        AVISPEC spec = Uncompressed(c.nVideo, c.fAudioStream);
+        spec.chunks.erase(std::remove_if(spec.chunks.begin(), spec.chunks.end(),
+                                         [](const AVIFRAME &f) { return f.id == "01wb"; }),
+                          spec.chunks.end());
+        for (DWORD i = 0; i < c.nAudio; i++) spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(3, 0), 0));
+        // Palette changes and entries past the index's end are no frames.
+        spec.chunks.insert(spec.chunks.begin() + 1, Frame("00pc", std::vector<BYTE>(8, 0), 0));
+        DWORD adwFake[4] = {mmioFOURCC('0', '0', 'd', 'b'), AVIIF_KEYFRAME, 4, 24};
+        spec.afterIdx1.assign(reinterpret_cast<BYTE *>(adwFake), reinterpret_cast<BYTE *>(adwFake) + 16);
+        spec.dwTotalFrames = spec.dwLength = c.nHeader;
+        ASSERT_TRUE(LoadBytes(BuildAvi(spec)));
+        EXPECT_EQ(info.nFrames, c.nVideo);
+        EXPECT_EQ(info.nAudio, c.fAudioStream ? c.nAudio : 0u);
+        EXPECT_EQ(info.dwUnseen, c.dwUnseen);
+        if (*c.pszReport) {
+            EXPECT_EQ(OnlyMessage(), c.pszReport);
+            EXPECT_EQ(g_aShown[0].uType, (UINT)MB_OK);
+        } else {
+            EXPECT_TRUE(g_aShown.empty());
+        }
+    }
 }
 
 TEST_F(AviReader, KeyFrameFlags)

@@ -766,7 +766,10 @@ TEST_F(Decompression, AlternatingRecordsKeepBothFilesOpen)
     EXPECT_EQ(Instance()->cReadOpens, 3u);
 }
 
-TEST_F(Decompression, PathThatDiffersInCaseOnlyReusesTheOpenFile)
+// Names are compared as the file system compares them: on Windows a path
+// that differs in letter case only is the open file; on POSIX it is
+// another file (here one that is not there).
+TEST_F(Decompression, PathThatDiffersInCaseOnlyIsTheOpenFileWhereTheSystemSaysSo)
 {
     g_Settings.fEnabled = TRUE;
     SetBase("Case");
@@ -780,9 +783,14 @@ TEST_F(Decompression, PathThatDiffersInCaseOnlyReusesTheOpenFile)
     pszName[0] = 'c';
     memcpy(record.data(), &rec, sizeof(rec));
     std::vector<BYTE> out;
+#ifdef _WIN32
     ASSERT_EQ(Decompress(record, pictures[1], &out), ICERR_OK);
     EXPECT_EQ(out, pictures[1].bits);
     EXPECT_EQ(Instance()->cReadOpens, 1u);
+#else
+    EXPECT_EQ(Decompress(record, pictures[1], &out), ICERR_ERROR);
+    EXPECT_EQ(Instance()->cReadOpens, 1u);
+#endif
 }
 
 // Overwrites the data of a stored frame on disk, while the decoder holds the

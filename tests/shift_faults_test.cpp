@@ -53,11 +53,6 @@ void InstallList()
     };
     g_ShiftUi.list.pfnIsSelected = [](int i) { return (BOOL)(i < (int)g_items.size() && g_items[(size_t)i].fSelected); };
     g_ShiftUi.list.pfnSetSelected = [](int i, BOOL f) { g_items[(size_t)i].fSelected = f != FALSE; };
-    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
-        for (size_t i = 0; i < g_items.size(); i++)
-            if (_stricmp(g_items[i].text.c_str(), psz) == 0) return (int)i;
-        return -1;
-    };
     g_ShiftUi.list.pfnInsert = [](int i, LPCSTR psz) {
         size_t at = i < 0 || i > (int)g_items.size() ? g_items.size() : (size_t)i;
         g_items.insert(g_items.begin() + (long)at, ITEM{psz, false});

@@ -4,7 +4,9 @@
 // is refused with ERROR_SHARING_VIOLATION when its access conflicts with the
 // sharing of an open that is already there, or the other way round, as
 // CreateFile does. Deleting or renaming an open file needs FILE_SHARE_DELETE
-// from every open of it.
+// from every open of it. Between processes an open for writing that shares
+// nothing holds a lock on the file (an open file description lock), and an
+// open of a file so held is refused as the platform refuses it.
 //
 // A simulated disk can stand in for the real one, for benchmarks and tests
 // of slow and full disks. It is set through environment variables, read when
@@ -30,6 +32,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,6 +52,7 @@ struct FILEOBJECT {
     DWORD dwShare;
     dev_t dev;
     ino_t ino;
+    std::string path;  // as opened, for the trace
 };
 
 struct FINDOBJECT {
@@ -103,6 +107,65 @@ bool DeleteAllowed(const char *pszPath)
             return false;
     }
     return true;
+}
+
+// The trace of SpoolTraceFiles.
+std::mutex &TraceLock()
+{
+    static std::mutex *pLock = new std::mutex;
+    return *pLock;
+}
+bool g_fTracing;
+std::string &TraceText()
+{
+    static std::string *pText = new std::string;
+    return *pText;
+}
+void Trace(const char *pszWhat, const std::string &a, const std::string &b = std::string())
+{
+    if (!g_fTracing) return;
+    std::lock_guard<std::mutex> lock(TraceLock());
+    TraceText() += std::string(pszWhat) + " " + a + (b.empty() ? "" : " " + b) + "\n";
+}
+
+// The lock that an open for writing without sharing holds on its file for
+// other processes; false when another process holds it.
+bool TakeExclusiveLock(int fd)
+{
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
+    // A file system without locks cannot be held.
+    return errno != EAGAIN && errno != EACCES;
+}
+
+// False when another process holds the file's exclusive lock.
+bool FreeOfExclusiveLock(int fd)
+{
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return true;
+    return fl.l_type == F_UNLCK;
+}
+
+// Makes a folder's entries reach the disk.
+bool FlushFolderOfPath(const std::string &path, bool fIsFolder)
+{
+    std::string folder = path;
+    if (!fIsFolder) {
+        size_t slash = path.find_last_of('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    }
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool fOk = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    Trace("flushfolder", folder);
+    return fOk;
 }
 
 FILEOBJECT *FileObject(HANDLE h)
@@ -437,6 +500,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     // A simulated file emptied by its opening gives its bytes back.
     bool fTruncates = fExists && (oflags & O_TRUNC) && st.st_size > 0;
     uint64_t cbTruncated = fTruncates ? (uint64_t)st.st_size : 0;
+    // An existing file is emptied only once no other process's lock stands
+    // in the way.
+    bool fTruncateLater = fExists && (oflags & O_TRUNC);
+    if (fTruncateLater) oflags &= ~O_TRUNC;
     int fd = open(lpFileName, oflags, 0666);
     if (fd < 0) {
         DWORD dwErr = Win32ErrorFromErrno(errno);
@@ -452,6 +519,21 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // Another process's open that shares nothing; or this one's, which
+    // another process must not get past.
+    bool fExclusive = dwShareMode == 0 && (dwDesiredAccess & GENERIC_WRITE);
+    if (!(fExclusive ? TakeExclusiveLock(fd) : FreeOfExclusiveLock(fd))) {
+        close(fd);
+        if (!fExists) unlink(lpFileName);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fTruncateLater && ftruncate(fd, 0) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!fExists) Trace("create", lpFileName);
     FILEOBJECT *pFile = new FILEOBJECT;
     pFile->hdr.dwKind = KOBJ_FILE;
     pFile->fd = fd;
@@ -461,6 +543,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
     pFile->ino = st.st_ino;
+    pFile->path = lpFileName;
     OpenFiles().push_back(pFile);
     bool fReportExisting = fExists && (dwCreationDisposition == CREATE_ALWAYS ||
                                        dwCreationDisposition == OPEN_ALWAYS);
@@ -626,8 +709,47 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
+    Trace("flush", pFile->path);
     return TRUE;
 }
+
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpInfo)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    struct stat st;
+    if (!pFile || !lpInfo) return FALSE;
+    if (fstat(pFile->fd, &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    memset(lpInfo, 0, sizeof(*lpInfo));
+    lpInfo->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    uint64_t dev = (uint64_t)st.st_dev;
+    lpInfo->dwVolumeSerialNumber = (DWORD)(dev ^ (dev >> 32));
+    lpInfo->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
+    lpInfo->nFileSizeLow = (DWORD)st.st_size;
+    lpInfo->nNumberOfLinks = (DWORD)st.st_nlink;
+    lpInfo->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
+    lpInfo->nFileIndexLow = (DWORD)st.st_ino;
+    return TRUE;
+}
+
+extern "C" BOOL SpoolFlushFolder(LPCSTR pszPath)
+{
+    struct stat st;
+    if (!pszPath || !*pszPath) return FALSE;
+    bool fIsFolder = stat(pszPath, &st) == 0 && S_ISDIR(st.st_mode);
+    return FlushFolderOfPath(pszPath, fIsFolder) ? TRUE : FALSE;
+}
+
+extern "C" void SpoolTraceFiles(BOOL fOn)
+{
+    std::lock_guard<std::mutex> lock(TraceLock());
+    g_fTracing = fOn != FALSE;
+    TraceText().clear();
+}
+
+extern "C" const char *SpoolFileTrace(void) { return TraceText().c_str(); }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
 {
@@ -820,8 +942,8 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 namespace {
 
 // Copies a regular file's bytes; the destination must not exist when
-// fFailIfExists.
-BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists)
+// fFailIfExists. With fSync the copy is on the disk when it returns.
+BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists, bool fSync = false)
 {
     int in = open(pszFrom, O_RDONLY | O_CLOEXEC);
     if (in < 0) {
@@ -872,6 +994,12 @@ BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists)
         }
     }
     close(in);
+    if (fSync && fsync(out) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        close(out);
+        unlink(pszTo);
+        return FALSE;
+    }
     if (close(out) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
         unlink(pszTo);
@@ -905,7 +1033,15 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (rename(lpExistingFileName, lpNewFileName) == 0) return TRUE;
+    bool fThrough = (dwFlags & MOVEFILE_WRITE_THROUGH) != 0;
+    if (rename(lpExistingFileName, lpNewFileName) == 0) {
+        Trace("move", lpExistingFileName, lpNewFileName);
+        if (fThrough && !(FlushFolderOfPath(lpNewFileName, false) && FlushFolderOfPath(lpExistingFileName, false))) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return FALSE;
+        }
+        return TRUE;
+    }
     if (errno != EXDEV) {
         SetLastError(errno == ENOENT ? MissingFileError(lpNewFileName) : Win32ErrorFromErrno(errno));
         return FALSE;
@@ -916,8 +1052,19 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
-    if (!CopyFileBytes(lpExistingFileName, lpNewFileName, false)) return FALSE;
+    // The copy is on the disk, and its name in its folder, before the
+    // original goes: else a power loss could leave neither.
+    if (!CopyFileBytes(lpExistingFileName, lpNewFileName, false, true)) return FALSE;
+    if (!FlushFolderOfPath(lpNewFileName, false)) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
     if (unlink(lpExistingFileName) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    Trace("move", lpExistingFileName, lpNewFileName);
+    if (fThrough && !FlushFolderOfPath(lpExistingFileName, false)) {
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
@@ -967,6 +1114,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
+    Trace("delete", lpFileName);
     if (fSimulated) SimDiskGiveBack((uint64_t)st.st_size);
     return TRUE;
 }

@@ -16,6 +16,7 @@
 #include "internal.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <new>
 
@@ -124,6 +125,16 @@ extern "C" MMRESULT WINAPI mmioFlush(HMMIO hmmio, UINT fuFlush)
     if (!pFile) return MMIOERR_CANNOTWRITE;
     if (!WriteBack(pFile)) return MMIOERR_CANNOTWRITE;
     if (fuFlush & MMIO_EMPTYBUF) pFile->cbValid = 0;
+    return MMSYSERR_NOERROR;
+}
+
+extern "C" MMRESULT WINAPI mmioGetInfo(HMMIO hmmio, LPMMIOINFO pmmioinfo, UINT)
+{
+    MMIOFILE *pFile = FromHandle(hmmio);
+    if (!pFile || !pmmioinfo) return MMSYSERR_INVALPARAM;
+    memset(pmmioinfo, 0, sizeof(*pmmioinfo));
+    pmmioinfo->adwInfo[0] = (DWORD_PTR)pFile->hFile;
+    pmmioinfo->hmmio = hmmio;
     return MMSYSERR_NOERROR;
 }
 

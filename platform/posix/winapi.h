@@ -142,6 +142,7 @@ void WINAPI SetLastError(DWORD dwErrCode);
 #define FILE_FLAG_NO_BUFFERING 0x20000000
 #define FILE_FLAG_RANDOM_ACCESS 0x10000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
@@ -149,6 +150,7 @@ void WINAPI SetLastError(DWORD dwErrCode);
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -192,6 +194,10 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
                               LPSTR *lpFilePart);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+// With MOVEFILE_WRITE_THROUGH the move is on the disk when it returns: the
+// folders are synced, and a copy across file systems before the original
+// goes. A copy across file systems always reaches the disk before the
+// original is deleted.
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
@@ -220,6 +226,36 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 #define SPOOLFAULT_COUNT 8
 void SpoolArmFault(int nOperation, unsigned nCall);
 unsigned SpoolFaultCalls(int nOperation);
+
+// Not of the platform: the folder that holds a file (or the folder itself)
+// reaches the disk, so that the files created, renamed or deleted in it
+// stay so after a power loss. Windows keeps its folders in its journal.
+BOOL SpoolFlushFolder(LPCSTR pszPath);
+
+// Not of the platform: a trace of the operations whose order decides what a
+// power loss leaves, for the tests. While on, each FlushFileBuffers, folder
+// flush, DeleteFileA, MoveFileExA and creating CreateFileA adds a line
+// ("flush PATH", "flushfolder PATH", "delete PATH", "move FROM TO",
+// "create PATH"). SpoolFileTrace gives the lines so far (until the next
+// call of SpoolTraceFiles).
+void SpoolTraceFiles(BOOL fOn);
+const char *SpoolFileTrace(void);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+// The volume serial is the file system's device number (its low 32 bits;
+// the high ones are folded in), the file index its inode number.
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 }
 
 // ---------------------------------------------------------------------------
@@ -656,7 +692,15 @@ DWORD VFWAPIV ICDecompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiFormat
 typedef UINT MMRESULT;
 typedef struct HMMIO__ *HMMIO;
 typedef char *HPSTR;
-typedef struct _MMIOINFO *LPMMIOINFO;  // not used: the programs pass none
+// What mmioGetInfo gives: of the platform's fields only those used here.
+// adwInfo[0] holds the file's handle, as the platform's I/O procedure for
+// files keeps it; the stand-in's handles are pointers, so its elements are
+// pointer-wide.
+typedef struct _MMIOINFO {
+    DWORD dwFlags;
+    DWORD_PTR adwInfo[3];
+    HMMIO hmmio;
+} MMIOINFO, *LPMMIOINFO;
 
 typedef struct _MMCKINFO {
     FOURCC ckid;
@@ -715,6 +759,7 @@ LONG WINAPI mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
 LONG WINAPI mmioWrite(HMMIO hmmio, const char *pch, LONG cch);
 LONG WINAPI mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
 MMRESULT WINAPI mmioFlush(HMMIO hmmio, UINT fuFlush);
+MMRESULT WINAPI mmioGetInfo(HMMIO hmmio, LPMMIOINFO pmmioinfo, UINT fuInfo);
 // A buffer of cchBuffer bytes (pchBuffer must be NULL: the buffer is the
 // library's), or none with 0: reads and writes then go to the file at once.
 MMRESULT WINAPI mmioSetBuffer(HMMIO hmmio, LPSTR pchBuffer, LONG cchBuffer, UINT fuBuffer);
@@ -767,6 +812,7 @@ ULONG WINAPI AVIStreamRelease(PAVISTREAM pavi);
 #define MB_ICONINFORMATION 0x00000040L
 #define MB_ICONMASK 0x000000F0L
 #define MB_TYPEMASK 0x0000000FL
+#define MB_DEFBUTTON2 0x00000100L
 #define IDOK 1
 #define IDCANCEL 2
 #define IDYES 6

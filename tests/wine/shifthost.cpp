@@ -44,11 +44,6 @@ void InstallList()
     };
     g_ShiftUi.list.pfnIsSelected = [](int i) { return (BOOL)(i >= 0 && i < (int)g_selected.size() && g_selected[(size_t)i]); };
     g_ShiftUi.list.pfnSetSelected = [](int i, BOOL f) { g_selected[(size_t)i] = f != FALSE; };
-    g_ShiftUi.list.pfnFindExact = [](LPCSTR psz) {
-        for (size_t i = 0; i < g_names.size(); i++)
-            if (_stricmp(g_names[i].c_str(), psz) == 0) return (int)i;
-        return -1;
-    };
     g_ShiftUi.list.pfnInsert = [](int i, LPCSTR psz) {
         size_t at = i < 0 || i > (int)g_names.size() ? g_names.size() : (size_t)i;
         g_names.insert(g_names.begin() + (long)at, psz);

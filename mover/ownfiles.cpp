@@ -1,0 +1,94 @@
+// What the commands may move, copy or delete: reference files only. An AVI
+// and its reference files may come from anyone; a record can name any file.
+// A file is taken for a reference file when it begins with a frame header
+// that adds up and is long enough for every frame that records of this
+// system place in it. The two foreign kinds of reference frame name files
+// of a format that cannot be checked: the user decides on those, each named.
+#include "mover/shift.h"
+
+#include "codec/refformat.h"
+#include "mover/message.h"
+#include "scaffold/paths.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+BOOL IsRefFileHolding(LPCSTR pszPath, ULONGLONG ullFramesEnd)
+{
+    HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(h, &dwHigh);
+    ULONGLONG ullSize = dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((ULONGLONG)dwHigh << 32) | dwLow;
+    REFFRAMEHEADER header;
+    DWORD cb = 0;
+    BOOL fRead = ReadFile(h, &header, sizeof(header), &cb, NULL) && cb == sizeof(header);
+    CloseHandle(h);
+    return fRead && header.dwFrameSize == (ULONGLONG)sizeof(header) + header.dwDataSize + header.dwPadSize &&
+           header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
+}
+
+BOOL MayChangeRefFiles(AviInfo *pInfo)
+{
+    if (LPCSTR pszRefusal = UnseenRefusal(pInfo)) {
+        ShowShiftMessagePath(pszRefusal, pInfo->szAviFile, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    if (!g_fRefListComplete) {
+        ShowShiftMessage("参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
+                         MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
+{
+    const REFLISTUI &list = g_ShiftUi.list;
+    size_t cbForeign = 1, cchForeign = 0;
+    LPSTR pszForeign = NULL;
+    BOOL fOk = TRUE;
+    for (int j = 0; j < nEntries && fOk; j++) {
+        int k = aiEntries[j];
+        CHAR szName[MAX_PATH];
+        if (k < 0 || (DWORD)k >= g_nRefFileCap || !list.pfnGetText(k, szName) || !FileExists(szName)) continue;
+        const REFFILEENTRY *pEntry = &g_pRefFiles[k];
+        if ((pEntry->dwKinds & REFKIND_RECORD) && !IsRefFileHolding(szName, pEntry->ullFramesEnd)) {
+            ShowShiftMessagePath("%sは参照ファイルではありません!", szName, MB_OK | MB_ICONERROR);
+            fOk = FALSE;
+        } else if (pEntry->dwKinds & REFKIND_FOREIGN) {
+            // One line a file.
+            size_t cch = strlen(szName);
+            LPSTR pszGrown = (LPSTR)realloc(pszForeign, cbForeign + cch + 1);
+            if (!pszGrown) {
+                ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+                fOk = FALSE;
+                break;
+            }
+            pszForeign = pszGrown;
+            memcpy(pszForeign + cchForeign, szName, cch);
+            cchForeign += cch;
+            pszForeign[cchForeign++] = '\n';
+            pszForeign[cchForeign] = '\0';
+            cbForeign += cch + 1;
+        }
+    }
+    if (fOk && pszForeign) {
+        static const char s_szQuestion[] =
+            "次のファイルは形式を確かめられない参照フレームが参照しています:\n%sこれらのファイルも処理しますか?";
+        size_t cbText = sizeof(s_szQuestion) + cchForeign;
+        LPSTR pszText = (LPSTR)malloc(cbText);
+        if (!pszText) {
+            ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+            fOk = FALSE;
+        } else {
+            snprintf(pszText, cbText, s_szQuestion, pszForeign);
+            fOk = ShowShiftMessage(pszText, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+            free(pszText);
+        }
+    }
+    free(pszForeign);
+    return fOk;
+}
