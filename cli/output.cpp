@@ -104,6 +104,8 @@ const TEXTPAIR s_aEngineTexts[] = {
      "The index of %s does not list every frame: its reference files cannot be moved or deleted!"},
     {"参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
      "The detection of the reference files did not reach the last frame: no file can be moved or deleted!"},
+    {"%sに中断された移動の記録が残っているため、参照ファイルを移動も削除もできません!",
+     "A note of an interrupted relocation stays beside %s: its reference files cannot be moved or deleted!"},
     {"別のプログラムがこのAVIファイルの参照ファイルを移動しています!",
      "Another program is relocating this AVI's files!"},
     {"参照ファイル%sの名前はレコードの名前欄をちょうど埋めているため、移動を元に戻せません!",

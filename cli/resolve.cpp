@@ -10,6 +10,7 @@
 // lists the standard indexes ("ixNN") closing each movi list, and "odml"
 // holds the whole count of frames. Players of either kind of index read it.
 #include "cli/spool.h"
+#include "scaffold/paths.h"
 
 #include "codec/refformat.h"
 
@@ -373,6 +374,11 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         if (pState->hRef == INVALID_HANDLE_VALUE)
             return Fail(pState, "frame %lu: reference file %s cannot be opened", "フレーム %lu: 参照ファイル%sがオープンできません",
                         szPath);
+        // The resolved AVI would take the place of a file that the records
+        // read from: by whatever name, link or linked folder it is reached.
+        if (SameFile(szPath, pState->pszOut))
+            return Fail(pState, "frame %lu: the output %s is one of the AVI's reference files; choose another name",
+                        "フレーム %lu: 出力先%sはAVIファイルの参照ファイルです. 別の名前を選んで下さい", pState->pszOut);
         snprintf(pState->szRefFile, sizeof(pState->szRefFile), "%s", szPath);
     }
     REFFRAMEHEADER header;

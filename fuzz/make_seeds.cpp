@@ -66,5 +66,17 @@ int main(int argc, char **argv)
     AVISPEC rec = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1)});
     rec.chunks[0].fInRecList = true;
     Write(dir, "rec.avi", rec);
+    // Recovery notes: whole, cut short, and one that no relocation wrote.
+    const char *const apszNotes[][2] = {
+        {"note-whole", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nnew=D:\\cap.000\ncopy=1\ndeleteold=1\n"},
+        {"note-torn", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nne"},
+        {"note-foreign", "Spoolshift relocation 1\nold=a\nnew=b\ncopy=2\ndeleteold=0\n"},
+    };
+    for (const auto &note : apszNotes) {
+        FILE *pFile = fopen((dir + "/" + note[0]).c_str(), "wb");
+        if (!pFile) return 1;
+        fputs(note[1], pFile);
+        fclose(pFile);
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "mover/shift.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -44,4 +45,16 @@ DWORD RunShiftCommands(AviInfo *pInfo)
         RewriteRefNames(pInfo, 0, pszOther, old.c_str(), NULL);
     }
     return nFiles;
+}
+
+int ParseNoteInput(const BYTE *pData, size_t cbData)
+{
+    RELOCNOTE note;
+    memset(&note, 0xCC, sizeof(note));
+    DWORD cb = cbData < RELOCNOTE_MAXTEXT ? (DWORD)cbData : RELOCNOTE_MAXTEXT;
+    int nKind = ParseRelocationNote(reinterpret_cast<const char *>(pData), cb, &note);
+    if (nKind < RELOCNOTE_EMPTY || nKind > RELOCNOTE_FOREIGN) abort();
+    if (!memchr(note.szOld, 0, sizeof(note.szOld)) || !memchr(note.szNew, 0, sizeof(note.szNew))) abort();
+    if (nKind == RELOCNOTE_WHOLE && (!note.szOld[0] || !note.szNew[0])) abort();
+    return nKind;
 }

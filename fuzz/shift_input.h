@@ -16,3 +16,8 @@ DWORD RunShiftCommands(AviInfo *pInfo);
 // commands without a window; its names.
 void InstallMemoryRefList(void);
 const std::vector<std::string> &MemoryRefListNames(void);
+
+// The bytes as a relocation's recovery note: parsed, and what the parser
+// gives checked (names terminated within their fields, a whole note with
+// both names). Returns the kind (RELOCNOTE_...); aborts when a check fails.
+int ParseNoteInput(const BYTE *pData, size_t cbData);

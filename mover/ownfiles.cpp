@@ -36,6 +36,12 @@ BOOL MayChangeRefFiles(AviInfo *pInfo)
         ShowShiftMessagePath(pszRefusal, pInfo->szAviFile, MB_OK | MB_ICONERROR);
         return FALSE;
     }
+    if (HasRecoveryNote(pInfo->szAviFile)) {
+        // A relocation that is running, or was cut short and not recovered.
+        ShowShiftMessagePath("%sに中断された移動の記録が残っているため、参照ファイルを移動も削除もできません!",
+                             pInfo->szAviFile, MB_OK | MB_ICONERROR);
+        return FALSE;
+    }
     if (!g_fRefListComplete) {
         ShowShiftMessage("参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
                          MB_OK | MB_ICONERROR);

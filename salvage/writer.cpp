@@ -3,8 +3,8 @@
 //
 // The AVI is written beside the chosen name under a name of its own and
 // takes the chosen name only when it is complete, so that an existing file
-// is replaced only by a finished AVI, and a write that fails before its
-// first frame leaves nothing behind.
+// is replaced only by a finished AVI, and a write that fails anywhere
+// leaves nothing behind and the existing file as it was.
 #include "salvage/internal.h"
 
 #include "codec/refformat.h"
@@ -82,18 +82,6 @@ BOOL MakeTempName(LPCSTR pszAviFile, LPSTR pszTemp)
         if (!FileExists(pszTemp)) return TRUE;
     }
     return FALSE;
-}
-
-// TRUE when two paths name the same file.
-BOOL SamePath(LPCSTR pszA, LPCSTR pszB)
-{
-    CHAR szA[MAX_PATH], szB[MAX_PATH];
-    if (!GetFullPathNameA(pszA, MAX_PATH, szA, NULL) || !GetFullPathNameA(pszB, MAX_PATH, szB, NULL)) return FALSE;
-#ifdef _WIN32
-    return _stricmp(szA, szB) == 0;
-#else
-    return strcmp(szA, szB) == 0;
-#endif
 }
 
 // The stream format: the chosen codec's output format for the picture, or
@@ -245,7 +233,8 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     } else if (!g_dwRate || !g_dwScale || !(g_dblFps > 0.0)) {
         // A rate of 0 would give an AVI without a frame duration.
         FormatMendMessage(state.szMessage, "フレームレート「%s」ではAVIファイルを出力できません!", g_szFrameRate);
-    } else if (SamePath(pszAviFile, g_szRefFile)) {
+    } else if (SameFile(pszAviFile, g_szRefFile)) {
+        // By whatever name, link or linked folder the reference file is reached.
         Fail(&state, "%sは参照ファイルです!\n別の名前を選んで下さい.");
     } else if (!MakeTempName(pszAviFile, state.szTemp)) {
         Fail(&state, "%sがオープンできません!");
@@ -259,6 +248,7 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         state.pIndex = (AVIINDEXENTRY *)calloc(g_nRefFrames, sizeof(AVIINDEXENTRY));
         if (!state.pIndex) FormatMendMessage(state.szMessage, "メモリが確保できません!");
     }
+    BOOL fLoopFailed = FALSE;
     if (state.pIndex) {
         REFRECORD rec;
         BuildRefRecord(&rec, 0, g_fccHandler == 0, 0, 0, g_szRefFile);
@@ -267,26 +257,22 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
             rec.dwSizeFlags = (rec.dwSizeFlags & ~REFREC_SIZEMASK) | (g_pRefFrames[i].dwFrameSize & REFREC_SIZEMASK);
             AVIINDEXENTRY *pEntry = &state.pIndex[i];
             MMCKINFO ck;
-            if (!Tell(&state, &pEntry->dwChunkOffset)) break;
             pEntry->ckid = mmioFOURCC('0', '0', 'd', 'b');
-            if (!Create(&state, &ck, pEntry->ckid, 0, 0, "%s に00dbチャンクを作成できません!")) break;
             pEntry->dwChunkLength = sizeof(rec);
-            if (!Write(&state, &rec, sizeof(rec), "%sの00db書き込みに失敗しました!")) {
-                mmioAscend(state.hmmio, &ck, 0);
-                break;
-            }
-            if (!Close(&state, &ck, "%sの00db書き込みに失敗しました!")) break;
+            fLoopFailed = !Tell(&state, &pEntry->dwChunkOffset) ||
+                          !Create(&state, &ck, pEntry->ckid, 0, 0, "%s に00dbチャンクを作成できません!") ||
+                          !Write(&state, &rec, sizeof(rec), "%sの00db書き込みに失敗しました!") ||
+                          !Close(&state, &ck, "%sの00db書き込みに失敗しました!");
+            if (fLoopFailed) break;
             pEntry->dwFlags = AVIIF_KEYFRAME;
             nWritten++;
             UiPumpMessage();
         }
     }
-    if (nWritten > 0) {
-        // What was written stays a complete, playable AVI, also after a
-        // failure inside the loop; that failure is still reported.
-        CHAR szLoopMessage[MENDMESSAGE_SIZE];
-        memcpy(szLoopMessage, state.szMessage, sizeof(szLoopMessage));
-        state.szMessage[0] = '\0';
+    // A failed write inside the loop ends the command: the AVI is not
+    // finished, and the file of the chosen name stays as it was. (Stopped
+    // by the user, the frames so far make a complete AVI.)
+    if (nWritten > 0 && !fLoopFailed) {
         MMCKINFO ckIdx1;
         BOOL fOk = Close(&state, &ckMovi, "%sの00db書き込みに失敗しました!") &&
                    Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, "%sにidx1チャンクを作成できません!") &&
@@ -304,7 +290,6 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
             fOk = Fail(&state, "%sがオープンできません!");
         fResult = fOk;
-        if (fOk && szLoopMessage[0]) memcpy(state.szMessage, szLoopMessage, sizeof(szLoopMessage));
     }
 
     if (state.hmmio) mmioClose(state.hmmio, 0);

@@ -3,6 +3,7 @@
 // not load ends in one of the load's messages.
 #include "tests/mover_fixture.h"
 #include "fuzz/shift_input.h"
+#include "mover/shift.h"
 
 #include <string.h>
 
@@ -37,8 +38,11 @@ TEST_F(FuzzCorpus, EveryInputLoadsOrEndsInALoadMessage)
     std::vector<std::string> names = ListFolder(corpus);
     ASSERT_GT(names.size(), 10u);
     int nLoaded = 0;
+    int anNoteKinds[RELOCNOTE_FOREIGN + 1] = {0};
     for (const std::string &name : names) {
         g_aShown.clear();
+        std::vector<BYTE> bytes = ReadBytes(JoinPath(corpus, name));
+        anNoteKinds[ParseNoteInput(bytes.data(), bytes.size())]++;
         if (LoadFile(JoinPath(corpus, name))) {
             nLoaded++;
             DWORD nFrames = info.nFrames < 64 ? info.nFrames : 64;
@@ -54,8 +58,9 @@ TEST_F(FuzzCorpus, EveryInputLoadsOrEndsInALoadMessage)
         }
         LoadAvi(&info, FALSE);
     }
-    // The corpus reaches the far end of loading too.
+    // The corpus reaches the far end of loading too, and every kind of note.
     EXPECT_GT(nLoaded, 0);
+    for (int nKind = RELOCNOTE_TORN; nKind <= RELOCNOTE_FOREIGN; nKind++) EXPECT_GT(anNoteKinds[nKind], 0) << nKind;
 }
 
 }  // namespace

@@ -601,10 +601,12 @@ TEST_F(Write, AFullDiskLeavesTheOldFileAndNoPartialOne)
     EXPECT_EQ(ListFolder(dir, "out*"), std::vector<std::string>{"out.avi"});
 }
 
-TEST_F(Write, WritesLostWithoutAnErrorNeverReplaceAFile)
+// A write that fails, or (on a platform whose buffered writes swallow a full
+// disk's errors) every write from one on that is lost without an error:
+// wherever it happens, in the headers, among the frames or in the index,
+// nothing replaces the file of the chosen name and nothing is left beside it.
+TEST_F(Write, AFailedOrLostWriteNeverReplacesAFile)
 {
-    // A platform whose buffered writes swallow a full disk's errors reports
-    // every write done: the finished file is checked on disk all the same.
     std::vector<REFFRAMEPOS> frames;
     std::vector<BYTE> file = LongRefFile(2000, &frames);
     ASSERT_TRUE(WriteBytes(Path("long.000"), file.data(), file.size()));
@@ -620,15 +622,18 @@ TEST_F(Write, WritesLostWithoutAnErrorNeverReplaceAFile)
     // closing the chunks writes back come last.
     std::vector<unsigned> aFrom = {2u, nWrites / 2};
     for (unsigned n = nWrites > 12 ? nWrites - 12 : 1; n < nWrites; n++) aFrom.push_back(n);
-    for (unsigned n : aFrom) {
-        ASSERT_TRUE(WriteText(avi, "old"));
-        g_ui.shown.clear();
-        SpoolArmFault(SPOOLFAULT_WRITE_LOST, n);
-        EXPECT_FALSE(WriteSalvageAvi(avi.c_str())) << "writes lost from call " << n;
-        SpoolArmFault(SPOOLFAULT_WRITE_LOST, 0);
-        EXPECT_EQ(ReadText(avi), "old") << n;
-        EXPECT_EQ(ListFolder(dir, "out*"), std::vector<std::string>{"out.avi"}) << n;
-        EXPECT_EQ(g_ui.shown.size(), 1u) << n;
+    for (unsigned n = 1; n < nWrites; n += nWrites / 40 + 1) aFrom.push_back(n);
+    for (int nFault : {SPOOLFAULT_WRITE_LOST, SPOOLFAULT_WRITE}) {
+        for (unsigned n : aFrom) {
+            ASSERT_TRUE(WriteText(avi, "old"));
+            g_ui.shown.clear();
+            SpoolArmFault(nFault, n);
+            EXPECT_FALSE(WriteSalvageAvi(avi.c_str())) << "fault " << nFault << " at write " << n;
+            SpoolArmFault(nFault, 0);
+            EXPECT_EQ(ReadText(avi), "old") << nFault << " " << n;
+            EXPECT_EQ(ListFolder(dir, "out*"), std::vector<std::string>{"out.avi"}) << nFault << " " << n;
+            EXPECT_EQ(g_ui.shown.size(), 1u) << nFault << " " << n;
+        }
     }
 }
 #endif

@@ -237,6 +237,82 @@ TEST_F(ShiftFaults, DeletionsStopAtTheFirstFailure)
     }
 }
 
+// What a power loss could undo comes before what depends on it: a new file
+// and its name reach the disk before the records name it, the records
+// before the old file goes, the records before the note is cleared.
+TEST_F(ShiftFaults, EachStepReachesTheDiskBeforeTheStepsThatDependOnIt)
+{
+    auto Events = []() {
+        std::vector<std::string> events;
+        std::string trace = SpoolFileTrace();
+        for (size_t at = 0, end; (end = trace.find('\n', at)) != std::string::npos; at = end + 1)
+            events.push_back(trace.substr(at, end - at));
+        return events;
+    };
+    // The first event at or after from that is the text; -1 when none is.
+    auto Find = [](const std::vector<std::string> &events, const std::string &text, int from) {
+        for (int i = from < 0 ? (int)events.size() : from; i < (int)events.size(); i++)
+            if (events[(size_t)i] == text) return i;
+        return -1;
+    };
+    std::string avi = Path("rec.avi"), note = avi + ".relocating";
+    struct {
+        const char *pszWhat;
+        bool fOtherDrive, fDeleteOld;
+    } cases[] = {{"moved on one drive", false, false}, {"copied to another drive, the old file deleted", true, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        MakeScene();
+        std::string folder = c.fOtherDrive ? other : Path("moved");
+        g_base = JoinPath(folder, "cap");
+        g_fDeleteOld = c.fDeleteOld;
+        SpoolTraceFiles(TRUE);
+        RelocateRefFiles(&info);
+        std::vector<std::string> events = Events();
+        SpoolTraceFiles(FALSE);
+        ASSERT_TRUE(g_aShown.empty());
+        int iLastAvi = -1;
+        for (int f : {0, 2}) {
+            std::string old = Path(("take.00" + std::to_string(f)).c_str());
+            std::string made = JoinPath(folder, f == 0 ? "cap.000" : "cap.001");
+            int iMade = c.fOtherDrive ? Find(events, "create " + made, 0) : Find(events, "move " + old + " " + made, 0);
+            int iNewFolder = Find(events, "flushfolder " + folder, iMade);
+            int iAvi = Find(events, "flush " + avi, iMade);
+            int iNoteCleared = Find(events, "flush " + note, iAvi);
+            ASSERT_GE(iMade, 0) << made;
+            EXPECT_GE(iNewFolder, 0) << "the new name reaches the disk";
+            EXPECT_LT(iNewFolder, iAvi) << "before the records name it";
+            EXPECT_GE(iAvi, 0) << "the records reach the disk";
+            EXPECT_GT(iNoteCleared, iAvi) << "before the note is cleared";
+            if (c.fDeleteOld) {
+                int iDelete = Find(events, "delete " + old, 0);
+                EXPECT_GT(iDelete, iAvi) << "the old file goes after the records that name the copy";
+                EXPECT_LT(iDelete, iNoteCleared);
+            }
+            iLastAvi = iAvi;
+        }
+        EXPECT_GT(Find(events, "delete " + note, 0), iLastAvi);
+    }
+
+    // A relocation cut short after its copy: recovery finishes it, and the
+    // old file goes, and then the note, only after the records on the disk
+    // name the copy.
+    MakeScene();
+    std::string old = Path("take.000"), copy = JoinPath(other, "cap.000");
+    std::vector<BYTE> bytes = ReadBytes(old);
+    ASSERT_TRUE(WriteBytes(copy, bytes.data(), bytes.size()));
+    ASSERT_TRUE(WriteText(note, "Spoolshift relocation 1\nold=" + old + "\nnew=" + copy + "\ncopy=1\ndeleteold=1\n"));
+    SpoolTraceFiles(TRUE);
+    ASSERT_TRUE(RecoverRelocation(&info));
+    std::vector<std::string> events = Events();
+    SpoolTraceFiles(FALSE);
+    int iAvi = Find(events, "flush " + avi, 0);
+    EXPECT_GE(iAvi, 0);
+    EXPECT_GT(Find(events, "delete " + old, 0), iAvi);
+    EXPECT_GT(Find(events, "delete " + note, 0), Find(events, "delete " + old, 0));
+    CheckNothingLost("recovered");
+}
+
 TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
 {
     // A child process relocates the files of a larger AVI and is killed
@@ -269,6 +345,21 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
         if (WIFSIGNALED(nStatus)) nKilledMidway++;
         std::string where = "run " + std::to_string(run) + (fCopy ? ", copy" : ", move") + ", killed after " +
                             std::to_string(usDelay) + " us";
+        if (run % 2 == 0 && !ListFolder(dir, "*.relocating").empty()) {
+            // The recovery, killed too.
+            fflush(NULL);
+            pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                g_pfnShowMessage = [](LPCSTR, LPCSTR, UINT) { return IDOK; };
+                Reopen();
+                _exit(0);
+            }
+            usleep(usDelay / 4);
+            kill(pid, SIGKILL);
+            waitpid(pid, NULL, 0);
+            where += ", its recovery killed after " + std::to_string(usDelay / 4) + " us";
+        }
         Reopen();
         CheckNothingLost(where);
         EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{}) << where;
@@ -276,6 +367,36 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
     }
     printf("%d of %d relocations killed before they ended\n", nKilledMidway, nRuns);
     EXPECT_GT(nKilledMidway, nRuns / 4) << "many kills land before the relocation ends";
+}
+
+TEST_F(ShiftFaults, DeletionsOfEverythingKilledLeaveNoAviNamingWhatIsGone)
+{
+    // Killed at any moment, deleting every file and the AVI leaves the AVI
+    // naming files that are all there, or no AVI.
+    const char *pszRuns = getenv("SPOOL_KILL_RUNS");
+    int nRuns = pszRuns ? atoi(pszRuns) / 2 : 20;
+    unsigned nSeed = 777;
+    for (int run = 0; run < nRuns; run++) {
+        MakeScene(600);
+        nSeed = nSeed * 1103515245u + 12345u;
+        useconds_t usDelay = (nSeed >> 8) % 400;
+        fflush(NULL);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            g_pfnShowMessage = [](LPCSTR, LPCSTR, UINT) { return IDYES; };
+            DeleteRefFiles(&info);
+            _exit(0);
+        }
+        usleep(usDelay);
+        kill(pid, SIGKILL);
+        waitpid(pid, NULL, 0);
+        std::string where = "run " + std::to_string(run) + ", killed after " + std::to_string(usDelay) + " us";
+        if (ListFolder(dir, "rec.avi").empty()) continue;
+        Reopen();
+        CheckNothingLost(where);
+        if (HasFailure()) break;
+    }
 }
 
 }  // namespace

@@ -558,3 +558,38 @@ TEST_F(Shift, DeletingTheAviOfAnEmptyList)
     EXPECT_FALSE(ReadBytes(Path("take.000")).empty()) << "no file was listed";
     EXPECT_EQ(g_nResets, 1);
 }
+
+// Detection that did not reach the last frame, by an unreadable frame or an
+// abort, leaves the files to look at only: the selection enables no Move,
+// Delete stays disabled, and the commands themselves refuse.
+TEST_F(Shift, DetectionCutShortLeavesNothingToMoveOrDelete)
+{
+    for (bool fAbort : {false, true}) {
+        SCOPED_TRACE(fAbort ? "aborted" : "an unreadable frame");
+        MakeAvi({Path("take.000"), Path("take.001")}, 10);
+        std::vector<BYTE> avi = ReadBytes(Path("rec.avi"));
+        if (!fAbort) {
+            // Frame 5's index entry claims more than the file holds.
+            info.pFrames[5].dwChunkLen = 0x100000;
+        } else {
+            g_nAbortAtPump = g_nPumps + 7;
+        }
+        DetectRefFiles(&info);
+        EXPECT_FALSE(g_fRefListComplete);
+        EXPECT_FALSE(g_enabled[IDC_SHIFT_DELETE]);
+        g_nAbortAtPump = 0;
+        Select({0, 1});
+        ShowSelectedSize(&info);
+        EXPECT_FALSE(g_enabled[IDC_SHIFT_MOVE]);
+        g_aShown.clear();
+        g_pfnShowMessage = Answer;
+        g_nAnswer = IDNO;
+        RelocateRefFiles(&info);
+        DeleteRefFiles(&info);
+        ASSERT_EQ(g_aShown.size(), 3u) << "a refusal, the question, a refusal: " << Messages();
+        EXPECT_NE(g_aShown[2].text.find("移動も削除もできません!"), std::string::npos);
+        EXPECT_EQ(ReadBytes(Path("rec.avi")), avi);
+        EXPECT_EQ(ListFolder(dir, "take.*"), (std::vector<std::string>{"take.000", "take.001"}));
+        EXPECT_EQ(ListFolder(dir, "new.*"), std::vector<std::string>{});
+    }
+}

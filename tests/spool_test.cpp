@@ -7,6 +7,7 @@
 #include "mover/shift.h"
 #include "scaffold/paths.h"
 #include "tests/mover_fixture.h"
+#include "tests/spool_fixture.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -15,80 +16,6 @@
 #include <map>
 
 namespace {
-
-struct RUN {
-    int nStatus;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadBack(FILE *pFile)
-{
-    std::string text;
-    fflush(pFile);
-    rewind(pFile);
-    char ach[4096];
-    size_t cb;
-    while ((cb = fread(ach, 1, sizeof(ach), pFile)) > 0) text.append(ach, cb);
-    fclose(pFile);
-    return text;
-}
-
-class Spool : public AviTest {
-public:
-    void SetUp() override
-    {
-        AviTest::SetUp();
-#ifdef _WIN32
-        _putenv("SPOOL_LANG=en");
-#else
-        setenv("SPOOL_LANG", "en", 1);
-#endif
-    }
-    void TearDown() override
-    {
-        g_pOut = g_pErr = NULL;
-        AviTest::TearDown();
-    }
-    // Runs "spool ARGS..." with the test's folder written as "<dir>" in
-    // what it prints.
-    RUN Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "spool");
-        std::vector<char *> argv;
-        for (std::string &arg : args) argv.push_back(&arg[0]);
-        argv.push_back(NULL);
-        g_pOut = tmpfile();
-        g_pErr = tmpfile();
-        RUN run;
-        run.nStatus = SpoolMain((int)args.size(), argv.data());
-        run.out = Clean(ReadBack(g_pOut));
-        run.err = Clean(ReadBack(g_pErr));
-        g_pOut = g_pErr = NULL;
-        return run;
-    }
-    std::string Clean(std::string text)
-    {
-        // JSON doubles each '\'.
-        for (size_t at = 0; (at = text.find("\\\\", at)) != std::string::npos; at++) text.erase(at, 1);
-        for (size_t at; (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "<dir>");
-        for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
-        for (char &c : text)
-            if (c == '\\') c = '/';
-        return text;
-    }
-    // An AVI of records naming the files in turn (frames of 8 x 8); the
-    // files are written.
-    std::string RecordAvi(const std::vector<std::string> &names, DWORD nFrames, const char *pszAvi = "rec.avi")
-    {
-        std::vector<std::string> files;
-        for (const std::string &name : names) files.push_back(Path(name.c_str()));
-        std::vector<BYTE> bytes = BuildRecordAvi(files, nFrames, mmioFOURCC('S', 'M', 'P', 'L'));
-        std::string avi = Path(pszAvi);
-        EXPECT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
-        return avi;
-    }
-};
 
 // An AVI as its parts: the chunks of its movi lists (standard indexes
 // apart), the idx1 of its first RIFF, each stream's super index resolved

@@ -1,0 +1,465 @@
+// AVIs, recovery notes and reference files that someone else made, run
+// through every command of spool and of Spoolshift's window at volume: the
+// user's own files (the sentinels) survive byte for byte, and each command
+// either refuses and changes nothing, or leaves every record naming a file
+// that holds its frame.
+#include "tests/spool_fixture.h"
+
+#include "codec/refformat.h"
+#include "mover/shift.h"
+#include "scaffold/paths.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <functional>
+#include <map>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const DWORD FRAMES = 3000;
+const char THESIS[] = "the user's thesis, which no command may touch\n";
+const char CONFIG[] = "Host *\n  the user's settings\n";
+
+typedef std::map<std::string, std::vector<BYTE>> SNAPSHOT;
+
+// A record naming a file at a place, or (dvrs) a frame whose name starts at
+// byte 12.
+std::vector<BYTE> ForeignFrame(const std::string &name, size_t cbField)
+{
+    std::vector<BYTE> frame(12 + cbField, 0);
+    memcpy(frame.data(), "foreign head", 12);
+    memcpy(frame.data() + 12, name.data(), name.size() < cbField ? name.size() : cbField);
+    return frame;
+}
+
+// Where records place their frames in a file that is no reference file.
+const FRAMEPLACE FAKE_PLACE = {0, 48};
+
+class Hostile : public Spool {
+public:
+    void SetUp() override
+    {
+        Spool::SetUp();
+        CreateDirectoryA(Path("home").c_str(), NULL);
+        CreateDirectoryA(Path("moved").c_str(), NULL);
+        thesis = JoinPath(Path("home"), "thesis.doc");
+        config = JoinPath(Path("home"), ".ssh_config");
+        avi = Path("rec.avi");
+    }
+    void WriteSentinels()
+    {
+        ASSERT_TRUE(WriteText(thesis, THESIS));
+        ASSERT_TRUE(WriteText(config, CONFIG));
+    }
+    void ExpectSentinels(const std::string &where)
+    {
+        EXPECT_EQ(ReadText(thesis), THESIS) << where;
+        EXPECT_EQ(ReadText(config), CONFIG) << where;
+    }
+    SNAPSHOT Snapshot()
+    {
+        SNAPSHOT files;
+        for (const char *pszSub : {"", "home", "moved"}) {
+            std::string folder = *pszSub ? Path(pszSub) : dir;
+            for (const std::string &name : ListFolder(folder))
+                if (name != "home" && name != "moved") files[JoinPath(folder, name)] = ReadBytes(JoinPath(folder, name));
+        }
+        return files;
+    }
+    // The recording: records of this system naming the files in turn, each
+    // frame the next of its file; files in pszHostile are named at a place
+    // of their own, not written.
+    void Recording(const std::vector<std::string> &files, DWORD nFrames, std::vector<std::string> hostile = {},
+                   const std::function<void(AVISPEC *)> &bend = nullptr)
+    {
+        std::vector<std::vector<FRAMEPLACE>> places;
+        for (size_t f = 0; f < files.size(); f++)
+            places.push_back(WriteRefFile(files[f], nFrames / (DWORD)files.size() + 1, (BYTE)(f + 1)));
+        AVISPEC spec;
+        spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+        spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+        spec.dwTotalFrames = spec.dwLength = nFrames;
+        size_t nNames = files.size() + hostile.size();
+        for (DWORD i = 0; i < nFrames; i++) {
+            size_t f = i % nNames;
+            spec.chunks.push_back(Frame("00dc", f < files.size() ? RecordBytes(files[f], places[f][i / nNames])
+                                                                 : RecordBytes(hostile[f - files.size()], FAKE_PLACE)));
+        }
+        if (bend) bend(&spec);
+        std::vector<BYTE> bytes = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    }
+    void Note(const std::string &old, const std::string &newName, int fCopy, int fDeleteOld)
+    {
+        ASSERT_TRUE(WriteText(avi + ".relocating", "Spoolshift relocation 1\nold=" + old + "\nnew=" + newName +
+                                                       "\ncopy=" + std::to_string(fCopy) +
+                                                       "\ndeleteold=" + std::to_string(fDeleteOld) + "\n"));
+    }
+    // The engine as the window drives it: the AVI opened (what its note
+    // says recovered), detected, every file selected; questions answered as
+    // a careful user would: yes to deleting everything, no to files whose
+    // format cannot be checked. The commands run even where the window
+    // would leave them disabled (a note it could not recover): the engine
+    // itself must refuse.
+    void Window(bool fDelete)
+    {
+        static std::vector<std::pair<std::string, bool>> s_items;
+        static std::string s_base;
+        s_items.clear();
+        s_base = Path("moved/cap");
+        memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
+        g_ShiftUi.list.pfnGetCount = []() { return (int)s_items.size(); };
+        g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
+            if (i < 0 || i >= (int)s_items.size()) return FALSE;
+            snprintf(psz, MAX_PATH, "%s", s_items[(size_t)i].first.c_str());
+            return TRUE;
+        };
+        g_ShiftUi.list.pfnIsSelected = [](int i) { return (BOOL)(i >= 0 && i < (int)s_items.size() && s_items[(size_t)i].second); };
+        g_ShiftUi.list.pfnSetSelected = [](int i, BOOL f) { s_items[(size_t)i].second = f != FALSE; };
+        g_ShiftUi.list.pfnInsert = [](int i, LPCSTR psz) {
+            size_t at = i < 0 || i > (int)s_items.size() ? s_items.size() : (size_t)i;
+            s_items.insert(s_items.begin() + (long)at, std::make_pair(std::string(psz), false));
+        };
+        g_ShiftUi.list.pfnDelete = [](int i) { s_items.erase(s_items.begin() + i); };
+        g_ShiftUi.list.pfnReset = []() { s_items.clear(); };
+        g_ShiftUi.pfnGetItemText = [](int, LPSTR psz) { snprintf(psz, MAX_PATH, "%s", s_base.c_str()); };
+        g_pfnShowMessage = [](LPCSTR pszText, LPCSTR pszCaption, UINT uType) {
+            g_aShown.push_back(SHOWNMESSAGE{pszText, pszCaption, uType});
+            UINT uButtons = uType & MB_TYPEMASK;
+            return uButtons == MB_YESNO ? IDNO : uButtons == MB_YESNOCANCEL ? IDYES : IDOK;
+        };
+        g_fShiftBusy = 0;
+        AVIFileInit();
+        memset(&info, 0, sizeof(info));
+        if (LoadFile(avi)) {
+            if (HasRecoveryNote(avi.c_str())) RecoverRelocation(&info);
+            DetectRefFiles(&info);
+            for (auto &item : s_items) item.second = true;
+            if (fDelete) DeleteRefFiles(&info);
+            else RelocateRefFiles(&info);
+        }
+        LoadAvi(&info, FALSE);
+        AVIFileExit();
+        FreeWorkBuffer();
+        free(g_pRefFiles);
+        g_pRefFiles = NULL;
+        g_nRefFileCap = 0;
+    }
+
+    std::string thesis, config, avi;
+};
+
+// What each command may do to a scene: 'n' succeed and change nothing, 'p'
+// report problems (status 1) and change nothing, 'r' refuse (status 2) and
+// change nothing, 'o' succeed and leave every record naming its frame (or,
+// deleting everything, no AVI), '-' succeed (the sentinels are checked).
+struct SCENE {
+    const char *pszWhat;
+    std::function<void(Hostile *)> make;
+    const char *pszExpected;  // refs, verify, move, copy and delete, delete one, delete all
+};
+
+TEST_F(Hostile, EveryCommandOverTheHostileSet)
+{
+    std::string take = Path("take.000"), gone = Path("gone.000");
+    const SCENE scenes[] = {
+        {"a note whose rollback would delete the user's file",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             t->Note(take, t->thesis, 1, 0);
+         },
+         "nprrrr"},
+        {"a note naming the user's file as both old and new",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES, {t->thesis});
+             t->Note(t->thesis, t->thesis, 1, 1);
+         },
+         "nprrrr"},
+        {"a note that would finish into the user's file",
+         [&](Hostile *t) {
+             t->Recording({gone}, FRAMES);
+             DeleteFileA(gone.c_str());
+             t->Note(gone, t->config, 0, 0);
+         },
+         "pprrrr"},
+        {"records naming the user's files", [&](Hostile *t) { t->Recording({take}, FRAMES, {t->thesis, t->config}); },
+         "nprr-r"},
+        {"foreign frames naming the user's file",
+         [&](Hostile *t) {
+             AVISPEC spec;
+             spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
+             spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+             spec.dwTotalFrames = spec.dwLength = FRAMES;
+             ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
+             for (DWORD i = 0; i < FRAMES; i++)
+                 spec.chunks.push_back(Frame("00dc", ForeignFrame(i % 2 ? t->thesis : take, 240)));
+             std::vector<BYTE> bytes = BuildAvi(spec);
+             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+         },
+         "nnrrrr"},
+        {"palette changes among the frames",
+         [&](Hostile *t) {
+             t->Recording({take, Path("take.001")}, FRAMES, {}, [](AVISPEC *pSpec) {
+                 for (size_t at : {5u, 500u, 2000u})
+                     pSpec->chunks.insert(pSpec->chunks.begin() + (long)at, Frame("00pc", std::vector<BYTE>(8, 0), 0));
+             });
+         },
+         "nnoo-o"},
+        {"an index that lists fewer frames than the header",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES, {}, [](AVISPEC *pSpec) {
+                 for (size_t i = 100; i < 110; i++) pSpec->chunks[i].fIndexed = false;
+             });
+         },
+         "pprrrr"},
+        {"an OpenDML recording that goes on in an AVIX RIFF",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             std::vector<BYTE> bytes = ReadBytes(t->avi);
+             static const BYTE s_abAvix[] = {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'A', 'V', 'I', 'X',
+                                             'J', 'U', 'N', 'K', 0,  0, 0, 0};
+             bytes.insert(bytes.end(), s_abAvix, s_abAvix + sizeof(s_abAvix));
+             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+         },
+         "pprrrr"},
+        {"a frame that cannot be read",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             std::vector<BYTE> bytes = ReadBytes(t->avi);
+             for (size_t at = bytes.size() - 8; at > 0; at--) {
+                 if (memcmp(&bytes[at], "idx1", 4) != 0) continue;
+                 DWORD cbHuge = 0x100000;
+                 memcpy(&bytes[at + 8 + 16 * 5 + 12], &cbHuge, 4);
+                 break;
+             }
+             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+         },
+         "rrrrrr"},
+        {"a note over a frame that cannot be read",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             std::vector<BYTE> bytes = ReadBytes(t->avi);
+             for (size_t at = bytes.size() - 8; at > 0; at--) {
+                 if (memcmp(&bytes[at], "idx1", 4) != 0) continue;
+                 DWORD cbHuge = 0x100000;
+                 memcpy(&bytes[at + 8 + 16 * 5 + 12], &cbHuge, 4);
+                 break;
+             }
+             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+             ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
+             t->Note(take, Path("new.000"), 0, 0);
+         },
+         "rrrrrr"},
+    };
+    for (const SCENE &scene : scenes) {
+        const std::vector<std::vector<std::string>> commands = {
+            {"refs", avi},
+            {"verify", avi},
+            {"move", avi, "--base", Path("moved/cap")},
+            {"move", avi, "--base", Path("copy"), "--copy", "--delete-after"},
+            {"delete", avi, take},
+            {"delete", avi, "--all", "--yes"},
+            {"window move"},
+            {"window delete"},
+        };
+        for (size_t c = 0; c < commands.size(); c++) {
+            // The window's commands are expected to do what the command
+            // line's move and delete --all do.
+            char chExpected = scene.pszExpected[c < 6 ? c : c == 6 ? 2 : 5];
+            std::string where = std::string(scene.pszWhat) + ": " + commands[c][0] +
+                                (commands[c].size() > 2 ? " " + commands[c][2] : "");
+            SCOPED_TRACE(where);
+            for (const std::string &name : ListFolder(dir))
+                if (name != "home" && name != "moved") DeleteFileA(Path(name.c_str()).c_str());
+            for (const std::string &name : ListFolder(Path("moved"))) DeleteFileA(JoinPath(Path("moved"), name).c_str());
+            WriteSentinels();
+            scene.make(this);
+            SNAPSHOT before = Snapshot();
+            int nStatus = 0;
+            if (c < 6) {
+                RUN run = Run(commands[c]);
+                nStatus = run.nStatus;
+                if (chExpected == 'r') {
+                    EXPECT_NE(run.err, "") << "says why";
+                }
+            } else {
+                Window(c == 7);
+            }
+            ExpectSentinels(where);
+            if (c < 6) {
+                int nWanted = chExpected == 'p' ? SPOOL_PROBLEMS : chExpected == 'r' ? SPOOL_ERROR : SPOOL_OK;
+                EXPECT_EQ(nStatus, nWanted);
+            }
+            if (chExpected == 'n' || chExpected == 'p' || chExpected == 'r') {
+                EXPECT_TRUE(Snapshot() == before) << "nothing changes";
+            } else if (chExpected == 'o' && FileExists(avi.c_str())) {
+                RUN run = Run({"verify", avi});
+                EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+            }
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// Files of a foreign kind of reference are acted on only when the user says
+// so: --force on the command line, yes in the window.
+TEST_F(Hostile, ForeignFilesAreActedOnOnlyWhenTheUserSaysSo)
+{
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 40;
+    std::string take = Path("take.dat");
+    ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
+    for (DWORD i = 0; i < 40; i++) spec.chunks.push_back(Frame("00dc", ForeignFrame(take, 240)));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    RUN run = Run({"move", avi, "--base", Path("moved/cap")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("<dir>/take.dat\n"), std::string::npos) << "the question names the file: " << run.err;
+    EXPECT_NE(run.err.find("give --force"), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(take.c_str()));
+    run = Run({"move", avi, "--base", Path("moved/cap"), "--force"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(take.c_str()));
+    EXPECT_EQ(ReadText(JoinPath(Path("moved"), "cap.000")), "a file of the foreign codec");
+    run = Run({"delete", avi, "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_TRUE(FileExists(avi.c_str()));
+    run = Run({"delete", avi, "--all", "--yes", "--force"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(avi.c_str()));
+    EXPECT_EQ(ListFolder(Path("moved")), std::vector<std::string>{});
+}
+
+// A name that fills its field exactly could be rewritten away but not back:
+// the relocation is refused before its first step.
+TEST_F(Hostile, ANameThatFillsItsFieldIsNotRelocated)
+{
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 20;
+    std::string take = Path("take.dat");
+    ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
+    for (DWORD i = 0; i < 20; i++) spec.chunks.push_back(Frame("00dc", ForeignFrame(take, i == 7 ? take.size() : 240)));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    SNAPSHOT before = Snapshot();
+    RUN run = Run({"move", avi, "--base", Path("c"), "--force"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("could not be undone"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == before);
+}
+
+// Names are compared as the file system compares them. Natively take.000
+// and TAKE.000 are two files; on Windows the code page 932 characters ア
+// (83 41) and チ (83 61) differ in a trail byte only and are two files too.
+TEST_F(Hostile, NamesThatDifferInCaseOrATrailByteAreFilesOfTheirOwn)
+{
+#ifdef _WIN32
+    std::string a = Path("\x83\x41.000"), b = Path("\x83\x61.000");
+#else
+    std::string a = Path("take.000"), b = Path("TAKE.000");
+#endif
+    std::vector<std::vector<FRAMEPLACE>> places = {WriteRefFile(a, 600, 1), WriteRefFile(b, 600, 2)};
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 1000;
+    for (DWORD i = 0; i < 1000; i++)
+        spec.chunks.push_back(Frame("00dc", RecordBytes(i % 2 ? b : a, places[i % 2][i / 2])));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    RUN run = Run({"refs", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find(", 2 reference files"), std::string::npos) << run.out;
+    ASSERT_EQ(Run({"resolve", avi, "-o", Path("before.avi")}).nStatus, SPOOL_OK);
+    // Moving the one leaves the other's records as they were.
+    run = Run({"move", avi, "--base", Path("moved/cap"), b});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_TRUE(FileExists(a.c_str()));
+    ASSERT_EQ(Run({"resolve", avi, "-o", Path("after.avi")}).nStatus, SPOOL_OK);
+    EXPECT_TRUE(ReadBytes(Path("before.avi")) == ReadBytes(Path("after.avi"))) << "every frame as it was";
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    // Deleting the one deletes that one only.
+    run = Run({"delete", avi, a});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(a.c_str()));
+    EXPECT_TRUE(FileExists(JoinPath(Path("moved"), "cap.000").c_str()));
+}
+
+// resolve never writes over a file that the records read from, by whatever
+// name it is given.
+TEST_F(Hostile, ResolveRefusesAnOutputThatIsAReferenceFile)
+{
+    RecordAvi({"take.000"}, 50);
+    std::vector<BYTE> ref = ReadBytes(Path("take.000"));
+    std::vector<std::string> outputs = {Path("take.000"), JoinPath(Path("home"), "../take.000")};
+#ifndef _WIN32
+    ASSERT_EQ(symlink(dir.c_str(), Path("linked").c_str()), 0);
+    outputs.push_back(JoinPath(Path("linked"), "take.000"));
+    ASSERT_EQ(link(Path("take.000").c_str(), Path("hard.000").c_str()), 0);
+    outputs.push_back(Path("hard.000"));
+#endif
+    for (const std::string &out : outputs) {
+        RUN run = Run({"resolve", avi, "-o", out});
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR) << out;
+        EXPECT_NE(run.err.find("is one of the AVI's reference files"), std::string::npos) << run.err;
+        EXPECT_TRUE(ReadBytes(Path("take.000")) == ref) << out;
+    }
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+}
+
+#ifndef _WIN32
+// While a relocation holds its note, no other program recovers it, and no
+// other relocation starts.
+TEST_F(Hostile, ALiveNoteIsLeftToItsRelocation)
+{
+    std::string take = Path("take.000");
+    Recording({take}, 200);
+    ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
+    Note(take, Path("new.000"), 0, 0);
+    int aiPipe[2];
+    ASSERT_EQ(pipe(aiPipe), 0);
+    fflush(NULL);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The relocation: its note held, without sharing.
+        HANDLE h = CreateFileA((avi + ".relocating").c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        char ch = h != INVALID_HANDLE_VALUE ? 'y' : 'n';
+        if (write(aiPipe[1], &ch, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char ch = 0;
+    ASSERT_EQ(read(aiPipe[0], &ch, 1), 1);
+    ASSERT_EQ(ch, 'y');
+    SNAPSHOT before = Snapshot();
+    RUN verify = Run({"verify", avi});
+    RUN move = Run({"move", avi, "--base", Path("moved/cap")});
+    SNAPSHOT after = Snapshot();
+    kill(pid, SIGKILL);
+    waitpid(pid, NULL, 0);
+    close(aiPipe[0]);
+    close(aiPipe[1]);
+    EXPECT_EQ(verify.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(verify.err.find("Another program is relocating this AVI's files!"), std::string::npos) << verify.err;
+    EXPECT_EQ(move.nStatus, SPOOL_ERROR);
+    EXPECT_TRUE(after == before);
+    // Its holder gone, the note is recovered.
+    RUN run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists((avi + ".relocating").c_str()));
+}
+#endif
+
+}  // namespace
