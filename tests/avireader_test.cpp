@@ -148,6 +148,7 @@ TEST_F(AviReader, EntriesAreKeptByTheirIdsWhateverTheHeaderSays)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pszWhat);
+        LoadAvi(&info, FALSE);
         g_aShown.clear();
         AVISPEC spec = Uncompressed(c.nVideo, c.fAudioStream);
         spec.chunks.erase(std::remove_if(spec.chunks.begin(), spec.chunks.end(),

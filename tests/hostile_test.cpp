@@ -378,7 +378,7 @@ TEST_F(Hostile, NamesThatDifferInCaseOrATrailByteAreFilesOfTheirOwn)
     std::vector<BYTE> bytes = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
     RUN run = Run({"refs", avi});
-    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err << run.out;
     EXPECT_NE(run.out.find(", 2 reference files"), std::string::npos) << run.out;
     ASSERT_EQ(Run({"resolve", avi, "-o", Path("before.avi")}).nStatus, SPOOL_OK);
     // Moving the one leaves the other's records as they were.

@@ -566,6 +566,7 @@ TEST_F(Shift, DetectionCutShortLeavesNothingToMoveOrDelete)
 {
     for (bool fAbort : {false, true}) {
         SCOPED_TRACE(fAbort ? "aborted" : "an unreadable frame");
+        LoadAvi(&info, FALSE);
         MakeAvi({Path("take.000"), Path("take.001")}, 10);
         std::vector<BYTE> avi = ReadBytes(Path("rec.avi"));
         if (!fAbort) {

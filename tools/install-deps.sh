@@ -3,20 +3,32 @@
 # machine; does nothing when everything is there.
 set -eu
 packages="cmake make g++ googletest libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
-          xvfb xauth
+          xvfb xauth locales
           fonts-ipafont-gothic fonts-ipafont-mincho ffmpeg clang libclang-rt-14-dev"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+# Wine takes the code page of file names from the locale: without the
+# Japanese one generated, a name with Japanese characters cannot be made.
+japanese_locale() {
+    if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+        echo "generating the ja_JP.UTF-8 locale"
+        $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+    fi
+}
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $p"
     fi
 done
-[ -z "$missing" ] && exit 0
+if [ -z "$missing" ]; then
+    japanese_locale
+    exit 0
+fi
 echo "installing:$missing"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo=sudo
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+japanese_locale

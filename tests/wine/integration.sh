@@ -141,7 +141,11 @@ shift_files() {
 }
 crlf "[Spoolcap]" "BaseFile=C:\\refs\\take" "Enabled=1" > "$win/smplcodec.ini"
 $run "$bin/vfwhost.exe" avi-record SMPL $frames 'C:\clip.avi' >/dev/null
-shift_files "moved on one drive" 0 'C:\clip.avi' 'C:\moved\cap'
+# The stream library's frame decoder has a frame decoded, so its Spoolcap
+# holds the reference file open: the move lets go of it first.
+shift_files "moved on one drive" 0 'C:\clip.avi' 'C:\moved\cap' hold-frame
+check "moved on one drive: a frame was decoded through the stream library" 1 \
+    "$(printf "%s\n" "$out" | grep -c '^frame 0 decoded')"
 check "moved on one drive: the file has its new name and no other" "cap.000 -" \
     "$(ls "$prefix/drive_c/moved" | tr '\n' ' ')-$(ls "$prefix/drive_c/refs" | tr '\n' ' ')"
 play_back "moved on one drive" 'C:\clip.avi' $frames
