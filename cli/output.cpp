@@ -329,9 +329,13 @@ void PutJsonString(FILE *pFile, LPCSTR psz)
 #endif
     fputc('"', pFile);
     for (const unsigned char *p = (const unsigned char *)psz; *p; p++) {
-        int nFollow = *p >= 0xF0 && *p < 0xF8 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC2 && *p < 0xE0 ? 1 : 0;
-        BOOL fSequence = nFollow > 0 && *p < 0xF8;
-        for (int k = 1; fSequence && k <= nFollow; k++) fSequence = (p[k] & 0xC0) == 0x80;
+        int nFollow = *p >= 0xF0 && *p <= 0xF4 ? 3 : *p >= 0xE0 && *p <= 0xEF ? 2 : *p >= 0xC2 && *p < 0xE0 ? 1 : 0;
+        // The second byte's range: no overlong form, no surrogate, nothing
+        // past U+10FFFF.
+        unsigned char bLow = *p == 0xE0 ? 0xA0 : *p == 0xF0 ? 0x90 : 0x80;
+        unsigned char bHigh = *p == 0xED ? 0x9F : *p == 0xF4 ? 0x8F : 0xBF;
+        BOOL fSequence = nFollow > 0 && p[1] >= bLow && p[1] <= bHigh;
+        for (int k = 2; fSequence && k <= nFollow; k++) fSequence = (p[k] & 0xC0) == 0x80;
         if (*p == '"' || *p == '\\') {
             fprintf(pFile, "\\%c", *p);
         } else if (*p < 0x20 || (*p >= 0x80 && !fSequence)) {

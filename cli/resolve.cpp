@@ -122,25 +122,39 @@ struct STREAMOUT {
     unsigned long long ullDuration;
 };
 
+// Entries read at a time by a cursor of the input's index.
+#define CURSOR_ENTRIES 256u
+
+struct IDXCURSOR {
+    AVIINDEXENTRY *pBuf;  // entries from iBuf on
+    DWORD iBuf, nBuf;
+    DWORD iNext;          // the entry after the one in hand
+    BOOL fHas;            // an entry of the cursor's stream in hand
+    AVIINDEXENTRY entry;
+};
+
 struct RESOLVE {
     LPCSTR pszAvi;
     LPCSTR pszOut;
     HANDLE hIn;
     unsigned long long ullInSize;
     OUTFILE out;
-    // The input's index, read in step with the chunks of its movi list.
+    // The input's index: a cursor for each stream's entries (and one for
+    // the rest), each read in step with that stream's chunks. Writers list
+    // a stream's chunks in their order, but the streams one after another
+    // or interleaved, as they please.
     unsigned long long ullIdx1;  // its data's place, 0 when there is none
     DWORD nIdx1;                 // its entries
-    DWORD iIdx1;                 // the next entry to look at
-    AVIINDEXENTRY entry;         // that entry, when iIdx1 < nIdx1
+    IDXCURSOR aCursors[MAX_STREAMS + 1];
     unsigned long long ullIndexBase;  // what its offsets count from
-    DWORD nUnmatched;                 // its entries that matched no chunk in order
+    DWORD nMatched;                   // its entries that matched a chunk
     // The first RIFF's idx1, kept in a file of its own until movi is done.
     OUTFILE index;
     CHAR szIndexFile[MAX_PATH];
     DWORD nIndexed;
     // The output's structure.
     STREAMOUT aStreams[MAX_STREAMS];
+    DWORD anSuperCap[MAX_STREAMS];  // each stream's super index's room
     int nStreams;
     int iVideo;  // the video stream's number, -1 when there is none
     unsigned long long ullRiff;      // the current RIFF
@@ -171,29 +185,65 @@ BOOL Fail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
     return FALSE;
 }
 
-void NextIndexEntry(RESOLVE *pState)
+// The cursor of a chunk id: its stream's ("NNxx"), or the one of the rest.
+int CursorOf(FOURCC ckid)
 {
-    if (pState->iIdx1 >= pState->nIdx1) return;
-    if (!ReadAt(pState->hIn, pState->ullIdx1 + 16ull * pState->iIdx1, &pState->entry, sizeof(pState->entry)))
-        pState->nIdx1 = pState->iIdx1;
+    char c0 = (char)(ckid & 0xFF), c1 = (char)((ckid >> 8) & 0xFF);
+    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9') return MAX_STREAMS;
+    return (c0 - '0') * 10 + (c1 - '0');
+}
+
+// Moves a cursor to the next entry of its stream; FALSE (fHas cleared) at
+// the index's end or when it cannot be read.
+BOOL NextIndexEntry(RESOLVE *pState, int iCursor)
+{
+    IDXCURSOR *pCursor = &pState->aCursors[iCursor];
+    pCursor->fHas = FALSE;
+    if (!pCursor->pBuf) {
+        pCursor->pBuf = (AVIINDEXENTRY *)malloc(CURSOR_ENTRIES * sizeof(AVIINDEXENTRY));
+        if (!pCursor->pBuf) return FALSE;
+        pCursor->iBuf = pCursor->nBuf = 0;
+    }
+    while (pCursor->iNext < pState->nIdx1) {
+        DWORD i = pCursor->iNext++;
+        if (i < pCursor->iBuf || i >= pCursor->iBuf + pCursor->nBuf) {
+            DWORD n = pState->nIdx1 - i < CURSOR_ENTRIES ? pState->nIdx1 - i : CURSOR_ENTRIES;
+            if (!ReadAt(pState->hIn, pState->ullIdx1 + 16ull * i, pCursor->pBuf, 16 * n)) {
+                pCursor->iNext = pState->nIdx1;
+                return FALSE;
+            }
+            pCursor->iBuf = i;
+            pCursor->nBuf = n;
+        }
+        const AVIINDEXENTRY *pEntry = &pCursor->pBuf[i - pCursor->iBuf];
+        if (CursorOf(pEntry->ckid) == iCursor) {
+            pCursor->entry = *pEntry;
+            pCursor->fHas = TRUE;
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 // The input index's flags for a chunk at ullPos of the input with that id;
-// FALSE when the index does not list it.
+// FALSE when the index does not list it. Entries of its stream before it
+// are passed over: they name no chunk.
 BOOL TakeIndexFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWORD *pdwFlags)
 {
-    while (pState->iIdx1 < pState->nIdx1) {
-        unsigned long long ullAt = pState->ullIndexBase + pState->entry.dwChunkOffset;
+    int iCursor = CursorOf(ckid);
+    IDXCURSOR *pCursor = &pState->aCursors[iCursor];
+    if (!pCursor->fHas && pCursor->iNext == 0) NextIndexEntry(pState, iCursor);
+    while (pCursor->fHas) {
+        unsigned long long ullAt = pState->ullIndexBase + pCursor->entry.dwChunkOffset;
         if (ullAt > ullPos) return FALSE;
-        pState->iIdx1++;
-        BOOL fThis = ullAt == ullPos && pState->entry.ckid == ckid;
-        DWORD dwFlags = pState->entry.dwFlags;
-        NextIndexEntry(pState);
+        BOOL fThis = ullAt == ullPos && pCursor->entry.ckid == ckid;
+        DWORD dwFlags = pCursor->entry.dwFlags;
+        NextIndexEntry(pState, iCursor);
         if (fThis) {
+            pState->nMatched++;
             *pdwFlags = dwFlags;
             return TRUE;
         }
-        pState->nUnmatched++;
     }
     return FALSE;
 }
@@ -201,10 +251,17 @@ BOOL TakeIndexFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWO
 // The stream of a chunk id "NNxx", or -1.
 int StreamOf(const RESOLVE *pState, FOURCC ckid)
 {
-    char c0 = (char)(ckid & 0xFF), c1 = (char)((ckid >> 8) & 0xFF);
-    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9') return -1;
-    int i = (c0 - '0') * 10 + (c1 - '0');
+    int i = CursorOf(ckid);
     return i < pState->nStreams ? i : -1;
+}
+
+// Whether the input holds, at ullAt, the chunk or list that an index entry
+// names.
+BOOL EntryPointsAt(RESOLVE *pState, unsigned long long ullAt, const AVIINDEXENTRY *pEntry)
+{
+    DWORD adw[3];
+    if (!ReadAt(pState->hIn, ullAt, adw, 12)) return FALSE;
+    return adw[0] == pEntry->ckid || (adw[0] == FOURCC_LIST && adw[2] == pEntry->ckid);
 }
 
 // Notes a chunk just written at ullChunk in the indexes: the first RIFF's
@@ -402,6 +459,64 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     return TRUE;
 }
 
+// What the chunks of a movi list take once resolved, found before anything
+// is written: the bytes of each record's frame or of the chunk itself, and
+// the chunks of each stream (by CursorOf). Each record is checked against
+// its file: a frame that the file cannot hold fails here, so that no claim
+// of a record makes the output's headers grow. Lists in movi are measured
+// one level down.
+struct MEASURE {
+    unsigned long long ullBytes;
+    unsigned long long aullChunks[MAX_STREAMS + 1];
+    unsigned long long ullChunks;
+    CHAR szFile[MAX_PATH];        // the reference file looked at last
+    unsigned long long ullFileSize;
+    BOOL fFileThere;
+    DWORD nVideo;                 // "dc" and "db" chunks so far
+};
+
+BOOL MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop, MEASURE *pMeasure)
+{
+    while (ullPos + 8 <= ullEnd) {
+        DWORD adw[3];
+        if (!ReadAt(pState->hIn, ullPos, adw, 8)) return TRUE;
+        DWORD cb = adw[1];
+        if (ullPos + 8 + cb > ullEnd) cb = (DWORD)(ullEnd - ullPos - 8);
+        pMeasure->ullChunks++;
+        pMeasure->aullChunks[CursorOf(adw[0])]++;
+        unsigned long long ullResolved = cb;
+        BYTE c2 = (BYTE)(adw[0] >> 16), c3 = (BYTE)(adw[0] >> 24);
+        BOOL fFrame = c2 == 'd' && (c3 == 'c' || c3 == 'b');
+        REFRECORD rec;
+        if (fFrame) pState->dwFrame = pMeasure->nVideo++;
+        if (adw[0] == FOURCC_LIST && fTop && cb >= 4) {
+            if (!MeasureMovi(pState, ullPos + 12, ullPos + 8 + cb, FALSE, pMeasure)) return FALSE;
+            ullResolved = 4;
+        } else if (fFrame && cb >= sizeof(REFRECORD) && ReadAt(pState->hIn, ullPos + 8, &rec, sizeof(rec)) &&
+                   IsRefRecord(&rec, sizeof(rec))) {
+            rec.szFileName[MAX_PATH - 1] = '\0';
+            CHAR szPath[MAX_PATH];
+            if (!MapRefPath(rec.szFileName, szPath))
+                return Fail(pState, "frame %lu: the reference file's name is too long: %s",
+                            "フレーム %lu: 参照ファイル名が長すぎます: %s", rec.szFileName);
+            if (strcmp(szPath, pMeasure->szFile) != 0) {
+                snprintf(pMeasure->szFile, sizeof(pMeasure->szFile), "%s", szPath);
+                pMeasure->fFileThere = GetPathSize(szPath, &pMeasure->ullFileSize);
+            }
+            if (!pMeasure->fFileThere)
+                return Fail(pState, "frame %lu: reference file %s cannot be opened",
+                            "フレーム %lu: 参照ファイル%sがオープンできません", szPath);
+            ullResolved = RefRecordFrameSize(&rec);
+            if ((unsigned long long)rec.dwOffset + ullResolved > pMeasure->ullFileSize)
+                return Fail(pState, "frame %lu: no frame of the record's size in %s",
+                            "フレーム %lu: %sにレコードのサイズのフレームがありません", szPath);
+        }
+        pMeasure->ullBytes += 8 + ullResolved + 1;
+        ullPos += 8ull + adw[1] + (adw[1] & 1);
+    }
+    return TRUE;
+}
+
 BOOL IsVideoChunk(const RESOLVE *pState, FOURCC ckid)
 {
     BYTE c = (BYTE)(ckid >> 16), d = (BYTE)(ckid >> 24);
@@ -430,7 +545,16 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             if (!ReadAt(pState->hIn, ullData, &adw[2], 4))
                 return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
             BOOL fIndexed = TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
-            if (fTop) MakeRoom(pState, cb);
+            // The list takes in the output what its resolved frames take.
+            MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
+            DWORD dwFrame = pState->dwFrame;
+            if (!pMeasure || !MeasureMovi(pState, ullData + 4, ullData + cb, FALSE, pMeasure)) {
+                free(pMeasure);
+                return pState->fFailed ? FALSE : Fail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
+            }
+            pState->dwFrame = dwFrame;
+            MakeRoom(pState, pMeasure->ullBytes > 0xFFFFFFF0ull ? 0xFFFFFFF0u : (DWORD)pMeasure->ullBytes);
+            free(pMeasure);
             unsigned long long ullList = pState->out.ullPos;
             PutDword(&pState->out, FOURCC_LIST);
             PutDword(&pState->out, 0);
@@ -511,8 +635,9 @@ BOOL CopyChunk(RESOLVE *pState, unsigned long long ullAt, unsigned long long ull
 }
 
 // The header list: the input's chunks, each stream list with a super index
-// of room for nSuperCap standard indexes, and an "odml" list.
-void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl, DWORD nSuperCap)
+// of room for as many standard indexes as the stream may need, and an
+// "odml" list.
+void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl)
 {
     unsigned long long ullEnd = ullHdrl + 8 + cbHdrl;
     if (ullEnd > pState->ullRiffEnd) ullEnd = pState->ullRiffEnd;
@@ -558,6 +683,7 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl, 
                 ullChild += 8ull + adwChild[1] + (adwChild[1] & 1);
             }
             pStream->ullIndx = pState->out.ullPos;
+            DWORD nSuperCap = pState->anSuperCap[pState->nStreams];
             pStream->nSuperCap = nSuperCap;
             pStream->pSuper = (SUPERENTRY *)calloc(nSuperCap, sizeof(SUPERENTRY));
             if (!pStream->pSuper) pState->out.fFailed = TRUE;
@@ -601,37 +727,6 @@ void FinishHeaders(RESOLVE *pState)
     if (pState->ullVideoStrh && pState->cbVideoStrh >= 40)
         PatchDword(&pState->out, pState->ullVideoStrh + 8 + 36, pState->cbLargestChunk);
 }
-
-// What the chunks of a movi list take once resolved: the bytes of each
-// record's frame or of the chunk itself, and their count. Lists in it are
-// measured one level down.
-void MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop,
-                 unsigned long long *pullBytes, unsigned long long *pullChunks)
-{
-    while (ullPos + 8 <= ullEnd) {
-        DWORD adw[3];
-        if (!ReadAt(pState->hIn, ullPos, adw, 8)) return;
-        DWORD cb = adw[1];
-        if (ullPos + 8 + cb > ullEnd) cb = (DWORD)(ullEnd - ullPos - 8);
-        (*pullChunks)++;
-        unsigned long long ullResolved = cb;
-        BYTE abRecord[16];
-        if (adw[0] == FOURCC_LIST && fTop && cb >= 4) {
-            MeasureMovi(pState, ullPos + 12, ullPos + 8 + cb, FALSE, pullBytes, pullChunks);
-            ullResolved = 4;
-        } else if (cb >= sizeof(REFRECORD) && ReadAt(pState->hIn, ullPos + 8, abRecord, sizeof(abRecord)) &&
-                   IsRefRecord(abRecord, sizeof(abRecord))) {
-            DWORD dwSizeFlags;
-            memcpy(&dwSizeFlags, abRecord + 12, 4);
-            ullResolved = dwSizeFlags & REFREC_SIZEMASK;
-        }
-        *pullBytes += 8 + ullResolved + 1;
-        ullPos += 8ull + adw[1] + (adw[1] & 1);
-    }
-}
-
-static_assert(sizeof(SUPERENTRY) == 16, "a super index entry is 16 bytes");
-static_assert(sizeof(STDENTRY) == 8, "a standard index entry is 8 bytes");
 
 }  // namespace
 
@@ -706,13 +801,12 @@ int ResolveCommand(int argc, char **argv)
             state.ullIdx1 = ullIdx1 + 8;
             unsigned long long ullHeld = state.ullInSize > state.ullIdx1 ? state.ullInSize - state.ullIdx1 : 0;
             state.nIdx1 = (DWORD)((cbIdx1 < ullHeld ? cbIdx1 : ullHeld) / 16);
-            NextIndexEntry(&state);
             // Offsets count from "movi" unless only the file's start puts the
-            // first entry's chunk where it says.
-            DWORD dwAt = 0;
-            BOOL fRelative = state.nIdx1 && ReadAt(state.hIn, ullMovi + 8 + state.entry.dwChunkOffset, &dwAt, 4) &&
-                             dwAt == state.entry.ckid;
-            BOOL fAbsolute = state.nIdx1 && ReadAt(state.hIn, state.entry.dwChunkOffset, &dwAt, 4) && dwAt == state.entry.ckid;
+            // first entry's chunk (or list) where it says.
+            AVIINDEXENTRY first;
+            BOOL fFirst = state.nIdx1 && ReadAt(state.hIn, state.ullIdx1, &first, sizeof(first));
+            BOOL fRelative = fFirst && EntryPointsAt(&state, ullMovi + 8 + first.dwChunkOffset, &first);
+            BOOL fAbsolute = fFirst && EntryPointsAt(&state, first.dwChunkOffset, &first);
             state.ullIndexBase = fAbsolute && !fRelative ? 0 : ullMovi + 8;
         }
         unsigned long long ullMoviEnd = ullMovi + 8 + cbMovi < state.ullRiffEnd ? ullMovi + 8 + cbMovi : state.ullRiffEnd;
@@ -720,19 +814,36 @@ int ResolveCommand(int argc, char **argv)
         // Room in each super index: a standard index for each RIFF. Two RIFFs
         // in a row hold more than the limit, and a RIFF also ends when a
         // standard index is full.
-        unsigned long long ullBytes = 0, ullChunks = 0;
-        MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, &ullBytes, &ullChunks);
-        unsigned long long ullRiffs = 2 * (ullBytes + 32 * ullChunks + state.ullInSize) / state.ullRiffLimit + 1;
-        if (ullRiffs > ullChunks + 1) ullRiffs = ullChunks + 1;
-        unsigned long long ullSuper = 16 + ullRiffs + ullChunks / STDINDEX_CAP;
-        DWORD nSuperCap = ullSuper > (1u << 22) ? (1u << 22) : (DWORD)ullSuper;
+        MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
+        if (!pMeasure || !MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, pMeasure)) {
+            if (!pMeasure) Complain("out of memory", "メモリが確保できません");
+            free(pMeasure);
+            pMeasure = NULL;
+        }
+        state.dwFrame = 0;
+        unsigned long long ullRiffs = pMeasure ? 2 * (pMeasure->ullBytes + 32 * pMeasure->ullChunks + state.ullInSize) /
+                                                      state.ullRiffLimit + 1
+                                               : 1;
+        // Each stream's super index: a standard index for each RIFF it has
+        // chunks in, and for each one that fills up.
+        for (int i = 0; pMeasure && i < MAX_STREAMS; i++) {
+            unsigned long long ullChunks = pMeasure->aullChunks[i];
+            unsigned long long ullSuper = 16 + (ullRiffs < ullChunks + 1 ? ullRiffs : ullChunks + 1) + ullChunks / STDINDEX_CAP;
+            state.anSuperCap[i] = ullSuper > (1u << 22) ? (1u << 22) : (DWORD)ullSuper;
+        }
+        free(pMeasure);
         state.pbCopy = (BYTE *)malloc(COPY_PIECE);
         state.out.pb = (BYTE *)malloc(OUT_BUFFER);
         state.index.pb = (BYTE *)malloc(OUT_BUFFER);
-        state.out.h = CreateFileA(szTemp, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        state.index.h =
-            CreateFileA(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (!state.pbCopy || !state.out.pb || !state.index.pb) {
+        if (!state.fFailed) {
+            state.out.h =
+                CreateFileA(szTemp, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+            state.index.h = CreateFileA(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, NULL);
+        }
+        if (state.fFailed) {
+            // Said already: a record that its file cannot hold.
+        } else if (!state.pbCopy || !state.out.pb || !state.index.pb) {
             Complain("out of memory", "メモリが確保できません");
         } else if (state.out.h == INVALID_HANDLE_VALUE || state.index.h == INVALID_HANDLE_VALUE) {
             Complain("%s cannot be created", "%sが作成できません", szTemp);
@@ -745,7 +856,7 @@ int ResolveCommand(int argc, char **argv)
             for (unsigned long long ullAt = 12; ullAt < ullMovi && ullAt + 8 <= state.ullRiffEnd && !state.out.fFailed;) {
                 DWORD adw[2];
                 if (!ReadAt(state.hIn, ullAt, adw, 8)) break;
-                if (ullAt == ullHdrl) WriteHeaderList(&state, ullHdrl, cbHdrl, nSuperCap);
+                if (ullAt == ullHdrl) WriteHeaderList(&state, ullHdrl, cbHdrl);
                 else CopyChunk(&state, ullAt, ullMovi);
                 ullAt += 8ull + adw[1] + (adw[1] & 1);
             }
@@ -770,10 +881,10 @@ int ResolveCommand(int argc, char **argv)
                     nStatus = SPOOL_OK;
                     // Entries of the input's index that named no chunk in
                     // the order of movi: those chunks were taken as key frames.
-                    DWORD nLost = state.nUnmatched + (state.nIdx1 - state.iIdx1);
+                    DWORD nLost = state.nIdx1 - state.nMatched;
                     if (nLost) {
-                        Complain("%lu entries of the index of %s matched no chunk in order; their chunks were marked as key frames",
-                                 "%lu 個の%sのインデックスエントリが順にチャンクと一致しません. それらのチャンクはキーフレームとしました",
+                        Complain("%lu entries of the index of %s matched no chunk at the place they name; chunks they did not list were taken as key frames",
+                                 "%lu 個の%sのインデックスエントリが示す位置のチャンクと一致しません. 一覧にないチャンクはキーフレームとしました",
                                  (unsigned long)nLost, pszAvi);
                         nStatus = SPOOL_PROBLEMS;
                     }
@@ -794,6 +905,7 @@ int ResolveCommand(int argc, char **argv)
         free(state.aStreams[i].pSuper);
         free(state.aStreams[i].pEntries);
     }
+    for (IDXCURSOR &cursor : state.aCursors) free(cursor.pBuf);
     free(state.pbCopy);
     free(state.out.pb);
     free(state.index.pb);

@@ -292,15 +292,30 @@ const char *FindFirstVideoChunk(LOADSTATE *pState)
     ckMovi.fccType = mmioFOURCC('m', 'o', 'v', 'i');
     if (mmioDescend(h, &ckMovi, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
         return "%s にList/moviチャンクがありません!";
-    MMCKINFO ck;
+    // The first video chunk, in movi or in one of its "rec " lists, which
+    // capture programs use to keep a frame and its sound together.
+    MMCKINFO ck, ckRec;
+    MMCKINFO *pckParent = &ckMovi;
     for (;;) {
-        if (mmioDescend(h, &ck, &ckMovi, 0) != MMSYSERR_NOERROR) return "%s はDIBチャンクがありません!";
+        if (mmioDescend(h, &ck, pckParent, 0) != MMSYSERR_NOERROR) {
+            if (pckParent == &ckMovi) return "%s はDIBチャンクがありません!";
+            // The rest of movi, after the list.
+            pckParent = &ckMovi;
+            if (mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return "%s のアセンドに失敗しました!";
+            continue;
+        }
         if (IsVideoChunkId(ck.ckid, &pState->chDigit)) break;
+        if (pckParent == &ckMovi && ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('r', 'e', 'c', ' ')) {
+            ckRec = ck;
+            pckParent = &ckRec;
+            continue;
+        }
         if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s のアセンドに失敗しました!";
     }
     pState->dwFirstChunkPos = ck.dwDataOffset - 8;
     FillOutputFormat(pInfo);
     if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s(DIB) のアセンドに失敗しました!";
+    if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
     if (mmioAscend(h, &ckMovi, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
     return NULL;
 }

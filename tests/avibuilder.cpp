@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace {
 
 FOURCC Fcc(const std::string &s)
@@ -126,36 +128,60 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
     }
     out.Chunk("JUNK", std::vector<BYTE>(12, 0));
     std::vector<DWORD> positions;
+    std::vector<std::pair<DWORD, DWORD>> lists;  // each "rec " list's place and size
+    std::vector<size_t> listStarts;              // the chunk each begins with
     size_t moviData = 0;
     if (spec.fMovi) {
         out.Begin("LIST", "movi");
         moviData = out.bytes.size() - 4;  // the "movi" type, where relative offsets start
         bool fInRec = false;
         for (const AVIFRAME &frame : spec.chunks) {
-            if (frame.fInRecList && !fInRec) {
-                out.Begin("LIST", "rec ");
-                fInRec = true;
-            } else if (!frame.fInRecList && fInRec) {
+            if (fInRec && (!frame.fInRecList || frame.fRecListStart)) {
+                lists.back().second = (DWORD)(out.bytes.size() - lists.back().first - 8);
                 out.End();
                 fInRec = false;
+            }
+            if (frame.fInRecList && !fInRec) {
+                lists.push_back(std::make_pair((DWORD)out.bytes.size(), 0u));
+                listStarts.push_back(positions.size());
+                out.Begin("LIST", "rec ");
+                fInRec = true;
             }
             positions.push_back((DWORD)out.bytes.size());
             out.Chunk(frame.id, frame.data);
         }
-        if (fInRec) out.End();
+        if (fInRec) {
+            lists.back().second = (DWORD)(out.bytes.size() - lists.back().first - 8);
+            out.End();
+        }
         out.End();
     }
     if (spec.fIdx1) {
-        std::vector<BYTE> idx;
+        // Entries: (stream digits, the entry's 16 bytes), in the order of the
+        // chunks, each "rec " list first when the lists are listed too.
+        std::vector<std::pair<std::string, std::vector<BYTE>>> entries;
+        auto Entry = [&](const std::string &id, DWORD dwFlags, DWORD dwPos, DWORD cb) {
+            DWORD adw[4] = {Fcc(id), dwFlags, spec.fAbsoluteIndex ? dwPos : (DWORD)(dwPos - moviData), cb};
+            const BYTE *pb = reinterpret_cast<const BYTE *>(adw);
+            entries.push_back(std::make_pair(id.substr(0, 2), std::vector<BYTE>(pb, pb + 16)));
+        };
+        size_t iList = 0;
         for (size_t i = 0; i < spec.chunks.size(); i++) {
             const AVIFRAME &frame = spec.chunks[i];
+            if (spec.fIndexRecLists && iList < listStarts.size() && listStarts[iList] == i) {
+                Entry("rec ", 0x1 /* AVIIF_LIST */, lists[iList].first, lists[iList].second);
+                iList++;
+            }
             if (!frame.fIndexed) continue;
-            DWORD dwPos = i < positions.size() ? positions[i] : 0;
-            DWORD adw[4] = {Fcc(frame.id), frame.dwIndexFlags, spec.fAbsoluteIndex ? dwPos : (DWORD)(dwPos - moviData),
-                            (DWORD)frame.data.size()};
-            const BYTE *pb = reinterpret_cast<const BYTE *>(adw);
-            idx.insert(idx.end(), pb, pb + 16);
+            Entry(frame.id, frame.dwIndexFlags, i < positions.size() ? positions[i] : 0, (DWORD)frame.data.size());
         }
+        if (spec.fIndexByStream) {
+            std::stable_sort(entries.begin(), entries.end(),
+                             [](const std::pair<std::string, std::vector<BYTE>> &a,
+                                const std::pair<std::string, std::vector<BYTE>> &b) { return a.first < b.first; });
+        }
+        std::vector<BYTE> idx;
+        for (const auto &entry : entries) idx.insert(idx.end(), entry.second.begin(), entry.second.end());
         for (const std::vector<BYTE> &entry : spec.extraIndex) idx.insert(idx.end(), entry.begin(), entry.end());
         out.Chunk("idx1", idx);
     }

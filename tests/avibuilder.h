@@ -13,6 +13,7 @@ struct AVIFRAME {
     DWORD dwIndexFlags;      // AVIIF_KEYFRAME and so on
     bool fIndexed;           // listed in idx1
     bool fInRecList;         // stored inside a LIST "rec "
+    bool fRecListStart = false;  // begins a "rec " list of its own
 };
 
 struct AVISPEC {
@@ -26,6 +27,8 @@ struct AVISPEC {
     DWORD cbStrhExtra = 0;          // bytes appended to the video stream header
     bool fHdrl = true, fAvih = true, fMovi = true, fIdx1 = true;
     bool fAbsoluteIndex = false;    // idx1 offsets from the file start
+    bool fIndexByStream = false;    // idx1 lists one stream after another, as Wine's avifil32 does
+    bool fIndexRecLists = false;    // idx1 lists each "rec " list too, before its chunks
     std::vector<AVIFRAME> chunks;   // the contents of movi, in order
     std::vector<BYTE> afterIdx1;    // bytes after the index chunk
     std::vector<std::vector<BYTE>> extraIndex;  // raw 16-byte entries appended to idx1

@@ -211,6 +211,23 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              });
          },
          "nnoo-o"},
+        {"frames and sound in rec lists, indexed one stream after another",
+         [&](Hostile *t) {
+             t->Recording({take, Path("take.001")}, FRAMES, {}, [](AVISPEC *pSpec) {
+                 std::vector<AVIFRAME> chunks;
+                 for (AVIFRAME &frame : pSpec->chunks) {
+                     frame.fInRecList = frame.fRecListStart = true;
+                     chunks.push_back(frame);
+                     chunks.push_back(Frame("01wb", std::vector<BYTE>(40, 0x22)));
+                     chunks.back().fInRecList = true;
+                 }
+                 pSpec->chunks = chunks;
+                 pSpec->fAudioStream = true;
+                 pSpec->fIndexByStream = true;
+                 pSpec->fIndexRecLists = true;
+             });
+         },
+         "nnoo-o"},
         {"an index that lists fewer frames than the header",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES, {}, [](AVISPEC *pSpec) {

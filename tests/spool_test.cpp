@@ -482,6 +482,34 @@ TEST(SpoolTexts, EngineMessagesInEnglish)
     g_fJapanese = FALSE;
 }
 
+// JSON strings are valid UTF-8 whatever the name holds: what is no UTF-8
+// (a name of another code page, an overlong form, a surrogate, a code point
+// past U+10FFFF) is escaped byte by byte.
+TEST(SpoolTexts, JsonStringsAreValidUtf8)
+{
+#ifndef _WIN32
+    const struct {
+        const char *pszIn;
+        const char *pszJson;
+    } cases[] = {
+        {"plain \"q\" \\ \n", "\"plain \\\"q\\\" \\\\ \\u000a\""},
+        {"\xE6\x97\xA5\xE6\x9C\xAC", "\"\xE6\x97\xA5\xE6\x9C\xAC\""},
+        {"D:\\\xE0\x80\x83\x65", "\"D:\\\\\\u00e0\\u0080\\u0083e\""},
+        {"\xC0\xAF", "\"\\u00c0\\u00af\""},
+        {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},
+        {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
+        {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", "\"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\""},
+        {"\xE2\x82", "\"\\u00e2\\u0082\""},
+    };
+    for (const auto &c : cases) {
+        FILE *pFile = tmpfile();
+        ASSERT_NE(pFile, nullptr);
+        PutJsonString(pFile, c.pszIn);
+        EXPECT_EQ(ReadBack(pFile), c.pszJson) << c.pszIn;
+    }
+#endif
+}
+
 TEST_F(Spool, CodecsListsTheInstalledCodecs)
 {
     std::string name = UniqueName("spcodecs") + ".dll";
@@ -750,7 +778,7 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
     ASSERT_TRUE(WriteBytes(Path("swapped.avi"), in.data(), in.size()));
     RUN run = Run({"resolve", Path("swapped.avi"), "-o", Path("swapped-out.avi")});
     EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
-    EXPECT_NE(run.err.find("matched no chunk in order"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("matched no chunk at the place they name"), std::string::npos) << run.err;
     EXPECT_TRUE(FileExists(Path("swapped-out.avi").c_str()));
 
     // An AVI that goes on in AVIX RIFFs is not cut to its first.
@@ -762,6 +790,101 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
     EXPECT_FALSE(FileExists(Path("avix-out.avi").c_str()));
 }
+
+// Capture programs keep a frame and its sound in "rec " lists and list the
+// index's entries as they please: one stream after another, counting from
+// the file's start or from "movi", the lists themselves too. Each chunk's
+// entry is found by where it points, every RIFF stays within the limit as
+// the resolved frames measure it, and no entry is reported lost.
+TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
+{
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 60, 32, 32, &pictures);
+    for (int nCase = 0; nCase < 8; nCase++) [&]() {
+        bool fAbsolute = (nCase & 1) != 0, fByStream = (nCase & 2) != 0, fRec = (nCase & 4) != 0;
+        SCOPED_TRACE(std::string(fAbsolute ? "absolute" : "relative") + (fByStream ? ", by stream" : ", interleaved") +
+                     (fRec ? ", rec lists" : ""));
+        AVISPEC spec;
+        spec.format = MakeFormat(32, 32, 24, BI_RGB);
+        spec.fAudioStream = true;
+        spec.dwTotalFrames = spec.dwLength = 60;
+        spec.fAbsoluteIndex = fAbsolute;
+        spec.fIndexByStream = fByStream;
+        spec.fIndexRecLists = fRec;
+        for (DWORD i = 0; i < 60; i++) {
+            AVIFRAME video = Frame("00dc", RecordBytes(Path("pic.000"), places[i]), i % 5 == 4 ? 0 : AVIIF_KEYFRAME);
+            AVIFRAME audio = Frame("01wb", std::vector<BYTE>(30, (BYTE)i));
+            video.fInRecList = video.fRecListStart = audio.fInRecList = fRec;
+            spec.chunks.push_back(video);
+            spec.chunks.push_back(audio);
+        }
+        std::vector<BYTE> in = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
+        SetRiffLimit("16384");
+        RUN run = Run({"resolve", Path("in.avi"), "-o", Path("out.avi")});
+        SetRiffLimit(NULL);
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_EQ(run.err, "");
+        AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+        ASSERT_TRUE(parts.fWhole);
+        EXPECT_GT(parts.riffSizes.size(), 8u);
+        for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 16384u) << "RIFF " << i;
+        EXPECT_EQ(parts.nGrandFrames, 60u);
+        ASSERT_EQ(parts.streams.size(), 2u);
+        ASSERT_EQ(parts.streams[0].size(), 60u);
+        ASSERT_EQ(parts.streams[1].size(), 60u);
+        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+        for (size_t k = 0; k < 60; k++) {
+            EXPECT_EQ(parts.streams[0][k].fKey, k % 5 != 4) << k;
+            EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
+                                        out.begin() + (long)(parts.streams[0][k].ullData + 3072)),
+                      pictures[k])
+                << k;
+            EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
+        }
+        // The first RIFF's idx1 lists each of its frames and sound chunks.
+        size_t nVideo = 0, nAudio = 0;
+        for (const AVIINDEXENTRY &entry : parts.index) {
+            nVideo += entry.ckid == mmioFOURCC('0', '0', 'd', 'c') ? 1 : 0;
+            nAudio += entry.ckid == mmioFOURCC('0', '1', 'w', 'b') ? 1 : 0;
+        }
+        size_t nVideoFirst = 0, nAudioFirst = 0;
+        for (size_t k = 0; k < 60; k++) {
+            nVideoFirst += parts.streams[0][k].ullData < parts.riffSizes[0] ? 1 : 0;
+            nAudioFirst += parts.streams[1][k].ullData < parts.riffSizes[0] ? 1 : 0;
+        }
+        EXPECT_EQ(nVideo, nVideoFirst);
+        EXPECT_EQ(nAudio, nAudioFirst);
+        EXPECT_GT(nAudio, 0u);
+    }();
+}
+
+#ifndef _WIN32
+// Records that claim frames their files cannot hold (here a gibibyte each in
+// a file that is not there) are found before the output is made: no header
+// sized from their claims is written.
+TEST_F(Spool, ResolveChecksTheRecordsBeforeTheOutputGrows)
+{
+    AVISPEC spec;
+    spec.format = MakeFormat(8, 8, 24, BI_RGB);
+    spec.fAudioStream = true;
+    spec.dwTotalFrames = spec.dwLength = 5000;
+    FRAMEPLACE huge = {0, 0x3FFFFFF0};
+    WriteRefFile(Path("small.000"), 2, 1);
+    for (DWORD i = 0; i < 5000; i++)
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path(i < 4000 ? "small.000" : "missing.000"), huge)));
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("claims.avi"), in.data(), in.size()));
+    SpoolTraceFiles(TRUE);
+    RUN run = Run({"resolve", Path("claims.avi"), "-o", Path("out.avi")});
+    std::string trace = SpoolFileTrace();
+    SpoolTraceFiles(FALSE);
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: frame 0: no frame of the record's size in <dir>/small.000\n");
+    EXPECT_EQ(trace.find("create"), std::string::npos) << trace;
+    EXPECT_FALSE(FileExists(Path("out.avi").c_str()));
+}
+#endif
 
 TEST_F(Spool, ResolveOfLargeFramesHasRoomForEveryIndex)
 {
