@@ -94,20 +94,26 @@ TEST_F(AviReader, FirstVideoChunkBehindAudioAndFiller)
     EXPECT_EQ(info.pFrames[1].dwChunkPos, positions[3]);
 }
 
-TEST_F(AviReader, VideoOnlyInRecordListsOrOfAnotherStreamNumber)
+TEST_F(AviReader, VideoInRecordListsOrOfAnotherStreamNumber)
 {
+    // Frames in "rec " lists, as capture programs keep them with their
+    // sound, are frames like any other.
     AVISPEC spec = Uncompressed(2);
-    for (AVIFRAME &frame : spec.chunks) frame.fInRecList = true;
+    for (AVIFRAME &frame : spec.chunks) frame.fInRecList = frame.fRecListStart = true;
+    std::vector<DWORD> positions;
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec, &positions)));
+    EXPECT_TRUE(g_aShown.empty());
+    ASSERT_EQ(info.nFrames, 2u);
+    for (DWORD n = 0; n < 2; n++) EXPECT_EQ(info.pFrames[n].dwChunkPos, positions[n]);
+    LoadAvi(&info, FALSE);
+    // Video of a stream that the headers do not have is not found.
+    spec = Uncompressed(2);
+    for (AVIFRAME &frame : spec.chunks) frame.id = "02db";
     EXPECT_FALSE(LoadBytes(BuildAvi(spec)));
     EXPECT_EQ(OnlyMessage(), "<path> はDIBチャンクがありません!");
     EXPECT_EQ(g_aShown[0].caption, "Spoolshift");
     EXPECT_EQ(g_aShown[0].uType & MB_ICONMASK, (UINT)MB_ICONQUESTION);
     EXPECT_EQ(info.hmmio, nullptr);
-    g_aShown.clear();
-    spec = Uncompressed(2);
-    for (AVIFRAME &frame : spec.chunks) frame.id = "02db";
-    EXPECT_FALSE(LoadBytes(BuildAvi(spec)));
-    EXPECT_EQ(OnlyMessage(), "<path> はDIBチャンクがありません!");
 }
 
 TEST_F(AviReader, StreamOneWithAudioAsStreamZero)
