@@ -193,6 +193,17 @@ int SalvageCommand(int argc, char **argv)
             // frame; the rest is listed again after it. A damaged header
             // further on was reported: the frames before it are written.
             BOOL fWhole = g_nEngineMessages == 0;
+            if (pbiFrom && (pbiFrom->biWidth != lWidth || (pbiFrom->biHeight < 0 ? -pbiFrom->biHeight : pbiFrom->biHeight) != lHeight)) {
+                // The format chunk tells the pictures' size as the main
+                // header does: the copy takes the size asked for, and the
+                // bytes of a picture of that size at its depth.
+                BOOL fTopDown = pbiFrom->biHeight < 0;
+                pbiFrom->biWidth = lWidth;
+                pbiFrom->biHeight = fTopDown ? -lHeight : lHeight;
+                ULONGLONG cbStride = (((ULONGLONG)(DWORD)lWidth * pbiFrom->biBitCount + 31) / 32) * 4;
+                ULONGLONG cbImage = cbStride * (ULONGLONG)lHeight;
+                pbiFrom->biSizeImage = cbImage > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)cbImage;
+            }
             if (pbiFrom) {
                 // The writer stores this format chunk.
                 ResetPreviewCodec();

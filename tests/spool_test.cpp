@@ -457,6 +457,25 @@ TEST_F(Spool, SalvageWithTheFormatOfAnotherAvi)
     // Then the salvaged AVI checks out and resolves.
     EXPECT_EQ(Run({"verify", Path("out.avi")}).nStatus, SPOOL_OK);
     EXPECT_EQ(Run({"resolve", Path("out.avi"), "-o", Path("whole.avi")}).nStatus, SPOOL_OK);
+    // Another size than the model's: the main header and the format chunk
+    // tell the same size, the rest of the format as it was.
+    run = Run({"salvage", ref, "-o", Path("sized.avi"), "--from", Path("model.avi"), "--size", "16x12"});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    std::vector<BYTE> sized = ReadBytes(Path("sized.avi"));
+    parts = ReadParts(sized);
+    ASSERT_EQ(parts.strf.size(), spec.format.size());
+    BITMAPINFOHEADER bih;
+    memcpy(&bih, parts.strf.data(), sizeof(bih));
+    EXPECT_EQ(bih.biWidth, 16);
+    EXPECT_EQ(bih.biHeight, 12);
+    EXPECT_EQ(bih.biSizeImage, 16u * 12 * 3);
+    EXPECT_EQ(std::vector<BYTE>(parts.strf.begin() + 40, parts.strf.end()), Bytes({9, 8, 7, 6, 5}));
+    for (size_t at = 0; at + 8 <= sized.size(); at++) {
+        if (memcmp(&sized[at], "avih", 4) != 0) continue;
+        EXPECT_EQ(DwordAt(sized, at + 8 + 32), 16u);
+        EXPECT_EQ(DwordAt(sized, at + 8 + 36), 12u);
+        break;
+    }
     // Without a codec, raw codec or model there is no format to give.
     run = Run({"salvage", ref, "-o", Path("none.avi")});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
