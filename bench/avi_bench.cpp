@@ -98,7 +98,7 @@ void BM_DecodePlain(benchmark::State &state)
         for (int i = 0; i < DECODED; i++) {
             const FRAMEENTRY &frame = frames[(size_t)i * (FRAME_COUNT / DECODED)];
             DWORD cb = 0;
-            SetFilePointer(h, (LONG)(frame.dwChunkPos + 8), NULL, FILE_BEGIN);
+            SetFilePointer(h, (LONG)(frame.ullChunkPos + 8), NULL, FILE_BEGIN);
             ReadFile(h, ab, frame.dwChunkLen & FRAME_LENMASK, &cb, NULL);
             benchmark::DoNotOptimize(ab);
         }

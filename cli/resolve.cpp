@@ -10,6 +10,7 @@
 // lists the standard indexes ("ixNN") closing each movi list, and "odml"
 // holds the whole count of frames. Players of either kind of index read it.
 #include "cli/spool.h"
+#include "scaffold/odml.h"
 #include "scaffold/paths.h"
 
 #include "codec/refformat.h"
@@ -25,10 +26,9 @@
 // Entries of one standard index; a RIFF is closed when a stream has as many.
 #define STDINDEX_CAP 1000000u
 #define MAX_STREAMS 100
-#define SUPERINDEX_HEADER 24
-#define STDINDEX_HEADER 24
-#define DMLH_SIZE 248
-#define NOT_KEYFRAME 0x80000000u
+// RIFFs after the first that an input may have: more than 4 TiB of them.
+#define MAX_AVIX 4096
+#define INDEX_HEADER ((DWORD)sizeof(ODMLINDEXHEADER))
 
 namespace {
 
@@ -99,25 +99,14 @@ BOOL ReadAt(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
     return SeekFile(h, ullPos) && ReadFile(h, pData, cb, &cbDone, NULL) && cbDone == cb;
 }
 
-struct STDENTRY {
-    DWORD dwOffset;  // of the chunk's data, from the movi list's start
-    DWORD dwSize;    // with NOT_KEYFRAME
-};
-
-struct SUPERENTRY {
-    unsigned long long qwOffset;  // of a standard index chunk
-    DWORD dwSize;                 // its bytes, header included
-    DWORD dwDuration;             // frames (or audio blocks) it lists
-};
-
 struct STREAMOUT {
     FOURCC fccType;
     DWORD nBlockAlign;             // an audio stream's bytes a block
     FOURCC dwChunkId;              // the id of its chunks, once one was seen
     unsigned long long ullIndx;    // the output's "indx" of the stream
-    SUPERENTRY *pSuper;
+    ODMLSUPERENTRY *pSuper;
     DWORD nSuper, nSuperCap;
-    STDENTRY *pEntries;            // of the current movi list
+    ODMLSTDENTRY *pEntries;        // of the current movi list
     DWORD nEntries, nEntryCap;
     unsigned long long ullDuration;
 };
@@ -131,6 +120,13 @@ struct IDXCURSOR {
     DWORD iNext;          // the entry after the one in hand
     BOOL fHas;            // an entry of the cursor's stream in hand
     AVIINDEXENTRY entry;
+};
+
+// A chunk's flags from a standard index of the input (OpenDML's further
+// RIFFs, which idx1 does not cover): the place of its data, and its flags.
+struct STDFLAG {
+    unsigned long long ullData;
+    DWORD dwFlags;
 };
 
 struct RESOLVE {
@@ -148,6 +144,11 @@ struct RESOLVE {
     IDXCURSOR aCursors[MAX_STREAMS + 1];
     unsigned long long ullIndexBase;  // what its offsets count from
     DWORD nMatched;                   // its entries that matched a chunk
+    // In the input's further RIFFs the flags come from the standard indexes
+    // of the movi list in hand, each stream's in its chunks' order.
+    BOOL fStdFlags;
+    STDFLAG *apFlags[MAX_STREAMS];
+    DWORD anFlags[MAX_STREAMS], aiFlags[MAX_STREAMS];
     // The first RIFF's idx1, kept in a file of its own until movi is done.
     OUTFILE index;
     CHAR szIndexFile[MAX_PATH];
@@ -166,6 +167,9 @@ struct RESOLVE {
     // What follows the input's movi list (but its index), copied into the
     // first RIFF.
     unsigned long long ullTrailer, ullRiffEnd;
+    // The input's further RIFFs ("AVIX"): their movi lists' chunks.
+    unsigned long long aullAvix[MAX_AVIX], aullAvixEnd[MAX_AVIX];
+    int nAvix;
     DWORD nFramesFirst, nFrames;
     // The reference file read last.
     CHAR szRefFile[MAX_PATH];
@@ -255,6 +259,59 @@ int StreamOf(const RESOLVE *pState, FOURCC ckid)
     return i < pState->nStreams ? i : -1;
 }
 
+// The flags of the chunk at ullPos from the standard index of its stream;
+// FALSE when it lists no chunk there.
+BOOL TakeStdFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWORD *pdwFlags)
+{
+    int i = CursorOf(ckid);
+    if (i >= MAX_STREAMS) return FALSE;
+    while (pState->aiFlags[i] < pState->anFlags[i] && pState->apFlags[i][pState->aiFlags[i]].ullData < ullPos + 8)
+        pState->aiFlags[i]++;
+    if (pState->aiFlags[i] >= pState->anFlags[i] || pState->apFlags[i][pState->aiFlags[i]].ullData != ullPos + 8)
+        return FALSE;
+    *pdwFlags = pState->apFlags[i][pState->aiFlags[i]++].dwFlags;
+    return TRUE;
+}
+
+// Reads the standard indexes of a movi list of the input (its chunks from
+// ullPos to ullEnd) for the flags of its chunks.
+void LoadStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd)
+{
+    for (int i = 0; i < MAX_STREAMS; i++) {
+        free(pState->apFlags[i]);
+        pState->apFlags[i] = NULL;
+        pState->anFlags[i] = pState->aiFlags[i] = 0;
+    }
+    pState->fStdFlags = TRUE;
+    while (ullPos + 8 <= ullEnd) {
+        DWORD adw[2];
+        if (!ReadAt(pState->hIn, ullPos, adw, 8)) return;
+        int i = CursorOf((adw[0] >> 16) | (adw[0] << 16));  // "ixNN": the stream in the last two
+        ODMLINDEXHEADER header;
+        if ((adw[0] & 0xFFFF) == mmioFOURCC('i', 'x', 0, 0) && i < MAX_STREAMS && !pState->apFlags[i] &&
+            adw[1] >= sizeof(header) && ullPos + 8 + adw[1] <= ullEnd &&
+            ReadAt(pState->hIn, ullPos + 8, &header, sizeof(header)) && header.bIndexType == ODML_INDEX_OF_CHUNKS &&
+            header.wLongsPerEntry >= 2 && header.wLongsPerEntry <= 4) {
+            DWORD nHeld = (adw[1] - (DWORD)sizeof(header)) / (4u * header.wLongsPerEntry);
+            DWORD n = header.nEntriesInUse < nHeld ? header.nEntriesInUse : nHeld;
+            STDFLAG *pFlags = (STDFLAG *)malloc((size_t)(n ? n : 1) * sizeof(STDFLAG));
+            DWORD adwEntry[4];
+            for (DWORD k = 0; pFlags && k < n; k++) {
+                if (!ReadAt(pState->hIn, ullPos + 8 + sizeof(header) + 4ull * header.wLongsPerEntry * k, adwEntry,
+                            4u * header.wLongsPerEntry)) {
+                    n = k;
+                    break;
+                }
+                pFlags[k].ullData = OdmlBase(&header) + adwEntry[0];
+                pFlags[k].dwFlags = (adwEntry[1] & ODML_NOT_KEYFRAME) ? 0 : AVIIF_KEYFRAME;
+            }
+            pState->apFlags[i] = pFlags;
+            pState->anFlags[i] = pFlags ? n : 0;
+        }
+        ullPos += 8ull + adw[1] + (adw[1] & 1);
+    }
+}
+
 // Whether the input holds, at ullAt, the chunk or list that an index entry
 // names.
 BOOL EntryPointsAt(RESOLVE *pState, unsigned long long ullAt, const AVIINDEXENTRY *pEntry)
@@ -288,18 +345,18 @@ void IndexChunk(RESOLVE *pState, FOURCC ckid, BOOL fIndexed, DWORD dwFlags, unsi
     if (!pStream->dwChunkId) pStream->dwChunkId = ckid;
     if (pStream->nEntries == pStream->nEntryCap) {
         DWORD nCap = pStream->nEntryCap ? 2 * pStream->nEntryCap : 1024;
-        void *pGrown = realloc(pStream->pEntries, (size_t)nCap * sizeof(STDENTRY));
+        void *pGrown = realloc(pStream->pEntries, (size_t)nCap * sizeof(ODMLSTDENTRY));
         if (!pGrown) {
             Fail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
             return;
         }
-        pStream->pEntries = (STDENTRY *)pGrown;
+        pStream->pEntries = (ODMLSTDENTRY *)pGrown;
         pStream->nEntryCap = nCap;
     }
-    STDENTRY *pEntry = &pStream->pEntries[pStream->nEntries++];
+    ODMLSTDENTRY *pEntry = &pStream->pEntries[pStream->nEntries++];
     pEntry->dwOffset = (DWORD)(ullChunk + 8 - pState->ullMoviList);
     BOOL fKey = !fIndexed || (dwFlags & AVIIF_KEYFRAME);
-    pEntry->dwSize = cb | (fKey ? 0 : NOT_KEYFRAME);
+    pEntry->dwSize = cb | (fKey ? 0 : ODML_NOT_KEYFRAME);
     pStream->ullDuration += pStream->nBlockAlign ? cb / pStream->nBlockAlign : 1;
     if (iStream == pState->iVideo) {
         pState->nFrames++;
@@ -331,18 +388,22 @@ void EndSegment(RESOLVE *pState)
                  "フレーム %lu: %s の標準インデックスがスーパーインデックスに収まりません", pState->pszOut);
             return;
         }
-        SUPERENTRY *pSuper = &pStream->pSuper[pStream->nSuper++];
-        pSuper->qwOffset = pState->out.ullPos;
-        pSuper->dwSize = 8 + STDINDEX_HEADER + 8 * pStream->nEntries;
+        ODMLSUPERENTRY *pSuper = &pStream->pSuper[pStream->nSuper++];
+        pSuper->dwOffsetLow = (DWORD)pState->out.ullPos;
+        pSuper->dwOffsetHigh = (DWORD)(pState->out.ullPos >> 32);
+        pSuper->dwSize = 8 + INDEX_HEADER + 8 * pStream->nEntries;
         pSuper->dwDuration = (DWORD)pStream->ullDuration;
         PutDword(&pState->out, mmioFOURCC('i', 'x', (char)('0' + i / 10), (char)('0' + i % 10)));
-        PutDword(&pState->out, STDINDEX_HEADER + 8 * pStream->nEntries);
-        PutDword(&pState->out, 2 | (0u << 16) | (1u << 24));  // two DWORDs an entry; an index of chunks
-        PutDword(&pState->out, pStream->nEntries);
-        PutDword(&pState->out, pStream->dwChunkId);
-        unsigned long long qwBase = pState->ullMoviList;
-        Put(&pState->out, &qwBase, sizeof(qwBase));
-        PutDword(&pState->out, 0);
+        PutDword(&pState->out, INDEX_HEADER + 8 * pStream->nEntries);
+        ODMLINDEXHEADER header;
+        memset(&header, 0, sizeof(header));
+        header.wLongsPerEntry = 2;
+        header.bIndexType = ODML_INDEX_OF_CHUNKS;
+        header.nEntriesInUse = pStream->nEntries;
+        header.dwChunkId = pStream->dwChunkId;
+        header.dwBaseLow = (DWORD)pState->ullMoviList;
+        header.dwBaseHigh = (DWORD)(pState->ullMoviList >> 32);
+        Put(&pState->out, &header, sizeof(header));
         Put(&pState->out, pStream->pEntries, 8 * pStream->nEntries);
         pStream->nEntries = 0;
         pStream->ullDuration = 0;
@@ -386,7 +447,7 @@ void MakeRoom(RESOLVE *pState, DWORD cb)
     unsigned long long ullIndexes = 0;
     BOOL fFull = FALSE;
     for (int i = 0; i < pState->nStreams; i++) {
-        ullIndexes += 8 + STDINDEX_HEADER + 8ull * (pState->aStreams[i].nEntries + 1);
+        ullIndexes += 8 + INDEX_HEADER + 8ull * (pState->aStreams[i].nEntries + 1);
         fFull = fFull || pState->aStreams[i].nEntries >= STDINDEX_CAP;
     }
     // The first RIFF also ends with its idx1.
@@ -544,7 +605,7 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             // lists it by its type. Lists in it are copied as they are.
             if (!ReadAt(pState->hIn, ullData, &adw[2], 4))
                 return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
-            BOOL fIndexed = TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
+            BOOL fIndexed = pState->fStdFlags ? FALSE : TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
             // The list takes in the output what its resolved frames take.
             MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
             DWORD dwFrame = pState->dwFrame;
@@ -571,7 +632,8 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
             // The list's entry gets the list's size.
             if (fListed) PatchDword(&pState->index, ullEntry + 12, cbList);
         } else {
-            BOOL fIndexed = TakeIndexFlags(pState, ullPos, ckid, &dwFlags);
+            BOOL fIndexed = pState->fStdFlags ? TakeStdFlags(pState, ullPos, ckid, &dwFlags)
+                                              : TakeIndexFlags(pState, ullPos, ckid, &dwFlags);
             BOOL fVideo = IsVideoChunk(pState, ckid);
             REFRECORD rec;
             if (fVideo) pState->dwFrame = pState->nVideo++;
@@ -685,11 +747,11 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl)
             pStream->ullIndx = pState->out.ullPos;
             DWORD nSuperCap = pState->anSuperCap[pState->nStreams];
             pStream->nSuperCap = nSuperCap;
-            pStream->pSuper = (SUPERENTRY *)calloc(nSuperCap, sizeof(SUPERENTRY));
+            pStream->pSuper = (ODMLSUPERENTRY *)calloc(nSuperCap, sizeof(ODMLSUPERENTRY));
             if (!pStream->pSuper) pState->out.fFailed = TRUE;
             PutDword(&pState->out, mmioFOURCC('i', 'n', 'd', 'x'));
-            PutDword(&pState->out, SUPERINDEX_HEADER + 16 * nSuperCap);
-            PutZeros(&pState->out, SUPERINDEX_HEADER + 16 * nSuperCap);
+            PutDword(&pState->out, INDEX_HEADER + 16 * nSuperCap);
+            PutZeros(&pState->out, INDEX_HEADER + 16 * nSuperCap);
             PatchDword(&pState->out, ullStrl + 4, (DWORD)(pState->out.ullPos - ullStrl - 8));
             pState->nStreams++;
         } else {
@@ -698,12 +760,12 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl)
         ullAt = ullNext;
     }
     PutDword(&pState->out, FOURCC_LIST);
-    PutDword(&pState->out, 4 + 8 + DMLH_SIZE);
+    PutDword(&pState->out, 4 + 8 + ODML_DMLH_SIZE);
     PutDword(&pState->out, mmioFOURCC('o', 'd', 'm', 'l'));
     PutDword(&pState->out, mmioFOURCC('d', 'm', 'l', 'h'));
-    PutDword(&pState->out, DMLH_SIZE);
+    PutDword(&pState->out, ODML_DMLH_SIZE);
     pState->ullDmlh = pState->out.ullPos;
-    PutZeros(&pState->out, DMLH_SIZE);
+    PutZeros(&pState->out, ODML_DMLH_SIZE);
     PatchDword(&pState->out, ullList + 4, (DWORD)(pState->out.ullPos - ullList - 8));
 }
 
@@ -712,10 +774,15 @@ void FinishHeaders(RESOLVE *pState)
 {
     for (int i = 0; i < pState->nStreams; i++) {
         STREAMOUT *pStream = &pState->aStreams[i];
-        DWORD adwHeader[4] = {4 | (0u << 16) | (0u << 24), pStream->nSuper, pStream->dwChunkId, 0};
-        PatchBytes(&pState->out, pStream->ullIndx + 8, adwHeader, sizeof(adwHeader));
+        ODMLINDEXHEADER header;
+        memset(&header, 0, sizeof(header));
+        header.wLongsPerEntry = 4;
+        header.bIndexType = ODML_INDEX_OF_INDEXES;
+        header.nEntriesInUse = pStream->nSuper;
+        header.dwChunkId = pStream->dwChunkId;
+        PatchBytes(&pState->out, pStream->ullIndx + 8, &header, sizeof(header));
         for (DWORD k = 0; k < pStream->nSuper; k++)
-            PatchBytes(&pState->out, pStream->ullIndx + 8 + SUPERINDEX_HEADER + 16ull * k, &pStream->pSuper[k], 16);
+            PatchBytes(&pState->out, pStream->ullIndx + 8 + INDEX_HEADER + 16ull * k, &pStream->pSuper[k], 16);
     }
     PatchDword(&pState->out, pState->ullDmlh, pState->nFrames);
     // The first RIFF's frames, and the buffers that players are told to have.
@@ -777,13 +844,8 @@ int ResolveCommand(int argc, char **argv)
                  adwRiff[2] == mmioFOURCC('A', 'V', 'I', ' ');
     // A form that claims more than the file holds is read as far as it goes.
     state.ullRiffEnd = 8ull + adwRiff[1] < state.ullInSize ? 8ull + adwRiff[1] : state.ullInSize;
-    DWORD adwNext[3] = {0, 0, 0};
-    unsigned long long ullNext = state.ullRiffEnd + (state.ullRiffEnd & 1);
     if (!fRiff) {
         Complain("%s is not an AVI", "%sはAVIファイルではありません", pszAvi);
-    } else if (ullNext + 12 <= state.ullInSize && ReadAt(state.hIn, ullNext, adwNext, 12) && adwNext[0] == FOURCC_RIFF &&
-               adwNext[2] == mmioFOURCC('A', 'V', 'I', 'X')) {
-        Complain("%s goes on in AVIX RIFFs, which are not read yet", "%sはAVIX RIFFに続いています (未対応)", pszAvi);
     } else if (!FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'), &ullHdrl, &cbHdrl) ||
                !FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullMovi, &cbMovi) ||
                ullMovi < ullHdrl) {
@@ -814,8 +876,25 @@ int ResolveCommand(int argc, char **argv)
         // Room in each super index: a standard index for each RIFF. Two RIFFs
         // in a row hold more than the limit, and a RIFF also ends when a
         // standard index is full.
+        // The movi lists of an OpenDML AVI's further RIFFs.
+        for (unsigned long long ullAt = state.ullRiffEnd + (state.ullRiffEnd & 1); ullAt + 12 <= state.ullInSize;) {
+            DWORD adw[3];
+            if (!ReadAt(state.hIn, ullAt, adw, 12)) break;
+            unsigned long long ullEnd = ullAt + 8 + adw[1] < state.ullInSize ? ullAt + 8 + adw[1] : state.ullInSize;
+            unsigned long long ullList = 0;
+            DWORD cbList = 0;
+            if (adw[0] == FOURCC_RIFF && adw[2] == mmioFOURCC('A', 'V', 'I', 'X') && state.nAvix < MAX_AVIX &&
+                FindChunk(state.hIn, ullAt + 12, ullEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullList, &cbList)) {
+                state.aullAvix[state.nAvix] = ullList + 12;
+                state.aullAvixEnd[state.nAvix++] = ullList + 8 + cbList < ullEnd ? ullList + 8 + cbList : ullEnd;
+            }
+            ullAt += 8ull + adw[1] + (adw[1] & 1);
+        }
         MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
-        if (!pMeasure || !MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, pMeasure)) {
+        BOOL fMeasured = pMeasure && MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, pMeasure);
+        for (int k = 0; fMeasured && k < state.nAvix; k++)
+            fMeasured = MeasureMovi(&state, state.aullAvix[k], state.aullAvixEnd[k], TRUE, pMeasure);
+        if (!fMeasured) {
             if (!pMeasure) Complain("out of memory", "メモリが確保できません");
             free(pMeasure);
             pMeasure = NULL;
@@ -861,8 +940,13 @@ int ResolveCommand(int argc, char **argv)
                 ullAt += 8ull + adw[1] + (adw[1] & 1);
             }
             StartMovi(&state);
-            BeginProgress("resolve", ullMoviEnd, PROGRESS_BYTES);
-            if (ResolveChunks(&state, ullMovi + 12, ullMoviEnd, TRUE)) {
+            BeginProgress("resolve", state.ullInSize, PROGRESS_BYTES);
+            BOOL fResolved = ResolveChunks(&state, ullMovi + 12, ullMoviEnd, TRUE);
+            for (int k = 0; fResolved && k < state.nAvix; k++) {
+                LoadStdFlags(&state, state.aullAvix[k], state.aullAvixEnd[k]);
+                fResolved = ResolveChunks(&state, state.aullAvix[k], state.aullAvixEnd[k], TRUE);
+            }
+            if (fResolved) {
                 EndProgress();
                 EndSegment(&state);
                 FinishHeaders(&state);
@@ -906,6 +990,7 @@ int ResolveCommand(int argc, char **argv)
         free(state.aStreams[i].pEntries);
     }
     for (IDXCURSOR &cursor : state.aCursors) free(cursor.pBuf);
+    for (STDFLAG *pFlags : state.apFlags) free(pFlags);
     free(state.pbCopy);
     free(state.out.pb);
     free(state.index.pb);

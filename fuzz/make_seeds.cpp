@@ -66,6 +66,12 @@ int main(int argc, char **argv)
     AVISPEC rec = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1)});
     rec.chunks[0].fInRecList = true;
     Write(dir, "rec.avi", rec);
+    // OpenDML of three RIFFs, with its super and standard indexes.
+    AVISPEC odml = Clip(MakeFormat(2, 2, 24, BI_RGB), {std::vector<BYTE>(16, 1), std::vector<BYTE>(16, 2),
+                                                      std::vector<BYTE>(16, 3), std::vector<BYTE>(16, 4)});
+    odml.chunks[2].dwIndexFlags = 0;
+    odml.cbRiffLimit = 30;
+    Write(dir, "odml.avi", odml);
     // Recovery notes: whole, cut short, and one that no relocation wrote.
     const char *const apszNotes[][2] = {
         {"note-whole", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nnew=D:\\cap.000\ncopy=1\ndeleteold=1\n"},

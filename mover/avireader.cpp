@@ -6,6 +6,7 @@
 
 #include "mover/message.h"
 #include "mover/shift.h"
+#include "scaffold/odml.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -104,6 +105,7 @@ void ReleaseAvi(AviInfo *pInfo)
     pInfo->hic = NULL;
     if (pInfo->hmmio) mmioClose(pInfo->hmmio, 0);
     pInfo->hmmio = NULL;
+    pInfo->hFile = NULL;
     free(pInfo->lpbiFormat);
     pInfo->lpbiFormat = NULL;
     pInfo->cbFormat = 0;
@@ -153,8 +155,11 @@ struct LOADSTATE {
     MMCKINFO ckRiff;
     DWORD dwFirstChunkPos;
     char chDigit;
-    DWORD cbFile;
+    ULONGLONG cbFile;
     DWORD nOdmlFrames;  // the OpenDML header's frame count, 0 without one
+    // The video stream's super index ("indx"): its data's place and size;
+    // 0 without one.
+    DWORD dwIndxAt, cbIndx;
 };
 
 DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl);
@@ -184,6 +189,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
         if (mmioDescend(h, &ckStrl, &ckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) break;
         MMCKINFO ckStrh, ckStrf;
         ckStrh.ckid = mmioFOURCC('s', 't', 'r', 'h');
+        bool fThisVideo = false;
         if (mmioDescend(h, &ckStrh, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
             MMCKINFO *pLast = &ckStrh;
             FOURCC afcc[2];
@@ -209,7 +215,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                             if (mmioRead(h, reinterpret_cast<HPSTR>(pInfo->lpbiFormat), (LONG)ckStrf.cksize) ==
                                 (LONG)ckStrf.cksize) {
                                 pInfo->cbFormat = ckStrf.cksize;
-                                fVideo = true;
+                                fVideo = fThisVideo = true;
                                 pInfo->fccType = afcc[0];
                                 pInfo->fccHandler = afcc[1];
                                 if (pInfo->fccHandler == 0 && pInfo->lpbiFormat->biCompression >= 4)
@@ -228,6 +234,14 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                 }
             }
             if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+            // An OpenDML stream's super index, after its format.
+            MMCKINFO ckIndx;
+            ckIndx.ckid = mmioFOURCC('i', 'n', 'd', 'x');
+            if (fThisVideo && mmioDescend(h, &ckIndx, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
+                pState->dwIndxAt = ckIndx.dwDataOffset;
+                pState->cbIndx = ckIndx.cksize;
+                if (mmioAscend(h, &ckIndx, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+            }
         }
         if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
     }
@@ -354,7 +368,8 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
     // as far as it goes, and then reported.
     DWORD nEntries = ckIdx.cksize / 16;
     LONG lHere = mmioSeek(h, 0, SEEK_CUR);
-    DWORD nHeld = lHere >= 0 && pState->cbFile > (DWORD)lHere ? (pState->cbFile - (DWORD)lHere) / 16 : 0;
+    ULONGLONG ullHeld = lHere >= 0 && pState->cbFile > (ULONGLONG)lHere ? (pState->cbFile - (ULONGLONG)lHere) / 16 : 0;
+    DWORD nHeld = ullHeld > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)ullHeld;
     DWORD nRead = nEntries < nHeld ? nEntries : nHeld;
     bool fShortRead = nEntries > nHeld;
 
@@ -394,7 +409,7 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
         if (kind == INDEX_VIDEO && nVideo < nVideoIds) {
             if (nVideo == 0) dwBase = pState->dwFirstChunkPos - adwEntry[2];
             FRAMEENTRY *pEntry = &pInfo->pFrames[nVideo++];
-            pEntry->dwChunkPos = adwEntry[2] + dwBase;
+            pEntry->ullChunkPos = (DWORD)(adwEntry[2] + dwBase);
             DWORD dwLen = adwEntry[3] & FRAME_LENMASK;
             pEntry->dwChunkLen = dwLen | ((adwEntry[0] >> 24) == 'c' ? FRAME_DC : 0);
             if (!(adwEntry[1] & AVIIF_KEYFRAME) && dwLen != 0) {
@@ -454,12 +469,107 @@ DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl)
 // TRUE when another RIFF follows the first one (OpenDML's "AVIX" parts).
 bool MoreRiffsFollow(LOADSTATE *pState)
 {
-    DWORD dwEnd = pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
-    dwEnd += dwEnd & 1;
+    ULONGLONG ullEnd = (ULONGLONG)pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
+    ullEnd += ullEnd & 1;
     DWORD adwHeader[3];
-    return dwEnd > pState->ckRiff.dwDataOffset && pState->cbFile >= dwEnd && pState->cbFile - dwEnd >= 12 &&
-           mmioSeek(pState->h, (LONG)dwEnd, SEEK_SET) == (LONG)dwEnd &&
-           mmioRead(pState->h, reinterpret_cast<HPSTR>(adwHeader), 12) == 12 && adwHeader[0] == FOURCC_RIFF;
+    return pState->cbFile >= ullEnd + 12 && AviBytesAt(pState->pInfo, ullEnd, adwHeader, 12, FALSE) &&
+           adwHeader[0] == FOURCC_RIFF;
+}
+
+// Reads n entries of a standard index (each wLongs DWORDs) from ullAt into
+// the frame table from entry *pn on; FALSE when they cannot be read.
+bool ReadStandardEntries(AviInfo *pInfo, ULONGLONG ullAt, DWORD n, WORD wLongs, const ODMLINDEXHEADER *pHeader,
+                         DWORD *pn)
+{
+    const DWORD nPiece = 4096;
+    DWORD adwPiece[4096 * 4];
+    ULONGLONG ullBase = OdmlBase(pHeader);
+    BOOL fDc = (pHeader->dwChunkId >> 24) == 'c';
+    for (DWORD i = 0; i < n;) {
+        DWORD nRead = n - i < nPiece ? n - i : nPiece;
+        if (!AviBytesAt(pInfo, ullAt + 4ull * wLongs * i, adwPiece, 4 * wLongs * nRead, FALSE)) return false;
+        for (DWORD k = 0; k < nRead; k++) {
+            const DWORD *pEntry = &adwPiece[(size_t)k * wLongs];
+            FRAMEENTRY *pFrame = &pInfo->pFrames[(*pn)++];
+            // The entry gives the place of the chunk's data.
+            pFrame->ullChunkPos = ullBase + pEntry[0] - 8;
+            DWORD dwLen = pEntry[1] & ODML_SIZEMASK & FRAME_LENMASK;
+            pFrame->dwChunkLen = dwLen | (fDc ? FRAME_DC : 0);
+            if ((pEntry[1] & ODML_NOT_KEYFRAME) && dwLen != 0) {
+                pFrame->dwChunkLen |= FRAME_NOTKEY;
+                pInfo->fAllKey = 0;
+            }
+            pFrame->dwRef = 0xFFFFFFFFu;
+        }
+        i += nRead;
+    }
+    return true;
+}
+
+// The frame table from the video stream's super index and the standard
+// indexes it lists, which cover every RIFF of an OpenDML AVI; NULL when it
+// was made, else the failure's message.
+const char *ReadOdmlIndexes(LOADSTATE *pState)
+{
+    AviInfo *pInfo = pState->pInfo;
+    ODMLINDEXHEADER super;
+    if (pState->cbIndx < sizeof(super) || !AviBytesAt(pInfo, pState->dwIndxAt, &super, sizeof(super), FALSE) ||
+        super.bIndexType != ODML_INDEX_OF_INDEXES || super.wLongsPerEntry != 4)
+        return "%sのOpenDMLインデックスが読み出せません!";
+    DWORD nSuper = (pState->cbIndx - sizeof(super)) / sizeof(ODMLSUPERENTRY);
+    if (super.nEntriesInUse < nSuper) nSuper = super.nEntriesInUse;
+    ODMLSUPERENTRY *pSuper = static_cast<ODMLSUPERENTRY *>(malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLSUPERENTRY)));
+    ODMLINDEXHEADER *pStd = static_cast<ODMLINDEXHEADER *>(malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLINDEXHEADER)));
+    if (!pSuper || !pStd) {
+        free(pSuper);
+        free(pStd);
+        return MSG_NO_MEMORY;
+    }
+    const char *pszFailure = NULL;
+    if (nSuper && !AviBytesAt(pInfo, pState->dwIndxAt + sizeof(super), pSuper, nSuper * sizeof(ODMLSUPERENTRY), FALSE))
+        pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+    // A first pass over the standard indexes' headers counts their
+    // entries, each index no more than its chunk and the file hold.
+    ULONGLONG ullTotal = 0;
+    for (DWORD k = 0; k < nSuper && !pszFailure; k++) {
+        ULONGLONG ullAt = OdmlSuperOffset(&pSuper[k]);
+        DWORD adwChunk[2];
+        ODMLINDEXHEADER *pHeader = &pStd[k];
+        if (!AviBytesAt(pInfo, ullAt, adwChunk, 8, FALSE) || !AviBytesAt(pInfo, ullAt + 8, pHeader, sizeof(*pHeader), FALSE) ||
+            pHeader->bIndexType != ODML_INDEX_OF_CHUNKS || pHeader->wLongsPerEntry < 2 || pHeader->wLongsPerEntry > 4 ||
+            adwChunk[1] < sizeof(*pHeader) || ullAt + 8 + adwChunk[1] > pState->cbFile) {
+            pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+            break;
+        }
+        DWORD nHeld = (adwChunk[1] - (DWORD)sizeof(*pHeader)) / (4u * pHeader->wLongsPerEntry);
+        if (pHeader->nEntriesInUse > nHeld) pHeader->nEntriesInUse = nHeld;
+        ullTotal += pHeader->nEntriesInUse;
+    }
+    if (!pszFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pszFailure = MSG_NO_MEMORY;
+    if (!pszFailure) {
+        pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(ullTotal ? (size_t)ullTotal : 1, sizeof(FRAMEENTRY)));
+        if (!pInfo->pFrames) pszFailure = MSG_NO_MEMORY;
+    }
+    DWORD nFrames = 0;
+    pInfo->fAllKey = 1;
+    for (DWORD k = 0; k < nSuper && !pszFailure; k++) {
+        if (!ReadStandardEntries(pInfo, OdmlSuperOffset(&pSuper[k]) + 8 + sizeof(ODMLINDEXHEADER), pStd[k].nEntriesInUse,
+                                 pStd[k].wLongsPerEntry, &pStd[k], &nFrames))
+            pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+    }
+    free(pSuper);
+    free(pStd);
+    if (pszFailure) return pszFailure;
+    if (nFrames < pInfo->nFrames) {
+        CHAR szReport[1024];
+        snprintf(szReport, sizeof(szReport), "%s の\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!",
+                 pInfo->szAviFile, (long)(pInfo->nFrames - nFrames));
+        pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
+        ShowShiftMessage(szReport, MB_OK);
+    }
+    pInfo->nFrames = nFrames;
+    pInfo->nAudio = 0;
+    return NULL;
 }
 
 }  // namespace
@@ -482,11 +592,19 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     const char *pszFailure = NULL;
     DWORD dwMode = g_fAviReadOnly ? MMIO_READ | MMIO_DENYNONE : MMIO_READWRITE | MMIO_DENYWRITE;
     pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, dwMode | MMIO_ALLOCBUF);
-    if (!state.h) {
+    // The file's own handle, which the multimedia I/O keeps for a file of
+    // the file system, for places past its reach: a second handle with
+    // write access would be refused, the AVI being open denying writes.
+    MMIOINFO mmioinfo;
+    memset(&mmioinfo, 0, sizeof(mmioinfo));
+    if (state.h && mmioGetInfo(state.h, &mmioinfo, 0) == MMSYSERR_NOERROR)
+        pInfo->hFile = (HANDLE)(DWORD_PTR)mmioinfo.adwInfo[0];
+    if (!state.h || !pInfo->hFile) {
         pszFailure = "%s がオープンできません!";
     } else {
-        LONG lSize = mmioSeek(state.h, 0, SEEK_END);
-        state.cbFile = lSize > 0 ? (DWORD)lSize : 0;
+        DWORD dwHigh = 0;
+        DWORD dwLow = GetFileSize(pInfo->hFile, &dwHigh);
+        state.cbFile = dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((ULONGLONG)dwHigh << 32) | dwLow;
         mmioSeek(state.h, 0, SEEK_SET);
         state.ckRiff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
         if (mmioDescend(state.h, &state.ckRiff, NULL, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
@@ -495,14 +613,22 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (!pszFailure) pszFailure = ReadHeaderList(&state, szText, sizeof(szText));
     if (!pszFailure) pszFailure = OpenCodec(pInfo);
     if (!pszFailure) pszFailure = FindFirstVideoChunk(&state);
-    if (!pszFailure) pszFailure = ReadIndex(&state, szText, sizeof(szText));
+    // An OpenDML AVI is read through its video stream's indexes, which
+    // cover every RIFF; any other through idx1, which covers the first.
+    BOOL fOdml = !pszFailure && state.cbIndx > 0;
+    if (!pszFailure && fOdml) {
+        ULONGLONG ullOut = FillOutputFormat(pInfo);
+        ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
+        pszFailure = PrepareWorkBuffer(ullRegion) ? ReadOdmlIndexes(&state) : MSG_NO_MEMORY;
+    }
+    if (!pszFailure && !fOdml) pszFailure = ReadIndex(&state, szText, sizeof(szText));
     if (!pszFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
         pszFailure = "%s(AVI) のアセンドに失敗しました!";
     if (!pszFailure) {
-        // Frames beyond the first RIFF are listed by indexes that this
-        // reader does not read.
         if (state.nOdmlFrames > pInfo->nFrames) pInfo->dwUnseen |= UNSEEN_ODML_FRAMES;
-        if (MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
+        // Without the indexes of OpenDML, frames beyond the first RIFF are
+        // not listed.
+        if (!fOdml && MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
     }
     if (pszFailure) {
         // A composed text is shown as it is; a format gets the path.

@@ -11,9 +11,9 @@
 #define FRAME_DC 0x80000000u      // the chunk id ends in "dc"
 
 typedef struct {
-    DWORD dwChunkPos;  // file offset of the chunk's 8-byte header
-    DWORD dwChunkLen;  // data length and the flag bits above
-    DWORD dwRef;       // reference list position of the file that the frame names
+    ULONGLONG ullChunkPos;  // file offset of the chunk's 8-byte header
+    DWORD dwChunkLen;       // data length and the flag bits above
+    DWORD dwRef;            // reference list position of the file that the frame names
 } FRAMEENTRY;
 
 typedef struct {
@@ -28,6 +28,7 @@ typedef struct {
     FOURCC fccHandler;
     HIC hic;
     HMMIO hmmio;
+    HANDLE hFile;  // the file of hmmio, for frames at any place (past 4 GiB too)
     PAVISTREAM pStream;
     PGETFRAME pGetFrame;
     LPBITMAPINFOHEADER lpbiFormat;  // the whole format chunk, at least 40 bytes
@@ -45,12 +46,13 @@ typedef struct {
     DWORD dwUnseen;
 } AviInfo;
 
-// Bits of AviInfo.dwUnseen.
+// Bits of AviInfo.dwUnseen. (An OpenDML AVI whose streams have their
+// indexes is read whole, through them.)
 #define UNSEEN_INDEX_SHORT 0x1  // the index lists fewer frames than the header
 #define UNSEEN_MORE_RIFFS 0x2   // the file goes on in further RIFFs (OpenDML)
 #define UNSEEN_ODML_FRAMES 0x4  // the OpenDML header counts more frames than were read
 
-static_assert(sizeof(FRAMEENTRY) == 12, "FRAMEENTRY is 12 bytes");
+static_assert(sizeof(FRAMEENTRY) == 16, "FRAMEENTRY is 16 bytes");
 static_assert(sizeof(AUDIOENTRY) == 8, "AUDIOENTRY is 8 bytes");
 
 // The work buffer: pbImage (decoded picture), pbRaw (stored bytes) and
@@ -104,3 +106,6 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
 // The AVI's rewritten bytes reach the disk (what depends on them comes
 // after): FALSE when they may not have.
 BOOL FlushAviToDisk(AviInfo *pInfo);
+
+// Reads (fWrite FALSE) or writes cb bytes at a place of the loaded AVI.
+BOOL AviBytesAt(AviInfo *pInfo, ULONGLONG ullAt, void *pData, DWORD cb, BOOL fWrite);

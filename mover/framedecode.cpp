@@ -239,9 +239,7 @@ BOOL DecodeFrame(AviInfo *pInfo, DWORD n)
         return TRUE;
     }
     if (dwLen > (DWORD)(g_pbWork + g_cbWork - pDest)) return FALSE;
-    ULONGLONG ullAt = (ULONGLONG)pInfo->pFrames[n].dwChunkPos + 8;
-    if (ullAt > 0x7FFFFFFF || mmioSeek(pInfo->hmmio, (LONG)ullAt, SEEK_SET) != (LONG)ullAt) return FALSE;
-    if (mmioRead(pInfo->hmmio, reinterpret_cast<HPSTR>(pDest), (LONG)dwLen) != (LONG)dwLen) return FALSE;
+    if (!AviBytesAt(pInfo, pInfo->pFrames[n].ullChunkPos + 8, pDest, dwLen, FALSE)) return FALSE;
 
     if (pInfo->hic) {
         if (pInfo->pGetFrame) {

@@ -18,16 +18,11 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
         ShowShiftMessagePath("%s のフレームNoが不正です!", pInfo->szAviFile, uType);
         return FALSE;
     }
-    ULONGLONG ullAt = (ULONGLONG)pInfo->pFrames[n].dwChunkPos + 8;
-    if (ullAt > 0x7FFFFFFF || mmioSeek(pInfo->hmmio, (LONG)ullAt, SEEK_SET) != (LONG)ullAt) {
-        ShowShiftMessagePath("%s がシークできません!", pInfo->szAviFile, uType);
-        return FALSE;
-    }
+    ULONGLONG ullAt = pInfo->pFrames[n].ullChunkPos + 8;
     DWORD dwLen = pInfo->pFrames[n].dwChunkLen & FRAME_LENMASK;
     if (!fWrite) {
         // A frame longer than the caller's buffer cannot be read into it.
-        if (dwLen > cbBuffer ||
-            mmioRead(pInfo->hmmio, reinterpret_cast<HPSTR>(pBuffer), (LONG)dwLen) != (LONG)dwLen) {
+        if (dwLen > cbBuffer || !AviBytesAt(pInfo, ullAt, pBuffer, dwLen, FALSE)) {
             ShowShiftMessagePath("%s のフレーム読み出しに失敗しました!", pInfo->szAviFile, uType);
             return FALSE;
         }
@@ -38,23 +33,28 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
         ShowShiftMessagePath("%s のフレーム圧縮サイズが一致しません!", pInfo->szAviFile, uType);
         return FALSE;
     }
-    // The loaded AVI is read and written without a buffer (LoadAvi), so the
-    // bytes reach the file here and now.
-    if (mmioWrite(pInfo->hmmio, reinterpret_cast<const char *>(pBuffer), (LONG)dwLen) != (LONG)dwLen) {
+    // Straight to the file: the multimedia I/O keeps no buffer of the
+    // loaded AVI (LoadAvi).
+    if (!AviBytesAt(pInfo, ullAt, pBuffer, dwLen, TRUE)) {
         ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, uType);
         return FALSE;
     }
     return TRUE;
 }
 
+BOOL AviBytesAt(AviInfo *pInfo, ULONGLONG ullAt, void *pData, DWORD cb, BOOL fWrite)
+{
+    if (!pInfo->hFile || pInfo->hFile == INVALID_HANDLE_VALUE) return FALSE;
+    LONG lHigh = (LONG)(ullAt >> 32);
+    DWORD dwLow = SetFilePointer(pInfo->hFile, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN);
+    if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return FALSE;
+    DWORD cbDone = 0;
+    BOOL fOk = fWrite ? WriteFile(pInfo->hFile, pData, cb, &cbDone, NULL) : ReadFile(pInfo->hFile, pData, cb, &cbDone, NULL);
+    return fOk && cbDone == cb;
+}
+
 BOOL FlushAviToDisk(AviInfo *pInfo)
 {
     if (!pInfo->hmmio || mmioFlush(pInfo->hmmio, 0) != MMSYSERR_NOERROR) return FALSE;
-    // The file's own handle, which the multimedia I/O keeps for a file of
-    // the file system; a second handle with write access would be refused,
-    // since the AVI is open denying writes to others.
-    MMIOINFO info;
-    memset(&info, 0, sizeof(info));
-    if (mmioGetInfo(pInfo->hmmio, &info, 0) != MMSYSERR_NOERROR || !info.adwInfo[0]) return FALSE;
-    return FlushFileBuffers((HANDLE)(DWORD_PTR)info.adwInfo[0]);
+    return pInfo->hFile && FlushFileBuffers(pInfo->hFile);
 }

@@ -90,6 +90,55 @@ AVIFRAME Frame(const std::string &id, const std::vector<BYTE> &data, DWORD dwFla
 std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositions)
 {
     RIFFOUT out;
+    // OpenDML: the chunks of each RIFF, at least one each.
+    std::vector<std::pair<size_t, size_t>> groups(1, std::make_pair((size_t)0, spec.chunks.size()));
+    if (spec.cbRiffLimit) {
+        groups.clear();
+        size_t first = 0, cb = 0;
+        for (size_t i = 0; i < spec.chunks.size(); i++) {
+            size_t cbChunk = 8 + spec.chunks[i].data.size() + (spec.chunks[i].data.size() & 1);
+            if (i > first && cb + cbChunk > spec.cbRiffLimit) {
+                groups.push_back(std::make_pair(first, i));
+                first = i;
+                cb = 0;
+            }
+            cb += cbChunk;
+        }
+        groups.push_back(std::make_pair(first, spec.chunks.size()));
+    }
+    const std::string videoDigits = spec.fAudioStream && spec.fAudioFirst ? "01" : "00";
+    size_t superAt = 0;
+    std::vector<BYTE> superEntries;
+    // A standard index of the video chunks of movi, closing it.
+    auto StandardIndex = [&](size_t moviList, const std::pair<size_t, size_t> &group,
+                             const std::vector<DWORD> &at) {
+        std::vector<BYTE> ix(24, 0);
+        DWORD n = 0;
+        FOURCC dwId = 0;
+        for (size_t i = group.first; i < group.second; i++) {
+            const AVIFRAME &frame = spec.chunks[i];
+            if (frame.id.compare(0, 2, videoDigits) != 0 || frame.id[2] != 'd') continue;
+            if (!dwId) dwId = Fcc(frame.id);
+            DWORD adw[2] = {(DWORD)(at[i] + 8 - moviList),
+                            (DWORD)frame.data.size() | ((frame.dwIndexFlags & AVIIF_KEYFRAME) ? 0 : 0x80000000u)};
+            const BYTE *pb = reinterpret_cast<const BYTE *>(adw);
+            ix.insert(ix.end(), pb, pb + 8);
+            n++;
+        }
+        WORD wLongs = 2;
+        ix[3] = 1;  // an index of chunks
+        memcpy(&ix[0], &wLongs, 2);
+        memcpy(&ix[4], &n, 4);
+        memcpy(&ix[8], &dwId, 4);
+        ULONGLONG qwBase = moviList;
+        memcpy(&ix[12], &qwBase, 8);
+        ULONGLONG qwAt = out.bytes.size();
+        DWORD adwSuper[4] = {(DWORD)qwAt, (DWORD)(qwAt >> 32), (DWORD)(8 + ix.size()), n};
+        const BYTE *pb = reinterpret_cast<const BYTE *>(adwSuper);
+        superEntries.insert(superEntries.end(), pb, pb + 16);
+        out.Chunk("ix" + videoDigits, ix);
+        (void)dwId;
+    };
     out.Begin("RIFF", "AVI ");
     if (spec.fHdrl) {
         out.Begin("LIST", "hdrl");
@@ -111,6 +160,10 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
             out.Begin("LIST", "strl");
             out.Chunk("strh", StreamHeader("vids", spec.fccHandler, spec.dwLength, spec.cbStrhExtra));
             if (!spec.format.empty()) out.Chunk("strf", spec.format);
+            if (spec.cbRiffLimit) {
+                superAt = out.bytes.size() + 8;
+                out.Chunk("indx", std::vector<BYTE>(24 + 16 * groups.size(), 0));
+            }
             out.End();
         };
         auto AudioList = [&]() {
@@ -124,6 +177,15 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
         if (spec.fAudioStream && spec.fAudioFirst) AudioList();
         if (spec.fVideoStream) VideoList();
         if (spec.fAudioStream && !spec.fAudioFirst) AudioList();
+        if (spec.cbRiffLimit) {
+            out.Begin("LIST", "odml");
+            std::vector<BYTE> dmlh(248, 0);
+            DWORD nFrames = 0;
+            for (const AVIFRAME &frame : spec.chunks) nFrames += frame.id.compare(0, 2, videoDigits) == 0 && frame.id[2] == 'd';
+            memcpy(&dmlh[0], &nFrames, 4);
+            out.Chunk("dmlh", dmlh);
+            out.End();
+        }
         out.End();
     }
     out.Chunk("JUNK", std::vector<BYTE>(12, 0));
@@ -135,7 +197,8 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
         out.Begin("LIST", "movi");
         moviData = out.bytes.size() - 4;  // the "movi" type, where relative offsets start
         bool fInRec = false;
-        for (const AVIFRAME &frame : spec.chunks) {
+        for (size_t iChunk = 0; iChunk < groups[0].second; iChunk++) {
+            const AVIFRAME &frame = spec.chunks[iChunk];
             if (fInRec && (!frame.fInRecList || frame.fRecListStart)) {
                 lists.back().second = (DWORD)(out.bytes.size() - lists.back().first - 8);
                 out.End();
@@ -154,6 +217,7 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
             lists.back().second = (DWORD)(out.bytes.size() - lists.back().first - 8);
             out.End();
         }
+        if (spec.cbRiffLimit) StandardIndex(moviData - 8, groups[0], positions);
         out.End();
     }
     if (spec.fIdx1) {
@@ -166,7 +230,7 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
             entries.push_back(std::make_pair(id.substr(0, 2), std::vector<BYTE>(pb, pb + 16)));
         };
         size_t iList = 0;
-        for (size_t i = 0; i < spec.chunks.size(); i++) {
+        for (size_t i = 0; i < groups[0].second; i++) {
             const AVIFRAME &frame = spec.chunks[i];
             if (spec.fIndexRecLists && iList < listStarts.size() && listStarts[iList] == i) {
                 Entry("rec ", 0x1 /* AVIIF_LIST */, lists[iList].first, lists[iList].second);
@@ -187,6 +251,30 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
     }
     out.Bytes(spec.afterIdx1.data(), spec.afterIdx1.size());
     out.End();
+    // The further RIFFs of OpenDML, each a movi list closed by its index.
+    for (size_t g = 1; g < groups.size(); g++) {
+        out.Begin("RIFF", "AVIX");
+        size_t moviList = out.bytes.size();
+        out.Begin("LIST", "movi");
+        positions.resize(spec.chunks.size());
+        for (size_t i = groups[g].first; i < groups[g].second; i++) {
+            positions[i] = (DWORD)out.bytes.size();
+            out.Chunk(spec.chunks[i].id, spec.chunks[i].data);
+        }
+        StandardIndex(moviList, groups[g], positions);
+        out.End();
+        out.End();
+    }
+    if (spec.cbRiffLimit && superAt) {
+        std::vector<BYTE> header(24, 0);
+        WORD wLongs = 4;
+        DWORD n = (DWORD)groups.size(), dwId = Fcc(videoDigits + "dc");
+        memcpy(&header[0], &wLongs, 2);
+        memcpy(&header[4], &n, 4);
+        memcpy(&header[8], &dwId, 4);
+        memcpy(&out.bytes[superAt], header.data(), 24);
+        memcpy(&out.bytes[superAt + 24], superEntries.data(), superEntries.size());
+    }
     if (pChunkPositions) *pChunkPositions = positions;
     return out.bytes;
 }

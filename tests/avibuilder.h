@@ -31,6 +31,10 @@ struct AVISPEC {
     bool fIndexRecLists = false;    // idx1 lists each "rec " list too, before its chunks
     std::vector<AVIFRAME> chunks;   // the contents of movi, in order
     std::vector<BYTE> afterIdx1;    // bytes after the index chunk
+    // OpenDML: movi data that a RIFF holds before the next ("AVIX") begins;
+    // the video stream gets a super index over a standard index closing
+    // each movi list, "odml" counts every frame, idx1 the first RIFF's.
+    DWORD cbRiffLimit = 0;
     std::vector<std::vector<BYTE>> extraIndex;  // raw 16-byte entries appended to idx1
 };
 

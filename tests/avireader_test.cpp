@@ -46,7 +46,7 @@ TEST_F(AviReader, UncompressedWithoutAudio)
     EXPECT_EQ(info.pStream, nullptr);
     EXPECT_TRUE(g_fCodecReady);
     for (DWORD i = 0; i < 3; i++) {
-        EXPECT_EQ(info.pFrames[i].dwChunkPos, positions[i]);
+        EXPECT_EQ(info.pFrames[i].ullChunkPos, positions[i]);
         EXPECT_EQ(info.pFrames[i].dwChunkLen, 24u);
         EXPECT_EQ(info.pFrames[i].dwRef, 0xFFFFFFFFu);
     }
@@ -72,8 +72,8 @@ TEST_F(AviReader, RelativeAndAbsoluteIndexGiveTheSamePositions)
     ASSERT_EQ(info.nFrames, 3u);
     ASSERT_EQ(info.nAudio, 3u);
     for (DWORD i = 0; i < 3; i++) {
-        EXPECT_EQ(info.pFrames[i].dwChunkPos, relative[i].dwChunkPos);
-        EXPECT_EQ(info.pFrames[i].dwChunkPos, positions[2 * i + 1]);
+        EXPECT_EQ(info.pFrames[i].ullChunkPos, relative[i].ullChunkPos);
+        EXPECT_EQ(info.pFrames[i].ullChunkPos, positions[2 * i + 1]);
         EXPECT_EQ(info.pAudio[i].dwChunkPos, audio[i].dwChunkPos);
         EXPECT_EQ(info.pAudio[i].dwChunkPos, positions[2 * i]);
         EXPECT_EQ(info.pAudio[i].dwChunkLen, 10 + i);
@@ -90,8 +90,8 @@ TEST_F(AviReader, FirstVideoChunkBehindAudioAndFiller)
     spec.chunks[1].fIndexed = false;
     std::vector<DWORD> positions;
     ASSERT_TRUE(LoadBytes(BuildAvi(spec, &positions)));
-    EXPECT_EQ(info.pFrames[0].dwChunkPos, positions[2]);
-    EXPECT_EQ(info.pFrames[1].dwChunkPos, positions[3]);
+    EXPECT_EQ(info.pFrames[0].ullChunkPos, positions[2]);
+    EXPECT_EQ(info.pFrames[1].ullChunkPos, positions[3]);
 }
 
 TEST_F(AviReader, VideoInRecordListsOrOfAnotherStreamNumber)
@@ -104,7 +104,7 @@ TEST_F(AviReader, VideoInRecordListsOrOfAnotherStreamNumber)
     ASSERT_TRUE(LoadBytes(BuildAvi(spec, &positions)));
     EXPECT_TRUE(g_aShown.empty());
     ASSERT_EQ(info.nFrames, 2u);
-    for (DWORD n = 0; n < 2; n++) EXPECT_EQ(info.pFrames[n].dwChunkPos, positions[n]);
+    for (DWORD n = 0; n < 2; n++) EXPECT_EQ(info.pFrames[n].ullChunkPos, positions[n]);
     LoadAvi(&info, FALSE);
     // Video of a stream that the headers do not have is not found.
     spec = Uncompressed(2);
@@ -114,6 +114,44 @@ TEST_F(AviReader, VideoInRecordListsOrOfAnotherStreamNumber)
     EXPECT_EQ(g_aShown[0].caption, "Spoolshift");
     EXPECT_EQ(g_aShown[0].uType & MB_ICONMASK, (UINT)MB_ICONQUESTION);
     EXPECT_EQ(info.hmmio, nullptr);
+}
+
+// An OpenDML AVI is read through its video stream's super index and the
+// standard indexes of every RIFF: each frame at its place, its key flag
+// from there, every frame read.
+TEST_F(AviReader, OpenDmlIsReadThroughItsIndexesInEveryRiff)
+{
+    AVISPEC spec = Uncompressed(30, true);
+    for (size_t i = 0; i < spec.chunks.size(); i++)
+        if (spec.chunks[i].id == "00db" && i % 7 == 3) spec.chunks[i].dwIndexFlags = 0;
+    spec.cbRiffLimit = 200;
+    std::vector<DWORD> positions;
+    std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+    ASSERT_TRUE(LoadBytes(bytes));
+    EXPECT_TRUE(g_aShown.empty()) << OnlyMessage();
+    size_t nRiffs = 0;
+    for (size_t at = 0; at + 12 <= bytes.size(); at++) nRiffs += memcmp(&bytes[at], "RIFFxxxxAVIX", 4) == 0 && memcmp(&bytes[at + 8], "AVIX", 4) == 0;
+    EXPECT_GE(nRiffs, 3u);
+    ASSERT_EQ(info.nFrames, 30u);
+    EXPECT_EQ(info.dwUnseen, 0u);
+    EXPECT_EQ(info.fAllKey, 0);
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
+    for (DWORD n = 0, i = 0; i < spec.chunks.size(); i++) {
+        if (spec.chunks[i].id != "00db") continue;
+        EXPECT_EQ(info.pFrames[n].ullChunkPos, positions[i]) << n;
+        EXPECT_EQ((info.pFrames[n].dwChunkLen & FRAME_NOTKEY) != 0, spec.chunks[i].dwIndexFlags == 0) << n;
+        DWORD cb = 0;
+        ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, n, FALSE, &cb));
+        EXPECT_EQ(std::vector<BYTE>(g_pbScratch, g_pbScratch + cb), spec.chunks[i].data) << n;
+        n++;
+    }
+    // Without its indexes the RIFFs after the first are not read: that is
+    // said, for the commands to refuse.
+    LoadAvi(&info, FALSE);
+    for (size_t at = 0; at + 8 <= bytes.size(); at++)
+        if (memcmp(&bytes[at], "indx", 4) == 0) memcpy(&bytes[at], "JUNK", 4);
+    ASSERT_TRUE(LoadBytes(bytes));
+    EXPECT_EQ(info.dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES), (DWORD)(UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES));
 }
 
 TEST_F(AviReader, StreamOneWithAudioAsStreamZero)
@@ -354,7 +392,7 @@ TEST_F(AviReader, FilesWrittenByFfmpeg)
         // Each chunk position holds a video chunk of the indexed length.
         std::vector<BYTE> file = ReadBytes(JoinPath(data, c.pszFile));
         for (DWORD i = 0; i < info.nFrames; i++) {
-            DWORD dwPos = info.pFrames[i].dwChunkPos;
+            ULONGLONG dwPos = info.pFrames[i].ullChunkPos;
             ASSERT_LE((size_t)dwPos + 8, file.size());
             EXPECT_EQ(memcmp(&file[dwPos], "00d", 3), 0) << c.pszFile << " frame " << i;
             DWORD cbChunk;

@@ -228,6 +228,16 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              });
          },
          "nnoo-o"},
+        {"an OpenDML recording of several RIFFs, read through its indexes",
+         [&](Hostile *t) {
+             t->Recording({take, Path("take.001")}, FRAMES, {}, [](AVISPEC *pSpec) {
+                 pSpec->fAudioStream = true;
+                 for (size_t i = 0; i < pSpec->chunks.size(); i += 7)
+                     pSpec->chunks.insert(pSpec->chunks.begin() + (long)i + 1, Frame("01wb", std::vector<BYTE>(64, 1)));
+                 pSpec->cbRiffLimit = 150000;
+             });
+         },
+         "nnoo-o"},
         {"an index that lists fewer frames than the header",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES, {}, [](AVISPEC *pSpec) {

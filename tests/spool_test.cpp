@@ -800,14 +800,22 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
     EXPECT_NE(run.err.find("matched no chunk at the place they name"), std::string::npos) << run.err;
     EXPECT_TRUE(FileExists(Path("swapped-out.avi").c_str()));
 
-    // An AVI that goes on in AVIX RIFFs is not cut to its first.
+    // An AVIX RIFF goes on the recording: its movi list's frames are
+    // resolved after the first RIFF's.
     in = BuildAvi(spec);
-    std::vector<BYTE> avix = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', 'X'};
+    std::vector<BYTE> avix = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0, 0, 'm', 'o', 'v', 'i'};
+    std::vector<BYTE> frame = RecordBytes(Path("pic.000"), places[2]);
+    DWORD adwChunk[2] = {mmioFOURCC('0', '0', 'd', 'c'), (DWORD)frame.size()};
+    avix.insert(avix.end(), (BYTE *)adwChunk, (BYTE *)adwChunk + 8);
+    avix.insert(avix.end(), frame.begin(), frame.end());
+    DWORD cbList = (DWORD)avix.size() - 20, cbRiff = (DWORD)avix.size() - 8;
+    memcpy(&avix[16], &cbList, 4);
+    memcpy(&avix[4], &cbRiff, 4);
     in.insert(in.end(), avix.begin(), avix.end());
     ASSERT_TRUE(WriteBytes(Path("avix.avi"), in.data(), in.size()));
     run = Run({"resolve", Path("avix.avi"), "-o", Path("avix-out.avi")});
-    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
-    EXPECT_FALSE(FileExists(Path("avix-out.avi").c_str()));
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/avix-out.avi: 3 frames resolved\n");
 }
 
 // Capture programs keep a frame and its sound in "rec " lists and list the
@@ -878,7 +886,116 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
     }();
 }
 
+// An OpenDML recording of several RIFFs: every frame of every RIFF is
+// resolved, with its key flag from the standard index that lists it.
+TEST_F(Spool, ResolveReadsEveryRiffOfAnOpenDmlRecording)
+{
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 90, 16, 16, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(16, 16, 24, BI_RGB);
+    spec.fAudioStream = true;
+    spec.dwTotalFrames = spec.dwLength = 90;
+    for (DWORD i = 0; i < 90; i++) {
+        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[i]), i % 4 == 2 ? 0 : AVIIF_KEYFRAME));
+        spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(20, (BYTE)i)));
+    }
+    spec.cbRiffLimit = 6000;
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("odml.avi"), in.data(), in.size()));
+    EXPECT_EQ(Run({"verify", Path("odml.avi")}).nStatus, SPOOL_OK);
+    RUN run = Run({"resolve", Path("odml.avi"), "-o", Path("out.avi")});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/out.avi: 90 frames resolved\n");
+    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+    ASSERT_TRUE(parts.fWhole);
+    EXPECT_EQ(parts.nGrandFrames, 90u);
+    ASSERT_EQ(parts.streams.size(), 2u);
+    ASSERT_EQ(parts.streams[0].size(), 90u);
+    ASSERT_EQ(parts.streams[1].size(), 90u);
+    std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+    for (size_t k = 0; k < 90; k++) {
+        EXPECT_EQ(parts.streams[0][k].fKey, k % 4 != 2) << k;
+        EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
+                                    out.begin() + (long)(parts.streams[0][k].ullData + 768)),
+                  pictures[k])
+            << k;
+        EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
+    }
+}
+
 #ifndef _WIN32
+unsigned long long ReadSize(const std::string &path)
+{
+    unsigned long long ullSize = 0;
+    return GetPathSize(path.c_str(), &ullSize) ? ullSize : 0;
+}
+
+// An OpenDML recording past 4 GiB (its last RIFF behind gigabytes of filler,
+// in a sparse file): its records there are seen, checked, moved and resolved.
+TEST_F(Spool, AnOpenDmlRecordingPast4GibIsReadWhole)
+{
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("take.000"), 60, 3);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 60;
+    for (DWORD i = 0; i < 60; i++) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("take.000"), places[i])));
+    spec.cbRiffLimit = 30 * 284;
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    // The second RIFF, and where it is to lie: behind two fillers.
+    size_t second = 0;
+    for (size_t at = 12; at + 12 <= bytes.size(); at++)
+        if (memcmp(&bytes[at], "RIFF", 4) == 0 && memcmp(&bytes[at + 8], "AVIX", 4) == 0) second = at;
+    ASSERT_GT(second, 0u);
+    const unsigned long long cbFiller = 0xB0000000ull;
+    unsigned long long ullDelta = 2 * (8 + cbFiller);
+    // Its standard index counts from its own place, and the super index
+    // finds it there.
+    for (size_t at = second; at + 8 <= bytes.size(); at++) {
+        if (memcmp(&bytes[at], "ix00", 4) != 0) continue;
+        unsigned long long ullBase;
+        memcpy(&ullBase, &bytes[at + 8 + 12], 8);
+        ullBase += ullDelta;
+        memcpy(&bytes[at + 8 + 12], &ullBase, 8);
+    }
+    for (size_t at = 0; at + 8 <= second; at++) {
+        if (memcmp(&bytes[at], "indx", 4) != 0) continue;
+        DWORD nEntries = DwordAt(bytes, at + 8 + 4);
+        ASSERT_EQ(nEntries, 2u);
+        unsigned long long ullAt;
+        memcpy(&ullAt, &bytes[at + 8 + 24 + 16], 8);
+        ullAt += ullDelta;
+        memcpy(&bytes[at + 8 + 24 + 16], &ullAt, 8);
+    }
+    std::string avi = Path("big.avi");
+    FILE *pFile = fopen(avi.c_str(), "wb");
+    ASSERT_NE(pFile, nullptr);
+    ASSERT_EQ(fwrite(bytes.data(), 1, second, pFile), second);
+    for (int k = 0; k < 2; k++) {
+        DWORD adw[2] = {mmioFOURCC('J', 'U', 'N', 'K'), (DWORD)cbFiller};
+        ASSERT_EQ(fwrite(adw, 1, 8, pFile), 8u);
+        ASSERT_EQ(fseeko(pFile, (off_t)cbFiller, SEEK_CUR), 0);
+    }
+    ASSERT_EQ(fwrite(bytes.data() + second, 1, bytes.size() - second, pFile), bytes.size() - second);
+    ASSERT_EQ(fclose(pFile), 0);
+    ASSERT_GT(ReadSize(avi), 0x100000000ull);
+
+    RUN run = Run({"refs", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find("60 frames"), std::string::npos) << run.out;
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    run = Run({"move", avi, "--base", Path("far")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(Path("take.000").c_str()));
+    run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    run = Run({"resolve", avi, "-o", Path("out.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/out.avi: 60 frames resolved\n");
+    DeleteFileA(avi.c_str());
+}
+
 // Records that claim frames their files cannot hold (here a gibibyte each in
 // a file that is not there) are found before the output is made: no header
 // sized from their claims is written.
