@@ -125,7 +125,11 @@ int main(int argc, char **argv)
     benchmark::Initialize(&nArgs, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    printf("\nRatios of median times (lower is faster; %d frames, %d decoded):\n", FRAME_COUNT, DECODED);
+    {
+        char sz[64];
+        snprintf(sz, sizeof(sz), "%d frames, %d decoded", FRAME_COUNT, DECODED);
+        PrintRatioHeading(sz);
+    }
     PrintRatio(reporter, "loading the AVI against reading its index", "load/spoolshift", "load/plain");
     PrintRatio(reporter, "decoding frames against reading their bytes", "decode/spoolshift", "decode/plain");
     unlink(g_path.c_str());

@@ -262,7 +262,7 @@ int main(int argc, char **argv)
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    printf("\nRatios of median times per frame (lower is faster; files in %s):\n", g_dir.c_str());
+    PrintRatioHeading(("per frame, files in " + g_dir).c_str());
     for (const char *pszSize : {"160x120", "1920x1080"}) {
         std::string prefix = std::string("compress/") + pszSize + "/";
         std::string what = std::string("Spoolcap over the codec alone, ") + pszSize;

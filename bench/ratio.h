@@ -32,20 +32,34 @@ public:
     }
 };
 
+// The ratio of a benchmark's times to its baseline's, repetition by
+// repetition (the runs interleave, so each pair met the same moment of the
+// machine): the smallest, the median and the largest.
 inline void PrintRatio(const RatioReporter &reporter, const char *pszWhat, const std::string &name, const std::string &base)
 {
-    double a = reporter.Median(name);
-    double b = reporter.Median(base);
-    if (a <= 0 || b <= 0) return;
-    printf("  %-62s %6.2f x  (%s / %s)\n", pszWhat, a / b, name.c_str(), base.c_str());
+    auto itA = reporter.times.find(name), itB = reporter.times.find(base);
+    if (itA == reporter.times.end() || itB == reporter.times.end()) return;
+    std::vector<double> ratios;
+    for (size_t i = 0; i < itA->second.size() && i < itB->second.size(); i++)
+        if (itB->second[i] > 0) ratios.push_back(itA->second[i] / itB->second[i]);
+    if (ratios.empty()) return;
+    std::sort(ratios.begin(), ratios.end());
+    printf("  %-58s %6.2f %6.2f %6.2f  (%s / %s)\n", pszWhat, ratios.front(), ratios[ratios.size() / 2], ratios.back(),
+           name.c_str(), base.c_str());
+}
+
+// The heading of the ratios' table.
+inline void PrintRatioHeading(const char *pszWhat)
+{
+    printf("\nRatios to the baselines, min median max over the runs (lower is faster; %s):\n", pszWhat);
 }
 
 // The command line with the defaults added: unless asked otherwise, each
-// benchmark runs three times, interleaved at random with the others (disk
-// timings vary from moment to moment), and the ratios use the medians.
+// benchmark runs five times, interleaved at random with the others (disk
+// timings vary from moment to moment), and the ratios are taken run by run.
 inline std::vector<char *> DefaultBenchmarkArgs(int argc, char **argv)
 {
-    static char s_szRepetitions[] = "--benchmark_repetitions=3";
+    static char s_szRepetitions[] = "--benchmark_repetitions=5";
     static char s_szInterleave[] = "--benchmark_enable_random_interleaving=true";
     std::vector<char *> args(argv, argv + argc);
     bool fHasRepetitions = false;

@@ -141,7 +141,11 @@ int main(int argc, char **argv)
     benchmark::Initialize(&nArgs, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    printf("\nRatios of median times (lower is faster; %lu frames):\n", (unsigned long)FRAME_COUNT);
+    {
+        char sz[64];
+        snprintf(sz, sizeof(sz), "%lu frames", (unsigned long)FRAME_COUNT);
+        PrintRatioHeading(sz);
+    }
     PrintRatio(reporter, "scanning the reference file against reading its headers", "scan/spoolmend",
                "scan/plain");
     PrintRatio(reporter, "writing the salvaged AVI against writing its bytes", "write/spoolmend", "write/plain");

@@ -423,7 +423,7 @@ int main(int argc, char **argv)
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    printf("\nRatios of median times per frame on the simulated disk (lower is faster):\n");
+    PrintRatioHeading("per frame on the simulated disk");
     PrintRatio(reporter, "capture, background writes, against the codec alone", "capture/overlap", "capture/codec");
     PrintRatio(reporter, "capture, direct writes, against the codec alone", "capture/direct", "capture/codec");
     double dRead = reporter.Median("play/read"), dDecode = reporter.Median("play/decode");

@@ -10,6 +10,13 @@
 //                     header (baseline)
 //   scan/spool        spool scan of the reference file
 //   scan/headers      the same header reads, one after another (baseline)
+//   resolve-odml/spool   spool resolve of the same records in an OpenDML AVI
+//                        of RIFFs of 1 MiB (against resolve/cat)
+//   small/spool       spool resolve of SPOOL_BENCH_SMALL_FRAMES records
+//                     (100,000 by default) of frames of 100 to 1,000 bytes
+//   small/ffmpeg      ffmpeg -c copy of the plain recording of the same
+//                     frames (baseline)
+//   small/cat         cat of their reference file, flushed (baseline)
 #include "bench/ratio.h"
 #include "cli/spool.h"
 #include "codec/refformat.h"
@@ -25,9 +32,50 @@
 namespace {
 
 const DWORD DATA_SIZE = 16 * 1024;
-DWORD g_nFrames;
-std::string g_dir, g_avi, g_ref, g_out;
+DWORD g_nFrames, g_nSmall;
+std::string g_dir, g_avi, g_ref, g_out, g_odml, g_smallRef, g_smallAvi, g_plainAvi;
 std::vector<DWORD> g_offsets;
+
+void WriteFile(const std::string &path, const std::vector<BYTE> &bytes)
+{
+    FILE *pFile = fopen(path.c_str(), "wb");
+    if (pFile) {
+        fwrite(bytes.data(), 1, bytes.size(), pFile);
+        fclose(pFile);
+    }
+}
+
+// Small frames: their reference file, the AVI of records naming them, and
+// the plain recording that holds them.
+void MakeSmallFiles()
+{
+    g_smallRef = g_dir + "/small.000";
+    FILE *pFile = fopen(g_smallRef.c_str(), "wb");
+    AVISPEC records, plain;
+    records.fccHandler = plain.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    records.format = plain.format = MakeFormat(64, 64, 24, records.fccHandler);
+    records.dwTotalFrames = records.dwLength = plain.dwTotalFrames = plain.dwLength = g_nSmall;
+    DWORD dwOffset = 0;
+    for (DWORD i = 0; i < g_nSmall; i++) {
+        DWORD cbData = 100 + (i * 7919u) % 901;
+        std::vector<BYTE> data(cbData, (BYTE)i);
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, cbData, ComputePadding(cbData, 0), 64, 64);
+        fwrite(&header, sizeof(header), 1, pFile);
+        fwrite(data.data(), 1, header.dwDataSize + header.dwPadSize, pFile);
+        REFRECORD rec;
+        BuildRefRecord(&rec, 0, FALSE, dwOffset, header.dwFrameSize, g_smallRef.c_str());
+        const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+        records.chunks.push_back(Frame("00dc", std::vector<BYTE>(p, p + sizeof(rec))));
+        plain.chunks.push_back(Frame("00dc", data));
+        dwOffset += header.dwFrameSize;
+    }
+    fclose(pFile);
+    g_smallAvi = g_dir + "/small.avi";
+    g_plainAvi = g_dir + "/plain.avi";
+    WriteFile(g_smallAvi, BuildAvi(records));
+    WriteFile(g_plainAvi, BuildAvi(plain));
+}
 
 void MakeFiles()
 {
@@ -55,9 +103,10 @@ void MakeFiles()
     fclose(pFile);
     std::vector<BYTE> bytes = BuildAvi(spec);
     g_avi = g_dir + "/clip.avi";
-    pFile = fopen(g_avi.c_str(), "wb");
-    fwrite(bytes.data(), 1, bytes.size(), pFile);
-    fclose(pFile);
+    WriteFile(g_avi, bytes);
+    spec.cbRiffLimit = 1024 * 1024;
+    g_odml = g_dir + "/odml.avi";
+    WriteFile(g_odml, BuildAvi(spec));
     g_out = g_dir + "/resolved.avi";
 }
 
@@ -84,6 +133,36 @@ void BM_ResolveSpool(benchmark::State &state)
 void BM_ResolveCat(benchmark::State &state)
 {
     std::string command = "cat '" + g_ref + "' > '" + g_out + "' && sync '" + g_out + "'";
+    for (auto _ : state)
+        if (system(command.c_str()) != 0) state.SkipWithError("cat failed");
+    unlink(g_out.c_str());
+}
+
+void BM_ResolveOdml(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"resolve", g_odml, "-o", g_out}) != SPOOL_OK) state.SkipWithError("resolve failed");
+    unlink(g_out.c_str());
+}
+
+void BM_SmallSpool(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"resolve", g_smallAvi, "-o", g_out}) != SPOOL_OK) state.SkipWithError("resolve failed");
+    unlink(g_out.c_str());
+}
+
+void BM_SmallFfmpeg(benchmark::State &state)
+{
+    std::string command = "ffmpeg -nostdin -v error -y -i '" + g_plainAvi + "' -c copy -f avi '" + g_out + "' && sync '" + g_out + "'";
+    for (auto _ : state)
+        if (system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed (is it installed?)");
+    unlink(g_out.c_str());
+}
+
+void BM_SmallCat(benchmark::State &state)
+{
+    std::string command = "cat '" + g_smallRef + "' > '" + g_out + "' && sync '" + g_out + "'";
     for (auto _ : state)
         if (system(command.c_str()) != 0) state.SkipWithError("cat failed");
     unlink(g_out.c_str());
@@ -130,6 +209,10 @@ BENCHMARK(BM_VerifySpool)->Name("verify/spool")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VerifyHeaders)->Name("verify/headers")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanSpool)->Name("scan/spool")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanHeaders)->Name("scan/headers")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResolveOdml)->Name("resolve-odml/spool")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallSpool)->Name("small/spool")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallFfmpeg)->Name("small/ffmpeg")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SmallCat)->Name("small/cat")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -139,18 +222,24 @@ int main(int argc, char **argv)
     const char *pszDir = getenv("SPOOL_BENCH_DIR");
     g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
     g_nFrames = getenv("SPOOL_BENCH_FRAMES") ? (DWORD)atol(getenv("SPOOL_BENCH_FRAMES")) : 20000;
+    g_nSmall = getenv("SPOOL_BENCH_SMALL_FRAMES") ? (DWORD)atol(getenv("SPOOL_BENCH_SMALL_FRAMES")) : 100000;
     MakeFiles();
+    MakeSmallFiles();
     std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
     int nArgs = (int)args.size();
     benchmark::Initialize(&nArgs, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    printf("\nRatios of median times (lower is faster; %lu frames of %lu KiB):\n", (unsigned long)g_nFrames,
-           (unsigned long)(DATA_SIZE / 1024));
+    char szWhat[128];
+    snprintf(szWhat, sizeof(szWhat), "%lu frames of %lu KiB, %lu of 100 to 1,000 bytes", (unsigned long)g_nFrames,
+             (unsigned long)(DATA_SIZE / 1024), (unsigned long)g_nSmall);
+    PrintRatioHeading(szWhat);
     PrintRatio(reporter, "resolve against cat of the reference file", "resolve/spool", "resolve/cat");
+    PrintRatio(reporter, "resolve of OpenDML against cat of the reference file", "resolve-odml/spool", "resolve/cat");
+    PrintRatio(reporter, "resolve of small frames against ffmpeg's remux", "small/spool", "small/ffmpeg");
+    PrintRatio(reporter, "resolve of small frames against cat", "small/spool", "small/cat");
     PrintRatio(reporter, "verify against reading the frame headers", "verify/spool", "verify/headers");
     PrintRatio(reporter, "scan against reading the frame headers", "scan/spool", "scan/headers");
-    unlink(g_avi.c_str());
-    unlink(g_ref.c_str());
+    for (const std::string &path : {g_avi, g_ref, g_odml, g_smallRef, g_smallAvi, g_plainAvi}) unlink(path.c_str());
     return 0;
 }

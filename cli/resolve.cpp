@@ -93,10 +93,60 @@ void PatchBytes(OUTFILE *pOut, unsigned long long ullAt, const void *pData, DWOR
 }
 void PatchDword(OUTFILE *pOut, unsigned long long ullAt, DWORD dw) { PatchBytes(pOut, ullAt, &dw, sizeof(dw)); }
 
-BOOL ReadAt(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
+// The input and the reference file in hand are read in large blocks: their
+// chunks and frames come in file order, most of them a few bytes to a few
+// hundred kilobytes, and each would cost a seek and a read of its own.
+#define READ_BLOCK (1024u * 1024)
+struct READCACHE {
+    HANDLE h;
+    BYTE *pb;
+    unsigned long long ullStart;  // the file's bytes held from here
+    DWORD cb;                     // how many
+};
+#define CACHE_INPUT 0
+#define CACHE_REFERENCE 1
+READCACHE g_aReadCache[2];
+
+// Reads of h go through cache i from now on (none once h is closed).
+void CacheFile(int i, HANDLE h)
+{
+    READCACHE *pCache = &g_aReadCache[i];
+    if (!pCache->pb) pCache->pb = (BYTE *)malloc(READ_BLOCK);
+    pCache->h = h;
+    pCache->cb = 0;
+}
+
+void FreeReadCaches(void)
+{
+    for (READCACHE &cache : g_aReadCache) {
+        free(cache.pb);
+        memset(&cache, 0, sizeof(cache));
+    }
+}
+
+BOOL ReadDirect(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
 {
     DWORD cbDone = 0;
     return SeekFile(h, ullPos) && ReadFile(h, pData, cb, &cbDone, NULL) && cbDone == cb;
+}
+
+BOOL ReadAt(HANDLE h, unsigned long long ullPos, void *pData, DWORD cb)
+{
+    READCACHE *pCache = NULL;
+    for (READCACHE &cache : g_aReadCache)
+        if (cache.pb && cache.h == h && h != INVALID_HANDLE_VALUE) pCache = &cache;
+    DWORD cbDone = 0;
+    // Large pieces go straight to the caller.
+    if (!pCache || cb > READ_BLOCK / 2) return ReadDirect(h, ullPos, pData, cb);
+    if (ullPos < pCache->ullStart || ullPos + cb > pCache->ullStart + pCache->cb) {
+        pCache->cb = 0;
+        if (!SeekFile(h, ullPos) || !ReadFile(h, pCache->pb, READ_BLOCK, &cbDone, NULL)) return FALSE;
+        pCache->ullStart = ullPos;
+        pCache->cb = cbDone;
+        if (cb > cbDone) return FALSE;
+    }
+    memcpy(pData, pCache->pb + (ullPos - pCache->ullStart), cb);
+    return TRUE;
 }
 
 struct STREAMOUT {
@@ -112,7 +162,7 @@ struct STREAMOUT {
 };
 
 // Entries read at a time by a cursor of the input's index.
-#define CURSOR_ENTRIES 256u
+#define CURSOR_ENTRIES 4096u
 
 struct IDXCURSOR {
     AVIINDEXENTRY *pBuf;  // entries from iBuf on
@@ -212,7 +262,8 @@ BOOL NextIndexEntry(RESOLVE *pState, int iCursor)
         DWORD i = pCursor->iNext++;
         if (i < pCursor->iBuf || i >= pCursor->iBuf + pCursor->nBuf) {
             DWORD n = pState->nIdx1 - i < CURSOR_ENTRIES ? pState->nIdx1 - i : CURSOR_ENTRIES;
-            if (!ReadAt(pState->hIn, pState->ullIdx1 + 16ull * i, pCursor->pBuf, 16 * n)) {
+            // Apart from the chunks' reads: the index lies elsewhere.
+            if (!ReadDirect(pState->hIn, pState->ullIdx1 + 16ull * i, pCursor->pBuf, 16 * n)) {
                 pCursor->iNext = pState->nIdx1;
                 return FALSE;
             }
@@ -488,6 +539,7 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         if (pState->hRef != INVALID_HANDLE_VALUE) CloseHandle(pState->hRef);
         pState->hRef = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+        CacheFile(CACHE_REFERENCE, pState->hRef);
         pState->szRefFile[0] = '\0';
         if (pState->hRef == INVALID_HANDLE_VALUE)
             return Fail(pState, "frame %lu: reference file %s cannot be opened", "フレーム %lu: 参照ファイル%sがオープンできません",
@@ -831,6 +883,7 @@ int ResolveCommand(int argc, char **argv)
         Complain("%s cannot be opened", "%sがオープンできません", pszAvi);
         return SPOOL_ERROR;
     }
+    CacheFile(CACHE_INPUT, state.hIn);
     DWORD dwHigh = 0;
     DWORD dwLow = GetFileSize(state.hIn, &dwHigh);
     state.ullInSize = ((unsigned long long)dwHigh << 32) | dwLow;
@@ -990,6 +1043,7 @@ int ResolveCommand(int argc, char **argv)
         free(state.aStreams[i].pEntries);
     }
     for (IDXCURSOR &cursor : state.aCursors) free(cursor.pBuf);
+    FreeReadCaches();
     for (STDFLAG *pFlags : state.apFlags) free(pFlags);
     free(state.pbCopy);
     free(state.out.pb);

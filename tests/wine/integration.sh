@@ -225,6 +225,43 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
 else
     echo "skip MS-RLE through Spoolcap and ffmpeg: no native spool or no ffmpeg here"
 fi
+# A recording with sound as avifil32 writes it, its index listing one stream
+# after the other: spool here sees every record, and the resolved AVI holds
+# the packets, of both streams, of the plain recording of the same pictures
+# and sound.
+if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
+    drive_c=$prefix/drive_c
+    rm -rf "$drive_c/sound"
+    mkdir -p "$drive_c/sound"
+    crlf "[Spoolcap]" "BaseFile=C:\\sound\\take" "Enabled=1" > "$win/smplcodec.ini"
+    host "$bin/vfwhost.exe" avi-record-sound SMPL 30 'C:\sound.avi'
+    check "sound: 30 frames and their sound recorded through Spoolcap" "0 30 frames and sound written to C:\sound.avi" \
+        "$status $out"
+    crlf "[Spoolcap]" "Enabled=0" > "$win/smplcodec.ini"
+    host "$bin/vfwhost.exe" avi-record-sound SMPL 30 'C:\plain.avi'
+    check "sound: the plain recording of the same pictures and sound" 0 $status
+    out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/sound.avi" --map "C:\\=$drive_c" 2>&1)
+    check "sound: spool verify here finds every record" "0 30 records, 30 good" \
+        "$? $(printf "%s\n" "$out" | sed -n 's/.*frames, \(30 records, 30 good\).*/\1/p')"
+    out=$(SPOOL_LANG=en "$native_spool" resolve "$drive_c/sound.avi" --map "C:\\=$drive_c" -o "$build/sound-resolved.avi" 2>&1)
+    check "sound: resolved, every index entry found" "0 $build/sound-resolved.avi: 30 frames resolved" "$? $out"
+    ffmpeg -v error -i "$build/sound-resolved.avi" -map 0 -c copy -f framemd5 - | grep -v '^#' > "$build/sound-resolved.md5"
+    ffmpeg -v error -i "$drive_c/plain.avi" -map 0 -c copy -f framemd5 - | grep -v '^#' > "$build/sound-plain.md5"
+    check "sound: ffmpeg reads the plain recording's packets of both streams from the resolved AVI" "60 0" \
+        "$(grep -c . "$build/sound-plain.md5") $(cmp -s "$build/sound-plain.md5" "$build/sound-resolved.md5"; echo $?)"
+    cp "$build/sound-resolved.avi" "$drive_c/sound-resolved.avi"
+    host "$bin/vfwhost.exe" avi-play 30 'C:\sound-resolved.avi'
+    check "sound: avifil32 plays every frame of the resolved AVI, no record left" \
+        "30 chunks, 0 reference records, 0 reference files|AVIStreamGetFrame: 30 of 30|ICDecompress: 30 of 30" \
+        "$(printf "%s\n" "$out" | grep -v '^frame ' | sed 's/ frames identical.*//' | tr '\n' '|' | sed 's/|$//')"
+    host "$bin/spool.exe" move 'C:\sound.avi' --base 'C:\sound\moved'
+    check "sound: spool.exe moves its reference file" 0 $status
+    out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/sound.avi" --map "C:\\=$drive_c" 2>&1)
+    check "sound: after the move every record names its frame" "0" "$?"
+    rm -f "$win/smplcodec.ini"
+else
+    echo "skip sound through avifil32: no native spool or no ffmpeg here"
+fi
 # Raw frames make a file of several 1 MiB chunks, whose copy is aborted.
 crlf "[Spoolcap]" "BaseFile=C:\\refs\\raw" "Enabled=1" "NoCompress=1" > "$win/smplcodec.ini"
 $run "$bin/vfwhost.exe" avi-record SMPL 40 'C:\raw.avi' >/dev/null

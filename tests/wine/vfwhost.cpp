@@ -14,6 +14,7 @@
 //   vfwhost ic-play FOURCC N DIR      decompresses them with ICDecompress and
 //                                     compares with the pictures
 //   vfwhost avi-record FOURCC N AVI   writes N pictures to a compressed stream
+//   vfwhost avi-record-sound FOURCC N AVI  the same with a stream of sound
 //                                     of an AVI through avifil32
 //   vfwhost avi-play N AVI [FIRST STEP]
 //                                     reads the AVI's chunks, then plays it
@@ -249,9 +250,10 @@ int IcPlay(const char *pszFourcc, int nFrames, const char *pszDir)
 }
 
 // Records pictures of the given format through a codec into an AVI with
-// avifil32's compressed stream.
+// avifil32's compressed stream; with fSound, a stream of sound beside it
+// (8 kHz, 16-bit mono, a frame's worth after each frame).
 int RecordAvi(const char *pszFourcc, int nFrames, const char *pszAvi, const void *pFormat, LONG cbFormat,
-              std::vector<BYTE> (*pfnPicture)(int), const char *pszWhat)
+              std::vector<BYTE> (*pfnPicture)(int), const char *pszWhat, bool fSound = false)
 {
     AVIFileInit();
     PAVIFILE pFile = NULL;
@@ -287,13 +289,45 @@ int RecordAvi(const char *pszFourcc, int nFrames, const char *pszAvi, const void
         printf("AVIStreamSetFormat failed\n");
         return 1;
     }
+    PAVISTREAM pSound = NULL;
+    const LONG nSamples = 8000 / 15;
+    if (fSound) {
+        WAVEFORMATEX wave;
+        memset(&wave, 0, sizeof(wave));
+        wave.wFormatTag = WAVE_FORMAT_PCM;
+        wave.nChannels = 1;
+        wave.nSamplesPerSec = 8000;
+        wave.wBitsPerSample = 16;
+        wave.nBlockAlign = 2;
+        wave.nAvgBytesPerSec = 16000;
+        AVISTREAMINFOA sound;
+        memset(&sound, 0, sizeof(sound));
+        sound.fccType = streamtypeAUDIO;
+        sound.dwScale = 1;
+        sound.dwRate = 8000;
+        sound.dwSampleSize = 2;
+        if (AVIFileCreateStreamA(pFile, &pSound, &sound) != 0 || AVIStreamSetFormat(pSound, 0, &wave, sizeof(wave)) != 0) {
+            printf("the sound stream cannot be made\n");
+            return 1;
+        }
+    }
     for (int n = 0; n < nFrames; n++) {
         std::vector<BYTE> bits = pfnPicture(n);
         if (AVIStreamWrite(pCompressed, n, 1, bits.data(), (LONG)bits.size(), AVIIF_KEYFRAME, NULL, NULL) != 0) {
             printf("AVIStreamWrite of frame %d failed\n", n);
             return 1;
         }
+        if (pSound) {
+            std::vector<SHORT> samples((size_t)nSamples);
+            for (LONG k = 0; k < nSamples; k++) samples[(size_t)k] = (SHORT)((n * nSamples + k) * 37 % 20000 - 10000);
+            if (AVIStreamWrite(pSound, AVIStreamLength(pSound), nSamples, samples.data(), nSamples * 2, AVIIF_KEYFRAME, NULL,
+                               NULL) != 0) {
+                printf("AVIStreamWrite of sound %d failed\n", n);
+                return 1;
+            }
+        }
     }
+    if (pSound) AVIStreamRelease(pSound);
     AVIStreamRelease(pCompressed);
     AVIStreamRelease(pStream);
     AVIFileRelease(pFile);
@@ -302,10 +336,10 @@ int RecordAvi(const char *pszFourcc, int nFrames, const char *pszAvi, const void
     return 0;
 }
 
-int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi)
+int AviRecord(const char *pszFourcc, int nFrames, const char *pszAvi, bool fSound = false)
 {
     BITMAPINFOHEADER bih = PictureFormat();
-    return RecordAvi(pszFourcc, nFrames, pszAvi, &bih, sizeof(bih), Picture, "frames");
+    return RecordAvi(pszFourcc, nFrames, pszAvi, &bih, sizeof(bih), Picture, fSound ? "frames and sound" : "frames", fSound);
 }
 
 // Records palette pictures, as AviRecord records the others.
@@ -533,6 +567,7 @@ int main(int argc, char **argv)
     if (argc >= 5 && strcmp(argv[1], "ic-record") == 0) return IcRecord(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 5 && strcmp(argv[1], "ic-play") == 0) return IcPlay(argv[2], atoi(argv[3]), argv[4]);
     if (argc >= 5 && strcmp(argv[1], "avi-record") == 0) return AviRecord(argv[2], atoi(argv[3]), argv[4]);
+    if (argc >= 5 && strcmp(argv[1], "avi-record-sound") == 0) return AviRecord(argv[2], atoi(argv[3]), argv[4], true);
     if (argc >= 6 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3], atoi(argv[4]), atoi(argv[5]));
     if (argc >= 4 && strcmp(argv[1], "avi-play") == 0) return AviPlay(atoi(argv[2]), argv[3], 0, 1);
     if (argc >= 4 && strcmp(argv[1], "configure") == 0) return Configure(argv[2], atoi(argv[3]));
