@@ -6,7 +6,7 @@
 //                     frame (baseline)
 //   write/spoolmend   WriteSalvageAvi of the 100,000 frames
 //   write/plain       buffered writes of the same AVI's bytes, a chunk of a
-//                     frame at a time (baseline)
+//                     frame at a time, then flushed to the disk (baseline)
 #include "bench/ratio.h"
 #include "codec/refformat.h"
 #include "salvage/salvage.h"
@@ -114,6 +114,9 @@ void BM_WritePlain(benchmark::State &state)
             size_t cb = g_aviBytes.size() - at < 284 ? g_aviBytes.size() - at : 284;
             fwrite(&g_aviBytes[at], 1, cb, pFile);
         }
+        // On the disk, as a salvaged AVI is before it takes its name.
+        fflush(pFile);
+        fsync(fileno(pFile));
         fclose(pFile);
     }
 }
