@@ -43,9 +43,6 @@ extern int g_nConfirmations;
 void Say(FILE *pFile, LPCSTR pszEnglish, LPCSTR pszJapanese, ...);
 // The same to the message stream, prefixed "spool: ".
 void Complain(LPCSTR pszEnglish, LPCSTR pszJapanese, ...);
-// An engine's Japanese message in the language of the run: the English text
-// of a known message with the same values, else the text as it is.
-void TranslateEngineText(LPCSTR pszText, LPSTR pszOut, size_t cbOut);
 // A text as a JSON string, quotes included.
 void PutJsonString(FILE *pFile, LPCSTR psz);
 

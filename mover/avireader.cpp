@@ -21,8 +21,6 @@ BOOL g_fCodecReady = FALSE;
 
 namespace {
 
-const char MSG_NO_MEMORY[] = "メモリが確保できません!";
-
 struct AVIMAINHEADER56 {
     DWORD adw[14];  // dwTotalFrames is the fifth word
 };
@@ -148,7 +146,7 @@ void FreeWorkBuffer(void)
 namespace {
 
 // The steps of a load. Each returns NULL when it went well, else the message
-// format of the failure (with at most one "%s", the path).
+// of the failure (its "%s" are the path).
 struct LOADSTATE {
     AviInfo *pInfo;
     HMMIO h;
@@ -164,22 +162,22 @@ struct LOADSTATE {
 
 DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl);
 
-const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
+const MESSAGE *ReadHeaderList(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
     HMMIO h = pState->h;
     MMCKINFO ckHdrl;
     ckHdrl.fccType = mmioFOURCC('h', 'd', 'r', 'l');
     if (mmioDescend(h, &ckHdrl, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
-        return "%s にList/hdrlチャンクがありません!";
+        return &MSG_AVI_NO_HDRL;
     MMCKINFO ckAvih;
     ckAvih.ckid = mmioFOURCC('a', 'v', 'i', 'h');
-    if (mmioDescend(h, &ckAvih, &ckHdrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return "%s にavihチャンクがありません!";
+    if (mmioDescend(h, &ckAvih, &ckHdrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return &MSG_AVI_NO_AVIH;
     AVIMAINHEADER56 avih;
     if (mmioRead(h, reinterpret_cast<HPSTR>(&avih), sizeof(avih)) != (LONG)sizeof(avih))
-        return "%s のavihチャンクが読み出せん!";
+        return &MSG_AVIH_UNREADABLE;
     pInfo->nFrames = avih.adw[4];
-    if (mmioAscend(h, &ckAvih, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+    if (mmioAscend(h, &ckAvih, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
 
     bool fVideo = false;
     bool fAudio = false;
@@ -201,7 +199,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                     LONG cbRest = ckStrh.cksize - 8 < sizeof(abRest) ? (LONG)(ckStrh.cksize - 8) : (LONG)sizeof(abRest);
                     if (mmioRead(h, reinterpret_cast<HPSTR>(abRest), cbRest) == cbRest && cbRest >= 28)
                         memcpy(&pInfo->nFrames, abRest + 24, 4);
-                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
                     pLast = NULL;
                     ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
                     if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
@@ -211,7 +209,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                             free(pInfo->lpbiFormat);
                             pInfo->cbFormat = 0;
                             pInfo->lpbiFormat = static_cast<LPBITMAPINFOHEADER>(malloc(ckStrf.cksize));
-                            if (!pInfo->lpbiFormat) return MSG_NO_MEMORY;
+                            if (!pInfo->lpbiFormat) return &MSG_NO_MEMORY;
                             if (mmioRead(h, reinterpret_cast<HPSTR>(pInfo->lpbiFormat), (LONG)ckStrf.cksize) ==
                                 (LONG)ckStrf.cksize) {
                                 pInfo->cbFormat = ckStrf.cksize;
@@ -224,7 +222,7 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                         }
                     }
                 } else if (afcc[0] == streamtypeAUDIO) {
-                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
                     pLast = NULL;
                     ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
                     if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
@@ -233,42 +231,29 @@ const char *ReadHeaderList(LOADSTATE *pState, char *pszJoined, size_t cbJoined)
                     }
                 }
             }
-            if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return "%s(strh) のアセンドに失敗しました!";
+            if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
             // An OpenDML stream's super index, after its format.
             MMCKINFO ckIndx;
             ckIndx.ckid = mmioFOURCC('i', 'n', 'd', 'x');
             if (fThisVideo && mmioDescend(h, &ckIndx, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
                 pState->dwIndxAt = ckIndx.dwDataOffset;
                 pState->cbIndx = ckIndx.cksize;
-                if (mmioAscend(h, &ckIndx, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+                if (mmioAscend(h, &ckIndx, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
             }
         }
-        if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+        if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
     }
     // A video format without its whole header cannot be used.
     if (fVideo && pInfo->cbFormat < sizeof(BITMAPINFOHEADER)) fVideo = false;
     pState->nOdmlFrames = ReadOdmlFrames(pState, &ckHdrl);
-    if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return "%s(LIST/hdrl) のアセンドに失敗しました!";
-    if (!fVideo) {
-        // Both lines when both streams are missing, without the last line break.
-        CHAR szLine[400];
-        snprintf(szLine, sizeof(szLine), "%s のvidsチャンクからドライバID/ビデオフォーマット取得が失敗しました!\n",
-                 pInfo->szAviFile);
-        snprintf(pszJoined, cbJoined, "%s", szLine);
-        if (!fAudio) {
-            size_t cch = strlen(pszJoined);
-            snprintf(pszJoined + cch, cbJoined - cch, "%s のaudsチャンクからウェーブフォーマット取得が失敗しました!\n",
-                     pInfo->szAviFile);
-        }
-        size_t cch = strlen(pszJoined);
-        if (cch) pszJoined[cch - 1] = 0;
-        return pszJoined;
-    }
+    if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_HDRL;
+    // Both lines when both streams are missing.
+    if (!fVideo) return fAudio ? &MSG_NO_VIDEO_FORMAT : &MSG_NO_VIDEO_OR_WAVE_FORMAT;
     pInfo->fNoAudio = fAudio ? 0 : 1;
     return NULL;
 }
 
-const char *OpenCodec(AviInfo *pInfo)
+const MESSAGE *OpenCodec(AviInfo *pInfo)
 {
     g_fCodecReady = TRUE;
     const BITMAPINFOHEADER *pbi = pInfo->lpbiFormat;
@@ -293,29 +278,29 @@ const char *OpenCodec(AviInfo *pInfo)
     }
     ICINFO info;
     memset(&info, 0, sizeof(info));
-    if (ICGetInfo(pInfo->hic, &info, sizeof(info)) == 0) return "ドライバ情報が取得できません!";
+    if (ICGetInfo(pInfo->hic, &info, sizeof(info)) == 0) return &MSG_NO_DRIVER_INFO;
     CodecDescription(info.szDescription, pInfo->szCodecName);
     return NULL;
 }
 
-const char *FindFirstVideoChunk(LOADSTATE *pState)
+const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
     HMMIO h = pState->h;
     MMCKINFO ckMovi;
     ckMovi.fccType = mmioFOURCC('m', 'o', 'v', 'i');
     if (mmioDescend(h, &ckMovi, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
-        return "%s にList/moviチャンクがありません!";
+        return &MSG_NO_MOVI;
     // The first video chunk, in movi or in one of its "rec " lists, which
     // capture programs use to keep a frame and its sound together.
     MMCKINFO ck, ckRec;
     MMCKINFO *pckParent = &ckMovi;
     for (;;) {
         if (mmioDescend(h, &ck, pckParent, 0) != MMSYSERR_NOERROR) {
-            if (pckParent == &ckMovi) return "%s はDIBチャンクがありません!";
+            if (pckParent == &ckMovi) return &MSG_NO_VIDEO_CHUNK;
             // The rest of movi, after the list.
             pckParent = &ckMovi;
-            if (mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return "%s のアセンドに失敗しました!";
+            if (mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
             continue;
         }
         if (IsVideoChunkId(ck.ckid, &pState->chDigit)) break;
@@ -324,13 +309,13 @@ const char *FindFirstVideoChunk(LOADSTATE *pState)
             pckParent = &ckRec;
             continue;
         }
-        if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s のアセンドに失敗しました!";
+        if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
     }
     pState->dwFirstChunkPos = ck.dwDataOffset - 8;
     FillOutputFormat(pInfo);
-    if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return "%s(DIB) のアセンドに失敗しました!";
-    if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
-    if (mmioAscend(h, &ckMovi, 0) != MMSYSERR_NOERROR) return "%s(LIST) のアセンドに失敗しました!";
+    if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_DIB;
+    if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
+    if (mmioAscend(h, &ckMovi, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
     return NULL;
 }
 
@@ -349,19 +334,19 @@ INDEXKIND ClassifyEntry(const LOADSTATE *pState, FOURCC ckid)
     return INDEX_OTHER;
 }
 
-const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
+const MESSAGE *ReadIndex(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
     HMMIO h = pState->h;
     MMCKINFO ckIdx;
     ckIdx.ckid = mmioFOURCC('i', 'd', 'x', '1');
     if (mmioDescend(h, &ckIdx, &pState->ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
-        return "%s にidx1チャンクがありません!";
+        return &MSG_NO_IDX1;
 
     // The work buffer holds the larger of the stored and the decoded picture.
     ULONGLONG ullOut = FillOutputFormat(pInfo);
     ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
-    if (!PrepareWorkBuffer(ullRegion)) return MSG_NO_MEMORY;
+    if (!PrepareWorkBuffer(ullRegion)) return &MSG_NO_MEMORY;
 
     // The entries that the file holds after the index's header, whatever
     // the chunk's size says; an index cut short by the file's end is read
@@ -390,10 +375,10 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
     if (pInfo->fNoAudio) nAudioIds = 0;
     if (nAudioIds) {
         pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)nAudioIds * sizeof(AUDIOENTRY)));
-        if (!pInfo->pAudio) return MSG_NO_MEMORY;
+        if (!pInfo->pAudio) return &MSG_NO_MEMORY;
     }
     pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nVideoIds ? nVideoIds : 1, sizeof(FRAMEENTRY)));
-    if (!pInfo->pFrames) return MSG_NO_MEMORY;
+    if (!pInfo->pFrames) return &MSG_NO_MEMORY;
 
     pInfo->fAllKey = 1;
     DWORD nVideo = 0, nAudio = 0;
@@ -423,28 +408,17 @@ const char *ReadIndex(LOADSTATE *pState, char *pszError, size_t cbError)
             nAudio++;
         }
     }
-    if (fShortRead) snprintf(pszError, cbError, "%s のidx1チャンクが読み出せん!", pInfo->szAviFile);
-
     // The consistency report, for information.
-    CHAR szReport[1024];
-    snprintf(szReport, sizeof(szReport), "%s の", pInfo->szAviFile);
-    size_t cch = strlen(szReport);
-    bool fReport = false;
     if (nVideo < pInfo->nFrames) {
-        snprintf(szReport + cch, sizeof(szReport) - cch,
-                 "\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!", (long)(pInfo->nFrames - nVideo));
+        ShowShiftMessageM(MB_OK, &MSG_INDEX_SHORT, pInfo->szAviFile, (long)(pInfo->nFrames - nVideo));
         // The frames that the index leaves out may be records too.
         pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
-        fReport = true;
     } else if (nVideo > pInfo->nFrames) {
-        snprintf(szReport + cch, sizeof(szReport) - cch,
-                 "\nフレームのインデックス数がヘッダのフレーム数より%ld余分でした!", (long)(nVideo - pInfo->nFrames));
-        fReport = true;
+        ShowShiftMessageM(MB_OK, &MSG_INDEX_SURPLUS, pInfo->szAviFile, (long)(nVideo - pInfo->nFrames));
     }
     pInfo->nFrames = nVideo;
     pInfo->nAudio = nAudio;
-    if (fReport) ShowShiftMessage(szReport, MB_OK);
-    if (fShortRead) return pszError;
+    if (fShortRead) return &MSG_IDX1_UNREADABLE;
     for (DWORD i = 0; i < pInfo->nAudio; i++) pInfo->pAudio[i].dwChunkPos += dwBase;
     return NULL;
 }
@@ -509,13 +483,13 @@ bool ReadStandardEntries(AviInfo *pInfo, ULONGLONG ullAt, DWORD n, WORD wLongs, 
 // The frame table from the video stream's super index and the standard
 // indexes it lists, which cover every RIFF of an OpenDML AVI; NULL when it
 // was made, else the failure's message.
-const char *ReadOdmlIndexes(LOADSTATE *pState)
+const MESSAGE *ReadOdmlIndexes(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
     ODMLINDEXHEADER super;
     if (pState->cbIndx < sizeof(super) || !AviBytesAt(pInfo, pState->dwIndxAt, &super, sizeof(super), FALSE) ||
         super.bIndexType != ODML_INDEX_OF_INDEXES || super.wLongsPerEntry != 4)
-        return "%sのOpenDMLインデックスが読み出せません!";
+        return &MSG_ODML_INDEX_UNREADABLE;
     DWORD nSuper = (pState->cbIndx - sizeof(super)) / sizeof(ODMLSUPERENTRY);
     if (super.nEntriesInUse < nSuper) nSuper = super.nEntriesInUse;
     ODMLSUPERENTRY *pSuper = static_cast<ODMLSUPERENTRY *>(malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLSUPERENTRY)));
@@ -523,49 +497,46 @@ const char *ReadOdmlIndexes(LOADSTATE *pState)
     if (!pSuper || !pStd) {
         free(pSuper);
         free(pStd);
-        return MSG_NO_MEMORY;
+        return &MSG_NO_MEMORY;
     }
-    const char *pszFailure = NULL;
+    const MESSAGE *pFailure = NULL;
     if (nSuper && !AviBytesAt(pInfo, pState->dwIndxAt + sizeof(super), pSuper, nSuper * sizeof(ODMLSUPERENTRY), FALSE))
-        pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+        pFailure = &MSG_ODML_INDEX_UNREADABLE;
     // A first pass over the standard indexes' headers counts their
     // entries, each index no more than its chunk and the file hold.
     ULONGLONG ullTotal = 0;
-    for (DWORD k = 0; k < nSuper && !pszFailure; k++) {
+    for (DWORD k = 0; k < nSuper && !pFailure; k++) {
         ULONGLONG ullAt = OdmlSuperOffset(&pSuper[k]);
         DWORD adwChunk[2];
         ODMLINDEXHEADER *pHeader = &pStd[k];
         if (!AviBytesAt(pInfo, ullAt, adwChunk, 8, FALSE) || !AviBytesAt(pInfo, ullAt + 8, pHeader, sizeof(*pHeader), FALSE) ||
             pHeader->bIndexType != ODML_INDEX_OF_CHUNKS || pHeader->wLongsPerEntry < 2 || pHeader->wLongsPerEntry > 4 ||
             adwChunk[1] < sizeof(*pHeader) || ullAt + 8 + adwChunk[1] > pState->cbFile) {
-            pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+            pFailure = &MSG_ODML_INDEX_UNREADABLE;
             break;
         }
         DWORD nHeld = (adwChunk[1] - (DWORD)sizeof(*pHeader)) / (4u * pHeader->wLongsPerEntry);
         if (pHeader->nEntriesInUse > nHeld) pHeader->nEntriesInUse = nHeld;
         ullTotal += pHeader->nEntriesInUse;
     }
-    if (!pszFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pszFailure = MSG_NO_MEMORY;
-    if (!pszFailure) {
+    if (!pFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pFailure = &MSG_NO_MEMORY;
+    if (!pFailure) {
         pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(ullTotal ? (size_t)ullTotal : 1, sizeof(FRAMEENTRY)));
-        if (!pInfo->pFrames) pszFailure = MSG_NO_MEMORY;
+        if (!pInfo->pFrames) pFailure = &MSG_NO_MEMORY;
     }
     DWORD nFrames = 0;
     pInfo->fAllKey = 1;
-    for (DWORD k = 0; k < nSuper && !pszFailure; k++) {
+    for (DWORD k = 0; k < nSuper && !pFailure; k++) {
         if (!ReadStandardEntries(pInfo, OdmlSuperOffset(&pSuper[k]) + 8 + sizeof(ODMLINDEXHEADER), pStd[k].nEntriesInUse,
                                  pStd[k].wLongsPerEntry, &pStd[k], &nFrames))
-            pszFailure = "%sのOpenDMLインデックスが読み出せません!";
+            pFailure = &MSG_ODML_INDEX_UNREADABLE;
     }
     free(pSuper);
     free(pStd);
-    if (pszFailure) return pszFailure;
+    if (pFailure) return pFailure;
     if (nFrames < pInfo->nFrames) {
-        CHAR szReport[1024];
-        snprintf(szReport, sizeof(szReport), "%s の\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!",
-                 pInfo->szAviFile, (long)(pInfo->nFrames - nFrames));
         pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
-        ShowShiftMessage(szReport, MB_OK);
+        ShowShiftMessageM(MB_OK, &MSG_INDEX_SHORT, pInfo->szAviFile, (long)(pInfo->nFrames - nFrames));
     }
     pInfo->nFrames = nFrames;
     pInfo->nAudio = 0;
@@ -588,8 +559,7 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     LOADSTATE state;
     memset(&state, 0, sizeof(state));
     state.pInfo = pInfo;
-    CHAR szText[1024];
-    const char *pszFailure = NULL;
+    const MESSAGE *pFailure = NULL;
     DWORD dwMode = g_fAviReadOnly ? MMIO_READ | MMIO_DENYNONE : MMIO_READWRITE | MMIO_DENYWRITE;
     pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, dwMode | MMIO_ALLOCBUF);
     // The file's own handle, which the multimedia I/O keeps for a file of
@@ -600,7 +570,7 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (state.h && mmioGetInfo(state.h, &mmioinfo, 0) == MMSYSERR_NOERROR)
         pInfo->hFile = (HANDLE)(DWORD_PTR)mmioinfo.adwInfo[0];
     if (!state.h || !pInfo->hFile) {
-        pszFailure = "%s がオープンできません!";
+        pFailure = &MSG_AVI_CANNOT_OPEN;
     } else {
         DWORD dwHigh = 0;
         DWORD dwLow = GetFileSize(pInfo->hFile, &dwHigh);
@@ -608,32 +578,30 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
         mmioSeek(state.h, 0, SEEK_SET);
         state.ckRiff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
         if (mmioDescend(state.h, &state.ckRiff, NULL, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
-            pszFailure = "%s にAVIチャンクがありません!";
+            pFailure = &MSG_AVI_NO_AVI_CHUNK;
     }
-    if (!pszFailure) pszFailure = ReadHeaderList(&state, szText, sizeof(szText));
-    if (!pszFailure) pszFailure = OpenCodec(pInfo);
-    if (!pszFailure) pszFailure = FindFirstVideoChunk(&state);
+    if (!pFailure) pFailure = ReadHeaderList(&state);
+    if (!pFailure) pFailure = OpenCodec(pInfo);
+    if (!pFailure) pFailure = FindFirstVideoChunk(&state);
     // An OpenDML AVI is read through its video stream's indexes, which
     // cover every RIFF; any other through idx1, which covers the first.
-    BOOL fOdml = !pszFailure && state.cbIndx > 0;
-    if (!pszFailure && fOdml) {
+    BOOL fOdml = !pFailure && state.cbIndx > 0;
+    if (!pFailure && fOdml) {
         ULONGLONG ullOut = FillOutputFormat(pInfo);
         ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
-        pszFailure = PrepareWorkBuffer(ullRegion) ? ReadOdmlIndexes(&state) : MSG_NO_MEMORY;
+        pFailure = PrepareWorkBuffer(ullRegion) ? ReadOdmlIndexes(&state) : &MSG_NO_MEMORY;
     }
-    if (!pszFailure && !fOdml) pszFailure = ReadIndex(&state, szText, sizeof(szText));
-    if (!pszFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
-        pszFailure = "%s(AVI) のアセンドに失敗しました!";
-    if (!pszFailure) {
+    if (!pFailure && !fOdml) pFailure = ReadIndex(&state);
+    if (!pFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
+        pFailure = &MSG_ASCEND_AVI;
+    if (!pFailure) {
         if (state.nOdmlFrames > pInfo->nFrames) pInfo->dwUnseen |= UNSEEN_ODML_FRAMES;
         // Without the indexes of OpenDML, frames beyond the first RIFF are
         // not listed.
         if (!fOdml && MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
     }
-    if (pszFailure) {
-        // A composed text is shown as it is; a format gets the path.
-        if (pszFailure == szText) ShowShiftMessage(szText, MB_OK | MB_ICONQUESTION);
-        else ShowShiftMessagePath(pszFailure, pInfo->szAviFile, MB_OK | MB_ICONQUESTION);
+    if (pFailure) {
+        ShowShiftMessageM(MB_OK | MB_ICONQUESTION, pFailure, pInfo->szAviFile, pInfo->szAviFile);
         ReleaseAvi(pInfo);
         return FALSE;
     }
@@ -659,11 +627,11 @@ void OpenFrameStream(AviInfo *pInfo)
         pInfo->pStream = NULL;
 }
 
-LPCSTR UnseenRefusal(const AviInfo *pInfo)
+const MESSAGE *UnseenRefusal(const AviInfo *pInfo)
 {
     if (pInfo->dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
-        return "%sは1GBを超えるOpenDMLのAVIファイルで、最初のRIFFのフレームしか読めないため、参照ファイルを移動も削除もできません!";
+        return &MSG_UNSEEN_ODML;
     if (pInfo->dwUnseen & UNSEEN_INDEX_SHORT)
-        return "%sのインデックスがすべてのフレームを挙げていないため、参照ファイルを移動も削除もできません!";
+        return &MSG_UNSEEN_INDEX;
     return NULL;
 }

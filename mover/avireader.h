@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "scaffold/messages.h"
 
 // Bits of FRAMEENTRY.dwChunkLen.
 #define FRAME_LENMASK 0x3FFFFFFFu
@@ -84,7 +85,7 @@ BOOL CloseFrameStream(AviInfo *pInfo);
 void OpenFrameStream(AviInfo *pInfo);
 // The message (with "%s" for the AVI's path) that refuses to move or delete
 // reference files because the frames were not all read; NULL when they were.
-LPCSTR UnseenRefusal(const AviInfo *pInfo);
+const MESSAGE *UnseenRefusal(const AviInfo *pInfo);
 // Frees the work buffer (when the window closes).
 void FreeWorkBuffer(void);
 // TRUE when the stream's frames are stored uncompressed.

@@ -19,22 +19,17 @@ void DeleteRefFiles(AviInfo *pInfo)
     int n = list.pfnGetCount ? list.pfnGetCount() : 0;
     int nSelected = 0;
     for (int i = 0; i < n; i++) nSelected += list.pfnIsSelected(i) ? 1 : 0;
-    CHAR szText[2 * MAX_PATH + 256];
     BOOL fAll;
     if (nSelected > 0) {
-        snprintf(szText, sizeof(szText),
-                 "すべての参照ファイルとAVIファイル%sを削除しますか(Y), 選択された参照ファイルのみを削除しますか(N)?",
-                 pInfo->szAviFile);
-        int nAnswer = ShowShiftMessage(szText, MB_YESNOCANCEL | MB_ICONQUESTION);
+        int nAnswer = ShowShiftMessageM(MB_YESNOCANCEL | MB_ICONQUESTION, &MSG_DELETE_ALL_OR_SELECTED, pInfo->szAviFile);
         if (nAnswer != IDYES && nAnswer != IDNO) {
             g_fShiftBusy = 0;
             return;
         }
         fAll = nAnswer == IDYES;
     } else {
-        snprintf(szText, sizeof(szText), "%sAVIファイル%sを削除しますか?", n > 0 ? "すべての参照ファイルと" : "",
-                 pInfo->szAviFile);
-        if (ShowShiftMessage(szText, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+        if (ShowShiftMessageM(MB_OKCANCEL | MB_ICONQUESTION, n > 0 ? &MSG_DELETE_ALL_AND_AVI : &MSG_DELETE_AVI,
+                              pInfo->szAviFile) != IDOK) {
             g_fShiftBusy = 0;
             return;
         }
@@ -46,7 +41,7 @@ void DeleteRefFiles(AviInfo *pInfo)
     for (int i = 0; aiEntries && i < n; i++)
         if (fAll || list.pfnIsSelected(i)) aiEntries[nEntries++] = i;
     BOOL fAllowed = aiEntries && MayChangeRefFiles(pInfo) && ConfirmOwnRefFiles(aiEntries, nEntries);
-    if (!aiEntries) ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+    if (!aiEntries) ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
     free(aiEntries);
     if (!fAllowed) {
         g_fShiftBusy = 0;
@@ -64,7 +59,7 @@ void DeleteRefFiles(AviInfo *pInfo)
         snprintf(szAvi, sizeof(szAvi), "%s", pInfo->szAviFile);
         LoadAvi(pInfo, FALSE);
         if (!DeleteFileA(szAvi) || !FlushFolderOf(szAvi)) {
-            ShowShiftMessagePath("AVIファイル%sの削除でエラーが発生しました!", szAvi, MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_AVI_NOT_DELETED, szAvi);
             fOk = FALSE;
         }
     }
@@ -73,7 +68,7 @@ void DeleteRefFiles(AviInfo *pInfo)
         if (!list.pfnGetText(i, szName) || !FileExists(szName)) continue;
         if (!fAll && !list.pfnIsSelected(i)) continue;
         if (!DeleteFileA(szName)) {
-            ShowShiftMessagePath("参照ファイル%s削除でエラーが発生しました!", szName, MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_REF_NOT_DELETED, szName);
             fOk = FALSE;
         } else if (!fAll) {
             list.pfnSetSelected(i, FALSE);

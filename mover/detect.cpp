@@ -124,7 +124,7 @@ void DetectRefFiles(AviInfo *pInfo)
                 if (nFound == g_nRefFileCap) {
                     void *pGrown = realloc(g_pRefFiles, ((size_t)g_nRefFileCap + REFFILE_STEP) * sizeof(REFFILEENTRY));
                     if (!pGrown) {
-                        ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+                        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
                         break;
                     }
                     g_pRefFiles = (REFFILEENTRY *)pGrown;

@@ -11,11 +11,11 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
 {
     const UINT uType = MB_OK | MB_ICONQUESTION;
     if (!pInfo->hmmio) {
-        ShowShiftMessage("AVIファイルはオープンされていません!", uType);
+        ShowShiftMessageM(uType, &MSG_NO_AVI_OPEN);
         return FALSE;
     }
     if (n >= pInfo->nFrames) {
-        ShowShiftMessagePath("%s のフレームNoが不正です!", pInfo->szAviFile, uType);
+        ShowShiftMessageM(uType, &MSG_FRAME_NUMBER, pInfo->szAviFile);
         return FALSE;
     }
     ULONGLONG ullAt = pInfo->pFrames[n].ullChunkPos + 8;
@@ -23,20 +23,20 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
     if (!fWrite) {
         // A frame longer than the caller's buffer cannot be read into it.
         if (dwLen > cbBuffer || !AviBytesAt(pInfo, ullAt, pBuffer, dwLen, FALSE)) {
-            ShowShiftMessagePath("%s のフレーム読み出しに失敗しました!", pInfo->szAviFile, uType);
+            ShowShiftMessageM(uType, &MSG_FRAME_READ, pInfo->szAviFile);
             return FALSE;
         }
         *pcb = dwLen;
         return TRUE;
     }
     if (*pcb != dwLen) {
-        ShowShiftMessagePath("%s のフレーム圧縮サイズが一致しません!", pInfo->szAviFile, uType);
+        ShowShiftMessageM(uType, &MSG_FRAME_SIZE, pInfo->szAviFile);
         return FALSE;
     }
     // Straight to the file: the multimedia I/O keeps no buffer of the
     // loaded AVI (LoadAvi).
     if (!AviBytesAt(pInfo, ullAt, pBuffer, dwLen, TRUE)) {
-        ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, uType);
+        ShowShiftMessageM(uType, &MSG_FRAME_WRITE, pInfo->szAviFile);
         return FALSE;
     }
     return TRUE;

@@ -1,5 +1,6 @@
 #include "mover/message.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 
 namespace {
@@ -27,9 +28,12 @@ int ShowShiftMessage(LPCSTR pszText, UINT uType)
     return g_pfnShowMessage(pszText, SPOOLSHIFT_NAME, uType);
 }
 
-int ShowShiftMessagePath(LPCSTR pszFormat, LPCSTR pszPath, UINT uType)
+int ShowShiftMessageM(UINT uType, const MESSAGE *pMsg, ...)
 {
-    CHAR szText[1024];
-    snprintf(szText, sizeof(szText), pszFormat, pszPath);
+    CHAR szText[4096];
+    va_list args;
+    va_start(args, pMsg);
+    RenderMessageV(szText, sizeof(szText), pMsg, args);
+    va_end(args);
     return ShowShiftMessage(szText, uType);
 }

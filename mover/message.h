@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "scaffold/messages.h"
 
 #define SPOOLSHIFT_NAME "Spoolshift"
 
@@ -17,5 +18,6 @@ extern HWND g_hwndShiftOwner;
 
 // Shows one message with the caption "Spoolshift".
 int ShowShiftMessage(LPCSTR pszText, UINT uType);
-// The same with one "%s" in the text filled in.
-int ShowShiftMessagePath(LPCSTR pszFormat, LPCSTR pszPath, UINT uType);
+// Shows one of the engines' messages with its arguments, in the language
+// of the messages.
+int ShowShiftMessageM(UINT uType, const MESSAGE *pMsg, ...);

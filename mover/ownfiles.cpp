@@ -32,19 +32,17 @@ BOOL IsRefFileHolding(LPCSTR pszPath, ULONGLONG ullFramesEnd)
 
 BOOL MayChangeRefFiles(AviInfo *pInfo)
 {
-    if (LPCSTR pszRefusal = UnseenRefusal(pInfo)) {
-        ShowShiftMessagePath(pszRefusal, pInfo->szAviFile, MB_OK | MB_ICONERROR);
+    if (const MESSAGE *pRefusal = UnseenRefusal(pInfo)) {
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, pRefusal, pInfo->szAviFile);
         return FALSE;
     }
     if (HasRecoveryNote(pInfo->szAviFile)) {
         // A relocation that is running, or was cut short and not recovered.
-        ShowShiftMessagePath("%sに中断された移動の記録が残っているため、参照ファイルを移動も削除もできません!",
-                             pInfo->szAviFile, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NOTE_STAYS, pInfo->szAviFile);
         return FALSE;
     }
     if (!g_fRefListComplete) {
-        ShowShiftMessage("参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
-                         MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_UNSEEN_DETECTION);
         return FALSE;
     }
     return TRUE;
@@ -62,14 +60,14 @@ BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
         if (k < 0 || (DWORD)k >= g_nRefFileCap || !list.pfnGetText(k, szName) || !FileExists(szName)) continue;
         const REFFILEENTRY *pEntry = &g_pRefFiles[k];
         if ((pEntry->dwKinds & REFKIND_RECORD) && !IsRefFileHolding(szName, pEntry->ullFramesEnd)) {
-            ShowShiftMessagePath("%sは参照ファイルではありません!", szName, MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NOT_A_REF_FILE, szName);
             fOk = FALSE;
         } else if (pEntry->dwKinds & REFKIND_FOREIGN) {
             // One line a file.
             size_t cch = strlen(szName);
             LPSTR pszGrown = (LPSTR)realloc(pszForeign, cbForeign + cch + 1);
             if (!pszGrown) {
-                ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+                ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
                 fOk = FALSE;
                 break;
             }
@@ -82,15 +80,14 @@ BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
         }
     }
     if (fOk && pszForeign) {
-        static const char s_szQuestion[] =
-            "次のファイルは形式を確かめられない参照フレームが参照しています:\n%sこれらのファイルも処理しますか?";
-        size_t cbText = sizeof(s_szQuestion) + cchForeign;
+        // Every file named, however many there are.
+        size_t cbText = strlen(MSG_FOREIGN_FILES.pszJapanese) + strlen(MSG_FOREIGN_FILES.pszEnglish) + cchForeign;
         LPSTR pszText = (LPSTR)malloc(cbText);
         if (!pszText) {
-            ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
             fOk = FALSE;
         } else {
-            snprintf(pszText, cbText, s_szQuestion, pszForeign);
+            RenderMessage(pszText, cbText, &MSG_FOREIGN_FILES, pszForeign);
             fOk = ShowShiftMessage(pszText, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
             free(pszText);
         }

@@ -50,13 +50,6 @@ void ShowProgress(LPCSTR pszFormat, int nPercent, int *pnShown)
     if (g_ShiftUi.pfnUpdate) g_ShiftUi.pfnUpdate();
 }
 
-int ShowTwo(LPCSTR pszFormat, LPCSTR psz1, LPCSTR psz2, UINT uType)
-{
-    CHAR szText[3 * MAX_PATH + 128];
-    snprintf(szText, sizeof(szText), pszFormat, psz1, psz2);
-    return ShowShiftMessage(szText, uType);
-}
-
 // Whether the new name lies on another drive than the old file: by drive
 // letter on Windows; elsewhere by the file systems of the old file and of
 // the new name's folder, which a rename cannot cross.
@@ -174,7 +167,7 @@ BOOL RewriteNames(AviInfo *pInfo, BOOL fAll, DWORD k, LPCSTR pszFrom, LPCSTR psz
             // The checks before the first step make this impossible; were
             // it to happen, the frame would keep a name that is to go.
             if (cchTo >= cbField) {
-                ShowShiftMessagePath("参照ファイル%sの新しい名前が長すぎます!", pszFrom, MB_OK | MB_ICONERROR);
+                ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NEW_NAME_TOO_LONG, pszFrom);
                 fOk = FALSE;
                 break;
             }
@@ -196,7 +189,7 @@ BOOL RewriteNames(AviInfo *pInfo, BOOL fAll, DWORD k, LPCSTR pszFrom, LPCSTR psz
     // The records go to the disk before anything depends on them.
     if (pInfo->hmmio) mmioFlush(pInfo->hmmio, MMIO_EMPTYBUF);
     if (fOk && nRewritten && !FlushAviToDisk(pInfo)) {
-        ShowShiftMessagePath("%s のフレーム書き込みに失敗しました!", pInfo->szAviFile, MB_OK | MB_ICONQUESTION);
+        ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_FRAME_WRITE, pInfo->szAviFile);
         fOk = FALSE;
     }
     return fOk;
@@ -244,8 +237,8 @@ BOOL CopyRefFile(LPCSTR pszOld, LPCSTR pszNew)
     if (fOk) return TRUE;
     // Nothing half copied stays behind.
     if (fCreated) DeleteFileA(pszNew);
-    if (fAborted) ShowTwo("参照ファイル%sの%sへのコピーは中止されました!", pszOld, pszNew, MB_OK);
-    else ShowTwo("参照ファイル%sの%sへのコピーでエラーが発生しました!", pszOld, pszNew, MB_OK | MB_ICONQUESTION);
+    if (fAborted) ShowShiftMessageM(MB_OK, &MSG_COPY_ABORTED, pszOld, pszNew);
+    else ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_COPY_FAILED, pszOld, pszNew);
     return FALSE;
 }
 
@@ -255,8 +248,6 @@ BOOL RewriteRefNames(AviInfo *pInfo, DWORD k, LPCSTR pszOld, LPCSTR pszNew, DWOR
 }
 
 namespace {
-
-const char MSG_ANOTHER_PROGRAM[] = "別のプログラムがこのAVIファイルの参照ファイルを移動しています!";
 
 // Moves or copies one file and rewrites its records; FALSE when the command
 // is to end. The list item k is taken out and put back with the name that
@@ -271,9 +262,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     snprintf(note.szOld, MAX_PATH, "%s", pszOld);
     int nNumber = NextRefNumber(pszBase);
     if (nNumber > REFFILE_MAXNUMBER) {
-        CHAR szText[MAX_PATH + 128];
-        snprintf(szText, sizeof(szText), "新しい参照ファイルベース名%sの番号が999を超えます!", pszBase);
-        ShowShiftMessage(szText, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_BASE_PAST_999, pszBase);
         return FALSE;
     }
     snprintf(note.szNew, MAX_PATH, "%s.%03d", pszBase, nNumber);
@@ -289,17 +278,17 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
     LPCSTR pszListed = pszOld;
     BOOL fContinue = FALSE;
     if (!WriteNote(hNote, &note)) {
-        ShowShiftMessagePath("%sが作成できません!", pszNote, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_CANNOT_CREATE, pszNote);
         ClearNote(hNote);
     } else if (!note.fCopy && !MoveFileExA(pszOld, note.szNew, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-        ShowTwo("参照ファイル%sの%sへの移動でエラーが発生しました!", pszOld, note.szNew, MB_OK | MB_ICONQUESTION);
+        ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_MOVE_FAILED, pszOld, note.szNew);
         ClearNote(hNote);
     } else if (note.fCopy && !CopyRefFile(pszOld, note.szNew)) {
         ClearNote(hNote);
     } else if (note.fCopy && !FlushFolderOf(note.szNew)) {
         // The copy's name might not survive a power loss: it is not used.
         DeleteFileA(note.szNew);
-        ShowTwo("参照ファイル%sの%sへのコピーでエラーが発生しました!", pszOld, note.szNew, MB_OK | MB_ICONQUESTION);
+        ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_COPY_FAILED, pszOld, note.szNew);
         ClearNote(hNote);
     } else {
         DWORD nDone = 0;
@@ -308,7 +297,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
             fContinue = TRUE;
             // The old file goes only once the AVI, on the disk, names the copy.
             if (note.fDeleteOld && !(DeleteFileA(pszOld) && FlushFolderOf(pszOld))) {
-                ShowShiftMessagePath("古い参照ファイル%sの削除でエラーが発生しました!", pszOld, MB_OK | MB_ICONQUESTION);
+                ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_OLD_NOT_DELETED, pszOld);
                 fContinue = FALSE;
             }
             ClearNote(hNote);
@@ -330,8 +319,7 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
                 // the relocation.
                 pszListed = note.szNew;
                 *pfNoteClear = FALSE;
-                ShowShiftMessagePath("AVIファイルのフレームは参照ファイル%sを参照しています!", note.szNew,
-                                     MB_OK | MB_ICONERROR);
+                ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_FRAMES_NAME_NEW, note.szNew);
             }
         }
     }
@@ -346,16 +334,15 @@ BOOL RelocateOne(AviInfo *pInfo, int k, LPCSTR pszOld, LPCSTR pszBase, LPCSTR ps
 BOOL CheckRelocation(int k, LPCSTR pszOld, LPCSTR pszBase)
 {
     if (!FileExists(pszOld)) {
-        ShowShiftMessagePath("参照ファイル%sが見つかりません!", pszOld, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_REF_NOT_FOUND, pszOld);
         return FALSE;
     }
     if (strlen(pszBase) + 5 > g_pRefFiles[k].cbNameField) {
-        ShowShiftMessagePath("参照ファイル%sの新しい名前が長すぎます!", pszOld, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NEW_NAME_TOO_LONG, pszOld);
         return FALSE;
     }
     if (strlen(pszOld) + 1 > g_pRefFiles[k].cbNameField) {
-        ShowShiftMessagePath("参照ファイル%sの名前はレコードの名前欄をちょうど埋めているため、移動を元に戻せません!",
-                             pszOld, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NAME_FILLS_FIELD, pszOld);
         return FALSE;
     }
     return TRUE;
@@ -399,11 +386,11 @@ void RelocateRefFiles(AviInfo *pInfo)
     HANDLE hNote = INVALID_HANDLE_VALUE;
     BOOL fReady = FALSE;
     if (!aiEntries || !afChecked) {
-        ShowShiftMessage("メモリが確保できません!", MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
     } else if (!MakeRecoveryNotePath(pInfo->szAviFile, szNote)) {
-        ShowShiftMessagePath("%sが作成できません!", pInfo->szAviFile, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_CANNOT_CREATE, pInfo->szAviFile);
     } else if (cchBase == 0 || cchBase >= MAX_PATH) {
-        ShowShiftMessagePath("新しい参照ファイルベース名%sが不正です!", szField, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_BASE_INVALID, szField);
     } else if (MayChangeRefFiles(pInfo)) {
         fReady = TRUE;
         for (int j = 0; j < nEntries && fReady; j++) {
@@ -418,11 +405,11 @@ void RelocateRefFiles(AviInfo *pInfo)
         DWORD dwError = hNote == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR;
         if (hNote == INVALID_HANDLE_VALUE) {
             if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_SHARING_VIOLATION)
-                ShowShiftMessage(MSG_ANOTHER_PROGRAM, MB_OK | MB_ICONERROR);
+                ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_ANOTHER_PROGRAM);
             else
-                ShowShiftMessagePath("%sが作成できません!", szNote, MB_OK | MB_ICONERROR);
+                ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_CANNOT_CREATE, szNote);
         } else if (!FlushFolderOf(szNote)) {
-            ShowShiftMessagePath("%sが作成できません!", szNote, MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_CANNOT_CREATE, szNote);
         } else {
             for (int j = 0; j < nEntries; j++) afChecked[aiEntries[j]] = TRUE;
         }
@@ -552,25 +539,25 @@ BOOL SurveyRecords(AviInfo *pInfo, const RELOCNOTE *pNote, NOTESURVEY *pSurvey)
 
 // Why a note cannot be acted on, as a message with "%s" for the note's
 // path; NULL when it can. fFinish says which way it would go.
-LPCSTR RefuseNote(AviInfo *pInfo, const RELOCNOTE *pNote, const NOTESURVEY *pSurvey, BOOL fFinish, BOOL fOld,
+const MESSAGE *RefuseNote(AviInfo *pInfo, const RELOCNOTE *pNote, const NOTESURVEY *pSurvey, BOOL fFinish, BOOL fOld,
                   BOOL fNew)
 {
-    static const char s_szNotOurs[] = "%sは、このAVIファイルのレコードが参照する参照ファイルの移動の記録ではありません!";
-    if (pSurvey->nOld + pSurvey->nNew == 0) return s_szNotOurs;
+    const MESSAGE *pNotOurs = &MSG_NOTE_NOT_OURS;
+    if (pSurvey->nOld + pSurvey->nNew == 0) return pNotOurs;
     // Neither file may be the other, nor the AVI itself.
     if ((fOld && fNew && SameFile(pNote->szOld, pNote->szNew)) || (fOld && SameFile(pNote->szOld, pInfo->szAviFile)) ||
         (fNew && SameFile(pNote->szNew, pInfo->szAviFile)))
-        return s_szNotOurs;
+        return pNotOurs;
     if (fFinish) {
         // The records are to name the new file: it must hold their frames.
-        if (pSurvey->fOurs && !IsRefFileHolding(pNote->szNew, pSurvey->ullFramesEnd)) return s_szNotOurs;
-        if (!pSurvey->fFitNew) return "%sの新しい名前はレコードの名前欄に収まりません!";
+        if (pSurvey->fOurs && !IsRefFileHolding(pNote->szNew, pSurvey->ullFramesEnd)) return pNotOurs;
+        if (!pSurvey->fFitNew) return &MSG_NOTE_NEW_UNFIT;
         return NULL;
     }
-    if (pSurvey->fOurs && !IsRefFileHolding(pNote->szOld, pSurvey->ullFramesEnd)) return s_szNotOurs;
-    if (!pSurvey->fFitOld) return "%sの元の名前はレコードの名前欄に収まりません!";
+    if (pSurvey->fOurs && !IsRefFileHolding(pNote->szOld, pSurvey->ullFramesEnd)) return pNotOurs;
+    if (!pSurvey->fFitOld) return &MSG_NOTE_OLD_UNFIT;
     // A copy is deleted only when the old file holds all of its bytes.
-    if (pNote->fCopy && fNew && !IsPrefixOf(pNote->szNew, pNote->szOld)) return s_szNotOurs;
+    if (pNote->fCopy && fNew && !IsPrefixOf(pNote->szNew, pNote->szOld)) return pNotOurs;
     return NULL;
 }
 
@@ -584,8 +571,8 @@ BOOL RecoverRelocation(AviInfo *pInfo)
     // recovered.
     HANDLE hNote = CreateFileA(szNote, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hNote == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_SHARING_VIOLATION) ShowShiftMessage(MSG_ANOTHER_PROGRAM, MB_OK | MB_ICONERROR);
-        else ShowShiftMessagePath("%sがオープンできません!", szNote, MB_OK | MB_ICONERROR);
+        if (GetLastError() == ERROR_SHARING_VIOLATION) ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_ANOTHER_PROGRAM);
+        else ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_CANNOT_OPEN, szNote);
         return FALSE;
     }
     CHAR szText[RELOCNOTE_MAXTEXT];
@@ -602,24 +589,22 @@ BOOL RecoverRelocation(AviInfo *pInfo)
     BOOL fOk = FALSE;
     NOTESURVEY survey;
     if (nKind != RELOCNOTE_WHOLE) {
-        ShowShiftMessagePath("%sは中断された移動の記録ではありません!", szNote, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NOTE_FOREIGN, szNote);
     } else if (!SurveyRecords(pInfo, &note, &survey)) {
         // Rewriting the frames that can be read would leave the others.
-        CHAR szText2[MAX_PATH + 160];
-        snprintf(szText2, sizeof(szText2), "%sのフレーム%luが読めないため、中断された移動を完了も取り消しもできません!",
-                 pInfo->szAviFile, (unsigned long)(survey.nUnreadable - 1));
-        ShowShiftMessage(szText2, MB_OK | MB_ICONERROR);
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NOTE_FRAME_UNREADABLE, pInfo->szAviFile,
+                          (unsigned long)(survey.nUnreadable - 1));
     } else {
         BOOL fOld = FileExists(note.szOld), fNew = FileExists(note.szNew);
         // Finished when the data is whole under the new name: moved, or
         // copied with every byte (the old file may be gone already, only
         // after that).
         BOOL fFinish = note.fCopy ? (fNew && (!fOld || SameContent(note.szOld, note.szNew))) : (fNew && !fOld);
-        LPCSTR pszRefusal = NULL;
+        const MESSAGE *pRefusal = NULL;
         if (!fFinish && !fOld) {
-            ShowTwo("参照ファイル%sと%sが見つかりません!", note.szOld, note.szNew, MB_OK | MB_ICONERROR);
-        } else if ((pszRefusal = RefuseNote(pInfo, &note, &survey, fFinish, fOld, fNew)) != NULL) {
-            ShowShiftMessagePath(pszRefusal, szNote, MB_OK | MB_ICONERROR);
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_BOTH_NOT_FOUND, note.szOld, note.szNew);
+        } else if ((pRefusal = RefuseNote(pInfo, &note, &survey, fFinish, fOld, fNew)) != NULL) {
+            ShowShiftMessageM(MB_OK | MB_ICONERROR, pRefusal, szNote);
         } else {
             CloseFrameStream(pInfo);
             OpenFrameCodec(pInfo, FALSE);
@@ -632,9 +617,8 @@ BOOL RecoverRelocation(AviInfo *pInfo)
             OpenFrameCodec(pInfo, TRUE);
             OpenFrameStream(pInfo);
             if (fOk)
-                ShowTwo(fFinish ? "中断された参照ファイル%sの%sへの移動を完了しました."
-                                : "中断された参照ファイル%sの%sへの移動を元に戻しました.",
-                        note.szOld, note.szNew, MB_OK | MB_ICONINFORMATION);
+                ShowShiftMessageM(MB_OK | MB_ICONINFORMATION, fFinish ? &MSG_RELOCATION_FINISHED : &MSG_RELOCATION_ROLLED_BACK,
+                                  note.szOld, note.szNew);
         }
     }
     CloseHandle(hNote);

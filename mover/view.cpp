@@ -85,7 +85,7 @@ BOOL SetAviFile(LPCSTR pszPath)
         // A cut name could be another file's.
         OpenAviView(&g_AviInfo, FALSE);
         ShiftSetText(IDC_SHIFT_AVIFILE, "");
-        ShowShiftMessagePath("%s がオープンできません!", pszText, MB_OK | MB_ICONQUESTION);
+        ShowShiftMessageM(MB_OK | MB_ICONQUESTION, &MSG_AVI_CANNOT_OPEN, pszText);
         return FALSE;
     }
     memcpy(g_AviInfo.szAviFile, pszText, strlen(pszText) + 1);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "salvage/salvage.h"
+#include "scaffold/messages.h"
 
 inline void UiSetTitle(LPCSTR psz) { if (g_SalvageUi.pfnSetTitle) g_SalvageUi.pfnSetTitle(psz); }
 inline void UiSetItemText(int nId, LPCSTR psz)
@@ -24,12 +25,12 @@ inline void UiSetFrameScroll(BOOL fRange, DWORD nMax, DWORD nPos)
     if (g_SalvageUi.pfnSetFrameScroll) g_SalvageUi.pfnSetFrameScroll(fRange, nMax, nPos);
 }
 
-// Shows a message with one "%s" filled in; other conversions after it take
-// the further arguments.
-int ShowMendMessageF(UINT uType, LPCSTR pszFormat, ...);
-// Formats into a message buffer of MENDMESSAGE_SIZE bytes.
+// Renders one of the engines' messages with its arguments, in the language
+// of the messages, into a message buffer of MENDMESSAGE_SIZE bytes.
 #define MENDMESSAGE_SIZE 1024
-void FormatMendMessage(LPSTR pszMessage, LPCSTR pszFormat, ...);
+void FormatMendMessage(LPSTR pszMessage, const MESSAGE *pMsg, ...);
+// Shows one of the engines' messages with its arguments.
+int ShowMendMessageM(UINT uType, const MESSAGE *pMsg, ...);
 
 // The text of a four-character code, for messages.
 void FourccText(DWORD fcc, LPSTR psz5);

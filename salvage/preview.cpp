@@ -54,17 +54,17 @@ void GetCompressedFormat(LPSTR pszMessage)
 {
     LRESULT lSize = ICSendMessage(g_hicPreview, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, 0);
     if (lSize < (LRESULT)sizeof(BITMAPINFOHEADER) || (unsigned long long)lSize > FORMAT_SIZE_MAX) {
-        FormatMendMessage(pszMessage, "ICCompressGetFormat() failed!");
+        FormatMendMessage(pszMessage, &MSG_PREVIEW_NO_FORMAT);
         return;
     }
     LPBITMAPINFOHEADER pbi = (LPBITMAPINFOHEADER)calloc(1, (size_t)lSize);
     if (!pbi) {
-        FormatMendMessage(pszMessage, "メモリが足りません!");
+        FormatMendMessage(pszMessage, &MSG_NO_MEMORY_LEFT);
         return;
     }
     if (ICSendMessage(g_hicPreview, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, (DWORD_PTR)pbi) != ICERR_OK) {
         free(pbi);
-        FormatMendMessage(pszMessage, "ICCompressGetFormat() failed!");
+        FormatMendMessage(pszMessage, &MSG_PREVIEW_NO_FORMAT);
         return;
     }
     g_pbiCompressed = pbi;
@@ -90,13 +90,13 @@ BOOL ShowRefFrame(DWORD n)
     BOOL fShown = FALSE;
     const BYTE *pbPicture = NULL;
     if (g_hRefFile == INVALID_HANDLE_VALUE) {
-        FormatMendMessage(szMessage, "参照ファイルはオープンされていません!");
+        FormatMendMessage(szMessage, &MSG_NO_REF_OPEN);
     } else if (n >= g_nRefFrames) {
-        FormatMendMessage(szMessage, "フレームNoが不正です!");
+        FormatMendMessage(szMessage, &MSG_PREVIEW_FRAME_NUMBER);
     } else {
         BOOL fCodecFailed = FALSE;
         if (g_fccHandler && !GetPreviewFormat(szMessage)) {
-            ShowMendMessage("コーデックがオープンできません!", MB_OK | MB_ICONQUESTION);
+            ShowMendMessageM(MB_OK | MB_ICONQUESTION, &MSG_PREVIEW_CODEC_CANNOT_OPEN);
             fCodecFailed = TRUE;
         }
         const REFFRAMEPOS *pFrame = &g_pRefFrames[n];
@@ -105,7 +105,7 @@ BOOL ShowRefFrame(DWORD n)
         if (fCodecFailed || szMessage[0]) {
             // Reported already, or about to be.
         } else if (!SeekRefFile(pFrame->dwOffset)) {
-            FormatMendMessage(szMessage, "参照ファイルがシークできません!");
+            FormatMendMessage(szMessage, &MSG_PREVIEW_SEEK);
         } else if (!g_pbReadBuf || pFrame->dwFrameSize > g_cbReadBuf ||
                    !ReadFile(g_hRefFile, g_pbReadBuf, pFrame->dwFrameSize, &cbRead, NULL) ||
                    cbRead != pFrame->dwFrameSize ||
@@ -113,11 +113,11 @@ BOOL ShowRefFrame(DWORD n)
                    pHeader->dwFrameSize != pFrame->dwFrameSize) {
             // The file may have changed since the scan: only a frame whose
             // header still matches the list is decoded.
-            FormatMendMessage(szMessage, "参照ファイルが読み出せません!");
+            FormatMendMessage(szMessage, &MSG_PREVIEW_READ);
         } else if (g_bihRgb.biWidth != s_lRgbWidth || g_bihRgb.biHeight != s_lRgbHeight || !g_pbRgb) {
             // A size typed but not applied yet: the buffers are not made
             // for it.
-            FormatMendMessage(szMessage, "フレームが伸張できません!");
+            FormatMendMessage(szMessage, &MSG_PREVIEW_DECOMPRESS);
         } else if (g_fccHandler) {
             // The format keeps what the codec reported: it is the stream's
             // format in the salvaged AVI.
@@ -126,7 +126,7 @@ BOOL ShowRefFrame(DWORD n)
             DWORD dwResult = ICDecompress(g_hicPreview, 0, g_pbiCompressed, g_pbReadBuf + sizeof(REFFRAMEHEADER),
                                           &g_bihRgb, g_pbRgb);
             g_pbiCompressed->biSizeImage = cbImage;
-            if (dwResult != ICERR_OK) FormatMendMessage(szMessage, "フレームが伸張できません!");
+            if (dwResult != ICERR_OK) FormatMendMessage(szMessage, &MSG_PREVIEW_DECOMPRESS);
             else pbPicture = g_pbRgb;
         } else {
             // A raw frame is the picture itself; the read buffer holds a
@@ -165,7 +165,7 @@ BOOL ApplyPictureSize(LONG lWidth, LONG lHeight)
         g_pbRgb = (BYTE *)malloc((size_t)cbBuffer);
     if (!g_pbRgb) {
         CHAR szMessage[MENDMESSAGE_SIZE];
-        FormatMendMessage(szMessage, "メモリが確保できません(%u)!",
+        FormatMendMessage(szMessage, &MSG_NO_MEMORY_FOR,
                           (unsigned)(cbBuffer > 0xFFFFFFFFull ? 0xFFFFFFFFull : cbBuffer));
         ShowMendMessage(szMessage, MB_OK | MB_ICONQUESTION);
         return FALSE;

@@ -36,20 +36,20 @@ int ShowMendMessage(LPCSTR pszText, UINT uType)
     return g_pfnShowMendMessage(pszText, SPOOLMEND_NAME, uType);
 }
 
-void FormatMendMessage(LPSTR pszMessage, LPCSTR pszFormat, ...)
+void FormatMendMessage(LPSTR pszMessage, const MESSAGE *pMsg, ...)
 {
     va_list args;
-    va_start(args, pszFormat);
-    vsnprintf(pszMessage, MENDMESSAGE_SIZE, pszFormat, args);
+    va_start(args, pMsg);
+    RenderMessageV(pszMessage, MENDMESSAGE_SIZE, pMsg, args);
     va_end(args);
 }
 
-int ShowMendMessageF(UINT uType, LPCSTR pszFormat, ...)
+int ShowMendMessageM(UINT uType, const MESSAGE *pMsg, ...)
 {
     CHAR szText[MENDMESSAGE_SIZE];
     va_list args;
-    va_start(args, pszFormat);
-    vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_start(args, pMsg);
+    RenderMessageV(szText, sizeof(szText), pMsg, args);
     va_end(args);
     return ShowMendMessage(szText, uType);
 }
@@ -226,7 +226,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
         }
         g_hRefFile = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-        if (g_hRefFile == INVALID_HANDLE_VALUE) FormatMendMessage(szMessage, "%sがオープンできません!", pszFile);
+        if (g_hRefFile == INVALID_HANDLE_VALUE) FormatMendMessage(szMessage, &MSG_CANNOT_OPEN, pszFile);
         g_cbMaxPayload = 0;
         g_nRefFrameCap = 0;
     } else if (g_hRefFile == INVALID_HANDLE_VALUE || g_nRefFrames == 0) {
@@ -236,11 +236,11 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
     } else {
         const REFFRAMEPOS *pLast = &g_pRefFrames[g_nRefFrames - 1];
         dwPos = pLast->dwOffset + pLast->dwFrameSize;
-        if (!SeekRefFile(dwPos)) FormatMendMessage(szMessage, "%sがシークできません!", pszFile);
+        if (!SeekRefFile(dwPos)) FormatMendMessage(szMessage, &MSG_CANNOT_SEEK, pszFile);
     }
 
     DWORD dwFileSize = 0;
-    if (!szMessage[0] && !GetRefFileSize(&dwFileSize)) FormatMendMessage(szMessage, "%sがシークできません!", pszFile);
+    if (!szMessage[0] && !GetRefFileSize(&dwFileSize)) FormatMendMessage(szMessage, &MSG_CANNOT_SEEK, pszFile);
 
     while (!szMessage[0]) {
         if (g_fAbort) {
@@ -257,7 +257,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
                                ? realloc(g_pRefFrames, (size_t)(nCap * sizeof(REFFRAMEPOS)))
                                : NULL;
             if (!pGrown || nCap > 0xFFFFFFFFull) {
-                FormatMendMessage(szMessage, "メモリが確保できません!");
+                FormatMendMessage(szMessage, &MSG_NO_MEMORY);
                 break;
             }
             g_pRefFrames = (REFFRAMEPOS *)pGrown;
@@ -269,14 +269,14 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
         if (!fRead || cbRead != sizeof(header)) {
             // Meeting the end of the file counts as a failed read.
             if (fRead) SetLastError(ERROR_HANDLE_EOF);
-            FormatMendMessage(szMessage, "%sが読み出せません!(%08lX)", pszFile, (unsigned long)GetLastError());
+            FormatMendMessage(szMessage, &MSG_REF_UNREADABLE, pszFile, (unsigned long)GetLastError());
             break;
         }
         if (!IsFrameHeaderSound(header.dwFrameSize, header.dwDataSize, header.dwPadSize)) {
             if (g_nRefFrames == 0)
-                FormatMendMessage(szMessage, "%sは参照ファイルではありません!", pszFile);
+                FormatMendMessage(szMessage, &MSG_NOT_A_REF_FILE, pszFile);
             else
-                FormatMendMessage(szMessage, "%sは参照ファイルではないか、\nバイト位置%uのヘッダが破損しています!", pszFile,
+                FormatMendMessage(szMessage, &MSG_REF_DAMAGED, pszFile,
                                   (unsigned)dwPos);
             break;
         }
@@ -294,7 +294,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
         dwPos = (DWORD)qwEnd;
         if (qwEnd == dwFileSize) break;
         if (!SeekRefFile(dwPos)) {
-            FormatMendMessage(szMessage, "%sがシークできません!", pszFile);
+            FormatMendMessage(szMessage, &MSG_CANNOT_SEEK, pszFile);
             break;
         }
         if (fContinue) UiPumpMessage();
@@ -304,7 +304,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
     if (g_nRefFrames > 0) {
         if (!AllocateReadBuffer()) {
             // The first message found is the one shown.
-            if (!szMessage[0]) FormatMendMessage(szMessage, "メモリが確保できません!");
+            if (!szMessage[0]) FormatMendMessage(szMessage, &MSG_NO_MEMORY);
             fResult = FALSE;
         } else {
             SetCounter(IDC_NFRAMES, g_nRefFrames);

@@ -24,9 +24,9 @@ struct TAKESTATE {
     FOURCC fccHandler;
 };
 
-BOOL Fail(TAKESTATE *pState, LPCSTR pszFormat)
+BOOL Fail(TAKESTATE *pState, const MESSAGE *pMsg)
 {
-    FormatMendMessage(pState->szMessage, pszFormat, pState->pszAviFile);
+    FormatMendMessage(pState->szMessage, pMsg, pState->pszAviFile);
     return FALSE;
 }
 
@@ -89,10 +89,10 @@ BOOL ReadStreamList(TAKESTATE *pState, const MMCKINFO *pckStrl, DWORD dwEnd)
     if (ck.cksize <= 8 || mmioRead(pState->hmmio, (HPSTR)adwStrh, 8) != 8 ||
         adwStrh[0] != mmioFOURCC('v', 'i', 'd', 's'))
         return FALSE;
-    if (IsNoCodec(adwStrh[1])) return Fail(pState, "%sにはコーデックが使用されていません!");
+    if (IsNoCodec(adwStrh[1])) return Fail(pState, &MSG_NO_CODEC_USED);
     // A longer stream header's surplus is not read.
     LONG cbRest = (LONG)(ck.cksize - 8 < STRH_SIZE - 8 ? ck.cksize - 8 : STRH_SIZE - 8);
-    if (mmioRead(pState->hmmio, (HPSTR)&adwStrh[2], cbRest) != cbRest) return Fail(pState, "%s(avis)が読み出せません!");
+    if (mmioRead(pState->hmmio, (HPSTR)&adwStrh[2], cbRest) != cbRest) return Fail(pState, &MSG_AVIS_UNREADABLE);
     DWORD dwScale = adwStrh[5], dwRate = adwStrh[6];
     if (dwScale && dwRate)
         snprintf(pState->szRate, sizeof(pState->szRate), "%lu/%lu", (unsigned long)dwRate, (unsigned long)dwScale);
@@ -101,15 +101,15 @@ BOOL ReadStreamList(TAKESTATE *pState, const MMCKINFO *pckStrl, DWORD dwEnd)
     if (ck.cksize < sizeof(BITMAPINFOHEADER)) return FALSE;
     // What it asks for is at most what the file holds.
     if (ck.dwDataOffset > pState->cbFile || ck.cksize > pState->cbFile - ck.dwDataOffset)
-        return Fail(pState, "%s(strf)が読み出せません!");
+        return Fail(pState, &MSG_STRF_UNREADABLE);
     pState->pbFormat = (BYTE *)malloc(ck.cksize);
     if (!pState->pbFormat) {
-        FormatMendMessage(pState->szMessage, "メモリが確保できません!");
+        FormatMendMessage(pState->szMessage, &MSG_NO_MEMORY);
         return FALSE;
     }
     pState->cbFormat = ck.cksize;
     if (mmioRead(pState->hmmio, (HPSTR)pState->pbFormat, (LONG)ck.cksize) != (LONG)ck.cksize)
-        return Fail(pState, "%s(strf)が読み出せません!");
+        return Fail(pState, &MSG_STRF_UNREADABLE);
     pState->fccHandler = adwStrh[1];
     return TRUE;
 }
@@ -124,17 +124,17 @@ BOOL FindVideoStream(TAKESTATE *pState)
     memset(&ckRiff, 0, sizeof(ckRiff));
     if (!SeekTo(pState, 0) || mmioDescend(pState->hmmio, &ckRiff, NULL, 0) != MMSYSERR_NOERROR ||
         ckRiff.ckid != FOURCC_RIFF || ckRiff.fccType != mmioFOURCC('A', 'V', 'I', ' ') || ckRiff.cksize < 4)
-        return Fail(pState, "%sにAVIチャンクがありません!");
+        return Fail(pState, &MSG_NO_AVI_CHUNK);
     unsigned long long qwRiffEnd = (unsigned long long)ckRiff.dwDataOffset + ckRiff.cksize;
     DWORD dwRiffEnd = qwRiffEnd < pState->cbFile ? (DWORD)qwRiffEnd : pState->cbFile;
     if (!FindChunk(pState, ckRiff.dwDataOffset + 4, dwRiffEnd, mmioFOURCC('h', 'd', 'r', 'l'), TRUE, &ckHdrl))
-        return Fail(pState, "%sにList/hdrlチャンクがありません!");
+        return Fail(pState, &MSG_NO_HDRL);
     DWORD dwHdrl = ckHdrl.dwDataOffset + 4, dwHdrlEnd = ChunkEnd(&ckHdrl, dwRiffEnd);
     if (!FindChunk(pState, dwHdrl, dwHdrlEnd, mmioFOURCC('a', 'v', 'i', 'h'), FALSE, &ck))
-        return Fail(pState, "%sにavihチャンクがありません!");
+        return Fail(pState, &MSG_NO_AVIH);
     DWORD adwAvih[AVIH_SIZE / 4];
     if (ck.cksize < AVIH_SIZE || mmioRead(pState->hmmio, (HPSTR)adwAvih, AVIH_SIZE) != AVIH_SIZE)
-        return Fail(pState, "%s のavihチャンクが読み出せん!");
+        return Fail(pState, &MSG_AVIH_UNREADABLE);
     if (adwAvih[0]) snprintf(pState->szRate, sizeof(pState->szRate), "1000000/%lu", (unsigned long)adwAvih[0]);
     // The stream lists, one after another.
     for (DWORD dwPos = dwHdrl; FindChunk(pState, dwPos, dwHdrlEnd, mmioFOURCC('s', 't', 'r', 'l'), TRUE, &ck);) {
@@ -158,14 +158,14 @@ BOOL TakeStream(TAKESTATE *pState)
     FourccText(pState->fccHandler, szCode);
     HIC hic = ICOpen(ICTYPE_VIDEO, pState->fccHandler, ICMODE_QUERY);
     if (!hic) {
-        FormatMendMessage(pState->szMessage, "%sのビデオコーデック%sがオープンできません!", pState->pszAviFile, szCode);
+        FormatMendMessage(pState->szMessage, &MSG_AVI_CODEC_CANNOT_OPEN, pState->pszAviFile, szCode);
         return FALSE;
     }
     CHAR szEntry[CODECENTRY_SIZE];
     BOOL fEntry = FormatCodecEntry(szEntry, hic, pState->fccHandler);
     ICClose(hic);
     if (!fEntry) {
-        FormatMendMessage(pState->szMessage, "%sのビデオコーデック%sの情報が取得できません!", pState->pszAviFile, szCode);
+        FormatMendMessage(pState->szMessage, &MSG_AVI_CODEC_NO_INFO, pState->pszAviFile, szCode);
         return FALSE;
     }
     ResetPreviewCodec();
@@ -222,14 +222,14 @@ BOOL OpenVideoStream(TAKESTATE *pState, LPCSTR pszAviFile)
         CloseHandle(hFile);
         pState->hmmio = mmioOpenA((LPSTR)pszAviFile, NULL, MMIO_READ | MMIO_ALLOCBUF | MMIO_DENYNONE);
     }
-    if (!pState->hmmio) return Fail(pState, "%sがオープンできません!");
+    if (!pState->hmmio) return Fail(pState, &MSG_CANNOT_OPEN);
     return FindVideoStream(pState);
 }
 
 void ShowNotTaken(const TAKESTATE *pState)
 {
     CHAR szText[MENDMESSAGE_SIZE + 64];
-    snprintf(szText, sizeof(szText), "%s\nコーデックの設定が取得できませんでした.", pState->szMessage);
+    RenderMessage(szText, sizeof(szText), &MSG_SETTINGS_NOT_TAKEN, pState->szMessage);
     ShowMendMessage(szText, MB_OK | MB_ICONQUESTION);
 }
 

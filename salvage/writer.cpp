@@ -34,13 +34,13 @@ struct WRITESTATE {
     CHAR szMessage[MENDMESSAGE_SIZE];
 };
 
-BOOL Fail(WRITESTATE *pState, LPCSTR pszFormat)
+BOOL Fail(WRITESTATE *pState, const MESSAGE *pMsg)
 {
-    FormatMendMessage(pState->szMessage, pszFormat, pState->pszAviFile);
+    FormatMendMessage(pState->szMessage, pMsg, pState->pszAviFile);
     return FALSE;
 }
 
-BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UINT uFlags, LPCSTR pszMessage)
+BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UINT uFlags, const MESSAGE *pszMessage)
 {
     memset(pck, 0, sizeof(*pck));
     if (uFlags) pck->fccType = fccType;
@@ -50,13 +50,13 @@ BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UIN
 }
 
 // Closes a chunk, which writes its size; a failure is a failed write of it.
-BOOL Close(WRITESTATE *pState, MMCKINFO *pck, LPCSTR pszMessage)
+BOOL Close(WRITESTATE *pState, MMCKINFO *pck, const MESSAGE *pszMessage)
 {
     if (mmioAscend(pState->hmmio, pck, 0) != MMSYSERR_NOERROR) return Fail(pState, pszMessage);
     return TRUE;
 }
 
-BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, LPCSTR pszMessage)
+BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, const MESSAGE *pszMessage)
 {
     if (mmioWrite(pState->hmmio, (const char *)pData, (LONG)cb) != (LONG)cb) return Fail(pState, pszMessage);
     return TRUE;
@@ -65,7 +65,7 @@ BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, LPCSTR pszMessage)
 BOOL Tell(WRITESTATE *pState, DWORD *pdwPos)
 {
     LONG lPos = mmioSeek(pState->hmmio, 0, SEEK_CUR);
-    if (lPos < 0) return Fail(pState, "%sがシークできません!");
+    if (lPos < 0) return Fail(pState, &MSG_CANNOT_SEEK);
     *pdwPos = (DWORD)lPos;
     return TRUE;
 }
@@ -94,34 +94,34 @@ BOOL WriteFormat(WRITESTATE *pState)
         // the codec was chosen.
         CHAR szMessage[MENDMESSAGE_SIZE] = "";
         if (!g_pbiCompressed) GetPreviewFormat(szMessage);
-        if (!g_pbiCompressed) return Fail(pState, "%sのstrf(video)書き込みに失敗しました!");
+        if (!g_pbiCompressed) return Fail(pState, &MSG_WRITE_STRF);
         pState->cbFormat = g_cbCompressed;
-        return Write(pState, g_pbiCompressed, g_cbCompressed, "%sのstrf(video)書き込みに失敗しました!");
+        return Write(pState, g_pbiCompressed, g_cbCompressed, &MSG_WRITE_STRF);
     }
     pState->hicRef = ICOpen(ICTYPE_VIDEO, g_fccRefHandler, ICMODE_FASTDECOMPRESS);
     if (!pState->hicRef) {
         CHAR szCode[5];
         FourccText(g_fccRefHandler, szCode);
-        FormatMendMessage(pState->szMessage, "コーデック%sがオープンできません!", szCode);
+        FormatMendMessage(pState->szMessage, &MSG_CODEC_CANNOT_OPEN, szCode);
         return FALSE;
     }
     LRESULT lSize = ICSendMessage(pState->hicRef, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, 0);
     if (lSize < (LRESULT)sizeof(BITMAPINFOHEADER) || (unsigned long long)lSize > FORMAT_SIZE_MAX) {
-        FormatMendMessage(pState->szMessage, "ICCompressGetFormat() failed!");
+        FormatMendMessage(pState->szMessage, &MSG_PREVIEW_NO_FORMAT);
         return FALSE;
     }
     pState->pbFormat = (BYTE *)calloc(1, (size_t)lSize);
     if (!pState->pbFormat) {
-        FormatMendMessage(pState->szMessage, "メモリが足りません!");
+        FormatMendMessage(pState->szMessage, &MSG_NO_MEMORY_LEFT);
         return FALSE;
     }
     if (ICSendMessage(pState->hicRef, ICM_COMPRESS_GET_FORMAT, (DWORD_PTR)&g_bihRgb, (DWORD_PTR)pState->pbFormat) !=
         ICERR_OK) {
-        FormatMendMessage(pState->szMessage, "ICCompressGetFormat() failed!");
+        FormatMendMessage(pState->szMessage, &MSG_PREVIEW_NO_FORMAT);
         return FALSE;
     }
     pState->cbFormat = (DWORD)lSize;
-    return Write(pState, pState->pbFormat, (DWORD)lSize, "%sのstrf(video)書き込みに失敗しました!");
+    return Write(pState, pState->pbFormat, (DWORD)lSize, &MSG_WRITE_STRF);
 }
 
 // The header list; the places of the two frame counts come back for the
@@ -147,20 +147,20 @@ BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
     DWORD adwStrhRest[] = {0, g_dwScale, g_dwRate, 0, g_nRefFrames, 0, 0xFFFFFFFFu, 0};
     memcpy(abStrh + 16, adwStrhRest, sizeof(adwStrhRest));  // the frame rectangle stays 0
 
-    return Create(pState, &pState->ckRiff, 0, mmioFOURCC('A', 'V', 'I', ' '), MMIO_CREATERIFF, "%sにAVIチャンクを作成できません!") &&
-           Create(pState, &ckHdrl, 0, mmioFOURCC('h', 'd', 'r', 'l'), MMIO_CREATELIST, "%sにhdrlチャンクを作成できません!") &&
-           Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, 0, "%sにavihチャンクを作成できません!") &&
-           Tell(pState, pdwAvih) && Write(pState, adwAvih, AVIH_SIZE, "%sのavih書き込みに失敗しました!") &&
-           Close(pState, &ckAvih, "%sのavih書き込みに失敗しました!") &&
+    return Create(pState, &pState->ckRiff, 0, mmioFOURCC('A', 'V', 'I', ' '), MMIO_CREATERIFF, &MSG_CREATE_AVI) &&
+           Create(pState, &ckHdrl, 0, mmioFOURCC('h', 'd', 'r', 'l'), MMIO_CREATELIST, &MSG_CREATE_HDRL) &&
+           Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, 0, &MSG_CREATE_AVIH) &&
+           Tell(pState, pdwAvih) && Write(pState, adwAvih, AVIH_SIZE, &MSG_WRITE_AVIH) &&
+           Close(pState, &ckAvih, &MSG_WRITE_AVIH) &&
            Create(pState, &ckStrl, 0, mmioFOURCC('s', 't', 'r', 'l'), MMIO_CREATELIST,
-                  "%sにstrl(video)チャンクを作成できません!") &&
-           Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, 0, "%sにstrh(video)チャンクを作成できません!") &&
-           Tell(pState, pdwStrh) && Write(pState, abStrh, STRH_SIZE, "%sのavis(video)書き込みに失敗しました!") &&
-           Close(pState, &ckStrh, "%sのavis(video)書き込みに失敗しました!") &&
-           Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, 0, "%sにstrf(video)チャンクを作成できません!") &&
-           WriteFormat(pState) && Close(pState, &ckStrf, "%sのstrf(video)書き込みに失敗しました!") &&
-           Close(pState, &ckStrl, "%sのstrf(video)書き込みに失敗しました!") &&
-           Close(pState, &ckHdrl, "%sのstrf(video)書き込みに失敗しました!");
+                  &MSG_CREATE_STRL) &&
+           Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, 0, &MSG_CREATE_STRH) &&
+           Tell(pState, pdwStrh) && Write(pState, abStrh, STRH_SIZE, &MSG_WRITE_AVIS) &&
+           Close(pState, &ckStrh, &MSG_WRITE_AVIS) &&
+           Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, 0, &MSG_CREATE_STRF) &&
+           WriteFormat(pState) && Close(pState, &ckStrf, &MSG_WRITE_STRF) &&
+           Close(pState, &ckStrl, &MSG_WRITE_STRF) &&
+           Close(pState, &ckHdrl, &MSG_WRITE_STRF);
 }
 
 // The chunk heads of a finished file: id, size, and a list's type (0 for a
@@ -229,24 +229,24 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     BOOL fResult = FALSE;
     DWORD dwAvih = 0, dwStrh = 0;
     if (g_nRefFrames == 0 || g_hRefFile == INVALID_HANDLE_VALUE) {
-        FormatMendMessage(state.szMessage, "参照ファイルはオープンされていません!");
+        FormatMendMessage(state.szMessage, &MSG_NO_REF_OPEN);
     } else if (!g_dwRate || !g_dwScale || !(g_dblFps > 0.0)) {
         // A rate of 0 would give an AVI without a frame duration.
-        FormatMendMessage(state.szMessage, "フレームレート「%s」ではAVIファイルを出力できません!", g_szFrameRate);
+        FormatMendMessage(state.szMessage, &MSG_RATE_GIVES_NO_AVI, g_szFrameRate);
     } else if (SameFile(pszAviFile, g_szRefFile)) {
         // By whatever name, link or linked folder the reference file is reached.
-        Fail(&state, "%sは参照ファイルです!\n別の名前を選んで下さい.");
+        Fail(&state, &MSG_OUTPUT_IS_REF);
     } else if (!MakeTempName(pszAviFile, state.szTemp)) {
-        Fail(&state, "%sがオープンできません!");
+        Fail(&state, &MSG_CANNOT_OPEN);
     } else {
         state.hmmio = mmioOpenA(state.szTemp, NULL, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
-        if (!state.hmmio) Fail(&state, "%sがオープンできません!");
+        if (!state.hmmio) Fail(&state, &MSG_CANNOT_OPEN);
     }
     MMCKINFO ckMovi;
     if (state.hmmio && WriteHeaders(&state, &dwAvih, &dwStrh) &&
-        Create(&state, &ckMovi, 0, mmioFOURCC('m', 'o', 'v', 'i'), MMIO_CREATELIST, "%sにmoviチャンクを作成できません!")) {
+        Create(&state, &ckMovi, 0, mmioFOURCC('m', 'o', 'v', 'i'), MMIO_CREATELIST, &MSG_CREATE_MOVI)) {
         state.pIndex = (AVIINDEXENTRY *)calloc(g_nRefFrames, sizeof(AVIINDEXENTRY));
-        if (!state.pIndex) FormatMendMessage(state.szMessage, "メモリが確保できません!");
+        if (!state.pIndex) FormatMendMessage(state.szMessage, &MSG_NO_MEMORY);
     }
     BOOL fLoopFailed = FALSE;
     if (state.pIndex) {
@@ -260,9 +260,9 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
             pEntry->ckid = mmioFOURCC('0', '0', 'd', 'b');
             pEntry->dwChunkLength = sizeof(rec);
             fLoopFailed = !Tell(&state, &pEntry->dwChunkOffset) ||
-                          !Create(&state, &ck, pEntry->ckid, 0, 0, "%s に00dbチャンクを作成できません!") ||
-                          !Write(&state, &rec, sizeof(rec), "%sの00db書き込みに失敗しました!") ||
-                          !Close(&state, &ck, "%sの00db書き込みに失敗しました!");
+                          !Create(&state, &ck, pEntry->ckid, 0, 0, &MSG_CREATE_00DB) ||
+                          !Write(&state, &rec, sizeof(rec), &MSG_WRITE_00DB) ||
+                          !Close(&state, &ck, &MSG_WRITE_00DB);
             if (fLoopFailed) break;
             pEntry->dwFlags = AVIIF_KEYFRAME;
             nWritten++;
@@ -274,11 +274,11 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     // by the user, the frames so far make a complete AVI.)
     if (nWritten > 0 && !fLoopFailed) {
         MMCKINFO ckIdx1;
-        BOOL fOk = Close(&state, &ckMovi, "%sの00db書き込みに失敗しました!") &&
-                   Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, "%sにidx1チャンクを作成できません!") &&
-                   Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), "%sのidx1書き込みに失敗しました!") &&
-                   Close(&state, &ckIdx1, "%sのidx1書き込みに失敗しました!") &&
-                   Close(&state, &state.ckRiff, "%sのidx1書き込みに失敗しました!");
+        BOOL fOk = Close(&state, &ckMovi, &MSG_WRITE_00DB) &&
+                   Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, &MSG_CREATE_IDX1) &&
+                   Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), &MSG_WRITE_IDX1) &&
+                   Close(&state, &ckIdx1, &MSG_WRITE_IDX1) &&
+                   Close(&state, &state.ckRiff, &MSG_WRITE_IDX1);
         LONG lEnd = mmioSeek(state.hmmio, 0, SEEK_CUR);
         // Closing writes out the buffer: a failure there is a failed write.
         MMRESULT mmr = mmioClose(state.hmmio, 0);
@@ -286,9 +286,9 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         if (fOk && (mmr != MMSYSERR_NOERROR || lEnd <= 0 ||
                     !FinishFile(state.szTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
                                 state.cbFormat)))
-            fOk = Fail(&state, "%sのidx1書き込みに失敗しました!");
+            fOk = Fail(&state, &MSG_WRITE_IDX1);
         if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
-            fOk = Fail(&state, "%sがオープンできません!");
+            fOk = Fail(&state, &MSG_CANNOT_OPEN);
         fResult = fOk;
     }
 

@@ -5,10 +5,12 @@
 
 #include "codec/refformat.h"
 #include "mover/shift.h"
+#include "scaffold/messages.h"
 #include "scaffold/paths.h"
 #include "tests/mover_fixture.h"
 #include "tests/spool_fixture.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -482,23 +484,72 @@ TEST_F(Spool, SalvageWithTheFormatOfAnotherAvi)
     EXPECT_EQ(run.err, "spool: give --codec, --raw or --from\n");
 }
 
-TEST(SpoolTexts, EngineMessagesInEnglish)
+// Every message of the engines has its Japanese and its English text, with
+// the same conversions in the same order, so that one list of arguments
+// renders either; the English is English.
+TEST(SpoolTexts, EveryEngineMessageHasBothTexts)
 {
-    g_fJapanese = FALSE;
-    CHAR sz[512];
-    TranslateEngineText("参照ファイルC:\\a.000とD:\\b.000が見つかりません!", sz, sizeof(sz));
-    EXPECT_STREQ(sz, "Neither reference file C:\\a.000 nor D:\\b.000 is there!");
-    TranslateEngineText("x.000が読み出せません!(00000026)", sz, sizeof(sz));
-    EXPECT_STREQ(sz, "x.000 cannot be read! (00000026)");
-    TranslateEngineText("a text of no engine", sz, sizeof(sz));
-    EXPECT_STREQ(sz, "a text of no engine");
-    // Cut to the buffer.
-    TranslateEngineText("参照ファイルC:\\a.000と\\b.000が見つかりません!", sz, 12);
-    EXPECT_STREQ(sz, "Neither ref");
-    g_fJapanese = TRUE;
-    TranslateEngineText("参照ファイルC:\\a.000とD:\\b.000が見つかりません!", sz, sizeof(sz));
+    auto Conversions = [](LPCSTR psz) {
+        std::string conversions;
+        for (const char *p = psz; *p; p++) {
+            if (*p != '%') continue;
+            if (p[1] == '%') {
+                p++;
+                continue;
+            }
+            const char *pEnd = p + 1;
+            while (*pEnd && !isalpha((unsigned char)*pEnd)) pEnd++;
+            while (*pEnd == 'l') pEnd++;
+            conversions += std::string(p, (size_t)(pEnd - p + 1)) + " ";
+        }
+        return conversions;
+    };
+    ASSERT_GT(g_nMessages, 90u);
+    for (size_t i = 0; i < g_nMessages; i++) {
+        const MESSAGE *pMsg = g_apMessages[i];
+        SCOPED_TRACE(pMsg->pszEnglish);
+        ASSERT_NE(pMsg->pszJapanese, nullptr);
+        ASSERT_NE(pMsg->pszEnglish, nullptr);
+        EXPECT_NE(pMsg->pszJapanese[0], 0);
+        EXPECT_EQ(Conversions(pMsg->pszJapanese), Conversions(pMsg->pszEnglish));
+        for (const char *p = pMsg->pszEnglish; *p; p++) EXPECT_LT((unsigned char)*p, 0x80) << "English only";
+        for (size_t k = 0; k < i; k++) EXPECT_NE(g_apMessages[k], pMsg) << "listed once";
+    }
+    // Rendered in the language chosen, with the same arguments.
+    CHAR sz[256];
+    g_fEnglishMessages = FALSE;
+    RenderMessage(sz, sizeof(sz), &MSG_BOTH_NOT_FOUND, "C:\\a.000", "D:\\b.000");
     EXPECT_STREQ(sz, "参照ファイルC:\\a.000とD:\\b.000が見つかりません!");
-    g_fJapanese = FALSE;
+    g_fEnglishMessages = TRUE;
+    RenderMessage(sz, sizeof(sz), &MSG_BOTH_NOT_FOUND, "C:\\a.000", "D:\\b.000");
+    EXPECT_STREQ(sz, "Neither reference file C:\\a.000 nor D:\\b.000 is there!");
+    RenderMessage(sz, sizeof(sz), &MSG_REF_UNREADABLE, "x.000", 0x26ul);
+    EXPECT_STREQ(sz, "x.000 cannot be read! (00000026)");
+    g_fEnglishMessages = FALSE;
+}
+
+// In English the command line says nothing in Japanese, also where an
+// engine's message is nested in another.
+TEST_F(Spool, EnglishOutputHasNoJapanese)
+{
+    std::string avi = RecordAvi({"take.000"}, 5);
+    std::vector<BYTE> broken = ReadBytes(avi);
+    broken.resize(broken.size() / 2);
+    ASSERT_TRUE(WriteBytes(Path("broken.avi"), broken.data(), broken.size()));
+    ASSERT_TRUE(WriteText(Path("not.avi"), "no AVI at all"));
+    const std::vector<std::vector<std::string>> commands = {
+        {"refs", Path("broken.avi")},
+        {"verify", Path("not.avi")},
+        {"move", Path("missing.avi"), "--base", Path("x")},
+        {"salvage", Path("take.000"), "-o", Path("out.avi"), "--from", Path("not.avi")},
+        {"scan", Path("not.avi")},
+    };
+    for (const auto &command : commands) {
+        RUN run = Run(command);
+        EXPECT_NE(run.nStatus, SPOOL_OK) << command[0];
+        EXPECT_NE(run.err, "") << command[0];
+        for (char c : run.err + run.out) EXPECT_LT((unsigned char)c, 0x80) << command[0] << ": " << run.err;
+    }
 }
 
 // JSON strings are valid UTF-8 whatever the name holds: what is no UTF-8
