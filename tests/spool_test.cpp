@@ -659,6 +659,72 @@ std::string Ffprobe(const std::string &avi, const std::string &entries)
     if (pPipe) pclose(pPipe);
     return text;
 }
+// Every packet of both streams as ffmpeg reads it, with its stream, times,
+// size and checksum; nothing when there is no ffmpeg here.
+std::string PacketsOf(const std::string &avi)
+{
+    std::string command = "ffmpeg -v error -i '" + avi + "' -map 0 -c copy -f framemd5 - 2>/dev/null | grep -v '^#'";
+    FILE *pPipe = popen(command.c_str(), "r");
+    std::string text;
+    char ach[512];
+    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
+    if (pPipe) pclose(pPipe);
+    return text;
+}
+
+// The test tool that turns a plain recording into one of records: each
+// video chunk's data goes into a reference file as Spoolcap writes it, the
+// chunk holds a record naming it, the index follows the chunks to their new
+// places; everything else stays byte for byte.
+std::vector<BYTE> RecordsFromPlain(const std::vector<BYTE> &plain, const std::string &ref)
+{
+    auto Dw = [&](size_t at) { return DwordAt(plain, at); };
+    size_t movi = 0, idx1 = 0;
+    for (size_t at = 12; at + 12 <= plain.size();) {
+        if (Dw(at) == FOURCC_LIST && Dw(at + 8) == mmioFOURCC('m', 'o', 'v', 'i')) movi = at;
+        if (Dw(at) == mmioFOURCC('i', 'd', 'x', '1')) idx1 = at;
+        at += 8 + Dw(at + 4) + (Dw(at + 4) & 1);
+    }
+    std::vector<BYTE> out(plain.begin(), plain.begin() + (long)movi + 12), file;
+    std::map<DWORD, std::pair<DWORD, DWORD>> moved;  // old offset from "movi": new offset, new size
+    for (size_t at = movi + 12; at + 8 <= movi + 8 + Dw(movi + 4);) {
+        DWORD ckid = Dw(at), cb = Dw(at + 4);
+        std::vector<BYTE> data(plain.begin() + (long)at + 8, plain.begin() + (long)(at + 8 + cb));
+        if ((ckid & 0xFFFF) == mmioFOURCC('0', '0', 0, 0) && ((ckid >> 16) & 0xFF) == 'd') {
+            REFFRAMEHEADER header;
+            FillFrameHeader(&header, cb, ComputePadding(cb, 0), 32, 24);
+            REFRECORD rec;
+            BuildRefRecord(&rec, 0, FALSE, (DWORD)file.size(), header.dwFrameSize, ref.c_str());
+            file.insert(file.end(), (BYTE *)&header, (BYTE *)&header + sizeof(header));
+            file.insert(file.end(), data.begin(), data.end());
+            file.resize(file.size() + header.dwPadSize);
+            data.assign((BYTE *)&rec, (BYTE *)&rec + sizeof(rec));
+        }
+        moved[(DWORD)(at - movi - 8)] = std::make_pair((DWORD)(out.size() - movi - 8), (DWORD)data.size());
+        DWORD adw[2] = {ckid, (DWORD)data.size()};
+        out.insert(out.end(), (BYTE *)adw, (BYTE *)adw + 8);
+        out.insert(out.end(), data.begin(), data.end());
+        if (data.size() & 1) out.push_back(0);
+        at += 8 + cb + (cb & 1);
+    }
+    DWORD cbMovi = (DWORD)(out.size() - movi - 8);
+    memcpy(&out[movi + 4], &cbMovi, 4);
+    out.insert(out.end(), plain.begin() + (long)idx1, plain.begin() + (long)idx1 + 8);
+    for (size_t at = idx1 + 8; at + 16 <= idx1 + 8 + Dw(idx1 + 4); at += 16) {
+        AVIINDEXENTRY entry;
+        memcpy(&entry, &plain[at], 16);
+        const std::pair<DWORD, DWORD> &place = moved[entry.dwChunkOffset];
+        entry.dwChunkOffset = place.first;
+        entry.dwChunkLength = place.second;
+        out.insert(out.end(), (BYTE *)&entry, (BYTE *)&entry + 16);
+    }
+    for (size_t at = idx1 + 8 + Dw(idx1 + 4); at < plain.size(); at++) out.push_back(plain[at]);
+    DWORD cbRiff = (DWORD)out.size() - 8;
+    memcpy(&out[4], &cbRiff, 4);
+    EXPECT_TRUE(WriteBytes(ref, file.data(), file.size()));
+    return out;
+}
+
 // A bottom-up picture as ffmpeg gives it: rows from the top.
 std::vector<BYTE> TopDown(const std::vector<BYTE> &picture, LONG w, LONG h)
 {
@@ -736,6 +802,37 @@ TEST_F(Spool, LongResolvedAvisSpanSeveralRiffsWithTheirIndexes)
 }
 
 #ifndef _WIN32
+// Recordings with sound that ffmpeg wrote (testsrc and sine), turned into
+// records: every command sees every frame, a move leaves no record naming
+// the old file, and the resolved AVI holds ffmpeg's packets of both streams.
+TEST_F(Spool, FfmpegRecordingsWithSoundAsRecords)
+{
+    if (!HasFfmpeg()) GTEST_SKIP() << "no ffmpeg here";
+    for (const char *pszName : {"ff-mjpeg-audio.avi", "ff-bgr24-audio.avi"}) {
+        SCOPED_TRACE(pszName);
+        std::string plain = JoinPath(TestDataFolder(), pszName), ref = Path("take.000"), avi = Path("rec.avi");
+        std::vector<BYTE> bytes = RecordsFromPlain(ReadBytes(plain), ref);
+        ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+        RUN run = Run({"refs", avi});
+        EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_NE(run.out.find(": 4 frames, 1 reference files"), std::string::npos) << run.out;
+        run = Run({"verify", avi});
+        EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_NE(run.out.find("4 records, 4 good"), std::string::npos) << run.out;
+        run = Run({"move", avi, "--base", Path("moved")});
+        EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_FALSE(FileExists(ref.c_str()));
+        EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+        run = Run({"resolve", avi, "-o", Path("resolved.avi")});
+        EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_EQ(run.err, "");
+        std::string packets = PacketsOf(plain);
+        EXPECT_GT(std::count(packets.begin(), packets.end(), '\n'), 10);
+        EXPECT_EQ(PacketsOf(Path("resolved.avi")), packets);
+        for (const std::string &name : ListFolder(dir)) DeleteFileA(Path(name.c_str()).c_str());
+    }
+}
+
 TEST_F(Spool, AnAviOverOneGibibyteIsWrittenAsOpenDml)
 {
     if (!HasFfmpeg()) GTEST_SKIP() << "no ffmpeg here";
