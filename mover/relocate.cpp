@@ -97,27 +97,6 @@ BOOL SizeOfFile(LPCSTR pszPath, DWORD *pcb)
     return dwHigh == 0 && *pcb != INVALID_FILE_SIZE;
 }
 
-// TRUE when two files hold the same bytes.
-BOOL SameContent(LPCSTR pszA, LPCSTR pszB)
-{
-    DWORD cbA = 0, cbB = 0;
-    if (!SizeOfFile(pszA, &cbA) || !SizeOfFile(pszB, &cbB) || cbA != cbB) return FALSE;
-    HANDLE hA = CreateFileA(pszA, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    HANDLE hB = CreateFileA(pszB, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    BYTE *pb = (BYTE *)malloc(2 * (size_t)COPY_CHUNK);
-    BOOL fSame = hA != INVALID_HANDLE_VALUE && hB != INVALID_HANDLE_VALUE && pb;
-    for (DWORD cbLeft = cbA; fSame && cbLeft;) {
-        DWORD cb = cbLeft < COPY_CHUNK ? cbLeft : COPY_CHUNK, cbReadA = 0, cbReadB = 0;
-        fSame = ReadFile(hA, pb, cb, &cbReadA, NULL) && ReadFile(hB, pb + COPY_CHUNK, cb, &cbReadB, NULL) &&
-                cbReadA == cb && cbReadB == cb && memcmp(pb, pb + COPY_CHUNK, cb) == 0;
-        cbLeft -= cb;
-    }
-    free(pb);
-    if (hA != INVALID_HANDLE_VALUE) CloseHandle(hA);
-    if (hB != INVALID_HANDLE_VALUE) CloseHandle(hB);
-    return fSame;
-}
-
 // TRUE when the file pszPart holds the first bytes of pszWhole and no more
 // (a copy cut short).
 BOOL IsPrefixOf(LPCSTR pszPart, LPCSTR pszWhole)
@@ -138,6 +117,13 @@ BOOL IsPrefixOf(LPCSTR pszPart, LPCSTR pszWhole)
     if (hA != INVALID_HANDLE_VALUE) CloseHandle(hA);
     if (hB != INVALID_HANDLE_VALUE) CloseHandle(hB);
     return fSame;
+}
+
+// TRUE when two files hold the same bytes.
+BOOL SameContent(LPCSTR pszA, LPCSTR pszB)
+{
+    DWORD cbA = 0, cbB = 0;
+    return SizeOfFile(pszA, &cbA) && SizeOfFile(pszB, &cbB) && cbA == cbB && IsPrefixOf(pszA, pszB);
 }
 
 // Rewrites the name in the frames that name pszFrom (as the file system

@@ -95,6 +95,33 @@ public:
         std::vector<BYTE> bytes = BuildAvi(spec);
         ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
     }
+    // Frame 5's index entry claims more than the file holds: it cannot be
+    // read.
+    void SpoilFrame5()
+    {
+        std::vector<BYTE> bytes = ReadBytes(avi);
+        for (size_t at = bytes.size() - 8; at > 0; at--) {
+            if (memcmp(&bytes[at], "idx1", 4) != 0) continue;
+            DWORD cbHuge = 0x100000;
+            memcpy(&bytes[at + 8 + 16 * 5 + 12], &cbHuge, 4);
+            break;
+        }
+        ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    }
+    // An AVI of the foreign kind "dvrs" whose frame i names names[i] in a
+    // field of cbField(i) bytes; "take.dat" of it is written.
+    void ForeignAvi(DWORD nFrames, const std::function<std::string(DWORD)> &name,
+                    const std::function<size_t(DWORD)> &cbField)
+    {
+        AVISPEC spec;
+        spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
+        spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+        spec.dwTotalFrames = spec.dwLength = nFrames;
+        ASSERT_TRUE(WriteText(Path("take.dat"), "a file of the foreign codec"));
+        for (DWORD i = 0; i < nFrames; i++) spec.chunks.push_back(Frame("00dc", ForeignFrame(name(i), cbField(i))));
+        std::vector<BYTE> bytes = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    }
     void Note(const std::string &old, const std::string &newName, int fCopy, int fDeleteOld)
     {
         ASSERT_TRUE(WriteText(avi + ".relocating", "Spoolshift relocation 1\nold=" + old + "\nnew=" + newName +
@@ -192,15 +219,8 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
          "nprr-r"},
         {"foreign frames naming the user's file",
          [&](Hostile *t) {
-             AVISPEC spec;
-             spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
-             spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
-             spec.dwTotalFrames = spec.dwLength = FRAMES;
-             ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
-             for (DWORD i = 0; i < FRAMES; i++)
-                 spec.chunks.push_back(Frame("00dc", ForeignFrame(i % 2 ? t->thesis : take, 240)));
-             std::vector<BYTE> bytes = BuildAvi(spec);
-             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+             t->ForeignAvi(FRAMES, [&](DWORD i) { return i % 2 ? t->thesis : t->Path("take.dat"); },
+                           [](DWORD) { return (size_t)240; });
          },
          "nnrrrr"},
         {"palette changes among the frames",
@@ -258,27 +278,13 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
         {"a frame that cannot be read",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES);
-             std::vector<BYTE> bytes = ReadBytes(t->avi);
-             for (size_t at = bytes.size() - 8; at > 0; at--) {
-                 if (memcmp(&bytes[at], "idx1", 4) != 0) continue;
-                 DWORD cbHuge = 0x100000;
-                 memcpy(&bytes[at + 8 + 16 * 5 + 12], &cbHuge, 4);
-                 break;
-             }
-             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+             t->SpoilFrame5();
          },
          "rrrrrr"},
         {"a note over a frame that cannot be read",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES);
-             std::vector<BYTE> bytes = ReadBytes(t->avi);
-             for (size_t at = bytes.size() - 8; at > 0; at--) {
-                 if (memcmp(&bytes[at], "idx1", 4) != 0) continue;
-                 DWORD cbHuge = 0x100000;
-                 memcpy(&bytes[at + 8 + 16 * 5 + 12], &cbHuge, 4);
-                 break;
-             }
-             ASSERT_TRUE(WriteBytes(t->avi, bytes.data(), bytes.size()));
+             t->SpoilFrame5();
              ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
              t->Note(take, Path("new.000"), 0, 0);
          },
@@ -338,15 +344,8 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
 // so: --force on the command line, yes in the window.
 TEST_F(Hostile, ForeignFilesAreActedOnOnlyWhenTheUserSaysSo)
 {
-    AVISPEC spec;
-    spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
-    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
-    spec.dwTotalFrames = spec.dwLength = 40;
     std::string take = Path("take.dat");
-    ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
-    for (DWORD i = 0; i < 40; i++) spec.chunks.push_back(Frame("00dc", ForeignFrame(take, 240)));
-    std::vector<BYTE> bytes = BuildAvi(spec);
-    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    ForeignAvi(40, [&](DWORD) { return take; }, [](DWORD) { return (size_t)240; });
     RUN run = Run({"move", avi, "--base", Path("moved/cap")});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
     EXPECT_NE(run.err.find("<dir>/take.dat\n"), std::string::npos) << "the question names the file: " << run.err;
@@ -369,15 +368,8 @@ TEST_F(Hostile, ForeignFilesAreActedOnOnlyWhenTheUserSaysSo)
 // the relocation is refused before its first step.
 TEST_F(Hostile, ANameThatFillsItsFieldIsNotRelocated)
 {
-    AVISPEC spec;
-    spec.fccHandler = mmioFOURCC('d', 'v', 'r', 's');
-    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
-    spec.dwTotalFrames = spec.dwLength = 20;
     std::string take = Path("take.dat");
-    ASSERT_TRUE(WriteText(take, "a file of the foreign codec"));
-    for (DWORD i = 0; i < 20; i++) spec.chunks.push_back(Frame("00dc", ForeignFrame(take, i == 7 ? take.size() : 240)));
-    std::vector<BYTE> bytes = BuildAvi(spec);
-    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    ForeignAvi(20, [&](DWORD) { return take; }, [&](DWORD i) { return i == 7 ? take.size() : (size_t)240; });
     SNAPSHOT before = Snapshot();
     RUN run = Run({"move", avi, "--base", Path("c"), "--force"});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
