@@ -672,6 +672,21 @@ std::string PacketsOf(const std::string &avi)
     return text;
 }
 
+// The bytes of the video and the sound as GStreamer's demuxer gives them,
+// one stream after the other; nothing when there is no GStreamer here.
+std::vector<BYTE> GstreamerStreams(const std::string &avi, const std::string &dir)
+{
+    std::string video = JoinPath(dir, "gst-video.bin"), sound = JoinPath(dir, "gst-sound.bin");
+    std::string command = "gst-launch-1.0 -q filesrc location='" + avi + "' ! avidemux name=d d.video_0 ! queue ! filesink location='" +
+                          video + "' d.audio_0 ! queue ! filesink location='" + sound + "' >/dev/null 2>&1";
+    std::vector<BYTE> bytes;
+    if (system(command.c_str()) != 0) return bytes;
+    bytes = ReadBytes(video);
+    std::vector<BYTE> more = ReadBytes(sound);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
+
 // The test tool that turns a plain recording into one of records: each
 // video chunk's data goes into a reference file as Spoolcap writes it, the
 // chunk holds a record naming it, the index follows the chunks to their new
@@ -829,6 +844,12 @@ TEST_F(Spool, FfmpegRecordingsWithSoundAsRecords)
         std::string packets = PacketsOf(plain);
         EXPECT_GT(std::count(packets.begin(), packets.end(), '\n'), 10);
         EXPECT_EQ(PacketsOf(Path("resolved.avi")), packets);
+        // GStreamer reads the same bytes of both streams.
+        if (system("gst-launch-1.0 --version >/dev/null 2>&1") == 0) {
+            std::vector<BYTE> streams = GstreamerStreams(plain, dir);
+            EXPECT_GT(streams.size(), 1000u);
+            EXPECT_TRUE(GstreamerStreams(Path("resolved.avi"), dir) == streams);
+        }
         for (const std::string &name : ListFolder(dir)) DeleteFileA(Path(name.c_str()).c_str());
     }
 }
