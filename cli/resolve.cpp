@@ -179,6 +179,22 @@ struct STDFLAG {
     DWORD dwFlags;
 };
 
+// What the chunks of a movi list take once resolved, found before anything
+// is written: the bytes of each record's frame or of the chunk itself, and
+// the chunks of each stream (by CursorOf). Each record is checked against
+// its file: a frame that the file cannot hold fails here, so that no claim
+// of a record makes the output's headers grow. Lists in movi are measured
+// one level down.
+struct MEASURE {
+    unsigned long long ullBytes;
+    unsigned long long aullChunks[MAX_STREAMS + 1];
+    unsigned long long ullChunks;
+    CHAR szFile[MAX_PATH];        // the reference file looked at last
+    unsigned long long ullFileSize;
+    BOOL fFileThere;
+    DWORD nVideo;                 // "dc" and "db" chunks so far
+};
+
 struct RESOLVE {
     LPCSTR pszAvi;
     LPCSTR pszOut;
@@ -230,6 +246,9 @@ struct RESOLVE {
     DWORD nVideo;   // video chunks seen
     DWORD dwFrame;  // the one being written, for the messages
     BOOL fFailed;
+    // The whole input's measure, taken before the output is made; then
+    // each "rec " list's, the reference file's size known by then.
+    MEASURE measure;
 };
 
 BOOL Fail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
@@ -341,10 +360,8 @@ void LoadStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long
         ODMLINDEXHEADER header;
         if ((adw[0] & 0xFFFF) == mmioFOURCC('i', 'x', 0, 0) && i < MAX_STREAMS && !pState->apFlags[i] &&
             adw[1] >= sizeof(header) && ullPos + 8 + adw[1] <= ullEnd &&
-            ReadAt(pState->hIn, ullPos + 8, &header, sizeof(header)) && header.bIndexType == ODML_INDEX_OF_CHUNKS &&
-            header.wLongsPerEntry >= 2 && header.wLongsPerEntry <= 4) {
-            DWORD nHeld = (adw[1] - (DWORD)sizeof(header)) / (4u * header.wLongsPerEntry);
-            DWORD n = header.nEntriesInUse < nHeld ? header.nEntriesInUse : nHeld;
+            ReadAt(pState->hIn, ullPos + 8, &header, sizeof(header)) && OdmlStandardEntries(&header, adw[1])) {
+            DWORD n = header.nEntriesInUse;
             STDFLAG *pFlags = (STDFLAG *)malloc((size_t)(n ? n : 1) * sizeof(STDFLAG));
             DWORD adwEntry[4];
             for (DWORD k = 0; pFlags && k < n; k++) {
@@ -572,22 +589,8 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     return TRUE;
 }
 
-// What the chunks of a movi list take once resolved, found before anything
-// is written: the bytes of each record's frame or of the chunk itself, and
-// the chunks of each stream (by CursorOf). Each record is checked against
-// its file: a frame that the file cannot hold fails here, so that no claim
-// of a record makes the output's headers grow. Lists in movi are measured
-// one level down.
-struct MEASURE {
-    unsigned long long ullBytes;
-    unsigned long long aullChunks[MAX_STREAMS + 1];
-    unsigned long long ullChunks;
-    CHAR szFile[MAX_PATH];        // the reference file looked at last
-    unsigned long long ullFileSize;
-    BOOL fFileThere;
-    DWORD nVideo;                 // "dc" and "db" chunks so far
-};
-
+// Adds the chunks from ullPos to ullEnd to the measure; FALSE (said) when
+// a record names a frame that its file cannot give.
 BOOL MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop, MEASURE *pMeasure)
 {
     while (ullPos + 8 <= ullEnd) {
@@ -659,15 +662,13 @@ BOOL ResolveChunks(RESOLVE *pState, unsigned long long ullPos, unsigned long lon
                 return Fail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
             BOOL fIndexed = pState->fStdFlags ? FALSE : TakeIndexFlags(pState, ullPos, adw[2], &dwFlags);
             // The list takes in the output what its resolved frames take.
-            MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
+            MEASURE *pMeasure = &pState->measure;
+            pMeasure->ullBytes = 0;
+            pMeasure->nVideo = pState->nVideo;
             DWORD dwFrame = pState->dwFrame;
-            if (!pMeasure || !MeasureMovi(pState, ullData + 4, ullData + cb, FALSE, pMeasure)) {
-                free(pMeasure);
-                return pState->fFailed ? FALSE : Fail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
-            }
+            if (!MeasureMovi(pState, ullData + 4, ullData + cb, FALSE, pMeasure)) return FALSE;
             pState->dwFrame = dwFrame;
             MakeRoom(pState, pMeasure->ullBytes > 0xFFFFFFF0ull ? 0xFFFFFFF0u : (DWORD)pMeasure->ullBytes);
-            free(pMeasure);
             unsigned long long ullList = pState->out.ullPos;
             PutDword(&pState->out, FOURCC_LIST);
             PutDword(&pState->out, 0);
@@ -943,27 +944,20 @@ int ResolveCommand(int argc, char **argv)
             }
             ullAt += 8ull + adw[1] + (adw[1] & 1);
         }
-        MEASURE *pMeasure = (MEASURE *)calloc(1, sizeof(MEASURE));
-        BOOL fMeasured = pMeasure && MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, pMeasure);
+        MEASURE *pMeasure = &state.measure;
+        BOOL fMeasured = MeasureMovi(&state, ullMovi + 12, ullMoviEnd, TRUE, pMeasure);
         for (int k = 0; fMeasured && k < state.nAvix; k++)
             fMeasured = MeasureMovi(&state, state.aullAvix[k], state.aullAvixEnd[k], TRUE, pMeasure);
-        if (!fMeasured) {
-            if (!pMeasure) Complain("out of memory", "メモリが確保できません");
-            free(pMeasure);
-            pMeasure = NULL;
-        }
         state.dwFrame = 0;
-        unsigned long long ullRiffs = pMeasure ? 2 * (pMeasure->ullBytes + 32 * pMeasure->ullChunks + state.ullInSize) /
-                                                      state.ullRiffLimit + 1
-                                               : 1;
+        unsigned long long ullRiffs =
+            2 * (pMeasure->ullBytes + 32 * pMeasure->ullChunks + state.ullInSize) / state.ullRiffLimit + 1;
         // Each stream's super index: a standard index for each RIFF it has
         // chunks in, and for each one that fills up.
-        for (int i = 0; pMeasure && i < MAX_STREAMS; i++) {
+        for (int i = 0; fMeasured && i < MAX_STREAMS; i++) {
             unsigned long long ullChunks = pMeasure->aullChunks[i];
             unsigned long long ullSuper = 16 + (ullRiffs < ullChunks + 1 ? ullRiffs : ullChunks + 1) + ullChunks / STDINDEX_CAP;
             state.anSuperCap[i] = ullSuper > (1u << 22) ? (1u << 22) : (DWORD)ullSuper;
         }
-        free(pMeasure);
         state.pbCopy = (BYTE *)malloc(COPY_PIECE);
         state.out.pb = (BYTE *)malloc(OUT_BUFFER);
         state.index.pb = (BYTE *)malloc(OUT_BUFFER);

@@ -15,6 +15,15 @@ void BuildRefRecord(REFRECORD *pRec, int iSeq, BOOL fRaw, DWORD dwOffset, DWORD 
     strncpy(pRec->szFileName, pszFileName, sizeof(pRec->szFileName) - 1);
 }
 
+ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData)
+{
+    if (!IsRefRecord(pData, cbData)) return 0;
+    REFRECORD rec;
+    memset(&rec, 0, sizeof(rec));
+    memcpy(&rec, pData, cbData < sizeof(rec) ? cbData : sizeof(rec));
+    return (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
+}
+
 BOOL IsRefRecord(const void *pData, DWORD cbData)
 {
     return pData != NULL && cbData >= REFREC_MAGIC_LEN && memcmp(pData, REFREC_MAGIC, REFREC_MAGIC_LEN) == 0;

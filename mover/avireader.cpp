@@ -57,9 +57,12 @@ ULONGLONG FillOutputFormat(AviInfo *pInfo)
     return ullSize;
 }
 
-// Grows the work buffer for a picture and a stored frame of cbRegion bytes.
-bool PrepareWorkBuffer(ULONGLONG ullRegion)
+// Grows the work buffer for the AVI's pictures: the larger of the stored
+// and the decoded picture, twice, and the scratch space.
+bool PrepareWorkBuffer(AviInfo *pInfo)
 {
+    ULONGLONG ullOut = FillOutputFormat(pInfo);
+    ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
     if (ullRegion > WORK_REGION_MAX) return false;
     DWORD c = (DWORD)ullRegion;
     DWORD cbScratch = c > 0x100000 ? c : 0x100000;
@@ -343,10 +346,7 @@ const MESSAGE *ReadIndex(LOADSTATE *pState)
     if (mmioDescend(h, &ckIdx, &pState->ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
         return &MSG_NO_IDX1;
 
-    // The work buffer holds the larger of the stored and the decoded picture.
-    ULONGLONG ullOut = FillOutputFormat(pInfo);
-    ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
-    if (!PrepareWorkBuffer(ullRegion)) return &MSG_NO_MEMORY;
+    if (!PrepareWorkBuffer(pInfo)) return &MSG_NO_MEMORY;
 
     // The entries that the file holds after the index's header, whatever
     // the chunk's size says; an index cut short by the file's end is read
@@ -510,13 +510,10 @@ const MESSAGE *ReadOdmlIndexes(LOADSTATE *pState)
         DWORD adwChunk[2];
         ODMLINDEXHEADER *pHeader = &pStd[k];
         if (!AviBytesAt(pInfo, ullAt, adwChunk, 8, FALSE) || !AviBytesAt(pInfo, ullAt + 8, pHeader, sizeof(*pHeader), FALSE) ||
-            pHeader->bIndexType != ODML_INDEX_OF_CHUNKS || pHeader->wLongsPerEntry < 2 || pHeader->wLongsPerEntry > 4 ||
-            adwChunk[1] < sizeof(*pHeader) || ullAt + 8 + adwChunk[1] > pState->cbFile) {
+            !OdmlStandardEntries(pHeader, adwChunk[1]) || ullAt + 8 + adwChunk[1] > pState->cbFile) {
             pFailure = &MSG_ODML_INDEX_UNREADABLE;
             break;
         }
-        DWORD nHeld = (adwChunk[1] - (DWORD)sizeof(*pHeader)) / (4u * pHeader->wLongsPerEntry);
-        if (pHeader->nEntriesInUse > nHeld) pHeader->nEntriesInUse = nHeld;
         ullTotal += pHeader->nEntriesInUse;
     }
     if (!pFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pFailure = &MSG_NO_MEMORY;
@@ -586,11 +583,7 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     // An OpenDML AVI is read through its video stream's indexes, which
     // cover every RIFF; any other through idx1, which covers the first.
     BOOL fOdml = !pFailure && state.cbIndx > 0;
-    if (!pFailure && fOdml) {
-        ULONGLONG ullOut = FillOutputFormat(pInfo);
-        ULONGLONG ullRegion = pInfo->lpbiFormat->biSizeImage > ullOut ? pInfo->lpbiFormat->biSizeImage : ullOut;
-        pFailure = PrepareWorkBuffer(ullRegion) ? ReadOdmlIndexes(&state) : &MSG_NO_MEMORY;
-    }
+    if (!pFailure && fOdml) pFailure = PrepareWorkBuffer(pInfo) ? ReadOdmlIndexes(&state) : &MSG_NO_MEMORY;
     if (!pFailure && !fOdml) pFailure = ReadIndex(&state);
     if (!pFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
         pFailure = &MSG_ASCEND_AVI;

@@ -111,14 +111,8 @@ void DetectRefFiles(AviInfo *pInfo)
             CHAR szName[MAX_PATH];
             NameInField(pField, cbField, szName);
             // A record of this system says where its frame lies.
-            BOOL fRecord = IsRefRecord(g_pbScratch, cb);
-            ULONGLONG ullEnd = 0;
-            if (fRecord) {
-                REFRECORD rec;
-                memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
-                ullEnd = (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
-            }
-            DWORD dwKind = fRecord ? REFKIND_RECORD : REFKIND_FOREIGN;
+            ULONGLONG ullEnd = RefRecordFrameEnd(g_pbScratch, cb);
+            DWORD dwKind = IsRefRecord(g_pbScratch, cb) ? REFKIND_RECORD : REFKIND_FOREIGN;
             int p = FindRefListItem(szName);
             if (p < 0) {
                 if (nFound == g_nRefFileCap) {

@@ -51,7 +51,7 @@ BOOL MayChangeRefFiles(AviInfo *pInfo)
 BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
 {
     const REFLISTUI &list = g_ShiftUi.list;
-    size_t cbForeign = 1, cchForeign = 0;
+    size_t cchForeign = 0;
     LPSTR pszForeign = NULL;
     BOOL fOk = TRUE;
     for (int j = 0; j < nEntries && fOk; j++) {
@@ -65,7 +65,7 @@ BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
         } else if (pEntry->dwKinds & REFKIND_FOREIGN) {
             // One line a file.
             size_t cch = strlen(szName);
-            LPSTR pszGrown = (LPSTR)realloc(pszForeign, cbForeign + cch + 1);
+            LPSTR pszGrown = (LPSTR)realloc(pszForeign, cchForeign + cch + 2);
             if (!pszGrown) {
                 ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
                 fOk = FALSE;
@@ -76,7 +76,6 @@ BOOL ConfirmOwnRefFiles(const int *aiEntries, int nEntries)
             cchForeign += cch;
             pszForeign[cchForeign++] = '\n';
             pszForeign[cchForeign] = '\0';
-            cbForeign += cch + 1;
         }
     }
     if (fOk && pszForeign) {

@@ -513,9 +513,7 @@ BOOL SurveyRecords(AviInfo *pInfo, const RELOCNOTE *pNote, NOTESURVEY *pSurvey)
         if (fOld) pSurvey->nOld++, pSurvey->fFitNew = pSurvey->fFitNew && cchNew < cbField;
         if (fNew) pSurvey->nNew++, pSurvey->fFitOld = pSurvey->fFitOld && cchOld < cbField;
         if (IsRefRecord(g_pbScratch, cb)) {
-            REFRECORD rec;
-            memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
-            ULONGLONG ullEnd = (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
+            ULONGLONG ullEnd = RefRecordFrameEnd(g_pbScratch, cb);
             if (ullEnd > pSurvey->ullFramesEnd) pSurvey->ullFramesEnd = ullEnd;
             pSurvey->fOurs = TRUE;
         }

@@ -55,3 +55,15 @@ inline ULONGLONG OdmlSuperOffset(const ODMLSUPERENTRY *pEntry)
 {
     return ((ULONGLONG)pEntry->dwOffsetHigh << 32) | pEntry->dwOffsetLow;
 }
+
+// TRUE when the header, of a chunk of cbChunk bytes, is a standard index's;
+// its count of entries in use is then cut to what the chunk holds.
+inline BOOL OdmlStandardEntries(ODMLINDEXHEADER *pHeader, DWORD cbChunk)
+{
+    if (pHeader->bIndexType != ODML_INDEX_OF_CHUNKS || pHeader->wLongsPerEntry < 2 || pHeader->wLongsPerEntry > 4 ||
+        cbChunk < sizeof(*pHeader))
+        return FALSE;
+    DWORD nHeld = (cbChunk - (DWORD)sizeof(*pHeader)) / (4u * pHeader->wLongsPerEntry);
+    if (pHeader->nEntriesInUse > nHeld) pHeader->nEntriesInUse = nHeld;
+    return TRUE;
+}
