@@ -89,6 +89,39 @@ const COMMANDHELP s_aCommands[] = {
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "参照レコードをフレームで置き換えた, 単独で再生できるAVIファイルを出力します.\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+    {"install", InstallCommand, "spool install FOURCC [--dll PATH]",
+     "Puts Spoolcap in front of an installed video codec (Windows, as an administrator):\n"
+     "the codec's driver keeps its bytes under its name with .org appended and Spoolcap\n"
+     "takes its name. Refused, with nothing changed, for an unknown codec, a codec of\n"
+     "the other width, one that Spoolcap already stands in front of, and a protected\n"
+     "system file; undone when the codec does not then answer as it did. Writes the\n"
+     "settings with reference writing off when there are none.\n"
+     "  --dll PATH   the Spoolcap to install (default: spoolcap.dll beside spool)\n",
+     "インストール済みのビデオコーデックの前に Spoolcap を置きます (Windows, 管理者として):\n"
+     "コーデックのドライバは .org を付けた名前になり, Spoolcap がその名前になります.\n"
+     "不明なコーデック, 幅の違うコーデック, すでに Spoolcap があるコーデック, 保護された\n"
+     "システムファイルは何も変更せずに断ります. その後コーデックが以前と同じに応答しなければ\n"
+     "元に戻します. 設定がなければ参照ファイル作成を無効にして書き込みます.\n"
+     "  --dll PATH   置く Spoolcap (既定: spool と同じフォルダの spoolcap.dll)\n"},
+    {"uninstall", UninstallCommand, "spool uninstall FOURCC",
+     "Takes Spoolcap away from in front of a codec: the codec's driver gets its name\n"
+     "back, byte for byte as it was. The settings file stays.\n",
+     "コーデックの前から Spoolcap を外します: コーデックのドライバは元の名前とバイト列に\n"
+     "戻ります. 設定ファイルは残ります.\n"},
+    {"status", StatusCommand, "spool status [--json]",
+     "Lists every video codec: its driver and width, whether Spoolcap stands in front of\n"
+     "it, its settings file, whether reference writing is on, and its base names.\n"
+     "  --json   the listing as JSON\n",
+     "すべてのビデオコーデック (ドライバと幅, Spoolcap の有無, 設定ファイル, 参照ファイル\n"
+     "作成の有無, ベース名) を一覧します.\n"
+     "  --json   一覧をJSONで出力\n"},
+    {"config", ConfigCommand, "spool config FOURCC [KEY=VALUE...]",
+     "Shows Spoolcap's settings for the codec, or changes them: BaseFile, BaseFile2,\n"
+     "Padding (percent), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 or 1).\n"
+     "A bad value is refused and the file stays as it was.\n",
+     "コーデックの Spoolcap の設定を表示または変更します: BaseFile, BaseFile2, Padding\n"
+     "(パーセント), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 か 1).\n"
+     "不正な値は断り, ファイルは変更しません.\n"},
     {"codecs", CodecsCommand, "spool codecs",
      "Lists the installed video codecs: driver, FOURCC and description.\n",
      "インストールされたビデオコーデック (ドライバ, FOURCC, 説明) を一覧します.\n"},

@@ -78,6 +78,10 @@ int MoveCommand(int argc, char **argv);
 int DeleteCommand(int argc, char **argv);
 int ResolveCommand(int argc, char **argv);
 int CodecsCommand(int argc, char **argv);
+int InstallCommand(int argc, char **argv);
+int UninstallCommand(int argc, char **argv);
+int StatusCommand(int argc, char **argv);
+int ConfigCommand(int argc, char **argv);
 
 // Option parsing shared by the commands: TRUE when argv[*pi] is the option
 // (long name, or short name when given); the value, for an option that takes

@@ -12,8 +12,8 @@ HMODULE g_hModule = NULL;
 HMODULE g_hWrapped = NULL;
 DRIVERPROC g_pfnWrappedProc = NULL;
 CHAR g_szModuleName[MAX_PATH];
-CHAR g_szIniFile[MAX_PATH];
 CONFIGCONTEXT *g_pConfig = NULL;
+extern "C" __attribute__((used)) const char g_szSpoolcapMark[] = SPOOLCAP_MARK;
 
 BOOL AttachProcess(HMODULE hModule)
 {

@@ -8,6 +8,7 @@
 #include <string.h>
 
 SPOOLSETTINGS g_Settings;
+CHAR g_szIniFile[MAX_PATH];
 
 BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile)
 {
@@ -20,42 +21,47 @@ BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile)
 
 namespace {
 
-BOOL ReadSwitch(LPCSTR pszKey)
+BOOL ReadSwitch(LPCSTR pszKey, LPCSTR pszIniFile)
 {
-    return GetPrivateProfileIntA(SPOOLCAP_SECTION, pszKey, 0, g_szIniFile) != 0 ? TRUE : FALSE;
+    return GetPrivateProfileIntA(SPOOLCAP_SECTION, pszKey, 0, pszIniFile) != 0 ? TRUE : FALSE;
 }
 
-void WriteSwitch(LPCSTR pszKey, BOOL fValue)
+BOOL WriteKey(LPCSTR pszKey, LPCSTR pszValue, LPCSTR pszIniFile)
 {
-    WritePrivateProfileStringA(SPOOLCAP_SECTION, pszKey, fValue ? "1" : "0", g_szIniFile);
+    return WritePrivateProfileStringA(SPOOLCAP_SECTION, pszKey, pszValue, pszIniFile);
 }
 
 }  // namespace
 
-void LoadSettings(void)
+void ReadSettingsFile(LPCSTR pszIniFile, SPOOLSETTINGS *pSettings)
 {
-    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile", "", g_Settings.szBaseFile,
-                             sizeof(g_Settings.szBaseFile), g_szIniFile);
-    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile2", "", g_Settings.szBaseFile2,
-                             sizeof(g_Settings.szBaseFile2), g_szIniFile);
-    g_Settings.dwPadding = GetPrivateProfileIntA(SPOOLCAP_SECTION, "Padding", 0, g_szIniFile);
-    g_Settings.fEnabled = ReadSwitch("Enabled");
-    g_Settings.fBiFiled = ReadSwitch("BiFiled");
-    g_Settings.fNoCompress = ReadSwitch("NoCompress");
-    g_Settings.fOverlapRead = ReadSwitch("OverlapRead");
-    g_Settings.fOverlapWrite = ReadSwitch("OverlapWrite");
+    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile", "", pSettings->szBaseFile, sizeof(pSettings->szBaseFile),
+                             pszIniFile);
+    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile2", "", pSettings->szBaseFile2,
+                             sizeof(pSettings->szBaseFile2), pszIniFile);
+    pSettings->dwPadding = GetPrivateProfileIntA(SPOOLCAP_SECTION, "Padding", 0, pszIniFile);
+    pSettings->fEnabled = ReadSwitch("Enabled", pszIniFile);
+    pSettings->fBiFiled = ReadSwitch("BiFiled", pszIniFile);
+    pSettings->fNoCompress = ReadSwitch("NoCompress", pszIniFile);
+    pSettings->fOverlapRead = ReadSwitch("OverlapRead", pszIniFile);
+    pSettings->fOverlapWrite = ReadSwitch("OverlapWrite", pszIniFile);
 }
 
-void SaveSettings(void)
+BOOL WriteSettingsFile(LPCSTR pszIniFile, const SPOOLSETTINGS *pSettings)
 {
     CHAR szPadding[16];
-    snprintf(szPadding, sizeof(szPadding), "%d", (int)g_Settings.dwPadding);
-    WritePrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile", g_Settings.szBaseFile, g_szIniFile);
-    WritePrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile2", g_Settings.szBaseFile2, g_szIniFile);
-    WritePrivateProfileStringA(SPOOLCAP_SECTION, "Padding", szPadding, g_szIniFile);
-    WriteSwitch("Enabled", g_Settings.fEnabled);
-    WriteSwitch("BiFiled", g_Settings.fBiFiled);
-    WriteSwitch("NoCompress", g_Settings.fNoCompress);
-    WriteSwitch("OverlapRead", g_Settings.fOverlapRead);
-    WriteSwitch("OverlapWrite", g_Settings.fOverlapWrite);
+    snprintf(szPadding, sizeof(szPadding), "%d", (int)pSettings->dwPadding);
+    BOOL fOk = WriteKey("BaseFile", pSettings->szBaseFile, pszIniFile);
+    fOk = WriteKey("BaseFile2", pSettings->szBaseFile2, pszIniFile) && fOk;
+    fOk = WriteKey("Padding", szPadding, pszIniFile) && fOk;
+    fOk = WriteKey("Enabled", pSettings->fEnabled ? "1" : "0", pszIniFile) && fOk;
+    fOk = WriteKey("BiFiled", pSettings->fBiFiled ? "1" : "0", pszIniFile) && fOk;
+    fOk = WriteKey("NoCompress", pSettings->fNoCompress ? "1" : "0", pszIniFile) && fOk;
+    fOk = WriteKey("OverlapRead", pSettings->fOverlapRead ? "1" : "0", pszIniFile) && fOk;
+    fOk = WriteKey("OverlapWrite", pSettings->fOverlapWrite ? "1" : "0", pszIniFile) && fOk;
+    return fOk;
 }
+
+void LoadSettings(void) { ReadSettingsFile(g_szIniFile, &g_Settings); }
+
+void SaveSettings(void) { WriteSettingsFile(g_szIniFile, &g_Settings); }

@@ -11,6 +11,10 @@
 #include <atomic>
 
 #define SPOOLCAP_SECTION "Spoolcap"
+// Text that the module carries in its bytes, so that an installer can tell a
+// file of Spoolcap from the codec it stands in front of without loading it:
+// Spoolcap answers every question of the system as the wrapped codec.
+#define SPOOLCAP_MARK "\x7f" "Spoolcap: the wrapped codec is this file's name with .org appended" "\x7f"
 
 // Spoolcap's own bit of ICCOMPRESS.dwFlags: ordinary compression, no reference.
 #define ICCOMPRESS_NOREF 0x80000000u
@@ -135,6 +139,12 @@ LRESULT CallWrapped(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lPara
 
 // Settings file names and the settings themselves (settings.cpp).
 BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile);
+// The eight keys of one settings file (a bare name lies in the Windows
+// directory); missing keys give the defaults. Writing gives FALSE when a key
+// could not be written.
+void ReadSettingsFile(LPCSTR pszIniFile, SPOOLSETTINGS *pSettings);
+BOOL WriteSettingsFile(LPCSTR pszIniFile, const SPOOLSETTINGS *pSettings);
+// The module's own settings: g_Settings and g_szIniFile.
 void LoadSettings(void);
 void SaveSettings(void);
 

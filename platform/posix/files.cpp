@@ -1204,3 +1204,16 @@ extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     return ReturnPath(WindowsFolder() + "/system32", lpBuffer, uSize);
 }
+
+extern "C" LONG WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY phkResult)
+{
+    if (phkResult) *phkResult = NULL;
+    return ERROR_FILE_NOT_FOUND;
+}
+
+extern "C" LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
+{
+    return ERROR_INVALID_HANDLE;
+}
+
+extern "C" LONG WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }

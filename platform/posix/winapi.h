@@ -209,6 +209,20 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
+// The registry. The stand-in's registry is empty: codecs are listed in the
+// [drivers32] section of system.ini, which the system reads after it.
+typedef struct HKEY__ *HKEY;
+typedef HKEY *PHKEY;
+typedef DWORD REGSAM;
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)
+#define KEY_QUERY_VALUE 0x0001
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData);
+LONG WINAPI RegCloseKey(HKEY hKey);
+
 // Not of the platform: faults injected for the tests. After SpoolArmFault,
 // the operation's calls are counted from 1, and call nCall fails as a disk
 // error would make it fail (0 only counts). A failed close still closes.

@@ -1,0 +1,537 @@
+// spool install and uninstall: Spoolcap put in front of an installed video
+// codec, and taken away again, so that a failure at any step leaves the
+// codec working as before; and what the commands share with status and
+// config: where the system finds a codec and what kind of module a file is.
+#include "cli/install.h"
+
+#include "cli/spool.h"
+#include "codec/spoolcap.h"
+#include "scaffold/paths.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// No codec module comes near this; a larger file is not read whole.
+const size_t MODULE_MAX = 256u << 20;
+
+#ifdef _WIN32
+const char s_szDrivers32[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
+const char s_szSpoolcapModule[] = "spoolcap.dll";
+#else
+const char s_szDrivers32[] = "Software/Microsoft/Windows NT/CurrentVersion/Drivers32";
+const char s_szSpoolcapModule[] = "spoolcap.so";
+#endif
+
+DWORD ReadLe32(const BYTE *pb) { return pb[0] | (DWORD)pb[1] << 8 | (DWORD)pb[2] << 16 | (DWORD)pb[3] << 24; }
+
+// Copies the text and cuts blanks from both ends; FALSE when it does not fit.
+BOOL CopyTrimmed(LPCSTR psz, LPSTR pszOut, size_t cbOut)
+{
+    while (*psz == ' ' || *psz == '\t') psz++;
+    size_t cch = strlen(psz);
+    while (cch && (psz[cch - 1] == ' ' || psz[cch - 1] == '\t')) cch--;
+    if (cch >= cbOut) return FALSE;
+    memcpy(pszOut, psz, cch);
+    pszOut[cch] = 0;
+    return TRUE;
+}
+
+BOOL FormatPath(LPSTR pszOut, LPCSTR pszFormat, LPCSTR pszA, LPCSTR pszB)
+{
+    int n = snprintf(pszOut, MAX_PATH, pszFormat, pszA, pszB);
+    return n > 0 && n < MAX_PATH;
+}
+
+// The file system's protection of the system's own files, where the system
+// has it.
+BOOL IsProtectedFile(LPCSTR pszPath)
+{
+#ifdef _WIN32
+    typedef BOOL(WINAPI * SFCISFILEPROTECTED)(HANDLE, LPCWSTR);
+    HMODULE hSfc = LoadLibraryA("sfc.dll");
+    if (!hSfc) return FALSE;
+    SFCISFILEPROTECTED pfnIsProtected = ProcAs<SFCISFILEPROTECTED>(GetProcAddress(hSfc, "SfcIsFileProtected"));
+    WCHAR wszPath[MAX_PATH];
+    BOOL fProtected = pfnIsProtected && MultiByteToWideChar(CP_ACP, 0, pszPath, -1, wszPath, MAX_PATH) > 0 &&
+                      pfnIsProtected(NULL, wszPath);
+    FreeLibrary(hSfc);
+    return fProtected;
+#else
+    (void)pszPath;
+    return FALSE;
+#endif
+}
+
+// Writes the bytes to a new file and puts them on the disk; no file remains
+// when it fails. *pdwError is the system's error.
+BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError)
+{
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        *pdwError = GetLastError();
+        return FALSE;
+    }
+    BOOL fOk = TRUE;
+    for (size_t cbDone = 0; fOk && cbDone < cb;) {
+        DWORD cbChunk = cb - cbDone > (1u << 20) ? (1u << 20) : (DWORD)(cb - cbDone), cbWritten = 0;
+        fOk = WriteFile(hFile, pb + cbDone, cbChunk, &cbWritten, NULL) && cbWritten == cbChunk;
+        cbDone += cbChunk;
+    }
+    if (fOk) fOk = FlushFileBuffers(hFile);
+    *pdwError = fOk ? ERROR_SUCCESS : GetLastError();
+    if (!CloseHandle(hFile)) fOk = FALSE;
+    if (!fOk) DeleteFileA(pszPath);
+    return fOk;
+}
+
+BOOL Rename(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, MOVEFILE_WRITE_THROUGH); }
+
+void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
+{
+    if (dwError == ERROR_ACCESS_DENIED)
+        Complain("cannot write beside %s: run spool as an administrator. Nothing was changed.",
+                 "%s の隣に書き込めません: 管理者として spool を実行してください. 何も変更していません.",
+                 pszFolderFile);
+    else
+        Complain("cannot write beside %s (error %lu). Nothing was changed.",
+                 "%s の隣に書き込めません (エラー %lu). 何も変更していません.", pszFolderFile,
+                 (unsigned long)dwError);
+}
+
+// A file that a crashed run of ours left under the temporary name may go;
+// anything else there is not ours.
+BOOL ClearOwnLeftover(LPCSTR pszTemp)
+{
+    if (!FileExists(pszTemp)) return TRUE;
+    BYTE *pb = NULL;
+    size_t cb = 0;
+    BOOL fOurs = ReadWholeFile(pszTemp, &pb, &cb) && IsSpoolcapImage(pb, cb);
+    free(pb);
+    if (fOurs && DeleteFileA(pszTemp)) return TRUE;
+    Complain("%s is in the way and is not a copy of Spoolcap; move it away first. Nothing was changed.",
+             "%s があり, Spoolcap の複写ではありません. 先に移してください. 何も変更していません.", pszTemp);
+    return FALSE;
+}
+
+// The state that a failed rollback leaves, said so that the user can mend it
+// by hand.
+void ComplainStranded(const CODECFILES *pFiles, LPCSTR pszTemp)
+{
+    Complain("could not restore the codec: put %s back as %s and delete %s by hand.",
+             "コーデックを元に戻せませんでした: %s を %s に戻し, %s を手で削除してください.", pFiles->szOrgPath,
+             pFiles->szPath, pszTemp);
+}
+
+// Reads the codec's driver and Spoolcap, and refuses what cannot be
+// installed. *ppbSpoolcap holds Spoolcap's bytes when it succeeds.
+BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSpoolcap, size_t *pcbSpoolcap)
+{
+    BYTE *pbCodec = NULL;
+    size_t cbCodec = 0;
+    if (!ReadWholeFile(pszSpoolcap, ppbSpoolcap, pcbSpoolcap) || !IsSpoolcapImage(*ppbSpoolcap, *pcbSpoolcap)) {
+        Complain("%s is not a Spoolcap module (give it with --dll). Nothing was changed.",
+                 "%s は Spoolcap のモジュールではありません (--dll で指定してください). 何も変更していません.",
+                 pszSpoolcap);
+        return FALSE;
+    }
+    if (!ReadWholeFile(pFiles->szPath, &pbCodec, &cbCodec)) {
+        Complain("the codec %s is listed with %s, which cannot be read. Nothing was changed.",
+                 "コーデック %s のドライバ %s を読めません. 何も変更していません.", pFiles->szFourcc,
+                 pFiles->szPath);
+        return FALSE;
+    }
+    BOOL fSpoolcap = IsSpoolcapImage(pbCodec, cbCodec);
+    DWORD dwCodec = GetImageMachine(pbCodec, cbCodec), dwSpoolcap = GetImageMachine(*ppbSpoolcap, *pcbSpoolcap);
+    free(pbCodec);
+    if (fSpoolcap || FileExists(pFiles->szOrgPath)) {
+        Complain("Spoolcap already stands in front of %s (%s%s). Nothing was changed.",
+                 "%s の前にはすでに Spoolcap があります (%s%s). 何も変更していません.", pFiles->szFourcc,
+                 fSpoolcap ? pFiles->szPath : pFiles->szOrgPath, fSpoolcap ? " is Spoolcap" : " exists");
+        return FALSE;
+    }
+    if (dwCodec == 0) {
+        Complain("%s is not a module. Nothing was changed.", "%s はモジュールではありません. 何も変更していません.",
+                 pFiles->szPath);
+        return FALSE;
+    }
+    if (dwCodec != dwSpoolcap) {
+        Complain("%s is a %s module and %s a %s one: install the Spoolcap of the codec's width. Nothing was changed.",
+                 "%s は %s 用, %s は %s 用です: コーデックと同じ幅の Spoolcap を使ってください. 何も変更していません.",
+                 pFiles->szPath, MachineName(dwCodec), pszSpoolcap, MachineName(dwSpoolcap));
+        return FALSE;
+    }
+    if (IsProtectedFile(pFiles->szPath)) {
+        Complain("%s is protected by the system and cannot be replaced. Nothing was changed.",
+                 "%s はシステムに保護されているため置き換えられません. 何も変更していません.", pFiles->szPath);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void SayAnswerDiffers(const CODECFILES *pFiles, BOOL fRestored)
+{
+    if (fRestored)
+        Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
+                 "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.",
+                 pFiles->szFourcc);
+}
+
+// Writes the settings file with reference writing off, unless there is one.
+void WriteFirstSettings(const CODECFILES *pFiles)
+{
+    if (FileExists(pFiles->szIniPath)) {
+        Say(g_pOut, "Settings: %s (kept as it was).\n", "設定: %s (そのまま).\n", pFiles->szIniPath);
+        return;
+    }
+    SPOOLSETTINGS settings;
+    memset(&settings, 0, sizeof(settings));
+    if (WriteSettingsFile(pFiles->szIniFile, &settings))
+        Say(g_pOut, "Settings: %s, reference writing off (spool config %s Enabled=1 BaseFile=... turns it on).\n",
+            "設定: %s, 参照ファイル作成は無効 (spool config %s Enabled=1 BaseFile=... で有効にします).\n",
+            pFiles->szIniPath, pFiles->szFourcc);
+    else
+        Complain("could not write %s; Spoolcap reads no settings and writes no references until it is written.",
+                 "%s を書き込めませんでした. 書き込むまで Spoolcap は参照ファイルを作成しません.", pFiles->szIniPath);
+}
+
+// The command's arguments: the FOURCC and, for install, --dll.
+BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszFourcc, LPCSTR *ppszDll)
+{
+    *ppszFourcc = NULL;
+    for (int i = 0; i < argc; i++) {
+        LPCSTR pszValue = NULL;
+        if (ppszDll && TakeOption(argc, argv, &i, "--dll", NULL, &pszValue)) {
+            if (!pszValue) return UsageError(pszCommand, argv[i]), FALSE;
+            *ppszDll = pszValue;
+        } else if (argv[i][0] != '-' && !*ppszFourcc) {
+            *ppszFourcc = argv[i];
+        } else {
+            return UsageError(pszCommand, argv[i]), FALSE;
+        }
+    }
+    if (!*ppszFourcc) return UsageError(pszCommand, "FOURCC"), FALSE;
+#ifndef _WIN32
+    // Natively the system folder is the stand-in's: only one that the user
+    // names is acted on.
+    const char *pszWindir = getenv("WINDIR");
+    if (!pszWindir || !pszWindir[0]) {
+        Complain("%s works on Windows; here only with WINDIR naming a Windows folder.",
+                 "%s は Windows 用です. ここでは WINDIR で Windows フォルダを指定したときだけ動きます.", pszCommand);
+        return FALSE;
+    }
+#endif
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL (*g_pfnAskCodec)(const CODECFILES *pFiles, CODECANSWER *pAnswer) = AskCodec;
+
+BOOL ParseFourcc(LPCSTR pszText, DWORD *pfcc)
+{
+    size_t cch = strlen(pszText);
+    if (cch == 0 || cch > 4) return FALSE;
+    DWORD fcc = 0;
+    for (size_t i = 0; i < 4; i++) {
+        BYTE b = i < cch ? (BYTE)pszText[i] : (BYTE)' ';
+        if (b <= ' ' && i < cch) return FALSE;
+        if (b == '=' || b == '[' || b == ']' || b >= 0x80) return FALSE;
+        fcc |= (DWORD)b << (8 * i);
+    }
+    *pfcc = fcc;
+    return TRUE;
+}
+
+BOOL FindCodecDriver(DWORD fcc, LPSTR pszDriver, size_t cbDriver, BOOL *pfInRegistry)
+{
+    CHAR szKey[16];
+    snprintf(szKey, sizeof(szKey), "vidc.%c%c%c%c", (char)(fcc & 0xFF), (char)((fcc >> 8) & 0xFF),
+             (char)((fcc >> 16) & 0xFF), (char)(fcc >> 24));
+    // Blanks that fill a short FOURCC are not part of the key.
+    for (size_t cch = strlen(szKey); cch > 5 && szKey[cch - 1] == ' ';) szKey[--cch] = 0;
+    CHAR szValue[MAX_PATH] = "";
+    *pfInRegistry = FALSE;
+    HKEY hKey = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, s_szDrivers32, 0, KEY_QUERY_VALUE, &hKey) == ERROR_SUCCESS) {
+        DWORD dwType = 0, cbValue = sizeof(szValue) - 1;
+        if (RegQueryValueExA(hKey, szKey, NULL, &dwType, (LPBYTE)szValue, &cbValue) == ERROR_SUCCESS &&
+            (dwType == REG_SZ || dwType == REG_EXPAND_SZ)) {
+            szValue[cbValue < sizeof(szValue) ? cbValue : sizeof(szValue) - 1] = 0;
+            *pfInRegistry = szValue[0] != 0;
+        } else {
+            szValue[0] = 0;
+        }
+        RegCloseKey(hKey);
+    }
+    if (!*pfInRegistry) GetPrivateProfileStringA("drivers32", szKey, "", szValue, sizeof(szValue), "system.ini");
+    return szValue[0] != 0 && CopyTrimmed(szValue, pszDriver, cbDriver) && pszDriver[0] != 0;
+}
+
+int FindCodecFiles(DWORD fcc, CODECFILES *pFiles)
+{
+    memset(pFiles, 0, sizeof(*pFiles));
+    pFiles->fcc = fcc;
+    for (int i = 0; i < 4; i++) pFiles->szFourcc[i] = (CHAR)((fcc >> (8 * i)) & 0xFF);
+    for (int i = 3; i >= 0 && (pFiles->szFourcc[i] == ' ' || pFiles->szFourcc[i] == 0); i--) pFiles->szFourcc[i] = 0;
+    if (!FindCodecDriver(fcc, pFiles->szDriver, sizeof(pFiles->szDriver), &pFiles->fInRegistry))
+        return CODECFILES_UNLISTED;
+    // A driver listed with a folder lies outside the system folder, where
+    // the codec's ".org" would not be found as the codec is.
+    if (strcmp(GetFileNamePart(pFiles->szDriver), pFiles->szDriver) != 0 || strchr(pFiles->szDriver, '/') ||
+        strchr(pFiles->szDriver, '\\'))
+        return CODECFILES_FOLDER;
+    CHAR szSystem[MAX_PATH], szWindows[MAX_PATH];
+    UINT cchSystem = GetSystemDirectoryA(szSystem, sizeof(szSystem));
+    UINT cchWindows = GetWindowsDirectoryA(szWindows, sizeof(szWindows));
+    BOOL fOk = cchSystem && cchSystem < sizeof(szSystem) && cchWindows && cchWindows < sizeof(szWindows) &&
+               FormatPath(pFiles->szPath, "%s" PATH_SEP_STR "%s", szSystem, pFiles->szDriver) &&
+               FormatPath(pFiles->szOrgPath, "%s%s", pFiles->szPath, ".org") &&
+               DeriveIniFileName(pFiles->szDriver, pFiles->szIniFile, sizeof(pFiles->szIniFile)) &&
+               FormatPath(pFiles->szIniPath, "%s" PATH_SEP_STR "%s", szWindows, pFiles->szIniFile);
+    return fOk ? CODECFILES_OK : CODECFILES_TOO_LONG;
+}
+
+BOOL LocateCodecFiles(LPCSTR pszFourcc, CODECFILES *pFiles)
+{
+    DWORD fcc = 0;
+    if (!ParseFourcc(pszFourcc, &fcc)) {
+        Complain("%s is not a FOURCC: one to four letters or digits.",
+                 "%s は FOURCC ではありません: 1 から 4 文字の英数字です.", pszFourcc);
+        return FALSE;
+    }
+    switch (FindCodecFiles(fcc, pFiles)) {
+    case CODECFILES_OK: snprintf(pFiles->szFourcc, sizeof(pFiles->szFourcc), "%s", pszFourcc); return TRUE;
+    case CODECFILES_UNLISTED:
+        Complain("no video codec %s is installed (spool status lists them). Nothing was changed.",
+                 "ビデオコーデック %s はインストールされていません (spool status で一覧できます). 何も変更していません.",
+                 pszFourcc);
+        return FALSE;
+    case CODECFILES_FOLDER:
+        Complain("the codec %s is listed as %s, with a folder; Spoolcap goes only in front of codecs of the system "
+                 "folder. Nothing was changed.",
+                 "コーデック %s はフォルダ付きの %s として登録されています. Spoolcap はシステムフォルダのコーデックの前に"
+                 "だけ置けます. 何も変更していません.",
+                 pszFourcc, pFiles->szDriver);
+        return FALSE;
+    default: Complain("the path of %s is too long.", "%s のパスが長すぎます.", pFiles->szDriver); return FALSE;
+    }
+}
+
+DWORD GetImageMachine(const BYTE *pb, size_t cb)
+{
+    if (cb >= 0x40 && pb[0] == 'M' && pb[1] == 'Z') {
+        DWORD dwPe = ReadLe32(pb + 0x3C);
+        if (dwPe > cb - 6 || memcmp(pb + dwPe, "PE\0\0", 4) != 0) return 0;
+        return pb[dwPe + 4] | (DWORD)pb[dwPe + 5] << 8;
+    }
+    if (cb >= 20 && memcmp(pb, "\x7f" "ELF", 4) == 0) {
+        // e_machine, in the file's byte order.
+        DWORD dwElf = pb[5] == 2 ? (DWORD)pb[18] << 8 | pb[19] : pb[18] | (DWORD)pb[19] << 8;
+        if (dwElf == 3) return 0x014C;
+        if (dwElf == 62) return 0x8664;
+        if (dwElf == 183) return 0xAA64;
+        return 0x10000 | dwElf;
+    }
+    return 0;
+}
+
+LPCSTR MachineName(DWORD dwMachine)
+{
+    switch (dwMachine) {
+    case 0: return g_fJapanese ? "モジュールでないファイル" : "no module";
+    case 0x014C: return "x86";
+    case 0x8664: return "x64";
+    case 0xAA64: return "ARM64";
+    default: return g_fJapanese ? "別の機種" : "another machine";
+    }
+}
+
+BOOL IsSpoolcapImage(const BYTE *pb, size_t cb)
+{
+    static const char s_szMark[] = SPOOLCAP_MARK;
+    const size_t cchMark = sizeof(s_szMark) - 1;
+    if (GetImageMachine(pb, cb) == 0 || cb < cchMark) return FALSE;
+    for (const BYTE *p = pb; (p = (const BYTE *)memchr(p, s_szMark[0], (size_t)(pb + cb - cchMark + 1 - p)));
+         p++)
+        if (memcmp(p, s_szMark, cchMark) == 0) return TRUE;
+    return FALSE;
+}
+
+BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb)
+{
+    *ppb = NULL;
+    *pcb = 0;
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+    DWORD dwHigh = 0;
+    DWORD cb = GetFileSize(hFile, &dwHigh);
+    BYTE *pb = (cb == INVALID_FILE_SIZE || dwHigh || cb > MODULE_MAX) ? NULL : (BYTE *)malloc(cb ? cb : 1);
+    DWORD cbRead = 0;
+    BOOL fOk = pb && (cb == 0 || (ReadFile(hFile, pb, cb, &cbRead, NULL) && cbRead == cb));
+    CloseHandle(hFile);
+    if (!fOk) {
+        free(pb);
+        return FALSE;
+    }
+    *ppb = pb;
+    *pcb = cb;
+    return TRUE;
+}
+
+BOOL SameCodecInfo(const ICINFO *pA, const ICINFO *pB)
+{
+    return pA->fccType == pB->fccType && pA->fccHandler == pB->fccHandler && pA->dwFlags == pB->dwFlags &&
+           pA->dwVersion == pB->dwVersion && pA->dwVersionICM == pB->dwVersionICM &&
+           memcmp(pA->szName, pB->szName, sizeof(pA->szName)) == 0 &&
+           memcmp(pA->szDescription, pB->szDescription, sizeof(pA->szDescription)) == 0;
+}
+
+BOOL AskCodec(const CODECFILES *pFiles, CODECANSWER *pAnswer)
+{
+    memset(pAnswer, 0, sizeof(*pAnswer));
+    HIC hic = ICOpen(ICTYPE_VIDEO, pFiles->fcc, ICMODE_QUERY);
+    if (!hic) return FALSE;
+    pAnswer->info.dwSize = sizeof(pAnswer->info);
+    BOOL fOk = ICGetInfo(hic, &pAnswer->info, sizeof(pAnswer->info)) != 0;
+    CHAR szOrg[MAX_PATH + 8];
+    snprintf(szOrg, sizeof(szOrg), "%s.org", pFiles->szDriver);
+    pAnswer->fWrapped = GetModuleHandleA(szOrg) != NULL;
+    ICClose(hic);
+    return fOk;
+}
+
+int InstallCommand(int argc, char **argv)
+{
+    LPCSTR pszFourcc = NULL, pszDll = NULL;
+    if (!TakeInstallArguments("install", argc, argv, &pszFourcc, &pszDll)) return SPOOL_ERROR;
+    CHAR szSpoolcap[MAX_PATH];
+    if (pszDll) {
+        snprintf(szSpoolcap, sizeof(szSpoolcap), "%s", pszDll);
+    } else if (!FormatPath(szSpoolcap, "%s%s", GetProgramFolder(), s_szSpoolcapModule)) {
+        Complain("Spoolcap's module is not found: give it with --dll.", "Spoolcap のモジュールが見つかりません: --dll で指定してください.");
+        return SPOOL_ERROR;
+    }
+    CODECFILES files;
+    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    BYTE *pbSpoolcap = NULL;
+    size_t cbSpoolcap = 0;
+    CODECANSWER before, after;
+    CHAR szTemp[MAX_PATH];
+    BOOL fOk = CheckInstallable(&files, szSpoolcap, &pbSpoolcap, &cbSpoolcap) &&
+               FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-new") && ClearOwnLeftover(szTemp);
+    if (fOk && !g_pfnAskCodec(&files, &before)) {
+        Complain("the codec %s does not open now; Spoolcap could not be checked in front of it. Nothing was changed.",
+                 "コーデック %s が開けないため, Spoolcap を前に置いて確かめられません. 何も変更していません.",
+                 pszFourcc);
+        fOk = FALSE;
+    }
+    DWORD dwError = ERROR_SUCCESS, dwMachine = fOk ? GetImageMachine(pbSpoolcap, cbSpoolcap) : 0;
+    // 1. Spoolcap beside the codec under a name of its own.
+    if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError)) {
+        ComplainNoAccess(files.szPath, dwError);
+        fOk = FALSE;
+    }
+    free(pbSpoolcap);
+    if (!fOk) return SPOOL_ERROR;
+    // 2. The codec's driver keeps its bytes under ".org".
+    if (!Rename(files.szPath, files.szOrgPath)) {
+        dwError = GetLastError();
+        DeleteFileA(szTemp);
+        ComplainNoAccess(files.szPath, dwError);
+        return SPOOL_ERROR;
+    }
+    // 3. Spoolcap takes the codec's name.
+    if (!Rename(szTemp, files.szPath)) {
+        dwError = GetLastError();
+        if (!Rename(files.szOrgPath, files.szPath)) {
+            ComplainStranded(&files, szTemp);
+            return SPOOL_ERROR;
+        }
+        DeleteFileA(szTemp);
+        ComplainNoAccess(files.szPath, dwError);
+        return SPOOL_ERROR;
+    }
+    // The system now opens the codec through Spoolcap: it must answer as
+    // the codec did, with the codec loaded behind it.
+    if (!g_pfnAskCodec(&files, &after) || !after.fWrapped || !SameCodecInfo(&before.info, &after.info)) {
+        if (!Rename(files.szPath, szTemp) || !Rename(files.szOrgPath, files.szPath)) {
+            ComplainStranded(&files, szTemp);
+            return SPOOL_ERROR;
+        }
+        DeleteFileA(szTemp);
+        SayAnswerDiffers(&files, TRUE);
+        return SPOOL_ERROR;
+    }
+    Say(g_pOut, "Spoolcap (%s) now stands in front of %s: %s; the codec's own driver is %s.\n",
+        "Spoolcap (%s) を %s の前に置きました: %s. コーデック本来のドライバは %s です.\n",
+        MachineName(dwMachine), pszFourcc, files.szPath, files.szOrgPath);
+    WriteFirstSettings(&files);
+    return SPOOL_OK;
+}
+
+int UninstallCommand(int argc, char **argv)
+{
+    LPCSTR pszFourcc = NULL;
+    if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL)) return SPOOL_ERROR;
+    CODECFILES files;
+    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    BYTE *pb = NULL;
+    size_t cb = 0;
+    BOOL fSpoolcap = ReadWholeFile(files.szPath, &pb, &cb) && IsSpoolcapImage(pb, cb);
+    free(pb);
+    BOOL fOrgModule = ReadWholeFile(files.szOrgPath, &pb, &cb) && GetImageMachine(pb, cb) != 0;
+    free(pb);
+    if (!fSpoolcap) {
+        Complain("Spoolcap does not stand in front of %s: %s is not Spoolcap. Nothing was changed.",
+                 "%s の前に Spoolcap はありません: %s は Spoolcap ではありません. 何も変更していません.", pszFourcc,
+                 files.szPath);
+        return SPOOL_ERROR;
+    }
+    if (!fOrgModule) {
+        Complain("the codec's own driver %s is missing or not a module; it cannot be put back. Nothing was changed.",
+                 "コーデック本来のドライバ %s がないか, モジュールではありません. 戻せません. 何も変更していません.",
+                 files.szOrgPath);
+        return SPOOL_ERROR;
+    }
+    CHAR szTemp[MAX_PATH];
+    if (!FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-old") || !ClearOwnLeftover(szTemp)) return SPOOL_ERROR;
+    CODECANSWER before, after;
+    BOOL fAnswered = g_pfnAskCodec(&files, &before);
+    // 1. Spoolcap steps aside; 2. the codec's driver takes its name back.
+    if (!Rename(files.szPath, szTemp)) {
+        ComplainNoAccess(files.szPath, GetLastError());
+        return SPOOL_ERROR;
+    }
+    if (!Rename(files.szOrgPath, files.szPath)) {
+        DWORD dwError = GetLastError();
+        if (!Rename(szTemp, files.szPath)) {
+            ComplainStranded(&files, szTemp);
+            return SPOOL_ERROR;
+        }
+        ComplainNoAccess(files.szPath, dwError);
+        return SPOOL_ERROR;
+    }
+    // The codec opens by itself and answers as it did through Spoolcap.
+    if (!g_pfnAskCodec(&files, &after) || after.fWrapped || (fAnswered && !SameCodecInfo(&before.info, &after.info))) {
+        if (!Rename(files.szPath, files.szOrgPath) || !Rename(szTemp, files.szPath)) {
+            ComplainStranded(&files, szTemp);
+            return SPOOL_ERROR;
+        }
+        Complain("without Spoolcap the codec %s did not answer as before; Spoolcap was put back in front of it.",
+                 "Spoolcap を外したコーデック %s の応答が以前と違いました. Spoolcap を元に戻しました.", pszFourcc);
+        return SPOOL_ERROR;
+    }
+    // 3. Spoolcap's copy goes. A program that still has it loaded keeps it
+    // from being deleted until it ends.
+    if (!DeleteFileA(szTemp))
+        Complain("%s could not be deleted now (a program may still use it); delete it later.",
+                 "%s を今は削除できません (使用中のプログラムがあるかもしれません). 後で削除してください.", szTemp);
+    Say(g_pOut, "Spoolcap no longer stands in front of %s: %s is the codec's own driver again. %s was kept.\n",
+        "%s の前から Spoolcap を外しました: %s はコーデック本来のドライバに戻りました. %s は残しました.\n", pszFourcc,
+        files.szPath, files.szIniPath);
+    return SPOOL_OK;
+}

@@ -1,0 +1,68 @@
+// Putting Spoolcap in front of an installed video codec and taking it away
+// again: where the system finds a codec's driver, what kind of module a file
+// is, and the check through the system that the codec still answers as it
+// did.
+#pragma once
+
+#include "platform/win.h"
+
+#include <stddef.h>
+
+// One codec's files, as the system of this process finds them.
+typedef struct {
+    DWORD fcc;                   // the codec's FOURCC
+    CHAR szFourcc[5];            // as the user wrote it
+    CHAR szDriver[MAX_PATH];     // the driver's file name as the system lists it
+    BOOL fInRegistry;            // listed in the registry (else in system.ini)
+    CHAR szPath[MAX_PATH];       // the driver in this process's system folder
+    CHAR szOrgPath[MAX_PATH];    // the same with ".org" appended
+    CHAR szIniFile[MAX_PATH];    // Spoolcap's settings file, a bare name
+    CHAR szIniPath[MAX_PATH];    // the same in the Windows folder
+} CODECFILES;
+
+// What the system answers for a codec, compared before and after a change.
+typedef struct {
+    ICINFO info;
+    BOOL fWrapped;  // the module of the codec's name with ".org" appended was loaded
+} CODECANSWER;
+
+// The FOURCC of a text of 1 to 4 characters, blanks filling the rest;
+// FALSE for any other text.
+BOOL ParseFourcc(LPCSTR pszText, DWORD *pfcc);
+
+// The driver the system loads for a video codec: the value vidc.FOURCC
+// under Drivers32 in this process's registry view, else the key of the
+// [drivers32] section of system.ini. FALSE when neither lists it.
+BOOL FindCodecDriver(DWORD fcc, LPSTR pszDriver, size_t cbDriver, BOOL *pfInRegistry);
+
+// Fills the files of a codec: CODECFILES_OK, or why not.
+#define CODECFILES_OK 0
+#define CODECFILES_UNLISTED 1  // the system lists no such codec
+#define CODECFILES_FOLDER 2    // its driver is listed with a folder
+#define CODECFILES_TOO_LONG 3  // a path does not fit
+int FindCodecFiles(DWORD fcc, CODECFILES *pFiles);
+// Fills the files of the codec named by the text; FALSE after a message
+// that says why not (no such codec, a driver given with a folder, names
+// that do not fit).
+BOOL LocateCodecFiles(LPCSTR pszFourcc, CODECFILES *pFiles);
+
+// The machine of a module's image, as a PE header gives it (0x014C for x86,
+// 0x8664 for x86-64); ELF images of the native build map to the same
+// values. 0 when the bytes are no module.
+DWORD GetImageMachine(const BYTE *pb, size_t cb);
+// The machine's name for messages ("x86", "x64"...).
+LPCSTR MachineName(DWORD dwMachine);
+// TRUE when the image is a Spoolcap module.
+BOOL IsSpoolcapImage(const BYTE *pb, size_t cb);
+
+// A file's bytes in a new buffer (free() it); FALSE when it cannot be read
+// or is larger than any codec module.
+BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb);
+
+// Opens the codec through the system, by its FOURCC, and takes its answer
+// to ICM_GETINFO and whether its ".org" module is loaded; FALSE when it does
+// not open. Replaceable by the tests.
+extern BOOL (*g_pfnAskCodec)(const CODECFILES *pFiles, CODECANSWER *pAnswer);
+BOOL AskCodec(const CODECFILES *pFiles, CODECANSWER *pAnswer);
+// TRUE when two answers describe one codec (the driver's name aside).
+BOOL SameCodecInfo(const ICINFO *pA, const ICINFO *pB);

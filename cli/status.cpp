@@ -1,0 +1,281 @@
+// spool status and config: which codecs Spoolcap stands in front of, with
+// its settings, and those settings changed as the settings dialog would.
+#include "cli/install.h"
+#include "cli/spool.h"
+#include "codec/spoolcap.h"
+#include "lister/listing.h"
+#include "scaffold/paths.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+namespace {
+
+// What status tells of one codec's files.
+typedef struct {
+    int nFound;            // CODECFILES_...
+    DWORD dwMachine;       // of the driver file; 0 when it is missing or no module
+    BOOL fSpoolcap;        // the driver file is Spoolcap
+    DWORD dwOrgMachine;    // of its ".org"; 0 when there is none
+    BOOL fIniExists;
+    SPOOLSETTINGS settings;
+} CODECSTATE;
+
+void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
+{
+    memset(pState, 0, sizeof(*pState));
+    pState->nFound = nFound;
+    if (nFound != CODECFILES_OK) return;
+    BYTE *pb = NULL;
+    size_t cb = 0;
+    if (ReadWholeFile(pFiles->szPath, &pb, &cb)) {
+        pState->dwMachine = GetImageMachine(pb, cb);
+        pState->fSpoolcap = IsSpoolcapImage(pb, cb);
+    }
+    free(pb);
+    if (ReadWholeFile(pFiles->szOrgPath, &pb, &cb)) pState->dwOrgMachine = GetImageMachine(pb, cb);
+    free(pb);
+    pState->fIniExists = FileExists(pFiles->szIniPath);
+    ReadSettingsFile(pFiles->szIniFile, &pState->settings);
+}
+
+// The eight keys, as the settings file holds them.
+enum { KEY_TEXT, KEY_NUMBER, KEY_SWITCH };
+typedef struct {
+    LPCSTR pszName;
+    int nKind;
+    size_t cbOffset;
+} SETTINGKEY;
+
+const SETTINGKEY s_aKeys[] = {
+    {"BaseFile", KEY_TEXT, offsetof(SPOOLSETTINGS, szBaseFile)},
+    {"BaseFile2", KEY_TEXT, offsetof(SPOOLSETTINGS, szBaseFile2)},
+    {"Padding", KEY_NUMBER, offsetof(SPOOLSETTINGS, dwPadding)},
+    {"Enabled", KEY_SWITCH, offsetof(SPOOLSETTINGS, fEnabled)},
+    {"BiFiled", KEY_SWITCH, offsetof(SPOOLSETTINGS, fBiFiled)},
+    {"NoCompress", KEY_SWITCH, offsetof(SPOOLSETTINGS, fNoCompress)},
+    {"OverlapRead", KEY_SWITCH, offsetof(SPOOLSETTINGS, fOverlapRead)},
+    {"OverlapWrite", KEY_SWITCH, offsetof(SPOOLSETTINGS, fOverlapWrite)},
+};
+
+BYTE *KeyField(SPOOLSETTINGS *pSettings, const SETTINGKEY &key) { return (BYTE *)pSettings + key.cbOffset; }
+
+void PutSettingsText(const SPOOLSETTINGS *pSettings)
+{
+    for (const SETTINGKEY &key : s_aKeys) {
+        const BYTE *pField = (const BYTE *)pSettings + key.cbOffset;
+        if (key.nKind == KEY_TEXT) fprintf(g_pOut, "  %s=%s\n", key.pszName, (LPCSTR)pField);
+        else fprintf(g_pOut, "  %s=%lu\n", key.pszName, (unsigned long)*(const DWORD *)pField);
+    }
+}
+
+void PutSettingsJson(const SPOOLSETTINGS *pSettings)
+{
+    LPCSTR pszSep = "";
+    for (const SETTINGKEY &key : s_aKeys) {
+        const BYTE *pField = (const BYTE *)pSettings + key.cbOffset;
+        fprintf(g_pOut, "%s\"%s\": ", pszSep, key.pszName);
+        if (key.nKind == KEY_TEXT) PutJsonString(g_pOut, (LPCSTR)pField);
+        else if (key.nKind == KEY_SWITCH) fputs(*(const BOOL *)pField ? "true" : "false", g_pOut);
+        else fprintf(g_pOut, "%lu", (unsigned long)*(const DWORD *)pField);
+        pszSep = ", ";
+    }
+}
+
+void PutStateText(const CODECFILES *pFiles, const CODECSTATE *pState)
+{
+    CHAR szFourcc[5];
+    FormatFourcc(pFiles->fcc, szFourcc);
+    fprintf(g_pOut, "%s  %s", szFourcc, pFiles->szDriver);
+    if (pState->nFound != CODECFILES_OK) {
+        Say(g_pOut, "  (listed with a folder: not looked at)\n", "  (フォルダ付きで登録: 調べません)\n");
+        return;
+    }
+    if (pState->dwMachine == 0) {
+        Say(g_pOut, "  (missing or no module)\n", "  (ないか, モジュールではありません)\n");
+        return;
+    }
+    fprintf(g_pOut, " (%s)", MachineName(pState->dwMachine));
+    if (!pState->fSpoolcap) {
+        Say(g_pOut, "  no Spoolcap\n", "  Spoolcap なし\n");
+        return;
+    }
+    Say(g_pOut, "  Spoolcap in front; the codec's own driver: %s%s\n", "  Spoolcap あり; コーデック本来のドライバ: %s%s\n",
+        pFiles->szOrgPath, pState->dwOrgMachine ? "" : (g_fJapanese ? " (ありません!)" : " (missing!)"));
+    const SPOOLSETTINGS &settings = pState->settings;
+    Say(g_pOut, "      settings %s%s: reference writing %s\n", "      設定 %s%s: 参照ファイル作成 %s\n",
+        pFiles->szIniPath, pState->fIniExists ? "" : (g_fJapanese ? " (ファイルなし)" : " (no file)"),
+        settings.fEnabled ? (g_fJapanese ? "有効" : "on") : (g_fJapanese ? "無効" : "off"));
+    fprintf(g_pOut, "      BaseFile=%s\n", settings.szBaseFile);
+    if (settings.fBiFiled) fprintf(g_pOut, "      BaseFile2=%s\n", settings.szBaseFile2);
+}
+
+void PutStateJson(const CODECFILES *pFiles, const CODECSTATE *pState)
+{
+    CHAR szFourcc[5];
+    FormatFourcc(pFiles->fcc, szFourcc);
+    fputs("{\"fourcc\": ", g_pOut);
+    PutJsonString(g_pOut, szFourcc);
+    fputs(", \"driver\": ", g_pOut);
+    PutJsonString(g_pOut, pFiles->szDriver);
+    fprintf(g_pOut, ", \"registry\": %s", pFiles->fInRegistry ? "true" : "false");
+    if (pState->nFound == CODECFILES_OK) {
+        fputs(", \"path\": ", g_pOut);
+        PutJsonString(g_pOut, pFiles->szPath);
+        fputs(", \"machine\": ", g_pOut);
+        if (pState->dwMachine) PutJsonString(g_pOut, MachineName(pState->dwMachine));
+        else fputs("null", g_pOut);
+        fprintf(g_pOut, ", \"spoolcap\": %s", pState->fSpoolcap ? "true" : "false");
+    }
+    if (pState->fSpoolcap) {
+        fputs(", \"wrapped\": ", g_pOut);
+        PutJsonString(g_pOut, pFiles->szOrgPath);
+        fprintf(g_pOut, ", \"wrapped_exists\": %s, \"settings_file\": ", pState->dwOrgMachine ? "true" : "false");
+        PutJsonString(g_pOut, pFiles->szIniPath);
+        fprintf(g_pOut, ", \"settings_file_exists\": %s, \"settings\": {", pState->fIniExists ? "true" : "false");
+        PutSettingsJson(&pState->settings);
+        fputs("}", g_pOut);
+    }
+    fputs("}", g_pOut);
+}
+
+// Checks one KEY=VALUE as the settings dialog would take it and applies it;
+// FALSE after a message.
+BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
+{
+    LPCSTR pszEquals = strchr(pszAssignment, '=');
+    const SETTINGKEY *pKey = NULL;
+    for (const SETTINGKEY &key : s_aKeys) {
+        if (pszEquals && strlen(key.pszName) == (size_t)(pszEquals - pszAssignment) &&
+            strncasecmp(key.pszName, pszAssignment, strlen(key.pszName)) == 0)
+            pKey = &key;
+    }
+    if (!pKey) {
+        Complain("%s: not KEY=VALUE with a key of BaseFile, BaseFile2, Padding, Enabled, BiFiled, NoCompress, "
+                 "OverlapRead, OverlapWrite.",
+                 "%s: KEY=VALUE ではありません. KEY は BaseFile, BaseFile2, Padding, Enabled, BiFiled, NoCompress, "
+                 "OverlapRead, OverlapWrite のいずれかです.",
+                 pszAssignment);
+        return FALSE;
+    }
+    LPCSTR pszValue = pszEquals + 1;
+    BYTE *pField = KeyField(pSettings, *pKey);
+    if (pKey->nKind == KEY_SWITCH) {
+        if ((pszValue[0] != '0' && pszValue[0] != '1') || pszValue[1]) {
+            Complain("%s must be 0 or 1, not \"%s\".", "%s は 0 か 1 です (\"%s\" は使えません).", pKey->pszName,
+                     pszValue);
+            return FALSE;
+        }
+        *(BOOL *)pField = pszValue[0] == '1';
+        return TRUE;
+    }
+    if (pKey->nKind == KEY_NUMBER) {
+        // The file keeps the number as a signed one: what reads back is at
+        // most 2147483647 percent.
+        size_t cch = strlen(pszValue);
+        unsigned long long ull = 0;
+        BOOL fOk = cch > 0 && cch <= 10;
+        for (size_t i = 0; fOk && i < cch; i++) {
+            fOk = pszValue[i] >= '0' && pszValue[i] <= '9';
+            ull = ull * 10 + (unsigned)(pszValue[i] - '0');
+        }
+        if (!fOk || ull > 0x7FFFFFFF) {
+            Complain("Padding is a percentage from 0 to 2147483647, not \"%s\".",
+                     "Padding は 0 から 2147483647 までのパーセントです (\"%s\" は使えません).", pszValue);
+            return FALSE;
+        }
+        *(DWORD *)pField = (DWORD)ull;
+        return TRUE;
+    }
+    // A base name: it fits the setting, its full path with ".000" fits a
+    // record, and it holds nothing that would break the settings file.
+    BOOL fControl = FALSE;
+    for (const BYTE *p = (const BYTE *)pszValue; *p; p++) fControl = fControl || *p < 0x20 || *p == 0x7F;
+    CHAR szFull[MAX_PATH];
+    DWORD cchFull = pszValue[0] ? GetFullPathNameA(pszValue, sizeof(szFull), szFull, NULL) : 0;
+    if (fControl || strlen(pszValue) >= MAX_PATH || (pszValue[0] && (cchFull == 0 || cchFull > MAX_PATH - 5))) {
+        Complain("%s \"%s\" cannot be used: a base name's full path has at most %d characters and no control "
+                 "characters.",
+                 "%s \"%s\" は使えません: ベース名のフルパスは %d 文字までで, 制御文字を含みません.", pKey->pszName,
+                 pszValue, MAX_PATH - 5);
+        return FALSE;
+    }
+    snprintf((LPSTR)pField, MAX_PATH, "%s", pszValue);
+    return TRUE;
+}
+
+}  // namespace
+
+int StatusCommand(int argc, char **argv)
+{
+    BOOL fJson = FALSE;
+    for (int i = 0; i < argc; i++) {
+        if (TakeOption(argc, argv, &i, "--json", NULL, NULL)) fJson = TRUE;
+        else return UsageError("status", argv[i]);
+    }
+    if (fJson) fputs("{\"codecs\": [", g_pOut);
+    ICINFO info;
+    int nCodecs = 0;
+    for (DWORD i = 0; memset(&info, 0, sizeof(info)), info.dwSize = sizeof(info), ICInfo(ICTYPE_VIDEO, i, &info);
+         i++) {
+        CODECFILES files;
+        CODECSTATE state;
+        int nFound = FindCodecFiles(info.fccHandler, &files);
+        if (nFound == CODECFILES_UNLISTED) continue;  // a driver function, not a file
+        ReadCodecState(&files, nFound, &state);
+        if (fJson) {
+            fputs(nCodecs ? ",\n  " : "\n  ", g_pOut);
+            PutStateJson(&files, &state);
+        } else {
+            PutStateText(&files, &state);
+        }
+        nCodecs++;
+    }
+    if (fJson) fputs("\n]}\n", g_pOut);
+    else if (!nCodecs) Say(g_pOut, "No video codec is installed.\n", "ビデオコーデックはインストールされていません.\n");
+    return SPOOL_OK;
+}
+
+int ConfigCommand(int argc, char **argv)
+{
+    LPCSTR pszFourcc = NULL;
+    int iFirstSetting = argc;
+    for (int i = 0; i < argc; i++) {
+        if (argv[i][0] == '-') return UsageError("config", argv[i]);
+        if (!pszFourcc) pszFourcc = argv[i], iFirstSetting = i + 1;
+    }
+    if (!pszFourcc) return UsageError("config", "FOURCC");
+    CODECFILES files;
+    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    CODECSTATE state;
+    ReadCodecState(&files, CODECFILES_OK, &state);
+    SPOOLSETTINGS settings = state.settings;
+    for (int i = iFirstSetting; i < argc; i++)
+        if (!ApplySetting(&settings, argv[i])) return SPOOL_ERROR;
+    // Reference writing needs a base name to write to, and alternation a
+    // second one, as in the settings dialog.
+    if (settings.fEnabled && !settings.szBaseFile[0]) {
+        Complain("Enabled=1 needs a BaseFile. The settings were not changed.",
+                 "Enabled=1 には BaseFile が必要です. 設定は変更していません.");
+        return SPOOL_ERROR;
+    }
+    if (settings.fBiFiled && !settings.szBaseFile2[0]) {
+        Complain("BiFiled=1 needs a BaseFile2. The settings were not changed.",
+                 "BiFiled=1 には BaseFile2 が必要です. 設定は変更していません.");
+        return SPOOL_ERROR;
+    }
+    if (iFirstSetting < argc && !WriteSettingsFile(files.szIniFile, &settings)) {
+        Complain("could not write %s: run spool as an administrator.",
+                 "%s を書き込めませんでした: 管理者として spool を実行してください.", files.szIniPath);
+        return SPOOL_ERROR;
+    }
+    Say(g_pOut, "Settings of Spoolcap for %s: %s%s\n", "%s の Spoolcap の設定: %s%s\n", pszFourcc, files.szIniPath,
+        iFirstSetting == argc && !state.fIniExists ? (g_fJapanese ? " (ファイルなし: 既定値)" : " (no file: defaults)")
+                                                   : "");
+    PutSettingsText(&settings);
+    if (!state.fSpoolcap)
+        Say(g_pOut, "(Spoolcap does not stand in front of %s yet: spool install %s)\n",
+            "(%s の前にはまだ Spoolcap がありません: spool install %s)\n", pszFourcc, pszFourcc);
+    return SPOOL_OK;
+}

@@ -1,0 +1,296 @@
+// spool install, uninstall, status and config against codecs registered
+// with the system: the sample codec under a name of its own in the system
+// folder, opened by a FOURCC of its own.
+#include "cli/install.h"
+#include "codec/refformat.h"
+#include "codec/spoolcap.h"
+#include "tests/dibheader.h"
+#include "tests/spool_fixture.h"
+
+#include <map>
+
+namespace {
+
+class Install : public Spool {
+protected:
+    void SetUp() override
+    {
+        Spool::SetUp();
+        sys = SystemFolder();
+        name = UniqueName("spi") + TEST_MODULE_SUFFIX;
+        // A FOURCC of this test's own: the system may remember codecs by it.
+        static int s_nTest;
+        snprintf(szFourcc, sizeof(szFourcc), "SI%02u", (unsigned)(++s_nTest % 100));
+        ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), JoinPath(sys, name)));
+        ASSERT_TRUE(RegisterVideoCodec(szFourcc, name.c_str()));
+        std::string stem = name.substr(0, name.rfind('.'));
+        ini = JoinPath(WindowsDir(), stem + ".ini");
+        spoolcap = BuiltModule("spoolcap");
+    }
+    void TearDown() override
+    {
+        g_pfnAskCodec = AskCodec;
+#ifndef _WIN32
+        SpoolArmFault(SPOOLFAULT_CREATE, 0);
+        SpoolArmFault(SPOOLFAULT_MOVE, 0);
+#endif
+        UnregisterVideoCodec(szFourcc);
+        for (const char *pszSuffix : {"", ".org", ".spoolcap-new", ".spoolcap-old"})
+            DeleteFileA(JoinPath(sys, name + pszSuffix).c_str());
+        DeleteFileA(ini.c_str());
+        Spool::TearDown();
+    }
+    // Every file that install and uninstall may touch, with its bytes.
+    std::map<std::string, std::vector<BYTE>> Snapshot()
+    {
+        std::map<std::string, std::vector<BYTE>> files;
+        for (const char *pszSuffix : {"", ".org", ".spoolcap-new", ".spoolcap-old"}) {
+            std::string path = JoinPath(sys, name + pszSuffix);
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) files[path] = ReadBytes(path);
+        }
+        if (GetFileAttributesA(ini.c_str()) != INVALID_FILE_ATTRIBUTES) files[ini] = ReadBytes(ini);
+        return files;
+    }
+    RUN InstallIt() { return Run({"install", szFourcc, "--dll", spoolcap}); }
+    // Compresses one picture through the codec as a host would: the size of
+    // what the host stores, and whether the picture decompresses from it.
+    DWORD RecordOneFrame(bool *pfRoundTrip)
+    {
+        DWORD fcc = 0;
+        EXPECT_TRUE(ParseFourcc(szFourcc, &fcc));
+        HIC hic = ICOpen(ICTYPE_VIDEO, fcc, ICMODE_COMPRESS | ICMODE_DECOMPRESS);
+        if (!hic) return 0;
+        BITMAPINFOHEADER bihIn = MakeDibHeader(16, 8, 24, BI_RGB, DibStride(16, 24) * 8);
+        std::vector<BYTE> picture(bihIn.biSizeImage);
+        for (size_t i = 0; i < picture.size(); i++) picture[i] = (BYTE)(i * 7 / 5);
+        BITMAPINFOHEADER bihOut;
+        memset(&bihOut, 0, sizeof(bihOut));
+        ICCompressGetFormat(hic, (LPBITMAPINFO)&bihIn, (LPBITMAPINFO)&bihOut);
+        std::vector<BYTE> out(ICCompressGetSize(hic, (LPBITMAPINFO)&bihIn, (LPBITMAPINFO)&bihOut) + 4096);
+        DWORD dwFlags = 0, ckid = 0;
+        EXPECT_EQ(ICCompressBegin(hic, (LPBITMAPINFO)&bihIn, (LPBITMAPINFO)&bihOut), ICERR_OK);
+        EXPECT_EQ(ICCompress(hic, ICCOMPRESS_KEYFRAME, &bihOut, out.data(), &bihIn, picture.data(), &ckid, &dwFlags,
+                             0, 0, 0, NULL, NULL),
+                  (DWORD)ICERR_OK);
+        ICCompressEnd(hic);
+        DWORD cbStored = bihOut.biSizeImage;
+        std::vector<BYTE> back(picture.size());
+        BITMAPINFOHEADER bihBack = bihIn;
+        *pfRoundTrip = ICDecompressBegin(hic, (LPBITMAPINFO)&bihOut, (LPBITMAPINFO)&bihBack) == ICERR_OK &&
+                       ICDecompress(hic, 0, &bihOut, out.data(), &bihBack, back.data()) == ICERR_OK &&
+                       back == picture;
+        ICDecompressEnd(hic);
+        ICClose(hic);
+        return cbStored;
+    }
+    std::string sys, name, ini, spoolcap;
+    char szFourcc[5];
+};
+
+TEST_F(Install, RecordsThroughSpoolcapUntilUninstalledAndLeavesTheCodecAsItWas)
+{
+    std::vector<BYTE> codec = ReadBytes(JoinPath(sys, name));
+    RUN run = InstallIt();
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name + ".org")), codec);
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name)), ReadBytes(spoolcap));
+    // Reference writing starts off: the host still gets ordinary frames.
+    SPOOLSETTINGS settings;
+    ReadSettingsFile(ini.c_str(), &settings);
+    EXPECT_FALSE(settings.fEnabled);
+    bool fRoundTrip = false;
+    DWORD cbPlain = RecordOneFrame(&fRoundTrip);
+    EXPECT_NE(cbPlain, (DWORD)sizeof(REFRECORD));
+    EXPECT_TRUE(fRoundTrip);
+
+    run = Run({"status"});
+    EXPECT_NE(run.out.find(std::string(szFourcc) + "  " + name), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Spoolcap in front"), std::string::npos) << run.out;
+    run = Run({"config", szFourcc, "Enabled=1", "basefile=" + Path("take")});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    // The host now stores records; the frames go to the reference file and
+    // play back from it.
+    EXPECT_EQ(RecordOneFrame(&fRoundTrip), (DWORD)sizeof(REFRECORD));
+    EXPECT_TRUE(fRoundTrip);
+    EXPECT_NE(GetFileAttributesA(Path("take.000").c_str()), INVALID_FILE_ATTRIBUTES);
+    run = Run({"status", "--json"});
+    EXPECT_NE(run.out.find("\"spoolcap\": true"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"Enabled\": true"), std::string::npos) << run.out;
+
+    run = Run({"uninstall", szFourcc});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name)), codec);
+    EXPECT_EQ(GetFileAttributesA(JoinPath(sys, name + ".org").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RecordOneFrame(&fRoundTrip), cbPlain);
+    EXPECT_TRUE(fRoundTrip);
+    // The user's settings stay for a later install.
+    ReadSettingsFile(ini.c_str(), &settings);
+    EXPECT_TRUE(settings.fEnabled);
+    EXPECT_NE(Run({"status"}).out.find(name + " (" + MachineName(GetImageMachine(codec.data(), codec.size())) +
+                                       ")  no Spoolcap"),
+              std::string::npos);
+}
+
+TEST_F(Install, RefusalsChangeNothing)
+{
+    std::vector<BYTE> pe32(0x200, 0);
+    pe32[0] = 'M', pe32[1] = 'Z', pe32[0x3C] = 0x80;
+    memcpy(&pe32[0x80], "PE\0\0\x4c\x01", 6);
+    std::vector<BYTE> pe64 = pe32;
+    pe64[0x84] = 0x64, pe64[0x85] = 0x86;
+    std::vector<BYTE> samplecodec = ReadBytes(BuiltModule("samplecodec"));
+    bool fCodecIs32 = GetImageMachine(samplecodec.data(), samplecodec.size()) == 0x014C;
+    const struct {
+        const char *pszWhat;
+        std::vector<BYTE> codec;  // the codec's driver; empty: the sample codec
+        bool fOrgExists;
+        bool fDllIsCodec;          // --dll names the codec, not Spoolcap
+        const char *pszFourcc;     // NULL: the registered one
+        const char *pszSaid;
+    } aCases[] = {
+        {"unknown FOURCC", {}, false, false, "ZZ9Q", "no video codec ZZ9Q is installed"},
+        {"not a FOURCC", {}, false, false, "LONGER", "is not a FOURCC"},
+        {"a driver of the other width", fCodecIs32 ? pe64 : pe32, false, false, NULL, "install the Spoolcap of the"},
+        {"a driver that is no module", std::vector<BYTE>(100, 'x'), false, false, NULL, "is not a module"},
+        {"a .org beside the driver", {}, true, false, NULL, ".org exists"},
+        {"Spoolcap as the driver", ReadBytes(spoolcap), false, false, NULL, "is Spoolcap"},
+        {"--dll names no Spoolcap", {}, false, true, NULL, "is not a Spoolcap module"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        if (!c.codec.empty()) ASSERT_TRUE(WriteBytes(JoinPath(sys, name), c.codec.data(), c.codec.size()));
+        else ASSERT_TRUE(WriteBytes(JoinPath(sys, name), samplecodec.data(), samplecodec.size()));
+        if (c.fOrgExists) {
+            ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), JoinPath(sys, name + ".org")));
+        }
+        auto before = Snapshot();
+        RUN run = Run({"install", c.pszFourcc ? c.pszFourcc : szFourcc, "--dll",
+                       c.fDllIsCodec ? BuiltModule("samplecodec") : spoolcap});
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
+        EXPECT_TRUE(Snapshot() == before);
+        DeleteFileA(JoinPath(sys, name + ".org").c_str());
+    }
+    // A second install of a codec that Spoolcap stands in front of.
+    ASSERT_TRUE(WriteBytes(JoinPath(sys, name), samplecodec.data(), samplecodec.size()));
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+    auto installed = Snapshot();
+    RUN run = InstallIt();
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("already stands in front"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == installed);
+    // Uninstalling what is not Spoolcap, or without the codec's own driver.
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    auto plain = Snapshot();
+    EXPECT_NE(Run({"uninstall", szFourcc}).err.find("is not Spoolcap"), std::string::npos);
+    ASSERT_TRUE(CopyBytes(spoolcap, JoinPath(sys, name)));
+    plain = Snapshot();
+    EXPECT_NE(Run({"uninstall", szFourcc}).err.find("cannot be put back"), std::string::npos);
+    EXPECT_TRUE(Snapshot() == plain);
+}
+
+// A codec that does not answer through Spoolcap as it did without it.
+BOOL AskCodecChanged(const CODECFILES *pFiles, CODECANSWER *pAnswer)
+{
+    static int s_nCalls;
+    BOOL fOk = AskCodec(pFiles, pAnswer);
+    if (++s_nCalls % 2 == 0) pAnswer->info.dwVersion ^= 1;
+    return fOk;
+}
+
+TEST_F(Install, AFailureAtEachStepLeavesTheCodecWorkingAsBefore)
+{
+    bool fRoundTrip = false;
+    DWORD cbPlain = RecordOneFrame(&fRoundTrip);
+    ASSERT_TRUE(fRoundTrip);
+    struct STEP {
+        const char *pszWhat;
+        int nFault;  // SPOOLFAULT_..., or -1 for the check through the system
+        unsigned nCall;
+    };
+    const STEP aSteps[] = {
+        {"copying Spoolcap beside the codec", SPOOLFAULT_CREATE, 1},
+        {"renaming the codec to .org", SPOOLFAULT_MOVE, 1},
+        {"renaming the copy to the codec's name", SPOOLFAULT_MOVE, 2},
+        {"the codec answering otherwise", -1, 0},
+    };
+    for (bool fUninstall : {false, true}) {
+        for (const STEP &step : aSteps) {
+            if (fUninstall && step.nFault == SPOOLFAULT_CREATE) continue;  // uninstall makes no file
+            SCOPED_TRACE(std::string(fUninstall ? "uninstall: " : "install: ") + step.pszWhat);
+#ifdef _WIN32
+            if (step.nFault >= 0) continue;  // the platform's faults are the stand-in's
+#else
+            if (step.nFault >= 0) SpoolArmFault(step.nFault, step.nCall);
+#endif
+            if (step.nFault < 0) g_pfnAskCodec = AskCodecChanged;
+            auto before = Snapshot();
+            RUN run = fUninstall ? Run({"uninstall", szFourcc}) : InstallIt();
+#ifndef _WIN32
+            SpoolArmFault(SPOOLFAULT_CREATE, 0);
+            SpoolArmFault(SPOOLFAULT_MOVE, 0);
+#endif
+            g_pfnAskCodec = AskCodec;
+            EXPECT_EQ(run.nStatus, SPOOL_ERROR) << run.out;
+            EXPECT_NE(run.err.find(step.nFault < 0 ? "did not answer as before" : "Nothing was changed"),
+                      std::string::npos)
+                << run.err;
+            EXPECT_TRUE(Snapshot() == before);
+            EXPECT_EQ(RecordOneFrame(&fRoundTrip), cbPlain);
+            EXPECT_TRUE(fRoundTrip);
+        }
+        if (!fUninstall) {
+            ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+        }
+    }
+}
+
+TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
+{
+    std::string longName(MAX_PATH - 4, 'a');
+    const struct {
+        std::vector<std::string> args;
+        const char *pszSaid;  // NULL: taken
+    } aCases[] = {
+        {{"BaseFile=" + Path("rec"), "Padding=250", "Enabled=1", "overlapwrite=1"}, NULL},
+        {{"BiFiled=1", "BaseFile2=" + Path("rec2")}, NULL},
+        {{"Padding=2147483647"}, NULL},
+        {{"Padding=2147483648"}, "Padding is a percentage"},
+        {{"Padding=-1"}, "Padding is a percentage"},
+        {{"Padding="}, "Padding is a percentage"},
+        {{"Enabled=yes"}, "must be 0 or 1"},
+        {{"Volume=3"}, "not KEY=VALUE"},
+        {{"BaseFile"}, "not KEY=VALUE"},
+        {{"BaseFile=" + longName}, "cannot be used"},
+        {{"BaseFile=a\nb"}, "cannot be used"},
+        {{"BaseFile=", "Enabled=1"}, "needs a BaseFile"},
+        {{"BaseFile2="}, "needs a BaseFile2"},
+        {{"--json"}, "unexpected or incomplete argument"},
+    };
+    SPOOLSETTINGS expected;
+    memset(&expected, 0, sizeof(expected));
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.args[0]);
+        std::vector<std::string> args = {"config", szFourcc};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto before = Snapshot();
+        RUN run = Run(args);
+        EXPECT_EQ(run.nStatus, c.pszSaid ? SPOOL_ERROR : SPOOL_OK) << run.err;
+        if (c.pszSaid) {
+            EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
+            EXPECT_TRUE(Snapshot() == before);
+        }
+    }
+    // What the dialog then reads.
+    SPOOLSETTINGS settings;
+    ReadSettingsFile(ini.c_str(), &settings);
+    EXPECT_EQ(std::string(settings.szBaseFile), Path("rec"));
+    EXPECT_EQ(std::string(settings.szBaseFile2), Path("rec2"));
+    EXPECT_EQ(settings.dwPadding, 2147483647u);
+    EXPECT_TRUE(settings.fEnabled && settings.fBiFiled && settings.fOverlapWrite);
+    EXPECT_FALSE(settings.fNoCompress || settings.fOverlapRead);
+    RUN run = Run({"config", szFourcc});
+    EXPECT_NE(run.out.find("  Padding=2147483647\n  Enabled=1\n"), std::string::npos) << run.out;
+}
+
+}  // namespace
