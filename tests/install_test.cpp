@@ -9,6 +9,12 @@
 
 #include <map>
 
+#ifdef _WIN32
+// The faults are the stand-in's; under Wine only the check is made to fail.
+#define SPOOLFAULT_MOVE 0
+#define SPOOLFAULT_CREATE 1
+#endif
+
 namespace {
 
 class Install : public Spool {

@@ -19,6 +19,8 @@ drivers='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32'
 $run reg add "$drivers" /v vidc.SMPL /d smplcodec.dll /f >/dev/null 2>&1
 win=$prefix/drive_c/windows
 sys=$win/system32
+# The width of this build's programs, as spool names it.
+case "${WINEARCH:-win32}" in win64) arch=x64 ;; *) arch=x86 ;; esac
 
 # Spoolcap under the sample codec's name, the sample codec beside it.
 cp "$bin/spoolcap.dll" "$sys/smplcodec.dll"
@@ -181,21 +183,37 @@ check "spool verify after the file was cut at frame 10: problems found" 1 $statu
 check "spool verify: the first bad frame is frame 10" "frame 10: no frame header at the offset" \
     "$(printf "%s\n" "$out" | head -1 | cut -d: -f1-2)"
 unset SPOOL_LANG
-# A codec that ffmpeg decodes too: Spoolcap in front of Wine's MS-RLE codec,
-# palette pictures recorded through avifil32, then spool on this machine
-# verifies and resolves the AVI (C: mapped), ffmpeg decodes the resolved AVI
-# into the original pictures, spool.exe moves the files, and a file cut at
-# frame 10 is found.
+# A codec that ffmpeg decodes too: spool.exe installs Spoolcap in front of
+# Wine's MS-RLE codec and turns reference writing on; palette pictures are
+# recorded through avifil32, then spool on this machine verifies and resolves
+# the AVI (C: mapped), ffmpeg decodes the resolved AVI into the original
+# pictures, spool.exe moves the files, and a file cut at frame 10 is found.
+# spool.exe uninstall then gives the codec back byte for byte, and recording
+# makes ordinary frames again.
 native_spool=$build/../native/bin/spool
 if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
     sys=$win/system32
-    cp "$sys/msrle32.dll" "$sys/msrle32.dll.org"
-    cp "$bin/spoolcap.dll" "$sys/msrle32.dll"
+    cp "$sys/msrle32.dll" "$build/msrle32-before.dll"
+    rm -f "$win/msrle32.ini"
+    # Wine's own MS-RLE would be loaded in place of the file otherwise.
+    export WINEDLLOVERRIDES="msrle32=n,b"
+    export SPOOL_LANG=en
+    host "$bin/spool.exe" install mrle
+    check "spool.exe install mrle: Spoolcap stands in front of msrle32.dll" \
+        "0 Spoolcap ($arch) now stands in front of mrle" "$status $(printf "%s\n" "$out" | head -1 | cut -d: -f1)"
+    check "spool.exe install: the codec's own driver is msrle32.dll.org, byte for byte" 0 \
+        "$(cmp -s "$sys/msrle32.dll.org" "$build/msrle32-before.dll"; echo $?)"
+    host "$bin/spool.exe" install mrle
+    check "spool.exe install mrle a second time: refused" 2 $status
+    host "$bin/spool.exe" status
+    check "spool.exe status: Spoolcap in front of mrle, reference writing off" \
+        "Spoolcap in front|reference writing off" \
+        "$(printf "%s\n" "$out" | grep -i -A1 '^mrle ' | sed -n 's/.*\(Spoolcap in front\).*/\1/p; s/.*\(reference writing o[nf]*\).*/\1/p' | tr '\n' '|' | sed 's/|$//')"
     rm -rf "$prefix/drive_c/mrle"
     mkdir -p "$prefix/drive_c/mrle"
-    crlf "[Spoolcap]" "BaseFile=C:\\mrle\\take" "Enabled=1" > "$win/msrle32.ini"
-    # Wine's own MS-RLE would be loaded in its place otherwise.
-    export WINEDLLOVERRIDES="msrle32=n,b"
+    host "$bin/spool.exe" config mrle 'BaseFile=C:\mrle\take' Enabled=1
+    check "spool.exe config mrle: reference writing on" 0 $status
+    unset SPOOL_LANG
     host "$bin/vfwhost.exe" avi-record8 MRLE 30 'C:\mrle.avi'
     check "MS-RLE through Spoolcap: 30 palette frames recorded" "0 30 palette frames written to C:\mrle.avi" "$status $out"
     host "$bin/vfwhost.exe" pictures8 30 'C:\mrle-pictures.raw'
@@ -219,8 +237,16 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
     check "spool verify here after the file was cut at frame 10: problems found from frame 10 on" \
         "1 frame 10: no frame header at the offset|20 bad" \
         "$status $(printf "%s\n" "$out" | head -1 | cut -d: -f1-2)|$(printf "%s\n" "$out" | sed -n 's/.* good, \([0-9]*\) bad.*/\1 bad/p')"
+    export SPOOL_LANG=en
+    host "$bin/spool.exe" uninstall mrle
+    check "spool.exe uninstall mrle: msrle32.dll is the codec's own again, byte for byte, and no .org is left" \
+        "0 0 no" "$status $(cmp -s "$sys/msrle32.dll" "$build/msrle32-before.dll"; echo $?) $([ -e "$sys/msrle32.dll.org" ] && echo yes || echo no)"
+    unset SPOOL_LANG
+    host "$bin/vfwhost.exe" avi-record8 MRLE 30 'C:\mrle-plain.avi'
+    host "$bin/vfwhost.exe" avi-play 30 'C:\mrle-plain.avi'
+    check "after uninstall, recording through MS-RLE makes ordinary frames" "30 chunks, 0 reference records" \
+        "$(printf "%s\n" "$out" | grep ' chunks, ' | cut -d, -f1-2)"
     unset WINEDLLOVERRIDES
-    mv "$sys/msrle32.dll.org" "$sys/msrle32.dll"
     rm -f "$win/msrle32.ini"
 else
     echo "skip MS-RLE through Spoolcap and ffmpeg: no native spool or no ffmpeg here"
