@@ -5,7 +5,8 @@
 #   - the Windows build of each width (mingw-w64), every program of it: the
 #     unit tests, the dialog and resource text tests and the integration
 #     tests under Wine of that width, and the checks of its modules;
-#   - the 32-bit and 64-bit Spoolcap playing each other's recordings.
+#   - the 32-bit and 64-bit Spoolcap playing each other's recordings;
+#   - the release zip packed from both sets, its contents checked.
 # Where 32-bit programs cannot run (asked once, or SPOOL_WINE64_ONLY=1), the
 # 32-bit set is still built and its modules and dialog texts checked without
 # running it, and the summary says so.
@@ -110,16 +111,29 @@ if build_suite wine64 "$build/win64" -DCMAKE_BUILD_TYPE=Release \
     fi
 fi
 
+# The release package, packed from the two sets just built and checked.
+if [ -f "$build/win/bin/spool.exe" ] && [ -f "$build/win64/bin/spool.exe" ]; then
+    echo "== package: pack and check the release zip"
+    log="$build/logs/package-test.log"
+    if ! { PACKAGE_DIR="$build/package" sh "$root/tools/package.sh" --built "$build" &&
+        sh "$root/tests/check_package.sh" "$build/package/spoolcap-$(sed -n 's/^#define PRODUCT_VERSION "\(.*\)"$/\1/p' \
+            "$root/scaffold/version.h")-windows.zip"; } >"$log" 2>&1; then
+        grep -E "FAIL|rror" "$log" | head -20
+        echo "== package: CHECKS FAILED (log: $log)"
+        status=1
+    fi
+fi
+
 echo
 echo "== counts"
-for name in native tsan wine32 wine32-static wine64; do
+for name in native tsan wine32 wine32-static wine64 package; do
     log="$build/logs/$name-test.log"
     [ -f "$log" ] || continue
     ran=$(grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" | awk '{s += $3} END {print s + 0}')
     passed=$(grep -E '^[0-9]+: \[  PASSED  \] [0-9]+ test' "$log" | awk '{s += $5} END {print s + 0}')
     skipped=$(grep -E '^[0-9]+: \[  SKIPPED \] [0-9]+ test' "$log" | awk '{s += $5} END {print s + 0}')
-    echo "$name: $ran unit tests ran, $passed passed, $skipped skipped"
-    grep -E '(integration|modules): [0-9]+ checks' "$log" | sed "s/^[0-9]*: /$name: /" || true
+    [ "$name" = package ] || echo "$name: $ran unit tests ran, $passed passed, $skipped skipped"
+    grep -E '(integration|modules|package): [0-9]+ checks' "$log" | sed "s/^[0-9]*: /$name: /" || true
 done
 if [ "$SPOOL_WINE32" != yes ]; then
     echo "32-bit Windows suites did not run (unit, dialog and integration tests, the crossed playback): $SPOOL_WINE32_WHY"
