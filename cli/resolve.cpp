@@ -38,17 +38,98 @@ struct OUTFILE {
     DWORD cb;                   // bytes waiting in pb
     unsigned long long ullPos;  // the file's length with them
     BOOL fFailed;
+    // With a writer thread, a full buffer is written while the next one
+    // fills, so that reading the input and the reference files overlaps
+    // writing the output. One write is outstanding at most.
+    HANDLE hThread;
+    HANDLE hWork;               // manual-reset: a write or the stop handed over
+    HANDLE hIdle;               // manual-reset: no write outstanding
+    BYTE *pbSpare;              // the buffer being written, else free
+    DWORD cbPending;
+    BOOL fStop;
+    BOOL fWriteFailed;
 };
 
+BOOL WriteAll(HANDLE h, const BYTE *pb, DWORD cb)
+{
+    DWORD cbDone = 0;
+    return WriteFile(h, pb, cb, &cbDone, NULL) && cbDone == cb;
+}
+
+unsigned WINAPI OutWriterThread(void *pArg)
+{
+    OUTFILE *pOut = (OUTFILE *)pArg;
+    for (;;) {
+        WaitForSingleObject(pOut->hWork, INFINITE);
+        ResetEvent(pOut->hWork);
+        if (pOut->fStop) return 0;
+        if (!WriteAll(pOut->h, pOut->pbSpare, pOut->cbPending)) pOut->fWriteFailed = TRUE;
+        SetEvent(pOut->hIdle);
+    }
+}
+
+// Starts the writer thread; without one (no memory, no thread) the output
+// is written in the caller's thread.
+void StartOutWriter(OUTFILE *pOut)
+{
+    pOut->pbSpare = (BYTE *)malloc(OUT_BUFFER);
+    pOut->hWork = CreateEventA(NULL, TRUE, FALSE, NULL);
+    pOut->hIdle = CreateEventA(NULL, TRUE, TRUE, NULL);
+    if (pOut->pbSpare && pOut->hWork && pOut->hIdle)
+        pOut->hThread = (HANDLE)_beginthreadex(NULL, 0, OutWriterThread, pOut, 0, NULL);
+}
+
+// Waits until the write handed over is done, and takes its result.
+BOOL WaitOutWriter(OUTFILE *pOut)
+{
+    if (pOut->hThread) WaitForSingleObject(pOut->hIdle, INFINITE);
+    if (pOut->fWriteFailed) pOut->fFailed = TRUE;
+    return !pOut->fFailed;
+}
+
+void StopOutWriter(OUTFILE *pOut)
+{
+    if (pOut->hThread) {
+        WaitOutWriter(pOut);
+        pOut->fStop = TRUE;
+        SetEvent(pOut->hWork);
+        WaitForSingleObject(pOut->hThread, INFINITE);
+        CloseHandle(pOut->hThread);
+        pOut->hThread = NULL;
+    }
+    if (pOut->hWork) CloseHandle(pOut->hWork);
+    if (pOut->hIdle) CloseHandle(pOut->hIdle);
+    pOut->hWork = pOut->hIdle = NULL;
+    free(pOut->pbSpare);
+    pOut->pbSpare = NULL;
+}
+
+// Hands the buffer's bytes to the file: to the writer thread, which writes
+// them while the next bytes gather, or written here. FALSE when a write
+// failed, this one or (with the thread) an earlier one.
 BOOL FlushOut(OUTFILE *pOut)
 {
-    if (pOut->cb && !pOut->fFailed) {
-        DWORD cbDone = 0;
-        if (!WriteFile(pOut->h, pOut->pb, pOut->cb, &cbDone, NULL) || cbDone != pOut->cb) pOut->fFailed = TRUE;
+    if (!WaitOutWriter(pOut) || !pOut->cb) {
+        pOut->cb = 0;
+        return !pOut->fFailed;
+    }
+    if (pOut->hThread) {
+        BYTE *pbFull = pOut->pb;
+        pOut->pb = pOut->pbSpare;
+        pOut->pbSpare = pbFull;
+        pOut->cbPending = pOut->cb;
+        ResetEvent(pOut->hIdle);
+        SetEvent(pOut->hWork);
+    } else if (!WriteAll(pOut->h, pOut->pb, pOut->cb)) {
+        pOut->fFailed = TRUE;
     }
     pOut->cb = 0;
     return !pOut->fFailed;
 }
+
+// Every byte so far is in the file: nothing waits in the buffer or the
+// writer thread.
+BOOL DrainOut(OUTFILE *pOut) { return FlushOut(pOut) && WaitOutWriter(pOut); }
 
 void Put(OUTFILE *pOut, const void *pData, DWORD cb)
 {
@@ -85,7 +166,7 @@ BOOL SeekFile(HANDLE h, unsigned long long ullPos)
 // Writes bytes at an earlier place of the output.
 void PatchBytes(OUTFILE *pOut, unsigned long long ullAt, const void *pData, DWORD cb)
 {
-    if (!FlushOut(pOut)) return;
+    if (!DrainOut(pOut)) return;
     DWORD cbDone = 0;
     if (!SeekFile(pOut->h, ullAt) || !WriteFile(pOut->h, pData, cb, &cbDone, NULL) || cbDone != cb ||
         !SeekFile(pOut->h, pOut->ullPos))
@@ -491,7 +572,7 @@ void EndSegment(RESOLVE *pState)
             if (adw[0] != mmioFOURCC('i', 'd', 'x', '1') && !CopyChunk(pState, ullAt, pState->ullRiffEnd)) return;
             ullAt += 8ull + adw[1] + (adw[1] & 1);
         }
-        FlushOut(&pState->index);
+        DrainOut(&pState->index);
         PutDword(&pState->out, mmioFOURCC('i', 'd', 'x', '1'));
         PutDword(&pState->out, pState->nIndexed * 16);
         if (!pState->index.fFailed && !CopyBytes(pState, pState->index.h, 0, pState->nIndexed * 16))
@@ -580,8 +661,12 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     unsigned long long ullChunk = pState->out.ullPos;
     PutDword(&pState->out, ckid);
     PutDword(&pState->out, header.dwDataSize);
-    if (!CopyBytes(pState, pState->hRef, (unsigned long long)pRec->dwOffset + sizeof(header), header.dwDataSize))
+    if (!CopyBytes(pState, pState->hRef, (unsigned long long)pRec->dwOffset + sizeof(header), header.dwDataSize)) {
+        // A failed write of the output is said as such, not as a read.
+        if (pState->out.fFailed)
+            return Fail(pState, "frame %lu: %s cannot be written", "フレーム %lu: %sに書き込めません", pState->pszOut);
         return Fail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
+    }
     if (header.dwDataSize & 1) Put(&pState->out, "", 1);
     IndexChunk(pState, ckid, fIndexed, dwFlags, ullChunk, header.dwDataSize, TRUE);
     if (header.dwDataSize > pState->cbLargestChunk) pState->cbLargestChunk = header.dwDataSize;
@@ -974,6 +1059,7 @@ int ResolveCommand(int argc, char **argv)
         } else if (state.out.h == INVALID_HANDLE_VALUE || state.index.h == INVALID_HANDLE_VALUE) {
             Complain("%s cannot be created", "%sが作成できません", szTemp);
         } else {
+            StartOutWriter(&state.out);
             PutDword(&state.out, FOURCC_RIFF);
             PutDword(&state.out, 0);
             PutDword(&state.out, mmioFOURCC('A', 'V', 'I', ' '));
@@ -997,7 +1083,7 @@ int ResolveCommand(int argc, char **argv)
                 EndProgress();
                 EndSegment(&state);
                 FinishHeaders(&state);
-                BOOL fWritten = FlushOut(&state.out) && FlushFileBuffers(state.out.h) && !state.fFailed;
+                BOOL fWritten = DrainOut(&state.out) && FlushFileBuffers(state.out.h) && !state.fFailed;
                 CloseHandle(state.out.h);
                 state.out.h = INVALID_HANDLE_VALUE;
                 if (state.fFailed) {
@@ -1026,6 +1112,7 @@ int ResolveCommand(int argc, char **argv)
         }
     }
     EndProgress();
+    StopOutWriter(&state.out);
     if (state.out.h != INVALID_HANDLE_VALUE) CloseHandle(state.out.h);
     if (state.index.h != INVALID_HANDLE_VALUE) CloseHandle(state.index.h);
     if (state.hRef != INVALID_HANDLE_VALUE) CloseHandle(state.hRef);

@@ -751,6 +751,43 @@ std::vector<BYTE> TopDown(const std::vector<BYTE> &picture, LONG w, LONG h)
 
 }  // namespace
 
+TEST_F(Spool, ResolveWritesWhileItReadsAndReportsAFailedWriteWhereverItComes)
+{
+    // Frames of 192 KiB: the output passes through its buffer many times.
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 24, 256, 256, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(256, 256, 24, BI_RGB);
+    spec.dwTotalFrames = spec.dwLength = 24;
+    for (DWORD i = 0; i < 24; i++) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[i])));
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("big.avi"), in.data(), in.size()));
+    std::string out = Path("out.avi");
+#ifndef _WIN32
+    SpoolArmFault(SPOOLFAULT_WRITE, 0);
+#endif
+    RUN run = Run({"resolve", Path("big.avi"), "-o", out});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    AVIPARTS parts = ReadParts(ReadBytes(out));
+    ASSERT_TRUE(parts.fWhole);
+    ASSERT_EQ(parts.chunks.size(), 24u);
+    for (size_t i = 0; i < 24; i++) EXPECT_EQ(parts.chunks[i].data, pictures[i]) << "frame " << i;
+#ifndef _WIN32
+    unsigned nWrites = SpoolFaultCalls(SPOOLFAULT_WRITE);
+    ASSERT_GT(nWrites, 4u);
+    ASSERT_TRUE(DeleteFileA(out.c_str()));
+    for (unsigned nCall = 1; nCall <= nWrites; nCall++) {
+        SpoolArmFault(SPOOLFAULT_WRITE, nCall);
+        run = Run({"resolve", Path("big.avi"), "-o", out});
+        SpoolArmFault(SPOOLFAULT_WRITE, 0);
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR) << "write " << nCall;
+        EXPECT_NE(run.err.find("cannot be written"), std::string::npos) << "write " << nCall << ": " << run.err;
+        EXPECT_FALSE(FileExists(out.c_str())) << "write " << nCall;
+        EXPECT_FALSE(FileExists((out + ".part").c_str())) << "write " << nCall;
+    }
+#endif
+}
+
 TEST_F(Spool, LongResolvedAvisSpanSeveralRiffsWithTheirIndexes)
 {
     // 300 frames of 8 x 8 with an audio chunk after every seventh and every
