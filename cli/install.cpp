@@ -237,8 +237,12 @@ BOOL ParseFourcc(LPCSTR pszText, DWORD *pfcc)
     DWORD fcc = 0;
     for (size_t i = 0; i < 4; i++) {
         BYTE b = i < cch ? (BYTE)pszText[i] : (BYTE)' ';
-        if (b <= ' ' && i < cch) return FALSE;
-        if (b == '=' || b == '[' || b == ']' || b >= 0x80) return FALSE;
+        // Letters, digits, '_' and '-' as FOURCCs have them; nothing that
+        // would mean something else in a registry value's or a profile
+        // key's name.
+        if (i < cch && !((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_' ||
+                         b == '-'))
+            return FALSE;
         fcc |= (DWORD)b << (8 * i);
     }
     *pfcc = fcc;

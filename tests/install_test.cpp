@@ -156,6 +156,7 @@ TEST_F(Install, RefusalsChangeNothing)
     } aCases[] = {
         {"unknown FOURCC", {}, false, false, "ZZ9Q", "no video codec ZZ9Q is installed"},
         {"not a FOURCC", {}, false, false, "LONGER", "is not a FOURCC"},
+        {"a FOURCC that is a profile comment", {}, false, false, ";x", "is not a FOURCC"},
         {"a driver of the other width", fCodecIs32 ? pe64 : pe32, false, false, NULL, "install the Spoolcap of the"},
         {"a driver that is no module", std::vector<BYTE>(100, 'x'), false, false, NULL, "is not a module"},
         {"a .org beside the driver", {}, true, false, NULL, ".org exists"},
