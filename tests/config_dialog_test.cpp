@@ -1,5 +1,6 @@
 // Spoolcap's settings dialog, the real dialog from the real resources
 // (linked into this test program), driven by messages. Windows only.
+#include "cli/spool.h"
 #include "codec/resource.h"
 #include "codec/spoolcap.h"
 
@@ -341,6 +342,44 @@ TEST_F(ConfigDialog, QueryInEitherWidthOrByItsFlagOpensNoDialog)
     EXPECT_EQ(g_nDialogsSeen, 0);
     EXPECT_TRUE(g_aCalls.empty());
     EXPECT_EQ(g_pConfig, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// What spool config sets is what the dialog shows when it opens next, and
+// what it refuses leaves the dialog as it was.
+TEST_F(ConfigDialog, ShowsWhatSpoolConfigSet)
+{
+    // A codec registered under a name whose settings file is this test's.
+    std::string driver = ini.substr(0, ini.size() - 4) + ".dll";
+    ASSERT_TRUE(RegisterVideoCodec("SDLG", driver.c_str()));
+    auto Config = [](std::vector<std::string> args) {
+        args.insert(args.begin(), {"spool", "config", "SDLG"});
+        std::vector<char *> argv;
+        for (std::string &arg : args) argv.push_back(&arg[0]);
+        g_pOut = tmpfile();
+        g_pErr = tmpfile();
+        int nStatus = SpoolMain((int)argv.size(), argv.data());
+        fclose(g_pOut);
+        fclose(g_pErr);
+        g_pOut = g_pErr = NULL;
+        return nStatus;
+    };
+    EXPECT_EQ(Config({"BaseFile=C:\\cap\\take", "BaseFile2=D:\\cap\\take", "BiFiled=1", "Padding=250", "Enabled=1",
+                      "OverlapRead=1"}),
+              SPOOL_OK);
+    EXPECT_EQ(Config({"Padding=x", "NoCompress=1"}), SPOOL_ERROR);
+    Open();
+    EXPECT_EQ(ItemText(hDlg, IDC_BASEFILE), "C:\\cap\\take");
+    EXPECT_EQ(ItemText(hDlg, IDC_BASEFILE2), "D:\\cap\\take");
+    EXPECT_EQ(ItemText(hDlg, IDC_PADDING), "250");
+    EXPECT_TRUE(Checked(IDC_ENABLED) && Checked(IDC_BIFILED) && Checked(IDC_OVERLAPREAD));
+    EXPECT_FALSE(Checked(IDC_NOCOMPRESS) || Checked(IDC_OVERLAPWRITE));
+    EXPECT_TRUE(Enabled(IDC_BASEFILE2));
+    Close();
+    UnregisterVideoCodec("SDLG");
 }
 
 }  // namespace
