@@ -76,8 +76,12 @@ rm -rf "$prefix"
 $run reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
     /v vidc.SMPL /d smplcodec.dll /f >/dev/null
 win=$prefix/drive_c/windows
-cp "$dist/spoolcap.dll" "$win/system32/smplcodec.dll"
-cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll.org"
+cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll"
+step="spool.exe install SMPL (Spoolcap taken from beside spool.exe in $dist)"
+said=$($run "$dist/spool.exe" install SMPL)
+printf '%s\n' "$said" | tr -d '\r' | iconv -f CP932 -t UTF-8
+said=$($run "$dist/spool.exe" status)
+printf '%s\n' "$said" | tr -d '\r' | iconv -f CP932 -t UTF-8
 host="$bin/vfwhost.exe"
 step="the recording and playback"
 
@@ -88,8 +92,10 @@ $run "$host" info SMPL smplcodec.dll.org | tr -d '\r'
 
 printf '%s\n' "== recording $frames frames of 160x120 through msvfw32, reference files C:\\refs\\take.*"
 mkdir -p "$prefix/drive_c/refs" "$prefix/drive_c/frames"
-printf '[Spoolcap]\r\nBaseFile=C:\\refs\\take\r\nEnabled=1\r\nOverlapWrite=1\r\nOverlapRead=1\r\nPadding=10\r\n' \
-    > "$win/smplcodec.ini"
+step="spool.exe config SMPL: reference writing on"
+said=$($run "$dist/spool.exe" config SMPL 'BaseFile=C:\refs\take' Enabled=1 OverlapWrite=1 OverlapRead=1 Padding=10)
+printf '%s\n' "$said" | tr -d '\r' | iconv -f CP932 -t UTF-8
+step="the recording and playback"
 $run "$host" ic-record SMPL "$frames" 'C:\frames' | tr -d '\r' | tail -4
 echo "== playing them back through ICDecompress"
 $run "$host" ic-play SMPL "$frames" 'C:\frames' | tr -d '\r'
@@ -123,11 +129,16 @@ $spool refs "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive"
 $spool verify "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive"
 $spool resolve "$prefix/drive_c/clip.avi" --map "D:\\=$build/demo-second-drive" -o "$root/dist/clip-resolved.avi"
 ffprobe -v error -show_entries stream=codec_tag_string,width,height,nb_frames -of compact "$root/dist/clip-resolved.avi"
-echo "== the resolved AVI played through the sample codec alone, without Spoolcap"
+echo "== the resolved AVI played through the sample codec alone: spool.exe uninstall SMPL, play, install again"
 cp "$root/dist/clip-resolved.avi" "$prefix/drive_c/resolved.avi"
-cp "$bin/samplecodec.dll" "$win/system32/smplcodec.dll"
+step="spool.exe uninstall SMPL"
+said=$($run "$dist/spool.exe" uninstall SMPL)
+printf '%s\n' "$said" | tr -d '\r' | iconv -f CP932 -t UTF-8
+step="playing the resolved AVI without Spoolcap"
 $run "$host" avi-play "$frames" 'C:\resolved.avi' | tr -d '\r' | tail -3
-cp "$dist/spoolcap.dll" "$win/system32/smplcodec.dll"
+step="spool.exe install SMPL again"
+said=$($run "$dist/spool.exe" install SMPL)
+printf '%s\n' "$said" | tr -d '\r' | iconv -f CP932 -t UTF-8
 
 if [ "$set" = win ]; then
     echo "== the 64-bit Spoolcap in a 64-bit prefix: a 64-bit host records and plays back, and each build plays the other's recording"
