@@ -355,12 +355,13 @@ LPCSTR MachineName(DWORD dwMachine)
 
 BOOL IsSpoolcapImage(const BYTE *pb, size_t cb)
 {
-    static const char s_szMark[] = SPOOLCAP_MARK;
-    const size_t cchMark = sizeof(s_szMark) - 1;
+    static const char s_szHead[] = SPOOLCAP_MARK_HEAD;
+    static const char s_szTail[] = SPOOLCAP_MARK_TAIL;
+    const size_t cchHead = sizeof(s_szHead) - 1, cchMark = cchHead + sizeof(s_szTail) - 1;
     if (GetImageMachine(pb, cb) == 0 || cb < cchMark) return FALSE;
-    for (const BYTE *p = pb; (p = (const BYTE *)memchr(p, s_szMark[0], (size_t)(pb + cb - cchMark + 1 - p)));
+    for (const BYTE *p = pb; (p = (const BYTE *)memchr(p, s_szHead[0], (size_t)(pb + cb - cchMark + 1 - p)));
          p++)
-        if (memcmp(p, s_szMark, cchMark) == 0) return TRUE;
+        if (memcmp(p, s_szHead, cchHead) == 0 && memcmp(p + cchHead, s_szTail, cchMark - cchHead) == 0) return TRUE;
     return FALSE;
 }
 

@@ -14,7 +14,11 @@
 // Text that the module carries in its bytes, so that an installer can tell a
 // file of Spoolcap from the codec it stands in front of without loading it:
 // Spoolcap answers every question of the system as the wrapped codec.
-#define SPOOLCAP_MARK "\x7f" "Spoolcap: the wrapped codec is this file's name with .org appended" "\x7f"
+// Its two halves are kept apart elsewhere, so that the installer, which
+// looks for it, does not carry it whole.
+#define SPOOLCAP_MARK_HEAD "\x7f" "Spoolcap: the wrapped codec is "
+#define SPOOLCAP_MARK_TAIL "this file's name with .org appended" "\x7f"
+#define SPOOLCAP_MARK SPOOLCAP_MARK_HEAD SPOOLCAP_MARK_TAIL
 
 // Spoolcap's own bit of ICCOMPRESS.dwFlags: ordinary compression, no reference.
 #define ICCOMPRESS_NOREF 0x80000000u

@@ -17,6 +17,14 @@
 
 namespace {
 
+// This test program, which carries what install looks for in two halves.
+std::string SelfPath()
+{
+    char sz[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, sz, sizeof(sz));
+    return std::string(sz, n < sizeof(sz) ? n : 0);
+}
+
 class Install : public Spool {
 protected:
     void SetUp() override
@@ -162,6 +170,7 @@ TEST_F(Install, RefusalsChangeNothing)
         {"a .org beside the driver", {}, true, false, NULL, ".org exists"},
         {"Spoolcap as the driver", ReadBytes(spoolcap), false, false, NULL, "is Spoolcap"},
         {"--dll names no Spoolcap", {}, false, true, NULL, "is not a Spoolcap module"},
+        {"--dll names the program that looks for Spoolcap", {}, false, false, NULL, "is not a Spoolcap module"},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.pszWhat);
@@ -171,8 +180,9 @@ TEST_F(Install, RefusalsChangeNothing)
             ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), JoinPath(sys, name + ".org")));
         }
         auto before = Snapshot();
-        RUN run = Run({"install", c.pszFourcc ? c.pszFourcc : szFourcc, "--dll",
-                       c.fDllIsCodec ? BuiltModule("samplecodec") : spoolcap});
+        std::string dll = c.fDllIsCodec ? BuiltModule("samplecodec") : spoolcap;
+        if (strstr(c.pszWhat, "looks for")) dll = SelfPath();
+        RUN run = Run({"install", c.pszFourcc ? c.pszFourcc : szFourcc, "--dll", dll});
         EXPECT_EQ(run.nStatus, SPOOL_ERROR);
         EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
         EXPECT_TRUE(Snapshot() == before);
