@@ -976,6 +976,7 @@ int ResolveCommand(int argc, char **argv)
 
     int nStatus = SPOOL_ERROR;
     CHAR szTemp[MAX_PATH] = "";
+    BOOL fTempMade = FALSE, fIndexMade = FALSE;
     DWORD adwRiff[3] = {0, 0, 0};
     unsigned long long ullHdrl = 0, ullMovi = 0;
     DWORD cbHdrl = 0, cbMovi = 0;
@@ -989,6 +990,11 @@ int ResolveCommand(int argc, char **argv)
                !FindChunk(state.hIn, 12, state.ullRiffEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullMovi, &cbMovi) ||
                ullMovi < ullHdrl) {
         Complain("%s has no header list or no movi list", "%sにhdrlまたはmoviリストがありません", pszAvi);
+    } else if (SameFile(pszAvi, pszOut)) {
+        // The AVI of records would be replaced: its records, and the names
+        // of its reference files, would be gone.
+        Complain("the output %s is the AVI being resolved; choose another name",
+                 "出力先%sは解決するAVIファイルです. 別の名前を選んで下さい", pszOut);
     } else if (snprintf(szTemp, sizeof(szTemp), "%s.part", pszOut) >= (int)sizeof(szTemp) ||
                snprintf(state.szIndexFile, sizeof(state.szIndexFile), "%s.idx.part", pszOut) >=
                    (int)sizeof(state.szIndexFile)) {
@@ -1046,16 +1052,26 @@ int ResolveCommand(int argc, char **argv)
         state.pbCopy = (BYTE *)malloc(COPY_PIECE);
         state.out.pb = (BYTE *)malloc(OUT_BUFFER);
         state.index.pb = (BYTE *)malloc(OUT_BUFFER);
+        // The working files are made new: a file of those names that is
+        // there already is someone else's and stays as it is.
+        LPCSTR pszExisting = NULL;
         if (!state.fFailed) {
             state.out.h =
-                CreateFileA(szTemp, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-            state.index.h = CreateFileA(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                CreateFileA(szTemp, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+            if (state.out.h != INVALID_HANDLE_VALUE) fTempMade = TRUE;
+            else if (FileExists(szTemp)) pszExisting = szTemp;
+            state.index.h = CreateFileA(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, NULL);
+            if (state.index.h != INVALID_HANDLE_VALUE) fIndexMade = TRUE;
+            else if (FileExists(state.szIndexFile)) pszExisting = state.szIndexFile;
         }
         if (state.fFailed) {
             // Said already: a record that its file cannot hold.
         } else if (!state.pbCopy || !state.out.pb || !state.index.pb) {
             Complain("out of memory", "メモリが確保できません");
+        } else if (pszExisting) {
+            Complain("%s is there already and is left as it is: remove it, or choose another output name",
+                     "%sがすでにあるため, そのままにしました. 削除するか, 別の出力先を選んで下さい", pszExisting);
         } else if (state.out.h == INVALID_HANDLE_VALUE || state.index.h == INVALID_HANDLE_VALUE) {
             Complain("%s cannot be created", "%sが作成できません", szTemp);
         } else {
@@ -1117,8 +1133,8 @@ int ResolveCommand(int argc, char **argv)
     if (state.index.h != INVALID_HANDLE_VALUE) CloseHandle(state.index.h);
     if (state.hRef != INVALID_HANDLE_VALUE) CloseHandle(state.hRef);
     CloseHandle(state.hIn);
-    if (state.szIndexFile[0]) DeleteFileA(state.szIndexFile);
-    if (nStatus != SPOOL_OK && szTemp[0]) DeleteFileA(szTemp);
+    if (fIndexMade) DeleteFileA(state.szIndexFile);
+    if (nStatus != SPOOL_OK && fTempMade) DeleteFileA(szTemp);
     for (int i = 0; i < state.nStreams; i++) {
         free(state.aStreams[i].pSuper);
         free(state.aStreams[i].pEntries);

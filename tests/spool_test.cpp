@@ -431,6 +431,44 @@ TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
     EXPECT_FALSE(FileExists((out + ".part").c_str()));
 }
 
+TEST_F(Spool, ResolveLeavesFilesThatAreNotItsOwn)
+{
+    WriteRefFile(Path("take.000"), 4, 3);
+    std::string avi = RecordAvi({"take.000"}, 4);
+    std::vector<BYTE> aviBytes = ReadBytes(avi);
+    std::string out = Path("out.avi");
+    const std::string userText = "a file of the user's";
+    const struct {
+        const char *pszWhat;
+        std::string output;
+        std::string usersFile;  // made before the run; empty: none
+        const char *pszSaid;
+    } aCases[] = {
+        {"a file named as the output's working file", out, out + ".part", "is there already and is left as it is"},
+        {"a file named as the index's working file", out, out + ".idx.part", "is there already and is left as it is"},
+        {"the AVI itself as the output", avi, "", "is the AVI being resolved"},
+        {"the AVI by another spelling", Path(".") + "/rec.avi", "", "is the AVI being resolved"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        if (!c.usersFile.empty()) {
+            ASSERT_TRUE(WriteText(c.usersFile, userText));
+        }
+        RUN run = Run({"resolve", avi, "-o", c.output});
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
+        EXPECT_EQ(ReadBytes(avi), aviBytes);
+        if (!c.usersFile.empty()) {
+            EXPECT_EQ(ReadText(c.usersFile), userText);
+        }
+        EXPECT_FALSE(FileExists(out.c_str()));
+        if (!c.usersFile.empty()) DeleteFileA(c.usersFile.c_str());
+    }
+    // Without them the same run goes through and leaves no working file.
+    ASSERT_EQ(Run({"resolve", avi, "-o", out}).nStatus, SPOOL_OK);
+    EXPECT_EQ(ListFolder(dir, "*.part").size(), 0u);
+}
+
 TEST_F(Spool, SalvageWithTheFormatOfAnotherAvi)
 {
     std::string ref = Path("take.000");
