@@ -150,9 +150,17 @@ fi
 step="showing the windows"
 
 if [ -n "$shots" ]; then
+    # shoot NAME SECONDS: the screen after SECONDS, without the pointer,
+    # cut to what is not the black of the empty screen (the window).
     shoot() {
         sleep "$2"
-        ffmpeg -loglevel error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$shots/$1.png"
+        ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 \
+            "$shots/$1-screen.png"
+        crop=$(ffmpeg -loglevel info -loop 1 -i "$shots/$1-screen.png" -frames:v 5 \
+            -vf cropdetect=limit=0:round=2:reset=1 -f null - 2>&1 |
+            sed -n 's/.*crop=\([0-9:]*\).*/\1/p' | tail -1)
+        ffmpeg -loglevel error -y -i "$shots/$1-screen.png" ${crop:+-vf crop=$crop} "$shots/$1.png"
+        rm -f "$shots/$1-screen.png"
         echo "saved $shots/$1.png"
     }
 fi
