@@ -39,6 +39,21 @@ BOOL CopyTrimmed(LPCSTR psz, LPSTR pszOut, size_t cbOut)
     return TRUE;
 }
 
+// The system folder whose codecs this process loads. A 32-bit process on
+// 64-bit Windows is given System32 and sent on to SysWOW64; the messages
+// name the folder where the files are.
+UINT GetProcessSystemFolder(LPSTR pszFolder, UINT cbFolder)
+{
+#ifdef _WIN32
+    BOOL fWow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &fWow64) && fWow64) {
+        UINT cch = GetSystemWow64DirectoryA(pszFolder, cbFolder);
+        if (cch && cch < cbFolder) return cch;
+    }
+#endif
+    return GetSystemDirectoryA(pszFolder, cbFolder);
+}
+
 BOOL FormatPath(LPSTR pszOut, LPCSTR pszFormat, LPCSTR pszA, LPCSTR pszB)
 {
     int n = snprintf(pszOut, MAX_PATH, pszFormat, pszA, pszB);
@@ -288,7 +303,7 @@ int FindCodecFiles(DWORD fcc, CODECFILES *pFiles)
         strchr(pFiles->szDriver, '\\'))
         return CODECFILES_FOLDER;
     CHAR szSystem[MAX_PATH], szWindows[MAX_PATH];
-    UINT cchSystem = GetSystemDirectoryA(szSystem, sizeof(szSystem));
+    UINT cchSystem = GetProcessSystemFolder(szSystem, sizeof(szSystem));
     UINT cchWindows = GetWindowsDirectoryA(szWindows, sizeof(szWindows));
     BOOL fOk = cchSystem && cchSystem < sizeof(szSystem) && cchWindows && cchWindows < sizeof(szWindows) &&
                FormatPath(pFiles->szPath, "%s" PATH_SEP_STR "%s", szSystem, pFiles->szDriver) &&

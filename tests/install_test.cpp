@@ -311,3 +311,61 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
 }
 
 }  // namespace
+
+namespace {
+
+// The kind of a module from its first bytes, whatever the bytes claim: each
+// image is copied to the end of a buffer of its own size, so that a read
+// past it is caught.
+TEST(ModuleKind, ReadFromTheHeadersAndNothingBeyondThem)
+{
+    auto Pe = [](DWORD dwPe, WORD wMachine, size_t cb) {
+        std::vector<BYTE> image(cb, 0);
+        image[0] = 'M', image[1] = 'Z';
+        memcpy(&image[0x3C], &dwPe, 4);
+        if ((size_t)dwPe + 4 <= cb) memcpy(&image[dwPe], "PE\0\0", 4);
+        if ((size_t)dwPe + 6 <= cb) memcpy(&image[dwPe + 4], &wMachine, 2);
+        return image;
+    };
+    std::vector<BYTE> elf(64, 0);
+    memcpy(elf.data(), "\x7f" "ELF\x02\x01", 6);
+    elf[18] = 62;
+    std::vector<BYTE> elfBig = elf;
+    elfBig[5] = 2, elfBig[18] = 0, elfBig[19] = 3;
+    const struct {
+        const char *pszWhat;
+        std::vector<BYTE> image;
+        DWORD dwMachine;
+    } aCases[] = {
+        {"x86", Pe(0x80, 0x014C, 0x200), 0x014C},
+        {"x64", Pe(0x80, 0x8664, 0x200), 0x8664},
+        {"PE header in the last bytes", Pe(0x200 - 6, 0x8664, 0x200), 0x8664},
+        {"PE header one byte past the end", Pe(0x200 - 5, 0x8664, 0x200), 0},
+        {"PE signature in the last bytes, no machine", Pe(0x200 - 4, 0x8664, 0x200), 0},
+        {"PE offset far past the end", Pe(0xFFFFFFF0u, 0x8664, 0x200), 0},
+        {"MZ without room for its offset", std::vector<BYTE>{'M', 'Z', 0, 0}, 0},
+        {"ELF x86-64", elf, 0x8664},
+        {"ELF of big-endian x86", elfBig, 0x014C},
+        {"ELF cut short", std::vector<BYTE>(elf.begin(), elf.begin() + 19), 0},
+        {"text", std::vector<BYTE>(100, 'x'), 0},
+        {"nothing", std::vector<BYTE>(), 0},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        BYTE *pb = (BYTE *)malloc(c.image.empty() ? 1 : c.image.size());
+        if (!c.image.empty()) memcpy(pb, c.image.data(), c.image.size());
+        EXPECT_EQ(GetImageMachine(pb, c.image.size()), c.dwMachine);
+        EXPECT_FALSE(IsSpoolcapImage(pb, c.image.size()));
+        free(pb);
+    }
+    // The mark at the very end of a module is found; cut by one byte it is not.
+    std::vector<BYTE> module = Pe(0x80, 0x8664, 0x200);
+    // Put together here, so that this program does not carry the mark whole.
+    std::string mark = SPOOLCAP_MARK_HEAD;
+    mark += SPOOLCAP_MARK_TAIL;
+    module.insert(module.end(), mark.begin(), mark.end());
+    EXPECT_TRUE(IsSpoolcapImage(module.data(), module.size()));
+    EXPECT_FALSE(IsSpoolcapImage(module.data(), module.size() - 1));
+}
+
+}  // namespace
