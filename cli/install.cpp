@@ -6,9 +6,9 @@
 
 #include "cli/spool.h"
 #include "codec/spoolcap.h"
+#include "lister/listing.h"
 #include "scaffold/paths.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -52,6 +52,13 @@ UINT GetProcessSystemFolder(LPSTR pszFolder, UINT cbFolder)
     }
 #endif
     return GetSystemDirectoryA(pszFolder, cbFolder);
+}
+
+// The FOURCC as text without the blanks that fill a short one.
+void FormatFourccTrimmed(DWORD fcc, LPSTR psz5)
+{
+    FormatFourcc(fcc, psz5);
+    for (int i = 3; i >= 0 && psz5[i] == ' '; i--) psz5[i] = 0;
 }
 
 BOOL FormatPath(LPSTR pszOut, LPCSTR pszFormat, LPCSTR pszA, LPCSTR pszB)
@@ -121,14 +128,24 @@ void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
 BOOL ClearOwnLeftover(LPCSTR pszTemp)
 {
     if (!FileExists(pszTemp)) return TRUE;
-    BYTE *pb = NULL;
-    size_t cb = 0;
-    BOOL fOurs = ReadWholeFile(pszTemp, &pb, &cb) && IsSpoolcapImage(pb, cb);
-    free(pb);
-    if (fOurs && DeleteFileA(pszTemp)) return TRUE;
+    DWORD dwMachine = 0;
+    BOOL fOurs = FALSE;
+    if (ReadModuleKind(pszTemp, &dwMachine, &fOurs) && fOurs && DeleteFileA(pszTemp)) return TRUE;
     Complain("%s is in the way and is not a copy of Spoolcap; move it away first. Nothing was changed.",
              "%s があり, Spoolcap の複写ではありません. 先に移してください. 何も変更していません.", pszTemp);
     return FALSE;
+}
+
+// A FOURCC as the user writes it for a codec: letters, digits, '_' and '-',
+// as FOURCCs have them; nothing that would mean something else in a
+// registry value's or a profile key's name.
+BOOL IsCodecFourccText(LPCSTR pszText)
+{
+    for (LPCSTR p = pszText; *p; p++)
+        if (!((*p >= '0' && *p <= '9') || (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || *p == '_' ||
+              *p == '-'))
+            return FALSE;
+    return TRUE;
 }
 
 // The state that a failed rollback leaves, said so that the user can mend it
@@ -144,23 +161,21 @@ void ComplainStranded(const CODECFILES *pFiles, LPCSTR pszTemp)
 // installed. *ppbSpoolcap holds Spoolcap's bytes when it succeeds.
 BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSpoolcap, size_t *pcbSpoolcap)
 {
-    BYTE *pbCodec = NULL;
-    size_t cbCodec = 0;
+    DWORD dwCodec = 0;
+    BOOL fSpoolcap = FALSE;
     if (!ReadWholeFile(pszSpoolcap, ppbSpoolcap, pcbSpoolcap) || !IsSpoolcapImage(*ppbSpoolcap, *pcbSpoolcap)) {
         Complain("%s is not a Spoolcap module (give it with --dll). Nothing was changed.",
                  "%s は Spoolcap のモジュールではありません (--dll で指定してください). 何も変更していません.",
                  pszSpoolcap);
         return FALSE;
     }
-    if (!ReadWholeFile(pFiles->szPath, &pbCodec, &cbCodec)) {
+    if (!ReadModuleKind(pFiles->szPath, &dwCodec, &fSpoolcap)) {
         Complain("the codec %s is listed with %s, which cannot be read. Nothing was changed.",
                  "コーデック %s のドライバ %s を読めません. 何も変更していません.", pFiles->szFourcc,
                  pFiles->szPath);
         return FALSE;
     }
-    BOOL fSpoolcap = IsSpoolcapImage(pbCodec, cbCodec);
-    DWORD dwCodec = GetImageMachine(pbCodec, cbCodec), dwSpoolcap = GetImageMachine(*ppbSpoolcap, *pcbSpoolcap);
-    free(pbCodec);
+    DWORD dwSpoolcap = GetImageMachine(*ppbSpoolcap, *pcbSpoolcap);
     if (fSpoolcap || FileExists(pFiles->szOrgPath)) {
         Complain("Spoolcap already stands in front of %s (%s%s). Nothing was changed.",
                  "%s の前にはすでに Spoolcap があります (%s%s). 何も変更していません.", pFiles->szFourcc,
@@ -184,14 +199,6 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSp
         return FALSE;
     }
     return TRUE;
-}
-
-void SayAnswerDiffers(const CODECFILES *pFiles, BOOL fRestored)
-{
-    if (fRestored)
-        Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
-                 "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.",
-                 pFiles->szFourcc);
 }
 
 // Writes the settings file with reference writing off, unless there is one.
@@ -245,32 +252,11 @@ BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppsz
 
 BOOL (*g_pfnAskCodec)(const CODECFILES *pFiles, CODECANSWER *pAnswer) = AskCodec;
 
-BOOL ParseFourcc(LPCSTR pszText, DWORD *pfcc)
-{
-    size_t cch = strlen(pszText);
-    if (cch == 0 || cch > 4) return FALSE;
-    DWORD fcc = 0;
-    for (size_t i = 0; i < 4; i++) {
-        BYTE b = i < cch ? (BYTE)pszText[i] : (BYTE)' ';
-        // Letters, digits, '_' and '-' as FOURCCs have them; nothing that
-        // would mean something else in a registry value's or a profile
-        // key's name.
-        if (i < cch && !((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_' ||
-                         b == '-'))
-            return FALSE;
-        fcc |= (DWORD)b << (8 * i);
-    }
-    *pfcc = fcc;
-    return TRUE;
-}
-
 BOOL FindCodecDriver(DWORD fcc, LPSTR pszDriver, size_t cbDriver, BOOL *pfInRegistry)
 {
-    CHAR szKey[16];
-    snprintf(szKey, sizeof(szKey), "vidc.%c%c%c%c", (char)(fcc & 0xFF), (char)((fcc >> 8) & 0xFF),
-             (char)((fcc >> 16) & 0xFF), (char)(fcc >> 24));
-    // Blanks that fill a short FOURCC are not part of the key.
-    for (size_t cch = strlen(szKey); cch > 5 && szKey[cch - 1] == ' ';) szKey[--cch] = 0;
+    CHAR szFourcc[5], szKey[16];
+    FormatFourccTrimmed(fcc, szFourcc);
+    snprintf(szKey, sizeof(szKey), "vidc.%s", szFourcc);
     CHAR szValue[MAX_PATH] = "";
     *pfInRegistry = FALSE;
     HKEY hKey = NULL;
@@ -293,8 +279,7 @@ int FindCodecFiles(DWORD fcc, CODECFILES *pFiles)
 {
     memset(pFiles, 0, sizeof(*pFiles));
     pFiles->fcc = fcc;
-    for (int i = 0; i < 4; i++) pFiles->szFourcc[i] = (CHAR)((fcc >> (8 * i)) & 0xFF);
-    for (int i = 3; i >= 0 && (pFiles->szFourcc[i] == ' ' || pFiles->szFourcc[i] == 0); i--) pFiles->szFourcc[i] = 0;
+    FormatFourccTrimmed(fcc, pFiles->szFourcc);
     if (!FindCodecDriver(fcc, pFiles->szDriver, sizeof(pFiles->szDriver), &pFiles->fInRegistry))
         return CODECFILES_UNLISTED;
     // A driver listed with a folder lies outside the system folder, where
@@ -316,7 +301,7 @@ int FindCodecFiles(DWORD fcc, CODECFILES *pFiles)
 BOOL LocateCodecFiles(LPCSTR pszFourcc, CODECFILES *pFiles)
 {
     DWORD fcc = 0;
-    if (!ParseFourcc(pszFourcc, &fcc)) {
+    if (!IsCodecFourccText(pszFourcc) || !ParseFourcc(pszFourcc, &fcc)) {
         Complain("%s is not a FOURCC: one to four letters or digits.",
                  "%s は FOURCC ではありません: 1 から 4 文字の英数字です.", pszFourcc);
         return FALSE;
@@ -402,6 +387,17 @@ BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb)
     return TRUE;
 }
 
+BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap)
+{
+    BYTE *pb = NULL;
+    size_t cb = 0;
+    if (!ReadWholeFile(pszPath, &pb, &cb)) return FALSE;
+    *pdwMachine = GetImageMachine(pb, cb);
+    *pfSpoolcap = IsSpoolcapImage(pb, cb);
+    free(pb);
+    return TRUE;
+}
+
 BOOL SameCodecInfo(const ICINFO *pA, const ICINFO *pB)
 {
     return pA->fccType == pB->fccType && pA->fccHandler == pB->fccHandler && pA->dwFlags == pB->dwFlags &&
@@ -483,7 +479,8 @@ int InstallCommand(int argc, char **argv)
             return SPOOL_ERROR;
         }
         DeleteFileA(szTemp);
-        SayAnswerDiffers(&files, TRUE);
+        Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
+                 "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
         return SPOOL_ERROR;
     }
     Say(g_pOut, "Spoolcap (%s) now stands in front of %s: %s; the codec's own driver is %s.\n",
@@ -499,19 +496,17 @@ int UninstallCommand(int argc, char **argv)
     if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL)) return SPOOL_ERROR;
     CODECFILES files;
     if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
-    BYTE *pb = NULL;
-    size_t cb = 0;
-    BOOL fSpoolcap = ReadWholeFile(files.szPath, &pb, &cb) && IsSpoolcapImage(pb, cb);
-    free(pb);
-    BOOL fOrgModule = ReadWholeFile(files.szOrgPath, &pb, &cb) && GetImageMachine(pb, cb) != 0;
-    free(pb);
+    DWORD dwMachine = 0, dwOrgMachine = 0;
+    BOOL fSpoolcap = FALSE, fOrgSpoolcap = FALSE;
+    ReadModuleKind(files.szPath, &dwMachine, &fSpoolcap);
+    ReadModuleKind(files.szOrgPath, &dwOrgMachine, &fOrgSpoolcap);
     if (!fSpoolcap) {
         Complain("Spoolcap does not stand in front of %s: %s is not Spoolcap. Nothing was changed.",
                  "%s の前に Spoolcap はありません: %s は Spoolcap ではありません. 何も変更していません.", pszFourcc,
                  files.szPath);
         return SPOOL_ERROR;
     }
-    if (!fOrgModule) {
+    if (dwOrgMachine == 0) {
         Complain("the codec's own driver %s is missing or not a module; it cannot be put back. Nothing was changed.",
                  "コーデック本来のドライバ %s がないか, モジュールではありません. 戻せません. 何も変更していません.",
                  files.szOrgPath);

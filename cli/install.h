@@ -26,10 +26,6 @@ typedef struct {
     BOOL fWrapped;  // the module of the codec's name with ".org" appended was loaded
 } CODECANSWER;
 
-// The FOURCC of a text of 1 to 4 characters, blanks filling the rest;
-// FALSE for any other text.
-BOOL ParseFourcc(LPCSTR pszText, DWORD *pfcc);
-
 // The driver the system loads for a video codec: the value vidc.FOURCC
 // under Drivers32 in this process's registry view, else the key of the
 // [drivers32] section of system.ini. FALSE when neither lists it.
@@ -58,6 +54,9 @@ BOOL IsSpoolcapImage(const BYTE *pb, size_t cb);
 // A file's bytes in a new buffer (free() it); FALSE when it cannot be read
 // or is larger than any codec module.
 BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb);
+// The machine of a module file (0 when it is no module) and whether it is
+// Spoolcap; FALSE when it cannot be read.
+BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap);
 
 // Opens the codec through the system, by its FOURCC, and takes its answer
 // to ICM_GETINFO and whether its ".org" module is loaded; FALSE when it does

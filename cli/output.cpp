@@ -280,6 +280,16 @@ BOOL TakeOption(int argc, char **argv, int *pi, LPCSTR pszLong, LPCSTR pszShort,
     return TRUE;
 }
 
+BOOL ParseFourcc(LPCSTR psz, DWORD *pfcc)
+{
+    size_t cch = strlen(psz);
+    if (cch == 0 || cch > 4) return FALSE;
+    CHAR sz[4] = {' ', ' ', ' ', ' '};
+    memcpy(sz, psz, cch);
+    *pfcc = mmioFOURCC(sz[0], sz[1], sz[2], sz[3]);
+    return TRUE;
+}
+
 int UsageError(LPCSTR pszCommand, LPCSTR pszArgument)
 {
     Complain("%s: unexpected or incomplete argument: %s (see spool %s --help)",

@@ -55,16 +55,6 @@ BOOL ParseSize(LPCSTR psz, LONG *plWidth, LONG *plHeight)
     return TRUE;
 }
 
-BOOL ParseFourcc(LPCSTR psz, DWORD *pfcc)
-{
-    size_t cch = strlen(psz);
-    if (cch == 0 || cch > 4) return FALSE;
-    CHAR sz[4] = {' ', ' ', ' ', ' '};
-    memcpy(sz, psz, cch);
-    *pfcc = mmioFOURCC(sz[0], sz[1], sz[2], sz[3]);
-    return TRUE;
-}
-
 // The writer pumps once a frame: the progress bar follows.
 DWORD s_nWritten;
 void CountWrittenFrame(void) { ShowProgress(++s_nWritten); }

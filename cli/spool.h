@@ -87,6 +87,8 @@ int ConfigCommand(int argc, char **argv);
 // (long name, or short name when given); the value, for an option that takes
 // one, then in *ppszValue (the next argument, or after "=").
 BOOL TakeOption(int argc, char **argv, int *pi, LPCSTR pszLong, LPCSTR pszShort, LPCSTR *ppszValue);
+// The FOURCC of a text of 1 to 4 characters, blanks filling the rest.
+BOOL ParseFourcc(LPCSTR psz, DWORD *pfcc);
 // Reports an unknown option or a missing value; returns SPOOL_ERROR.
 int UsageError(LPCSTR pszCommand, LPCSTR pszArgument);
 // Prints a command's help: usage line and options, in the run's language.

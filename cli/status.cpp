@@ -6,7 +6,6 @@
 #include "lister/listing.h"
 #include "scaffold/paths.h"
 
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -27,15 +26,9 @@ void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
     memset(pState, 0, sizeof(*pState));
     pState->nFound = nFound;
     if (nFound != CODECFILES_OK) return;
-    BYTE *pb = NULL;
-    size_t cb = 0;
-    if (ReadWholeFile(pFiles->szPath, &pb, &cb)) {
-        pState->dwMachine = GetImageMachine(pb, cb);
-        pState->fSpoolcap = IsSpoolcapImage(pb, cb);
-    }
-    free(pb);
-    if (ReadWholeFile(pFiles->szOrgPath, &pb, &cb)) pState->dwOrgMachine = GetImageMachine(pb, cb);
-    free(pb);
+    BOOL fOrgSpoolcap = FALSE;
+    ReadModuleKind(pFiles->szPath, &pState->dwMachine, &pState->fSpoolcap);
+    ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, &fOrgSpoolcap);
     pState->fIniExists = FileExists(pFiles->szIniPath);
     ReadSettingsFile(pFiles->szIniFile, &pState->settings);
 }

@@ -115,9 +115,9 @@ fi
 if [ -f "$build/win/bin/spool.exe" ] && [ -f "$build/win64/bin/spool.exe" ]; then
     echo "== package: pack and check the release zip"
     log="$build/logs/package-test.log"
+    rm -rf "$build/package"
     if ! { PACKAGE_DIR="$build/package" sh "$root/tools/package.sh" --built "$build" &&
-        sh "$root/tests/check_package.sh" "$build/package/spoolcap-$(sed -n 's/^#define PRODUCT_VERSION "\(.*\)"$/\1/p' \
-            "$root/scaffold/version.h")-windows.zip"; } >"$log" 2>&1; then
+        sh "$root/tests/check_package.sh" "$build/package"/spoolcap-*-windows.zip; } >"$log" 2>&1; then
         grep -E "FAIL|rror" "$log" | head -20
         echo "== package: CHECKS FAILED (log: $log)"
         status=1
