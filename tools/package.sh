@@ -35,6 +35,8 @@ esac
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/x86" "$stage/x64" "$stage/docs" "$out"
+# The zip is written from inside the staging folder.
+out=$(cd "$out" && pwd)
 for program in $programs; do
     cp "$build/win/bin/$program" "$stage/x86/"
     cp "$build/win64/bin/$program" "$stage/x64/"
