@@ -393,7 +393,7 @@ BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap)
     size_t cb = 0;
     if (!ReadWholeFile(pszPath, &pb, &cb)) return FALSE;
     *pdwMachine = GetImageMachine(pb, cb);
-    *pfSpoolcap = IsSpoolcapImage(pb, cb);
+    if (pfSpoolcap) *pfSpoolcap = IsSpoolcapImage(pb, cb);
     free(pb);
     return TRUE;
 }
@@ -497,9 +497,9 @@ int UninstallCommand(int argc, char **argv)
     CODECFILES files;
     if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
     DWORD dwMachine = 0, dwOrgMachine = 0;
-    BOOL fSpoolcap = FALSE, fOrgSpoolcap = FALSE;
+    BOOL fSpoolcap = FALSE;
     ReadModuleKind(files.szPath, &dwMachine, &fSpoolcap);
-    ReadModuleKind(files.szOrgPath, &dwOrgMachine, &fOrgSpoolcap);
+    ReadModuleKind(files.szOrgPath, &dwOrgMachine, NULL);
     if (!fSpoolcap) {
         Complain("Spoolcap does not stand in front of %s: %s is not Spoolcap. Nothing was changed.",
                  "%s の前に Spoolcap はありません: %s は Spoolcap ではありません. 何も変更していません.", pszFourcc,

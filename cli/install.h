@@ -55,7 +55,7 @@ BOOL IsSpoolcapImage(const BYTE *pb, size_t cb);
 // or is larger than any codec module.
 BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb);
 // The machine of a module file (0 when it is no module) and whether it is
-// Spoolcap; FALSE when it cannot be read.
+// Spoolcap (pfSpoolcap may be NULL); FALSE when it cannot be read.
 BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap);
 
 // Opens the codec through the system, by its FOURCC, and takes its answer

@@ -26,39 +26,19 @@ void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
     memset(pState, 0, sizeof(*pState));
     pState->nFound = nFound;
     if (nFound != CODECFILES_OK) return;
-    BOOL fOrgSpoolcap = FALSE;
     ReadModuleKind(pFiles->szPath, &pState->dwMachine, &pState->fSpoolcap);
-    ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, &fOrgSpoolcap);
+    ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, NULL);
     pState->fIniExists = FileExists(pFiles->szIniPath);
     ReadSettingsFile(pFiles->szIniFile, &pState->settings);
 }
-
-// The eight keys, as the settings file holds them.
-enum { KEY_TEXT, KEY_NUMBER, KEY_SWITCH };
-typedef struct {
-    LPCSTR pszName;
-    int nKind;
-    size_t cbOffset;
-} SETTINGKEY;
-
-const SETTINGKEY s_aKeys[] = {
-    {"BaseFile", KEY_TEXT, offsetof(SPOOLSETTINGS, szBaseFile)},
-    {"BaseFile2", KEY_TEXT, offsetof(SPOOLSETTINGS, szBaseFile2)},
-    {"Padding", KEY_NUMBER, offsetof(SPOOLSETTINGS, dwPadding)},
-    {"Enabled", KEY_SWITCH, offsetof(SPOOLSETTINGS, fEnabled)},
-    {"BiFiled", KEY_SWITCH, offsetof(SPOOLSETTINGS, fBiFiled)},
-    {"NoCompress", KEY_SWITCH, offsetof(SPOOLSETTINGS, fNoCompress)},
-    {"OverlapRead", KEY_SWITCH, offsetof(SPOOLSETTINGS, fOverlapRead)},
-    {"OverlapWrite", KEY_SWITCH, offsetof(SPOOLSETTINGS, fOverlapWrite)},
-};
 
 BYTE *KeyField(SPOOLSETTINGS *pSettings, const SETTINGKEY &key) { return (BYTE *)pSettings + key.cbOffset; }
 
 void PutSettingsText(const SPOOLSETTINGS *pSettings)
 {
-    for (const SETTINGKEY &key : s_aKeys) {
+    for (const SETTINGKEY &key : g_aSettingKeys) {
         const BYTE *pField = (const BYTE *)pSettings + key.cbOffset;
-        if (key.nKind == KEY_TEXT) fprintf(g_pOut, "  %s=%s\n", key.pszName, (LPCSTR)pField);
+        if (key.nKind == SETTING_TEXT) fprintf(g_pOut, "  %s=%s\n", key.pszName, (LPCSTR)pField);
         else fprintf(g_pOut, "  %s=%lu\n", key.pszName, (unsigned long)*(const DWORD *)pField);
     }
 }
@@ -66,11 +46,11 @@ void PutSettingsText(const SPOOLSETTINGS *pSettings)
 void PutSettingsJson(const SPOOLSETTINGS *pSettings)
 {
     LPCSTR pszSep = "";
-    for (const SETTINGKEY &key : s_aKeys) {
+    for (const SETTINGKEY &key : g_aSettingKeys) {
         const BYTE *pField = (const BYTE *)pSettings + key.cbOffset;
         fprintf(g_pOut, "%s\"%s\": ", pszSep, key.pszName);
-        if (key.nKind == KEY_TEXT) PutJsonString(g_pOut, (LPCSTR)pField);
-        else if (key.nKind == KEY_SWITCH) fputs(*(const BOOL *)pField ? "true" : "false", g_pOut);
+        if (key.nKind == SETTING_TEXT) PutJsonString(g_pOut, (LPCSTR)pField);
+        else if (key.nKind == SETTING_SWITCH) fputs(*(const BOOL *)pField ? "true" : "false", g_pOut);
         else fprintf(g_pOut, "%lu", (unsigned long)*(const DWORD *)pField);
         pszSep = ", ";
     }
@@ -139,7 +119,7 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
 {
     LPCSTR pszEquals = strchr(pszAssignment, '=');
     const SETTINGKEY *pKey = NULL;
-    for (const SETTINGKEY &key : s_aKeys) {
+    for (const SETTINGKEY &key : g_aSettingKeys) {
         if (pszEquals && strlen(key.pszName) == (size_t)(pszEquals - pszAssignment) &&
             strncasecmp(key.pszName, pszAssignment, strlen(key.pszName)) == 0)
             pKey = &key;
@@ -154,7 +134,7 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
     }
     LPCSTR pszValue = pszEquals + 1;
     BYTE *pField = KeyField(pSettings, *pKey);
-    if (pKey->nKind == KEY_SWITCH) {
+    if (pKey->nKind == SETTING_SWITCH) {
         if ((pszValue[0] != '0' && pszValue[0] != '1') || pszValue[1]) {
             Complain("%s must be 0 or 1, not \"%s\".", "%s は 0 か 1 です (\"%s\" は使えません).", pKey->pszName,
                      pszValue);
@@ -163,7 +143,7 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
         *(BOOL *)pField = pszValue[0] == '1';
         return TRUE;
     }
-    if (pKey->nKind == KEY_NUMBER) {
+    if (pKey->nKind == SETTING_NUMBER) {
         // The file keeps the number as a signed one: what reads back is at
         // most 2147483647 percent.
         size_t cch = strlen(pszValue);

@@ -4,6 +4,7 @@
 
 #include "scaffold/paths.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,46 +20,45 @@ BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile)
     return n > 0 && (size_t)n < cbIniFile;
 }
 
-namespace {
-
-BOOL ReadSwitch(LPCSTR pszKey, LPCSTR pszIniFile)
-{
-    return GetPrivateProfileIntA(SPOOLCAP_SECTION, pszKey, 0, pszIniFile) != 0 ? TRUE : FALSE;
-}
-
-BOOL WriteKey(LPCSTR pszKey, LPCSTR pszValue, LPCSTR pszIniFile)
-{
-    return WritePrivateProfileStringA(SPOOLCAP_SECTION, pszKey, pszValue, pszIniFile);
-}
-
-}  // namespace
+static_assert(sizeof(((SPOOLSETTINGS *)0)->szBaseFile) == MAX_PATH &&
+                  sizeof(((SPOOLSETTINGS *)0)->szBaseFile2) == MAX_PATH,
+              "a text setting is read into MAX_PATH bytes");
+const SETTINGKEY g_aSettingKeys[SETTING_KEYS] = {
+    {"BaseFile", SETTING_TEXT, offsetof(SPOOLSETTINGS, szBaseFile)},
+    {"BaseFile2", SETTING_TEXT, offsetof(SPOOLSETTINGS, szBaseFile2)},
+    {"Padding", SETTING_NUMBER, offsetof(SPOOLSETTINGS, dwPadding)},
+    {"Enabled", SETTING_SWITCH, offsetof(SPOOLSETTINGS, fEnabled)},
+    {"BiFiled", SETTING_SWITCH, offsetof(SPOOLSETTINGS, fBiFiled)},
+    {"NoCompress", SETTING_SWITCH, offsetof(SPOOLSETTINGS, fNoCompress)},
+    {"OverlapRead", SETTING_SWITCH, offsetof(SPOOLSETTINGS, fOverlapRead)},
+    {"OverlapWrite", SETTING_SWITCH, offsetof(SPOOLSETTINGS, fOverlapWrite)},
+};
 
 void ReadSettingsFile(LPCSTR pszIniFile, SPOOLSETTINGS *pSettings)
 {
-    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile", "", pSettings->szBaseFile, sizeof(pSettings->szBaseFile),
-                             pszIniFile);
-    GetPrivateProfileStringA(SPOOLCAP_SECTION, "BaseFile2", "", pSettings->szBaseFile2,
-                             sizeof(pSettings->szBaseFile2), pszIniFile);
-    pSettings->dwPadding = GetPrivateProfileIntA(SPOOLCAP_SECTION, "Padding", 0, pszIniFile);
-    pSettings->fEnabled = ReadSwitch("Enabled", pszIniFile);
-    pSettings->fBiFiled = ReadSwitch("BiFiled", pszIniFile);
-    pSettings->fNoCompress = ReadSwitch("NoCompress", pszIniFile);
-    pSettings->fOverlapRead = ReadSwitch("OverlapRead", pszIniFile);
-    pSettings->fOverlapWrite = ReadSwitch("OverlapWrite", pszIniFile);
+    for (const SETTINGKEY &key : g_aSettingKeys) {
+        BYTE *pField = (BYTE *)pSettings + key.cbOffset;
+        if (key.nKind == SETTING_TEXT)
+            GetPrivateProfileStringA(SPOOLCAP_SECTION, key.pszName, "", (LPSTR)pField, MAX_PATH, pszIniFile);
+        else if (key.nKind == SETTING_NUMBER)
+            *(DWORD *)pField = GetPrivateProfileIntA(SPOOLCAP_SECTION, key.pszName, 0, pszIniFile);
+        else  // any value other than 0 turns a switch on
+            *(BOOL *)pField = GetPrivateProfileIntA(SPOOLCAP_SECTION, key.pszName, 0, pszIniFile) != 0 ? TRUE : FALSE;
+    }
 }
 
 BOOL WriteSettingsFile(LPCSTR pszIniFile, const SPOOLSETTINGS *pSettings)
 {
-    CHAR szPadding[16];
-    snprintf(szPadding, sizeof(szPadding), "%d", (int)pSettings->dwPadding);
-    BOOL fOk = WriteKey("BaseFile", pSettings->szBaseFile, pszIniFile);
-    fOk = WriteKey("BaseFile2", pSettings->szBaseFile2, pszIniFile) && fOk;
-    fOk = WriteKey("Padding", szPadding, pszIniFile) && fOk;
-    fOk = WriteKey("Enabled", pSettings->fEnabled ? "1" : "0", pszIniFile) && fOk;
-    fOk = WriteKey("BiFiled", pSettings->fBiFiled ? "1" : "0", pszIniFile) && fOk;
-    fOk = WriteKey("NoCompress", pSettings->fNoCompress ? "1" : "0", pszIniFile) && fOk;
-    fOk = WriteKey("OverlapRead", pSettings->fOverlapRead ? "1" : "0", pszIniFile) && fOk;
-    fOk = WriteKey("OverlapWrite", pSettings->fOverlapWrite ? "1" : "0", pszIniFile) && fOk;
+    BOOL fOk = TRUE;
+    for (const SETTINGKEY &key : g_aSettingKeys) {
+        const BYTE *pField = (const BYTE *)pSettings + key.cbOffset;
+        CHAR szNumber[16];
+        LPCSTR pszValue = szNumber;
+        if (key.nKind == SETTING_TEXT) pszValue = (LPCSTR)pField;
+        else if (key.nKind == SETTING_SWITCH) pszValue = *(const BOOL *)pField ? "1" : "0";
+        else snprintf(szNumber, sizeof(szNumber), "%d", (int)*(const DWORD *)pField);
+        fOk = WritePrivateProfileStringA(SPOOLCAP_SECTION, key.pszName, pszValue, pszIniFile) && fOk;
+    }
     return fOk;
 }
 

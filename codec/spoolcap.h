@@ -143,6 +143,18 @@ LRESULT CallWrapped(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lPara
 
 // Settings file names and the settings themselves (settings.cpp).
 BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile);
+// The eight keys, in the order they are written: each names its kind and
+// its field of SPOOLSETTINGS (a text of MAX_PATH bytes, a DWORD or a BOOL).
+#define SETTING_TEXT 0
+#define SETTING_NUMBER 1
+#define SETTING_SWITCH 2
+#define SETTING_KEYS 8
+typedef struct {
+    LPCSTR pszName;
+    int nKind;
+    size_t cbOffset;
+} SETTINGKEY;
+extern const SETTINGKEY g_aSettingKeys[SETTING_KEYS];
 // The eight keys of one settings file (a bare name lies in the Windows
 // directory); missing keys give the defaults. Writing gives FALSE when a key
 // could not be written.
