@@ -1,15 +1,15 @@
 // Benchmarks of Spoolshift's commands, each against a plain loop over the
 // same bytes in the same run:
 //
-//   detect/spoolshift   DetectRefFiles over an AVI of 100,000 records
+//   detect/spoolshift   detection over an AVI of 100,000 records
 //   detect/plain        a seek and a read of each record's chunk (baseline)
-//   rewrite/spoolshift  RewriteRefNames of 100,000 records to another name
+//   rewrite/spoolshift  the rewrite of 100,000 records to another name
 //   rewrite/plain       a read and an in-place write of each record through
 //                       the same file handle (baseline)
-//   copy/spoolshift     CopyRefFile of a file of SPOOL_BENCH_COPY_MB MiB
-//                       (1024 by default)
+//   copy/spoolshift     a relocation that copies a reference file of
+//                       SPOOL_BENCH_COPY_MB MiB (1024 by default)
 //   copy/cp             cp of the same file (baseline)
-//   detect-odml/spoolshift  DetectRefFiles over the same records in an
+//   detect-odml/spoolshift  detection over the same records in an
 //                       OpenDML AVI of RIFFs of 4 MiB, read through its indexes
 //   detect-odml/plain   a seek and a read of each of its records (baseline)
 #include "bench/ratio.h"
@@ -21,6 +21,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -29,9 +30,9 @@
 namespace {
 
 const DWORD FRAME_COUNT = 100000;
-std::string g_dir, g_avi, g_big, g_odml;
+std::string g_dir, g_avi, g_big, g_bigAvi, g_odml;
 std::vector<DWORD> g_positions, g_odmlPositions;
-AviInfo g_info, g_odmlInfo;
+AviInfo g_info, g_odmlInfo, g_bigInfo;
 
 int Quiet(LPCSTR, LPCSTR, UINT) { return IDOK; }
 
@@ -62,19 +63,46 @@ void MakeFiles()
     long nMb = getenv("SPOOL_BENCH_COPY_MB") ? atol(getenv("SPOOL_BENCH_COPY_MB")) : 1024;
     g_big = g_dir + "/big.000";
     pFile = fopen(g_big.c_str(), "wb");
+    // A reference file of frames of 1 MiB, and an AVI whose one record
+    // names its last frame.
     std::vector<BYTE> mb(1 << 20);
+    REFFRAMEHEADER header = {1u << 20, (1u << 20) - 16, 0, 8, 8};
     for (long i = 0; i < nMb; i++) {
         for (size_t k = 0; k < mb.size(); k += 4096) mb[k] = (BYTE)(i + k);
+        memcpy(mb.data(), &header, sizeof(header));
         fwrite(mb.data(), 1, mb.size(), pFile);
     }
     fclose(pFile);
+    spec.cbRiffLimit = 0;
+    spec.chunks.clear();
+    spec.dwTotalFrames = spec.dwLength = 1;
+    REFRECORD rec;
+    BuildRefRecord(&rec, 0, FALSE, (DWORD)((nMb - 1) << 20), 1u << 20, g_big.c_str());
+    const BYTE *pRec = reinterpret_cast<const BYTE *>(&rec);
+    spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(pRec, pRec + sizeof(rec))));
+    bytes = BuildAvi(spec);
+    g_bigAvi = g_dir + "/big.avi";
+    pFile = fopen(g_bigAvi.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), pFile);
+    fclose(pFile);
+}
+
+// Detection by the engine, as spool and the window run it.
+DWORD Detect(AviInfo *pInfo)
+{
+    SHIFTREQUEST req;
+    InitShiftRequest(&req);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    RunDetection(pInfo, &req, &res);
+    FreeShiftResult(&res);
+    return g_nRefFiles;
 }
 
 void BM_DetectSpoolshift(benchmark::State &state)
 {
     for (auto _ : state) {
-        DetectRefFiles(&g_info);
-        if (MemoryRefListNames().size() != 1) state.SkipWithError("detection missed the file");
+        if (Detect(&g_info) != 1) state.SkipWithError("detection missed the file");
     }
 }
 
@@ -98,8 +126,7 @@ void BM_DetectPlain(benchmark::State &state) { ReadRecords(state, g_avi, g_posit
 void BM_DetectOdmlSpoolshift(benchmark::State &state)
 {
     for (auto _ : state) {
-        DetectRefFiles(&g_odmlInfo);
-        if (MemoryRefListNames().size() != 1) state.SkipWithError("detection missed the file");
+        if (Detect(&g_odmlInfo) != 1) state.SkipWithError("detection missed the file");
     }
 }
 
@@ -107,15 +134,21 @@ void BM_DetectOdmlPlain(benchmark::State &state) { ReadRecords(state, g_odml, g_
 
 void BM_RewriteSpoolshift(benchmark::State &state)
 {
-    DetectRefFiles(&g_info);
-    std::string a = MemoryRefListNames()[0], b = g_dir + "/moved.000";
+    Detect(&g_info);
+    std::string a = RefFileName(0), b = g_dir + "/moved.000";
     bool fForth = true;
+    SHIFTREQUEST req;
+    InitShiftRequest(&req);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
     for (auto _ : state) {
         DWORD nDone = 0;
-        RewriteRefNames(&g_info, 0, fForth ? a.c_str() : b.c_str(), fForth ? b.c_str() : a.c_str(), &nDone);
+        RewriteRefNames(&g_info, 0, fForth ? b.c_str() : a.c_str(), &req, &res, &nDone);
+        RenameRefFile(0, fForth ? b.c_str() : a.c_str());
         if (nDone != FRAME_COUNT) state.SkipWithError("records missed");
         fForth = !fForth;
     }
+    FreeShiftResult(&res);
 }
 
 void BM_RewritePlain(benchmark::State &state)
@@ -139,10 +172,27 @@ void BM_RewritePlain(benchmark::State &state)
 
 void BM_CopySpoolshift(benchmark::State &state)
 {
+    // The relocation of the big file as a copy that keeps the old file: the
+    // checks, the note, the copy and the rewrite of its one record.
     std::string copy = g_dir + "/copy.000";
     for (auto _ : state) {
         unlink(copy.c_str());
-        if (!CopyRefFile(g_big.c_str(), copy.c_str())) state.SkipWithError("copy failed");
+        if (Detect(&g_bigInfo) != 1) state.SkipWithError("detection missed the file");
+        SHIFTREQUEST req;
+        InitShiftRequest(&req);
+        DWORD k = 0;
+        req.piFiles = &k;
+        req.nFiles = 1;
+        req.fCopy = TRUE;
+        snprintf(req.szNewBase, sizeof(req.szNewBase), "%s/copy", g_dir.c_str());
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        if (!RunRelocation(&g_bigInfo, &req, &res)) state.SkipWithError("copy failed");
+        FreeShiftResult(&res);
+        // The record names the big file again for the next round.
+        RewriteRefNames(&g_bigInfo, 0, g_big.c_str(), &req, &res, NULL);
+        RenameRefFile(0, g_big.c_str());
+        FreeShiftResult(&res);
     }
     unlink(copy.c_str());
 }
@@ -176,11 +226,12 @@ int main(int argc, char **argv)
     g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
     MakeFiles();
     g_pfnShowMessage = Quiet;
-    InstallMemoryRefList();
     snprintf(g_info.szAviFile, sizeof(g_info.szAviFile), "%s", g_avi.c_str());
     if (!LoadAvi(&g_info, TRUE)) return 1;
     snprintf(g_odmlInfo.szAviFile, sizeof(g_odmlInfo.szAviFile), "%s", g_odml.c_str());
     if (!LoadAvi(&g_odmlInfo, TRUE) || g_odmlInfo.nFrames != FRAME_COUNT) return 1;
+    snprintf(g_bigInfo.szAviFile, sizeof(g_bigInfo.szAviFile), "%s", g_bigAvi.c_str());
+    if (!LoadAvi(&g_bigInfo, TRUE)) return 1;
     std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
     int nArgs = (int)args.size();
     benchmark::Initialize(&nArgs, args.data());
@@ -197,7 +248,9 @@ int main(int argc, char **argv)
     PrintRatio(reporter, "detection of OpenDML against reading the records", "detect-odml/spoolshift", "detect-odml/plain");
     LoadAvi(&g_info, FALSE);
     LoadAvi(&g_odmlInfo, FALSE);
+    LoadAvi(&g_bigInfo, FALSE);
     FreeWorkBuffer();
+    unlink(g_bigAvi.c_str());
     unlink(g_avi.c_str());
     unlink(g_odml.c_str());
     unlink(g_big.c_str());

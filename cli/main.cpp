@@ -48,14 +48,14 @@ const COMMANDHELP s_aCommands[] = {
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す (例 'D:\\rec=/mnt/rec')\n"},
     {"verify", VerifyCommand, "spool verify AVI [-v] [--json] [--map FROM=TO]...",
      "Checks every record: its file exists, a frame header lies at its offset and\n"
-     "its size matches. Exit status 0 only when all hold. Finishes or rolls back a\n"
-     "relocation that was cut short.\n"
+     "its size matches. Exit status 0 only when all hold. A relocation cut short is\n"
+     "reported (exit status 1), never acted on: spool recover does that.\n"
      "  -v              list the bad frames\n"
      "  --json          the result as JSON\n"
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "すべての参照レコードを検査します: ファイルがあり, その位置にフレームヘッダがあり,\n"
-     "サイズが一致すること. すべて正しいときだけ終了コード0. 中断された移動を完了または\n"
-     "元に戻します.\n"
+     "サイズが一致すること. すべて正しいときだけ終了コード0. 中断された移動は報告するだけで\n"
+     "(終了コード1), 処理は spool recover で行います.\n"
      "  -v              不正なフレームを一覧\n"
      "  --json          結果をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
@@ -83,6 +83,14 @@ const COMMANDHELP s_aCommands[] = {
      "AVIファイルの指定した参照ファイルを, --allではAVIファイルとすべての参照ファイルを\n"
      "削除します (--yesが必要). 削除するのは参照ファイルだけです.\n"
      "  --force         形式を確かめられない参照フレームが参照するファイルも削除\n"},
+    {"recover", RecoverCommand, "spool recover AVI",
+     "Finishes or rolls back a relocation of the AVI's reference files that was cut\n"
+     "short, as its note beside the AVI describes, when the files are the ones the\n"
+     "note names. move and delete do this first themselves. Exit status 1 when the\n"
+     "note stays.\n",
+     "中断された参照ファイルの移動を, AVIファイルのそばの記録に従って完了するか元に戻します.\n"
+     "記録が示すファイルが今あるファイルと一致するときだけです. move と delete は先に\n"
+     "これを行います. 記録が残るときは終了コード1.\n"},
     {"resolve", ResolveCommand, "spool resolve AVI -o OUT.avi [--map FROM=TO]...",
      "Writes a self-contained AVI: every record replaced by its frame, everything\n"
      "else copied, the index rebuilt.\n"

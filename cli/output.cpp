@@ -22,11 +22,7 @@ FILE *g_pOut;
 FILE *g_pErr;
 BOOL g_fJapanese;
 BOOL g_fProgressBar;
-int g_nEngineFailures;
 int g_nEngineMessages;
-int g_nQuestionAnswer = IDCANCEL;
-int g_nConfirmAnswer = IDNO;
-int g_nConfirmations;
 
 namespace {
 
@@ -36,18 +32,9 @@ namespace {
 // (g_fEnglishMessages); they are printed a line each.
 int ShowEngineMessage(LPCSTR pszText, LPCSTR, UINT uType)
 {
-    // A question is answered as the command was told, not shown; but a
-    // question whether to act on files that cannot be checked shows them.
+    // No question of a window is asked here: the commands say what to do.
     UINT uButtons = uType & MB_TYPEMASK;
-    if (uButtons == MB_YESNOCANCEL || uButtons == MB_OKCANCEL) return g_nQuestionAnswer;
-    if (uButtons == MB_YESNO) {
-        g_nConfirmations++;
-        EndProgress();
-        fprintf(g_pErr, "spool: %s\n", pszText);
-        return g_nConfirmAnswer;
-    }
-    UINT uIcon = uType & MB_ICONMASK;
-    if (uIcon == MB_ICONERROR || uIcon == MB_ICONQUESTION) g_nEngineFailures++;
+    if (uButtons != MB_OK) return uButtons == MB_YESNO || uButtons == MB_YESNOCANCEL ? IDNO : IDCANCEL;
     g_nEngineMessages++;
     EndProgress();
     CHAR szText[4096];

@@ -1,6 +1,7 @@
-// spool refs, verify, move and delete: Spoolshift's engine without its
-// window. The reference list lives in memory; selections come from the
-// command line.
+// spool refs, verify, move, delete and recover: Spoolshift's engines
+// without its window. The engines return what they did, file by file; this
+// renders it: moved files as "old -> new", refusals and failures as
+// messages, progress as the bar.
 #include "cli/spool.h"
 
 #include "codec/refformat.h"
@@ -12,157 +13,46 @@
 
 namespace {
 
-// --- The reference list, in memory ------------------------------------------
-
-LPSTR CopyText(LPCSTR psz)
-{
-    LPSTR pszCopy = (LPSTR)malloc(strlen(psz) + 1);
-    if (pszCopy) strcpy(pszCopy, psz);
-    return pszCopy;
-}
-
-struct LISTITEM {
-    LPSTR pszName;
-    BOOL fSelected;
-};
-LISTITEM *s_pItems;
-int s_nItems, s_nItemCap;
-
-void ListReset(void)
-{
-    for (int i = 0; i < s_nItems; i++) free(s_pItems[i].pszName);
-    s_nItems = 0;
-}
-int ListCount(void) { return s_nItems; }
-BOOL ListGetText(int i, LPSTR psz)
-{
-    if (i < 0 || i >= s_nItems) return FALSE;
-    snprintf(psz, MAX_PATH, "%s", s_pItems[i].pszName);
-    return TRUE;
-}
-BOOL ListIsSelected(int i) { return i >= 0 && i < s_nItems && s_pItems[i].fSelected; }
-void ListSetSelected(int i, BOOL f)
-{
-    if (i >= 0 && i < s_nItems) s_pItems[i].fSelected = f;
-}
-void ListInsert(int i, LPCSTR psz)
-{
-    if (s_nItems == s_nItemCap) {
-        int nCap = s_nItemCap ? 2 * s_nItemCap : 16;
-        void *pGrown = realloc(s_pItems, (size_t)nCap * sizeof(LISTITEM));
-        if (!pGrown) return;
-        s_pItems = (LISTITEM *)pGrown;
-        s_nItemCap = nCap;
-    }
-    LPSTR pszName = CopyText(psz);
-    if (!pszName) return;
-    if (i < 0 || i > s_nItems) i = s_nItems;
-    memmove(&s_pItems[i + 1], &s_pItems[i], (size_t)(s_nItems - i) * sizeof(LISTITEM));
-    s_pItems[i].pszName = pszName;
-    s_pItems[i].fSelected = FALSE;
-    s_nItems++;
-}
-void ListDelete(int i)
-{
-    if (i < 0 || i >= s_nItems) return;
-    free(s_pItems[i].pszName);
-    memmove(&s_pItems[i], &s_pItems[i + 1], (size_t)(s_nItems - i - 1) * sizeof(LISTITEM));
-    s_nItems--;
-}
-
-// What the commands do to their window: the new base and the delete-after
-// choice come from the command line, progress texts move the bar.
-CHAR s_szNewBase[MAX_PATH];
-BOOL s_fDeleteAfter;
-CHAR s_szStep[32];
-
-void GetItemText(int, LPSTR psz) { snprintf(psz, MAX_PATH, "%s", s_szNewBase); }
-BOOL IsChecked(int) { return s_fDeleteAfter; }
-void SetItemText(int nId, LPCSTR psz)
-{
-    if (nId != IDC_SHIFT_PROGRESS || !*psz) return;
-    // "検出   42 %": a step's name and its percentage.
-    CHAR szStep[32];
-    size_t cch = strcspn(psz, " ");
-    snprintf(szStep, sizeof(szStep), "%.*s", (int)cch, psz);
-    if (strcmp(szStep, s_szStep) != 0) {
-        EndProgress();
-        snprintf(s_szStep, sizeof(s_szStep), "%s", szStep);
-        static const struct {
-            LPCSTR pszJapanese;
-            LPCSTR pszEnglish;
-        } s_aSteps[] = {{"検出", "detect"}, {"書換", "rewrite"}, {"コピー", "copy"}};
-        LPCSTR pszShown = s_szStep;
-        for (const auto &step : s_aSteps)
-            if (!g_fJapanese && strcmp(step.pszJapanese, s_szStep) == 0) pszShown = step.pszEnglish;
-        BeginProgress(pszShown, 100, PROGRESS_PERCENT);
-    }
-    ShowProgress((unsigned long long)atoi(psz + cch));
-}
-
-void InstallList(void)
-{
-    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
-    g_ShiftUi.list.pfnGetCount = ListCount;
-    g_ShiftUi.list.pfnGetText = ListGetText;
-    g_ShiftUi.list.pfnIsSelected = ListIsSelected;
-    g_ShiftUi.list.pfnSetSelected = ListSetSelected;
-    g_ShiftUi.list.pfnInsert = ListInsert;
-    g_ShiftUi.list.pfnDelete = ListDelete;
-    g_ShiftUi.list.pfnReset = ListReset;
-    g_ShiftUi.pfnGetItemText = GetItemText;
-    g_ShiftUi.pfnIsChecked = IsChecked;
-    g_ShiftUi.pfnSetItemText = SetItemText;
-    s_szStep[0] = '\0';
-}
-
 // --- The AVI --------------------------------------------------------------------
 
 AviInfo s_info;
+BOOL s_fOpen;
 // What the loading of the AVI reported.
 int s_nLoadMessages;
 
-// How an AVI is opened: only read; read unless a relocation is to be
-// recovered first; or for changing it, after recovering one.
-#define READ_ONLY 0
-#define RECOVER_FIRST 1
-#define FOR_CHANGES 2
-
-// What OpenAvi did.
-#define OPEN_FAILED 0
-#define OPEN_DONE 1
-#define OPEN_LOOK_ONLY 2  // a relocation's note stays that could not be recovered
-
-// Loads the AVI; unless READ_ONLY a relocation cut short is finished or
-// rolled back first. OPEN_FAILED after a message.
-int OpenAvi(LPCSTR pszAvi, int nMode)
+// Loads the AVI: for reading only (refs, verify), or for changing it and its
+// files. FALSE after a message.
+BOOL OpenAvi(LPCSTR pszAvi, BOOL fForChanges)
 {
-    InstallList();
     memset(&s_info, 0, sizeof(s_info));
-    if (strlen(pszAvi) >= MAX_PATH) {
+    if (strlen(pszAvi) >= sizeof(s_info.szAviFile)) {
         Complain("%s: the path is too long", "%s: パスが長すぎます", pszAvi);
-        return OPEN_FAILED;
+        return FALSE;
     }
     snprintf(s_info.szAviFile, sizeof(s_info.szAviFile), "%s", pszAvi);
-    // An AVI that is only read opens also where it cannot be written; one
-    // with a relocation to recover is written.
-    g_fAviReadOnly = nMode == READ_ONLY || (nMode == RECOVER_FIRST && !HasRecoveryNote(pszAvi));
+    // An AVI that is only read opens also where it cannot be written.
+    g_fAviReadOnly = !fForChanges;
     AVIFileInit();
     g_nEngineMessages = 0;
     BOOL fLoaded = LoadAvi(&s_info, TRUE);
     s_nLoadMessages = g_nEngineMessages;
     g_fAviReadOnly = FALSE;
     if (!fLoaded) {
+        FreeWorkBuffer();
         AVIFileExit();
-        return OPEN_FAILED;
     }
-    if (nMode != READ_ONLY && !RecoverRelocation(&s_info)) {
-        Complain("%s: an interrupted relocation could not be finished or rolled back; its note is kept and "
-                 "nothing was changed",
-                 "%s: 中断された移動を完了も取り消しもできません. 記録は残し, 何も変更していません", pszAvi);
-        return OPEN_LOOK_ONLY;
-    }
-    return OPEN_DONE;
+    s_fOpen = fLoaded;
+    return fLoaded;
+}
+
+void CloseAvi(void)
+{
+    if (!s_fOpen) return;
+    s_fOpen = FALSE;
+    LoadAvi(&s_info, FALSE);
+    FreeWorkBuffer();
+    AVIFileExit();
+    FreeRefTable();
 }
 
 // Says so when the reader could not see every frame of the file; TRUE then.
@@ -178,55 +68,156 @@ BOOL ReportUnseen(LPCSTR pszAvi)
     return TRUE;
 }
 
-void CloseAvi(void)
+// Says so when a relocation's note stays beside the AVI; TRUE then. refs
+// and verify never act on it.
+BOOL ReportNote(LPCSTR pszAvi)
 {
-    LoadAvi(&s_info, FALSE);
-    FreeWorkBuffer();
-    AVIFileExit();
-    ListReset();
-    free(g_pRefFiles);
-    g_pRefFiles = NULL;
-    g_nRefFileCap = 0;
+    if (!HasRecoveryNote(&s_info)) return FALSE;
+    Complain("%s: a relocation of its reference files was cut short and its note stays; spool recover finishes "
+             "or rolls it back",
+             "%s: 参照ファイルの移動が中断され, その記録が残っています. spool recover で完了するか元に戻せます", pszAvi);
+    return TRUE;
+}
+
+// --- The engines' side ---------------------------------------------------------------
+
+// What a run of an engine needs from the command line.
+struct CLIRUN {
+    int nStep;        // the step the bar shows, -1 for none
+    BOOL fForce;      // act on files whose format cannot be checked
+};
+
+void CliProgress(void *pv, int nStep, ULONGLONG ullDone, ULONGLONG ullTotal)
+{
+    CLIRUN *pRun = (CLIRUN *)pv;
+    if (nStep != pRun->nStep) {
+        EndProgress();
+        pRun->nStep = nStep;
+        if (nStep == STEP_DETECT) BeginProgress(g_fJapanese ? "検出" : "detect", ullTotal, PROGRESS_FRAMES);
+        else if (nStep == STEP_COPY) BeginProgress(g_fJapanese ? "コピー" : "copy", ullTotal, PROGRESS_BYTES);
+        else BeginProgress(g_fJapanese ? "書換" : "rewrite", ullTotal, PROGRESS_FRAMES);
+    }
+    ShowProgress(ullDone);
+}
+
+// Moved files go to the results a line each; what has a message goes to
+// the message stream.
+void CliOutcome(void *pv, const SHIFTOUTCOME *pOutcome)
+{
+    CLIRUN *pRun = (CLIRUN *)pv;
+    if (pOutcome->nOutcome == OUTCOME_MOVED || pOutcome->nOutcome == OUTCOME_COPIED) {
+        EndProgress();
+        pRun->nStep = -1;
+        fprintf(g_pOut, "%s -> %s\n", pOutcome->szA, pOutcome->szB);
+    }
+    if (!pOutcome->pMsg) return;
+    EndProgress();
+    pRun->nStep = -1;
+    CHAR szText[4096];
+    RenderOutcome(szText, sizeof(szText), pOutcome);
+    // One line a message.
+    for (char *p = szText; *p; p++)
+        if (*p == '\n') *p = ' ';
+    fprintf(g_pErr, "spool: %s\n", szText);
+}
+
+BOOL CliConfirmForeign(void *pv, LPCSTR pszFiles)
+{
+    CLIRUN *pRun = (CLIRUN *)pv;
+    EndProgress();
+    pRun->nStep = -1;
+    CHAR szText[8192];
+    RenderMessage(szText, sizeof(szText), &MSG_FOREIGN_FILES, pszFiles);
+    fprintf(g_pErr, "spool: %s\n", szText);
+    return pRun->fForce;
+}
+
+void StartRequest(SHIFTREQUEST *pReq, CLIRUN *pRun, BOOL fForce)
+{
+    InitShiftRequest(pReq);
+    pRun->nStep = -1;
+    pRun->fForce = fForce;
+    pReq->pv = pRun;
+    pReq->pfnProgress = CliProgress;
+    pReq->pfnOutcome = CliOutcome;
+    pReq->pfnConfirmForeign = CliConfirmForeign;
+}
+
+// Whether a result holds an outcome that makes the command fail.
+BOOL Failed(const SHIFTRESULT *pRes)
+{
+    return CountOutcomes(pRes, OUTCOME_REFUSED) || CountOutcomes(pRes, OUTCOME_FAILED) ||
+           CountOutcomes(pRes, OUTCOME_ABORTED) || pRes->fForeignDeclined;
 }
 
 // Detection with the progress bar; FALSE when it was cut short.
 BOOL Detect(void)
 {
-    BeginProgress("detect", 100, PROGRESS_PERCENT);
-    g_nEngineFailures = 0;
-    DetectRefFiles(&s_info);
+    SHIFTREQUEST req;
+    CLIRUN run;
+    StartRequest(&req, &run, FALSE);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    BOOL fComplete = RunDetection(&s_info, &req, &res);
     EndProgress();
-    return g_nEngineFailures == 0;
+    FreeShiftResult(&res);
+    return fComplete;
 }
 
-// Selects the list's items named on the command line; FALSE (after a
-// message) for a name that the AVI does not use.
-BOOL SelectNamed(LPCSTR pszCommand, int argc, char **argv)
+// Finishes or rolls back a relocation cut short; FALSE when its note stays.
+BOOL Recover(LPCSTR pszAvi)
 {
-    for (int i = 0; i < argc; i++) {
-        int k = FindRefListItem(argv[i]);
-        if (k < 0) {
-            CHAR szFull[MAX_PATH];
-            LPSTR pszPart;
-            DWORD cch = GetFullPathNameA(argv[i], sizeof(szFull), szFull, &pszPart);
-            if (cch > 0 && cch < sizeof(szFull)) k = FindRefListItem(szFull);
-        }
+    SHIFTREQUEST req;
+    CLIRUN run;
+    StartRequest(&req, &run, FALSE);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    int nRecovered = RunRecovery(&s_info, &req, &res);
+    FreeShiftResult(&res);
+    if (nRecovered != RECOVER_STAYS) return TRUE;
+    Complain("%s: an interrupted relocation could not be finished or rolled back; its note is kept and "
+             "nothing was changed",
+             "%s: 中断された移動を完了も取り消しもできません. 記録は残し, 何も変更していません", pszAvi);
+    return FALSE;
+}
+
+// The table's entries of the files named on the command line (all of them
+// without names), in list order; NULL after a message for a name that the
+// AVI does not use.
+DWORD *NamedFiles(LPCSTR pszCommand, int argc, char **argv, DWORD *pn)
+{
+    DWORD *piFiles = (DWORD *)calloc((size_t)g_nRefFiles + (size_t)argc + 1, sizeof(DWORD));
+    BOOL *afNamed = (BOOL *)calloc((size_t)g_nRefFiles + 1, sizeof(BOOL));
+    *pn = 0;
+    BOOL fOk = piFiles && afNamed;
+    if (!fOk) Complain("out of memory", "メモリが確保できません");
+    for (int i = 0; fOk && i < argc; i++) {
+        // By the file the name reaches, whatever its spelling.
+        int k = FindRefFile(argv[i]);
         if (k < 0) {
             Complain("%s: the AVI does not use %s", "%s: AVIファイルは%sを参照していません", pszCommand, argv[i]);
-            return FALSE;
+            fOk = FALSE;
+        } else {
+            afNamed[k] = TRUE;
         }
-        ListSetSelected(k, TRUE);
     }
-    return TRUE;
+    for (DWORD k = 0; fOk && k < g_nRefFiles; k++)
+        if (argc == 0 || afNamed[k]) piFiles[(*pn)++] = k;
+    free(afNamed);
+    if (!fOk) {
+        free(piFiles);
+        return NULL;
+    }
+    return piFiles;
 }
 
 // --- Checking one record ------------------------------------------------------------
 
-enum RECORDCHECK { CHECK_GOOD, CHECK_MISSING, CHECK_NOHEADER, CHECK_SIZE, CHECK_CUT, CHECK_SHORT };
+enum RECORDCHECK { CHECK_GOOD, CHECK_MISSING, CHECK_NOHEADER, CHECK_SIZE, CHECK_CUT, CHECK_SHORT, CHECK_NOTFILE };
 
 LPCSTR CheckName(RECORDCHECK check)
 {
-    static const LPCSTR s_aEnglish[] = {"good", "missing", "no-header", "size", "cut-short", "short-record"};
+    static const LPCSTR s_aEnglish[] = {"good", "missing", "no-header", "size", "cut-short", "short-record", "not-a-file"};
     return s_aEnglish[check];
 }
 
@@ -234,10 +225,10 @@ LPCSTR CheckText(RECORDCHECK check)
 {
     static const LPCSTR s_aEnglish[] = {"good", "file missing", "no frame header at the offset",
                                         "frame size differs from the record", "frame cut short by the file's end",
-                                        "record cut short"};
+                                        "record cut short", "not a regular file"};
     static const LPCSTR s_aJapanese[] = {"正常", "ファイルがありません", "位置にフレームヘッダがありません",
                                          "フレームサイズがレコードと一致しません", "フレームがファイルの終わりで途切れています",
-                                         "レコードが短すぎます"};
+                                         "レコードが短すぎます", "通常のファイルではありません"};
     return g_fJapanese ? s_aJapanese[check] : s_aEnglish[check];
 }
 
@@ -260,6 +251,12 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
     if (!MapRefPath(pRec->szFileName, szPath)) return CHECK_MISSING;
     if (strcmp(szPath, s_szOpenFile) != 0) {
         CloseCheckedFile();
+        // A device, a FIFO or a folder is never opened for reading: nothing
+        // waits on it.
+        FILEFACTS facts;
+        LookAtName(szPath, &facts);
+        if (facts.nKind == FILEKIND_MISSING) return CHECK_MISSING;
+        if (facts.nKind != FILEKIND_FILE) return CHECK_NOTFILE;
         s_hOpenFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, NULL);
         if (s_hOpenFile == INVALID_HANDLE_VALUE) return CHECK_MISSING;
@@ -306,47 +303,74 @@ int RefsCommand(int argc, char **argv)
     BOOL fJson = FALSE;
     int nStatus = ParseMapsAndAvi("refs", argc, argv, &pszAvi, &fJson, NULL);
     if (nStatus != SPOOL_OK) return nStatus;
-    if (OpenAvi(pszAvi, READ_ONLY) == OPEN_FAILED) return SPOOL_ERROR;
-    BeginProgress("refs", 100, PROGRESS_PERCENT);
+    if (!OpenAvi(pszAvi, FALSE)) return SPOOL_ERROR;
     if (!Detect()) {
         CloseAvi();
         return SPOOL_ERROR;
     }
     BOOL fPartial = ReportUnseen(pszAvi);
+    if (ReportNote(pszAvi)) fPartial = TRUE;
     int nMissing = 0;
     if (fJson) {
         fputs("{\"avi\":", g_pOut);
         PutJsonString(g_pOut, pszAvi);
         fprintf(g_pOut, ",\"frames\":%lu,\"files\":[", (unsigned long)s_info.nFrames);
     } else {
-        Say(g_pOut, "%s: %lu frames, %d reference files\n%8s %8s %14s  %s\n",
-            "%s: %lu フレーム, 参照ファイル %d 個\n%8s %8s %14s  %s\n", pszAvi, (unsigned long)s_info.nFrames, s_nItems,
-            g_fJapanese ? "フレーム" : "frames", g_fJapanese ? "最初" : "first", g_fJapanese ? "サイズ" : "size",
-            g_fJapanese ? "ファイル" : "file");
+        Say(g_pOut, "%s: %lu frames, %lu reference files\n%8s %8s %14s  %s\n",
+            "%s: %lu フレーム, 参照ファイル %lu 個\n%8s %8s %14s  %s\n", pszAvi, (unsigned long)s_info.nFrames,
+            (unsigned long)g_nRefFiles, g_fJapanese ? "フレーム" : "frames", g_fJapanese ? "最初" : "first",
+            g_fJapanese ? "サイズ" : "size", g_fJapanese ? "ファイル" : "file");
     }
-    for (int i = 0; i < s_nItems; i++) {
+    for (DWORD k = 0; k < g_nRefFiles; k++) {
+        LPCSTR pszName = RefFileName(k);
         CHAR szPath[MAX_PATH];
         unsigned long long ullSize = 0;
-        BOOL fExists = MapRefPath(s_pItems[i].pszName, szPath) && GetPathSize(szPath, &ullSize);
+        // A regular file is there (a device or a FIFO of that name is none).
+        FILEFACTS facts;
+        BOOL fExists = MapRefPath(pszName, szPath);
+        if (fExists) LookAtName(szPath, &facts);
+        fExists = fExists && facts.nKind == FILEKIND_FILE;
+        if (fExists) ullSize = facts.ullSize;
         nMissing += fExists ? 0 : 1;
-        const REFFILEENTRY *pEntry = &g_pRefFiles[i];
+        const REFFILEENTRY *pEntry = &g_pRefFiles[k];
+        // Why the file would not be moved or deleted.
+        LPCSTR pszRefusal = (pEntry->dwRefusal & REFUSE_RELATIVE) ? "relative"
+                            : (pEntry->dwRefusal & REFUSE_LINK)   ? "link"
+                            : pEntry->dwRefusal                   ? "not-a-file"
+                                                                  : NULL;
         if (fJson) {
-            fputs(i ? ",{\"name\":" : "{\"name\":", g_pOut);
-            PutJsonString(g_pOut, s_pItems[i].pszName);
+            fputs(k ? ",{\"name\":" : "{\"name\":", g_pOut);
+            PutJsonString(g_pOut, pszName);
             fputs(",\"path\":", g_pOut);
             PutJsonString(g_pOut, szPath);
             fprintf(g_pOut, ",\"frames\":%lu,\"first\":%lu,\"exists\":%s,\"size\":", (unsigned long)pEntry->dwFrameCount,
                     (unsigned long)pEntry->dwFirstFrame, fExists ? "true" : "false");
-            if (fExists) fprintf(g_pOut, "%llu}", ullSize);
+            if (fExists) fprintf(g_pOut, "%llu", ullSize);
+            else fputs("null", g_pOut);
+            // Every spelling by which records name the file.
+            fputs(",\"names\":[", g_pOut);
+            for (DWORD i = FirstRefSpelling(k); i != NO_SPELLING; i = NextRefSpelling(i)) {
+                if (i != FirstRefSpelling(k)) fputc(',', g_pOut);
+                PutJsonString(g_pOut, RefSpellingText(i));
+            }
+            fputs("],\"refused\":", g_pOut);
+            if (pszRefusal) fprintf(g_pOut, "\"%s\"}", pszRefusal);
             else fputs("null}", g_pOut);
         } else {
             CHAR szSize[24];
             if (fExists) snprintf(szSize, sizeof(szSize), "%llu", ullSize);
             else snprintf(szSize, sizeof(szSize), "%s", g_fJapanese ? "なし" : "missing");
             fprintf(g_pOut, "%8lu %8lu %14s  %s", (unsigned long)pEntry->dwFrameCount, (unsigned long)pEntry->dwFirstFrame,
-                    szSize, s_pItems[i].pszName);
-            if (strcmp(szPath, s_pItems[i].pszName) != 0) fprintf(g_pOut, " -> %s", szPath);
+                    szSize, pszName);
+            if (strcmp(szPath, pszName) != 0) fprintf(g_pOut, " -> %s", szPath);
             fputc('\n', g_pOut);
+            for (DWORD i = NextRefSpelling(FirstRefSpelling(k)); i != NO_SPELLING; i = NextRefSpelling(i))
+                Say(g_pOut, "%33s also named %s\n", "%33s 別名 %s\n", "", RefSpellingText(i));
+            if (pszRefusal)
+                Say(g_pOut, "%33s not moved or deleted: %s\n", "%33s 移動も削除もしません: %s\n", "",
+                    (pEntry->dwRefusal & REFUSE_RELATIVE) ? (g_fJapanese ? "相対パス" : "a relative name")
+                    : (pEntry->dwRefusal & REFUSE_LINK)   ? (g_fJapanese ? "リンク" : "a link")
+                                                          : (g_fJapanese ? "通常のファイルではない" : "not a regular file"));
         }
     }
     if (fJson) fputs("]}\n", g_pOut);
@@ -360,16 +384,16 @@ int VerifyCommand(int argc, char **argv)
     BOOL fJson = FALSE, fVerbose = FALSE;
     int nStatus = ParseMapsAndAvi("verify", argc, argv, &pszAvi, &fJson, &fVerbose);
     if (nStatus != SPOOL_OK) return nStatus;
-    int nOpened = OpenAvi(pszAvi, RECOVER_FIRST);
-    if (nOpened == OPEN_FAILED) return SPOOL_ERROR;
+    if (!OpenAvi(pszAvi, FALSE)) return SPOOL_ERROR;
     // What loading reported (an index that lists fewer frames than the
     // header says, say) is a problem of the AVI, as are frames the reader
     // did not see and a note that stays.
-    BOOL fLoadReported = s_nLoadMessages > 0 || nOpened == OPEN_LOOK_ONLY;
+    BOOL fLoadReported = s_nLoadMessages > 0;
     if (ReportUnseen(pszAvi)) fLoadReported = TRUE;
+    if (ReportNote(pszAvi)) fLoadReported = TRUE;
     DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
     DWORD nRecords = 0, nOther = 0, nBad = 0;
-    DWORD anChecks[CHECK_SHORT + 1] = {0};
+    DWORD anChecks[CHECK_NOTFILE + 1] = {0};
     BOOL fReadFailed = FALSE;
     if (fJson) {
         fputs("{\"avi\":", g_pOut);
@@ -418,7 +442,7 @@ int VerifyCommand(int argc, char **argv)
             "%s: %lu フレーム, 参照レコード %lu, 正常 %lu, 不正 %lu, その他のフレーム %lu\n", pszAvi,
             (unsigned long)s_info.nFrames, (unsigned long)nRecords, (unsigned long)anChecks[CHECK_GOOD],
             (unsigned long)nBad, (unsigned long)nOther);
-        for (int c = CHECK_MISSING; c <= CHECK_SHORT; c++)
+        for (int c = CHECK_MISSING; c <= CHECK_NOTFILE; c++)
             if (anChecks[c]) Say(g_pOut, "  %s: %lu\n", "  %s: %lu\n", CheckText((RECORDCHECK)c), (unsigned long)anChecks[c]);
     }
     CloseAvi();
@@ -426,147 +450,163 @@ int VerifyCommand(int argc, char **argv)
     return nBad || fLoadReported ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
+
+namespace {
+
+// The options of move and delete, and the AVI and files after them.
+struct CHANGEARGS {
+    LPCSTR pszAvi;
+    LPCSTR pszBase;
+    BOOL fCopy, fDeleteAfter, fForce, fAll, fYes;
+    int nFiles;
+    char **apszFiles;
+};
+
+// Opens the AVI for changes, recovers a relocation cut short, detects its
+// files: the table's entries of the named files then in *ppiFiles.
+// SPOOL_OK, or the status to end with.
+int PrepareChange(LPCSTR pszCommand, const CHANGEARGS *pArgs, DWORD **ppiFiles, DWORD *pnFiles)
+{
+    *ppiFiles = NULL;
+    if (!OpenAvi(pArgs->pszAvi, TRUE)) return SPOOL_ERROR;
+    if (!Recover(pArgs->pszAvi) || !Detect()) return SPOOL_ERROR;
+    *ppiFiles = NamedFiles(pszCommand, pArgs->nFiles, pArgs->apszFiles, pnFiles);
+    return *ppiFiles ? SPOOL_OK : SPOOL_ERROR;
+}
+
+}  // namespace
+
 int MoveCommand(int argc, char **argv)
 {
-    LPCSTR pszAvi = NULL, pszBase = NULL;
-    BOOL fCopy = FALSE, fDeleteAfter = FALSE, fForce = FALSE;
-    int nFiles = 0;
-    char **apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
-    if (!apszFiles) return SPOOL_ERROR;
+    CHANGEARGS args;
+    memset(&args, 0, sizeof(args));
+    args.apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    if (!args.apszFiles) return SPOOL_ERROR;
     for (int i = 0; i < argc; i++) {
         LPCSTR pszValue = NULL;
         if (TakeOption(argc, argv, &i, "--base", NULL, &pszValue)) {
             if (!pszValue) {
-                free(apszFiles);
+                free(args.apszFiles);
                 return UsageError("move", argv[i]);
             }
-            pszBase = pszValue;
+            args.pszBase = pszValue;
         } else if (TakeOption(argc, argv, &i, "--copy", NULL, NULL)) {
-            fCopy = TRUE;
+            args.fCopy = TRUE;
         } else if (TakeOption(argc, argv, &i, "--delete-after", NULL, NULL)) {
-            fDeleteAfter = TRUE;
+            args.fDeleteAfter = TRUE;
         } else if (TakeOption(argc, argv, &i, "--force", NULL, NULL)) {
-            fForce = TRUE;
+            args.fForce = TRUE;
         } else if (argv[i][0] == '-') {
-            free(apszFiles);
+            free(args.apszFiles);
             return UsageError("move", argv[i]);
-        } else if (!pszAvi) {
-            pszAvi = argv[i];
+        } else if (!args.pszAvi) {
+            args.pszAvi = argv[i];
         } else {
-            apszFiles[nFiles++] = argv[i];
+            args.apszFiles[args.nFiles++] = argv[i];
         }
     }
-    if (!pszAvi || !pszBase) {
-        free(apszFiles);
-        return UsageError("move", pszAvi ? "--base NEWBASE" : "AVI");
+    if (!args.pszAvi || !args.pszBase) {
+        free(args.apszFiles);
+        return UsageError("move", args.pszAvi ? "--base NEWBASE" : "AVI");
     }
-    int nStatus = SPOOL_ERROR;
-    int nOpened = OpenAvi(pszAvi, FOR_CHANGES);
-    if (nOpened != OPEN_FAILED) {
-        if (nOpened == OPEN_DONE && Detect() && SelectNamed("move", nFiles, apszFiles)) {
-            if (nFiles == 0)
-                for (int i = 0; i < s_nItems; i++) s_pItems[i].fSelected = TRUE;
-            snprintf(s_szNewBase, sizeof(s_szNewBase), "%s", pszBase);
-            s_fDeleteAfter = fDeleteAfter;
-            g_fShiftAlwaysCopy = fCopy;
-            // The list's names before, to tell what became of each.
-            int nBefore = s_nItems;
-            LPSTR *apszBefore = (LPSTR *)calloc((size_t)nBefore + 1, sizeof(LPSTR));
-            BOOL *afSelected = (BOOL *)calloc((size_t)nBefore + 1, sizeof(BOOL));
-            for (int i = 0; apszBefore && afSelected && i < nBefore; i++) {
-                apszBefore[i] = CopyText(s_pItems[i].pszName);
-                afSelected[i] = s_pItems[i].fSelected;
-            }
-            g_nEngineFailures = 0;
-            g_nConfirmations = 0;
-            g_nConfirmAnswer = fForce ? IDYES : IDNO;
-            RelocateRefFiles(&s_info);
-            EndProgress();
-            g_fShiftAlwaysCopy = FALSE;
-            g_nConfirmAnswer = IDNO;
-            if (g_nConfirmations && !fForce) {
-                Complain("move: nothing was moved; give --force to move files whose format cannot be checked",
-                         "move: 何も移動していません. 形式を確かめられないファイルも移動するには --force を指定して下さい");
-                g_nEngineFailures++;
-            }
-            for (int i = 0; apszBefore && afSelected && i < nBefore && i < s_nItems; i++) {
-                if (!afSelected[i]) continue;
-                BOOL fMoved = apszBefore[i] && strcmp(apszBefore[i], s_pItems[i].pszName) != 0;
-                if (fMoved) fprintf(g_pOut, "%s -> %s\n", apszBefore[i], s_pItems[i].pszName);
-            }
-            for (int i = 0; apszBefore && i < nBefore; i++) free(apszBefore[i]);
-            free(apszBefore);
-            free(afSelected);
-            nStatus = g_nEngineFailures ? SPOOL_ERROR : SPOOL_OK;
-        }
-        CloseAvi();
+    DWORD *piFiles = NULL, nFiles = 0;
+    int nStatus = PrepareChange("move", &args, &piFiles, &nFiles);
+    if (nStatus == SPOOL_OK) {
+        SHIFTREQUEST req;
+        CLIRUN run;
+        StartRequest(&req, &run, args.fForce);
+        req.piFiles = piFiles;
+        req.nFiles = nFiles;
+        snprintf(req.szNewBase, sizeof(req.szNewBase), "%s", args.pszBase);
+        req.fCopy = args.fCopy;
+        req.fDeleteOld = args.fDeleteAfter;
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        RunRelocation(&s_info, &req, &res);
+        EndProgress();
+        if (res.fForeignDeclined)
+            Complain("move: nothing was moved; give --force to move files whose format cannot be checked",
+                     "move: 何も移動していません. 形式を確かめられないファイルも移動するには --force を指定して下さい");
+        nStatus = Failed(&res) ? SPOOL_ERROR : SPOOL_OK;
+        FreeShiftResult(&res);
     }
-    free(apszFiles);
+    free(piFiles);
+    CloseAvi();
+    free(args.apszFiles);
     return nStatus;
 }
 
 int DeleteCommand(int argc, char **argv)
 {
-    LPCSTR pszAvi = NULL;
-    BOOL fAll = FALSE, fYes = FALSE, fForce = FALSE;
-    int nFiles = 0;
-    char **apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
-    if (!apszFiles) return SPOOL_ERROR;
+    CHANGEARGS args;
+    memset(&args, 0, sizeof(args));
+    args.apszFiles = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    if (!args.apszFiles) return SPOOL_ERROR;
     for (int i = 0; i < argc; i++) {
-        if (TakeOption(argc, argv, &i, "--all", NULL, NULL)) fAll = TRUE;
-        else if (TakeOption(argc, argv, &i, "--yes", "-y", NULL)) fYes = TRUE;
-        else if (TakeOption(argc, argv, &i, "--force", NULL, NULL)) fForce = TRUE;
+        if (TakeOption(argc, argv, &i, "--all", NULL, NULL)) args.fAll = TRUE;
+        else if (TakeOption(argc, argv, &i, "--yes", "-y", NULL)) args.fYes = TRUE;
+        else if (TakeOption(argc, argv, &i, "--force", NULL, NULL)) args.fForce = TRUE;
         else if (argv[i][0] == '-') {
-            free(apszFiles);
+            free(args.apszFiles);
             return UsageError("delete", argv[i]);
-        } else if (!pszAvi) pszAvi = argv[i];
-        else apszFiles[nFiles++] = argv[i];
+        } else if (!args.pszAvi) args.pszAvi = argv[i];
+        else args.apszFiles[args.nFiles++] = argv[i];
     }
     int nStatus = SPOOL_ERROR;
-    if (!pszAvi || (fAll == (nFiles > 0))) {
-        nStatus = UsageError("delete", pszAvi ? "FILE... | --all" : "AVI");
-    } else if (fAll && !fYes) {
+    DWORD *piFiles = NULL, nFiles = 0;
+    if (!args.pszAvi || (args.fAll == (args.nFiles > 0))) {
+        nStatus = UsageError("delete", args.pszAvi ? "FILE... | --all" : "AVI");
+    } else if (args.fAll && !args.fYes) {
         Complain("--all deletes every reference file and the AVI itself: give --yes as well",
                  "--all はすべての参照ファイルとAVIファイルを削除します: --yes も指定して下さい");
-    } else if (int nOpened = OpenAvi(pszAvi, FOR_CHANGES)) {
-        if (nOpened == OPEN_DONE && Detect() && SelectNamed("delete", nFiles, apszFiles)) {
-            // The engine asks whether everything goes (nothing selected) or
-            // only the selection.
-            g_nQuestionAnswer = fAll ? IDOK : IDNO;
-            g_nEngineFailures = 0;
-            // The files that are there now, to count those that go.
-            int nThere = 0;
-            BOOL *afThere = (BOOL *)calloc((size_t)s_nItems + 1, sizeof(BOOL));
-            for (int i = 0; afThere && i < s_nItems; i++)
-                nThere += (afThere[i] = (fAll || s_pItems[i].fSelected) && FileExists(s_pItems[i].pszName)) ? 1 : 0;
-            int nListed = s_nItems;
-            LPSTR *apszNames = (LPSTR *)calloc((size_t)nListed + 1, sizeof(LPSTR));
-            for (int i = 0; apszNames && i < nListed; i++) apszNames[i] = CopyText(s_pItems[i].pszName);
-            g_nConfirmations = 0;
-            g_nConfirmAnswer = fForce ? IDYES : IDNO;
-            DeleteRefFiles(&s_info);
-            g_nQuestionAnswer = IDCANCEL;
-            g_nConfirmAnswer = IDNO;
-            if (g_nConfirmations && !fForce) {
-                Complain("delete: nothing was deleted; give --force to delete files whose format cannot be checked",
-                         "delete: 何も削除していません. 形式を確かめられないファイルも削除するには --force を指定して下さい");
-                g_nEngineFailures++;
-            }
-            int nDeleted = 0;
-            for (int i = 0; afThere && apszNames && i < nListed; i++)
-                nDeleted += afThere[i] && apszNames[i] && !FileExists(apszNames[i]) ? 1 : 0;
-            for (int i = 0; apszNames && i < nListed; i++) free(apszNames[i]);
-            free(apszNames);
-            free(afThere);
-            if (!g_nEngineFailures) {
-                if (fAll) Say(g_pOut, "deleted %d reference files and %s\n", "参照ファイル %d 個と %s を削除しました\n", nDeleted, pszAvi);
-                else Say(g_pOut, "deleted %d reference files\n", "参照ファイル %d 個を削除しました\n", nDeleted);
-                if (nDeleted < nThere) nStatus = SPOOL_ERROR;
-                else nStatus = SPOOL_OK;
-            }
+    } else if ((nStatus = PrepareChange("delete", &args, &piFiles, &nFiles)) == SPOOL_OK) {
+        SHIFTREQUEST req;
+        CLIRUN run;
+        StartRequest(&req, &run, args.fForce);
+        req.fAll = args.fAll;
+        req.piFiles = piFiles;
+        req.nFiles = nFiles;
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        RunDeletion(&s_info, &req, &res);
+        EndProgress();
+        if (res.fForeignDeclined)
+            Complain("delete: nothing was deleted; give --force to delete files whose format cannot be checked",
+                     "delete: 何も削除していません. 形式を確かめられないファイルも削除するには --force を指定して下さい");
+        nStatus = Failed(&res) ? SPOOL_ERROR : SPOOL_OK;
+        int nDeleted = 0;
+        for (int i = 0; i < res.nOutcomes; i++)
+            nDeleted += res.pOutcomes[i].nOutcome == OUTCOME_DELETED && res.pOutcomes[i].iFile >= 0 ? 1 : 0;
+        if (nStatus == SPOOL_OK) {
+            if (args.fAll)
+                Say(g_pOut, "deleted %d reference files and %s\n", "参照ファイル %d 個と %s を削除しました\n", nDeleted,
+                    args.pszAvi);
+            else
+                Say(g_pOut, "deleted %d reference files\n", "参照ファイル %d 個を削除しました\n", nDeleted);
         }
-        CloseAvi();
+        FreeShiftResult(&res);
     }
-    free(apszFiles);
+    free(piFiles);
+    CloseAvi();
+    free(args.apszFiles);
     return nStatus;
+}
+
+int RecoverCommand(int argc, char **argv)
+{
+    LPCSTR pszAvi = NULL;
+    for (int i = 0; i < argc; i++) {
+        if (argv[i][0] == '-' || pszAvi) return UsageError("recover", argv[i]);
+        pszAvi = argv[i];
+    }
+    if (!pszAvi) return UsageError("recover", "AVI");
+    if (!OpenAvi(pszAvi, TRUE)) return SPOOL_ERROR;
+    if (!HasRecoveryNote(&s_info)) {
+        Say(g_pOut, "%s: no relocation was cut short\n", "%s: 中断された移動はありません\n", pszAvi);
+        CloseAvi();
+        return SPOOL_OK;
+    }
+    BOOL fRecovered = Recover(pszAvi);
+    CloseAvi();
+    return fRecovered ? SPOOL_OK : SPOOL_PROBLEMS;
 }

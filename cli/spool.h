@@ -25,18 +25,9 @@ extern BOOL g_fProgressBar;
 // message stream, and routes the engines' messages to the message stream.
 void InitSpoolOutput(void);
 
-// Messages of the engines since the count was cleared that report a
-// failure (error, stop or question icon), and the answer that the engines'
-// questions get.
-extern int g_nEngineFailures;
-// The engines' messages shown since the count was cleared, of any kind.
+// The messages that the AVI reader and Spoolmend's engine showed since the
+// count was cleared (the file commands' engines return theirs instead).
 extern int g_nEngineMessages;
-extern int g_nQuestionAnswer;
-// A yes/no question of the engines asks whether to act on files whose
-// format cannot be checked: --force answers yes. Such questions are shown
-// and counted.
-extern int g_nConfirmAnswer;
-extern int g_nConfirmations;
 
 // Writes a text in the language of the run: one format for each, the same
 // arguments.
@@ -76,6 +67,7 @@ int RefsCommand(int argc, char **argv);
 int VerifyCommand(int argc, char **argv);
 int MoveCommand(int argc, char **argv);
 int DeleteCommand(int argc, char **argv);
+int RecoverCommand(int argc, char **argv);
 int ResolveCommand(int argc, char **argv);
 int CodecsCommand(int argc, char **argv);
 int InstallCommand(int argc, char **argv);

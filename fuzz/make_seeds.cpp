@@ -1,8 +1,10 @@
 // Writes the seed inputs of the AVI fuzz target: small AVIs of every layout
 // the reader and the converter know, built byte by byte.
+#include "mover/shift.h"
 #include "tests/avibuilder.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -72,16 +74,38 @@ int main(int argc, char **argv)
     odml.chunks[2].dwIndexFlags = 0;
     odml.cbRiffLimit = 30;
     Write(dir, "odml.avi", odml);
-    // Recovery notes: whole, cut short, and one that no relocation wrote.
-    const char *const apszNotes[][2] = {
-        {"note-whole", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nnew=D:\\cap.000\ncopy=1\ndeleteold=1\n"},
-        {"note-torn", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nne"},
-        {"note-foreign", "Spoolshift relocation 1\nold=a\nnew=b\ncopy=2\ndeleteold=0\n"},
+    // Recovery notes: whole (a move, and a copy whose names hold every byte
+    // value but zero), cut short, one of the earlier form and one that no
+    // relocation wrote.
+    RELOCNOTE move;
+    memset(&move, 0, sizeof(move));
+    snprintf(move.szOld, sizeof(move.szOld), "C:\\rec\\take.000");
+    snprintf(move.szNew, sizeof(move.szNew), "D:\\cap.000");
+    move.idOld = {0x1234, 0, 77};
+    move.ullOldSize = 123456;
+    move.ullOldDigest = 0x0123456789ABCDEFull;
+    RELOCNOTE copy = move;
+    for (int b = 1; b < 256; b++) {
+        copy.szOld[b - 1] = (char)b;
+        copy.szNew[b - 1] = (char)(256 - b);
+    }
+    copy.szOld[255] = copy.szNew[255] = '\0';
+    copy.fCopy = copy.fDeleteOld = copy.fNewMade = TRUE;
+    copy.idNew = {0x1234, 1, 2};
+    char szWhole[RELOCNOTE_MAXTEXT], szCopy[RELOCNOTE_MAXTEXT];
+    int cchWhole = FormatRelocationNote(&move, szWhole), cchCopy = FormatRelocationNote(&copy, szCopy);
+    if (cchWhole <= 0 || cchCopy <= 0) return 1;
+    const std::string aNotes[][2] = {
+        {"note-whole", std::string(szWhole, (size_t)cchWhole)},
+        {"note-every-byte", std::string(szCopy, (size_t)cchCopy)},
+        {"note-torn", std::string(szWhole, (size_t)cchWhole / 2)},
+        {"note-earlier", "Spoolshift relocation 1\nold=C:\\rec\\take.000\nnew=D:\\cap.000\ncopy=1\ndeleteold=1\n"},
+        {"note-foreign", std::string(szWhole, (size_t)cchWhole - 4) + "copy=2\nend\n"},
     };
-    for (const auto &note : apszNotes) {
+    for (const auto &note : aNotes) {
         FILE *pFile = fopen((dir + "/" + note[0]).c_str(), "wb");
         if (!pFile) return 1;
-        fputs(note[1], pFile);
+        fwrite(note[1].data(), 1, note[1].size(), pFile);
         fclose(pFile);
     }
     return 0;

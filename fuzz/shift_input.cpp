@@ -9,41 +9,22 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// The reference list, in memory.
-std::vector<std::string> g_names;
-
-}  // namespace
-
-const std::vector<std::string> &MemoryRefListNames(void) { return g_names; }
-
-void InstallMemoryRefList(void)
-{
-    memset(&g_ShiftUi, 0, sizeof(g_ShiftUi));
-    g_ShiftUi.list.pfnGetCount = []() { return (int)g_names.size(); };
-    g_ShiftUi.list.pfnGetText = [](int i, LPSTR psz) {
-        if (i < 0 || i >= (int)g_names.size()) return FALSE;
-        snprintf(psz, MAX_PATH, "%s", g_names[(size_t)i].c_str());
-        return TRUE;
-    };
-    g_ShiftUi.list.pfnIsSelected = [](int) { return FALSE; };
-    g_ShiftUi.list.pfnInsert = [](int, LPCSTR psz) { g_names.push_back(psz); };
-    g_ShiftUi.list.pfnReset = []() { g_names.clear(); };
-}
-
 DWORD RunShiftCommands(AviInfo *pInfo)
 {
-    InstallMemoryRefList();
-    g_fShiftBusy = 0;
-    DetectRefFiles(pInfo);
-    DWORD nFiles = (DWORD)g_names.size();
+    SHIFTREQUEST req;
+    InitShiftRequest(&req);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    RunDetection(pInfo, &req, &res);
+    DWORD nFiles = g_nRefFiles;
     if (nFiles) {
-        std::string old = g_names[0];
+        std::string old = RefFileName(0);
         const char *pszOther = "X:\\elsewhere\\moved.000";
-        RewriteRefNames(pInfo, 0, old.c_str(), pszOther, NULL);
-        RewriteRefNames(pInfo, 0, pszOther, old.c_str(), NULL);
+        RewriteRefNames(pInfo, 0, pszOther, &req, &res, NULL);
+        RenameRefFile(0, pszOther);
+        RewriteRefNames(pInfo, 0, old.c_str(), &req, &res, NULL);
     }
+    FreeShiftResult(&res);
     return nFiles;
 }
 
@@ -56,5 +37,16 @@ int ParseNoteInput(const BYTE *pData, size_t cbData)
     if (nKind < RELOCNOTE_EMPTY || nKind > RELOCNOTE_FOREIGN) abort();
     if (!memchr(note.szOld, 0, sizeof(note.szOld)) || !memchr(note.szNew, 0, sizeof(note.szNew))) abort();
     if (nKind == RELOCNOTE_WHOLE && (!note.szOld[0] || !note.szNew[0])) abort();
+    // A whole note says again what it said: its names and fields, whatever
+    // bytes they hold, are written back as they were read.
+    if (nKind == RELOCNOTE_WHOLE) {
+        char szText[RELOCNOTE_MAXTEXT];
+        RELOCNOTE again;
+        int cch = FormatRelocationNote(&note, szText);
+        if (cch <= 0 || ParseRelocationNote(szText, (DWORD)cch, &again) != RELOCNOTE_WHOLE ||
+            strcmp(again.szOld, note.szOld) != 0 || strcmp(again.szNew, note.szNew) != 0 ||
+            again.fCopy != note.fCopy || again.fNewMade != note.fNewMade || again.ullOldDigest != note.ullOldDigest)
+            abort();
+    }
     return nKind;
 }

@@ -12,12 +12,8 @@
 // Returns the number of reference files detected.
 DWORD RunShiftCommands(AviInfo *pInfo);
 
-// A reference list held in memory, nothing selected, for running the
-// commands without a window; its names.
-void InstallMemoryRefList(void);
-const std::vector<std::string> &MemoryRefListNames(void);
-
 // The bytes as a relocation's recovery note: parsed, and what the parser
 // gives checked (names terminated within their fields, a whole note with
-// both names). Returns the kind (RELOCNOTE_...); aborts when a check fails.
+// both names, written again and read back the same). Returns the kind
+// (RELOCNOTE_...); aborts when a check fails.
 int ParseNoteInput(const BYTE *pData, size_t cbData);

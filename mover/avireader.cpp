@@ -517,6 +517,10 @@ const MESSAGE *ReadOdmlIndexes(LOADSTATE *pState)
         ullTotal += pHeader->nEntriesInUse;
     }
     if (!pFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pFailure = &MSG_NO_MEMORY;
+    // Each entry of a standard index takes 8 bytes of the file at least: a
+    // super index that lists one standard index many times over claims more
+    // frames than the file can hold, and would have them read and kept.
+    if (!pFailure && ullTotal > pState->cbFile / 8) pFailure = &MSG_ODML_INDEX_UNREADABLE;
     if (!pFailure) {
         pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(ullTotal ? (size_t)ullTotal : 1, sizeof(FRAMEENTRY)));
         if (!pInfo->pFrames) pFailure = &MSG_NO_MEMORY;
@@ -552,6 +556,8 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     g_fRefListComplete = FALSE;
     if (!fOpen) return TRUE;
     pInfo->dwUnseen = 0;
+    memset(&pInfo->idFile, 0, sizeof(pInfo->idFile));
+    pInfo->szRealFile[0] = '\0';
 
     LOADSTATE state;
     memset(&state, 0, sizeof(state));
@@ -566,9 +572,14 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     memset(&mmioinfo, 0, sizeof(mmioinfo));
     if (state.h && mmioGetInfo(state.h, &mmioinfo, 0) == MMSYSERR_NOERROR)
         pInfo->hFile = (HANDLE)(DWORD_PTR)mmioinfo.adwInfo[0];
+    // The file the name reached: what a deletion of the AVI acts on and
+    // where its relocation note lies, whatever link or spelling opened it.
+    if (state.h && pInfo->hFile &&
+        (!FileIdOfHandle(pInfo->hFile, &pInfo->idFile) || !FinalPathOfHandle(pInfo->hFile, pInfo->szRealFile)))
+        pFailure = &MSG_AVI_CANNOT_OPEN;
     if (!state.h || !pInfo->hFile) {
         pFailure = &MSG_AVI_CANNOT_OPEN;
-    } else {
+    } else if (!pFailure) {
         DWORD dwHigh = 0;
         DWORD dwLow = GetFileSize(pInfo->hFile, &dwHigh);
         state.cbFile = dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((ULONGLONG)dwHigh << 32) | dwLow;

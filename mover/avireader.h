@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "scaffold/filegate.h"
 #include "scaffold/messages.h"
 
 // Bits of FRAMEENTRY.dwChunkLen.
@@ -45,6 +46,10 @@ typedef struct {
     // 0 when it holds them all): what is moved or deleted on its say could
     // still be named by frames that were never read.
     DWORD dwUnseen;
+    // The file that szAviFile reached when it was loaded, by whatever link
+    // or spelling: its identity and its full path, links resolved.
+    FILEID idFile;
+    CHAR szRealFile[MAX_PATH];
 } AviInfo;
 
 // Bits of AviInfo.dwUnseen. (An OpenDML AVI whose streams have their
@@ -103,6 +108,9 @@ BOOL ConvertToRgb24(const AviInfo *pInfo, const BYTE *pSource, DWORD cbSource, B
 // from pBuffer over them, which must be exactly as many. FALSE after
 // showing a message.
 BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb);
+// The same without a message: NULL when done, else the message of the
+// failure (its "%s" the AVI's path).
+const MESSAGE *FrameBytes(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb);
 
 // The AVI's rewritten bytes reach the disk (what depends on them comes
 // after): FALSE when they may not have.

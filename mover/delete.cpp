@@ -1,92 +1,85 @@
-// Deleting reference files of the loaded AVI: the selected ones, or every
-// listed one together with the AVI. Only reference files go (see
-// ConfirmOwnRefFiles), and only on the say of a detection that read every
-// frame of a file read whole. With every file, the AVI goes first: a
-// deletion cut short then leaves no AVI naming files that are gone.
+// Deleting reference files of the loaded AVI: the request's files, or every
+// file of the table together with the AVI. Only reference files go (see
+// MayActOnRefFiles), each by the identity detection saw, through the gate,
+// and only on the say of a detection that read every frame of a file read
+// whole. With every file, the AVI goes first, the file its name reached
+// when it was loaded: a deletion cut short then leaves no AVI naming files
+// that are gone, and an AVI opened through a link goes itself, not the link.
 #include "mover/shift.h"
 
 #include "mover/message.h"
-#include "scaffold/paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
-void DeleteRefFiles(AviInfo *pInfo)
+BOOL RunDeletion(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
 {
-    if (g_fShiftBusy) return;
-    g_fShiftBusy = 1;
-    const REFLISTUI &list = g_ShiftUi.list;
-    int n = list.pfnGetCount ? list.pfnGetCount() : 0;
-    int nSelected = 0;
-    for (int i = 0; i < n; i++) nSelected += list.pfnIsSelected(i) ? 1 : 0;
-    BOOL fAll;
-    if (nSelected > 0) {
-        int nAnswer = ShowShiftMessageM(MB_YESNOCANCEL | MB_ICONQUESTION, &MSG_DELETE_ALL_OR_SELECTED, pInfo->szAviFile);
-        if (nAnswer != IDYES && nAnswer != IDNO) {
-            g_fShiftBusy = 0;
-            return;
+    // Every file of the table with fAll, in list order.
+    SHIFTREQUEST req = *pReq;
+    DWORD *piAll = NULL;
+    if (pReq->fAll) {
+        piAll = (DWORD *)calloc((size_t)g_nRefFiles + 1, sizeof(DWORD));
+        if (!piAll) {
+            AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, &MSG_NO_MEMORY, MB_ICONERROR, NULL, NULL);
+            return FALSE;
         }
-        fAll = nAnswer == IDYES;
-    } else {
-        if (ShowShiftMessageM(MB_OKCANCEL | MB_ICONQUESTION, n > 0 ? &MSG_DELETE_ALL_AND_AVI : &MSG_DELETE_AVI,
-                              pInfo->szAviFile) != IDOK) {
-            g_fShiftBusy = 0;
-            return;
-        }
-        fAll = TRUE;
+        for (DWORD k = 0; k < g_nRefFiles; k++) piAll[k] = k;
+        req.piFiles = piAll;
+        req.nFiles = g_nRefFiles;
     }
-    // The files that are to go, each checked before any goes.
-    int *aiEntries = (int *)calloc((size_t)n + 1, sizeof(int));
-    int nEntries = 0;
-    for (int i = 0; aiEntries && i < n; i++)
-        if (fAll || list.pfnIsSelected(i)) aiEntries[nEntries++] = i;
-    BOOL fAllowed = aiEntries && MayChangeRefFiles(pInfo) && ConfirmOwnRefFiles(aiEntries, nEntries);
-    if (!aiEntries) ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
-    free(aiEntries);
-    if (!fAllowed) {
-        g_fShiftBusy = 0;
-        return;
+    BOOL fOk = MayActOnRefFiles(pInfo, &req, pRes);
+    if (fOk) {
+        // Spoolcap and the stream library let go of the files they read.
+        CloseFrameStream(pInfo);
+        OpenFrameCodec(pInfo, FALSE);
     }
-    static const int s_aOff[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_CLOSE, IDC_SHIFT_BROWSEAVI, IDC_SHIFT_REFLIST,
-                                 IDC_SHIFT_DETECT,      IDC_SHIFT_DELETE, IDC_SHIFT_MOVE,     IDC_SHIFT_BROWSEBASE};
-    for (int nId : s_aOff) ShiftEnable(nId, FALSE);
-    // Spoolcap lets go of the files it reads.
-    CloseFrameStream(pInfo);
-    OpenFrameCodec(pInfo, FALSE);
-    BOOL fOk = TRUE;
-    if (fAll) {
-        CHAR szAvi[sizeof(pInfo->szAviFile)];
-        snprintf(szAvi, sizeof(szAvi), "%s", pInfo->szAviFile);
+    if (fOk && req.fAll) {
+        GATEPROOF avi;
+        memset(&avi, 0, sizeof(avi));
+        avi.nProof = GATE_THE_AVI;
+        avi.id = pInfo->idFile;
+        CHAR szShown[sizeof(pInfo->szAviFile)], szReal[MAX_PATH];
+        snprintf(szShown, sizeof(szShown), "%s", pInfo->szAviFile);
+        snprintf(szReal, sizeof(szReal), "%s", pInfo->szRealFile);
         LoadAvi(pInfo, FALSE);
-        if (!DeleteFileA(szAvi) || !FlushFolderOf(szAvi)) {
-            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_AVI_NOT_DELETED, szAvi);
+        int nGate = szReal[0] ? GateDelete(szReal, &avi) : GATE_FAILED;
+        if (nGate == GATE_DONE) {
+            pRes->fAviDeleted = TRUE;
+            AddOutcome(pReq, pRes, OUTCOME_DELETED, -1, NULL, 0, szShown, NULL);
+        } else {
+            BOOL fChanged = nGate == GATE_OTHER_FILE || nGate == GATE_NOT_A_FILE || nGate == GATE_GONE;
+            AddOutcome(pReq, pRes, fChanged ? OUTCOME_REFUSED : OUTCOME_FAILED, -1,
+                       fChanged ? &MSG_AVI_CHANGED : &MSG_AVI_NOT_DELETED, MB_ICONERROR, szShown, NULL);
             fOk = FALSE;
         }
     }
-    for (int i = 0; i < n && fOk; i++) {
-        CHAR szName[MAX_PATH];
-        if (!list.pfnGetText(i, szName) || !FileExists(szName)) continue;
-        if (!fAll && !list.pfnIsSelected(i)) continue;
-        if (!DeleteFileA(szName)) {
-            ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_REF_NOT_DELETED, szName);
-            fOk = FALSE;
-        } else if (!fAll) {
-            list.pfnSetSelected(i, FALSE);
+    for (DWORD j = 0; fOk && j < req.nFiles; j++) {
+        DWORD k = req.piFiles[j];
+        if (k >= g_nRefFiles) continue;
+        // A listed file that is not there is passed over.
+        if (g_pRefFiles[k].facts.nKind == FILEKIND_MISSING) continue;
+        GATEPROOF proof;
+        RefFileProof(k, &proof);
+        // Every name of the file that still reaches it (hard links of one
+        // file are names of their own).
+        BOOL fDeleted = FALSE;
+        for (DWORD i = FirstRefSpelling(k); i != NO_SPELLING && fOk; i = NextRefSpelling(i)) {
+            int nGate = GateDelete(RefSpellingText(i), &proof);
+            if (nGate == GATE_DONE) fDeleted = TRUE;
+            else if (nGate != GATE_GONE) {
+                BOOL fChanged = nGate == GATE_OTHER_FILE || nGate == GATE_NOT_A_FILE || nGate == GATE_NOT_PROVED;
+                AddOutcome(pReq, pRes, fChanged ? OUTCOME_REFUSED : OUTCOME_FAILED, (int)k,
+                           fChanged ? &MSG_REF_CHANGED : &MSG_REF_NOT_DELETED, MB_ICONERROR, RefSpellingText(i), NULL);
+                fOk = FALSE;
+            }
+        }
+        if (fDeleted) {
+            g_pRefFiles[k].facts.nKind = FILEKIND_MISSING;
+            AddOutcome(pReq, pRes, OUTCOME_DELETED, (int)k, NULL, 0, RefFileName(k), NULL);
         }
     }
-    if (fAll && fOk) {
-        if (g_ShiftUi.pfnResetWindow) g_ShiftUi.pfnResetWindow();
-    } else if (!fAll) {
-        OpenFrameCodec(pInfo, TRUE);
-        static const int s_aOn[] = {IDC_SHIFT_FRAMESCROLL, IDC_SHIFT_REFLIST, IDC_SHIFT_MOVE,
-                                    IDC_SHIFT_BROWSEBASE,  IDC_SHIFT_DETECT,  IDC_SHIFT_DELETE, IDC_SHIFT_BROWSEAVI};
-        for (int nId : s_aOn) ShiftEnable(nId, TRUE);
-        ShowSelectedSize(pInfo);
-        ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
-        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
-    } else {
-        ShiftEnable(IDC_SHIFT_CLOSE, TRUE);
-        if (g_ShiftUi.pfnFocus) g_ShiftUi.pfnFocus(IDC_SHIFT_CLOSE);
-    }
-    g_fShiftBusy = 0;
+    if (!pRes->fAviDeleted && pInfo->hmmio) OpenFrameCodec(pInfo, TRUE);
+    free(piAll);
+    return fOk;
 }

@@ -7,39 +7,30 @@
 
 #include <string.h>
 
-BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
+const MESSAGE *FrameBytes(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
 {
-    const UINT uType = MB_OK | MB_ICONQUESTION;
-    if (!pInfo->hmmio) {
-        ShowShiftMessageM(uType, &MSG_NO_AVI_OPEN);
-        return FALSE;
-    }
-    if (n >= pInfo->nFrames) {
-        ShowShiftMessageM(uType, &MSG_FRAME_NUMBER, pInfo->szAviFile);
-        return FALSE;
-    }
+    if (!pInfo->hmmio) return &MSG_NO_AVI_OPEN;
+    if (n >= pInfo->nFrames) return &MSG_FRAME_NUMBER;
     ULONGLONG ullAt = pInfo->pFrames[n].ullChunkPos + 8;
     DWORD dwLen = pInfo->pFrames[n].dwChunkLen & FRAME_LENMASK;
     if (!fWrite) {
         // A frame longer than the caller's buffer cannot be read into it.
-        if (dwLen > cbBuffer || !AviBytesAt(pInfo, ullAt, pBuffer, dwLen, FALSE)) {
-            ShowShiftMessageM(uType, &MSG_FRAME_READ, pInfo->szAviFile);
-            return FALSE;
-        }
+        if (dwLen > cbBuffer || !AviBytesAt(pInfo, ullAt, pBuffer, dwLen, FALSE)) return &MSG_FRAME_READ;
         *pcb = dwLen;
-        return TRUE;
+        return NULL;
     }
-    if (*pcb != dwLen) {
-        ShowShiftMessageM(uType, &MSG_FRAME_SIZE, pInfo->szAviFile);
-        return FALSE;
-    }
+    if (*pcb != dwLen) return &MSG_FRAME_SIZE;
     // Straight to the file: the multimedia I/O keeps no buffer of the
     // loaded AVI (LoadAvi).
-    if (!AviBytesAt(pInfo, ullAt, pBuffer, dwLen, TRUE)) {
-        ShowShiftMessageM(uType, &MSG_FRAME_WRITE, pInfo->szAviFile);
-        return FALSE;
-    }
-    return TRUE;
+    if (!AviBytesAt(pInfo, ullAt, pBuffer, dwLen, TRUE)) return &MSG_FRAME_WRITE;
+    return NULL;
+}
+
+BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
+{
+    const MESSAGE *pFailure = FrameBytes(pInfo, pBuffer, cbBuffer, n, fWrite, pcb);
+    if (pFailure) ShowShiftMessageM(MB_OK | MB_ICONQUESTION, pFailure, pInfo->szAviFile);
+    return pFailure == NULL;
 }
 
 BOOL AviBytesAt(AviInfo *pInfo, ULONGLONG ullAt, void *pData, DWORD cb, BOOL fWrite)

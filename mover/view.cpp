@@ -96,11 +96,12 @@ BOOL SetAviFile(LPCSTR pszPath)
         }
         return FALSE;
     }
-    // A relocation cut short is finished or rolled back before anything
-    // else is done with the AVI; the frame shown is then read again.
+    // A relocation cut short is finished or rolled back, when the user says
+    // so, before anything else is done with the AVI; the frame shown is
+    // then read again.
     BOOL fRecovered = TRUE;
-    if (HasRecoveryNote(g_AviInfo.szAviFile)) {
-        fRecovered = RecoverRelocation(&g_AviInfo);
+    if (HasRecoveryNote(&g_AviInfo)) {
+        fRecovered = OfferRecovery(&g_AviInfo);
         if (g_AviInfo.nFrames > 0) ShowFrame(&g_AviInfo, 0);
     }
     if (g_AviInfo.nFrames > 0) ShiftEnable(IDC_SHIFT_FRAMESCROLL, TRUE);

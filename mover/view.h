@@ -27,8 +27,9 @@ PREVIEWSTATE GetPreviewState(void);
 void MakeDefaultBaseName(LPCSTR pszAviFile, LPSTR pszBase);
 
 // Makes pszPath the window's AVI, or with NULL returns the window to its
-// state without one; TRUE when an AVI was opened. An AVI that a relocation
-// left its recovery note beside is recovered first.
+// state without one; TRUE when an AVI was opened. For an AVI that a
+// relocation left its recovery note beside, the user is asked whether to
+// recover it first; without, the AVI is opened for looking only.
 BOOL SetAviFile(LPCSTR pszPath);
 // Loads (fOpen) or unloads the AVI of pInfo->szAviFile and sets up or
 // clears the preview; TRUE exactly when it was asked to load and did.

@@ -120,8 +120,33 @@ const MESSAGE MSG_NOTE_OLD_UNFIT = {"%sの元の名前はレコードの名前�
                                     "The old name in %s does not fit the records' name field!"};
 const MESSAGE MSG_NOTE_FOREIGN = {"%sは中断された移動の記録ではありません!", "%s is not the note of an interrupted relocation!"};
 const MESSAGE MSG_NOTE_FRAME_UNREADABLE = {
-    "%sのフレーム%luが読めないため、中断された移動を完了も取り消しもできません!",
-    "%s: frame %lu cannot be read, so the interrupted relocation can be neither finished nor rolled back!"};
+    "%sのフレーム%sが読めないため、中断された移動を完了も取り消しもできません!",
+    "%s: frame %s cannot be read, so the interrupted relocation can be neither finished nor rolled back!"};
+const MESSAGE MSG_REF_RELATIVE = {"参照ファイル%sはレコードに相対パスで記録されているため、移動も削除もできません!",
+                                  "Reference file %s is named by a relative path in the records: it can be neither "
+                                  "moved nor deleted!"};
+const MESSAGE MSG_REF_LINK = {"参照ファイル%sはリンクのため、移動も削除もできません!",
+                              "Reference file %s is a link: it can be neither moved nor deleted!"};
+const MESSAGE MSG_REF_NOT_A_FILE = {"%sは通常のファイルではないため、移動も削除もできません!",
+                                    "%s is not a regular file: it can be neither moved nor deleted!"};
+const MESSAGE MSG_REF_CHANGED = {"参照ファイル%sは検出したときと別のファイルになっているため、処理しませんでした!",
+                                 "Reference file %s is not the file that was detected: it was left alone!"};
+const MESSAGE MSG_NOTE_NOT_PROVED = {
+    "%sが記すファイルは今あるファイルと一致しないため、中断された移動を完了も取り消しもできません!",
+    "The files that %s describes are not the files there now: the interrupted relocation can be neither finished "
+    "nor rolled back!"};
+const MESSAGE MSG_NOTE_KEPT_COPY = {"中断された移動の途中のコピー%sは残しました. 不要なら削除して下さい.",
+                                   "The partial copy %s of the interrupted relocation was kept: delete it if it is "
+                                   "not needed."};
+const MESSAGE MSG_NOTE_KEPT_OLD = {"古い参照ファイル%sは残しました. %sが同じ内容を持っています. 不要なら削除して下さい.",
+                                  "The old reference file %s was kept; %s holds the same bytes. Delete it if it is "
+                                  "not needed."};
+const MESSAGE MSG_RECOVER_QUESTION = {
+    "%sの参照ファイルの移動が中断されています. 移動を完了するか元に戻しますか?\n(いいえを選ぶと表示だけになります)",
+    "A relocation of the reference files of %s was cut short. Finish or roll it back now?\n(No opens the AVI for "
+    "looking only)"};
+const MESSAGE MSG_AVI_CHANGED = {"AVIファイル%sは開いたときと別のファイルになっているため、削除しませんでした!",
+                                 "The AVI %s is not the file that was opened: it was not deleted!"};
 
 // Spoolmend.
 const MESSAGE MSG_REF_UNREADABLE = {"%sが読み出せません!(%08lX)", "%s cannot be read! (%08lX)"};
@@ -132,6 +157,8 @@ const MESSAGE MSG_NO_REF_OPEN = {"参照ファイルはオープンされてい�
 const MESSAGE MSG_RATE_GIVES_NO_AVI = {"フレームレート「%s」ではAVIファイルを出力できません!",
                                        "No AVI can be written at the frame rate \"%s\"!"};
 const MESSAGE MSG_OUTPUT_IS_REF = {"%sは参照ファイルです!\n別の名前を選んで下さい.", "%s is a reference file!\nChoose another name."};
+const MESSAGE MSG_OUTPUT_IS_SOURCE = {"%sは設定を取得するAVIファイルです!\n別の名前を選んで下さい.",
+                                      "%s is the AVI the settings are taken from!\nChoose another name."};
 const MESSAGE MSG_NO_CODEC_USED = {"%sにはコーデックが使用されていません!", "%s uses no codec!"};
 const MESSAGE MSG_AVIS_UNREADABLE = {"%s(avis)が読み出せません!", "%s (stream header) cannot be read!"};
 const MESSAGE MSG_STRF_UNREADABLE = {"%s(strf)が読み出せません!", "%s (stream format) cannot be read!"};
@@ -174,7 +201,9 @@ const MESSAGE *const g_apMessages[] = {
     &MSG_RELOCATION_ROLLED_BACK, &MSG_REF_NOT_DELETED, &MSG_AVI_NOT_DELETED, &MSG_DELETE_ALL_OR_SELECTED,
     &MSG_DELETE_AVI, &MSG_DELETE_ALL_AND_AVI, &MSG_FOREIGN_FILES, &MSG_UNSEEN_DETECTION, &MSG_NOTE_STAYS,
     &MSG_ANOTHER_PROGRAM, &MSG_NOTE_NOT_OURS, &MSG_NOTE_NEW_UNFIT, &MSG_NOTE_OLD_UNFIT, &MSG_NOTE_FOREIGN,
-    &MSG_NOTE_FRAME_UNREADABLE, &MSG_REF_UNREADABLE, &MSG_REF_DAMAGED, &MSG_CODEC_CANNOT_OPEN, &MSG_NO_REF_OPEN,
+    &MSG_NOTE_FRAME_UNREADABLE, &MSG_REF_RELATIVE, &MSG_REF_LINK, &MSG_REF_NOT_A_FILE, &MSG_REF_CHANGED,
+    &MSG_NOTE_NOT_PROVED, &MSG_NOTE_KEPT_COPY, &MSG_NOTE_KEPT_OLD, &MSG_RECOVER_QUESTION, &MSG_AVI_CHANGED,
+    &MSG_OUTPUT_IS_SOURCE, &MSG_REF_UNREADABLE, &MSG_REF_DAMAGED, &MSG_CODEC_CANNOT_OPEN, &MSG_NO_REF_OPEN,
     &MSG_RATE_GIVES_NO_AVI, &MSG_OUTPUT_IS_REF, &MSG_NO_CODEC_USED, &MSG_AVIS_UNREADABLE, &MSG_STRF_UNREADABLE,
     &MSG_AVI_CODEC_CANNOT_OPEN, &MSG_AVI_CODEC_NO_INFO, &MSG_SETTINGS_NOT_TAKEN, &MSG_PREVIEW_NO_FORMAT,
     &MSG_PREVIEW_FRAME_NUMBER, &MSG_PREVIEW_CODEC_CANNOT_OPEN, &MSG_PREVIEW_SEEK, &MSG_PREVIEW_READ,

@@ -19,6 +19,7 @@ bool IsLoadMessage(const std::string &text)
         "ドライバ情報が取得できません!", " にList/moviチャンクがありません!", " のアセンドに失敗しました!",
         " はDIBチャンクがありません!", "(DIB) のアセンドに失敗しました!", " にidx1チャンクがありません!",
         "メモリが確保できません!", " のidx1チャンクが読み出せん!", "(AVI) のアセンドに失敗しました!",
+        "のOpenDMLインデックスが読み出せません!",
     };
     for (const char *psz : s_apszEndings) {
         size_t n = strlen(psz);

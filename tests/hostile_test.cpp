@@ -16,6 +16,7 @@
 #include <map>
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -41,6 +42,10 @@ std::vector<BYTE> ForeignFrame(const std::string &name, size_t cbField)
 // Where records place their frames in a file that is no reference file.
 const FRAMEPLACE FAKE_PLACE = {0, 48};
 
+// A record's name for the frame i of a file: the file's own name, or
+// another spelling of it.
+typedef std::function<std::string(DWORD i, const std::string &file)> SPELLING;
+
 class Hostile : public Spool {
 public:
     void SetUp() override
@@ -57,26 +62,37 @@ public:
         ASSERT_TRUE(WriteText(thesis, THESIS));
         ASSERT_TRUE(WriteText(config, CONFIG));
     }
-    void ExpectSentinels(const std::string &where)
+    // The files of a folder (not of its subfolders): a regular file by its
+    // bytes, anything else by what it is; nothing is opened but files.
+    static void SnapshotFolder(const std::string &folder, SNAPSHOT *pFiles)
     {
-        EXPECT_EQ(ReadText(thesis), THESIS) << where;
-        EXPECT_EQ(ReadText(config), CONFIG) << where;
+        for (const std::string &name : ListFolder(folder)) {
+            std::string path = JoinPath(folder, name);
+            FILEFACTS facts;
+            LookAtName(path.c_str(), &facts);
+            if (facts.nKind == FILEKIND_FOLDER && !facts.fLink) continue;
+            if (facts.nKind == FILEKIND_FILE && !facts.fLink) (*pFiles)[path] = ReadBytes(path);
+            else (*pFiles)[path] = std::vector<BYTE>{(BYTE)facts.nKind, (BYTE)facts.fLink};
+        }
+    }
+    // The user's own files.
+    SNAPSHOT Home()
+    {
+        SNAPSHOT files;
+        SnapshotFolder(Path("home"), &files);
+        return files;
     }
     SNAPSHOT Snapshot()
     {
         SNAPSHOT files;
-        for (const char *pszSub : {"", "home", "moved"}) {
-            std::string folder = *pszSub ? Path(pszSub) : dir;
-            for (const std::string &name : ListFolder(folder))
-                if (name != "home" && name != "moved") files[JoinPath(folder, name)] = ReadBytes(JoinPath(folder, name));
-        }
+        for (const char *pszSub : {"", "home", "moved", "real"}) SnapshotFolder(*pszSub ? Path(pszSub) : dir, &files);
         return files;
     }
     // The recording: records of this system naming the files in turn, each
-    // frame the next of its file; files in pszHostile are named at a place
-    // of their own, not written.
+    // frame the next of its file; files in hostile are named at a place of
+    // their own, not written. spell gives a record's name for its file.
     void Recording(const std::vector<std::string> &files, DWORD nFrames, std::vector<std::string> hostile = {},
-                   const std::function<void(AVISPEC *)> &bend = nullptr)
+                   const std::function<void(AVISPEC *)> &bend = nullptr, const SPELLING &spell = nullptr)
     {
         std::vector<std::vector<FRAMEPLACE>> places;
         for (size_t f = 0; f < files.size(); f++)
@@ -88,8 +104,9 @@ public:
         size_t nNames = files.size() + hostile.size();
         for (DWORD i = 0; i < nFrames; i++) {
             size_t f = i % nNames;
-            spec.chunks.push_back(Frame("00dc", f < files.size() ? RecordBytes(files[f], places[f][i / nNames])
-                                                                 : RecordBytes(hostile[f - files.size()], FAKE_PLACE)));
+            std::string name = f < files.size() ? (spell ? spell(i, files[f]) : files[f]) : hostile[f - files.size()];
+            spec.chunks.push_back(
+                Frame("00dc", RecordBytes(name, f < files.size() ? places[f][i / nNames] : FAKE_PLACE)));
         }
         if (bend) bend(&spec);
         std::vector<BYTE> bytes = BuildAvi(spec);
@@ -122,18 +139,18 @@ public:
         std::vector<BYTE> bytes = BuildAvi(spec);
         ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
     }
+    // A note as an attacker who can see the files writes it: their true
+    // identities, sizes and digests.
     void Note(const std::string &old, const std::string &newName, int fCopy, int fDeleteOld)
     {
-        ASSERT_TRUE(WriteText(avi + ".relocating", "Spoolshift relocation 1\nold=" + old + "\nnew=" + newName +
-                                                       "\ncopy=" + std::to_string(fCopy) +
-                                                       "\ndeleteold=" + std::to_string(fDeleteOld) + "\n"));
+        WriteRelocationNote(avi, old, newName, fCopy, fDeleteOld);
     }
-    // The engine as the window drives it: the AVI opened (what its note
-    // says recovered), detected, every file selected; questions answered as
-    // a careful user would: yes to deleting everything, no to files whose
-    // format cannot be checked. The commands run even where the window
-    // would leave them disabled (a note it could not recover): the engine
-    // itself must refuse.
+    // The engine as the window drives it: the AVI opened (recovering what
+    // its note says when asked), detected, every file selected; questions
+    // answered as a careful user would: yes to recovering a relocation cut
+    // short and to deleting everything, no to files whose format cannot be
+    // checked. The commands run even where the window would leave them
+    // disabled (a note it could not recover): the engine itself must refuse.
     void Window(bool fDelete)
     {
         static std::vector<std::pair<std::string, bool>> s_items;
@@ -159,13 +176,14 @@ public:
         g_pfnShowMessage = [](LPCSTR pszText, LPCSTR pszCaption, UINT uType) {
             g_aShown.push_back(SHOWNMESSAGE{pszText, pszCaption, uType});
             UINT uButtons = uType & MB_TYPEMASK;
-            return uButtons == MB_YESNO ? IDNO : uButtons == MB_YESNOCANCEL ? IDYES : IDOK;
+            BOOL fRecovery = strstr(pszText, "中断されています") || strstr(pszText, "was cut short");
+            return uButtons == MB_YESNO ? (fRecovery ? IDYES : IDNO) : uButtons == MB_YESNOCANCEL ? IDYES : IDOK;
         };
         g_fShiftBusy = 0;
         AVIFileInit();
         memset(&info, 0, sizeof(info));
         if (LoadFile(avi)) {
-            if (HasRecoveryNote(avi.c_str())) RecoverRelocation(&info);
+            OfferRecovery(&info);
             DetectRefFiles(&info);
             for (auto &item : s_items) item.second = true;
             if (fDelete) DeleteRefFiles(&info);
@@ -174,47 +192,66 @@ public:
         LoadAvi(&info, FALSE);
         AVIFileExit();
         FreeWorkBuffer();
-        free(g_pRefFiles);
-        g_pRefFiles = NULL;
-        g_nRefFileCap = 0;
+        FreeRefTable();
     }
 
     std::string thesis, config, avi;
 };
 
-// What each command may do to a scene: 'n' succeed and change nothing, 'p'
-// report problems (status 1) and change nothing, 'r' refuse (status 2) and
-// change nothing, 'o' succeed and leave every record naming its frame (or,
-// deleting everything, no AVI), '-' succeed (the sentinels are checked).
+// What each command may do to a scene:
+//   'n' succeed, 'p' report problems (status 1), 'r' refuse (status 2):
+//       the whole folder as it was;
+//   'R' refuse (status 2) after a recovery that may have consumed a note:
+//       every file but the AVI and its note as it was;
+//   'o' succeed and leave every record naming a file that holds its frame
+//       (or, deleting everything, no AVI);
+//   '-' succeed.
+// The user's own files (home/) survive byte for byte in every case.
 struct SCENE {
     const char *pszWhat;
     std::function<void(Hostile *)> make;
     const char *pszExpected;  // refs, verify, move, copy and delete, delete one, delete all
+    bool fInFolder = false;   // the commands run from inside the test's folder
 };
 
 TEST_F(Hostile, EveryCommandOverTheHostileSet)
 {
     std::string take = Path("take.000"), gone = Path("gone.000");
-    const SCENE scenes[] = {
+    std::string empty = JoinPath(Path("home"), "empty.txt");
+    std::vector<SCENE> scenes = {
         {"a note whose rollback would delete the user's file",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES);
              t->Note(take, t->thesis, 1, 0);
          },
-         "nprrrr"},
+         "ppoo-o"},
+        {"a note whose copy is the user's empty file",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             ASSERT_TRUE(WriteText(empty, ""));
+             t->Note(take, empty, 1, 0);
+         },
+         "ppoo-o"},
         {"a note naming the user's file as both old and new",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES, {t->thesis});
              t->Note(t->thesis, t->thesis, 1, 1);
          },
-         "nprrrr"},
+         "pprrrr"},
         {"a note that would finish into the user's file",
          [&](Hostile *t) {
              t->Recording({gone}, FRAMES);
-             DeleteFileA(gone.c_str());
              t->Note(gone, t->config, 0, 0);
+             DeleteFileA(gone.c_str());
          },
          "pprrrr"},
+        {"a dvrs note that would delete the user's file, whose copy the frames name",
+         [&](Hostile *t) {
+             t->ForeignAvi(FRAMES, [&](DWORD) { return t->Path("take.dat"); }, [](DWORD) { return (size_t)240; });
+             ASSERT_TRUE(WriteText(t->Path("take.dat"), THESIS));
+             t->Note(t->thesis, t->Path("take.dat"), 1, 1);
+         },
+         "ppRRRR"},
         {"records naming the user's files", [&](Hostile *t) { t->Recording({take}, FRAMES, {t->thesis, t->config}); },
          "nprr-r"},
         {"foreign frames naming the user's file",
@@ -223,6 +260,18 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
                            [](DWORD) { return (size_t)240; });
          },
          "nnrrrr"},
+        {"one file under two spellings",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES, {}, nullptr, [&](DWORD i, const std::string &file) {
+                 return i % 2 ? file : JoinPath(JoinPath(t->dir, "."), "take.000");
+             });
+         },
+         "nnoo-o"},
+        {"relative names in the records, from inside the folder",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES, {}, nullptr, [](DWORD, const std::string &) { return std::string("take.000"); });
+         },
+         "nnrrrr", true},
         {"palette changes among the frames",
          [&](Hostile *t) {
              t->Recording({take, Path("take.001")}, FRAMES, {}, [](AVISPEC *pSpec) {
@@ -285,10 +334,60 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
          [&](Hostile *t) {
              t->Recording({take}, FRAMES);
              t->SpoilFrame5();
-             ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
-             t->Note(take, Path("new.000"), 0, 0);
+             t->Note(take, t->Path("new.000"), 0, 0);
+             ASSERT_TRUE(MoveFileA(take.c_str(), t->Path("new.000").c_str()));
          },
          "rrrrrr"},
+#ifndef _WIN32
+        {"a link among the spellings of a file",
+         [&](Hostile *t) {
+             ASSERT_EQ(symlink("take.000", t->Path("alias.000").c_str()), 0);
+             t->Recording({take}, FRAMES, {}, nullptr, [&](DWORD i, const std::string &file) {
+                 return i % 2 ? file : t->Path("alias.000");
+             });
+         },
+         "nnrrrr"},
+        {"a reference file that is a relative link",
+         [&](Hostile *t) {
+             CreateDirectoryA(t->Path("real").c_str(), NULL);
+             t->Recording({t->Path("real/take.000")}, FRAMES, {}, nullptr,
+                          [&](DWORD, const std::string &) { return t->Path("alias.000"); });
+             ASSERT_EQ(symlink("real/take.000", t->Path("alias.000").c_str()), 0);
+         },
+         "nnrrrr"},
+        {"a record naming a FIFO",
+         [&](Hostile *t) {
+             ASSERT_EQ(mkfifo(JoinPath(t->Path("home"), "pipe").c_str(), 0600), 0);
+             t->Recording({take}, FRAMES, {JoinPath(t->Path("home"), "pipe")});
+         },
+         "pprr-r"},
+        {"a line break in a file's name",
+         [&](Hostile *t) { t->Recording({t->Path("take\n.000")}, FRAMES); },
+         "nnooro"},
+#else
+        {"one file under the spellings that Windows takes for one",
+         [&](Hostile *t) {
+             CreateDirectoryA(t->Path("sub").c_str(), NULL);
+             const std::vector<std::string> spellings = {
+                 take + ".", take + " ", JoinPath(t->Path("sub"), "..\\take.000"), t->dir + "\\\\take.000",
+                 "\\\\?\\" + take, JoinPath(JoinPath(t->dir, "."), "TAKE.000")};
+             t->Recording({take}, FRAMES, {}, nullptr, [&](DWORD i, const std::string &file) {
+                 return i % 7 == 6 ? file : spellings[i % 7];
+             });
+         },
+         "nnoo-o"},
+        {"letters whose case Windows ignores beyond ASCII",
+         [&](Hostile *t) {
+             // Full-width a and A in code page 932.
+             std::string lower = t->Path("\x82\x81.000"), upper = t->Path("\x82\x60.000");
+             t->Recording({lower}, FRAMES, {}, nullptr,
+                          [&](DWORD i, const std::string &file) { return i % 2 ? file : upper; });
+         },
+         "nnoo-o"},
+        {"records naming devices",
+         [&](Hostile *t) { t->Recording({take}, FRAMES, {"COM1", t->Path("AUX.000")}); },
+         "pprr-r"},
+#endif
     };
     for (const SCENE &scene : scenes) {
         const std::vector<std::vector<std::string>> commands = {
@@ -308,32 +407,48 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
             std::string where = std::string(scene.pszWhat) + ": " + commands[c][0] +
                                 (commands[c].size() > 2 ? " " + commands[c][2] : "");
             SCOPED_TRACE(where);
-            for (const std::string &name : ListFolder(dir))
-                if (name != "home" && name != "moved") DeleteFileA(Path(name.c_str()).c_str());
-            for (const std::string &name : ListFolder(Path("moved"))) DeleteFileA(JoinPath(Path("moved"), name).c_str());
+            RemoveTree(dir);
+            CreateDirectoryA(dir.c_str(), NULL);
+            CreateDirectoryA(Path("home").c_str(), NULL);
+            CreateDirectoryA(Path("moved").c_str(), NULL);
             WriteSentinels();
             scene.make(this);
-            SNAPSHOT before = Snapshot();
+            if (HasFatalFailure()) return;
+            SNAPSHOT before = Snapshot(), home = Home();
+            CHAR szCwd[MAX_PATH] = "";
+            if (scene.fInFolder) {
+                GetCurrentDirectoryA(sizeof(szCwd), szCwd);
+                SetCurrentDirectoryA(dir.c_str());
+            }
             int nStatus = 0;
             if (c < 6) {
                 RUN run = Run(commands[c]);
                 nStatus = run.nStatus;
-                if (chExpected == 'r') {
+                if (chExpected == 'r' || chExpected == 'R') {
                     EXPECT_NE(run.err, "") << "says why";
                 }
             } else {
                 Window(c == 7);
             }
-            ExpectSentinels(where);
+            if (scene.fInFolder) SetCurrentDirectoryA(szCwd);
+            EXPECT_TRUE(Home() == home) << "the user's files stay as they were";
             if (c < 6) {
-                int nWanted = chExpected == 'p' ? SPOOL_PROBLEMS : chExpected == 'r' ? SPOOL_ERROR : SPOOL_OK;
+                int nWanted = chExpected == 'p'                       ? SPOOL_PROBLEMS
+                              : chExpected == 'r' || chExpected == 'R' ? SPOOL_ERROR
+                                                                       : SPOOL_OK;
                 EXPECT_EQ(nStatus, nWanted);
             }
+            SNAPSHOT after = Snapshot();
             if (chExpected == 'n' || chExpected == 'p' || chExpected == 'r') {
-                EXPECT_TRUE(Snapshot() == before) << "nothing changes";
+                EXPECT_TRUE(after == before) << "nothing changes";
+            } else if (chExpected == 'R') {
+                before.erase(avi);
+                before.erase(avi + ".relocating");
+                after.erase(avi);
+                EXPECT_TRUE(after == before) << "nothing but the AVI and its note changes";
             } else if (chExpected == 'o' && FileExists(avi.c_str())) {
                 RUN run = Run({"verify", avi});
-                EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+                EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err << run.out;
             }
             if (HasFailure()) return;
         }
@@ -443,8 +558,8 @@ TEST_F(Hostile, ALiveNoteIsLeftToItsRelocation)
 {
     std::string take = Path("take.000");
     Recording({take}, 200);
-    ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
     Note(take, Path("new.000"), 0, 0);
+    ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
     int aiPipe[2];
     ASSERT_EQ(pipe(aiPipe), 0);
     fflush(NULL);
@@ -471,11 +586,12 @@ TEST_F(Hostile, ALiveNoteIsLeftToItsRelocation)
     close(aiPipe[0]);
     close(aiPipe[1]);
     EXPECT_EQ(verify.nStatus, SPOOL_PROBLEMS);
-    EXPECT_NE(verify.err.find("Another program is relocating this AVI's files!"), std::string::npos) << verify.err;
+    EXPECT_NE(verify.err.find("spool recover"), std::string::npos) << verify.err;
     EXPECT_EQ(move.nStatus, SPOOL_ERROR);
+    EXPECT_NE(move.err.find("Another program is relocating this AVI's files!"), std::string::npos) << move.err;
     EXPECT_TRUE(after == before);
     // Its holder gone, the note is recovered.
-    RUN run = Run({"verify", avi});
+    RUN run = Run({"recover", avi});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
     EXPECT_FALSE(FileExists((avi + ".relocating").c_str()));
 }

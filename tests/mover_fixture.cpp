@@ -56,6 +56,60 @@ std::string AviTest::OnlyMessage()
     return text;
 }
 
+std::string RelocationNoteText(const std::string &old, const std::string &newName, int fCopy, int fDeleteOld)
+{
+    RELOCNOTE note;
+    memset(&note, 0, sizeof(note));
+    snprintf(note.szOld, sizeof(note.szOld), "%s", old.c_str());
+    snprintf(note.szNew, sizeof(note.szNew), "%s", newName.c_str());
+    note.fCopy = fCopy != 0;
+    note.fDeleteOld = fDeleteOld != 0;
+    const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE h = CreateFileA(old.c_str(), GENERIC_READ, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return "";
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(h, &dwHigh);
+    note.ullOldSize = ((ULONGLONG)dwHigh << 32) | dwLow;
+    BOOL fOk = FileIdOfHandle(h, &note.idOld) && DigestOfFile(h, 0, &note.ullOldDigest);
+    CloseHandle(h);
+    if (!fOk) return "";
+    if (fCopy) {
+        h = CreateFileA(newName.c_str(), 0, dwShare, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (h != INVALID_HANDLE_VALUE) {
+            note.fNewMade = FileIdOfHandle(h, &note.idNew);
+            CloseHandle(h);
+        }
+    }
+    char szText[RELOCNOTE_MAXTEXT];
+    int cch = FormatRelocationNote(&note, szText);
+    return cch > 0 ? std::string(szText, (size_t)cch) : "";
+}
+
+void WriteRelocationNote(const std::string &avi, const std::string &old, const std::string &newName, int fCopy,
+                         int fDeleteOld)
+{
+    std::string text = RelocationNoteText(old, newName, fCopy, fDeleteOld);
+    ASSERT_FALSE(text.empty()) << old;
+    ASSERT_TRUE(WriteText(avi + ".relocating", text));
+}
+
+int RecoverForTest(AviInfo *pInfo)
+{
+    SHIFTREQUEST req;
+    InitShiftRequest(&req);
+    req.pfnOutcome = [](void *, const SHIFTOUTCOME *pOutcome) {
+        if (!pOutcome->pMsg) return;
+        char szText[4096];
+        RenderOutcome(szText, sizeof(szText), pOutcome);
+        g_aShown.push_back(SHOWNMESSAGE{szText, SPOOLSHIFT_NAME, (UINT)(MB_OK | pOutcome->uIcon)});
+    };
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    int nResult = RunRecovery(pInfo, &req, &res);
+    FreeShiftResult(&res);
+    return nResult;
+}
+
 std::string Row(const BYTE *pPicture, LONG lWidth, LONG lRow)
 {
     DWORD cbStride = ((DWORD)lWidth * 3 + 3) & ~3u;

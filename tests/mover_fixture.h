@@ -4,6 +4,7 @@
 
 #include "mover/avireader.h"
 #include "mover/message.h"
+#include "mover/shift.h"
 
 #include "tests/avibuilder.h"
 #include "tests/testutil.h"
@@ -48,6 +49,18 @@ std::vector<BYTE> RecordBytes(const std::string &name, const FRAMEPLACE &frame);
 // An AVI of 8 x 8 frames that are records naming the reference files in
 // turn, each frame the next one of its file; the files are written.
 std::vector<BYTE> BuildRecordAvi(const std::vector<std::string> &files, DWORD nFrames, FOURCC fccHandler);
+
+// The text of a recovery note as a relocation writes it, with what the
+// files are now: the old file's identity, size and digest, and the new
+// file's identity when fCopy and it is there. Empty when the old file
+// cannot be read.
+std::string RelocationNoteText(const std::string &old, const std::string &newName, int fCopy, int fDeleteOld);
+// Writes that note beside the AVI (its name with ".relocating").
+void WriteRelocationNote(const std::string &avi, const std::string &old, const std::string &newName, int fCopy,
+                         int fDeleteOld);
+// Recovery of a loaded AVI's note with the window's messages recorded in
+// g_aShown; RECOVER_....
+int RecoverForTest(AviInfo *pInfo);
 
 // Pixels of a 24-bit bottom-up picture as "b,g,r b,g,r ..." rows, for
 // readable comparisons.

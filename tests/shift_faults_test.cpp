@@ -155,7 +155,7 @@ public:
     {
         LoadAvi(&info, FALSE);
         ASSERT_TRUE(LoadFile(Path("rec.avi")));
-        RecoverRelocation(&info);
+        RecoverForTest(&info);
     }
 
     // Runs a command once for each call of each file operation, that call
@@ -301,9 +301,9 @@ TEST_F(ShiftFaults, EachStepReachesTheDiskBeforeTheStepsThatDependOnIt)
     std::string old = Path("take.000"), copy = JoinPath(other, "cap.000");
     std::vector<BYTE> bytes = ReadBytes(old);
     ASSERT_TRUE(WriteBytes(copy, bytes.data(), bytes.size()));
-    ASSERT_TRUE(WriteText(note, "Spoolshift relocation 1\nold=" + old + "\nnew=" + copy + "\ncopy=1\ndeleteold=1\n"));
+    WriteRelocationNote(avi, old, copy, 1, 1);
     SpoolTraceFiles(TRUE);
-    ASSERT_TRUE(RecoverRelocation(&info));
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE);
     std::vector<std::string> events = Events();
     SpoolTraceFiles(FALSE);
     int iAvi = Find(events, "flush " + avi, 0);

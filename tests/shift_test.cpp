@@ -400,32 +400,71 @@ TEST_F(Shift, AMissingFileEndsTheCommand)
     EXPECT_FALSE(ReadBytes(Path("take.001")).empty());
 }
 
+// Copies made by a relocation (copy asked for) reach the disk whole or not
+// at all; an abort during a copy leaves nothing of it.
 TEST_F(Shift, CopiesReachTheDiskWholeOrNotAtAll)
 {
-    MakeAvi({Path("take.000")}, 2);
-    std::vector<BYTE> big(3 * 1024 * 1024 + 5);
+    // A reference file of 3 MiB and a bit, in frames of 1 MiB.
+    std::vector<BYTE> big(3 * 1024 * 1024 + 5 * 16);
     for (size_t i = 0; i < big.size(); i++) big[i] = (BYTE)(i * 7);
+    const DWORD cbFrame = 1024 * 1024 + 16;
+    for (DWORD at = 0; at + cbFrame <= big.size(); at += cbFrame) {
+        REFFRAMEHEADER header = {cbFrame, cbFrame - 16, 0, 8, 8};
+        memcpy(&big[at], &header, sizeof(header));
+    }
     WriteBytes(Path("big.000"), big.data(), big.size());
-    ASSERT_TRUE(CopyRefFile(Path("big.000").c_str(), Path("copy.000").c_str()));
-    EXPECT_EQ(ReadBytes(Path("copy.000")), big);
-    EXPECT_EQ(g_progress.back(), "コピー 100 %");
-    // An existing file is never replaced.
-    EXPECT_FALSE(CopyRefFile(Path("big.000").c_str(), Path("copy.000").c_str()));
-    EXPECT_EQ(ReadBytes(Path("copy.000")), big);
-    // Aborted after the second chunk: nothing of the copy stays.
-    g_aShown.clear();
-    g_nAbortAtPump = g_nPumps + 2;
-    EXPECT_FALSE(CopyRefFile(Path("big.000").c_str(), Path("aborted.000").c_str()));
-    EXPECT_EQ(Messages(), "[参照ファイル" + Path("big.000") + "の" + Path("aborted.000") + "へのコピーは中止されました!]");
-    EXPECT_EQ(g_aShown[0].uType, (UINT)MB_OK);
-    EXPECT_TRUE(ReadBytes(Path("aborted.000")).empty());
-    EXPECT_EQ(ListFolder(dir, "aborted*"), std::vector<std::string>{});
-    // An empty file copies as an empty file.
-    g_fShiftAbort = 0;
-    g_nAbortAtPump = 0;
-    WriteBytes(Path("empty.000"), "", 0);
-    EXPECT_TRUE(CopyRefFile(Path("empty.000").c_str(), Path("empty.001").c_str()));
-    EXPECT_EQ(ListFolder(dir, "empty.001"), std::vector<std::string>{"empty.001"});
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 3;
+    for (DWORD i = 0; i < 3; i++) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("big.000"), {i * cbFrame, cbFrame})));
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+    struct {
+        const char *pszWhat;
+        int nAbortAt;  // the pump at which abort is pressed, 0 for none
+    } aCases[] = {{"aborted after the second chunk", 2}, {"whole", 0}};
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        Detect();
+        g_progress.clear();
+        Select({0});
+        g_nPumps = 0;
+        g_nAbortAtPump = c.nAbortAt;
+        g_fShiftAbort = 0;
+        SHIFTREQUEST req;
+        InitShiftRequest(&req);
+        DWORD k = 0;
+        req.piFiles = &k;
+        req.nFiles = 1;
+        snprintf(req.szNewBase, sizeof(req.szNewBase), "%s", Path("copy").c_str());
+        req.fCopy = TRUE;
+        req.pfAbort = &g_fShiftAbort;
+        req.pfnProgress = [](void *, int nStep, ULONGLONG ullDone, ULONGLONG ullTotal) {
+            if (nStep == STEP_COPY) g_progress.push_back(std::to_string(ullDone) + "/" + std::to_string(ullTotal));
+            if (++g_nPumps == g_nAbortAtPump) g_fShiftAbort = 1;
+        };
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        BOOL fOk = RunRelocation(&info, &req, &res);
+        if (c.nAbortAt) {
+            EXPECT_FALSE(fOk);
+            ASSERT_EQ(res.nOutcomes, 1);
+            EXPECT_EQ(res.pOutcomes[0].nOutcome, OUTCOME_ABORTED);
+            EXPECT_EQ(res.pOutcomes[0].pMsg, &MSG_COPY_ABORTED);
+            EXPECT_EQ(res.pOutcomes[0].uIcon, 0u);
+            EXPECT_EQ(ListFolder(dir, "copy*"), std::vector<std::string>{}) << "nothing of the copy stays";
+            EXPECT_EQ(CheckRecords()[0], Path("big.000"));
+        } else {
+            EXPECT_TRUE(fOk);
+            EXPECT_EQ(ReadBytes(Path("copy.000")), big);
+            EXPECT_EQ(g_progress.back(), std::to_string(big.size()) + "/" + std::to_string(big.size()));
+            EXPECT_EQ(CountOutcomes(&res, OUTCOME_COPIED), 1) << "the old file is kept";
+            EXPECT_EQ(ReadBytes(Path("big.000")), big);
+            EXPECT_EQ(CheckRecords()[2], Path("copy.000"));
+        }
+        EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
+        FreeShiftResult(&res);
+    }
 }
 
 TEST_F(Shift, ARelocationCutShortIsFinishedOrRolledBack)
@@ -434,33 +473,32 @@ TEST_F(Shift, ARelocationCutShortIsFinishedOrRolledBack)
     MakeAvi(files, 40);
     std::string note = Path("rec.avi.relocating");
     std::string moved = Path("new.000");
-    auto Note = [&](int nCopy, int nDeleteOld) {
-        WriteText(note, "Spoolshift relocation 1\nold=" + files[0] + "\nnew=" + moved + "\ncopy=" +
-                            std::to_string(nCopy) + "\ndeleteold=" + std::to_string(nDeleteOld) + "\n");
-    };
+    auto Note = [&](int nCopy, int nDeleteOld) { WriteRelocationNote(Path("rec.avi"), files[0], moved, nCopy, nDeleteOld); };
     // Killed after the move, before any record was rewritten: finished.
     Note(0, 0);
     ASSERT_TRUE(MoveFileA(files[0].c_str(), moved.c_str()));
-    ASSERT_TRUE(RecoverRelocation(&info));
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE) << Messages();
     EXPECT_NE(Messages().find("移動を完了しました."), std::string::npos) << Messages();
     for (const std::string &name : CheckRecords()) EXPECT_EQ(name, moved);
-    EXPECT_TRUE(ReadBytes(note).empty());
+    EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
     // Killed before the move: rolled back, whatever records were rewritten.
     g_aShown.clear();
     std::string back = Path("back.000");
     files[0] = moved;
     moved = back;
     Note(0, 0);
-    ASSERT_TRUE(RecoverRelocation(&info));
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE) << Messages();
     EXPECT_NE(Messages().find("元に戻しました."), std::string::npos) << Messages();
     for (const std::string &name : CheckRecords()) EXPECT_EQ(name, files[0]);
-    // A copy cut short: rolled back, the partial copy removed.
+    // A copy cut short: rolled back; the partial copy is the user's to
+    // delete, never deleted on a note's say.
     g_aShown.clear();
     std::vector<BYTE> whole = ReadBytes(files[0]);
     WriteBytes(moved, whole.data(), whole.size() / 2);
     Note(1, 1);
-    ASSERT_TRUE(RecoverRelocation(&info));
-    EXPECT_TRUE(ReadBytes(moved).empty());
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE) << Messages();
+    EXPECT_NE(Messages().find("途中のコピー" + moved + "は残しました"), std::string::npos) << Messages();
+    EXPECT_EQ(ReadBytes(moved).size(), whole.size() / 2);
     for (const std::string &name : CheckRecords()) EXPECT_EQ(name, files[0]);
     // A whole copy, half of the records rewritten: finished, the old file
     // deleted as asked.
@@ -476,13 +514,13 @@ TEST_F(Shift, ARelocationCutShortIsFinishedOrRolledBack)
         memcpy(g_pbScratch + 16, moved.c_str(), moved.size());
         ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, TRUE, &cb));
     }
-    ASSERT_TRUE(RecoverRelocation(&info));
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE) << Messages();
     for (const std::string &name : CheckRecords()) EXPECT_EQ(name, moved);
     EXPECT_TRUE(ReadBytes(files[0]).empty()) << "the old file went after the records";
     EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
     // A note cut short in its writing touched nothing: it is dropped.
-    WriteText(note, "Spoolshift relocation 1\nold=");
-    EXPECT_TRUE(RecoverRelocation(&info));
+    WriteText(note, "Spoolshift relocation 2\nold=");
+    EXPECT_EQ(RecoverForTest(&info), RECOVER_DONE);
     EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
 }
 

@@ -213,26 +213,50 @@ TEST_F(View, AviThatCannotBeOpened)
     EXPECT_FALSE(g_log.enabled[IDC_SHIFT_DETECT]);
 }
 
-TEST_F(View, OpeningFinishesARelocationCutShort)
+namespace {
+
+int g_nRecoveryAnswer;
+int AnswerRecovery(LPCSTR pszText, LPCSTR pszCaption, UINT uType)
+{
+    g_aShown.push_back(SHOWNMESSAGE{pszText, pszCaption, uType});
+    return (uType & MB_TYPEMASK) == MB_YESNO ? g_nRecoveryAnswer : IDOK;
+}
+
+}  // namespace
+
+TEST_F(View, OpeningFinishesARelocationCutShortWhenTheUserSaysSo)
 {
     // The AVI's record names old.000, whose frame is already under the new
     // name: the move happened, the records were not yet rewritten.
     std::string oldFile = Path("old.000"), newFile = Path("new.000");
-    std::vector<FRAMEPLACE> places = WriteRefFile(newFile, 1, 7);
+    std::vector<FRAMEPLACE> places = WriteRefFile(oldFile, 1, 7);
     AVISPEC spec;
     spec.dwTotalFrames = spec.dwLength = 1;
     spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
     spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
     spec.chunks.push_back(Frame("00dc", RecordBytes(oldFile, places[0])));
     std::string avi = Write(spec, "rec.avi");
-    CHAR szNote[MAX_PATH];
-    ASSERT_TRUE(MakeRecoveryNotePath(avi.c_str(), szNote));
-    WriteText(szNote, "Spoolshift relocation 1\nold=" + oldFile + "\nnew=" + newFile + "\ncopy=0\ndeleteold=0\n");
+    std::string note = avi + ".relocating";
+    WriteRelocationNote(avi, oldFile, newFile, 0, 0);
+    ASSERT_TRUE(MoveFileA(oldFile.c_str(), newFile.c_str()));
+    g_pfnShowMessage = AnswerRecovery;
 
+    // Asked, the user says no: the AVI is for looking only, the note stays.
+    g_nRecoveryAnswer = IDNO;
     ASSERT_TRUE(SetAviFile(avi.c_str()));
-    EXPECT_FALSE(FileExists(szNote));
     ASSERT_EQ(g_aShown.size(), 1u);
-    EXPECT_NE(g_aShown[0].text.find("完了しました"), std::string::npos) << g_aShown[0].text;
+    EXPECT_EQ(g_aShown[0].uType, (UINT)(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_NE(g_aShown[0].text.find("中断されています"), std::string::npos) << g_aShown[0].text;
+    EXPECT_TRUE(FileExists(note.c_str()));
+    EXPECT_FALSE(g_log.enabled[IDC_SHIFT_DETECT]);
+
+    // Yes: finished.
+    g_aShown.clear();
+    g_nRecoveryAnswer = IDYES;
+    ASSERT_TRUE(SetAviFile(avi.c_str()));
+    EXPECT_FALSE(FileExists(note.c_str()));
+    ASSERT_EQ(g_aShown.size(), 2u);
+    EXPECT_NE(g_aShown[1].text.find("完了しました"), std::string::npos) << g_aShown[1].text;
     std::vector<BYTE> bytes = ReadBytes(avi);
     EXPECT_NE(std::search(bytes.begin(), bytes.end(), newFile.begin(), newFile.end()), bytes.end());
     EXPECT_EQ(std::search(bytes.begin(), bytes.end(), oldFile.begin(), oldFile.end()), bytes.end());
@@ -245,21 +269,22 @@ TEST_F(View, ARecoveryThatFailsLeavesTheAviToBeLookedAtOnly)
 {
     // Neither file of the note is there: nothing can be finished or rolled
     // back. The note stays, and no command may start a relocation over it.
-    std::vector<FRAMEPLACE> places = WriteRefFile(Path("kept.000"), 1, 7);
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("gone.000"), 1, 7);
     AVISPEC spec;
     spec.dwTotalFrames = spec.dwLength = 1;
     spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
     spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("gone.000"), places[0])));
     std::string avi = Write(spec, "rec.avi");
-    CHAR szNote[MAX_PATH];
-    ASSERT_TRUE(MakeRecoveryNotePath(avi.c_str(), szNote));
-    WriteText(szNote, "Spoolshift relocation 1\nold=" + Path("gone.000") + "\nnew=" + Path("lost.000") +
-                          "\ncopy=0\ndeleteold=0\n");
+    std::string note = avi + ".relocating";
+    WriteRelocationNote(avi, Path("gone.000"), Path("lost.000"), 0, 0);
+    ASSERT_TRUE(MoveFileA(Path("gone.000").c_str(), Path("kept.000").c_str()));
+    g_pfnShowMessage = AnswerRecovery;
+    g_nRecoveryAnswer = IDYES;
     ASSERT_TRUE(SetAviFile(avi.c_str()));
-    ASSERT_EQ(g_aShown.size(), 1u);
-    EXPECT_NE(g_aShown[0].text.find("見つかりません"), std::string::npos) << g_aShown[0].text;
-    EXPECT_TRUE(FileExists(szNote));
+    ASSERT_EQ(g_aShown.size(), 2u);
+    EXPECT_NE(g_aShown[1].text.find("見つかりません"), std::string::npos) << g_aShown[1].text;
+    EXPECT_TRUE(FileExists(note.c_str()));
     EXPECT_FALSE(g_log.enabled[IDC_SHIFT_DETECT]);
     EXPECT_TRUE(g_log.enabled[IDC_SHIFT_CLOSE]);
     EXPECT_EQ(g_log.nFocus, IDC_SHIFT_CLOSE);

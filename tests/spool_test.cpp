@@ -247,8 +247,10 @@ TEST_F(Spool, RefsAndVerifyFindEveryProblem)
     run = Run({"refs", avi, "--json"});
     EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
     EXPECT_EQ(run.out, "{\"avi\":\"<dir>/rec.avi\",\"frames\":10,\"files\":["
-                       "{\"name\":\"<dir>/a.000\",\"path\":\"<dir>/a.000\",\"frames\":5,\"first\":0,\"exists\":false,\"size\":null},"
-                       "{\"name\":\"<dir>/b.000\",\"path\":\"<dir>/b.000\",\"frames\":5,\"first\":1,\"exists\":true,\"size\":100}]}\n");
+                       "{\"name\":\"<dir>/a.000\",\"path\":\"<dir>/a.000\",\"frames\":5,\"first\":0,\"exists\":false,\"size\":null,"
+                       "\"names\":[\"<dir>/a.000\"],\"refused\":null},"
+                       "{\"name\":\"<dir>/b.000\",\"path\":\"<dir>/b.000\",\"frames\":5,\"first\":1,\"exists\":true,\"size\":100,"
+                       "\"names\":[\"<dir>/b.000\"],\"refused\":null}]}\n");
     run = Run({"verify", avi, "-v"});
     EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
     EXPECT_EQ(run.out, "frame 0: file missing: <dir>/a.000 at 0\n"
@@ -357,18 +359,25 @@ TEST_F(Spool, MoveCopyAndDelete)
     EXPECT_FALSE(FileExists(Path("copy.000").c_str()));
 }
 
-TEST_F(Spool, VerifyFinishesAnInterruptedRelocation)
+// verify reports a relocation cut short and leaves it; recover finishes it.
+TEST_F(Spool, VerifyReportsAndRecoverFinishesAnInterruptedRelocation)
 {
     std::string avi = RecordAvi({"old.000"}, 4);
+    std::string note = avi + ".relocating";
+    WriteRelocationNote(avi, Path("old.000"), Path("new.000"), 0, 0);
     ASSERT_TRUE(MoveFileA(Path("old.000").c_str(), Path("new.000").c_str()));
-    CHAR szNote[MAX_PATH];
-    ASSERT_TRUE(MakeRecoveryNotePath(avi.c_str(), szNote));
-    WriteText(szNote, "Spoolshift relocation 1\nold=" + Path("old.000") + "\nnew=" + Path("new.000") +
-                          "\ncopy=0\ndeleteold=0\n");
     RUN run = Run({"verify", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.err;
+    EXPECT_NE(run.err.find("spool recover"), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(note.c_str())) << "verify never acts on a note";
+    run = Run({"recover", avi});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
     EXPECT_EQ(run.err, "spool: The interrupted relocation of reference file <dir>/old.000 to <dir>/new.000 was finished.\n");
-    EXPECT_FALSE(FileExists(szNote));
+    EXPECT_FALSE(FileExists(note.c_str()));
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    run = Run({"recover", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK);
+    EXPECT_EQ(run.out, "<dir>/rec.avi: no relocation was cut short\n");
 }
 
 TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)

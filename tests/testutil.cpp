@@ -51,8 +51,14 @@ void RemoveTree(const std::string &dir)
         do {
             if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
             std::string path = JoinPath(dir, found.cFileName);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
-            else DeleteFileA(path.c_str());
+            // A link goes itself: what it leads to is never entered.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                DeleteFileA(path.c_str());
+            }
         } while (FindNextFileA(hFind, &found));
         FindClose(hFind);
     }

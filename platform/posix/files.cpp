@@ -30,6 +30,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,6 +54,11 @@ struct FILEOBJECT {
     dev_t dev;
     ino_t ino;
     std::string path;  // as opened, for the trace
+    bool fLink;        // a symbolic link opened itself
+    // With DELETE access: the folder of the name, opened with the file,
+    // and the last part of the name, through which the file is acted on.
+    int dirfd;
+    std::string leaf;
 };
 
 struct FINDOBJECT {
@@ -77,8 +83,15 @@ std::vector<FILEOBJECT *> &OpenFiles()
     return *pList;
 }
 
+// Opens that ask for no data and no deletion (queries of what a file is)
+// take no part in sharing, as on the platform.
+const DWORD SHARED_ACCESS = GENERIC_READ | GENERIC_WRITE | DELETE;
+
 bool SharingAllows(const FILEOBJECT *pOpen, DWORD dwAccess, DWORD dwShare)
 {
+    if (!(dwAccess & SHARED_ACCESS) || !(pOpen->dwAccess & SHARED_ACCESS)) return true;
+    if ((dwAccess & DELETE) && !(pOpen->dwShare & FILE_SHARE_DELETE)) return false;
+    if ((pOpen->dwAccess & DELETE) && !(dwShare & FILE_SHARE_DELETE)) return false;
     if ((dwAccess & GENERIC_READ) && !(pOpen->dwShare & FILE_SHARE_READ)) return false;
     if ((dwAccess & GENERIC_WRITE) && !(pOpen->dwShare & FILE_SHARE_WRITE)) return false;
     if ((pOpen->dwAccess & GENERIC_READ) && !(dwShare & FILE_SHARE_READ)) return false;
@@ -96,17 +109,37 @@ bool CheckSharing(dev_t dev, ino_t ino, DWORD dwAccess, DWORD dwShare)
     return true;
 }
 
+// True when no open of the file but pSelf refuses its deletion.
+bool DeleteAllowedOf(dev_t dev, ino_t ino, const FILEOBJECT *pSelf)
+{
+    for (const FILEOBJECT *pOpen : OpenFiles()) {
+        if (pOpen != pSelf && pOpen->dev == dev && pOpen->ino == ino && (pOpen->dwAccess & SHARED_ACCESS) &&
+            !(pOpen->dwShare & FILE_SHARE_DELETE))
+            return false;
+    }
+    return true;
+}
+
 // True when no open of the file at the path refuses deletion.
 bool DeleteAllowed(const char *pszPath)
 {
     struct stat st;
     if (stat(pszPath, &st) != 0) return true;
-    for (const FILEOBJECT *pOpen : OpenFiles()) {
-        if (pOpen->dev == st.st_dev && pOpen->ino == st.st_ino &&
-            !(pOpen->dwShare & FILE_SHARE_DELETE))
-            return false;
-    }
-    return true;
+    return DeleteAllowedOf(st.st_dev, st.st_ino, NULL);
+}
+
+// The folder of a name, opened once (following links on the way), and the
+// name's last part; false with errno set.
+bool OpenEntryPlace(const char *pszPath, int *pDirfd, std::string *pLeaf)
+{
+    std::string path(pszPath);
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    *pLeaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A name that ends with '/' names the folder itself.
+    if (pLeaf->empty()) *pLeaf = ".";
+    *pDirfd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return *pDirfd >= 0;
 }
 
 // The trace of SpoolTraceFiles.
@@ -450,7 +483,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     }
     if ((dwCreationDisposition == CREATE_NEW || dwCreationDisposition == CREATE_ALWAYS) && FaultHere(SPOOLFAULT_CREATE))
         return INVALID_HANDLE_VALUE;
-    int oflags = O_CLOEXEC;
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a link in the name's last part
+    // itself, never what it points at.
+    const bool fNoFollow = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    const bool fData = (dwDesiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    // Nothing waits in the open: a FIFO or a device opens at once (and then
+    // gives no data), as a file does.
+    int oflags = O_CLOEXEC | O_NONBLOCK;
     if ((dwDesiredAccess & GENERIC_READ) && (dwDesiredAccess & GENERIC_WRITE))
         oflags |= O_RDWR;
     else if (dwDesiredAccess & GENERIC_WRITE)
@@ -461,42 +500,44 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
 
     std::lock_guard<std::mutex> lock(OpenFilesLock());
 
-    struct stat st;
-    bool fExists = stat(lpFileName, &st) == 0;
-    if (fExists && S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    // The folder is opened once: the file is opened in it, and with DELETE
+    // access it is later acted on through it.
+    int dirfd = -1;
+    std::string leaf;
+    if (!OpenEntryPlace(lpFileName, &dirfd, &leaf)) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
+    struct stat st;
+    bool fExists = fstatat(dirfd, leaf.c_str(), &st, fNoFollow ? AT_SYMLINK_NOFOLLOW : 0) == 0;
+    bool fLink = fExists && S_ISLNK(st.st_mode);
+    auto Fail = [&](DWORD dwError) {
+        close(dirfd);
+        SetLastError(dwError);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (fExists && S_ISDIR(st.st_mode) && !(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))
+        return Fail(ERROR_ACCESS_DENIED);
     switch (dwCreationDisposition) {
     case CREATE_NEW:
-        if (fExists) {
-            SetLastError(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (fExists) return Fail(ERROR_FILE_EXISTS);
+        // Never through a link: O_EXCL refuses a name that is one, dangling
+        // or not.
         oflags |= O_CREAT | O_EXCL;
         break;
     case CREATE_ALWAYS: oflags |= O_CREAT | (fExists ? O_TRUNC : 0); break;
     case OPEN_EXISTING:
-        if (!fExists) {
-            SetLastError(MissingFileError(lpFileName));
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!fExists) return Fail(MissingFileError(lpFileName));
         break;
     case OPEN_ALWAYS: oflags |= O_CREAT; break;
     case TRUNCATE_EXISTING:
-        if (!fExists) {
-            SetLastError(MissingFileError(lpFileName));
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!fExists) return Fail(MissingFileError(lpFileName));
         oflags |= O_TRUNC;
         break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    default: return Fail(ERROR_INVALID_PARAMETER);
     }
     // The sharing check comes before any truncation of an existing file.
-    if (fExists && !CheckSharing(st.st_dev, st.st_ino, dwDesiredAccess, dwShareMode)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (fExists && !CheckSharing(st.st_dev, st.st_ino, dwDesiredAccess, dwShareMode)) return Fail(ERROR_SHARING_VIOLATION);
     // A simulated file emptied by its opening gives its bytes back.
     bool fTruncates = fExists && (oflags & O_TRUNC) && st.st_size > 0;
     uint64_t cbTruncated = fTruncates ? (uint64_t)st.st_size : 0;
@@ -504,46 +545,61 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     // in the way.
     bool fTruncateLater = fExists && (oflags & O_TRUNC);
     if (fTruncateLater) oflags &= ~O_TRUNC;
-    int fd = open(lpFileName, oflags, 0666);
+    // A link opened itself, and a query of what a file is, read no data.
+    bool fPathOnly = fLink || (!fData && fExists);
+    if (fPathOnly) oflags = O_PATH | O_CLOEXEC | (fNoFollow ? O_NOFOLLOW : 0);
+    else if (fExists && S_ISDIR(st.st_mode)) oflags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    else if (fNoFollow) oflags |= O_NOFOLLOW;
+    int fd = openat(dirfd, leaf.c_str(), oflags, 0666);
     if (fd < 0) {
         DWORD dwErr = Win32ErrorFromErrno(errno);
         if (errno == ENOENT) dwErr = MissingFileError(lpFileName);
-        // A file made by someone else since the look above.
+        // A file made by someone else since the look above, or a link.
         if (errno == EEXIST && dwCreationDisposition == CREATE_NEW) dwErr = ERROR_FILE_EXISTS;
-        SetLastError(dwErr);
-        return INVALID_HANDLE_VALUE;
+        if (errno == ELOOP) dwErr = ERROR_CANT_RESOLVE_FILENAME;
+        // A FIFO without a reader refuses a writer at once.
+        if (errno == ENXIO) dwErr = ERROR_ACCESS_DENIED;
+        return Fail(dwErr);
     }
-    if (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (fstat(fd, &st) != 0) {
         close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+        return Fail(ERROR_ACCESS_DENIED);
     }
+    // A file's reads and writes wait for the disk as usual.
+    if (!fPathOnly && S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!fPathOnly && (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     // Another process's open that shares nothing; or this one's, which
     // another process must not get past.
     bool fExclusive = dwShareMode == 0 && (dwDesiredAccess & GENERIC_WRITE);
-    if (!(fExclusive ? TakeExclusiveLock(fd) : FreeOfExclusiveLock(fd))) {
+    if (!fPathOnly && !(fExclusive ? TakeExclusiveLock(fd) : FreeOfExclusiveLock(fd))) {
         close(fd);
-        if (!fExists) unlink(lpFileName);
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
+        if (!fExists) unlinkat(dirfd, leaf.c_str(), 0);
+        return Fail(ERROR_SHARING_VIOLATION);
     }
     if (fTruncateLater && ftruncate(fd, 0) != 0) {
-        SetLastError(Win32ErrorFromErrno(errno));
+        DWORD dwErr = Win32ErrorFromErrno(errno);
         close(fd);
-        return INVALID_HANDLE_VALUE;
+        return Fail(dwErr);
     }
     if (!fExists) Trace("create", lpFileName);
     FILEOBJECT *pFile = new FILEOBJECT;
     pFile->hdr.dwKind = KOBJ_FILE;
     pFile->fd = fd;
-    pFile->fSimulated = SimDiskCovers(lpFileName);
+    pFile->fSimulated = !fPathOnly && SimDiskCovers(lpFileName);
     if (pFile->fSimulated && cbTruncated) SimDiskGiveBack(cbTruncated);
     pFile->dwAccess = dwDesiredAccess;
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
     pFile->ino = st.st_ino;
     pFile->path = lpFileName;
+    pFile->fLink = fLink;
+    if (dwDesiredAccess & DELETE) {
+        pFile->dirfd = dirfd;
+        pFile->leaf = leaf;
+    } else {
+        close(dirfd);
+        pFile->dirfd = -1;
+    }
     OpenFiles().push_back(pFile);
     bool fReportExisting = fExists && (dwCreationDisposition == CREATE_ALWAYS ||
                                        dwCreationDisposition == OPEN_ALWAYS);
@@ -723,7 +779,9 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
         return FALSE;
     }
     memset(lpInfo, 0, sizeof(*lpInfo));
-    lpInfo->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    lpInfo->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                               : S_ISLNK(st.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT
+                                                     : FILE_ATTRIBUTE_NORMAL;
     uint64_t dev = (uint64_t)st.st_dev;
     lpInfo->dwVolumeSerialNumber = (DWORD)(dev ^ (dev >> 32));
     lpInfo->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
@@ -731,6 +789,144 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
     lpInfo->nNumberOfLinks = (DWORD)st.st_nlink;
     lpInfo->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
     lpInfo->nFileIndexLow = (DWORD)st.st_ino;
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetFileType(HANDLE hFile)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    struct stat st;
+    if (!pFile) return FILE_TYPE_UNKNOWN;
+    if (fstat(pFile->fd, &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(NO_ERROR);
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return FILE_TYPE_DISK;
+    if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_UNKNOWN;
+}
+
+extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return 0;
+    char szLink[64], szPath[4096];
+    snprintf(szLink, sizeof(szLink), "/proc/self/fd/%d", pFile->fd);
+    ssize_t cch = readlink(szLink, szPath, sizeof(szPath) - 1);
+    if (cch <= 0) {
+        SetLastError(cch < 0 ? Win32ErrorFromErrno(errno) : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    szPath[cch] = '\0';
+    if ((DWORD)cch + 1 > cchFilePath) return (DWORD)cch + 1;
+    memcpy(lpszFilePath, szPath, (size_t)cch + 1);
+    return (DWORD)cch;
+}
+
+namespace {
+
+// The entry through which a handle opened with DELETE access acts: still
+// the handle's file? ERROR_SUCCESS, or why not.
+DWORD EntryStillOfHandle(const FILEOBJECT *pFile, struct stat *pst)
+{
+    if (!(pFile->dwAccess & DELETE) || pFile->dirfd < 0) return ERROR_ACCESS_DENIED;
+    struct stat stFile;
+    if (fstat(pFile->fd, &stFile) != 0) return Win32ErrorFromErrno(errno);
+    if (fstatat(pFile->dirfd, pFile->leaf.c_str(), pst, AT_SYMLINK_NOFOLLOW) != 0) return ERROR_FILE_NOT_FOUND;
+    if (pst->st_dev != stFile.st_dev || pst->st_ino != stFile.st_ino) return ERROR_FILE_NOT_FOUND;
+    return ERROR_SUCCESS;
+}
+
+std::string Utf8OfWide(const WCHAR *pwsz, size_t cwch)
+{
+    std::string out;
+    int cb = WideCharToMultiByte(CP_UTF8, 0, pwsz, (int)cwch, NULL, 0, NULL, NULL);
+    if (cb <= 0) return out;
+    out.resize((size_t)cb);
+    WideCharToMultiByte(CP_UTF8, 0, pwsz, (int)cwch, &out[0], cb, NULL, NULL);
+    return out;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                                  LPVOID lpFileInformation, DWORD dwBufferSize)
+{
+    FILEOBJECT *pFile = FileObject(hFile);
+    if (!pFile) return FALSE;
+    if (!lpFileInformation) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(OpenFilesLock());
+    struct stat st;
+    if (FileInformationClass == FileDispositionInfo) {
+        if (dwBufferSize < sizeof(FILE_DISPOSITION_INFO)) {
+            SetLastError(ERROR_BAD_LENGTH);
+            return FALSE;
+        }
+        if (!static_cast<const FILE_DISPOSITION_INFO *>(lpFileInformation)->DeleteFile) return TRUE;
+        if (FaultHere(SPOOLFAULT_DELETE)) return FALSE;
+        DWORD dwError = EntryStillOfHandle(pFile, &st);
+        if (dwError == ERROR_SUCCESS && !DeleteAllowedOf(st.st_dev, st.st_ino, pFile)) dwError = ERROR_SHARING_VIOLATION;
+        if (dwError == ERROR_SUCCESS && unlinkat(pFile->dirfd, pFile->leaf.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0)
+            dwError = Win32ErrorFromErrno(errno);
+        if (dwError != ERROR_SUCCESS) {
+            SetLastError(dwError);
+            return FALSE;
+        }
+        Trace("delete", pFile->path);
+        if (pFile->fSimulated || (S_ISREG(st.st_mode) && SimDiskCovers(pFile->path.c_str())))
+            SimDiskGiveBack((uint64_t)st.st_size);
+        return TRUE;
+    }
+    if (FileInformationClass != FileRenameInfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const FILE_RENAME_INFO *pRename = static_cast<const FILE_RENAME_INFO *>(lpFileInformation);
+    if (dwBufferSize < sizeof(FILE_RENAME_INFO) ||
+        pRename->FileNameLength > dwBufferSize - offsetof(FILE_RENAME_INFO, FileName) || pRename->RootDirectory) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (FaultHere(SPOOLFAULT_MOVE)) return FALSE;
+    size_t cwch = pRename->FileNameLength / sizeof(WCHAR);
+    const WCHAR *pwsz = pRename->FileName;
+    // The native form of a full path.
+    static const WCHAR s_awNative[] = {'\\', '?', '?', '\\'};
+    if (cwch >= 4 && memcmp(pwsz, s_awNative, sizeof(s_awNative)) == 0) pwsz += 4, cwch -= 4;
+    std::string to = Utf8OfWide(pwsz, cwch);
+    DWORD dwError = to.empty() ? ERROR_INVALID_PARAMETER : EntryStillOfHandle(pFile, &st);
+    if (dwError == ERROR_SUCCESS && !DeleteAllowedOf(st.st_dev, st.st_ino, pFile)) dwError = ERROR_SHARING_VIOLATION;
+    struct stat stTo;
+    if (dwError == ERROR_SUCCESS && lstat(to.c_str(), &stTo) == 0) {
+        if (!pRename->ReplaceIfExists) dwError = ERROR_ALREADY_EXISTS;
+        else if (S_ISDIR(stTo.st_mode) || !DeleteAllowedOf(stTo.st_dev, stTo.st_ino, pFile)) dwError = ERROR_ACCESS_DENIED;
+    }
+    if (dwError == ERROR_SUCCESS &&
+        renameat2(pFile->dirfd, pFile->leaf.c_str(), AT_FDCWD, to.c_str(), pRename->ReplaceIfExists ? 0 : RENAME_NOREPLACE) != 0) {
+        dwError = errno == EXDEV    ? ERROR_NOT_SAME_DEVICE
+                  : errno == EEXIST ? ERROR_ALREADY_EXISTS
+                  : errno == ENOENT ? MissingFileError(to.c_str())
+                                    : Win32ErrorFromErrno(errno);
+    }
+    if (dwError != ERROR_SUCCESS) {
+        SetLastError(dwError);
+        return FALSE;
+    }
+    Trace("move", pFile->path, to);
+    // The handle's name is the new one.
+    int dirfd = -1;
+    std::string leaf;
+    if (OpenEntryPlace(to.c_str(), &dirfd, &leaf)) {
+        close(pFile->dirfd);
+        pFile->dirfd = dirfd;
+        pFile->leaf = leaf;
+    }
+    pFile->path = to;
     return TRUE;
 }
 
@@ -767,6 +963,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
             list.erase(std::remove(list.begin(), list.end(), pFile), list.end());
         }
         close(pFile->fd);
+        if (pFile->dirfd >= 0) close(pFile->dirfd);
         pFile->hdr.dwKind = 0;
         delete pFile;
         return FaultHere(SPOOLFAULT_CLOSE) ? FALSE : TRUE;
@@ -836,11 +1033,21 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
     while (struct dirent *pEnt = readdir(pDir)) {
         if (strlen(pEnt->d_name) >= MAX_PATH) continue;
         if (!MatchFilePattern(pattern.c_str(), pEnt->d_name)) continue;
-        struct stat st;
+        // A link is listed as itself, a reparse point (a folder when it
+        // leads to one), whether or not what it leads to is there.
+        struct stat st, stTarget;
         std::string full = dir + "/" + pEnt->d_name;
-        if (stat(full.c_str(), &st) != 0) continue;
+        if (lstat(full.c_str(), &st) != 0) continue;
+        bool fLink = S_ISLNK(st.st_mode);
         WIN32_FIND_DATAA data;
-        FillFindData(&data, pEnt->d_name, st);
+        if (fLink) {
+            bool fToFolder = stat(full.c_str(), &stTarget) == 0 && S_ISDIR(stTarget.st_mode);
+            FillFindData(&data, pEnt->d_name, st);
+            data.nFileSizeHigh = data.nFileSizeLow = 0;
+            data.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT | (fToFolder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        } else {
+            FillFindData(&data, pEnt->d_name, st);
+        }
         pFind->aFound.push_back(data);
     }
     closedir(pDir);
@@ -1097,6 +1304,15 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     if (FaultHere(SPOOLFAULT_DELETE)) return FALSE;
     std::lock_guard<std::mutex> lock(OpenFilesLock());
     struct stat st;
+    // A link is deleted itself, never what it leads to.
+    if (lpFileName && lstat(lpFileName, &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (unlink(lpFileName) != 0) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return FALSE;
+        }
+        Trace("delete", lpFileName);
+        return TRUE;
+    }
     if (lpFileName == NULL || stat(lpFileName, &st) != 0) {
         SetLastError(lpFileName ? MissingFileError(lpFileName) : ERROR_INVALID_PARAMETER);
         return FALSE;

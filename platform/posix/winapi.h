@@ -108,6 +108,9 @@ typedef void (*FARPROC)(void);
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_TIMEOUT 1460L
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_BAD_LENGTH 24L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 extern "C" {
 DWORD WINAPI GetLastError(void);
@@ -124,6 +127,8 @@ void WINAPI SetLastError(DWORD dwErrCode);
 
 #define GENERIC_READ 0x80000000
 #define GENERIC_WRITE 0x40000000
+#define DELETE 0x00010000
+#define FILE_READ_ATTRIBUTES 0x00000080
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
@@ -143,6 +148,16 @@ void WINAPI SetLastError(DWORD dwErrCode);
 #define FILE_FLAG_RANDOM_ACCESS 0x10000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+
+#define FILE_TYPE_UNKNOWN 0
+#define FILE_TYPE_DISK 1
+#define FILE_TYPE_CHAR 2
+#define FILE_TYPE_PIPE 3
+
+#define VOLUME_NAME_DOS 0x0
+#define FILE_NAME_NORMALIZED 0x0
 
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
@@ -268,8 +283,42 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 // The volume serial is the file system's device number (its low 32 bits;
-// the high ones are folded in), the file index its inode number.
+// the high ones are folded in), the file index its inode number. A link
+// opened itself (FILE_FLAG_OPEN_REPARSE_POINT) has FILE_ATTRIBUTE_REPARSE_POINT.
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+// FILE_TYPE_DISK for files, folders and links; FILE_TYPE_CHAR for a
+// character device; FILE_TYPE_PIPE for a FIFO or a socket.
+DWORD WINAPI GetFileType(HANDLE hFile);
+// The path of the open file, as the system resolved it (links followed).
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags);
+
+// Acting on an open file by its handle. The handle must have been opened
+// with DELETE access: the folder of its name was opened then, once, and
+// the act goes through that folder to the entry of the name, after seeing
+// that the entry still is the file of the handle (else ERROR_FILE_NOT_FOUND
+// and nothing is done). A deletion takes effect at once; a rename makes
+// the handle's name the new one. A rename's FileName is a full path,
+// optionally after "\??\"; across file systems it fails with
+// ERROR_NOT_SAME_DEVICE.
+typedef unsigned char BOOLEAN;
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo = 0,
+    FileStandardInfo = 1,
+    FileNameInfo = 2,
+    FileRenameInfo = 3,
+    FileDispositionInfo = 4,
+} FILE_INFO_BY_HANDLE_CLASS;
+typedef struct _FILE_RENAME_INFO {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;  // in bytes, without the terminator
+    WCHAR FileName[1];
+} FILE_RENAME_INFO, *PFILE_RENAME_INFO;
+typedef struct _FILE_DISPOSITION_INFO {
+    BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO, *PFILE_DISPOSITION_INFO;
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize);
 }
 
 // ---------------------------------------------------------------------------

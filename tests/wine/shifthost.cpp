@@ -94,7 +94,21 @@ int main(int argc, char **argv)
         printf("frame 0 %s through the stream library\n",
                info.pGetFrame && DecodeFrame(&info, 0) ? "decoded" : "not decoded");
     }
-    RecoverRelocation(&info);
+    // A relocation cut short is finished or rolled back, as the window does
+    // when the user says yes.
+    {
+        SHIFTREQUEST req;
+        InitShiftRequest(&req);
+        req.pfnOutcome = [](void *, const SHIFTOUTCOME *pOutcome) {
+            char szText[4096];
+            RenderOutcome(szText, sizeof(szText), pOutcome);
+            if (pOutcome->pMsg) printf("Spoolshift: %s\n", szText);
+        };
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        RunRecovery(&info, &req, &res);
+        FreeShiftResult(&res);
+    }
     DetectRefFiles(&info);
     std::vector<std::string> before = g_names;
     for (size_t i = 0; i < g_selected.size(); i++) g_selected[i] = true;
