@@ -10,6 +10,7 @@
 // lists the standard indexes ("ixNN") closing each movi list, and "odml"
 // holds the whole count of frames. Players of either kind of index read it.
 #include "cli/spool.h"
+#include "scaffold/filegate.h"
 #include "scaffold/odml.h"
 #include "scaffold/paths.h"
 
@@ -31,6 +32,14 @@
 #define INDEX_HEADER ((DWORD)sizeof(ODMLINDEXHEADER))
 
 namespace {
+
+// Whether anything stands at a name (a dangling link too).
+BOOL NameTaken(LPCSTR pszName)
+{
+    FILEFACTS facts;
+    LookAtName(pszName, &facts);
+    return facts.nKind != FILEKIND_MISSING || facts.fLink;
+}
 
 struct OUTFILE {
     HANDLE h;
@@ -702,7 +711,12 @@ BOOL MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long 
                             "フレーム %lu: 参照ファイル名が長すぎます: %s", rec.szFileName);
             if (strcmp(szPath, pMeasure->szFile) != 0) {
                 snprintf(pMeasure->szFile, sizeof(pMeasure->szFile), "%s", szPath);
-                pMeasure->fFileThere = GetPathSize(szPath, &pMeasure->ullFileSize);
+                // A regular file: a device or a FIFO of that name is never
+                // opened for reading.
+                FILEFACTS facts;
+                LookAtName(szPath, &facts);
+                pMeasure->fFileThere = facts.nKind == FILEKIND_FILE;
+                pMeasure->ullFileSize = facts.ullSize;
             }
             if (!pMeasure->fFileThere)
                 return Fail(pState, "frame %lu: reference file %s cannot be opened",
@@ -977,6 +991,9 @@ int ResolveCommand(int argc, char **argv)
     int nStatus = SPOOL_ERROR;
     CHAR szTemp[MAX_PATH] = "";
     BOOL fTempMade = FALSE, fIndexMade = FALSE;
+    // The working files' identities from their making: only they are
+    // renamed or deleted later.
+    GATEPROOF tempProof = {GATE_MADE, {0, 0, 0}, 0}, indexProof = {GATE_MADE, {0, 0, 0}, 0};
     DWORD adwRiff[3] = {0, 0, 0};
     unsigned long long ullHdrl = 0, ullMovi = 0;
     DWORD cbHdrl = 0, cbMovi = 0;
@@ -1056,14 +1073,12 @@ int ResolveCommand(int argc, char **argv)
         // there already is someone else's and stays as it is.
         LPCSTR pszExisting = NULL;
         if (!state.fFailed) {
-            state.out.h =
-                CreateFileA(szTemp, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+            state.out.h = GateCreateNew(szTemp, GENERIC_READ | GENERIC_WRITE, &tempProof.id);
             if (state.out.h != INVALID_HANDLE_VALUE) fTempMade = TRUE;
-            else if (FileExists(szTemp)) pszExisting = szTemp;
-            state.index.h = CreateFileA(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, NULL);
+            else if (NameTaken(szTemp)) pszExisting = szTemp;
+            state.index.h = GateCreateNew(state.szIndexFile, GENERIC_READ | GENERIC_WRITE, &indexProof.id);
             if (state.index.h != INVALID_HANDLE_VALUE) fIndexMade = TRUE;
-            else if (FileExists(state.szIndexFile)) pszExisting = state.szIndexFile;
+            else if (NameTaken(state.szIndexFile)) pszExisting = state.szIndexFile;
         }
         if (state.fFailed) {
             // Said already: a record that its file cannot hold.
@@ -1106,7 +1121,7 @@ int ResolveCommand(int argc, char **argv)
                     // Said already.
                 } else if (!fWritten) {
                     Complain("%s cannot be written", "%sに書き込めません", szTemp);
-                } else if (!MoveFileExA(szTemp, pszOut, MOVEFILE_REPLACE_EXISTING)) {
+                } else if (GateRename(szTemp, &tempProof, pszOut, TRUE) != GATE_DONE) {
                     Complain("%s cannot be created", "%sが作成できません", pszOut);
                 } else {
                     Say(g_pOut, "%s: %lu frames resolved\n", "%s: %lu フレームを解決しました\n", pszOut,
@@ -1133,8 +1148,8 @@ int ResolveCommand(int argc, char **argv)
     if (state.index.h != INVALID_HANDLE_VALUE) CloseHandle(state.index.h);
     if (state.hRef != INVALID_HANDLE_VALUE) CloseHandle(state.hRef);
     CloseHandle(state.hIn);
-    if (fIndexMade) DeleteFileA(state.szIndexFile);
-    if (nStatus != SPOOL_OK && fTempMade) DeleteFileA(szTemp);
+    if (fIndexMade) GateDelete(state.szIndexFile, &indexProof);
+    if (nStatus != SPOOL_OK && fTempMade) GateDelete(szTemp, &tempProof);
     for (int i = 0; i < state.nStreams; i++) {
         free(state.aStreams[i].pSuper);
         free(state.aStreams[i].pEntries);

@@ -2,6 +2,9 @@
 // window.
 #include "cli/spool.h"
 
+#include "scaffold/filegate.h"
+#include "scaffold/messages.h"
+
 #include "codec/refformat.h"
 #include "salvage/salvage.h"
 
@@ -146,6 +149,21 @@ int SalvageCommand(int argc, char **argv)
         return UsageError("salvage", pszCodec ? pszCodec : pszRaw);
     if (pszSize && !ParseSize(pszSize, &lWidth, &lHeight)) return UsageError("salvage", pszSize);
 
+    // The AVI the settings come from is never written over, by whatever
+    // name or link the output reaches it.
+    if (pszFrom) {
+        FILEFACTS from, out;
+        LookAtName(pszFrom, &from);
+        LookAtName(pszOut, &out);
+        if (from.nKind == FILEKIND_FILE && out.nKind == FILEKIND_FILE && SameFileId(&from.id, &out.id)) {
+            CHAR szText[1024];
+            RenderMessage(szText, sizeof(szText), &MSG_OUTPUT_IS_SOURCE, pszOut);
+            for (char *p = szText; *p; p++)
+                if (*p == '\n') *p = ' ';
+            Complain("%s", "%s", szText);
+            return SPOOL_ERROR;
+        }
+    }
     // The other AVI's stream: its codec, rate and format chunk as they are.
     LPBITMAPINFOHEADER pbiFrom = NULL;
     DWORD cbFrom = 0;

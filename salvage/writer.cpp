@@ -4,15 +4,20 @@
 // The AVI is written beside the chosen name under a name of its own and
 // takes the chosen name only when it is complete, so that an existing file
 // is replaced only by a finished AVI, and a write that fails anywhere
-// leaves nothing behind and the existing file as it was.
+// leaves nothing behind and the existing file as it was. The working file
+// is made new (never through a link someone put at its name) and written,
+// checked and renamed through the handle that made it.
 #include "salvage/internal.h"
 
 #include "codec/refformat.h"
+#include "scaffold/filegate.h"
 #include "scaffold/paths.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <type_traits>
 
 #define AVIH_SIZE 56
 #define STRH_SIZE 64
@@ -25,6 +30,8 @@ namespace {
 struct WRITESTATE {
     LPCSTR pszAviFile;   // the name chosen; the messages show it
     CHAR szTemp[MAX_PATH];
+    HANDLE hTemp;        // the working file, made by this write
+    FILEID idTemp;
     HMMIO hmmio;
     MMCKINFO ckRiff;
     HIC hicRef;
@@ -70,17 +77,23 @@ BOOL Tell(WRITESTATE *pState, DWORD *pdwPos)
     return TRUE;
 }
 
-// A free name in the AVI's folder to write under: the AVI's name with
-// ".~NN", or when that is too long, "~smNN.tmp" in the same folder.
-BOOL MakeTempName(LPCSTR pszAviFile, LPSTR pszTemp)
+// Makes the working file in the AVI's folder: the AVI's name with ".~NN",
+// or when that is too long, "~smNN.tmp" in the same folder; a name that
+// anything stands at is passed over.
+BOOL MakeTempFile(WRITESTATE *pState)
 {
+    LPCSTR pszAviFile = pState->pszAviFile;
     size_t cchFolder = (size_t)(GetFileNamePart(pszAviFile) - pszAviFile);
     for (int n = 0; n < 100; n++) {
-        if (snprintf(pszTemp, MAX_PATH, "%s.~%02d", pszAviFile, n) >= MAX_PATH &&
-            snprintf(pszTemp, MAX_PATH, "%.*s~sm%02d.tmp", (int)cchFolder, pszAviFile, n) >= MAX_PATH)
-            return FALSE;
-        if (!FileExists(pszTemp)) return TRUE;
+        if (snprintf(pState->szTemp, MAX_PATH, "%s.~%02d", pszAviFile, n) >= MAX_PATH &&
+            snprintf(pState->szTemp, MAX_PATH, "%.*s~sm%02d.tmp", (int)cchFolder, pszAviFile, n) >= MAX_PATH)
+            break;
+        pState->hTemp = GateCreateNew(pState->szTemp, GENERIC_READ | GENERIC_WRITE, &pState->idTemp);
+        if (pState->hTemp != INVALID_HANDLE_VALUE) return TRUE;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) break;
     }
+    pState->szTemp[0] = '\0';
     return FALSE;
 }
 
@@ -177,11 +190,8 @@ struct CHUNKHEAD {
 // report success for bytes that never reached the disk: only a file of the
 // whole size whose every chunk head holds its size, flushed, is a finished
 // AVI.
-BOOL FinishFile(LPCSTR pszFile, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch,
-                DWORD cbFormat)
+BOOL FinishFile(HANDLE h, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch, DWORD cbFormat)
 {
-    HANDLE h = CreateFileA(pszFile, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
     DWORD dwHigh = 0;
     BOOL fOk = GetFileSize(h, &dwHigh) == cbExpected && dwHigh == 0;
     DWORD cbFormatPadded = cbFormat + (cbFormat & 1);
@@ -212,8 +222,7 @@ BOOL FinishFile(LPCSTR pszFile, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DW
             fOk = SetFilePointer(h, (LONG)dwPos, NULL, FILE_BEGIN) == dwPos &&
                   WriteFile(h, &nFrames, sizeof(nFrames), &cb, NULL) && cb == sizeof(nFrames);
     }
-    fOk = fOk && FlushFileBuffers(h);
-    return CloseHandle(h) && fOk;
+    return fOk && FlushFileBuffers(h);
 }
 
 }  // namespace
@@ -223,6 +232,7 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     WRITESTATE state;
     memset(&state, 0, sizeof(state));
     state.pszAviFile = pszAviFile;
+    state.hTemp = INVALID_HANDLE_VALUE;
     SetBusyState(FALSE);
 
     DWORD nWritten = 0;
@@ -236,10 +246,16 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     } else if (SameFile(pszAviFile, g_szRefFile)) {
         // By whatever name, link or linked folder the reference file is reached.
         Fail(&state, &MSG_OUTPUT_IS_REF);
-    } else if (!MakeTempName(pszAviFile, state.szTemp)) {
+    } else if (!MakeTempFile(&state)) {
         Fail(&state, &MSG_CANNOT_OPEN);
     } else {
-        state.hmmio = mmioOpenA(state.szTemp, NULL, MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+        // The multimedia I/O writes through the working file's own handle.
+        MMIOINFO mmioinfo;
+        memset(&mmioinfo, 0, sizeof(mmioinfo));
+        mmioinfo.fccIOProc = FOURCC_DOS;
+        // (A handle fits the field's 32 bits on Windows of either width.)
+        mmioinfo.adwInfo[0] = (std::remove_reference<decltype(mmioinfo.adwInfo[0])>::type)(DWORD_PTR)state.hTemp;
+        state.hmmio = mmioOpenA(NULL, &mmioinfo, MMIO_READWRITE | MMIO_ALLOCBUF);
         if (!state.hmmio) Fail(&state, &MSG_CANNOT_OPEN);
     }
     MMCKINFO ckMovi;
@@ -281,19 +297,27 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
                    Close(&state, &state.ckRiff, &MSG_WRITE_IDX1);
         LONG lEnd = mmioSeek(state.hmmio, 0, SEEK_CUR);
         // Closing writes out the buffer: a failure there is a failed write.
-        MMRESULT mmr = mmioClose(state.hmmio, 0);
+        MMRESULT mmr = mmioClose(state.hmmio, MMIO_FHOPEN);
         state.hmmio = NULL;
         if (fOk && (mmr != MMSYSERR_NOERROR || lEnd <= 0 ||
-                    !FinishFile(state.szTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
+                    !FinishFile(state.hTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
                                 state.cbFormat)))
             fOk = Fail(&state, &MSG_WRITE_IDX1);
-        if (fOk && !MoveFileExA(state.szTemp, pszAviFile, MOVEFILE_REPLACE_EXISTING))
-            fOk = Fail(&state, &MSG_CANNOT_OPEN);
+        if (!CloseHandle(state.hTemp)) fOk = fOk && Fail(&state, &MSG_WRITE_IDX1);
+        state.hTemp = INVALID_HANDLE_VALUE;
+        // The finished file takes the chosen name, replacing what is there
+        // (a link there is replaced itself, never what it leads to).
+        GATEPROOF made = {GATE_MADE, state.idTemp, 0};
+        if (fOk && GateRename(state.szTemp, &made, pszAviFile, TRUE) != GATE_DONE) fOk = Fail(&state, &MSG_CANNOT_OPEN);
         fResult = fOk;
     }
 
-    if (state.hmmio) mmioClose(state.hmmio, 0);
-    if (!fResult && state.szTemp[0]) DeleteFileA(state.szTemp);
+    if (state.hmmio) mmioClose(state.hmmio, MMIO_FHOPEN);
+    if (state.hTemp != INVALID_HANDLE_VALUE) CloseHandle(state.hTemp);
+    if (!fResult && state.szTemp[0]) {
+        GATEPROOF made = {GATE_MADE, state.idTemp, 0};
+        GateDelete(state.szTemp, &made);
+    }
     if (state.szMessage[0]) ShowMendMessage(state.szMessage, MB_OK | MB_ICONQUESTION);
     if (state.hicRef) ICClose(state.hicRef);
     free(state.pbFormat);

@@ -28,6 +28,7 @@ const LONG DEFAULT_BUFFER = 8192;
 struct MMIOFILE {
     DWORD dwMagic;
     HANDLE hFile;
+    bool fGivenHandle;  // opened on the caller's handle
     bool fWritable;
     // The buffer holds the file's bytes from dwBufStart on: cbValid of them
     // read or written, bytes [dwDirtyLo, dwDirtyHi) changed and not yet
@@ -86,9 +87,11 @@ DWORD FileSize(MMIOFILE *pFile)
 
 }  // namespace
 
-extern "C" HMMIO WINAPI mmioOpenA(LPSTR pszFileName, LPMMIOINFO, DWORD fdwOpen)
+extern "C" HMMIO WINAPI mmioOpenA(LPSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen)
 {
-    if (!pszFileName) return NULL;
+    // The caller's open file.
+    bool fGiven = !pszFileName && pmmioinfo && pmmioinfo->fccIOProc == FOURCC_DOS && pmmioinfo->adwInfo[0];
+    if (!pszFileName && !fGiven) return NULL;
     DWORD dwAccess = GENERIC_READ;
     if (fdwOpen & MMIO_WRITE) dwAccess = GENERIC_WRITE;
     if (fdwOpen & MMIO_READWRITE) dwAccess = GENERIC_READ | GENERIC_WRITE;
@@ -101,18 +104,20 @@ extern "C" HMMIO WINAPI mmioOpenA(LPSTR pszFileName, LPMMIOINFO, DWORD fdwOpen)
     }
     DWORD dwDisposition = (fdwOpen & MMIO_CREATE) ? CREATE_ALWAYS : OPEN_EXISTING;
     if (fdwOpen & MMIO_CREATE) dwAccess |= GENERIC_WRITE;
-    HANDLE hFile = CreateFileA(pszFileName, dwAccess, dwShare, NULL, dwDisposition, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = fGiven ? (HANDLE)pmmioinfo->adwInfo[0]
+                          : CreateFileA(pszFileName, dwAccess, dwShare, NULL, dwDisposition, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) return NULL;
     MMIOFILE *pFile = new (std::nothrow) MMIOFILE();
     BYTE *pBuffer = static_cast<BYTE *>(malloc(DEFAULT_BUFFER));
     if (!pFile || !pBuffer) {
         delete pFile;
         free(pBuffer);
-        CloseHandle(hFile);
+        if (!fGiven) CloseHandle(hFile);
         return NULL;
     }
     pFile->dwMagic = MMIO_MAGIC;
     pFile->hFile = hFile;
+    pFile->fGivenHandle = fGiven;
     pFile->fWritable = (dwAccess & GENERIC_WRITE) != 0;
     pFile->pBuffer = pBuffer;
     pFile->cbBuffer = DEFAULT_BUFFER;
@@ -156,12 +161,12 @@ extern "C" MMRESULT WINAPI mmioSetBuffer(HMMIO hmmio, LPSTR pchBuffer, LONG cchB
     return MMSYSERR_NOERROR;
 }
 
-extern "C" MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT)
+extern "C" MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT uFlags)
 {
     MMIOFILE *pFile = FromHandle(hmmio);
     if (!pFile) return MMIOERR_CANNOTCLOSE;
     MMRESULT mmr = WriteBack(pFile) ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
-    CloseHandle(pFile->hFile);
+    if (!(pFile->fGivenHandle && (uFlags & MMIO_FHOPEN))) CloseHandle(pFile->hFile);
     free(pFile->pBuffer);
     pFile->dwMagic = 0;
     delete pFile;

@@ -759,8 +759,12 @@ typedef char *HPSTR;
 // adwInfo[0] holds the file's handle, as the platform's I/O procedure for
 // files keeps it; the stand-in's handles are pointers, so its elements are
 // pointer-wide.
+// mmioOpenA with no name and an MMIOINFO whose fccIOProc is FOURCC_DOS and
+// whose adwInfo[0] is an open file's handle works on that file; mmioClose
+// with MMIO_FHOPEN then leaves the handle open.
 typedef struct _MMIOINFO {
     DWORD dwFlags;
+    FOURCC fccIOProc;
     DWORD_PTR adwInfo[3];
     HMMIO hmmio;
 } MMIOINFO, *LPMMIOINFO;
@@ -805,9 +809,11 @@ typedef const MMCKINFO *LPCMMCKINFO;
 #define MMIO_CREATELIST 0x0040
 #define MMIO_EMPTYBUF 0x0010
 #define MMIO_DIRTY 0x10000000
+#define MMIO_FHOPEN 0x0010
 
 #define FOURCC_RIFF mmioFOURCC('R', 'I', 'F', 'F')
 #define FOURCC_LIST mmioFOURCC('L', 'I', 'S', 'T')
+#define FOURCC_DOS mmioFOURCC('D', 'O', 'S', ' ')
 
 #ifndef SEEK_SET
 #define SEEK_SET 0
