@@ -315,8 +315,13 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
                        pszOld, note.szNew);
             // The old file goes only once the AVI, on the disk, names the copy.
             LPCSTR pszFailed = pszOld;
-            if (note.fCopy && note.fDeleteOld && DeleteOldNames(k, &note.idOld, &pszFailed) != GATE_DONE) {
+            int nDeleted = note.fCopy && note.fDeleteOld ? DeleteOldNames(k, &note.idOld, &pszFailed) : GATE_DONE;
+            if (nDeleted == GATE_FAILED) {
                 AddOutcome(pReq, pRes, OUTCOME_FAILED, (int)k, &MSG_OLD_NOT_DELETED, MB_ICONQUESTION, pszFailed, NULL);
+                fContinue = FALSE;
+            } else if (nDeleted != GATE_DONE) {
+                // Another file under the old name now: it stays.
+                AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_REF_CHANGED, MB_ICONERROR, pszFailed, NULL);
                 fContinue = FALSE;
             }
             ClearRelocationNote(hNote);

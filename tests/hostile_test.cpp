@@ -455,6 +455,121 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
     }
 }
 
+#ifndef _WIN32
+namespace {
+
+int g_nActs, g_nSwapAt;
+std::string g_swappedAt;
+std::function<void()> g_swap;
+void CountActs(LPCSTR pszPath)
+{
+    if (++g_nActs != g_nSwapAt || !g_swap) return;
+    g_swappedAt = pszPath;
+    g_swap();
+}
+
+}  // namespace
+
+// Someone who can write a folder on the records' path swaps it for a link
+// to the user's folder between a check and an act, at each act of delete
+// and move in turn: the user's file is never touched, and the command says
+// that it stopped.
+TEST_F(Hostile, AFolderSwappedForALinkAtAnyStepTouchesNothingOfTheUsers)
+{
+    const std::vector<std::vector<std::string>> commands = {
+        {"delete", avi, "--all", "--yes"},
+        {"move", avi, "--base", Path("moved/cap"), "--copy", "--delete-after"},
+        {"move", avi, "--base", Path("moved/cap")},
+    };
+    for (const auto &command : commands) {
+        for (int nSwapAt = 1;; nSwapAt++) {
+            std::string where = command[0] + (command.size() > 4 ? " " + command[4] : "") + ", swapped at act " +
+                                std::to_string(nSwapAt);
+            SCOPED_TRACE(where);
+            RemoveTree(dir);
+            CreateDirectoryA(dir.c_str(), NULL);
+            for (const char *psz : {"rec", "victim", "moved"}) CreateDirectoryA(Path(psz).c_str(), NULL);
+            Recording({Path("rec/take.000"), Path("rec/take.001")}, 300);
+            // The user's own files of the same names and bytes.
+            for (const char *psz : {"take.000", "take.001"})
+                CopyBytes(JoinPath(Path("rec"), psz), JoinPath(Path("victim"), psz));
+            SNAPSHOT victim;
+            SnapshotFolder(Path("victim"), &victim);
+            g_nActs = 0;
+            g_nSwapAt = nSwapAt;
+            g_swappedAt.clear();
+            g_swap = [this]() {
+                ASSERT_TRUE(MoveFileA(Path("rec").c_str(), Path("aside").c_str()));
+                ASSERT_EQ(symlink(Path("victim").c_str(), Path("rec").c_str()), 0);
+            };
+            g_pfnGateHook = CountActs;
+            RUN run = Run(command);
+            g_pfnGateHook = NULL;
+            g_swap = nullptr;
+            SNAPSHOT now;
+            SnapshotFolder(Path("victim"), &now);
+            EXPECT_TRUE(now == victim) << "the user's files stay as they were";
+            if (g_nActs < nSwapAt) {
+                // Every act came before the swap: the command is done.
+                EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+                break;
+            }
+            // An act on a file in the swapped folder stops there; one
+            // elsewhere (the note beside the AVI) goes on.
+            if (g_swappedAt.find(Path("rec") + "/") == 0) {
+                EXPECT_EQ(run.nStatus, SPOOL_ERROR) << run.err;
+                EXPECT_NE(run.err.find("is not the file that was"), std::string::npos) << run.err;
+            }
+            if (HasFailure()) return;
+        }
+    }
+}
+#endif
+
+#ifndef _WIN32
+// An AVI reached through a link is the file the link leads to: its note lies
+// beside that file, a relocation through one name keeps one through the
+// other out, and deleting it with its files deletes it, not the link.
+TEST_F(Hostile, AnAviReachedThroughALinkIsTheFileItLeadsTo)
+{
+    std::string take = Path("take.000"), view = Path("view.avi");
+    Recording({take}, 300);
+    ASSERT_EQ(symlink("rec.avi", view.c_str()), 0);
+    // A relocation cut short, its note beside the AVI itself.
+    Note(take, Path("new.000"), 0, 0);
+    ASSERT_TRUE(MoveFileA(take.c_str(), Path("new.000").c_str()));
+    RUN run = Run({"verify", view});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.err.find("spool recover"), std::string::npos) << run.err;
+    run = Run({"recover", view});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists((avi + ".relocating").c_str()));
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    // A relocation through the AVI's own name holds its note: none goes
+    // through the link meanwhile.
+    HANDLE hNote = CreateFileA((avi + ".relocating").c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(hNote, INVALID_HANDLE_VALUE);
+    SNAPSHOT before = Snapshot();
+    run = Run({"move", view, "--base", Path("moved/cap")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("Another program is relocating this AVI's files!"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == before);
+    CloseHandle(hNote);
+    DeleteFileA((avi + ".relocating").c_str());
+    // Deleted with its files through the link: the AVI goes, the link stays
+    // leading nowhere, and no AVI names a file that is gone.
+    run = Run({"delete", view, "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(avi.c_str()));
+    EXPECT_FALSE(FileExists(Path("new.000").c_str()));
+    FILEFACTS facts;
+    LookAtName(view.c_str(), &facts);
+    EXPECT_TRUE(facts.fLink);
+    EXPECT_EQ(facts.nKind, FILEKIND_MISSING);
+}
+#endif
+
 // Files of a foreign kind of reference are acted on only when the user says
 // so: --force on the command line, yes in the window.
 TEST_F(Hostile, ForeignFilesAreActedOnOnlyWhenTheUserSaysSo)

@@ -83,8 +83,9 @@ public:
     }
 
     // Three reference files with distinct frames, an AVI of records that
-    // name them in turn, detected, the first and last file selected.
-    void MakeScene(DWORD nFrames = 30)
+    // name them in turn, detected (loaded by the name pszAvi, rec.avi or a
+    // spelling or link of it), the first and last file selected.
+    void MakeScene(DWORD nFrames = 30, const char *pszAvi = NULL)
     {
         LoadAvi(&info, FALSE);
         RemoveTree(dir);
@@ -119,6 +120,11 @@ public:
             ASSERT_TRUE(WriteBytes(Path(("take.00" + std::to_string(f)).c_str()), files[(size_t)f].data(),
                                    files[(size_t)f].size()));
         ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+        ASSERT_EQ(symlink("rec.avi", Path("view.avi").c_str()), 0);
+        if (pszAvi) {
+            LoadAvi(&info, FALSE);
+            ASSERT_TRUE(LoadFile(Path(pszAvi)));
+        }
         g_items.clear();
         g_fShiftBusy = 0;
         DetectRefFiles(&info);
@@ -149,12 +155,13 @@ public:
         }
     }
 
-    // Opens the AVI again as the window does, letting a note left behind
-    // finish or roll back its relocation.
-    void Reopen()
+    // Opens the AVI again (by its name, or another spelling or link of it)
+    // as the window does, letting a note left behind finish or roll back
+    // its relocation.
+    void Reopen(const char *pszAvi = "rec.avi")
     {
         LoadAvi(&info, FALSE);
-        ASSERT_TRUE(LoadFile(Path("rec.avi")));
+        ASSERT_TRUE(LoadFile(Path(pszAvi)));
         RecoverForTest(&info);
     }
 
@@ -322,11 +329,15 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
     int nRuns = pszRuns ? atoi(pszRuns) : 40;
     unsigned nSeed = 12345;
     int nKilledMidway = 0;
+    // The relocation and its recovery go through the AVI's name, a link to
+    // it or another spelling of it: the note is the AVI's whatever the name.
+    const char *const apszNames[] = {"rec.avi", "view.avi", "./rec.avi"};
     for (int run = 0; run < nRuns; run++) {
         bool fCopy = run % 2 == 1;
         g_base = fCopy ? JoinPath(other, "cap") : JoinPath(Path("moved"), "cap");
         g_fDeleteOld = run % 4 == 3;
-        MakeScene(600);
+        const char *pszRelocatedAs = apszNames[run % 3], *pszReopenedAs = apszNames[(run / 3) % 3];
+        MakeScene(600, pszRelocatedAs);
         // Killed somewhere in the first milliseconds of the relocation.
         nSeed = nSeed * 1103515245u + 12345u;
         useconds_t usDelay = (nSeed >> 8) % 7000;
@@ -343,8 +354,8 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
         int nStatus = 0;
         waitpid(pid, &nStatus, 0);
         if (WIFSIGNALED(nStatus)) nKilledMidway++;
-        std::string where = "run " + std::to_string(run) + (fCopy ? ", copy" : ", move") + ", killed after " +
-                            std::to_string(usDelay) + " us";
+        std::string where = "run " + std::to_string(run) + (fCopy ? ", copy" : ", move") + " as " + pszRelocatedAs +
+                            ", killed after " + std::to_string(usDelay) + " us, reopened as " + pszReopenedAs;
         if (run % 2 == 0 && !ListFolder(dir, "*.relocating").empty()) {
             // The recovery, killed too.
             fflush(NULL);
@@ -352,7 +363,7 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
             ASSERT_GE(pid, 0);
             if (pid == 0) {
                 g_pfnShowMessage = [](LPCSTR, LPCSTR, UINT) { return IDOK; };
-                Reopen();
+                Reopen(pszReopenedAs);
                 _exit(0);
             }
             usleep(usDelay / 4);
@@ -360,7 +371,7 @@ TEST_F(ShiftFaults, RelocationsKilledAtRandomMomentsLoseNothing)
             waitpid(pid, NULL, 0);
             where += ", its recovery killed after " + std::to_string(usDelay / 4) + " us";
         }
-        Reopen();
+        Reopen(pszReopenedAs);
         CheckNothingLost(where);
         EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{}) << where;
         if (HasFailure()) break;
