@@ -383,7 +383,7 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              t->Recording({lower}, FRAMES, {}, nullptr,
                           [&](DWORD i, const std::string &file) { return i % 2 ? file : upper; });
          },
-         "nnoo-o"},
+         "nnooro"},
         {"records naming devices",
          [&](Hostile *t) { t->Recording({take}, FRAMES, {"COM1", t->Path("AUX.000")}); },
          "pprr-r"},
