@@ -58,9 +58,7 @@ BOOL ParseSize(LPCSTR psz, LONG *plWidth, LONG *plHeight)
     return TRUE;
 }
 
-// The writer pumps once a frame: the progress bar follows.
-DWORD s_nWritten;
-void CountWrittenFrame(void) { ShowProgress(++s_nWritten); }
+void ShowWritten(void *, DWORD nWritten, DWORD) { ShowProgress(nWritten); }
 
 }  // namespace
 
@@ -219,16 +217,23 @@ int SalvageCommand(int argc, char **argv)
                 g_cbCompressed = cbFrom;
                 pbiFrom = NULL;
             }
-            s_nWritten = 0;
-            g_SalvageUi.pfnPumpMessage = CountWrittenFrame;
             BeginProgress("salvage", g_nRefFrames, PROGRESS_FRAMES);
-            if (WriteSalvageAvi(pszOut)) {
-                Say(g_pOut, "%s: %lu frames of %s\n", "%s: %lu フレーム (%s)\n", pszOut, (unsigned long)g_nRefFrames,
+            SALVAGEWRITE req;
+            memset(&req, 0, sizeof(req));
+            req.pszAviFile = pszOut;
+            req.pfnProgress = ShowWritten;
+            SALVAGEWRITTEN res;
+            BOOL fWritten = WriteAviOfRecords(&req, &res);
+            EndProgress();
+            if (fWritten) {
+                Say(g_pOut, "%s: %lu frames of %s\n", "%s: %lu フレーム (%s)\n", pszOut, (unsigned long)res.nWritten,
                     g_szRefFile);
                 nStatus = fWhole ? SPOOL_OK : SPOOL_PROBLEMS;
+            } else {
+                for (char *p = res.szMessage; *p; p++)
+                    if (*p == '\n') *p = ' ';
+                Complain("%s", "%s", res.szMessage);
             }
-            EndProgress();
-            g_SalvageUi.pfnPumpMessage = NULL;
         }
     }
     free(pbiFrom);

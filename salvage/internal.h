@@ -27,7 +27,6 @@ inline void UiSetFrameScroll(BOOL fRange, DWORD nMax, DWORD nPos)
 
 // Renders one of the engines' messages with its arguments, in the language
 // of the messages, into a message buffer of MENDMESSAGE_SIZE bytes.
-#define MENDMESSAGE_SIZE 1024
 void FormatMendMessage(LPSTR pszMessage, const MESSAGE *pMsg, ...);
 // Shows one of the engines' messages with its arguments.
 int ShowMendMessageM(UINT uType, const MESSAGE *pMsg, ...);

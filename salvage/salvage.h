@@ -214,6 +214,26 @@ void FreeSalvageBuffers(void);
 
 // --- The salvaged AVI and the settings of another AVI ---------------------
 
+// The size of a rendered message of the engine.
+#define MENDMESSAGE_SIZE 1024
+
+// The salvaged AVI of the listed frames, in the settings of the program
+// (codec, picture size, frame rate): the engine, which takes a request and
+// fills a result, and the window's command over it, which shows the
+// result's message.
+typedef struct {
+    LPCSTR pszAviFile;  // the name chosen
+    void *pv;
+    // After each frame written, of all.
+    void (*pfnProgress)(void *pv, DWORD nWritten, DWORD nFrames);
+    volatile LONG *pfAbort;  // the frames so far make the AVI
+} SALVAGEWRITE;
+typedef struct {
+    BOOL fWritten;    // the AVI has the name chosen
+    DWORD nWritten;   // its frames
+    CHAR szMessage[MENDMESSAGE_SIZE];  // why it was not written; empty when it was
+} SALVAGEWRITTEN;
+BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes);
 BOOL WriteSalvageAvi(LPCSTR pszAviFile);
 BOOL TakeAviSettings(LPCSTR pszAviFile);
 // The first video stream of an AVI without its codec: the handler, the

@@ -227,13 +227,14 @@ BOOL FinishFile(HANDLE h, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nF
 
 }  // namespace
 
-BOOL WriteSalvageAvi(LPCSTR pszAviFile)
+BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
 {
+    LPCSTR pszAviFile = pReq->pszAviFile;
     WRITESTATE state;
     memset(&state, 0, sizeof(state));
     state.pszAviFile = pszAviFile;
     state.hTemp = INVALID_HANDLE_VALUE;
-    SetBusyState(FALSE);
+    memset(pRes, 0, sizeof(*pRes));
 
     DWORD nWritten = 0;
     BOOL fResult = FALSE;
@@ -268,7 +269,7 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
     if (state.pIndex) {
         REFRECORD rec;
         BuildRefRecord(&rec, 0, g_fccHandler == 0, 0, 0, g_szRefFile);
-        for (DWORD i = 0; i < g_nRefFrames && !g_fAbort; i++) {
+        for (DWORD i = 0; i < g_nRefFrames && !(pReq->pfAbort && *pReq->pfAbort); i++) {
             rec.dwOffset = g_pRefFrames[i].dwOffset;
             rec.dwSizeFlags = (rec.dwSizeFlags & ~REFREC_SIZEMASK) | (g_pRefFrames[i].dwFrameSize & REFREC_SIZEMASK);
             AVIINDEXENTRY *pEntry = &state.pIndex[i];
@@ -282,7 +283,7 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
             if (fLoopFailed) break;
             pEntry->dwFlags = AVIIF_KEYFRAME;
             nWritten++;
-            UiPumpMessage();
+            if (pReq->pfnProgress) pReq->pfnProgress(pReq->pv, nWritten, g_nRefFrames);
         }
     }
     // A failed write inside the loop ends the command: the AVI is not
@@ -318,10 +319,32 @@ BOOL WriteSalvageAvi(LPCSTR pszAviFile)
         GATEPROOF made = {GATE_MADE, state.idTemp, 0};
         GateDelete(state.szTemp, &made);
     }
-    if (state.szMessage[0]) ShowMendMessage(state.szMessage, MB_OK | MB_ICONQUESTION);
     if (state.hicRef) ICClose(state.hicRef);
     free(state.pbFormat);
     free(state.pIndex);
-    SetBusyState(TRUE);
+    memcpy(pRes->szMessage, state.szMessage, sizeof(pRes->szMessage));
+    pRes->nWritten = fResult ? nWritten : 0;
+    pRes->fWritten = fResult;
     return fResult;
+}
+
+namespace {
+
+void PumpAtEachFrame(void *, DWORD, DWORD) { UiPumpMessage(); }
+
+}  // namespace
+
+BOOL WriteSalvageAvi(LPCSTR pszAviFile)
+{
+    SetBusyState(FALSE);
+    SALVAGEWRITE req;
+    memset(&req, 0, sizeof(req));
+    req.pszAviFile = pszAviFile;
+    req.pfnProgress = PumpAtEachFrame;
+    req.pfAbort = &g_fAbort;
+    SALVAGEWRITTEN res;
+    BOOL fWritten = WriteAviOfRecords(&req, &res);
+    if (res.szMessage[0]) ShowMendMessage(res.szMessage, MB_OK | MB_ICONQUESTION);
+    SetBusyState(TRUE);
+    return fWritten;
 }

@@ -570,6 +570,57 @@ TEST_F(Hostile, AnAviReachedThroughALinkIsTheFileItLeadsTo)
 }
 #endif
 
+// salvage writes its AVI through a working file it made itself: a link
+// someone put at the working file's name leads nowhere it writes, and the
+// AVI that gives the settings is never written over, by any of its names.
+TEST_F(Hostile, SalvageWritesOnlyWhatItMadeAndNeverItsOwnSource)
+{
+    std::string ref = Path("take.000");
+    WriteRefFile(ref, 4, 9);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 1;
+    spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(10, 1)));
+    std::vector<BYTE> model = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("model.avi"), model.data(), model.size()));
+    std::vector<std::string> sources = {Path("model.avi"), JoinPath(Path("home"), "../model.avi")};
+#ifndef _WIN32
+    ASSERT_EQ(symlink("model.avi", Path("linked.avi").c_str()), 0);
+    sources.push_back(Path("linked.avi"));
+#endif
+    for (const std::string &out : sources) {
+        RUN run = Run({"salvage", ref, "-o", out, "--from", Path("model.avi")});
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR) << out;
+        EXPECT_NE(run.err.find("is the AVI the settings are taken from"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadBytes(Path("model.avi")), model) << out;
+    }
+#ifndef _WIN32
+    // A link planted at the working file's first name, leading into the
+    // user's folder, is passed over: nothing is made there, and the AVI is
+    // a file of its own.
+    std::string planted = JoinPath(Path("home"), "planted");
+    ASSERT_EQ(symlink(planted.c_str(), Path("out.avi.~00").c_str()), 0);
+    RUN run = Run({"salvage", ref, "-o", Path("out.avi"), "--from", Path("model.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(planted.c_str()));
+    FILEFACTS facts;
+    LookAtName(Path("out.avi").c_str(), &facts);
+    EXPECT_EQ(facts.nKind, FILEKIND_FILE);
+    EXPECT_FALSE(facts.fLink);
+    LookAtName(Path("out.avi.~00").c_str(), &facts);
+    EXPECT_TRUE(facts.fLink) << "the planted link stays as it was";
+    // An output that is a link is replaced itself: what it leads to stays.
+    ASSERT_TRUE(WriteText(JoinPath(Path("home"), "notes.txt"), "the user's notes"));
+    ASSERT_EQ(symlink(JoinPath(Path("home"), "notes.txt").c_str(), Path("second.avi").c_str()), 0);
+    run = Run({"salvage", ref, "-o", Path("second.avi"), "--from", Path("model.avi")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(ReadText(JoinPath(Path("home"), "notes.txt")), "the user's notes");
+    LookAtName(Path("second.avi").c_str(), &facts);
+    EXPECT_FALSE(facts.fLink);
+#endif
+}
+
 // Files of a foreign kind of reference are acted on only when the user says
 // so: --force on the command line, yes in the window.
 TEST_F(Hostile, ForeignFilesAreActedOnOnlyWhenTheUserSaysSo)
