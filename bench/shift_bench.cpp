@@ -12,6 +12,10 @@
 //   detect-odml/spoolshift  detection over the same records in an
 //                       OpenDML AVI of RIFFs of 4 MiB, read through its indexes
 //   detect-odml/plain   a seek and a read of each of its records (baseline)
+//   detect-names/spoolshift  detection over an AVI whose 40,000 records
+//                       each name a file of their own
+//   detect-names/plain  a seek and a read of each record and a stat of the
+//                       file it names (baseline)
 #include "bench/ratio.h"
 #include "fuzz/shift_input.h"
 #include "codec/refformat.h"
@@ -22,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -30,9 +35,11 @@
 namespace {
 
 const DWORD FRAME_COUNT = 100000;
-std::string g_dir, g_avi, g_big, g_bigAvi, g_odml;
-std::vector<DWORD> g_positions, g_odmlPositions;
-AviInfo g_info, g_odmlInfo, g_bigInfo;
+const DWORD NAME_COUNT = 40000;
+std::string g_dir, g_avi, g_big, g_bigAvi, g_odml, g_namesAvi;
+std::vector<DWORD> g_positions, g_odmlPositions, g_namesPositions;
+std::vector<std::string> g_names;
+AviInfo g_info, g_odmlInfo, g_bigInfo, g_namesInfo;
 
 int Quiet(LPCSTR, LPCSTR, UINT) { return IDOK; }
 
@@ -85,6 +92,27 @@ void MakeFiles()
     pFile = fopen(g_bigAvi.c_str(), "wb");
     fwrite(bytes.data(), 1, bytes.size(), pFile);
     fclose(pFile);
+    // An AVI whose every record names a file of its own.
+    std::string names = g_dir + "/names";
+    mkdir(names.c_str(), 0777);
+    spec.chunks.clear();
+    spec.dwTotalFrames = spec.dwLength = NAME_COUNT;
+    REFFRAMEHEADER small = {16, 0, 0, 8, 8};
+    for (DWORD i = 0; i < NAME_COUNT; i++) {
+        char szName[64];
+        snprintf(szName, sizeof(szName), "/take%05lu.000", (unsigned long)i);
+        g_names.push_back(names + szName);
+        pFile = fopen(g_names.back().c_str(), "wb");
+        fwrite(&small, 1, sizeof(small), pFile);
+        fclose(pFile);
+        BuildRefRecord(&rec, 0, FALSE, 0, 16, g_names.back().c_str());
+        spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(pRec, pRec + sizeof(rec))));
+    }
+    bytes = BuildAvi(spec, &g_namesPositions);
+    g_namesAvi = g_dir + "/names.avi";
+    pFile = fopen(g_namesAvi.c_str(), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), pFile);
+    fclose(pFile);
 }
 
 // Detection by the engine, as spool and the window run it.
@@ -131,6 +159,32 @@ void BM_DetectOdmlSpoolshift(benchmark::State &state)
 }
 
 void BM_DetectOdmlPlain(benchmark::State &state) { ReadRecords(state, g_odml, g_odmlPositions); }
+
+void BM_DetectNamesSpoolshift(benchmark::State &state)
+{
+    for (auto _ : state) {
+        if (Detect(&g_namesInfo) != NAME_COUNT) state.SkipWithError("detection missed files");
+    }
+}
+
+// The least that telling the files apart needs: each record read, and a
+// look at the file its name reaches.
+void BM_DetectNamesPlain(benchmark::State &state)
+{
+    HANDLE h = CreateFileA(g_namesAvi.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                           NULL);
+    REFRECORD rec;
+    for (auto _ : state) {
+        for (DWORD dwPos : g_namesPositions) {
+            DWORD cb = 0;
+            SetFilePointer(h, (LONG)(dwPos + 8), NULL, FILE_BEGIN);
+            ReadFile(h, &rec, sizeof(rec), &cb, NULL);
+            struct stat st;
+            benchmark::DoNotOptimize(stat(rec.szFileName, &st));
+        }
+    }
+    CloseHandle(h);
+}
 
 void BM_RewriteSpoolshift(benchmark::State &state)
 {
@@ -216,6 +270,8 @@ BENCHMARK(BM_CopySpoolshift)->Name("copy/spoolshift")->Unit(benchmark::kMillisec
 BENCHMARK(BM_CopyCp)->Name("copy/cp")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_DetectOdmlSpoolshift)->Name("detect-odml/spoolshift")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetectOdmlPlain)->Name("detect-odml/plain")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DetectNamesSpoolshift)->Name("detect-names/spoolshift")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DetectNamesPlain)->Name("detect-names/plain")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -232,6 +288,8 @@ int main(int argc, char **argv)
     if (!LoadAvi(&g_odmlInfo, TRUE) || g_odmlInfo.nFrames != FRAME_COUNT) return 1;
     snprintf(g_bigInfo.szAviFile, sizeof(g_bigInfo.szAviFile), "%s", g_bigAvi.c_str());
     if (!LoadAvi(&g_bigInfo, TRUE)) return 1;
+    snprintf(g_namesInfo.szAviFile, sizeof(g_namesInfo.szAviFile), "%s", g_namesAvi.c_str());
+    if (!LoadAvi(&g_namesInfo, TRUE)) return 1;
     std::vector<char *> args = DefaultBenchmarkArgs(argc, argv);
     int nArgs = (int)args.size();
     benchmark::Initialize(&nArgs, args.data());
@@ -246,11 +304,17 @@ int main(int argc, char **argv)
     PrintRatio(reporter, "rewriting the records against writing them in place", "rewrite/spoolshift", "rewrite/plain");
     PrintRatio(reporter, "copying a reference file against cp", "copy/spoolshift", "copy/cp");
     PrintRatio(reporter, "detection of OpenDML against reading the records", "detect-odml/spoolshift", "detect-odml/plain");
+    PrintRatio(reporter, "detection of 40,000 files against reading the records and a look at each file",
+               "detect-names/spoolshift", "detect-names/plain");
     LoadAvi(&g_info, FALSE);
     LoadAvi(&g_odmlInfo, FALSE);
     LoadAvi(&g_bigInfo, FALSE);
+    LoadAvi(&g_namesInfo, FALSE);
     FreeWorkBuffer();
     unlink(g_bigAvi.c_str());
+    unlink(g_namesAvi.c_str());
+    for (const std::string &name : g_names) unlink(name.c_str());
+    rmdir((g_dir + "/names").c_str());
     unlink(g_avi.c_str());
     unlink(g_odml.c_str());
     unlink(g_big.c_str());
