@@ -182,6 +182,9 @@ public:
         g_fShiftBusy = 0;
         AVIFileInit();
         memset(&info, 0, sizeof(info));
+        // Opened as SetAviFile opens it: loaded, and the user asked about a
+        // relocation cut short (OfferRecovery is that step of SetAviFile,
+        // which the window's view tests drive whole).
         if (LoadFile(avi)) {
             OfferRecovery(&info);
             DetectRefFiles(&info);
