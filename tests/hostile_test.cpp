@@ -350,6 +350,14 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              });
          },
          "nnrrrr"},
+        {"a link among the spellings of a file, after the file's own name",
+         [&](Hostile *t) {
+             ASSERT_EQ(symlink("take.000", t->Path("alias.000").c_str()), 0);
+             t->Recording({take}, FRAMES, {}, nullptr, [&](DWORD i, const std::string &file) {
+                 return i % 2 ? t->Path("alias.000") : file;
+             });
+         },
+         "nnrrrr"},
         {"a reference file that is a relative link",
          [&](Hostile *t) {
              CreateDirectoryA(t->Path("real").c_str(), NULL);
