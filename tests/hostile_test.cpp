@@ -581,6 +581,77 @@ TEST_F(Hostile, AnAviReachedThroughALinkIsTheFileItLeadsTo)
 }
 #endif
 
+#ifndef _WIN32
+// refs tells every spelling of a file and why it would not be acted on.
+TEST_F(Hostile, RefsTellsTheSpellingsOfAFileAndWhyItWouldNotBeActedOn)
+{
+    std::string take = Path("take.000"), fifo = JoinPath(Path("home"), "pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("take.000", Path("alias.000").c_str()), 0);
+    Recording({take}, 30, {fifo}, nullptr, [&](DWORD i, const std::string &file) {
+        return i % 6 == 0 ? file : i % 6 == 2 ? Path("alias.000") : JoinPath(JoinPath(dir, "."), "take.000");
+    });
+    RUN run = Run({"refs", avi, "--json"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << "the FIFO is no file";
+    EXPECT_NE(run.out.find("\"names\":[\"<dir>/take.000\",\"<dir>/alias.000\",\"<dir>/./take.000\"],\"refused\":\"link\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\"names\":[\"<dir>/home/pipe\"],\"refused\":\"not-a-file\""), std::string::npos) << run.out;
+}
+
+// A relocation that runs holds its note: another process's recovery of
+// the AVI leaves it alone.
+TEST_F(Hostile, ARunningRelocationKeepsRecoveryOfAnotherProcessOut)
+{
+    std::string take = Path("take.000");
+    Recording({take}, 200);
+    int aiPipe[2];
+    ASSERT_EQ(pipe(aiPipe), 0);
+    fflush(NULL);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The relocation, stopped in its rewrite.
+        static int s_fd;
+        s_fd = aiPipe[1];
+        memset(&info, 0, sizeof(info));
+        if (!LoadFile(avi)) _exit(1);
+        SHIFTREQUEST req;
+        InitShiftRequest(&req);
+        SHIFTRESULT res;
+        InitShiftResult(&res);
+        RunDetection(&info, &req, &res);
+        DWORD k = 0;
+        req.piFiles = &k;
+        req.nFiles = 1;
+        snprintf(req.szNewBase, sizeof(req.szNewBase), "%s", Path("moved/cap").c_str());
+        req.pfnProgress = [](void *, int nStep, ULONGLONG, ULONGLONG) {
+            if (nStep != STEP_REWRITE) return;
+            char ch = 'y';
+            if (write(s_fd, &ch, 1) != 1) _exit(1);
+            pause();
+        };
+        RunRelocation(&info, &req, &res);
+        _exit(0);
+    }
+    char ch = 0;
+    ASSERT_EQ(read(aiPipe[0], &ch, 1), 1);
+    SNAPSHOT before = Snapshot();
+    RUN recover = Run({"recover", avi});
+    SNAPSHOT after = Snapshot();
+    kill(pid, SIGKILL);
+    waitpid(pid, NULL, 0);
+    close(aiPipe[0]);
+    close(aiPipe[1]);
+    EXPECT_EQ(recover.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(recover.err.find("Another program is relocating this AVI's files!"), std::string::npos) << recover.err;
+    EXPECT_TRUE(after == before);
+    // Killed, its relocation is finished or rolled back.
+    EXPECT_EQ(Run({"recover", avi}).nStatus, SPOOL_OK);
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+}
+#endif
+
 // salvage writes its AVI through a working file it made itself: a link
 // someone put at the working file's name leads nowhere it writes, and the
 // AVI that gives the settings is never written over, by any of its names.

@@ -282,6 +282,33 @@ TEST_F(Shift, MovingRewritesEveryRecordOfTheSelectedFiles)
     EXPECT_FALSE(g_enabled[IDC_SHIFT_ABORT]);
 }
 
+// The selection may change while a relocation runs: a file deselected
+// before its turn stays where it is.
+TEST_F(Shift, AFileDeselectedWhileTheRelocationRunsStays)
+{
+    std::vector<std::string> files = {Path("take.000"), Path("take.001")};
+    MakeAvi(files, 400);
+    Detect();
+    Select({0, 1});
+    CreateDirectoryA(Path("there").c_str(), NULL);
+    g_newBase = JoinPath(Path("there"), "cap");
+    // The user deselects the second file while the first is rewritten.
+    static std::string s_first, s_second;
+    s_first = files[0];
+    s_second = files[1];
+    g_ShiftUi.pfnPumpMessage = []() {
+        if (g_texts[IDC_SHIFT_CURFILE] != s_first) return;
+        for (LISTITEM &item : g_list)
+            if (item.text == s_second) item.fSelected = false;
+    };
+    RelocateRefFiles(&info);
+    EXPECT_TRUE(g_aShown.empty()) << Messages();
+    std::vector<std::string> names = CheckRecords();
+    EXPECT_EQ(names[0], JoinPath(Path("there"), "cap.000"));
+    EXPECT_EQ(names[1], files[1]);
+    EXPECT_FALSE(ReadBytes(files[1]).empty());
+}
+
 TEST_F(Shift, ARecordOfTheSameFileWithAnotherNameIsLeftAlone)
 {
     MakeAvi({Path("take.000")}, 4);
@@ -518,6 +545,28 @@ TEST_F(Shift, ARelocationCutShortIsFinishedOrRolledBack)
     for (const std::string &name : CheckRecords()) EXPECT_EQ(name, moved);
     EXPECT_TRUE(ReadBytes(files[0]).empty()) << "the old file went after the records";
     EXPECT_EQ(ListFolder(dir, "*.relocating"), std::vector<std::string>{});
+    // Killed after every record named the copy, before the old file went:
+    // no record names the old file any more, so nothing proves it the
+    // AVI's; it is kept, and the user told.
+    g_aShown.clear();
+    std::vector<BYTE> copied = ReadBytes(moved);
+    std::string again = Path("again.000");
+    ASSERT_TRUE(WriteBytes(again, copied.data(), copied.size()));
+    WriteRelocationNote(Path("rec.avi"), moved, again, 1, 1);
+    Detect();
+    Select({0});
+    std::string base = g_newBase;
+    for (DWORD i = 0; i < 40; i++) {
+        DWORD cb = 0;
+        ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, FALSE, &cb));
+        memset(g_pbScratch + 16, 0, 260);
+        memcpy(g_pbScratch + 16, again.c_str(), again.size());
+        ASSERT_TRUE(AccessFrameData(&info, g_pbScratch, cbScratch, i, TRUE, &cb));
+    }
+    ASSERT_EQ(RecoverForTest(&info), RECOVER_DONE) << Messages();
+    EXPECT_NE(Messages().find("古い参照ファイル" + moved + "は残しました"), std::string::npos) << Messages();
+    EXPECT_EQ(ReadBytes(moved), copied);
+    for (const std::string &name : CheckRecords()) EXPECT_EQ(name, again);
     // A note cut short in its writing touched nothing: it is dropped.
     WriteText(note, "Spoolshift relocation 2\nold=");
     EXPECT_EQ(RecoverForTest(&info), RECOVER_DONE);
