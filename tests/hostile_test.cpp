@@ -248,6 +248,26 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              DeleteFileA(gone.c_str());
          },
          "pprrrr"},
+        {"a note whose old file has the identity of the user's file",
+         [&](Hostile *t) {
+             t->Recording({gone}, FRAMES);
+             DeleteFileA(gone.c_str());
+             // The user's file under the new name, the note claiming that
+             // it is the old file moved there.
+             std::string text = RelocationNoteText(t->config, t->config, 0, 0);
+             size_t at = text.find("old=" + t->config + "\n");
+             ASSERT_NE(at, std::string::npos);
+             text.replace(at, 4 + t->config.size(), "old=" + gone);
+             ASSERT_TRUE(WriteText(t->avi + ".relocating", text));
+         },
+         "pprrrr"},
+        {"a dvrs note that would finish into the user's file",
+         [&](Hostile *t) {
+             t->ForeignAvi(FRAMES, [&](DWORD) { return t->Path("take.dat"); }, [](DWORD) { return (size_t)240; });
+             t->Note(t->Path("take.dat"), t->config, 0, 0);
+             DeleteFileA(t->Path("take.dat").c_str());
+         },
+         "pprrrr"},
         {"a dvrs note that would delete the user's file, whose copy the frames name",
          [&](Hostile *t) {
              t->ForeignAvi(FRAMES, [&](DWORD) { return t->Path("take.dat"); }, [](DWORD) { return (size_t)240; });
