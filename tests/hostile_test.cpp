@@ -241,6 +241,12 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              t->Note(t->thesis, t->thesis, 1, 1);
          },
          "pprrrr"},
+        {"a note naming the recording's own file as both old and new",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES);
+             t->Note(take, take, 1, 1);
+         },
+         "pprrrr"},
         {"a note that would finish into the user's file",
          [&](Hostile *t) {
              t->Recording({gone}, FRAMES);
@@ -669,6 +675,23 @@ TEST_F(Hostile, ARunningRelocationKeepsRecoveryOfAnotherProcessOut)
     // Killed, its relocation is finished or rolled back.
     EXPECT_EQ(Run({"recover", avi}).nStatus, SPOOL_OK);
     EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+}
+#endif
+
+#ifndef _WIN32
+// Two names of one file (hard links) are one file: deleting it deletes
+// every name the records use.
+TEST_F(Hostile, DeletingAFileDeletesEveryNameTheRecordsUse)
+{
+    std::string take = Path("take.000"), hard = Path("hard.000");
+    Recording({take}, 60, {}, nullptr, [&](DWORD i, const std::string &file) { return i % 2 ? file : hard; });
+    ASSERT_EQ(link(take.c_str(), hard.c_str()), 0);
+    RUN run = Run({"refs", avi});
+    EXPECT_NE(run.out.find(", 1 reference files"), std::string::npos) << run.out;
+    run = Run({"delete", avi, take});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(FileExists(take.c_str()));
+    EXPECT_FALSE(FileExists(hard.c_str()));
 }
 #endif
 

@@ -34,10 +34,10 @@ find "$work/src" -type f -exec touch {} +
 [ "${MUTATE_CHECK:-0}" = 1 ] || cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Debug -DSPOOL_SANITIZE=ON >"$work/logs/configure.log" 2>&1 ||
     { echo "configure failed"; exit 2; }
 
-build() { cmake --build "$work/build" -j"$(nproc)" --target $tests >"$work/logs/build.log" 2>&1 </dev/null; }
+build() { cmake --build "$work/build" -j"$(nproc)" --target $tests >"$work/logs/build.log" 2>&1 </dev/null 3<&-; }
 run_tests() {
     for t in $tests; do
-        (cd "$work/build/bin" && timeout "$limit" "./$t" --gtest_brief=1) >"$work/logs/test-$t.log" 2>&1 </dev/null || return 1
+        (cd "$work/build/bin" && timeout "$limit" "./$t" --gtest_brief=1) >"$work/logs/test-$t.log" 2>&1 </dev/null 3<&- || return 1
     done
     return 0
 }
