@@ -1,7 +1,10 @@
 // spool's entry: the command's name picks the command; --help for each.
 #include "cli/spool.h"
 
+#include "scaffold/recordnames.h"
 #include "scaffold/version.h"
+
+#include <stdlib.h>
 
 #include <string.h>
 
@@ -147,8 +150,11 @@ int ShowOverview(FILE *pFile)
     Say(pFile, "spool %s: reference files of Spoolcap recordings from the command line\n\n",
         "spool %s: Spoolcapの参照ファイルをコマンドラインで扱います\n\n", PRODUCT_VERSION);
     for (const COMMANDHELP &command : s_aCommands) fprintf(pFile, "  %s\n", command.pszUsage);
-    Say(pFile, "\nspool COMMAND --help tells more. Exit status: 0 success, 1 problems found, 2 usage or I/O error.\n",
-        "\n詳しくは spool COMMAND --help. 終了コード: 0 成功, 1 問題あり, 2 使い方または入出力のエラー.\n");
+    Say(pFile,
+        "\nAfter any command, --names CP gives the code page of the records' names (932 unless given).\n"
+        "spool COMMAND --help tells more. Exit status: 0 success, 1 problems found, 2 usage or I/O error.\n",
+        "\nどのコマンドにも --names CP で参照レコードのファイル名の文字コードを指定できます (既定 932).\n"
+        "詳しくは spool COMMAND --help. 終了コード: 0 成功, 1 問題あり, 2 使い方または入出力のエラー.\n");
     return pFile == g_pOut ? SPOOL_OK : SPOOL_ERROR;
 }
 
@@ -162,6 +168,40 @@ int ShowCommandHelp(LPCSTR pszCommand)
         g_fJapanese ? pCommand->pszJapanese : pCommand->pszEnglish);
     return SPOOL_OK;
 }
+
+namespace {
+
+// --names CP, anywhere after the command: the code page of the records'
+// names. Without it, records are taken to hold code page 932, the page of
+// the Japanese Windows they are made on (on such a Windows, the process's
+// own). FALSE for a page that is no number the system converts.
+BOOL TakeNamesOption(int *pargc, char **argv, LPCSTR *ppszBad)
+{
+    UINT uPage = GetACP() == 932 ? CP_ACP : 932;
+    for (int i = 2; i < *pargc; i++) {
+        LPCSTR pszValue = NULL;
+        if (!TakeOption(*pargc, argv, &i, "--names", NULL, &pszValue)) continue;
+        int iFirst = pszValue && pszValue != argv[i] + 8 ? i - 1 : i;
+        char *pEnd = NULL;
+        unsigned long ul = pszValue ? strtoul(pszValue, &pEnd, 10) : 0;
+        if (pszValue && (_stricmp(pszValue, "utf-8") == 0 || _stricmp(pszValue, "utf8") == 0)) ul = CP_UTF8, pEnd = (char *)"";
+        WCHAR w;
+        if (!pszValue || !pEnd || *pEnd || ul == 0 || ul > 65535 || MultiByteToWideChar((UINT)ul, 0, "a", 1, &w, 1) != 1) {
+            *ppszBad = pszValue ? pszValue : "--names";
+            return FALSE;
+        }
+        uPage = (UINT)ul == GetACP() ? CP_ACP : (UINT)ul;
+        // The option and its value leave the command's arguments.
+        int nTaken = i - iFirst + 1;
+        for (int k = iFirst; k + nTaken < *pargc; k++) argv[k] = argv[k + nTaken];
+        *pargc -= nTaken;
+        i = iFirst - 1;
+    }
+    g_uRecordNamePage = uPage;
+    return TRUE;
+}
+
+}  // namespace
 
 int SpoolMain(int argc, char **argv)
 {
@@ -180,6 +220,8 @@ int SpoolMain(int argc, char **argv)
     }
     for (int i = 2; i < argc; i++)
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) return ShowCommandHelp(pCommand->pszName);
+    LPCSTR pszBadPage = NULL;
+    if (!TakeNamesOption(&argc, argv, &pszBadPage)) return UsageError(pCommand->pszName, pszBadPage);
     int nStatus = pCommand->pfnRun(argc - 2, argv + 2);
     EndProgress();
     fflush(g_pOut);

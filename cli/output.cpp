@@ -7,6 +7,7 @@
 #include "salvage/salvage.h"
 #include "scaffold/messages.h"
 #include "scaffold/paths.h"
+#include "scaffold/recordnames.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -224,8 +225,15 @@ BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize)
 }
 
 
-BOOL MapRefPath(LPCSTR pszStored, LPSTR pszOut)
+void ShownRecordName(LPCSTR pszRecord, LPSTR pszOut) { RecordNameToFileName(pszRecord, pszOut); }
+
+BOOL MapRefPath(LPCSTR pszRecord, LPSTR pszOut)
 {
+    // The record's name as this system writes names; the maps are written
+    // so too.
+    CHAR szStored[MAX_PATH];
+    RecordNameToFileName(pszRecord, szStored);
+    LPCSTR pszStored = szStored;
     for (int i = 0; i < s_nMaps; i++) {
         const PATHMAP *pMap = &s_aMaps[i];
         size_t cchFrom = strlen(pMap->szFrom);

@@ -322,12 +322,13 @@ int RefsCommand(int argc, char **argv)
             g_fJapanese ? "サイズ" : "size", g_fJapanese ? "ファイル" : "file");
     }
     for (DWORD k = 0; k < g_nRefFiles; k++) {
-        LPCSTR pszName = RefFileName(k);
+        // The name as this system writes names.
+        LPCSTR pszName = RefFilePath(k);
         CHAR szPath[MAX_PATH];
         unsigned long long ullSize = 0;
         // A regular file is there (a device or a FIFO of that name is none).
         FILEFACTS facts;
-        BOOL fExists = MapRefPath(pszName, szPath);
+        BOOL fExists = MapRefPath(RefFileName(k), szPath);
         if (fExists) LookAtName(szPath, &facts);
         fExists = fExists && facts.nKind == FILEKIND_FILE;
         if (fExists) ullSize = facts.ullSize;
@@ -351,7 +352,7 @@ int RefsCommand(int argc, char **argv)
             fputs(",\"names\":[", g_pOut);
             for (DWORD i = FirstRefSpelling(k); i != NO_SPELLING; i = NextRefSpelling(i)) {
                 if (i != FirstRefSpelling(k)) fputc(',', g_pOut);
-                PutJsonString(g_pOut, RefSpellingText(i));
+                PutJsonString(g_pOut, RefSpellingPath(i));
             }
             fputs("],\"refused\":", g_pOut);
             if (pszRefusal) fprintf(g_pOut, "\"%s\"}", pszRefusal);
@@ -365,7 +366,7 @@ int RefsCommand(int argc, char **argv)
             if (strcmp(szPath, pszName) != 0) fprintf(g_pOut, " -> %s", szPath);
             fputc('\n', g_pOut);
             for (DWORD i = NextRefSpelling(FirstRefSpelling(k)); i != NO_SPELLING; i = NextRefSpelling(i))
-                Say(g_pOut, "%33s also named %s\n", "%33s 別名 %s\n", "", RefSpellingText(i));
+                Say(g_pOut, "%33s also named %s\n", "%33s 別名 %s\n", "", RefSpellingPath(i));
             if (pszRefusal)
                 Say(g_pOut, "%33s not moved or deleted: %s\n", "%33s 移動も削除もしません: %s\n", "",
                     (pEntry->dwRefusal & REFUSE_RELATIVE) ? (g_fJapanese ? "相対パス" : "a relative name")
@@ -421,15 +422,17 @@ int VerifyCommand(int argc, char **argv)
         anChecks[check]++;
         if (check == CHECK_GOOD) continue;
         nBad++;
+        CHAR szShown[MAX_PATH];
+        ShownRecordName(rec.szFileName, szShown);
         if (fJson) {
             fprintf(g_pOut, "%s{\"frame\":%lu,\"problem\":\"%s\",\"file\":", nBad > 1 ? "," : "", (unsigned long)n,
                     CheckName(check));
-            PutJsonString(g_pOut, rec.szFileName);
+            PutJsonString(g_pOut, szShown);
             fprintf(g_pOut, ",\"offset\":%lu}", (unsigned long)rec.dwOffset);
         } else if (fVerbose) {
             EndProgress();
             Say(g_pOut, "frame %lu: %s: %s at %lu\n", "フレーム %lu: %s: %s 位置 %lu\n", (unsigned long)n, CheckText(check),
-                rec.szFileName, (unsigned long)rec.dwOffset);
+                szShown, (unsigned long)rec.dwOffset);
         }
     }
     EndProgress();

@@ -50,14 +50,18 @@ void EndProgress(void);
 // The size of a file by its path; FALSE when there is no such file.
 BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize);
 
-// Path mapping (--map 'D:\rec=/mnt/rec'): a name stored in a record that
-// begins with a mapped prefix (letters in any case, '\' and '/' alike) is
-// read at the other path, its separators made the platform's.
+// Path mapping (--map 'D:\rec=/mnt/rec'): a name stored in a record, in
+// this system's code page (scaffold/recordnames.h), that begins with a
+// mapped prefix (letters in any case, '\' and '/' alike) is read at the
+// other path, its separators made the platform's.
 BOOL AddPathMap(LPCSTR pszRule);
 void ClearPathMaps(void);
-// The path at which a stored name is found (pszOut: MAX_PATH bytes); FALSE
-// when it does not fit.
-BOOL MapRefPath(LPCSTR pszStored, LPSTR pszOut);
+// The path at which a record's name is found (pszOut: MAX_PATH bytes);
+// FALSE when it does not fit.
+BOOL MapRefPath(LPCSTR pszRecord, LPSTR pszOut);
+// A record's name as this system writes it, for what the commands print
+// (pszOut: MAX_PATH bytes).
+void ShownRecordName(LPCSTR pszRecord, LPSTR pszOut);
 
 // The commands. Each takes the arguments after its name.
 int SpoolMain(int argc, char **argv);

@@ -65,18 +65,18 @@ BOOL RunDeletion(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
         // file are names of their own).
         BOOL fDeleted = FALSE;
         for (DWORD i = FirstRefSpelling(k); i != NO_SPELLING && fOk; i = NextRefSpelling(i)) {
-            int nGate = GateDelete(RefSpellingText(i), &proof);
+            int nGate = GateDelete(RefSpellingPath(i), &proof);
             if (nGate == GATE_DONE) fDeleted = TRUE;
             else if (nGate != GATE_GONE) {
                 BOOL fChanged = nGate == GATE_OTHER_FILE || nGate == GATE_NOT_A_FILE || nGate == GATE_NOT_PROVED;
                 AddOutcome(pReq, pRes, fChanged ? OUTCOME_REFUSED : OUTCOME_FAILED, (int)k,
-                           fChanged ? &MSG_REF_CHANGED : &MSG_REF_NOT_DELETED, MB_ICONERROR, RefSpellingText(i), NULL);
+                           fChanged ? &MSG_REF_CHANGED : &MSG_REF_NOT_DELETED, MB_ICONERROR, RefSpellingPath(i), NULL);
                 fOk = FALSE;
             }
         }
         if (fDeleted) {
             g_pRefFiles[k].facts.nKind = FILEKIND_MISSING;
-            AddOutcome(pReq, pRes, OUTCOME_DELETED, (int)k, NULL, 0, RefFileName(k), NULL);
+            AddOutcome(pReq, pRes, OUTCOME_DELETED, (int)k, NULL, 0, RefFilePath(k), NULL);
         }
     }
     if (!pRes->fAviDeleted && pInfo->hmmio) OpenFrameCodec(pInfo, TRUE);

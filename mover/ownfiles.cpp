@@ -33,7 +33,7 @@ void RefuseByGate(const SHIFTREQUEST *pReq, SHIFTRESULT *pRes, DWORD k, int nGat
                           : nGate == GATE_NOT_A_FILE ? &MSG_REF_NOT_A_FILE
                           : nGate == GATE_FAILED     ? &MSG_CANNOT_OPEN
                                                      : &MSG_REF_CHANGED;
-    AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, pMsg, MB_ICONERROR, RefFileName(k), NULL);
+    AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, pMsg, MB_ICONERROR, RefFilePath(k), NULL);
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ BOOL MayActOnRefFiles(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRe
         DWORD k = pReq->piFiles[j];
         if (k >= g_nRefFiles) continue;
         const REFFILEENTRY *pEntry = &g_pRefFiles[k];
-        LPCSTR pszName = RefFileName(k);
+        LPCSTR pszName = RefFilePath(k);
         // What is not there is passed over here; relocation says so itself.
         if (pEntry->facts.nKind == FILEKIND_MISSING && !pEntry->dwRefusal) continue;
         if (pEntry->dwRefusal) {

@@ -19,6 +19,7 @@
 #include "codec/refformat.h"
 #include "mover/message.h"
 #include "scaffold/paths.h"
+#include "scaffold/recordnames.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -201,6 +202,8 @@ struct RECOVERY {
     SHIFTRESULT *pRes;
     CHAR szNote[MAX_PATH];
     RELOCNOTE note;
+    // The note's names as the records hold them.
+    CHAR szOldRecord[MAX_PATH], szNewRecord[MAX_PATH];
     int kOld, kNew;          // entries of the records naming each file, -1 for none
     FILEFACTS oldNow, newNow;
     BOOL fOurs;              // records of this system name them
@@ -269,16 +272,16 @@ int RecoverMove(RECOVERY *pRec)
     BOOL fAtNew = pRec->newNow.nKind == FILEKIND_FILE && !pRec->newNow.fLink && SameFileId(&pRec->newNow.id, &pNote->idOld);
     if (fAtNew && !fAtOld) {
         if (!HoldsTheFrames(pRec, pNote->szNew, &pNote->idOld)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
-        if (!NameFits(pRec->kOld, pNote->szNew)) return Stay(pRec, &MSG_NOTE_NEW_UNFIT);
-        if (!RewriteEntry(pRec, pRec->kOld, pNote->szNew)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
+        if (!NameFits(pRec->kOld, pRec->szNewRecord)) return Stay(pRec, &MSG_NOTE_NEW_UNFIT);
+        if (!RewriteEntry(pRec, pRec->kOld, pRec->szNewRecord)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
         AddOutcome(pRec->pReq, pRec->pRes, OUTCOME_FINISHED, -1, &MSG_RELOCATION_FINISHED, MB_ICONINFORMATION,
                    pNote->szOld, pNote->szNew);
         return RECOVER_DONE;
     }
     if (fAtOld && !fAtNew) {
         if (!HoldsTheFrames(pRec, pNote->szOld, &pNote->idOld)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
-        if (!NameFits(pRec->kNew, pNote->szOld)) return Stay(pRec, &MSG_NOTE_OLD_UNFIT);
-        if (!RewriteEntry(pRec, pRec->kNew, pNote->szOld)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
+        if (!NameFits(pRec->kNew, pRec->szOldRecord)) return Stay(pRec, &MSG_NOTE_OLD_UNFIT);
+        if (!RewriteEntry(pRec, pRec->kNew, pRec->szOldRecord)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
         AddOutcome(pRec->pReq, pRec->pRes, OUTCOME_ROLLED_BACK, -1, &MSG_RELOCATION_ROLLED_BACK, MB_ICONINFORMATION,
                    pNote->szOld, pNote->szNew);
         return RECOVER_DONE;
@@ -311,9 +314,9 @@ int RecoverCopy(RECOVERY *pRec)
     }
     if (fWhole && (fOldThere || pRec->oldNow.nKind == FILEKIND_MISSING)) {
         if (!HoldsTheFrames(pRec, pNote->szNew, &pNote->idNew)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
-        if (!NameFits(pRec->kOld, pNote->szNew)) return Stay(pRec, &MSG_NOTE_NEW_UNFIT);
+        if (!NameFits(pRec->kOld, pRec->szNewRecord)) return Stay(pRec, &MSG_NOTE_NEW_UNFIT);
         BOOL fNamedBefore = pRec->kOld >= 0;
-        if (!RewriteEntry(pRec, pRec->kOld, pNote->szNew)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
+        if (!RewriteEntry(pRec, pRec->kOld, pRec->szNewRecord)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
         if (pNote->fDeleteOld && fOldThere) FinishDeletingOld(pRec, fNamedBefore);
         AddOutcome(pRec->pReq, pRec->pRes, OUTCOME_FINISHED, -1, &MSG_RELOCATION_FINISHED, MB_ICONINFORMATION,
                    pNote->szOld, pNote->szNew);
@@ -321,8 +324,8 @@ int RecoverCopy(RECOVERY *pRec)
     }
     if (fOldIntact) {
         if (!HoldsTheFrames(pRec, pNote->szOld, &pNote->idOld)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
-        if (!NameFits(pRec->kNew, pNote->szOld)) return Stay(pRec, &MSG_NOTE_OLD_UNFIT);
-        if (!RewriteEntry(pRec, pRec->kNew, pNote->szOld)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
+        if (!NameFits(pRec->kNew, pRec->szOldRecord)) return Stay(pRec, &MSG_NOTE_OLD_UNFIT);
+        if (!RewriteEntry(pRec, pRec->kNew, pRec->szOldRecord)) return Stay(pRec, &MSG_NOTE_NOT_PROVED);
         // A copy cut short is no file of the recording's: it is left to the
         // user, never deleted on a note's say.
         if (fNewThere)
@@ -513,6 +516,8 @@ int RunRecovery(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
                         IsRelativeName(pNote->szNew);
         if ((rec.kOld < 0 && rec.kNew < 0) || rec.kOld == rec.kNew || fAvi || fRefused)
             nResult = Stay(&rec, &MSG_NOTE_NOT_OURS);
+        else if (!FileNameToRecordName(pNote->szOld, rec.szOldRecord) || !FileNameToRecordName(pNote->szNew, rec.szNewRecord))
+            nResult = Stay(&rec, &MSG_NAME_NOT_IN_RECORDS, pNote->szNew);
         else
             nResult = pNote->fCopy ? RecoverCopy(&rec) : RecoverMove(&rec);
     }

@@ -8,6 +8,7 @@
 
 #include "codec/refformat.h"
 #include "mover/message.h"
+#include "scaffold/recordnames.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,7 +26,8 @@ CHAR *s_pchPool;
 size_t s_cbPool, s_cbPoolCap;
 
 struct SPELLING {
-    size_t ibText;
+    size_t ibText;  // as the records hold it
+    size_t ibFile;  // as this system names the file
     DWORD iEntry;
     DWORD iNext;  // the next spelling of the same entry
 };
@@ -206,10 +208,13 @@ int EntryOfSpelling(LPCSTR pszName, BOOL *pfNew)
     *pfNew = FALSE;
     int iSpelling = IndexFind(&s_spellingIndex, SpellingTextOf, pszName);
     if (iSpelling >= 0) return (int)s_pSpellings[iSpelling].iEntry;
+    // The file is looked up by the name this system gives it.
+    CHAR szFile[MAX_PATH];
+    RecordNameToFileName(pszName, szFile);
     FILEFACTS facts;
-    LookAtName(pszName, &facts);
+    LookAtName(szFile, &facts);
     CHAR szKey[2 * MAX_PATH + 32];
-    KeyOfName(pszName, &facts, szKey);
+    KeyOfName(szFile, &facts, szKey);
     int k = IndexFind(&s_entryIndex, EntryKeyOf, szKey);
     if (!GrowSpellings()) return -1;
     if (k < 0) {
@@ -226,10 +231,11 @@ int EntryOfSpelling(LPCSTR pszName, BOOL *pfNew)
         g_nRefFiles++;
         *pfNew = TRUE;
     }
-    size_t ibText;
-    if (!PoolAdd(pszName, &ibText)) return -1;
+    size_t ibText, ibFile;
+    if (!PoolAdd(pszName, &ibText) || !PoolAdd(szFile, &ibFile)) return -1;
     DWORD iNew = s_nSpellings;
     s_pSpellings[iNew].ibText = ibText;
+    s_pSpellings[iNew].ibFile = ibFile;
     s_pSpellings[iNew].iEntry = (DWORD)k;
     s_pSpellings[iNew].iNext = NO_SPELLING;
     if (!IndexAdd(&s_spellingIndex, SpellingTextOf, iNew)) return -1;
@@ -260,6 +266,14 @@ LPCSTR RefFileName(DWORD k)
     return PoolText(s_pSpellings[g_pRefFiles[k].iSpelling].ibText);
 }
 
+LPCSTR RefFilePath(DWORD k)
+{
+    if (k >= g_nRefFiles) return "";
+    return PoolText(s_pSpellings[g_pRefFiles[k].iSpelling].ibFile);
+}
+
+LPCSTR RefSpellingPath(DWORD iSpelling) { return iSpelling < s_nSpellings ? PoolText(s_pSpellings[iSpelling].ibFile) : ""; }
+
 DWORD FirstRefSpelling(DWORD k) { return k < g_nRefFiles ? g_pRefFiles[k].iSpelling : NO_SPELLING; }
 DWORD NextRefSpelling(DWORD iSpelling) { return iSpelling < s_nSpellings ? s_pSpellings[iSpelling].iNext : NO_SPELLING; }
 LPCSTR RefSpellingText(DWORD iSpelling) { return iSpelling < s_nSpellings ? SpellingTextOf(iSpelling) : ""; }
@@ -272,7 +286,8 @@ int FindRefSpelling(LPCSTR pszName)
 
 int FindRefFile(LPCSTR pszName)
 {
-    int iSpelling = IndexFind(&s_spellingIndex, SpellingTextOf, pszName);
+    CHAR szRecord[MAX_PATH];
+    int iSpelling = FileNameToRecordName(pszName, szRecord) ? IndexFind(&s_spellingIndex, SpellingTextOf, szRecord) : -1;
     if (iSpelling >= 0) return (int)s_pSpellings[iSpelling].iEntry;
     FILEFACTS facts;
     LookAtName(pszName, &facts);
@@ -288,18 +303,21 @@ BOOL RenameRefFile(DWORD k, LPCSTR pszNew)
     for (DWORD i = pEntry->iSpelling; i != NO_SPELLING; i = s_pSpellings[i].iNext)
         IndexRemove(&s_spellingIndex, SpellingTextOf, i);
     IndexRemove(&s_entryIndex, EntryKeyOf, k);
+    CHAR szFile[MAX_PATH];
+    RecordNameToFileName(pszNew, szFile);
     FILEFACTS facts;
-    LookAtName(pszNew, &facts);
+    LookAtName(szFile, &facts);
     CHAR szKey[2 * MAX_PATH + 32];
-    KeyOfName(pszNew, &facts, szKey);
-    size_t ibKey, ibText;
-    if (!GrowSpellings() || !PoolAdd(szKey, &ibKey) || !PoolAdd(pszNew, &ibText)) {
+    KeyOfName(szFile, &facts, szKey);
+    size_t ibKey, ibText, ibFile;
+    if (!GrowSpellings() || !PoolAdd(szKey, &ibKey) || !PoolAdd(pszNew, &ibText) || !PoolAdd(szFile, &ibFile)) {
         // The table no longer tells the files: a new detection is needed.
         g_fRefListComplete = FALSE;
         return FALSE;
     }
     DWORD iNew = s_nSpellings++;
     s_pSpellings[iNew].ibText = ibText;
+    s_pSpellings[iNew].ibFile = ibFile;
     s_pSpellings[iNew].iEntry = k;
     s_pSpellings[iNew].iNext = NO_SPELLING;
     s_pLinks[k].ibKey = ibKey;

@@ -17,6 +17,7 @@
 #include "codec/refformat.h"
 #include "mover/message.h"
 #include "scaffold/paths.h"
+#include "scaffold/recordnames.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -107,7 +108,7 @@ BOOL RewriteFrames(AviInfo *pInfo, DWORD k, LPCSTR pszFrom, LPCSTR pszNew, DWORD
             // The checks before the first step make this impossible; were
             // it to happen, the frame would keep its name.
             if (cchNew >= cbField) {
-                AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_NEW_NAME_TOO_LONG, MB_ICONERROR, RefFileName(k), NULL);
+                AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_NEW_NAME_TOO_LONG, MB_ICONERROR, RefFilePath(k), NULL);
                 *piFailed = i;
                 fOk = FALSE;
                 break;
@@ -142,7 +143,7 @@ BOOL RewriteFrames(AviInfo *pInfo, DWORD k, LPCSTR pszFrom, LPCSTR pszNew, DWORD
 BOOL CheckRelocation(DWORD k, LPCSTR pszBase, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
 {
     const REFFILEENTRY *pEntry = &g_pRefFiles[k];
-    LPCSTR pszOld = RefFileName(k);
+    LPCSTR pszOld = RefFilePath(k);
     FILEFACTS now;
     LookAtName(pszOld, &now);
     if (pEntry->facts.nKind == FILEKIND_MISSING || now.nKind == FILEKIND_MISSING) {
@@ -153,11 +154,18 @@ BOOL CheckRelocation(DWORD k, LPCSTR pszBase, const SHIFTREQUEST *pReq, SHIFTRES
         AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_REF_CHANGED, MB_ICONERROR, pszOld, NULL);
         return FALSE;
     }
-    if (strlen(pszBase) + 5 > pEntry->cbNameField) {
+    // The lengths that count are those of the names as the records hold
+    // them.
+    CHAR szBaseRecord[MAX_PATH];
+    if (!FileNameToRecordName(pszBase, szBaseRecord)) {
+        AddOutcome(pReq, pRes, OUTCOME_REFUSED, -1, &MSG_NAME_NOT_IN_RECORDS, MB_ICONERROR, pszBase, NULL);
+        return FALSE;
+    }
+    if (strlen(szBaseRecord) + 5 > pEntry->cbNameField) {
         AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_NEW_NAME_TOO_LONG, MB_ICONERROR, pszOld, NULL);
         return FALSE;
     }
-    if (strlen(pszOld) + 1 > pEntry->cbNameField) {
+    if (strlen(RefFileName(k)) + 1 > pEntry->cbNameField) {
         AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_NAME_FILLS_FIELD, MB_ICONERROR, pszOld, NULL);
         return FALSE;
     }
@@ -201,7 +209,7 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
 {
     RELOCNOTE note;
     memset(&note, 0, sizeof(note));
-    snprintf(note.szOld, MAX_PATH, "%s", RefFileName(k));
+    snprintf(note.szOld, MAX_PATH, "%s", RefFilePath(k));
     LPCSTR pszOld = note.szOld;
     int nNumber = NextRefNumber(pszBase);
     if (nNumber > REFFILE_MAXNUMBER) {
@@ -209,6 +217,14 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
         return FALSE;
     }
     snprintf(note.szNew, MAX_PATH, "%s.%03d", pszBase, nNumber);
+    // The names as the records hold them: the file's first spelling, and
+    // the new name in the records' code page.
+    CHAR szOldRecord[MAX_PATH], szNewRecord[MAX_PATH];
+    snprintf(szOldRecord, sizeof(szOldRecord), "%s", RefFileName(k));
+    if (!FileNameToRecordName(note.szNew, szNewRecord)) {
+        AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_NAME_NOT_IN_RECORDS, MB_ICONERROR, note.szNew, NULL);
+        return FALSE;
+    }
     // The file itself, still the one detected and still a reference file.
     GATEPROOF proof;
     RefFileProof(k, &proof);
@@ -228,7 +244,7 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
     OpenFrameCodec(pInfo, FALSE);
     note.fCopy = pReq->fCopy || OnAnotherDrive(pszOld, note.szNew);
     note.fDeleteOld = note.fCopy && pReq->fDeleteOld;
-    LPCSTR pszListed = pszOld;
+    LPCSTR pszListed = szOldRecord;
     BOOL fContinue = FALSE;
     HANDLE hNew = INVALID_HANDLE_VALUE;
     FILEID idNew;
@@ -308,8 +324,8 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
         CloseHandle(hOld);
         hOld = INVALID_HANDLE_VALUE;
         DWORD nDone = 0, iFailed = 0;
-        if (RewriteFrames(pInfo, k, NULL, note.szNew, pInfo->nFrames, pReq, pRes, &nDone, &iFailed)) {
-            pszListed = note.szNew;
+        if (RewriteFrames(pInfo, k, NULL, szNewRecord, pInfo->nFrames, pReq, pRes, &nDone, &iFailed)) {
+            pszListed = szNewRecord;
             fContinue = TRUE;
             AddOutcome(pReq, pRes, note.fCopy && !note.fDeleteOld ? OUTCOME_COPIED : OUTCOME_MOVED, (int)k, NULL, 0,
                        pszOld, note.szNew);
@@ -325,13 +341,14 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
                 fContinue = FALSE;
             }
             ClearRelocationNote(hNote);
-            RenameRefFile(k, note.szNew);
+            RenameRefFile(k, szNewRecord);
         } else {
             // The frame error is told; the frame that failed still names the
             // old file. The records already rewritten go back first, then
             // the file.
             DWORD nBack = 0, iBackFailed = 0;
-            BOOL fRecords = nDone == 0 || RewriteFrames(pInfo, k, note.szNew, pszOld, iFailed, NULL, pRes, &nBack, &iBackFailed);
+            BOOL fRecords =
+                nDone == 0 || RewriteFrames(pInfo, k, szNewRecord, szOldRecord, iFailed, NULL, pRes, &nBack, &iBackFailed);
             GATEPROOF moved = proof;
             moved.id = note.idOld;
             if (fRecords && note.fCopy) {
@@ -344,7 +361,7 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
                 // Some frames name the new file, or the file cannot go back:
                 // the note stays, and the next opening of the AVI finishes
                 // the relocation.
-                pszListed = note.szNew;
+                pszListed = szNewRecord;
                 *pfNoteClear = FALSE;
                 pRes->fNoteStays = TRUE;
                 AddOutcome(pReq, pRes, OUTCOME_FAILED, (int)k, &MSG_FRAMES_NAME_NEW, MB_ICONERROR, note.szNew, NULL);

@@ -83,19 +83,23 @@ extern DWORD g_nRefFiles;
 // deleted on its say.
 extern BOOL g_fRefListComplete;
 
-// The name shown for entry k (its first spelling).
+// The name shown for entry k (its first spelling, as the records hold it),
+// and the name by which this system reaches its file (the records' name
+// converted to the process's code page, scaffold/recordnames.h).
 LPCSTR RefFileName(DWORD k);
+LPCSTR RefFilePath(DWORD k);
 // The spellings of entry k: the first, then the next of each; NO_SPELLING ends.
 #define NO_SPELLING 0xFFFFFFFFu
 DWORD FirstRefSpelling(DWORD k);
 DWORD NextRefSpelling(DWORD iSpelling);
 LPCSTR RefSpellingText(DWORD iSpelling);
-// The entry of the file a name reaches (by its spelling, or by the file's
-// identity or creation key); -1 when no record names it.
+LPCSTR RefSpellingPath(DWORD iSpelling);
+// The entry of the file a name of this system reaches (by its spelling, or
+// by the file's identity or creation key); -1 when no record names it.
 int FindRefFile(LPCSTR pszName);
 // The entry of this very spelling, -1 when no record held it at detection.
 int FindRefSpelling(LPCSTR pszName);
-// Entry k is now the file of pszNew, by that name alone (after a relocation
+// Entry k is now the file of pszNew (as records hold it), by that name alone (after a relocation
 // rewrote its records); FALSE when the table could not follow (a new
 // detection is then needed).
 BOOL RenameRefFile(DWORD k, LPCSTR pszNew);

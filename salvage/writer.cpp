@@ -12,6 +12,7 @@
 #include "codec/refformat.h"
 #include "scaffold/filegate.h"
 #include "scaffold/paths.h"
+#include "scaffold/recordnames.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,6 +31,7 @@ namespace {
 struct WRITESTATE {
     LPCSTR pszAviFile;   // the name chosen; the messages show it
     CHAR szTemp[MAX_PATH];
+    CHAR szRecordName[MAX_PATH];  // the reference file as the records name it
     HANDLE hTemp;        // the working file, made by this write
     FILEID idTemp;
     HMMIO hmmio;
@@ -247,6 +249,9 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
     } else if (SameFile(pszAviFile, g_szRefFile)) {
         // By whatever name, link or linked folder the reference file is reached.
         Fail(&state, &MSG_OUTPUT_IS_REF);
+    } else if (!FileNameToRecordName(g_szRefFile, state.szRecordName)) {
+        // The records name the file in their own code page.
+        FormatMendMessage(state.szMessage, &MSG_NAME_NOT_IN_RECORDS, g_szRefFile);
     } else if (!MakeTempFile(&state)) {
         Fail(&state, &MSG_CANNOT_OPEN);
     } else {
@@ -268,7 +273,7 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
     BOOL fLoopFailed = FALSE;
     if (state.pIndex) {
         REFRECORD rec;
-        BuildRefRecord(&rec, 0, g_fccHandler == 0, 0, 0, g_szRefFile);
+        BuildRefRecord(&rec, 0, g_fccHandler == 0, 0, 0, state.szRecordName);
         for (DWORD i = 0; i < g_nRefFrames && !(pReq->pfAbort && *pReq->pfAbort); i++) {
             rec.dwOffset = g_pRefFrames[i].dwOffset;
             rec.dwSizeFlags = (rec.dwSizeFlags & ~REFREC_SIZEMASK) | (g_pRefFrames[i].dwFrameSize & REFREC_SIZEMASK);

@@ -145,6 +145,8 @@ const MESSAGE MSG_RECOVER_QUESTION = {
     "%sの参照ファイルの移動が中断されています. 移動を完了するか元に戻しますか?\n(いいえを選ぶと表示だけになります)",
     "A relocation of the reference files of %s was cut short. Finish or roll it back now?\n(No opens the AVI for "
     "looking only)"};
+const MESSAGE MSG_NAME_NOT_IN_RECORDS = {"%sは参照レコードの文字コードで表せない文字を含んでいます!",
+                                         "%s holds a character that the records' code page cannot hold!"};
 const MESSAGE MSG_AVI_CHANGED = {"AVIファイル%sは開いたときと別のファイルになっているため、削除しませんでした!",
                                  "The AVI %s is not the file that was opened: it was not deleted!"};
 
@@ -202,7 +204,7 @@ const MESSAGE *const g_apMessages[] = {
     &MSG_DELETE_AVI, &MSG_DELETE_ALL_AND_AVI, &MSG_FOREIGN_FILES, &MSG_UNSEEN_DETECTION, &MSG_NOTE_STAYS,
     &MSG_ANOTHER_PROGRAM, &MSG_NOTE_NOT_OURS, &MSG_NOTE_NEW_UNFIT, &MSG_NOTE_OLD_UNFIT, &MSG_NOTE_FOREIGN,
     &MSG_NOTE_FRAME_UNREADABLE, &MSG_REF_RELATIVE, &MSG_REF_LINK, &MSG_REF_NOT_A_FILE, &MSG_REF_CHANGED,
-    &MSG_NOTE_NOT_PROVED, &MSG_NOTE_KEPT_COPY, &MSG_NOTE_KEPT_OLD, &MSG_RECOVER_QUESTION, &MSG_AVI_CHANGED,
+    &MSG_NOTE_NOT_PROVED, &MSG_NOTE_KEPT_COPY, &MSG_NOTE_KEPT_OLD, &MSG_RECOVER_QUESTION, &MSG_AVI_CHANGED, &MSG_NAME_NOT_IN_RECORDS,
     &MSG_OUTPUT_IS_SOURCE, &MSG_REF_UNREADABLE, &MSG_REF_DAMAGED, &MSG_CODEC_CANNOT_OPEN, &MSG_NO_REF_OPEN,
     &MSG_RATE_GIVES_NO_AVI, &MSG_OUTPUT_IS_REF, &MSG_NO_CODEC_USED, &MSG_AVIS_UNREADABLE, &MSG_STRF_UNREADABLE,
     &MSG_AVI_CODEC_CANNOT_OPEN, &MSG_AVI_CODEC_NO_INFO, &MSG_SETTINGS_NOT_TAKEN, &MSG_PREVIEW_NO_FORMAT,

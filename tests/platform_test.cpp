@@ -318,3 +318,28 @@ TEST(PlatformText, WideRoundTrip)
 }
 
 }  // namespace
+
+// Texts of other code pages convert as the platform converts them: code
+// page 932's double-byte characters and its '\' and '~', a byte that is no
+// character, and a character the code page has not.
+TEST(PlatformText, CodePage932)
+{
+    // "D:\録画\a~" in code page 932.
+    const char szName[] = "D:\\\x98\x5e\x89\xe6\\a~";
+    WCHAR awsz[32];
+    int cwch = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, szName, -1, awsz, 32);
+    ASSERT_EQ(cwch, 9);
+    const WCHAR awszWanted[] = {'D', ':', '\\', 0x9332, 0x753B, '\\', 'a', '~', 0};
+    for (int i = 0; i < 9; i++) EXPECT_EQ(awsz[i], awszWanted[i]) << i;
+    char szBack[32];
+    BOOL fDefault = FALSE;
+    ASSERT_EQ(WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, awsz, -1, szBack, sizeof(szBack), NULL, &fDefault), 11);
+    EXPECT_STREQ(szBack, szName);
+    EXPECT_FALSE(fDefault);
+    // A lead byte without its second byte is no character.
+    EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "a\x98", 2, awsz, 32), 0);
+    // An e with an acute accent is not in code page 932.
+    const WCHAR awszAccent[] = {'c', 'a', 'f', 0xE9, 0};
+    ASSERT_GT(WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, awszAccent, -1, szBack, sizeof(szBack), NULL, &fDefault), 0);
+    EXPECT_TRUE(fDefault);
+}

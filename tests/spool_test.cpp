@@ -10,6 +10,8 @@
 #include "tests/mover_fixture.h"
 #include "tests/spool_fixture.h"
 
+#include "scaffold/recordnames.h"
+
 #include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
@@ -1342,14 +1344,76 @@ TEST_F(Spool, DamageIsAProblemNotASuccess)
     in = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(Path("sjis.avi"), in.data(), in.size()));
     run = Run({"refs", Path("sjis.avi"), "--json"});
-#ifdef _WIN32
-    // The system's code page is this name's: it comes out in UTF-8.
+    // Records hold code page 932: the name comes out in UTF-8, on Windows
+    // of that code page and elsewhere alike.
     EXPECT_NE(run.out.find("\"name\":\"D:/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/a.000\""), std::string::npos) << run.out;
-#else
-    // Bytes that are no UTF-8 are escaped (as the test shows it, every '\\'
-    // as '/').
-    EXPECT_NE(run.out.find("\"name\":\"D://u0083e/u0083X/u0083g/a.000\""), std::string::npos) << run.out;
-    for (unsigned char c : run.out) EXPECT_LT(c, 0x80) << "plain ASCII escapes only";
+}
+
+// Records hold their names in code page 932 whatever system reads them: a
+// mapped name is compared and looked up as this system writes names, and a
+// name written into the records is written back in code page 932, or
+// refused when that code page cannot hold it.
+TEST_F(Spool, NamesOfCodePage932AreReadAndWrittenAsTheSystemNamesFiles)
+{
+    // D:\録画\a.000 as Japanese Windows writes it; the file here is
+    // <dir>/録画/a.000 (in this system's own code page).
+    const std::string record = "D:\\\x98\x5e\x89\xe6\\a.000";
+    CreateDirectoryA(Path("録画").c_str(), NULL);
+    std::vector<FRAMEPLACE> places = WriteRefFile(JoinPath(Path("録画"), "a.000"), 2, 1);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 2;
+    for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes(record, place)));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    std::string avi = Path("rec.avi");
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    for (const std::string &rule : {"D:\\録画=" + Path("録画"), "D:=" + dir}) {
+        RUN run = Run({"verify", avi, "--map", rule});
+        EXPECT_EQ(run.nStatus, SPOOL_OK) << rule << run.out << run.err;
+        EXPECT_EQ(run.out, "<dir>/rec.avi: 2 frames, 2 records, 2 good, 0 bad, 0 other frames\n") << rule;
+    }
+    // Records naming the file here, in code page 932.
+    std::string here = JoinPath(Path("録画"), "a.000");
+    CHAR szRecordHere[MAX_PATH];
+    UINT uPage = g_uRecordNamePage;
+    g_uRecordNamePage = GetACP() == 932 ? CP_ACP : 932;
+    ASSERT_TRUE(FileNameToRecordName(here.c_str(), szRecordHere));
+    g_uRecordNamePage = uPage;
+    spec.chunks.clear();
+    for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes(szRecordHere, place)));
+    bytes = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    RUN run = Run({"refs", avi});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.out << run.err;
+    EXPECT_NE(run.out.find("<dir>/録画/a.000"), std::string::npos) << run.out;
+    CreateDirectoryA(Path("新").c_str(), NULL);
+    run = Run({"move", avi, "--base", JoinPath(Path("新"), "cap")});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(run.out, "<dir>/録画/a.000 -> <dir>/新/cap.000\n");
+    EXPECT_EQ(Run({"verify", avi}).nStatus, SPOOL_OK);
+    // The records hold the new name in code page 932.
+    std::string moved = JoinPath(Path("新"), "cap.000");
+    CHAR szRecordMoved[MAX_PATH];
+    g_uRecordNamePage = GetACP() == 932 ? CP_ACP : 932;
+    ASSERT_TRUE(FileNameToRecordName(moved.c_str(), szRecordMoved));
+    g_uRecordNamePage = uPage;
+    bytes = ReadBytes(avi);
+    const BYTE *pbMoved = reinterpret_cast<const BYTE *>(szRecordMoved);
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), pbMoved, pbMoved + strlen(szRecordMoved)), bytes.end());
+#ifndef _WIN32
+    // A name that code page 932 cannot hold is refused, nothing changed.
+    std::vector<BYTE> before = ReadBytes(avi);
+    CreateDirectoryA(Path("café").c_str(), NULL);
+    run = Run({"move", avi, "--base", JoinPath(Path("café"), "cap")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("holds a character that the records' code page cannot hold"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(avi), before);
+    EXPECT_TRUE(ReadBytes(moved).size() > 0);
+    // Records of another code page are read as it says.
+    run = Run({"refs", avi, "--names", "65001"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << "code page 932's bytes are no UTF-8 name of the file";
+    EXPECT_EQ(Run({"refs", avi, "--names", "nonsense"}).nStatus, SPOOL_ERROR);
 #endif
 }
 

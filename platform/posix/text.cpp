@@ -1,6 +1,10 @@
-// Texts of the POSIX stand-in. The multibyte code page (CP_ACP) is UTF-8.
+// Texts of the POSIX stand-in. The multibyte code page (CP_ACP) is UTF-8;
+// the other code pages are converted with iconv ("CP932", "CP1252" ...).
 #include "internal.h"
 
+#include <errno.h>
+#include <iconv.h>
+#include <stdio.h>
 #include <strings.h>
 
 #include <string>
@@ -49,9 +53,91 @@ void EncodeUtf8(uint32_t cp, std::string *pOut)
     }
 }
 
+bool IsUtf8Page(UINT uCodePage) { return uCodePage == CP_ACP || uCodePage == CP_UTF8; }
+
+// An iconv converter between a code page and UTF-16LE; (iconv_t)-1 for a
+// code page that iconv does not know.
+iconv_t OpenPage(UINT uCodePage, bool fToWide)
+{
+    char szPage[32];
+    snprintf(szPage, sizeof(szPage), "CP%u", uCodePage);
+    return fToWide ? iconv_open("UTF-16LE", szPage) : iconv_open(szPage, "UTF-16LE");
+}
+
+// Converts one piece with iconv; false when it holds a character that the
+// other side has not.
+bool ConvertPiece(iconv_t cd, const char *pIn, size_t cbIn, std::string *pOut)
+{
+    char ab[64];
+    char *pInNext = const_cast<char *>(pIn);
+    while (cbIn > 0) {
+        char *pOutNext = ab;
+        size_t cbOutLeft = sizeof(ab);
+        size_t r = iconv(cd, &pInNext, &cbIn, &pOutNext, &cbOutLeft);
+        pOut->append(ab, (size_t)(pOutNext - ab));
+        if (r == (size_t)-1 && errno != E2BIG) {
+            iconv(cd, NULL, NULL, NULL, NULL);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A code page's bytes as UTF-16, a byte that is no character (or starts a
+// cut one) as U+FFFD; *pfBad says there was one.
+bool PageToWide(UINT uCodePage, const unsigned char *p, size_t cb, std::vector<WCHAR> *pOut, bool *pfBad)
+{
+    iconv_t cd = OpenPage(uCodePage, true);
+    if (cd == (iconv_t)-1) return false;
+    for (size_t i = 0; i < cb;) {
+        // A character is one or two bytes in the double-byte code pages.
+        std::string wide;
+        size_t n = 1;
+        if (p[i] == 0 || !ConvertPiece(cd, (const char *)p + i, 1, &wide) || wide.empty()) {
+            wide.clear();
+            n = i + 1 < cb && ConvertPiece(cd, (const char *)p + i, 2, &wide) && !wide.empty() ? 2 : 1;
+            if (n == 1 && p[i] != 0) {
+                *pfBad = true;
+                wide.assign("\xFD\xFF", 2);
+            } else if (p[i] == 0) {
+                wide.assign("\0\0", 2);
+            }
+        }
+        for (size_t k = 0; k + 1 < wide.size(); k += 2)
+            pOut->push_back((WCHAR)((unsigned char)wide[k] | ((unsigned char)wide[k + 1] << 8)));
+        i += n;
+    }
+    iconv_close(cd);
+    return true;
+}
+
+// UTF-16 as a code page's bytes, a character it has not as '?' (*pfDefault).
+bool WideToPage(UINT uCodePage, const WCHAR *pw, size_t cch, std::string *pOut, bool *pfDefault)
+{
+    iconv_t cd = OpenPage(uCodePage, false);
+    if (cd == (iconv_t)-1) return false;
+    for (size_t i = 0; i < cch;) {
+        size_t n = pw[i] >= 0xD800 && pw[i] < 0xDC00 && i + 1 < cch ? 2 : 1;
+        char ab[4];
+        for (size_t k = 0; k < n; k++) {
+            ab[2 * k] = (char)(pw[i + k] & 0xFF);
+            ab[2 * k + 1] = (char)(pw[i + k] >> 8);
+        }
+        if (pw[i] == 0) {
+            pOut->push_back('\0');
+        } else if (!ConvertPiece(cd, ab, 2 * n, pOut)) {
+            *pfDefault = true;
+            pOut->push_back('?');
+        }
+        i += n;
+    }
+    iconv_close(cd);
+    return true;
+}
+
 }  // namespace
 
-extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
+extern "C" int WINAPI MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                           LPWSTR lpWideCharStr, int cchWideChar)
 {
     if (lpMultiByteStr == NULL || cbMultiByte == 0) {
@@ -61,6 +147,18 @@ extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, in
     size_t cb = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : (size_t)cbMultiByte;
     std::vector<WCHAR> out;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(lpMultiByteStr);
+    if (!IsUtf8Page(uCodePage)) {
+        bool fBad = false;
+        if (!PageToWide(uCodePage, p, cb, &out, &fBad)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (fBad && (dwFlags & MB_ERR_INVALID_CHARS)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+        cb = 0;
+    }
     for (size_t i = 0; i < cb;) {
         size_t n;
         uint32_t cp = DecodeUtf8(p + i, cb - i, &n);
@@ -82,7 +180,7 @@ extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, in
     return (int)out.size();
 }
 
-extern "C" int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar,
+extern "C" int WINAPI WideCharToMultiByte(UINT uCodePage, DWORD, LPCWSTR lpWideCharStr, int cchWideChar,
                                           LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR, BOOL *lpUsedDefaultChar)
 {
     if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
@@ -98,6 +196,15 @@ extern "C" int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, in
         cch = (size_t)cchWideChar;
     }
     std::string out;
+    if (!IsUtf8Page(uCodePage)) {
+        bool fDefault = false;
+        if (!WideToPage(uCodePage, lpWideCharStr, cch, &out, &fDefault)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (fDefault && lpUsedDefaultChar) *lpUsedDefaultChar = TRUE;
+        cch = 0;
+    }
     for (size_t i = 0; i < cch; i++) {
         uint32_t cp = lpWideCharStr[i];
         if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < cch && lpWideCharStr[i + 1] >= 0xDC00 &&

@@ -111,6 +111,7 @@ typedef void (*FARPROC)(void);
 #define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_BAD_LENGTH 24L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 
 extern "C" {
 DWORD WINAPI GetLastError(void);
@@ -455,6 +456,8 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
 
 #define CP_ACP 0
 #define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 extern "C" {
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
