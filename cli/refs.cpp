@@ -62,6 +62,9 @@ BOOL ReportUnseen(LPCSTR pszAvi)
     if (s_info.dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
         Complain("%s: only the first RIFF of this OpenDML AVI was read; the frames beyond it were not seen",
                  "%s: このOpenDMLのAVIファイルは最初のRIFFしか読めていません. その先のフレームは見ていません", pszAvi);
+    if (s_info.dwUnseen & UNSEEN_UNLISTED)
+        Complain("%s: its movi list holds frames that no index lists; they were not read",
+                 "%s: moviにインデックスにないフレームがあり, 読んでいません", pszAvi);
     if (s_info.dwUnseen & UNSEEN_INDEX_SHORT)
         Complain("%s: only part of the AVI was read: its index lists fewer frames than its header says",
                  "%s: AVIファイルの一部しか読めていません: インデックスのフレーム数がヘッダより少ない", pszAvi);

@@ -161,6 +161,8 @@ struct LOADSTATE {
     // The video stream's super index ("indx"): its data's place and size;
     // 0 without one.
     DWORD dwIndxAt, cbIndx;
+    // The first RIFF's movi list: where its chunks start and end.
+    ULONGLONG ullMoviStart, ullMoviEnd;
 };
 
 DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl);
@@ -315,6 +317,9 @@ const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
         if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
     }
     pState->dwFirstChunkPos = ck.dwDataOffset - 8;
+    pState->ullMoviStart = ckMovi.dwDataOffset + 4;
+    pState->ullMoviEnd = (ULONGLONG)ckMovi.dwDataOffset + ckMovi.cksize;
+    if (pState->ullMoviEnd > pState->cbFile) pState->ullMoviEnd = pState->cbFile;
     FillOutputFormat(pInfo);
     if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_DIB;
     if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
@@ -544,6 +549,100 @@ const MESSAGE *ReadOdmlIndexes(LOADSTATE *pState)
     return NULL;
 }
 
+// Reads a file's chunk headers in blocks: a walk over many small chunks
+// reads each block once.
+struct HEADREADER {
+    AviInfo *pInfo;
+    BYTE ab[65536];
+    ULONGLONG ullAt;  // where ab starts
+    DWORD cb;         // the bytes it holds
+};
+
+// The 12 bytes at ullPos (a chunk's id and size, and a list's type); FALSE
+// past what the file holds.
+bool HeadAt(HEADREADER *pReader, ULONGLONG ullPos, ULONGLONG cbFile, DWORD *padw)
+{
+    if (ullPos + 8 > cbFile) return false;
+    if (ullPos < pReader->ullAt || ullPos + 12 > pReader->ullAt + pReader->cb) {
+        ULONGLONG cbLeft = cbFile - ullPos;
+        DWORD cb = cbLeft < sizeof(pReader->ab) ? (DWORD)cbLeft : (DWORD)sizeof(pReader->ab);
+        if (!AviBytesAt(pReader->pInfo, ullPos, pReader->ab, cb, FALSE)) return false;
+        pReader->ullAt = ullPos;
+        pReader->cb = cb;
+    }
+    DWORD dwOff = (DWORD)(ullPos - pReader->ullAt);
+    memset(padw, 0, 12);
+    memcpy(padw, pReader->ab + dwOff, pReader->cb - dwOff < 12 ? pReader->cb - dwOff : 12);
+    return true;
+}
+
+// The video stream's chunks in a movi list from ullPos to ullEnd, those in
+// its "rec " lists too: every chunk the list holds, whether or not an index
+// lists it. The walk stops at a chunk that runs past its list.
+ULONGLONG CountVideoChunks(LOADSTATE *pState, HEADREADER *pReader, ULONGLONG ullPos, ULONGLONG ullEnd)
+{
+    ULONGLONG nChunks = 0;
+    ULONGLONG ullListEnd = 0;  // the end of the "rec " list walked, 0 outside one
+    for (;;) {
+        ULONGLONG ullLimit = ullListEnd ? ullListEnd : ullEnd;
+        DWORD adw[3];
+        if (ullPos + 8 > ullLimit || !HeadAt(pReader, ullPos, pState->cbFile, adw)) {
+            if (!ullListEnd) break;
+            // On after the list.
+            ullPos = ullListEnd;
+            ullListEnd = 0;
+            continue;
+        }
+        ULONGLONG ullNext = ullPos + 8 + adw[1] + (adw[1] & 1);
+        if (ullPos + 8 + adw[1] > ullLimit) break;
+        char chDigit;
+        if (!ullListEnd && adw[0] == FOURCC_LIST && adw[2] == mmioFOURCC('r', 'e', 'c', ' ') && adw[1] >= 4) {
+            ullListEnd = ullPos + 8 + adw[1];
+            ullPos += 12;
+            continue;
+        }
+        if (IsVideoChunkId(adw[0], &chDigit) && chDigit == pState->chDigit) nChunks++;
+        ullPos = ullNext;
+    }
+    return nChunks;
+}
+
+// Whether the movi lists hold video chunks that no index lists: the first
+// RIFF's, and with OpenDML's indexes every AVIX RIFF's too.
+bool ChunksUnlisted(LOADSTATE *pState, bool fOdml)
+{
+    AviInfo *pInfo = pState->pInfo;
+    HEADREADER *pReader = static_cast<HEADREADER *>(malloc(sizeof(HEADREADER)));
+    if (!pReader) return false;
+    pReader->pInfo = pInfo;
+    pReader->ullAt = 0;
+    pReader->cb = 0;
+    ULONGLONG nChunks = CountVideoChunks(pState, pReader, pState->ullMoviStart, pState->ullMoviEnd);
+    if (fOdml) {
+        ULONGLONG ullRiff = (ULONGLONG)pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
+        for (int nRiffs = 0; nRiffs < 100000; nRiffs++) {
+            ullRiff += ullRiff & 1;
+            DWORD adw[3];
+            if (!HeadAt(pReader, ullRiff, pState->cbFile, adw) || adw[0] != FOURCC_RIFF) break;
+            ULONGLONG ullRiffEnd = ullRiff + 8 + adw[1] < pState->cbFile ? ullRiff + 8 + adw[1] : pState->cbFile;
+            // Its movi list, among its chunks.
+            for (ULONGLONG ullPos = ullRiff + 12; ullPos + 12 <= ullRiffEnd;) {
+                DWORD adwChunk[3];
+                if (!HeadAt(pReader, ullPos, pState->cbFile, adwChunk)) break;
+                if (adwChunk[0] == FOURCC_LIST && adwChunk[2] == mmioFOURCC('m', 'o', 'v', 'i')) {
+                    ULONGLONG ullEnd = ullPos + 8 + adwChunk[1] < ullRiffEnd ? ullPos + 8 + adwChunk[1] : ullRiffEnd;
+                    nChunks += CountVideoChunks(pState, pReader, ullPos + 12, ullEnd);
+                    break;
+                }
+                ullPos += 8ull + adwChunk[1] + (adwChunk[1] & 1);
+            }
+            ullRiff += 8ull + adw[1];
+        }
+    }
+    free(pReader);
+    return nChunks > pInfo->nFrames;
+}
+
 }  // namespace
 
 BOOL g_fAviReadOnly;
@@ -603,6 +702,8 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
         // Without the indexes of OpenDML, frames beyond the first RIFF are
         // not listed.
         if (!fOdml && MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
+        // Nor are frames that the movi lists hold and no index lists.
+        if (ChunksUnlisted(&state, fOdml)) pInfo->dwUnseen |= UNSEEN_UNLISTED;
     }
     if (pFailure) {
         ShowShiftMessageM(MB_OK | MB_ICONQUESTION, pFailure, pInfo->szAviFile, pInfo->szAviFile);
@@ -633,6 +734,7 @@ void OpenFrameStream(AviInfo *pInfo)
 
 const MESSAGE *UnseenRefusal(const AviInfo *pInfo)
 {
+    if (pInfo->dwUnseen & UNSEEN_UNLISTED) return &MSG_UNSEEN_UNLISTED;
     if (pInfo->dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
         return &MSG_UNSEEN_ODML;
     if (pInfo->dwUnseen & UNSEEN_INDEX_SHORT)

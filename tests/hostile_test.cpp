@@ -343,6 +343,14 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
              });
          },
          "pprrrr"},
+        {"records that the index leaves out, the header agreeing with the index",
+         [&](Hostile *t) {
+             t->Recording({take}, FRAMES, {}, [](AVISPEC *pSpec) {
+                 for (size_t i = 100; i < 110; i++) pSpec->chunks[i].fIndexed = false;
+                 pSpec->dwTotalFrames = pSpec->dwLength = FRAMES - 10;
+             });
+         },
+         "pprrrr"},
         {"an OpenDML recording that goes on in an AVIX RIFF",
          [&](Hostile *t) {
              t->Recording({take}, FRAMES);
