@@ -325,6 +325,8 @@ struct RESOLVE {
     unsigned long long ullTrailer, ullRiffEnd;
     // The input's further RIFFs ("AVIX"): their movi lists' chunks.
     unsigned long long aullAvix[MAX_AVIX], aullAvixEnd[MAX_AVIX];
+    // The AVIX RIFFs themselves: their chunks, movi among them.
+    unsigned long long aullAvixRiff[MAX_AVIX], aullAvixRiffEnd[MAX_AVIX];
     int nAvix;
     DWORD nFramesFirst, nFrames;
     // The reference file read last.
@@ -435,17 +437,19 @@ BOOL TakeStdFlags(RESOLVE *pState, unsigned long long ullPos, FOURCC ckid, DWORD
 
 // Reads the standard indexes of a movi list of the input (its chunks from
 // ullPos to ullEnd) for the flags of its chunks.
-void LoadStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd)
+// Reads the key flags of the standard indexes among the chunks from ullPos
+// to ullEnd, and inside a movi list among them: a writer puts a RIFF's
+// standard indexes in its movi list or after it.
+void ScanStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd, BOOL fTop)
 {
-    for (int i = 0; i < MAX_STREAMS; i++) {
-        free(pState->apFlags[i]);
-        pState->apFlags[i] = NULL;
-        pState->anFlags[i] = pState->aiFlags[i] = 0;
-    }
-    pState->fStdFlags = TRUE;
     while (ullPos + 8 <= ullEnd) {
-        DWORD adw[2];
+        DWORD adw[3];
         if (!ReadAt(pState->hIn, ullPos, adw, 8)) return;
+        if (fTop && adw[0] == FOURCC_LIST && adw[1] >= 4 && ReadAt(pState->hIn, ullPos + 8, &adw[2], 4) &&
+            adw[2] == mmioFOURCC('m', 'o', 'v', 'i')) {
+            unsigned long long ullListEnd = ullPos + 8 + adw[1] < ullEnd ? ullPos + 8 + adw[1] : ullEnd;
+            ScanStdFlags(pState, ullPos + 12, ullListEnd, FALSE);
+        }
         int i = CursorOf((adw[0] >> 16) | (adw[0] << 16));  // "ixNN": the stream in the last two
         ODMLINDEXHEADER header;
         if ((adw[0] & 0xFFFF) == mmioFOURCC('i', 'x', 0, 0) && i < MAX_STREAMS && !pState->apFlags[i] &&
@@ -468,6 +472,19 @@ void LoadStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long
         }
         ullPos += 8ull + adw[1] + (adw[1] & 1);
     }
+}
+
+// The key flags of an AVIX RIFF's standard indexes, wherever in the RIFF
+// they stand.
+void LoadStdFlags(RESOLVE *pState, unsigned long long ullPos, unsigned long long ullEnd)
+{
+    for (int i = 0; i < MAX_STREAMS; i++) {
+        free(pState->apFlags[i]);
+        pState->apFlags[i] = NULL;
+        pState->anFlags[i] = pState->aiFlags[i] = 0;
+    }
+    pState->fStdFlags = TRUE;
+    ScanStdFlags(pState, ullPos, ullEnd, TRUE);
 }
 
 // Whether the input holds, at ullAt, the chunk or list that an index entry
@@ -1047,6 +1064,8 @@ int ResolveCommand(int argc, char **argv)
             DWORD cbList = 0;
             if (adw[0] == FOURCC_RIFF && adw[2] == mmioFOURCC('A', 'V', 'I', 'X') && state.nAvix < MAX_AVIX &&
                 FindChunk(state.hIn, ullAt + 12, ullEnd, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &ullList, &cbList)) {
+                state.aullAvixRiff[state.nAvix] = ullAt + 12;
+                state.aullAvixRiffEnd[state.nAvix] = ullEnd;
                 state.aullAvix[state.nAvix] = ullList + 12;
                 state.aullAvixEnd[state.nAvix++] = ullList + 8 + cbList < ullEnd ? ullList + 8 + cbList : ullEnd;
             }
@@ -1107,7 +1126,7 @@ int ResolveCommand(int argc, char **argv)
             BeginProgress("resolve", state.ullInSize, PROGRESS_BYTES);
             BOOL fResolved = ResolveChunks(&state, ullMovi + 12, ullMoviEnd, TRUE);
             for (int k = 0; fResolved && k < state.nAvix; k++) {
-                LoadStdFlags(&state, state.aullAvix[k], state.aullAvixEnd[k]);
+                LoadStdFlags(&state, state.aullAvixRiff[k], state.aullAvixRiffEnd[k]);
                 fResolved = ResolveChunks(&state, state.aullAvix[k], state.aullAvixEnd[k], TRUE);
             }
             if (fResolved) {

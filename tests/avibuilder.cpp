@@ -261,8 +261,9 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
             positions[i] = (DWORD)out.bytes.size();
             out.Chunk(spec.chunks[i].id, spec.chunks[i].data);
         }
-        StandardIndex(moviList, groups[g], positions);
+        if (!spec.fStdIndexAfterMovi) StandardIndex(moviList, groups[g], positions);
         out.End();
+        if (spec.fStdIndexAfterMovi) StandardIndex(moviList, groups[g], positions);
         out.End();
     }
     if (spec.cbRiffLimit && superAt) {

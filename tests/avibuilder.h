@@ -35,6 +35,7 @@ struct AVISPEC {
     // the video stream gets a super index over a standard index closing
     // each movi list, "odml" counts every frame, idx1 the first RIFF's.
     DWORD cbRiffLimit = 0;
+    bool fStdIndexAfterMovi = false;  // each AVIX RIFF's standard index after its movi list
     std::vector<std::vector<BYTE>> extraIndex;  // raw 16-byte entries appended to idx1
 };
 

@@ -1143,39 +1143,46 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
 
 // An OpenDML recording of several RIFFs: every frame of every RIFF is
 // resolved, with its key flag from the standard index that lists it.
+// Whether a writer puts the standard index of an AVIX RIFF inside its movi
+// list or after it, each frame keeps its key flag.
 TEST_F(Spool, ResolveReadsEveryRiffOfAnOpenDmlRecording)
 {
     std::vector<std::vector<BYTE>> pictures;
     std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 90, 16, 16, &pictures);
-    AVISPEC spec;
-    spec.format = MakeFormat(16, 16, 24, BI_RGB);
-    spec.fAudioStream = true;
-    spec.dwTotalFrames = spec.dwLength = 90;
-    for (DWORD i = 0; i < 90; i++) {
-        spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[i]), i % 4 == 2 ? 0 : AVIIF_KEYFRAME));
-        spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(20, (BYTE)i)));
-    }
-    spec.cbRiffLimit = 6000;
-    std::vector<BYTE> in = BuildAvi(spec);
-    ASSERT_TRUE(WriteBytes(Path("odml.avi"), in.data(), in.size()));
-    EXPECT_EQ(Run({"verify", Path("odml.avi")}).nStatus, SPOOL_OK);
-    RUN run = Run({"resolve", Path("odml.avi"), "-o", Path("out.avi")});
-    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
-    EXPECT_EQ(run.out, "<dir>/out.avi: 90 frames resolved\n");
-    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
-    ASSERT_TRUE(parts.fWhole);
-    EXPECT_EQ(parts.nGrandFrames, 90u);
-    ASSERT_EQ(parts.streams.size(), 2u);
-    ASSERT_EQ(parts.streams[0].size(), 90u);
-    ASSERT_EQ(parts.streams[1].size(), 90u);
-    std::vector<BYTE> out = ReadBytes(Path("out.avi"));
-    for (size_t k = 0; k < 90; k++) {
-        EXPECT_EQ(parts.streams[0][k].fKey, k % 4 != 2) << k;
-        EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
-                                    out.begin() + (long)(parts.streams[0][k].ullData + 768)),
-                  pictures[k])
-            << k;
-        EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
+    for (bool fAfter : {false, true}) {
+        SCOPED_TRACE(fAfter ? "standard indexes after movi" : "standard indexes in movi");
+        AVISPEC spec;
+        spec.format = MakeFormat(16, 16, 24, BI_RGB);
+        spec.fAudioStream = true;
+        spec.dwTotalFrames = spec.dwLength = 90;
+        for (DWORD i = 0; i < 90; i++) {
+            spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[i]), i % 4 == 2 ? 0 : AVIIF_KEYFRAME));
+            spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(20, (BYTE)i)));
+        }
+        spec.cbRiffLimit = 6000;
+        spec.fStdIndexAfterMovi = fAfter;
+        std::vector<BYTE> in = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("odml.avi"), in.data(), in.size()));
+        EXPECT_EQ(Run({"verify", Path("odml.avi")}).nStatus, SPOOL_OK);
+        DeleteFileA(Path("out.avi").c_str());
+        RUN run = Run({"resolve", Path("odml.avi"), "-o", Path("out.avi")});
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_EQ(run.out, "<dir>/out.avi: 90 frames resolved\n");
+        AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
+        ASSERT_TRUE(parts.fWhole);
+        EXPECT_EQ(parts.nGrandFrames, 90u);
+        ASSERT_EQ(parts.streams.size(), 2u);
+        ASSERT_EQ(parts.streams[0].size(), 90u);
+        ASSERT_EQ(parts.streams[1].size(), 90u);
+        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+        for (size_t k = 0; k < 90; k++) {
+            EXPECT_EQ(parts.streams[0][k].fKey, k % 4 != 2) << k;
+            EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
+                                        out.begin() + (long)(parts.streams[0][k].ullData + 768)),
+                      pictures[k])
+                << k;
+            EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
+        }
     }
 }
 
