@@ -271,8 +271,7 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
     REFFRAMEHEADER header;
     DWORD cb = 0;
     if (SetFilePointer(s_hOpenFile, (LONG)pRec->dwOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(s_hOpenFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) ||
-        (unsigned long long)header.dwDataSize + header.dwPadSize + sizeof(header) != header.dwFrameSize)
+        !ReadFile(s_hOpenFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
         return CHECK_NOHEADER;
     if (header.dwFrameSize != RefRecordFrameSize(pRec)) return CHECK_SIZE;
     // The frame's data is there whole.

@@ -283,6 +283,13 @@ struct MEASURE {
     unsigned long long ullFileSize;
     BOOL fFileThere;
     DWORD nVideo;                 // "dc" and "db" chunks so far
+    // Records of raw frames (the input DIB as it came) and of compressed
+    // ones, and the frames that are no records, by stream: one stream
+    // cannot be both. The first raw frame's header gives the format.
+    DWORD nRaw, nCoded;
+    int iRawStream;
+    REFFRAMEHEADER rawHeader;
+    unsigned long long aullPlain[MAX_STREAMS + 1];
 };
 
 struct RESOLVE {
@@ -341,6 +348,9 @@ struct RESOLVE {
     // The whole input's measure, taken before the output is made; then
     // each "rec " list's, the reference file's size known by then.
     MEASURE measure;
+    // A stream of raw frames: its format, written in place of the codec's.
+    int iRawStream;  // -1 when there is none
+    BITMAPINFOHEADER biRaw;
 };
 
 BOOL Fail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
@@ -676,11 +686,15 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         snprintf(pState->szRefFile, sizeof(pState->szRefFile), "%s", szPath);
     }
     REFFRAMEHEADER header;
-    if (!ReadAt(pState->hRef, pRec->dwOffset, &header, sizeof(header)) ||
-        (unsigned long long)header.dwDataSize + header.dwPadSize + sizeof(header) != header.dwFrameSize ||
-        header.dwFrameSize != RefRecordFrameSize(pRec))
+    if (!ReadAt(pState->hRef, pRec->dwOffset, &header, sizeof(header)) || !FrameHeaderFits(&header, RefRecordFrameSize(pRec)))
         return Fail(pState, "frame %lu: no frame of the record's size in %s", "フレーム %lu: %sにレコードのサイズのフレームがありません",
                     szPath);
+    // Raw frames are all of the format that the stream is given.
+    if (RefRecordIsRaw(pRec) &&
+        (header.dwDataSize != pState->biRaw.biSizeImage || header.wWidth != pState->biRaw.biWidth ||
+         header.wHeight != pState->biRaw.biHeight))
+        return Fail(pState, "frame %lu: a raw frame in %s differs in size from the stream's first",
+                    "フレーム %lu: %sの非圧縮フレームのサイズが最初のフレームと異なります", szPath);
     if (fTop) MakeRoom(pState, header.dwDataSize);
     // The stream's digits, then "dc" or "db".
     FOURCC ckid = (ckidIn & 0xFFFF) | (RefRecordIsRaw(pRec) ? mmioFOURCC(0, 0, 'd', 'b') : mmioFOURCC(0, 0, 'd', 'c'));
@@ -742,11 +756,67 @@ BOOL MeasureMovi(RESOLVE *pState, unsigned long long ullPos, unsigned long long 
             if ((unsigned long long)rec.dwOffset + ullResolved > pMeasure->ullFileSize)
                 return Fail(pState, "frame %lu: no frame of the record's size in %s",
                             "フレーム %lu: %sにレコードのサイズのフレームがありません", szPath);
+            if (!RefRecordIsRaw(&rec)) {
+                pMeasure->nCoded++;
+            } else if (pMeasure->nRaw++ == 0) {
+                pMeasure->iRawStream = CursorOf(adw[0]);
+                HANDLE hRef = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+                BOOL fHeader = hRef != INVALID_HANDLE_VALUE &&
+                               ReadAt(hRef, rec.dwOffset, &pMeasure->rawHeader, sizeof(pMeasure->rawHeader)) &&
+                               FrameHeaderFits(&pMeasure->rawHeader, RefRecordFrameSize(&rec));
+                if (hRef != INVALID_HANDLE_VALUE) CloseHandle(hRef);
+                if (!fHeader)
+                    return Fail(pState, "frame %lu: no frame of the record's size in %s",
+                                "フレーム %lu: %sにレコードのサイズのフレームがありません", szPath);
+            }
+        } else if (fFrame && cb) {
+            pMeasure->aullPlain[CursorOf(adw[0])]++;
         }
         pMeasure->ullBytes += 8 + ullResolved + 1;
         ullPos += 8ull + adw[1] + (adw[1] & 1);
     }
     return TRUE;
+}
+
+// The format of the raw frames that the records name, from the first one's
+// header: uncompressed RGB, its depth told by the data's size (rows of
+// whole DWORDs). FALSE after a message when the stream mixes raw frames
+// with compressed ones, which no one format can describe, or when the size
+// fits no depth (RLE and palette input carry what the header does not
+// hold).
+BOOL TakeRawFormat(RESOLVE *pState)
+{
+    const MEASURE *pMeasure = &pState->measure;
+    if (!pMeasure->nRaw) return TRUE;
+    if (pMeasure->nCoded || pMeasure->aullPlain[pMeasure->iRawStream]) {
+        Complain("%s: the stream mixes records of raw frames with compressed frames; no one format describes it, so it cannot be resolved",
+                 "%s: ストリームに非圧縮フレームのレコードと圧縮フレームが混在しているため, 一つの形式で表せず解決できません",
+                 pState->pszAvi);
+        return FALSE;
+    }
+    const REFFRAMEHEADER *pHeader = &pMeasure->rawHeader;
+    LONG lWidth = pHeader->wWidth, lHeight = pHeader->wHeight;
+    static const WORD s_awBits[] = {24, 32, 16};
+    for (WORD wBits : s_awBits) {
+        unsigned long long cbRow = ((unsigned long long)lWidth * wBits + 31) / 32 * 4;
+        if (lWidth > 0 && lHeight != 0 && cbRow * (lHeight < 0 ? -lHeight : lHeight) == pHeader->dwDataSize) {
+            BITMAPINFOHEADER *pbi = &pState->biRaw;
+            memset(pbi, 0, sizeof(*pbi));
+            pbi->biSize = sizeof(*pbi);
+            pbi->biWidth = lWidth;
+            pbi->biHeight = lHeight;
+            pbi->biPlanes = 1;
+            pbi->biBitCount = wBits;
+            pbi->biCompression = BI_RGB;
+            pbi->biSizeImage = pHeader->dwDataSize;
+            pState->iRawStream = pMeasure->iRawStream;
+            return TRUE;
+        }
+    }
+    Complain("%s: the raw frames' format cannot be told: %lu bytes are no 16-, 24- or 32-bit RGB picture of %ld by %ld",
+             "%s: 非圧縮フレームの形式が分かりません: %lu バイトは %ld × %ld の16, 24, 32ビットRGB画像ではありません", pState->pszAvi,
+             (unsigned long)pHeader->dwDataSize, (long)lWidth, (long)lHeight);
+    return FALSE;
 }
 
 BOOL IsVideoChunk(const RESOLVE *pState, FOURCC ckid)
@@ -909,8 +979,19 @@ void WriteHeaderList(RESOLVE *pState, unsigned long long ullHdrl, DWORD cbHdrl)
                 if (adwChild[0] == mmioFOURCC('s', 't', 'r', 'f') && pStream->fccType == streamtypeAUDIO &&
                     adwChild[1] >= 14 && ReadAt(pState->hIn, ullChild + 8 + 12, &adwChild[2], 2))
                     pStream->nBlockAlign = adwChild[2] & 0xFFFF;
-                if (adwChild[0] != mmioFOURCC('i', 'n', 'd', 'x') && adwChild[0] != mmioFOURCC('J', 'U', 'N', 'K'))
+                BOOL fRawStream = pState->nStreams == pState->iRawStream && pStream->fccType == streamtypeVIDEO;
+                if (fRawStream && adwChild[0] == mmioFOURCC('s', 't', 'r', 'f')) {
+                    // Raw frames: the format they are in, not the codec's.
+                    PutDword(&pState->out, adwChild[0]);
+                    PutDword(&pState->out, sizeof(pState->biRaw));
+                    Put(&pState->out, &pState->biRaw, sizeof(pState->biRaw));
+                } else if (adwChild[0] != mmioFOURCC('i', 'n', 'd', 'x') && adwChild[0] != mmioFOURCC('J', 'U', 'N', 'K')) {
+                    unsigned long long ullCopied = pState->out.ullPos;
                     CopyChunk(pState, ullChild, ullStrlEnd);
+                    // Raw frames need no codec: the handler is left empty.
+                    if (fRawStream && adwChild[0] == mmioFOURCC('s', 't', 'r', 'h') && adwChild[1] >= 8)
+                        PatchDword(&pState->out, ullCopied + 8 + 4, 0);
+                }
                 ullChild += 8ull + adwChild[1] + (adwChild[1] & 1);
             }
             pStream->ullIndx = pState->out.ullPos;
@@ -989,6 +1070,7 @@ int ResolveCommand(int argc, char **argv)
     state.pszAvi = pszAvi;
     state.pszOut = pszOut;
     state.iVideo = -1;
+    state.iRawStream = -1;
     state.fFirstRiff = TRUE;
     state.ullRiffLimit = RIFF_LIMIT;
     LPCSTR pszLimit = getenv("SPOOL_RIFF_LIMIT");
@@ -1076,6 +1158,7 @@ int ResolveCommand(int argc, char **argv)
         for (int k = 0; fMeasured && k < state.nAvix; k++)
             fMeasured = MeasureMovi(&state, state.aullAvix[k], state.aullAvixEnd[k], TRUE, pMeasure);
         state.dwFrame = 0;
+        if (fMeasured && !TakeRawFormat(&state)) state.fFailed = TRUE;
         unsigned long long ullRiffs =
             2 * (pMeasure->ullBytes + 32 * pMeasure->ullChunks + state.ullInSize) / state.ullRiffLimit + 1;
         // Each stream's super index: a standard index for each RIFF it has

@@ -81,15 +81,6 @@ DWORD RawOutputRoom(const BITMAPINFOHEADER *pbi)
     return cbPicture > pbi->biSizeImage ? cbPicture : pbi->biSizeImage;
 }
 
-// TRUE when a header read ahead belongs to the record's frame: its sizes add
-// up to the record's frame size. Otherwise the frame is read from the file,
-// as it would be without read-ahead.
-BOOL AheadHeaderMatches(const REFFRAMEHEADER *pHeader, DWORD cbFrame)
-{
-    return pHeader->dwFrameSize == cbFrame &&
-           (ULONGLONG)sizeof(REFFRAMEHEADER) + pHeader->dwDataSize + pHeader->dwPadSize == cbFrame;
-}
-
 // Starts reading the frame at dwOffset ahead, when its data takes at most
 // cbMax bytes: the worker reads its header and its data, off the host's
 // thread. Any failure only means that nothing is read ahead.
@@ -150,7 +141,7 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
     BOOL fReadAhead = g_Settings.fOverlapRead && pReader->nState.load() == WORKER_DONE &&
                       pInst->dwAheadOffset[iSeq] == dwOffset &&
                       SameFileName(pInst->szAheadName[iSeq], record.szFileName) &&
-                      AheadHeaderMatches(pInst->pAheadHeader[iSeq], cbFrame) &&
+                      FrameHeaderFits(pInst->pAheadHeader[iSeq], cbFrame) &&
                       pInst->pAheadHeader[iSeq]->dwDataSize <= cbRoom;
     HANDLE hFile = pInst->hReadFile[iSeq];
     if (fReadAhead) {

@@ -68,6 +68,22 @@ ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData);
 
 inline DWORD RefRecordFrameSize(const REFRECORD *pRec) { return pRec->dwSizeFlags & REFREC_SIZEMASK; }
 inline int RefRecordSequence(const REFRECORD *pRec) { return (pRec->dwSizeFlags & REFREC_SECOND) ? 1 : 0; }
+// TRUE when a frame header adds up: header, data and padding make its frame
+// size without wrapping round, and the frame stays below REFFRAME_LIMIT (a
+// record holds a frame's size in 30 bits). Only then is the next frame
+// where the size says. Every reader of reference files checks by this.
+inline BOOL FrameHeaderAddsUp(const REFFRAMEHEADER *pHeader)
+{
+    return pHeader->dwFrameSize < REFFRAME_LIMIT &&
+           (ULONGLONG)sizeof(REFFRAMEHEADER) + pHeader->dwDataSize + pHeader->dwPadSize == pHeader->dwFrameSize;
+}
+// TRUE when a header read at a record's offset is the record's frame: it
+// adds up, to the frame size that the record gives.
+inline BOOL FrameHeaderFits(const REFFRAMEHEADER *pHeader, DWORD cbRecordFrame)
+{
+    return FrameHeaderAddsUp(pHeader) && pHeader->dwFrameSize == cbRecordFrame;
+}
+
 inline BOOL RefRecordIsRaw(const REFRECORD *pRec) { return (pRec->dwSizeFlags & REFREC_RAW) ? TRUE : FALSE; }
 
 // Padding of a compressed frame of dwDataSize bytes for a Padding of

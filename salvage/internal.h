@@ -34,10 +34,6 @@ int ShowMendMessageM(UINT uType, const MESSAGE *pMsg, ...);
 // The text of a four-character code, for messages.
 void FourccText(DWORD fcc, LPSTR psz5);
 
-// Reads a reference frame's header from an open file: FALSE when the header
-// does not describe a frame (sizes that do not add up or wrap round).
-BOOL IsFrameHeaderSound(DWORD dwFrameSize, DWORD dwDataSize, DWORD dwPadSize);
-
 // Opens the preview's decompressor if none is open (FALSE when it cannot be)
 // and asks it for the compressed format if none is held; a failure of that
 // leaves its message in pszMessage (MENDMESSAGE_SIZE bytes).

@@ -109,8 +109,7 @@ BOOL ShowRefFrame(DWORD n)
         } else if (!g_pbReadBuf || pFrame->dwFrameSize > g_cbReadBuf ||
                    !ReadFile(g_hRefFile, g_pbReadBuf, pFrame->dwFrameSize, &cbRead, NULL) ||
                    cbRead != pFrame->dwFrameSize ||
-                   !IsFrameHeaderSound(pHeader->dwFrameSize, pHeader->dwDataSize, pHeader->dwPadSize) ||
-                   pHeader->dwFrameSize != pFrame->dwFrameSize) {
+                   !FrameHeaderFits(pHeader, pFrame->dwFrameSize)) {
             // The file may have changed since the scan: only a frame whose
             // header still matches the list is decoded.
             FormatMendMessage(szMessage, &MSG_PREVIEW_READ);

@@ -94,18 +94,6 @@ void SetBusyState(BOOL fIdle)
     }
 }
 
-BOOL IsFrameHeaderSound(DWORD dwFrameSize, DWORD dwDataSize, DWORD dwPadSize)
-{
-    // Data and padding must not wrap round in 32 bits, and the frame must
-    // hold its header: only then is the next frame where the size says.
-    if (dwDataSize + dwPadSize < dwDataSize) return FALSE;
-    if (dwFrameSize < sizeof(REFFRAMEHEADER)) return FALSE;
-    // A record holds a frame's size in 30 bits: a larger frame cannot be
-    // named by one, and Spoolcap never writes one.
-    if (dwFrameSize >= REFFRAME_LIMIT) return FALSE;
-    return dwFrameSize - (dwDataSize + dwPadSize) == sizeof(REFFRAMEHEADER) ? TRUE : FALSE;
-}
-
 namespace {
 
 void CloseRefFile(void)
@@ -272,7 +260,7 @@ BOOL ScanRefFile(LPCSTR pszFile, BOOL fContinue)
             FormatMendMessage(szMessage, &MSG_REF_UNREADABLE, pszFile, (unsigned long)GetLastError());
             break;
         }
-        if (!IsFrameHeaderSound(header.dwFrameSize, header.dwDataSize, header.dwPadSize)) {
+        if (!FrameHeaderAddsUp(&header)) {
             if (g_nRefFrames == 0)
                 FormatMendMessage(szMessage, &MSG_NOT_A_REF_FILE, pszFile);
             else

@@ -191,8 +191,7 @@ BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
     BOOL fRead = SetFilePointer(h, 0, NULL, FILE_BEGIN) == 0 && ReadFile(h, &header, sizeof(header), &cb, NULL) &&
                  cb == sizeof(header);
     SetFilePointer(h, 0, NULL, FILE_BEGIN);
-    return fRead && header.dwFrameSize == (ULONGLONG)sizeof(header) + header.dwDataSize + header.dwPadSize &&
-           header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
+    return fRead && FrameHeaderAddsUp(&header) && header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
 }
 
 namespace {

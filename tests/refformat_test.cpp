@@ -72,6 +72,32 @@ TEST(FrameHeader, LayoutAndLimits)
     EXPECT_FALSE(FillFrameHeader(&hdr, 0xFFFFFFF0u, 0x100, 1, 1));
 }
 
+// The one check by which every reader takes a header read from a file.
+TEST(FrameHeader, AddsUpOnlyWhenItsSizesMakeItsFrame)
+{
+    struct {
+        const char *pszName;
+        DWORD dwFrameSize, dwDataSize, dwPadSize, cbRecord;
+        BOOL fAddsUp, fFits;
+    } aCases[] = {
+        {"header, data and padding", 16 + 100 + 12, 100, 12, 128, TRUE, TRUE},
+        {"an empty frame", 16, 0, 0, 16, TRUE, TRUE},
+        {"another size than the record's", 128, 100, 12, 144, TRUE, FALSE},
+        {"one byte short", 127, 100, 12, 127, FALSE, FALSE},
+        {"no room for the header", 8, 0, 0, 8, FALSE, FALSE},
+        {"data and padding wrap round", 0x20, 0xFFFFFFF0u, 0x20, 0x20, FALSE, FALSE},
+        {"data alone wraps round", 0x10, 0xFFFFFFF0u, 0, 0x10, FALSE, FALSE},
+        {"the largest a record holds", REFFRAME_LIMIT - 1, REFFRAME_LIMIT - 17, 0, REFFRAME_LIMIT - 1, TRUE, TRUE},
+        {"beyond what a record holds", REFFRAME_LIMIT, REFFRAME_LIMIT - 16, 0, REFFRAME_LIMIT, FALSE, FALSE},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        REFFRAMEHEADER header = {c.dwFrameSize, c.dwDataSize, c.dwPadSize, 8, 8};
+        EXPECT_EQ(FrameHeaderAddsUp(&header), c.fAddsUp);
+        EXPECT_EQ(FrameHeaderFits(&header, c.cbRecord), c.fFits);
+    }
+}
+
 TEST(Padding, Table)
 {
     struct {

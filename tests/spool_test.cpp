@@ -384,8 +384,8 @@ TEST_F(Spool, VerifyReportsAndRecoverFinishesAnInterruptedRelocation)
 
 TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
 {
-    // Records of two files, one of them raw, between audio chunks, one
-    // frame not a key frame.
+    // Records of two files between audio chunks, one frame not a key frame,
+    // one an ordinary frame.
     std::vector<FRAMEPLACE> a = WriteRefFile(Path("a.000"), 3, 0x11);
     std::vector<FRAMEPLACE> r = WriteRefFile(Path("r.000"), 2, 0x22);
     AVISPEC spec;
@@ -396,9 +396,7 @@ TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[0])));
     spec.chunks.push_back(Frame("01wb", std::vector<BYTE>(7, 0x77)));
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[1]), 0));
-    std::vector<BYTE> raw = RecordBytes(Path("r.000"), r[0]);
-    raw[15] |= 0x80;  // the raw flag
-    spec.chunks.push_back(Frame("00db", raw));
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("r.000"), r[0])));
     spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(5, 0x55)));  // an ordinary frame
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("a.000"), a[2])));
     std::vector<BYTE> in = BuildAvi(spec);
@@ -421,7 +419,7 @@ TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
     EXPECT_EQ(parts.chunks[1].id, "01wb");
     EXPECT_EQ(parts.chunks[1].data, std::vector<BYTE>(7, 0x77));
     EXPECT_EQ(parts.chunks[2].data, DataOf(fileA, a[1]));
-    EXPECT_EQ(parts.chunks[3].id, "00db") << "a raw frame";
+    EXPECT_EQ(parts.chunks[3].id, "00dc");
     EXPECT_EQ(parts.chunks[3].data, DataOf(fileR, r[0]));
     EXPECT_EQ(parts.chunks[4].data, std::vector<BYTE>(5, 0x55));
     EXPECT_EQ(parts.chunks[5].data, DataOf(fileA, a[2]));
@@ -719,6 +717,141 @@ std::string PacketsOf(const std::string &avi)
     while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
     if (pPipe) pclose(pPipe);
     return text;
+}
+
+// A reference file of raw frames: each frame's data of cbData bytes, filled
+// with its number, under a header giving the picture's size.
+std::vector<FRAMEPLACE> WriteRawRefFile(const std::string &path, const std::vector<DWORD> &sizes, LONG lWidth, LONG lHeight)
+{
+    std::vector<BYTE> file;
+    std::vector<FRAMEPLACE> frames;
+    for (size_t i = 0; i < sizes.size(); i++) {
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, sizes[i], ComputePadding(sizes[i], 0), lWidth, lHeight);
+        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
+        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
+        file.insert(file.end(), p, p + sizeof(header));
+        for (DWORD k = 0; k < sizes[i]; k++) file.push_back((BYTE)(i * 40 + k % 7));
+        file.insert(file.end(), header.dwPadSize, 0);
+    }
+    WriteBytes(path, file.data(), file.size());
+    return frames;
+}
+std::vector<BYTE> RawRecordBytes(const std::string &name, const FRAMEPLACE &frame)
+{
+    std::vector<BYTE> rec = RecordBytes(name, frame);
+    rec[15] |= 0x80;  // the raw flag
+    return rec;
+}
+// The handler of the first stream header of an AVI's bytes.
+DWORD FirstStrhHandler(const std::vector<BYTE> &avi)
+{
+    static const char s_achStrh[] = "strh";
+    auto it = std::search(avi.begin(), avi.end(), s_achStrh, s_achStrh + 4);
+    return it == avi.end() || avi.end() - it < 16 ? 0xFFFFFFFFu : DwordAt(avi, (size_t)(it - avi.begin()) + 12);
+}
+
+// Records of raw frames (Spoolcap's NoCompress) resolve into a stream of
+// the frames' own format, RGB of the depth their size tells, with no codec
+// named; a stream that mixes them with compressed frames, or whose size
+// fits no depth, is refused and nothing is written.
+TEST_F(Spool, ResolveGivesRawFramesTheFormatTheyAreIn)
+{
+    struct {
+        const char *pszName;
+        LONG lWidth, lHeight;
+        DWORD cbData;
+        WORD wBits;  // 0 when refused
+    } aCases[] = {
+        {"24-bit", 8, 8, 192, 24},
+        {"32-bit", 8, 8, 256, 32},
+        {"16-bit", 8, 8, 128, 16},
+        {"24-bit with padded rows, top-down", 3, -2, 24, 24},
+        {"8-bit (no palette is kept)", 8, 8, 64, 0},
+        {"a size of no picture", 8, 8, 100, 0},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        std::vector<FRAMEPLACE> r = WriteRawRefFile(Path("r.000"), {c.cbData, c.cbData, c.cbData}, c.lWidth, c.lHeight);
+        AVISPEC spec;
+        spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+        spec.format = MakeFormat(c.lWidth, c.lHeight, 24, spec.fccHandler, Bytes({1, 2, 3, 4}));
+        spec.dwTotalFrames = spec.dwLength = 3;
+        for (const FRAMEPLACE &place : r) spec.chunks.push_back(Frame("00db", RawRecordBytes(Path("r.000"), place)));
+        std::vector<BYTE> in = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("rec.avi"), in.data(), in.size()));
+        RUN run = Run({"resolve", Path("rec.avi"), "-o", Path("out.avi")});
+        if (!c.wBits) {
+            EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+            EXPECT_NE(run.err.find("the raw frames' format cannot be told"), std::string::npos) << run.err;
+            EXPECT_FALSE(FileExists(Path("out.avi").c_str()));
+            continue;
+        }
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+        AVIPARTS parts = ReadParts(out);
+        ASSERT_TRUE(parts.fWhole);
+        ASSERT_EQ(parts.strf.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER bi;
+        memcpy(&bi, parts.strf.data(), sizeof(bi));
+        EXPECT_EQ(bi.biSize, sizeof(bi));
+        EXPECT_EQ(bi.biWidth, c.lWidth);
+        EXPECT_EQ(bi.biHeight, c.lHeight);
+        EXPECT_EQ(bi.biPlanes, 1);
+        EXPECT_EQ(bi.biBitCount, c.wBits);
+        EXPECT_EQ(bi.biCompression, (DWORD)BI_RGB);
+        EXPECT_EQ(bi.biSizeImage, c.cbData);
+        EXPECT_EQ(FirstStrhHandler(out), 0u) << "no codec is named";
+        ASSERT_EQ(parts.chunks.size(), 3u);
+        std::vector<BYTE> file = ReadBytes(Path("r.000"));
+        for (size_t i = 0; i < 3; i++) {
+            EXPECT_EQ(parts.chunks[i].id, "00db");
+            EXPECT_EQ(parts.chunks[i].data, std::vector<BYTE>(file.begin() + r[i].dwOffset + 16,
+                                                               file.begin() + r[i].dwOffset + 16 + c.cbData));
+        }
+        // ffmpeg takes it for raw video of that size and decodes each frame.
+        if (HasFfmpeg() && c.wBits == 24) {
+            EXPECT_EQ(Ffprobe(Path("out.avi"), "stream=codec_name,width,height"),
+                      "rawvideo\n" + std::to_string(c.lWidth) + "\n" + std::to_string(labs(c.lHeight)) + "\n");
+            EXPECT_EQ(FfmpegFrames(Path("out.avi")).size(), 3u * c.lWidth * 3 * labs(c.lHeight));
+        }
+        DeleteFileA(Path("out.avi").c_str());
+    }
+
+    // Streams that no one format describes.
+    std::vector<FRAMEPLACE> r = WriteRawRefFile(Path("r.000"), {192, 192, 300}, 8, 8);
+    std::vector<FRAMEPLACE> a = WriteRefFile(Path("a.000"), 1, 0x11);
+    struct {
+        const char *pszName;
+        std::vector<std::pair<const char *, std::vector<BYTE>>> frames;
+        const char *pszError;
+    } aMixed[] = {
+        {"a raw and a compressed record",
+         {{"00db", RawRecordBytes(Path("r.000"), r[0])}, {"00dc", RecordBytes(Path("a.000"), a[0])}},
+         "mixes records of raw frames with compressed frames"},
+        {"a raw record and a compressed frame",
+         {{"00dc", std::vector<BYTE>(9, 0x55)}, {"00db", RawRecordBytes(Path("r.000"), r[0])}},
+         "mixes records of raw frames with compressed frames"},
+        {"raw frames of two sizes",
+         {{"00db", RawRecordBytes(Path("r.000"), r[0])}, {"00db", RawRecordBytes(Path("r.000"), r[1])},
+          {"00db", RawRecordBytes(Path("r.000"), r[2])}},
+         "frame 2: a raw frame in <dir>/r.000 differs in size from the stream's first"},
+    };
+    for (const auto &c : aMixed) {
+        SCOPED_TRACE(c.pszName);
+        AVISPEC spec;
+        spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+        spec.format = MakeFormat(8, 8, 24, spec.fccHandler, Bytes({1, 2, 3, 4}));
+        spec.dwTotalFrames = spec.dwLength = (DWORD)c.frames.size();
+        for (const auto &frame : c.frames) spec.chunks.push_back(Frame(frame.first, frame.second));
+        std::vector<BYTE> in = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("rec.avi"), in.data(), in.size()));
+        RUN run = Run({"resolve", Path("rec.avi"), "-o", Path("out.avi")});
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(run.err.find(c.pszError), std::string::npos) << run.err;
+        EXPECT_FALSE(FileExists(Path("out.avi").c_str()));
+        EXPECT_FALSE(FileExists(Path("out.avi.part").c_str()));
+    }
 }
 
 // The bytes of the video and the sound as GStreamer's demuxer gives them,
