@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes loaded as an AVI, every frame decoded, read
 // and written back in place, its reference files detected and a file's
-// records renamed and back; and the same bytes read as a relocation's note. A bad file must end in one of the load's
+// records renamed and back; the same bytes read through the AVI layer, and
+// as a relocation's note. A bad file must end in one of the load's
 // messages, never in a crash, a hang or a sanitizer report.
 #include "fuzz/shift_input.h"
 #include "mover/avireader.h"
@@ -42,8 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cbData)
     fwrite(pData, 1, cbData, pFile);
     fclose(pFile);
 
-    // The same bytes as a relocation's note.
+    // The same bytes as a relocation's note, and through the AVI layer.
     ParseNoteInput(pData, cbData);
+    ReadAviInput(path.c_str());
     g_pfnShowMessage = Quiet;
     static AviInfo s_info;
     snprintf(s_info.szAviFile, sizeof(s_info.szAviFile), "%s", path.c_str());

@@ -17,15 +17,16 @@ std::vector<BYTE> Palette(int n)
     return table;
 }
 
-void Write(const std::string &dir, const char *pszName, const AVISPEC &spec)
+void WriteBytesTo(const std::string &dir, const char *pszName, const std::vector<BYTE> &bytes)
 {
-    std::vector<BYTE> bytes = BuildAvi(spec);
     std::string path = dir + "/" + pszName;
     FILE *pFile = fopen(path.c_str(), "wb");
     if (!pFile) return;
     fwrite(bytes.data(), 1, bytes.size(), pFile);
     fclose(pFile);
 }
+
+void Write(const std::string &dir, const char *pszName, const AVISPEC &spec) { WriteBytesTo(dir, pszName, BuildAvi(spec)); }
 
 AVISPEC Clip(std::vector<BYTE> format, std::vector<std::vector<BYTE>> frames, FOURCC fccHandler = 0)
 {
@@ -74,6 +75,14 @@ int main(int argc, char **argv)
     odml.chunks[2].dwIndexFlags = 0;
     odml.cbRiffLimit = 30;
     Write(dir, "odml.avi", odml);
+    odml.fStdIndexAfterMovi = true;
+    Write(dir, "odml-after.avi", odml);
+    // A super index that lists one standard index over and over: more
+    // chunks claimed than the file holds.
+    odml.fStdIndexAfterMovi = false;
+    std::vector<BYTE> bomb = BuildAvi(odml);
+    if (!AppendIndexBomb(&bomb, 2000)) return 1;
+    WriteBytesTo(dir, "odml-bomb.avi", bomb);
     // Recovery notes: whole (a move, and a copy whose names hold every byte
     // value but zero), cut short, one of the earlier form and one that no
     // relocation wrote.

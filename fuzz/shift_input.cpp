@@ -1,5 +1,6 @@
 #include "fuzz/shift_input.h"
 
+#include "avi/aviread.h"
 #include "mover/shift.h"
 
 #include <stdio.h>
@@ -49,4 +50,35 @@ int ParseNoteInput(const BYTE *pData, size_t cbData)
             abort();
     }
     return nKind;
+}
+
+int ReadAviInput(const char *pszPath)
+{
+    HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return AVIREAD_UNREADABLE;
+    AVIREAD *pAvi = (AVIREAD *)malloc(sizeof(AVIREAD));
+    if (!pAvi) abort();
+    int nResult = ReadAvi(h, pAvi);
+    ULONGLONG cbFile = pAvi->file.cbFile;
+    if (nResult < AVIREAD_OK || nResult > AVIREAD_UNREADABLE) abort();
+    if (nResult == AVIREAD_OK) {
+        if (pAvi->nRiffs < 1 || pAvi->nStreams < 0 || pAvi->nStreams > AVI_MAX_STREAMS) abort();
+        for (int r = 0; r < pAvi->nRiffs; r++)
+            if (pAvi->pRiffs[r].ullEnd > cbFile || pAvi->pRiffs[r].ullMoviEnd > cbFile) abort();
+        ULONGLONG nKept = 0;
+        for (int s = 0; s < pAvi->nStreams; s++) {
+            const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+            nKept += pStream->nChunks;
+            if (pStream->nUnlisted > pStream->nWalked || (pStream->nChunks && !pStream->pChunks)) abort();
+            for (DWORD i = 0; pStream->nSource == AVIINDEX_WALK && i < pStream->nChunks; i++)
+                if (pStream->pChunks[i].ullData + pStream->pChunks[i].cbData > cbFile) abort();
+        }
+        // OpenDML's entries take 8 bytes of the file, idx1's 16, walked
+        // chunks 8.
+        if (nKept > cbFile / 8 + cbFile / 16 + cbFile / 8 + 1) abort();
+    }
+    FreeAvi(pAvi);
+    free(pAvi);
+    CloseHandle(h);
+    return nResult;
 }

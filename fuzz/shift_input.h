@@ -17,3 +17,9 @@ DWORD RunShiftCommands(AviInfo *pInfo);
 // both names, written again and read back the same). Returns the kind
 // (RELOCNOTE_...); aborts when a check fails.
 int ParseNoteInput(const BYTE *pData, size_t cbData);
+
+// The file as the AVI layer reads it, and what the layer gives checked: a
+// result it knows, RIFFs and walked chunks within the file, and no more
+// chunks kept than the file's size allows. Returns the result (AVIREAD_*);
+// aborts when a check fails.
+int ReadAviInput(const char *pszPath);

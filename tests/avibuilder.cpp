@@ -2,6 +2,8 @@
 
 #include "tests/dibheader.h"
 
+#include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -278,4 +280,72 @@ std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositi
     }
     if (pChunkPositions) *pChunkPositions = positions;
     return out.bytes;
+}
+
+bool WriteAviWithFiller(const std::string &path, std::vector<BYTE> bytes, unsigned long long cbFiller, int nFillers)
+{
+    size_t second = 0;
+    for (size_t at = 12; at + 12 <= bytes.size() && !second; at++)
+        if (memcmp(&bytes[at], "RIFF", 4) == 0 && memcmp(&bytes[at + 8], "AVIX", 4) == 0) second = at;
+    if (!second) return false;
+    unsigned long long ullDelta = nFillers * (8 + cbFiller);
+    // The standard indexes past the fillers count from their own places.
+    for (size_t at = second; at + 8 + 24 <= bytes.size(); at++) {
+        // "ixNN" with a standard index's header.
+        if (memcmp(&bytes[at], "ix", 2) != 0 || !isdigit(bytes[at + 2]) || !isdigit(bytes[at + 3]) ||
+            bytes[at + 8] != 2 || bytes[at + 8 + 3] != 1)
+            continue;
+        unsigned long long ullBase;
+        memcpy(&ullBase, &bytes[at + 8 + 12], 8);
+        ullBase += ullDelta;
+        memcpy(&bytes[at + 8 + 12], &ullBase, 8);
+    }
+    // Super index entries that name a standard index past them.
+    for (size_t at = 0; at + 8 + 24 <= second; at++) {
+        if (memcmp(&bytes[at], "indx", 4) != 0) continue;
+        DWORD nEntries;
+        memcpy(&nEntries, &bytes[at + 8 + 4], 4);
+        for (DWORD k = 0; k < nEntries && at + 8 + 24 + 16 * (k + 1) <= bytes.size(); k++) {
+            unsigned long long ullAt;
+            memcpy(&ullAt, &bytes[at + 8 + 24 + 16 * k], 8);
+            if (ullAt < second) continue;
+            ullAt += ullDelta;
+            memcpy(&bytes[at + 8 + 24 + 16 * k], &ullAt, 8);
+        }
+    }
+    FILE *pFile = fopen(path.c_str(), "wb");
+    if (!pFile) return false;
+    bool fWritten = fwrite(bytes.data(), 1, second, pFile) == second;
+    for (int k = 0; k < nFillers && fWritten; k++) {
+        DWORD adw[2] = {mmioFOURCC('J', 'U', 'N', 'K'), (DWORD)cbFiller};
+        fWritten = fwrite(adw, 1, 8, pFile) == 8 && fseeko(pFile, (off_t)cbFiller, SEEK_CUR) == 0;
+    }
+    fWritten = fWritten && fwrite(bytes.data() + second, 1, bytes.size() - second, pFile) == bytes.size() - second;
+    return fclose(pFile) == 0 && fWritten;
+}
+
+DWORD AppendIndexBomb(std::vector<BYTE> *pBytes, DWORD nEntries)
+{
+    std::vector<BYTE> &bytes = *pBytes;
+    size_t at = bytes.size();
+    std::vector<BYTE> index(8 + 24 + 8 * (size_t)nEntries, 0);
+    DWORD cbIndex = (DWORD)index.size() - 8;
+    memcpy(&index[0], "ix00", 4);
+    memcpy(&index[4], &cbIndex, 4);
+    index[8] = 2;   // longs per entry
+    index[11] = 1;  // a standard index
+    memcpy(&index[12], &nEntries, 4);
+    memcpy(&index[16], "00db", 4);
+    size_t indx = 0;
+    for (size_t i = 0; i + 4 <= bytes.size() && !indx; i++)
+        if (memcmp(&bytes[i], "indx", 4) == 0) indx = i;
+    if (!indx) return 0;
+    bytes.insert(bytes.end(), index.begin(), index.end());
+    DWORD nSuper = 0;
+    memcpy(&nSuper, &bytes[indx + 8 + 4], 4);
+    for (DWORD k = 0; k < nSuper; k++) {
+        DWORD adw[4] = {(DWORD)at, 0, cbIndex + 8, nEntries};
+        memcpy(&bytes[indx + 8 + 24 + 16 * (size_t)k], adw, sizeof(adw));
+    }
+    return nSuper;
 }

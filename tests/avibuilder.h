@@ -49,3 +49,17 @@ AVIFRAME Frame(const std::string &id, const std::vector<BYTE> &data, DWORD dwFla
 // The file's bytes; pChunkPositions receives the file offset of each chunk's
 // header in movi, in order.
 std::vector<BYTE> BuildAvi(const AVISPEC &spec, std::vector<DWORD> *pChunkPositions = NULL);
+
+// Writes an OpenDML AVI's bytes to path with nFillers "JUNK" chunks of
+// cbFiller bytes each before its second RIFF, left unwritten (a sparse
+// file), the offsets of the super index and of the standard indexes past
+// them moved by as much: an AVI past 4 GiB from a few kilobytes. FALSE when
+// the bytes have no second RIFF or the file cannot be written.
+bool WriteAviWithFiller(const std::string &path, std::vector<BYTE> bytes, unsigned long long cbFiller, int nFillers);
+
+// Bends an OpenDML AVI's bytes into an index bomb: one standard index of
+// nEntries entries appended at the end, which every entry of the video
+// stream's super index lists. The indexes then claim nEntries times the
+// super index's entries, far more chunks than the file holds. Returns the
+// super index's entries, 0 when the bytes have no super index.
+DWORD AppendIndexBomb(std::vector<BYTE> *pBytes, DWORD nEntries);

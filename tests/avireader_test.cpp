@@ -162,31 +162,9 @@ TEST_F(AviReader, ASuperIndexThatClaimsMoreThanItsFileHoldsIsRefused)
     AVISPEC spec = Uncompressed(300, true);
     spec.cbRiffLimit = 200;
     std::vector<BYTE> bytes = BuildAvi(spec);
-    // One standard index of 50,000 entries at the end of the file.
-    const DWORD nEntries = 50000;
-    size_t at = bytes.size();
-    std::vector<BYTE> index(8 + 24 + 8 * (size_t)nEntries, 0);
-    DWORD cbIndex = (DWORD)index.size() - 8;
-    memcpy(&index[0], "ix00", 4);
-    memcpy(&index[4], &cbIndex, 4);
-    index[8] = 2;   // longs per entry
-    index[11] = 1;  // a standard index
-    memcpy(&index[12], &nEntries, 4);
-    memcpy(&index[16], "00db", 4);
-    bytes.insert(bytes.end(), index.begin(), index.end());
-    // Every entry of the video stream's super index lists it.
-    size_t indx = 0;
-    for (size_t i = 0; i + 4 <= bytes.size() && !indx; i++)
-        if (memcmp(&bytes[i], "indx", 4) == 0) indx = i;
-    ASSERT_NE(indx, 0u);
-    DWORD nSuper = 0;
-    memcpy(&nSuper, &bytes[indx + 8 + 4], 4);
-    ASSERT_GE(nSuper, 20u);
-    for (DWORD k = 0; k < nSuper; k++) {
-        BYTE *pEntry = &bytes[indx + 8 + 24 + 16 * (size_t)k];
-        DWORD adw[4] = {(DWORD)at, 0, cbIndex + 8, nEntries};
-        memcpy(pEntry, adw, sizeof(adw));
-    }
+    // One standard index of 50,000 entries at the end of the file, which
+    // every entry of the video stream's super index lists.
+    ASSERT_GE(AppendIndexBomb(&bytes, 50000), 20u);
     EXPECT_FALSE(LoadBytes(bytes));
     EXPECT_EQ(OnlyMessage(), "<path>のOpenDMLインデックスが読み出せません!");
 }

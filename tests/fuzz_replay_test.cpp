@@ -3,6 +3,7 @@
 // not load ends in one of the load's messages.
 #include "tests/mover_fixture.h"
 #include "fuzz/shift_input.h"
+#include "avi/aviread.h"
 #include "mover/shift.h"
 
 #include <string.h>
@@ -40,10 +41,12 @@ TEST_F(FuzzCorpus, EveryInputLoadsOrEndsInALoadMessage)
     ASSERT_GT(names.size(), 10u);
     int nLoaded = 0;
     int anNoteKinds[RELOCNOTE_FOREIGN + 1] = {0};
+    int anLayerResults[AVIREAD_UNREADABLE + 1] = {0};
     for (const std::string &name : names) {
         g_aShown.clear();
         std::vector<BYTE> bytes = ReadBytes(JoinPath(corpus, name));
         anNoteKinds[ParseNoteInput(bytes.data(), bytes.size())]++;
+        anLayerResults[ReadAviInput(JoinPath(corpus, name).c_str())]++;
         if (LoadFile(JoinPath(corpus, name))) {
             nLoaded++;
             DWORD nFrames = info.nFrames < 64 ? info.nFrames : 64;
@@ -61,6 +64,8 @@ TEST_F(FuzzCorpus, EveryInputLoadsOrEndsInALoadMessage)
     }
     // The corpus reaches the far end of loading too, and every kind of note.
     EXPECT_GT(nLoaded, 0);
+    EXPECT_GT(anLayerResults[AVIREAD_OK], 0);
+    EXPECT_GT(anLayerResults[AVIREAD_NOT_AVI], 0);
     for (int nKind = RELOCNOTE_TORN; nKind <= RELOCNOTE_FOREIGN; nKind++) EXPECT_GT(anNoteKinds[nKind], 0) << nKind;
 }
 

@@ -1338,42 +1338,9 @@ TEST_F(Spool, AnOpenDmlRecordingPast4GibIsReadWhole)
     for (DWORD i = 0; i < 60; i++) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("take.000"), places[i])));
     spec.cbRiffLimit = 30 * 284;
     std::vector<BYTE> bytes = BuildAvi(spec);
-    // The second RIFF, and where it is to lie: behind two fillers.
-    size_t second = 0;
-    for (size_t at = 12; at + 12 <= bytes.size(); at++)
-        if (memcmp(&bytes[at], "RIFF", 4) == 0 && memcmp(&bytes[at + 8], "AVIX", 4) == 0) second = at;
-    ASSERT_GT(second, 0u);
-    const unsigned long long cbFiller = 0xB0000000ull;
-    unsigned long long ullDelta = 2 * (8 + cbFiller);
-    // Its standard index counts from its own place, and the super index
-    // finds it there.
-    for (size_t at = second; at + 8 <= bytes.size(); at++) {
-        if (memcmp(&bytes[at], "ix00", 4) != 0) continue;
-        unsigned long long ullBase;
-        memcpy(&ullBase, &bytes[at + 8 + 12], 8);
-        ullBase += ullDelta;
-        memcpy(&bytes[at + 8 + 12], &ullBase, 8);
-    }
-    for (size_t at = 0; at + 8 <= second; at++) {
-        if (memcmp(&bytes[at], "indx", 4) != 0) continue;
-        DWORD nEntries = DwordAt(bytes, at + 8 + 4);
-        ASSERT_EQ(nEntries, 2u);
-        unsigned long long ullAt;
-        memcpy(&ullAt, &bytes[at + 8 + 24 + 16], 8);
-        ullAt += ullDelta;
-        memcpy(&bytes[at + 8 + 24 + 16], &ullAt, 8);
-    }
+    // The second RIFF behind two fillers.
     std::string avi = Path("big.avi");
-    FILE *pFile = fopen(avi.c_str(), "wb");
-    ASSERT_NE(pFile, nullptr);
-    ASSERT_EQ(fwrite(bytes.data(), 1, second, pFile), second);
-    for (int k = 0; k < 2; k++) {
-        DWORD adw[2] = {mmioFOURCC('J', 'U', 'N', 'K'), (DWORD)cbFiller};
-        ASSERT_EQ(fwrite(adw, 1, 8, pFile), 8u);
-        ASSERT_EQ(fseeko(pFile, (off_t)cbFiller, SEEK_CUR), 0);
-    }
-    ASSERT_EQ(fwrite(bytes.data() + second, 1, bytes.size() - second, pFile), bytes.size() - second);
-    ASSERT_EQ(fclose(pFile), 0);
+    ASSERT_TRUE(WriteAviWithFiller(avi, bytes, 0xB0000000ull, 2));
     ASSERT_GT(ReadSize(avi), 0x100000000ull);
 
     RUN run = Run({"refs", avi});

@@ -1,0 +1,399 @@
+#include "avi/aviread.h"
+
+#include "scaffold/odml.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+int AviStreamOfId(FOURCC ckid)
+{
+    char c0 = (char)(ckid & 0xFF), c1 = (char)((ckid >> 8) & 0xFF);
+    if (c0 < '0' || c0 > '9' || c1 < '0' || c1 > '9') return -1;
+    return (c0 - '0') * 10 + (c1 - '0');
+}
+
+void FreeAvi(AVIREAD *pAvi)
+{
+    for (int i = 0; i < AVI_MAX_STREAMS; i++) {
+        free(pAvi->aStreams[i].pbStrf);
+        free(pAvi->aStreams[i].pChunks);
+        pAvi->aStreams[i].pbStrf = NULL;
+        pAvi->aStreams[i].pChunks = NULL;
+        pAvi->aStreams[i].nChunks = 0;
+    }
+    free(pAvi->pRiffs);
+    pAvi->pRiffs = NULL;
+    pAvi->nRiffs = 0;
+    RiffCloseFile(&pAvi->file);
+}
+
+namespace {
+
+#define ENTRIES_AT_ONCE 4096u
+
+// A stream's chunk list as it grows (walks add one chunk at a time).
+BOOL AddChunk(AVIREADSTREAM *pStream, DWORD *pnCap, const AVICHUNKREF *pChunk)
+{
+    if (pStream->nChunks == *pnCap) {
+        if (*pnCap >= 0x7FFFFFFFu / sizeof(AVICHUNKREF)) return FALSE;
+        DWORD nCap = *pnCap ? *pnCap * 2 : 64;
+        AVICHUNKREF *p = (AVICHUNKREF *)realloc(pStream->pChunks, (size_t)nCap * sizeof(AVICHUNKREF));
+        if (!p) return FALSE;
+        pStream->pChunks = p;
+        *pnCap = nCap;
+    }
+    pStream->pChunks[pStream->nChunks++] = *pChunk;
+    return TRUE;
+}
+
+int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdrl)
+{
+    RIFFCURSOR hdrl, child;
+    RIFFCHUNK chunk, sub;
+    if (!RiffEnter(pRiff, pHdrl, &hdrl)) return AVIREAD_NO_HDRL;
+    pAvi->ullHdrl = pHdrl->ullPos;
+    while (RiffNext(&hdrl, &chunk)) {
+        if (chunk.ckid == mmioFOURCC('a', 'v', 'i', 'h') && !pAvi->cbAvih) {
+            DWORD cb = RiffHeld(&chunk) < sizeof(pAvi->adwAvih) ? RiffHeld(&chunk) : (DWORD)sizeof(pAvi->adwAvih);
+            if (cb && !RiffRead(&pAvi->file, chunk.ullData, pAvi->adwAvih, cb)) return AVIREAD_UNREADABLE;
+            pAvi->cbAvih = cb ? cb : 1;
+        } else if (chunk.fccType == mmioFOURCC('s', 't', 'r', 'l') && RiffEnter(&hdrl, &chunk, &child)) {
+            if (pAvi->nStreams == AVI_MAX_STREAMS) continue;
+            AVIREADSTREAM *pStream = &pAvi->aStreams[pAvi->nStreams++];
+            while (RiffNext(&child, &sub)) {
+                DWORD cb = RiffHeld(&sub);
+                if (sub.ckid == mmioFOURCC('s', 't', 'r', 'h') && !pStream->cbStrh) {
+                    pStream->cbStrh = cb < sizeof(pStream->adwStrh) ? cb : (DWORD)sizeof(pStream->adwStrh);
+                    if (!RiffRead(&pAvi->file, sub.ullData, pStream->adwStrh, pStream->cbStrh)) return AVIREAD_UNREADABLE;
+                    pStream->fccType = pStream->adwStrh[0];
+                    pStream->fccHandler = pStream->adwStrh[1];
+                } else if (sub.ckid == mmioFOURCC('s', 't', 'r', 'f') && !pStream->pbStrf) {
+                    pStream->pbStrf = (BYTE *)malloc(cb ? cb : 1);
+                    if (!pStream->pbStrf) return AVIREAD_NO_MEMORY;
+                    if (cb && !RiffRead(&pAvi->file, sub.ullData, pStream->pbStrf, cb)) return AVIREAD_UNREADABLE;
+                    pStream->cbStrf = cb;
+                } else if (sub.ckid == mmioFOURCC('i', 'n', 'd', 'x') && !pStream->ullIndx) {
+                    pStream->ullIndx = sub.ullData;
+                    pStream->cbIndx = cb;
+                }
+            }
+        } else if (chunk.fccType == mmioFOURCC('o', 'd', 'm', 'l') && RiffEnter(&hdrl, &chunk, &child)) {
+            if (RiffFind(&child, mmioFOURCC('d', 'm', 'l', 'h'), 0, &sub) && RiffHeld(&sub) >= 4 &&
+                RiffRead(&pAvi->file, sub.ullData, &pAvi->nDmlhFrames, 4))
+                pAvi->fDmlh = TRUE;
+        }
+    }
+    return pAvi->cbAvih ? AVIREAD_OK : AVIREAD_NO_HDRL;
+}
+
+// The RIFFs of the file and their movi lists.
+int FindRiffs(AVIREAD *pAvi)
+{
+    RIFFCURSOR top, riff;
+    RIFFCHUNK chunk, child;
+    RiffTopCursor(&pAvi->file, &top);
+    int nCap = 0;
+    while (RiffNext(&top, &chunk)) {
+        BOOL fFirst = pAvi->nRiffs == 0;
+        if (chunk.ckid != FOURCC_RIFF || chunk.fccType != (fFirst ? mmioFOURCC('A', 'V', 'I', ' ') : mmioFOURCC('A', 'V', 'I', 'X'))) {
+            // Other chunks between the RIFFs (fillers) are passed over.
+            if (fFirst) return AVIREAD_NOT_AVI;
+            continue;
+        }
+        if (pAvi->nRiffs == nCap) {
+            nCap = nCap ? nCap * 2 : 4;
+            AVIRIFF *p = (AVIRIFF *)realloc(pAvi->pRiffs, (size_t)nCap * sizeof(AVIRIFF));
+            if (!p) return AVIREAD_NO_MEMORY;
+            pAvi->pRiffs = p;
+        }
+        AVIRIFF *pRiff = &pAvi->pRiffs[pAvi->nRiffs++];
+        memset(pRiff, 0, sizeof(*pRiff));
+        pRiff->ullPos = chunk.ullPos;
+        pRiff->ullEnd = chunk.ullEnd;
+        if (!RiffEnter(&top, &chunk, &riff)) continue;
+        while (RiffNext(&riff, &child)) {
+            if (fFirst && child.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !pAvi->ullHdrl) {
+                int nResult = ReadHeaderList(pAvi, &riff, &child);
+                if (nResult != AVIREAD_OK) return nResult;
+            } else if (child.ckid == FOURCC_LIST && child.fccType == mmioFOURCC('m', 'o', 'v', 'i') && !pRiff->ullMovi) {
+                pRiff->ullMovi = child.ullPos;
+                pRiff->ullMoviData = child.ullData;
+                pRiff->ullMoviEnd = child.ullEnd;
+            } else if (fFirst && child.ckid == mmioFOURCC('i', 'd', 'x', '1') && !pAvi->ullIdx1) {
+                pAvi->ullIdx1 = child.ullPos;
+                pAvi->nIdx1 = RiffHeld(&child) / 16;
+                if (child.fCut) pAvi->dwProblems |= AVIPROBLEM_IDX1_CUT;
+            }
+        }
+    }
+    if (!pAvi->nRiffs) return AVIREAD_NOT_AVI;
+    if (!pAvi->ullHdrl) return AVIREAD_NO_HDRL;
+    if (!pAvi->pRiffs[0].ullMovi) return AVIREAD_NO_MOVI;
+    return AVIREAD_OK;
+}
+
+// TRUE when the chunk (or "rec " list) an idx1 entry names stands at ullPos.
+BOOL EntryStandsAt(AVIREAD *pAvi, ULONGLONG ullPos, FOURCC ckid)
+{
+    DWORD adw[3];
+    if (!RiffRead(&pAvi->file, ullPos, adw, 12)) return FALSE;
+    if (adw[0] == ckid) return TRUE;
+    return adw[0] == FOURCC_LIST && adw[2] == ckid;
+}
+
+// Whether idx1 counts from the file's start: only when the first entries
+// that name a chunk find it there and not where counting from movi puts it.
+void TellIdx1Base(AVIREAD *pAvi, const AVIINDEXENTRY *pEntries, DWORD n)
+{
+    ULONGLONG ullMoviType = pAvi->pRiffs[0].ullMovi + 8;
+    for (DWORD i = 0; i < n && i < 16; i++) {
+        BOOL fRelative = EntryStandsAt(pAvi, ullMoviType + pEntries[i].dwChunkOffset, pEntries[i].ckid);
+        BOOL fAbsolute = EntryStandsAt(pAvi, pEntries[i].dwChunkOffset, pEntries[i].ckid);
+        if (fRelative || fAbsolute) {
+            pAvi->fIdx1FromStart = fAbsolute && !fRelative;
+            return;
+        }
+    }
+}
+
+// Each stream's chunks from idx1, for the streams that have no list yet.
+int ReadIdx1(AVIREAD *pAvi)
+{
+    AVIINDEXENTRY *pEntries = (AVIINDEXENTRY *)malloc(ENTRIES_AT_ONCE * sizeof(AVIINDEXENTRY));
+    if (!pEntries) return AVIREAD_NO_MEMORY;
+    ULONGLONG ullAt = pAvi->ullIdx1 + 8;
+    DWORD anCount[AVI_MAX_STREAMS] = {0};
+    // The first pass counts each stream's entries, so that each list is
+    // made for exactly what it keeps.
+    for (int nPass = 0; nPass < 2; nPass++) {
+        for (DWORD i = 0; i < pAvi->nIdx1;) {
+            DWORD n = pAvi->nIdx1 - i < ENTRIES_AT_ONCE ? pAvi->nIdx1 - i : ENTRIES_AT_ONCE;
+            if (!RiffRead(&pAvi->file, ullAt + 16ull * i, pEntries, n * 16)) {
+                free(pEntries);
+                return AVIREAD_UNREADABLE;
+            }
+            if (i == 0 && nPass == 0) TellIdx1Base(pAvi, pEntries, n);
+            ULONGLONG ullBase = pAvi->fIdx1FromStart ? 0 : pAvi->pRiffs[0].ullMovi + 8;
+            for (DWORD k = 0; k < n; k++) {
+                int iStream = AviStreamOfId(pEntries[k].ckid);
+                if (iStream < 0 || iStream >= pAvi->nStreams || pAvi->aStreams[iStream].nSource != AVIINDEX_IDX1) continue;
+                AVIREADSTREAM *pStream = &pAvi->aStreams[iStream];
+                if (nPass == 0) {
+                    anCount[iStream]++;
+                    continue;
+                }
+                AVICHUNKREF *pChunk = &pStream->pChunks[pStream->nChunks++];
+                pChunk->ullData = ullBase + pEntries[k].dwChunkOffset + 8;
+                pChunk->cbData = pEntries[k].dwChunkLength;
+                pChunk->ckid = pEntries[k].ckid;
+                pChunk->dwFlags = (pEntries[k].dwFlags & AVIIF_KEYFRAME) ? AVICHUNK_KEY : 0;
+                pChunk->dwReserved = 0;
+            }
+            i += n;
+        }
+        for (int s = 0; nPass == 0 && s < pAvi->nStreams; s++) {
+            AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+            if (pStream->nSource != AVIINDEX_IDX1) continue;
+            pStream->pChunks = (AVICHUNKREF *)malloc((size_t)(anCount[s] ? anCount[s] : 1) * sizeof(AVICHUNKREF));
+            if (!pStream->pChunks) {
+                free(pEntries);
+                return AVIREAD_NO_MEMORY;
+            }
+        }
+    }
+    free(pEntries);
+    return AVIREAD_OK;
+}
+
+// A stream's chunks from its super index and the standard indexes that it
+// lists; FALSE (a problem noted) when they cannot be read, the stream's list
+// then left empty.
+BOOL ReadOdmlStream(AVIREAD *pAvi, AVIREADSTREAM *pStream, ULONGLONG *pullBudget)
+{
+    ODMLINDEXHEADER super;
+    if (pStream->cbIndx < sizeof(super) || !RiffRead(&pAvi->file, pStream->ullIndx, &super, sizeof(super)) ||
+        super.bIndexType != ODML_INDEX_OF_INDEXES || super.wLongsPerEntry != 4)
+        return FALSE;
+    DWORD nSuper = (pStream->cbIndx - (DWORD)sizeof(super)) / (DWORD)sizeof(ODMLSUPERENTRY);
+    if (super.nEntriesInUse < nSuper) nSuper = super.nEntriesInUse;
+    ODMLSUPERENTRY *pSuper = (ODMLSUPERENTRY *)malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLSUPERENTRY));
+    ODMLINDEXHEADER *pStd = (ODMLINDEXHEADER *)malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLINDEXHEADER));
+    BOOL fRead = pSuper && pStd &&
+                 (!nSuper || RiffRead(&pAvi->file, pStream->ullIndx + sizeof(super), pSuper, nSuper * (DWORD)sizeof(ODMLSUPERENTRY)));
+    // A first pass over the standard indexes' headers counts their entries,
+    // each index no more than its chunk holds.
+    ULONGLONG ullTotal = 0;
+    for (DWORD k = 0; fRead && k < nSuper; k++) {
+        ULONGLONG ullAt = OdmlSuperOffset(&pSuper[k]);
+        DWORD adw[2];
+        fRead = RiffRead(&pAvi->file, ullAt, adw, 8) && RiffRead(&pAvi->file, ullAt + 8, &pStd[k], sizeof(pStd[k])) &&
+                adw[1] <= pAvi->file.cbFile - ullAt - 8 && OdmlStandardEntries(&pStd[k], adw[1]);
+        ullTotal += fRead ? pStd[k].nEntriesInUse : 0;
+    }
+    // Each entry takes 8 bytes of the file: indexes listed many times over
+    // claim more chunks than the file can hold, and would have them kept.
+    if (fRead && ullTotal > *pullBudget) {
+        pAvi->dwProblems |= AVIPROBLEM_ODML_TOO_MANY;
+        fRead = FALSE;
+    }
+    if (fRead) {
+        *pullBudget -= ullTotal;
+        pStream->pChunks = (AVICHUNKREF *)malloc((size_t)(ullTotal ? ullTotal : 1) * sizeof(AVICHUNKREF));
+        fRead = pStream->pChunks != NULL;
+    }
+    DWORD *pdw = fRead ? (DWORD *)malloc(ENTRIES_AT_ONCE * 16) : NULL;
+    fRead = fRead && pdw;
+    for (DWORD k = 0; fRead && k < nSuper; k++) {
+        const ODMLINDEXHEADER *pHeader = &pStd[k];
+        ULONGLONG ullEntries = OdmlSuperOffset(&pSuper[k]) + 8 + sizeof(ODMLINDEXHEADER);
+        DWORD wLongs = pHeader->wLongsPerEntry;
+        for (DWORD i = 0; fRead && i < pHeader->nEntriesInUse;) {
+            DWORD n = pHeader->nEntriesInUse - i < ENTRIES_AT_ONCE ? pHeader->nEntriesInUse - i : ENTRIES_AT_ONCE;
+            fRead = RiffRead(&pAvi->file, ullEntries + 4ull * wLongs * i, pdw, 4 * wLongs * n);
+            for (DWORD e = 0; fRead && e < n; e++) {
+                const DWORD *pEntry = &pdw[(size_t)e * wLongs];
+                AVICHUNKREF *pChunk = &pStream->pChunks[pStream->nChunks++];
+                pChunk->ullData = OdmlBase(pHeader) + pEntry[0];
+                pChunk->cbData = pEntry[1] & ODML_SIZEMASK;
+                pChunk->ckid = pHeader->dwChunkId;
+                pChunk->dwFlags = (pEntry[1] & ODML_NOT_KEYFRAME) ? 0 : AVICHUNK_KEY;
+                pChunk->dwReserved = 0;
+            }
+            i += n;
+        }
+    }
+    free(pdw);
+    free(pSuper);
+    free(pStd);
+    if (!fRead) {
+        free(pStream->pChunks);
+        pStream->pChunks = NULL;
+        pStream->nChunks = 0;
+    }
+    return fRead;
+}
+
+int CompareUll(const void *p1, const void *p2)
+{
+    ULONGLONG a = *(const ULONGLONG *)p1, b = *(const ULONGLONG *)p2;
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// What a walk of the movi lists keeps: for each stream with an index, the
+// places of the chunks it lists, in order, to find those it leaves out.
+struct WALK {
+    ULONGLONG *apullListed[AVI_MAX_STREAMS];
+    DWORD anListed[AVI_MAX_STREAMS];
+    DWORD anCap[AVI_MAX_STREAMS];  // of the lists of walked streams
+    DWORD anMatched[AVI_MAX_STREAMS];
+};
+
+BOOL IsListed(const WALK *pWalk, int iStream, ULONGLONG ullData)
+{
+    const ULONGLONG *p = pWalk->apullListed[iStream];
+    DWORD nLo = 0, nHi = pWalk->anListed[iStream];
+    while (nLo < nHi) {
+        DWORD nMid = nLo + (nHi - nLo) / 2;
+        if (p[nMid] < ullData) nLo = nMid + 1;
+        else nHi = nMid;
+    }
+    return nLo < pWalk->anListed[iStream] && p[nLo] == ullData;
+}
+
+// Walks the chunks of a movi list (its "rec " lists too): the streams that
+// no index covers get their chunks from it; for the others, the chunks
+// their index does not list are counted.
+int WalkMovi(AVIREAD *pAvi, WALK *pWalk, ULONGLONG ullData, ULONGLONG ullEnd)
+{
+    RIFFCURSOR movi, rec;
+    RIFFCHUNK chunk;
+    RiffRangeCursor(&pAvi->file, ullData, ullEnd, 1, &movi);
+    RIFFCURSOR *pCursor = &movi;
+    for (;;) {
+        if (!RiffNext(pCursor, &chunk)) {
+            if (pCursor == &movi) break;
+            pCursor = &movi;
+            continue;
+        }
+        if (pCursor == &movi && chunk.ckid == FOURCC_LIST && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') &&
+            RiffEnter(&movi, &chunk, &rec)) {
+            pCursor = &rec;
+            continue;
+        }
+        int iStream = AviStreamOfId(chunk.ckid);
+        if (iStream < 0 || iStream >= pAvi->nStreams || chunk.ckid == FOURCC_LIST) continue;
+        AVIREADSTREAM *pStream = &pAvi->aStreams[iStream];
+        pStream->nWalked++;
+        if (pStream->nSource == AVIINDEX_WALK) {
+            AVICHUNKREF ref = {chunk.ullData, RiffHeld(&chunk), chunk.ckid, AVICHUNK_KEY, 0};
+            if (!AddChunk(pStream, &pWalk->anCap[iStream], &ref)) return AVIREAD_NO_MEMORY;
+        } else if (IsListed(pWalk, iStream, chunk.ullData)) {
+            pWalk->anMatched[iStream]++;
+        } else {
+            pStream->nUnlisted++;
+            pAvi->nUnlisted++;
+        }
+    }
+    return AVIREAD_OK;
+}
+
+int WalkMoviLists(AVIREAD *pAvi)
+{
+    WALK walk;
+    memset(&walk, 0, sizeof(walk));
+    int nResult = AVIREAD_OK;
+    for (int s = 0; s < pAvi->nStreams && nResult == AVIREAD_OK; s++) {
+        const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+        if (pStream->nSource == AVIINDEX_WALK || !pStream->nChunks) continue;
+        ULONGLONG *p = (ULONGLONG *)malloc((size_t)pStream->nChunks * sizeof(ULONGLONG));
+        if (!p) {
+            nResult = AVIREAD_NO_MEMORY;
+            break;
+        }
+        BOOL fSorted = TRUE;
+        for (DWORD i = 0; i < pStream->nChunks; i++) {
+            p[i] = pStream->pChunks[i].ullData;
+            if (i && p[i] < p[i - 1]) fSorted = FALSE;
+        }
+        if (!fSorted) qsort(p, pStream->nChunks, sizeof(*p), CompareUll);
+        walk.apullListed[s] = p;
+        walk.anListed[s] = pStream->nChunks;
+    }
+    for (int r = 0; r < pAvi->nRiffs && nResult == AVIREAD_OK; r++)
+        if (pAvi->pRiffs[r].ullMovi) nResult = WalkMovi(pAvi, &walk, pAvi->pRiffs[r].ullMoviData, pAvi->pRiffs[r].ullMoviEnd);
+    for (int s = 0; s < pAvi->nStreams; s++)
+        if (walk.anListed[s] > walk.anMatched[s]) pAvi->nUnplaced += walk.anListed[s] - walk.anMatched[s];
+    for (ULONGLONG *p : walk.apullListed) free(p);
+    return nResult;
+}
+
+}  // namespace
+
+int ReadAvi(HANDLE h, AVIREAD *pAvi)
+{
+    memset(pAvi, 0, sizeof(*pAvi));
+    if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
+    int nResult = FindRiffs(pAvi);
+    if (nResult != AVIREAD_OK) return nResult;
+    // Each stream from its OpenDML indexes when it has them and they can be
+    // read; else from idx1; else from the walk of movi.
+    ULONGLONG ullBudget = pAvi->file.cbFile / 8;
+    BOOL fIdx1Used = FALSE;
+    for (int s = 0; s < pAvi->nStreams; s++) {
+        AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+        if (pStream->ullIndx) {
+            if (ReadOdmlStream(pAvi, pStream, &ullBudget)) {
+                pStream->nSource = AVIINDEX_ODML;
+                continue;
+            }
+            pAvi->dwProblems |= AVIPROBLEM_ODML_UNREADABLE;
+        }
+        pStream->nSource = pAvi->ullIdx1 ? AVIINDEX_IDX1 : AVIINDEX_WALK;
+        fIdx1Used |= pStream->nSource == AVIINDEX_IDX1;
+    }
+    if (fIdx1Used) nResult = ReadIdx1(pAvi);
+    if (nResult == AVIREAD_OK) nResult = WalkMoviLists(pAvi);
+    for (int s = 0; s < pAvi->nStreams; s++)
+        if (pAvi->aStreams[s].nSource == AVIINDEX_WALK && !pAvi->aStreams[s].nChunks) pAvi->aStreams[s].nSource = AVIINDEX_NONE;
+    return nResult;
+}

@@ -1,0 +1,93 @@
+// An AVI file's streams and, for each, its chunks in order (place, size,
+// key flag, chunk id), from whichever indexes the file has: OpenDML's
+// super indexes and the standard indexes they list, wherever these stand;
+// the first RIFF's idx1, in any stream order, counted from movi or from the
+// file's start, over "rec " lists; or, for a stream that no index covers,
+// the chunks of the movi lists themselves. The movi lists of every RIFF are
+// walked too, and the chunks that no index lists are counted: a file is
+// read whole only when there are none. What is kept is proportional to the
+// file's size: each chunk listed takes 8 bytes of the file at least.
+#pragma once
+
+#include "avi/riff.h"
+
+#define AVI_MAX_STREAMS 100
+
+#define AVICHUNK_KEY 0x1  // a key frame (or a chunk of a stream without delta frames)
+
+typedef struct {
+    ULONGLONG ullData;  // the chunk's data
+    DWORD cbData;
+    FOURCC ckid;        // as the index names it ("00dc" ...)
+    DWORD dwFlags;      // AVICHUNK_*
+    DWORD dwReserved;
+} AVICHUNKREF;
+
+// Where a stream's chunk list came from.
+#define AVIINDEX_NONE 0  // no chunks
+#define AVIINDEX_IDX1 1
+#define AVIINDEX_ODML 2
+#define AVIINDEX_WALK 3  // no index lists the stream: its chunks as movi holds them
+
+typedef struct {
+    FOURCC fccType;
+    FOURCC fccHandler;
+    DWORD adwStrh[16];  // the stream header, as far as it goes (zeros after)
+    DWORD cbStrh;
+    BYTE *pbStrf;       // the format chunk, whole
+    DWORD cbStrf;
+    ULONGLONG ullIndx;  // its super index's data, 0 without one
+    DWORD cbIndx;
+    int nSource;        // AVIINDEX_*
+    AVICHUNKREF *pChunks;
+    DWORD nChunks;
+    ULONGLONG nWalked;    // its chunks in the movi lists
+    ULONGLONG nUnlisted;  // of those, the ones that its index does not list
+} AVIREADSTREAM;
+
+// A RIFF of the file ("AVI " the first, "AVIX" the others) and its movi list.
+typedef struct {
+    ULONGLONG ullPos, ullEnd;           // the RIFF's header and its data's end
+    ULONGLONG ullMovi;                  // its movi list's header, 0 without one
+    ULONGLONG ullMoviData, ullMoviEnd;  // the list's chunks
+} AVIRIFF;
+
+// Troubles that still let the file be read (bits of AVIREAD.dwProblems).
+#define AVIPROBLEM_IDX1_CUT 0x1         // idx1 runs past the file's end
+#define AVIPROBLEM_ODML_UNREADABLE 0x2  // a super index or a standard index it lists cannot be read
+#define AVIPROBLEM_ODML_TOO_MANY 0x4    // the standard indexes list more chunks than the file can hold
+
+// ReadAvi's results.
+#define AVIREAD_OK 0
+#define AVIREAD_NOT_AVI 1    // no RIFF "AVI " at the file's start
+#define AVIREAD_NO_HDRL 2    // no header list or no main header
+#define AVIREAD_NO_MOVI 3
+#define AVIREAD_NO_MEMORY 4
+#define AVIREAD_UNREADABLE 5  // the file cannot be read or measured
+
+typedef struct {
+    RIFFFILE file;
+    DWORD adwAvih[14];  // the main header, as far as it goes
+    DWORD cbAvih;
+    BOOL fDmlh;
+    DWORD nDmlhFrames;  // the OpenDML header's count of all frames
+    ULONGLONG ullHdrl;  // the header list's header
+    int nStreams;
+    AVIREADSTREAM aStreams[AVI_MAX_STREAMS];
+    AVIRIFF *pRiffs;    // the first RIFF first
+    int nRiffs;
+    ULONGLONG ullIdx1;  // idx1's header, 0 without one
+    DWORD nIdx1;        // its entries that the file holds
+    BOOL fIdx1FromStart;  // its offsets count from the file's start
+    ULONGLONG nUnlisted;  // chunks of the movi lists that no index lists
+    ULONGLONG nUnplaced;  // index entries whose chunk the movi lists do not hold where they say
+    DWORD dwProblems;     // AVIPROBLEM_*
+} AVIREAD;
+
+// Reads the AVI open as h (which stays open and the caller's). On any
+// result FreeAvi releases what was kept.
+int ReadAvi(HANDLE h, AVIREAD *pAvi);
+void FreeAvi(AVIREAD *pAvi);
+
+// The stream number of a chunk id ("NNxx"), -1 for ids of no stream.
+int AviStreamOfId(FOURCC ckid);

@@ -1,0 +1,99 @@
+#include "avi/riff.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h)
+{
+    memset(pFile, 0, sizeof(*pFile));
+    pFile->h = h;
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(h, &dwHigh);
+    if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
+    pFile->cbFile = ((ULONGLONG)dwHigh << 32) | dwLow;
+    pFile->pbBlock = (BYTE *)malloc(RIFF_BLOCK);
+    return pFile->pbBlock != NULL;
+}
+
+void RiffCloseFile(RIFFFILE *pFile)
+{
+    free(pFile->pbBlock);
+    pFile->pbBlock = NULL;
+    pFile->cbBlock = 0;
+}
+
+void RiffForget(RIFFFILE *pFile) { pFile->cbBlock = 0; }
+
+static BOOL ReadDirect(HANDLE h, ULONGLONG ullAt, void *pData, DWORD cb, DWORD *pcbDone)
+{
+    LONG lHigh = (LONG)(ullAt >> 32);
+    DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN);
+    if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return FALSE;
+    return ReadFile(h, pData, cb, pcbDone, NULL);
+}
+
+BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
+{
+    if (ullAt > pFile->cbFile || cb > pFile->cbFile - ullAt) return FALSE;
+    DWORD cbDone = 0;
+    // Pieces larger than a block go straight to the caller.
+    if (cb > RIFF_BLOCK / 4 || !pFile->pbBlock) return ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb;
+    if (ullAt < pFile->ullBlock || ullAt + cb > pFile->ullBlock + pFile->cbBlock) {
+        pFile->cbBlock = 0;
+        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, RIFF_BLOCK, &cbDone)) return FALSE;
+        pFile->ullBlock = ullAt;
+        pFile->cbBlock = cbDone;
+        if (cb > cbDone) return FALSE;
+    }
+    memcpy(pData, pFile->pbBlock + (ullAt - pFile->ullBlock), cb);
+    return TRUE;
+}
+
+void RiffTopCursor(RIFFFILE *pFile, RIFFCURSOR *pCursor) { RiffRangeCursor(pFile, 0, pFile->cbFile, 0, pCursor); }
+
+void RiffRangeCursor(RIFFFILE *pFile, ULONGLONG ullData, ULONGLONG ullEnd, int nDepth, RIFFCURSOR *pCursor)
+{
+    pCursor->pFile = pFile;
+    pCursor->ullNext = ullData;
+    pCursor->ullEnd = ullEnd < pFile->cbFile ? ullEnd : pFile->cbFile;
+    pCursor->nDepth = nDepth;
+}
+
+BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk)
+{
+    ULONGLONG ullPos = pCursor->ullNext;
+    if (ullPos > pCursor->ullEnd || pCursor->ullEnd - ullPos < 8) return FALSE;
+    DWORD adw[2];
+    if (!RiffRead(pCursor->pFile, ullPos, adw, 8)) return FALSE;
+    pChunk->ckid = adw[0];
+    pChunk->cbSize = adw[1];
+    pChunk->fccType = 0;
+    pChunk->ullPos = ullPos;
+    pChunk->ullData = ullPos + 8;
+    ULONGLONG cbHeld = pCursor->ullEnd - pChunk->ullData;
+    pChunk->fCut = adw[1] > cbHeld;
+    pChunk->ullEnd = pChunk->ullData + (pChunk->fCut ? cbHeld : adw[1]);
+    if ((adw[0] == FOURCC_RIFF || adw[0] == FOURCC_LIST) && pChunk->ullEnd - pChunk->ullData >= 4 &&
+        RiffRead(pCursor->pFile, pChunk->ullData, &pChunk->fccType, 4))
+        pChunk->ullData += 4;
+    // Words are padded to even places; a chunk that claims more than its
+    // parent holds ends the walk.
+    pCursor->ullNext = ullPos + 8 + adw[1] + (adw[1] & 1);
+    return TRUE;
+}
+
+BOOL RiffEnter(const RIFFCURSOR *pParent, const RIFFCHUNK *pList, RIFFCURSOR *pChild)
+{
+    if ((pList->ckid != FOURCC_RIFF && pList->ckid != FOURCC_LIST) || pList->ullData - pList->ullPos != 12 ||
+        pParent->nDepth + 1 > RIFF_MAX_DEPTH)
+        return FALSE;
+    RiffRangeCursor(pParent->pFile, pList->ullData, pList->ullEnd, pParent->nDepth + 1, pChild);
+    return TRUE;
+}
+
+BOOL RiffFind(RIFFCURSOR *pCursor, FOURCC ckid, FOURCC fccType, RIFFCHUNK *pChunk)
+{
+    while (RiffNext(pCursor, pChunk))
+        if (pChunk->ckid == ckid && (!fccType || pChunk->fccType == fccType)) return TRUE;
+    return FALSE;
+}

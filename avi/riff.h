@@ -1,0 +1,62 @@
+// Chunks of a RIFF file, read through a file handle at 64-bit places. Each
+// chunk's size is held to its parent's end by subtraction, so that no size a
+// file claims leads a reader past its parent or the file; lists nest at most
+// RIFF_MAX_DEPTH deep. Every walk moves on by 8 bytes at least a chunk, so
+// the chunks a walk sees are never more than the file's size over 8.
+#pragma once
+
+#include "platform/win.h"
+
+#define RIFF_MAX_DEPTH 8
+// Bytes read ahead at once for walks over chunk headers.
+#define RIFF_BLOCK 65536u
+
+typedef struct {
+    HANDLE h;
+    ULONGLONG cbFile;
+    BYTE *pbBlock;       // the file's bytes from ullBlock on, for walks
+    ULONGLONG ullBlock;
+    DWORD cbBlock;
+} RIFFFILE;
+
+typedef struct {
+    FOURCC ckid;
+    FOURCC fccType;      // a "RIFF" or "LIST" chunk's type; 0 for any other
+    ULONGLONG ullPos;    // its 8-byte header
+    DWORD cbSize;        // its size as its header gives it
+    ULONGLONG ullData;   // its data; a list's children, after its type
+    ULONGLONG ullEnd;    // its data's end, held to its parent's end
+    BOOL fCut;           // it claims more than its parent holds
+} RIFFCHUNK;
+
+typedef struct {
+    RIFFFILE *pFile;
+    ULONGLONG ullNext;   // the next child's header
+    ULONGLONG ullEnd;    // the parent's data's end
+    int nDepth;
+} RIFFCURSOR;
+
+// Reads through h (which stays the caller's); FALSE when its size cannot be
+// had or there is no memory.
+BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h);
+void RiffCloseFile(RIFFFILE *pFile);
+// Exactly cb bytes at ullAt; FALSE past the file's end or on a failed read.
+BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
+// Forgets what was read ahead (after the file was written).
+void RiffForget(RIFFFILE *pFile);
+
+// The file's own chunks (its RIFF forms).
+void RiffTopCursor(RIFFFILE *pFile, RIFFCURSOR *pCursor);
+// A cursor over the children of a chunk from ullData to ullEnd (for a
+// part of a list, or a chunk that some index names).
+void RiffRangeCursor(RIFFFILE *pFile, ULONGLONG ullData, ULONGLONG ullEnd, int nDepth, RIFFCURSOR *pCursor);
+// The next chunk; FALSE when no whole header fits before the parent's end.
+BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk);
+// A cursor over a list's children; FALSE when the chunk is no list or the
+// lists nest too deep.
+BOOL RiffEnter(const RIFFCURSOR *pParent, const RIFFCHUNK *pList, RIFFCURSOR *pChild);
+// The next chunk of that id (and, for lists, that type: 0 for any); FALSE
+// when there is none.
+BOOL RiffFind(RIFFCURSOR *pCursor, FOURCC ckid, FOURCC fccType, RIFFCHUNK *pChunk);
+// The bytes of a chunk's data that its parent holds.
+inline DWORD RiffHeld(const RIFFCHUNK *pChunk) { return (DWORD)(pChunk->ullEnd - pChunk->ullData); }

@@ -1,0 +1,434 @@
+// The AVI layer: chunks held to their parents, and each stream's chunks as
+// the reader finds them, checked against ffmpeg's reading of AVIs that
+// ffmpeg, GStreamer and the tests' own builder wrote.
+#include "avi/aviread.h"
+#include "avi/riff.h"
+#include "scaffold/odml.h"
+#include "tests/avibuilder.h"
+#include "tests/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+class AviLayer : public ::testing::Test {
+protected:
+    void SetUp() override { dir = MakeTempDir("avilayer"); }
+    void TearDown() override { RemoveTree(dir); }
+    std::string Path(const char *pszName) const { return JoinPath(dir, pszName); }
+    std::string dir;
+};
+
+// One chunk of a stream: its data's place, its size, and for video its key
+// flag.
+struct PACKET {
+    ULONGLONG ullPos;
+    DWORD cb;
+    bool fKey;
+    bool operator==(const PACKET &o) const { return ullPos == o.ullPos && cb == o.cb && fKey == o.fKey; }
+};
+typedef std::vector<std::vector<PACKET>> STREAMPACKETS;
+
+std::string Describe(const STREAMPACKETS &streams)
+{
+    std::string text;
+    for (size_t s = 0; s < streams.size(); s++) {
+        text += "stream " + std::to_string(s) + ": " + std::to_string(streams[s].size()) + " chunks\n";
+        for (const PACKET &p : streams[s])
+            text += "  " + std::to_string(p.ullPos) + " " + std::to_string(p.cb) + (p.fKey ? " K\n" : "\n");
+    }
+    return text;
+}
+
+// The layer's reading; key flags only for video streams.
+int ReadWithLayer(const std::string &path, STREAMPACKETS *pStreams, AVIREAD *pAvi)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    int nResult = ReadAvi(h, pAvi);
+    pStreams->assign(pAvi->nStreams, std::vector<PACKET>());
+    for (int s = 0; nResult == AVIREAD_OK && s < pAvi->nStreams; s++) {
+        const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+        for (DWORD i = 0; i < pStream->nChunks; i++) {
+            const AVICHUNKREF *pChunk = &pStream->pChunks[i];
+            bool fKey = pStream->fccType == streamtypeVIDEO && (pChunk->dwFlags & AVICHUNK_KEY);
+            (*pStreams)[s].push_back(PACKET{pChunk->ullData, pChunk->cbData, fKey});
+        }
+    }
+    CloseHandle(h);
+    return nResult;
+}
+
+#ifndef _WIN32
+bool HasFfprobe() { return system("ffprobe -version >/dev/null 2>&1") == 0; }
+
+// ffprobe's packets of each stream, in its order within each stream; key
+// flags for the streams that fVideo marks.
+STREAMPACKETS FfprobePackets(const std::string &path, const std::vector<bool> &fVideo)
+{
+    STREAMPACKETS streams(fVideo.size());
+    std::string command =
+        "ffprobe -v error -show_entries packet=stream_index,pos,size,flags -of compact=p=0 '" + path + "' 2>/dev/null";
+    FILE *pPipe = popen(command.c_str(), "r");
+    char ach[512];
+    while (pPipe && fgets(ach, sizeof(ach), pPipe)) {
+        long long iStream = -1, llPos = -1, llSize = -1;
+        bool fKey = false;
+        for (char *pszField = strtok(ach, "|\n"); pszField; pszField = strtok(NULL, "|\n")) {
+            if (!strncmp(pszField, "stream_index=", 13)) iStream = atoll(pszField + 13);
+            else if (!strncmp(pszField, "pos=", 4)) llPos = atoll(pszField + 4);
+            else if (!strncmp(pszField, "size=", 5)) llSize = atoll(pszField + 5);
+            else if (!strncmp(pszField, "flags=", 6)) fKey = pszField[6] == 'K';
+        }
+        if (iStream < 0 || iStream >= (long long)streams.size()) continue;
+        streams[iStream].push_back(PACKET{(ULONGLONG)llPos, (DWORD)llSize, fVideo[iStream] && fKey});
+    }
+    if (pPipe) pclose(pPipe);
+    return streams;
+}
+
+bool Shell(const std::string &command) { return system((command + " >/dev/null 2>&1").c_str()) == 0; }
+#endif
+
+std::vector<BYTE> Bytes(size_t cb, BYTE b) { return std::vector<BYTE>(cb, b); }
+
+}  // namespace
+
+// Chunks whose sizes claim more than their parent holds are held to it,
+// words are padded, and lists nest only so deep.
+TEST(Riff, ChunksAreHeldToTheirParents)
+{
+    std::string dir = MakeTempDir("riff");
+    std::string path = JoinPath(dir, "chunks.bin");
+    // RIFF "TEST" { "aaaa" 3 bytes (padded), LIST "list" { "bbbb" claims 100 } , "cccc" }
+    std::vector<BYTE> file;
+    auto Dword = [&file](DWORD dw) {
+        for (int i = 0; i < 4; i++) file.push_back((BYTE)(dw >> (8 * i)));
+    };
+    Dword(FOURCC_RIFF), Dword(4 + 12 + 24 + 10), Dword(mmioFOURCC('T', 'E', 'S', 'T'));
+    Dword(mmioFOURCC('a', 'a', 'a', 'a')), Dword(3), file.insert(file.end(), {1, 2, 3, 0});
+    Dword(FOURCC_LIST), Dword(4 + 8 + 4), Dword(mmioFOURCC('l', 'i', 's', 't'));
+    Dword(mmioFOURCC('b', 'b', 'b', 'b')), Dword(100), Dword(7);
+    Dword(mmioFOURCC('c', 'c', 'c', 'c')), Dword(2), file.insert(file.end(), {9, 9});
+    ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    RIFFFILE riff;
+    ASSERT_TRUE(RiffOpenFile(&riff, h));
+    RIFFCURSOR top, form, list;
+    RIFFCHUNK chunk;
+    RiffTopCursor(&riff, &top);
+    ASSERT_TRUE(RiffNext(&top, &chunk));
+    EXPECT_EQ(chunk.fccType, mmioFOURCC('T', 'E', 'S', 'T'));
+    EXPECT_EQ(chunk.ullData, 12u);
+    EXPECT_FALSE(chunk.fCut);
+    ASSERT_TRUE(RiffEnter(&top, &chunk, &form));
+    EXPECT_FALSE(RiffNext(&top, &chunk)) << "one form";
+
+    struct {
+        FOURCC ckid, fccType;
+        ULONGLONG ullPos, ullData, ullEnd;
+        BOOL fCut;
+    } aExpected[] = {
+        {mmioFOURCC('a', 'a', 'a', 'a'), 0, 12, 20, 23, FALSE},
+        {FOURCC_LIST, mmioFOURCC('l', 'i', 's', 't'), 24, 36, 48, FALSE},
+        {mmioFOURCC('c', 'c', 'c', 'c'), 0, 48, 56, 58, FALSE},
+    };
+    for (const auto &e : aExpected) {
+        ASSERT_TRUE(RiffNext(&form, &chunk));
+        EXPECT_EQ(chunk.ckid, e.ckid);
+        EXPECT_EQ(chunk.fccType, e.fccType);
+        EXPECT_EQ(chunk.ullPos, e.ullPos);
+        EXPECT_EQ(chunk.ullData, e.ullData);
+        EXPECT_EQ(chunk.ullEnd, e.ullEnd);
+        EXPECT_EQ(chunk.fCut, e.fCut);
+        if (chunk.ckid == FOURCC_LIST) {
+            ASSERT_TRUE(RiffEnter(&form, &chunk, &list));
+            RIFFCHUNK inner;
+            ASSERT_TRUE(RiffNext(&list, &inner));
+            EXPECT_EQ(inner.ckid, mmioFOURCC('b', 'b', 'b', 'b'));
+            EXPECT_TRUE(inner.fCut) << "claims 100 bytes of a list of 4";
+            EXPECT_EQ(inner.ullEnd, 48u);
+            EXPECT_EQ(RiffHeld(&inner), 4u);
+            EXPECT_FALSE(RiffNext(&list, &inner));
+        }
+    }
+    EXPECT_FALSE(RiffNext(&form, &chunk));
+    // A chunk that is no list cannot be entered, nor lists beyond the depth.
+    RIFFCHUNK plain = {mmioFOURCC('a', 'a', 'a', 'a'), 0, 12, 3, 20, 23, FALSE};
+    EXPECT_FALSE(RiffEnter(&form, &plain, &list));
+    RIFFCURSOR deep = form;
+    deep.nDepth = RIFF_MAX_DEPTH;
+    RIFFCHUNK listChunk = {FOURCC_LIST, mmioFOURCC('l', 'i', 's', 't'), 24, 16, 36, 48, FALSE};
+    EXPECT_FALSE(RiffEnter(&deep, &listChunk, &list));
+    // Reads past the file's end fail, whatever the place.
+    BYTE ab[16];
+    EXPECT_FALSE(RiffRead(&riff, file.size() - 2, ab, 4));
+    EXPECT_FALSE(RiffRead(&riff, 0xFFFFFFFFFFFFFFF0ull, ab, 16));
+    EXPECT_TRUE(RiffRead(&riff, file.size() - 4, ab, 4));
+    RiffCloseFile(&riff);
+    CloseHandle(h);
+    RemoveTree(dir);
+}
+
+// Layouts that the builder writes: each stream's chunks from the index that
+// covers it, and the chunks that no index lists counted.
+TEST_F(AviLayer, EachStreamsChunksFromItsIndex)
+{
+    struct {
+        const char *pszName;
+        void (*pfnBend)(AVISPEC *);
+        int nSource;
+        ULONGLONG nUnlisted, nUnplaced;
+    } aCases[] = {
+        {"idx1 from movi", [](AVISPEC *) {}, AVIINDEX_IDX1, 0, 0},
+        {"idx1 from the file's start", [](AVISPEC *p) { p->fAbsoluteIndex = true; }, AVIINDEX_IDX1, 0, 0},
+        {"idx1 stream by stream", [](AVISPEC *p) { p->fIndexByStream = true; }, AVIINDEX_IDX1, 0, 0},
+        {"rec lists, listed in idx1 too", [](AVISPEC *p) {
+             p->fIndexRecLists = true;
+             for (size_t i = 0; i < p->chunks.size(); i++) p->chunks[i].fInRecList = true, p->chunks[i].fRecListStart = i % 2 == 0;
+         }, AVIINDEX_IDX1, 0, 0},
+        {"a frame that idx1 leaves out", [](AVISPEC *p) { p->chunks[4].fIndexed = false; }, AVIINDEX_IDX1, 1, 0},
+        {"no idx1", [](AVISPEC *p) { p->fIdx1 = false; }, AVIINDEX_WALK, 0, 0},
+        {"an entry naming no chunk", [](AVISPEC *p) {
+             std::vector<BYTE> entry = {'0', '0', 'd', 'c', 0x10, 0, 0, 0, 0xF0, 0xFF, 0, 0, 4, 0, 0, 0};
+             p->extraIndex.push_back(entry);
+         }, AVIINDEX_IDX1, 0, 1},
+        {"OpenDML, standard indexes in movi", [](AVISPEC *p) { p->cbRiffLimit = 200; }, AVIINDEX_ODML, 0, 0},
+        {"OpenDML, standard indexes after movi", [](AVISPEC *p) {
+             p->cbRiffLimit = 200;
+             p->fStdIndexAfterMovi = true;
+         }, AVIINDEX_ODML, 0, 0},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AVISPEC spec;
+        spec.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+        spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+        spec.fAudioStream = true;
+        for (int i = 0; i < 12; i++) {
+            spec.chunks.push_back(Frame("00dc", Bytes(20 + 7 * i, (BYTE)i), i % 4 == 0 ? AVIIF_KEYFRAME : 0));
+            if (i % 3 == 0) spec.chunks.push_back(Frame("01wb", Bytes(16, 0x77)));
+        }
+        spec.dwTotalFrames = spec.dwLength = 12;
+        c.pfnBend(&spec);
+        std::vector<DWORD> positions;
+        std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+        std::string path = Path("built.avi");
+        ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        EXPECT_EQ(avi.nStreams, 2);
+        EXPECT_EQ(avi.aStreams[0].nSource, c.nSource);
+        // OpenDML's indexes cover the video alone here: the sound past the
+        // first RIFF is in no index.
+        ULONGLONG nSound = 4, nUnlisted = c.nSource == AVIINDEX_ODML ? nSound - avi.aStreams[1].nChunks : c.nUnlisted;
+        EXPECT_EQ(avi.nUnlisted, nUnlisted);
+        EXPECT_EQ(avi.nUnplaced, c.nUnplaced);
+        // What the builder put where, less what the index leaves out.
+        STREAMPACKETS expected(2);
+        size_t iChunk = 0;
+        for (const AVIFRAME &frame : spec.chunks) {
+            DWORD dwPos = positions[iChunk++];
+            bool fListed = frame.fIndexed || c.nSource != AVIINDEX_IDX1;
+            bool fVideo = frame.id == "00dc";
+            // Without an index every chunk is taken for a key frame.
+            bool fKey = fVideo && (c.nSource == AVIINDEX_WALK || (frame.dwIndexFlags & AVIIF_KEYFRAME));
+            // OpenDML's indexes cover the video alone; the sound comes from idx1.
+            if (fListed) expected[fVideo ? 0 : 1].push_back(PACKET{dwPos + 8ull, (DWORD)frame.data.size(), fKey});
+        }
+        if (c.nSource == AVIINDEX_ODML) {
+            EXPECT_EQ(avi.aStreams[1].nSource, AVIINDEX_IDX1);
+            EXPECT_GT(avi.nRiffs, 2);
+            // idx1 lists the first RIFF's sound alone.
+            expected[1].resize(avi.aStreams[1].nChunks);
+        }
+        if (c.nUnplaced) {
+            // The entry naming no chunk is read as it stands.
+            ASSERT_EQ(streams[0].size(), expected[0].size() + 1);
+            streams[0].pop_back();
+        }
+        EXPECT_EQ(Describe(streams), Describe(expected));
+        FreeAvi(&avi);
+    }
+}
+
+// Files that are no AVI, or lack a part that every AVI has.
+TEST_F(AviLayer, RefusesWhatIsNoAvi)
+{
+    struct {
+        const char *pszName;
+        void (*pfnBend)(AVISPEC *);
+        int nResult;
+    } aCases[] = {
+        {"no header list", [](AVISPEC *p) { p->fHdrl = false; }, AVIREAD_NO_HDRL},
+        {"no main header", [](AVISPEC *p) { p->fAvih = false; }, AVIREAD_NO_HDRL},
+        {"no movi", [](AVISPEC *p) { p->fMovi = false; }, AVIREAD_NO_MOVI},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AVISPEC spec;
+        spec.format = MakeFormat(8, 8, 24, 0);
+        spec.chunks.push_back(Frame("00db", Bytes(192, 1)));
+        c.pfnBend(&spec);
+        std::vector<BYTE> bytes = BuildAvi(spec);
+        ASSERT_TRUE(WriteBytes(Path("x.avi"), bytes.data(), bytes.size()));
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        EXPECT_EQ(ReadWithLayer(Path("x.avi"), &streams, &avi), c.nResult);
+        FreeAvi(&avi);
+    }
+    const char achWave[] = "RIFF\x04\0\0\0WAVE";
+    ASSERT_TRUE(WriteBytes(Path("w.avi"), achWave, 12));
+    STREAMPACKETS streams;
+    AVIREAD avi;
+    EXPECT_EQ(ReadWithLayer(Path("w.avi"), &streams, &avi), AVIREAD_NOT_AVI);
+    FreeAvi(&avi);
+}
+
+// A super index that lists one standard index thousands of times claims
+// more chunks than the file can hold: nothing of it is kept.
+TEST_F(AviLayer, IndexesThatClaimMoreThanTheFileHolds)
+{
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    for (int i = 0; i < 300; i++) spec.chunks.push_back(Frame("00dc", Bytes(30, (BYTE)i)));
+    spec.dwTotalFrames = spec.dwLength = 300;
+    spec.cbRiffLimit = 200;
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    std::string path = Path("bomb.avi");
+    ASSERT_GE(AppendIndexBomb(&bytes, 50000), 20u);
+    ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+    STREAMPACKETS streams;
+    AVIREAD avi;
+    ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+    EXPECT_TRUE(avi.dwProblems & AVIPROBLEM_ODML_TOO_MANY);
+    EXPECT_NE(avi.aStreams[0].nSource, AVIINDEX_ODML);
+    EXPECT_LE(avi.aStreams[0].nChunks, bytes.size() / 8);
+    FreeAvi(&avi);
+}
+
+#ifndef _WIN32
+// AVIs that ffmpeg and GStreamer wrote, and the builder's OpenDML layouts:
+// each stream's chunks as the layer reads them are ffmpeg's packets, by
+// place, size and key flag.
+TEST_F(AviLayer, ReadsEveryStreamAsFfmpegDoes)
+{
+    if (!HasFfprobe()) GTEST_SKIP() << "no ffprobe here";
+    const std::string ffmpeg = "ffmpeg -v error -y -f lavfi -i testsrc=s=64x48:r=25 ";
+    const std::string sine = "-f lavfi -i sine=r=8000 ";
+    struct {
+        const char *pszName;
+        std::string command;  // writes the file named by the last word
+    } aCorpus[] = {
+        {"ffmpeg, MJPEG and PCM", ffmpeg + sine + "-t 3 -c:v mjpeg -c:a pcm_s16le"},
+        {"ffmpeg, MPEG-4 with delta frames and PCM", ffmpeg + sine + "-t 3 -c:v mpeg4 -g 7 -c:a pcm_s16le"},
+        {"ffmpeg, MPEG-4 with B-frames", ffmpeg + "-t 3 -c:v mpeg4 -g 12 -bf 2"},
+        {"ffmpeg, raw BGR24", ffmpeg + "-t 2 -c:v rawvideo -pix_fmt bgr24"},
+        {"ffmpeg, MP3 sound", ffmpeg + sine + "-t 3 -c:v mjpeg -c:a libmp3lame"},
+        {"ffmpeg, OpenDML past 1 GiB",
+         "ffmpeg -v error -y -f lavfi -i color=c=blue:s=640x480:r=25 " + sine +
+             "-frames:v 1250 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -shortest"},
+        {"GStreamer, MJPEG", "gst-launch-1.0 -q videotestsrc num-buffers=40 ! video/x-raw,width=64,height=48 ! jpegenc ! avimux ! filesink location="},
+        {"GStreamer, MJPEG and PCM",
+         "gst-launch-1.0 -q avimux name=m ! filesink location=OUT videotestsrc num-buffers=40 ! video/x-raw,width=64,height=48 ! jpegenc ! m. audiotestsrc num-buffers=20 ! audioconvert ! m."},
+    };
+    int nRead = 0;
+    for (const auto &c : aCorpus) {
+        SCOPED_TRACE(c.pszName);
+        std::string path = Path("corpus.avi");
+        DeleteFileA(path.c_str());
+        std::string command = c.command;
+        size_t at = command.find("=OUT ");
+        if (at != std::string::npos) command.replace(at + 1, 3, "'" + path + "'");
+        else if (command.back() == '=') command += "'" + path + "'";
+        else command += " '" + path + "'";
+        if (!Shell(command)) {
+            // A writer or an encoder that this machine lacks.
+            printf("skipped: %s\n", c.pszName);
+            continue;
+        }
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        std::vector<bool> fVideo;
+        for (int s = 0; s < avi.nStreams; s++) fVideo.push_back(avi.aStreams[s].fccType == streamtypeVIDEO);
+        EXPECT_EQ(avi.nUnlisted, 0u);
+        EXPECT_EQ(avi.nUnplaced, 0u);
+        // ffmpeg gives no packet for an empty chunk (a frame that repeats
+        // the one before): the layer lists it, and it is left out here.
+        for (std::vector<PACKET> &packets : streams)
+            packets.erase(std::remove_if(packets.begin(), packets.end(), [](const PACKET &p) { return p.cb == 0; }),
+                          packets.end());
+        EXPECT_EQ(Describe(streams), Describe(FfprobePackets(path, fVideo)));
+        if (strstr(c.pszName, "OpenDML")) {
+            EXPECT_GE(avi.nRiffs, 2);
+        }
+        FreeAvi(&avi);
+        DeleteFileA(path.c_str());
+        nRead++;
+    }
+    EXPECT_GE(nRead, 4);
+}
+
+// The builder's OpenDML layouts, which no writer here makes: standard
+// indexes before and after their movi lists, many AVIX RIFFs, and RIFFs
+// past 4 GiB in a sparse file; ffmpeg reads the same chunks.
+TEST_F(AviLayer, ReadsOpenDmlLayoutsAsFfmpegDoes)
+{
+    if (!HasFfprobe()) GTEST_SKIP() << "no ffprobe here";
+    struct {
+        const char *pszName;
+        DWORD cbRiffLimit;
+        bool fAfterMovi;
+        int nFillers;
+    } aCases[] = {
+        {"standard indexes in movi", 600, false, 0},
+        {"standard indexes after movi", 600, true, 0},
+        {"many AVIX RIFFs", 150, true, 0},
+        {"past 4 GiB", 600, false, 2},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AVISPEC spec;
+        // A codec that ffmpeg does not know: its key flags are the index's
+        // (it takes every frame of an intra-only codec for a key frame).
+        spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+        spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+        for (int i = 0; i < 60; i++)
+            spec.chunks.push_back(Frame("00dc", Bytes(40 + (i * 37) % 90, (BYTE)i), i % 5 == 0 ? AVIIF_KEYFRAME : 0));
+        spec.dwTotalFrames = spec.dwLength = 60;
+        spec.cbRiffLimit = c.cbRiffLimit;
+        spec.fStdIndexAfterMovi = c.fAfterMovi;
+        std::string path = Path("odml.avi");
+        std::vector<BYTE> bytes = BuildAvi(spec);
+        if (c.nFillers) ASSERT_TRUE(WriteAviWithFiller(path, bytes, 0xB0000000ull, c.nFillers));
+        else ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        EXPECT_EQ(avi.aStreams[0].nSource, AVIINDEX_ODML);
+        EXPECT_GE(avi.nRiffs, 3);
+        ASSERT_EQ(streams[0].size(), 60u);
+        if (c.nFillers) {
+            EXPECT_GT(streams[0].back().ullPos, 0x100000000ull);
+        }
+        EXPECT_EQ(avi.nUnlisted, 0u);
+        EXPECT_EQ(avi.nUnplaced, 0u);
+        EXPECT_EQ(Describe(streams), Describe(FfprobePackets(path, {true})));
+        FreeAvi(&avi);
+        DeleteFileA(path.c_str());
+    }
+}
+#endif
