@@ -141,18 +141,50 @@ BOOL EntryStandsAt(AVIREAD *pAvi, ULONGLONG ullPos, FOURCC ckid)
     return adw[0] == FOURCC_LIST && adw[2] == ckid;
 }
 
-// Whether idx1 counts from the file's start: only when the first entries
-// that name a chunk find it there and not where counting from movi puts it.
+// The first chunk of that id in the first movi list (in its "rec " lists
+// too); 0 when there is none.
+ULONGLONG FirstChunkOfId(AVIREAD *pAvi, FOURCC ckid)
+{
+    RIFFCURSOR movi, rec;
+    RIFFCHUNK chunk;
+    RiffRangeCursor(&pAvi->file, pAvi->pRiffs[0].ullMoviData, pAvi->pRiffs[0].ullMoviEnd, 1, &movi);
+    RIFFCURSOR *pCursor = &movi;
+    for (;;) {
+        if (!RiffNext(pCursor, &chunk)) {
+            if (pCursor == &movi) return 0;
+            pCursor = &movi;
+            continue;
+        }
+        if (chunk.ckid == ckid) return chunk.ullPos;
+        if (pCursor == &movi && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') && RiffEnter(&movi, &chunk, &rec))
+            pCursor = &rec;
+    }
+}
+
+// What idx1's offsets count from. Offsets count from movi unless only the
+// file's start puts the first entries that name a chunk at a chunk of their
+// id. When neither does (writers that count from elsewhere), the first
+// entry of a stream is taken to name the first chunk of its id in movi.
 void TellIdx1Base(AVIREAD *pAvi, const AVIINDEXENTRY *pEntries, DWORD n)
 {
     ULONGLONG ullMoviType = pAvi->pRiffs[0].ullMovi + 8;
+    pAvi->ullIdx1Base = ullMoviType;
     for (DWORD i = 0; i < n && i < 16; i++) {
         BOOL fRelative = EntryStandsAt(pAvi, ullMoviType + pEntries[i].dwChunkOffset, pEntries[i].ckid);
         BOOL fAbsolute = EntryStandsAt(pAvi, pEntries[i].dwChunkOffset, pEntries[i].ckid);
         if (fRelative || fAbsolute) {
             pAvi->fIdx1FromStart = fAbsolute && !fRelative;
+            pAvi->ullIdx1Base = pAvi->fIdx1FromStart ? 0 : ullMoviType;
             return;
         }
+    }
+    for (DWORD i = 0; i < n; i++) {
+        if (AviStreamOfId(pEntries[i].ckid) < 0) continue;
+        ULONGLONG ullFirst = FirstChunkOfId(pAvi, pEntries[i].ckid);
+        // Places count modulo 2^64: a base "below" the file's start is
+        // taken back by the offsets.
+        if (ullFirst) pAvi->ullIdx1Base = ullFirst - pEntries[i].dwChunkOffset;
+        return;
     }
 }
 
@@ -173,7 +205,7 @@ int ReadIdx1(AVIREAD *pAvi)
                 return AVIREAD_UNREADABLE;
             }
             if (i == 0 && nPass == 0) TellIdx1Base(pAvi, pEntries, n);
-            ULONGLONG ullBase = pAvi->fIdx1FromStart ? 0 : pAvi->pRiffs[0].ullMovi + 8;
+            ULONGLONG ullBase = pAvi->ullIdx1Base;
             for (DWORD k = 0; k < n; k++) {
                 int iStream = AviStreamOfId(pEntries[k].ckid);
                 if (iStream < 0 || iStream >= pAvi->nStreams || pAvi->aStreams[iStream].nSource != AVIINDEX_IDX1) continue;

@@ -79,6 +79,7 @@ typedef struct {
     ULONGLONG ullIdx1;  // idx1's header, 0 without one
     DWORD nIdx1;        // its entries that the file holds
     BOOL fIdx1FromStart;  // its offsets count from the file's start
+    ULONGLONG ullIdx1Base;  // what they count from: the file's start, movi, or as the first entry says
     ULONGLONG nUnlisted;  // chunks of the movi lists that no index lists
     ULONGLONG nUnplaced;  // index entries whose chunk the movi lists do not hold where they say
     DWORD dwProblems;     // AVIPROBLEM_*

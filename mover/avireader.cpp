@@ -4,9 +4,9 @@
 // library's frame decoder.
 #include "mover/avireader.h"
 
+#include "avi/aviread.h"
 #include "mover/message.h"
 #include "mover/shift.h"
-#include "scaffold/odml.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -154,18 +154,9 @@ struct LOADSTATE {
     AviInfo *pInfo;
     HMMIO h;
     MMCKINFO ckRiff;
-    DWORD dwFirstChunkPos;
     char chDigit;
     ULONGLONG cbFile;
-    DWORD nOdmlFrames;  // the OpenDML header's frame count, 0 without one
-    // The video stream's super index ("indx"): its data's place and size;
-    // 0 without one.
-    DWORD dwIndxAt, cbIndx;
-    // The first RIFF's movi list: where its chunks start and end.
-    ULONGLONG ullMoviStart, ullMoviEnd;
 };
-
-DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl);
 
 const MESSAGE *ReadHeaderList(LOADSTATE *pState)
 {
@@ -237,20 +228,11 @@ const MESSAGE *ReadHeaderList(LOADSTATE *pState)
                 }
             }
             if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
-            // An OpenDML stream's super index, after its format.
-            MMCKINFO ckIndx;
-            ckIndx.ckid = mmioFOURCC('i', 'n', 'd', 'x');
-            if (fThisVideo && mmioDescend(h, &ckIndx, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-                pState->dwIndxAt = ckIndx.dwDataOffset;
-                pState->cbIndx = ckIndx.cksize;
-                if (mmioAscend(h, &ckIndx, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
-            }
         }
         if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
     }
     // A video format without its whole header cannot be used.
     if (fVideo && pInfo->cbFormat < sizeof(BITMAPINFOHEADER)) fVideo = false;
-    pState->nOdmlFrames = ReadOdmlFrames(pState, &ckHdrl);
     if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_HDRL;
     // Both lines when both streams are missing.
     if (!fVideo) return fAudio ? &MSG_NO_VIDEO_FORMAT : &MSG_NO_VIDEO_OR_WAVE_FORMAT;
@@ -316,10 +298,6 @@ const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
         }
         if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
     }
-    pState->dwFirstChunkPos = ck.dwDataOffset - 8;
-    pState->ullMoviStart = ckMovi.dwDataOffset + 4;
-    pState->ullMoviEnd = (ULONGLONG)ckMovi.dwDataOffset + ckMovi.cksize;
-    if (pState->ullMoviEnd > pState->cbFile) pState->ullMoviEnd = pState->cbFile;
     FillOutputFormat(pInfo);
     if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_DIB;
     if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
@@ -327,320 +305,90 @@ const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
     return NULL;
 }
 
-// The index's video entries are those of the video stream's chunk ids, its
-// audio entries those of the other stream's wave data; everything else it
-// may list (palette changes, text, further streams) is passed over.
-enum INDEXKIND { INDEX_OTHER, INDEX_VIDEO, INDEX_AUDIO };
-
-INDEXKIND ClassifyEntry(const LOADSTATE *pState, FOURCC ckid)
+// The chunk ids of the loaded stream's frames ("0Ndb", "0Ndc") and of the
+// other stream's sound ("0Mwb"); everything else an index lists (palette
+// changes, text, further streams) is passed over.
+bool IsSuffix(FOURCC ckid, char c2, char c3a, char c3b)
 {
-    const char *pszId = reinterpret_cast<const char *>(&ckid);
-    const char chOther = pState->chDigit == '0' ? '1' : '0';
-    if (pszId[0] == '0' && pszId[1] == pState->chDigit && pszId[2] == 'd' && (pszId[3] == 'b' || pszId[3] == 'c'))
-        return INDEX_VIDEO;
-    if (pszId[0] == '0' && pszId[1] == chOther && pszId[2] == 'w' && pszId[3] == 'b') return INDEX_AUDIO;
-    return INDEX_OTHER;
+    char ch2 = (char)((ckid >> 16) & 0xFF), ch3 = (char)(ckid >> 24);
+    return ch2 == c2 && (ch3 == c3a || ch3 == c3b);
 }
 
-const MESSAGE *ReadIndex(LOADSTATE *pState)
+// The frame table (and, from idx1, the sound's table) from the AVI layer's
+// reading: the video stream's OpenDML indexes when it has a super index,
+// which cover every RIFF, else idx1, which covers the first. Also tells what
+// the tables may leave out. NULL when the tables were made, else the
+// failure's message.
+const MESSAGE *ReadFrameTable(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
-    HMMIO h = pState->h;
-    MMCKINFO ckIdx;
-    ckIdx.ckid = mmioFOURCC('i', 'd', 'x', '1');
-    if (mmioDescend(h, &ckIdx, &pState->ckRiff, MMIO_FINDCHUNK) != MMSYSERR_NOERROR)
-        return &MSG_NO_IDX1;
-
     if (!PrepareWorkBuffer(pInfo)) return &MSG_NO_MEMORY;
-
-    // The entries that the file holds after the index's header, whatever
-    // the chunk's size says; an index cut short by the file's end is read
-    // as far as it goes, and then reported.
-    DWORD nEntries = ckIdx.cksize / 16;
-    LONG lHere = mmioSeek(h, 0, SEEK_CUR);
-    ULONGLONG ullHeld = lHere >= 0 && pState->cbFile > (ULONGLONG)lHere ? (pState->cbFile - (ULONGLONG)lHere) / 16 : 0;
-    DWORD nHeld = ullHeld > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)ullHeld;
-    DWORD nRead = nEntries < nHeld ? nEntries : nHeld;
-    bool fShortRead = nEntries > nHeld;
-
-    // A first pass counts the entries of each kind, so that the tables are
-    // made for exactly what is kept.
-    DWORD nVideoIds = 0, nAudioIds = 0;
-    for (DWORD i = 0; i < nRead; i++) {
-        DWORD adwEntry[4];
-        if (mmioRead(h, reinterpret_cast<HPSTR>(adwEntry), 16) != 16) {
-            nRead = i;
-            fShortRead = true;
-            break;
-        }
-        INDEXKIND kind = ClassifyEntry(pState, adwEntry[0]);
-        nVideoIds += kind == INDEX_VIDEO ? 1 : 0;
-        nAudioIds += kind == INDEX_AUDIO ? 1 : 0;
-    }
-    if (pInfo->fNoAudio) nAudioIds = 0;
-    if (nAudioIds) {
-        pInfo->pAudio = static_cast<AUDIOENTRY *>(malloc((size_t)nAudioIds * sizeof(AUDIOENTRY)));
-        if (!pInfo->pAudio) return &MSG_NO_MEMORY;
-    }
-    pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nVideoIds ? nVideoIds : 1, sizeof(FRAMEENTRY)));
-    if (!pInfo->pFrames) return &MSG_NO_MEMORY;
-
-    pInfo->fAllKey = 1;
-    DWORD nVideo = 0, nAudio = 0;
-    DWORD dwBase = 0;
-    if (mmioSeek(h, lHere, SEEK_SET) != lHere) nRead = 0, fShortRead = true;
-    for (DWORD i = 0; i < nRead; i++) {
-        DWORD adwEntry[4];
-        if (mmioRead(h, reinterpret_cast<HPSTR>(adwEntry), 16) != 16) {
-            fShortRead = true;
-            break;
-        }
-        INDEXKIND kind = ClassifyEntry(pState, adwEntry[0]);
-        if (kind == INDEX_VIDEO && nVideo < nVideoIds) {
-            if (nVideo == 0) dwBase = pState->dwFirstChunkPos - adwEntry[2];
-            FRAMEENTRY *pEntry = &pInfo->pFrames[nVideo++];
-            pEntry->ullChunkPos = (DWORD)(adwEntry[2] + dwBase);
-            DWORD dwLen = adwEntry[3] & FRAME_LENMASK;
-            pEntry->dwChunkLen = dwLen | ((adwEntry[0] >> 24) == 'c' ? FRAME_DC : 0);
-            if (!(adwEntry[1] & AVIIF_KEYFRAME) && dwLen != 0) {
-                pEntry->dwChunkLen |= FRAME_NOTKEY;
-                pInfo->fAllKey = 0;
-            }
-            pEntry->dwRef = 0xFFFFFFFFu;
-        } else if (kind == INDEX_AUDIO && nAudio < nAudioIds) {
-            pInfo->pAudio[nAudio].dwChunkPos = adwEntry[2];
-            pInfo->pAudio[nAudio].dwChunkLen = adwEntry[3];
-            nAudio++;
-        }
-    }
-    // The consistency report, for information.
-    if (nVideo < pInfo->nFrames) {
-        ShowShiftMessageM(MB_OK, &MSG_INDEX_SHORT, pInfo->szAviFile, (long)(pInfo->nFrames - nVideo));
-        // The frames that the index leaves out may be records too.
-        pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
-    } else if (nVideo > pInfo->nFrames) {
-        ShowShiftMessageM(MB_OK, &MSG_INDEX_SURPLUS, pInfo->szAviFile, (long)(nVideo - pInfo->nFrames));
-    }
-    pInfo->nFrames = nVideo;
-    pInfo->nAudio = nAudio;
-    if (fShortRead) return &MSG_IDX1_UNREADABLE;
-    for (DWORD i = 0; i < pInfo->nAudio; i++) pInfo->pAudio[i].dwChunkPos += dwBase;
-    return NULL;
-}
-
-// The OpenDML header's count of all the recording's frames, in every RIFF;
-// 0 when there is none.
-DWORD ReadOdmlFrames(LOADSTATE *pState, MMCKINFO *pckHdrl)
-{
-    HMMIO h = pState->h;
-    MMCKINFO ckOdml, ckDmlh;
-    if (mmioSeek(h, (LONG)(pckHdrl->dwDataOffset + 4), SEEK_SET) < 0) return 0;
-    ckOdml.fccType = mmioFOURCC('o', 'd', 'm', 'l');
-    if (mmioDescend(h, &ckOdml, pckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) return 0;
-    ckDmlh.ckid = mmioFOURCC('d', 'm', 'l', 'h');
-    DWORD nTotal = 0;
-    if (mmioDescend(h, &ckDmlh, &ckOdml, MMIO_FINDCHUNK) != MMSYSERR_NOERROR || ckDmlh.cksize < 4 ||
-        mmioRead(h, reinterpret_cast<HPSTR>(&nTotal), 4) != 4)
-        return 0;
-    return nTotal;
-}
-
-// TRUE when another RIFF follows the first one (OpenDML's "AVIX" parts).
-bool MoreRiffsFollow(LOADSTATE *pState)
-{
-    ULONGLONG ullEnd = (ULONGLONG)pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
-    ullEnd += ullEnd & 1;
-    DWORD adwHeader[3];
-    return pState->cbFile >= ullEnd + 12 && AviBytesAt(pState->pInfo, ullEnd, adwHeader, 12, FALSE) &&
-           adwHeader[0] == FOURCC_RIFF;
-}
-
-// Reads n entries of a standard index (each wLongs DWORDs) from ullAt into
-// the frame table from entry *pn on; FALSE when they cannot be read.
-bool ReadStandardEntries(AviInfo *pInfo, ULONGLONG ullAt, DWORD n, WORD wLongs, const ODMLINDEXHEADER *pHeader,
-                         DWORD *pn)
-{
-    const DWORD nPiece = 4096;
-    DWORD adwPiece[4096 * 4];
-    ULONGLONG ullBase = OdmlBase(pHeader);
-    BOOL fDc = (pHeader->dwChunkId >> 24) == 'c';
-    for (DWORD i = 0; i < n;) {
-        DWORD nRead = n - i < nPiece ? n - i : nPiece;
-        if (!AviBytesAt(pInfo, ullAt + 4ull * wLongs * i, adwPiece, 4 * wLongs * nRead, FALSE)) return false;
-        for (DWORD k = 0; k < nRead; k++) {
-            const DWORD *pEntry = &adwPiece[(size_t)k * wLongs];
-            FRAMEENTRY *pFrame = &pInfo->pFrames[(*pn)++];
-            // The entry gives the place of the chunk's data.
-            pFrame->ullChunkPos = ullBase + pEntry[0] - 8;
-            DWORD dwLen = pEntry[1] & ODML_SIZEMASK & FRAME_LENMASK;
-            pFrame->dwChunkLen = dwLen | (fDc ? FRAME_DC : 0);
-            if ((pEntry[1] & ODML_NOT_KEYFRAME) && dwLen != 0) {
-                pFrame->dwChunkLen |= FRAME_NOTKEY;
-                pInfo->fAllKey = 0;
-            }
-            pFrame->dwRef = 0xFFFFFFFFu;
-        }
-        i += nRead;
-    }
-    return true;
-}
-
-// The frame table from the video stream's super index and the standard
-// indexes it lists, which cover every RIFF of an OpenDML AVI; NULL when it
-// was made, else the failure's message.
-const MESSAGE *ReadOdmlIndexes(LOADSTATE *pState)
-{
-    AviInfo *pInfo = pState->pInfo;
-    ODMLINDEXHEADER super;
-    if (pState->cbIndx < sizeof(super) || !AviBytesAt(pInfo, pState->dwIndxAt, &super, sizeof(super), FALSE) ||
-        super.bIndexType != ODML_INDEX_OF_INDEXES || super.wLongsPerEntry != 4)
-        return &MSG_ODML_INDEX_UNREADABLE;
-    DWORD nSuper = (pState->cbIndx - sizeof(super)) / sizeof(ODMLSUPERENTRY);
-    if (super.nEntriesInUse < nSuper) nSuper = super.nEntriesInUse;
-    ODMLSUPERENTRY *pSuper = static_cast<ODMLSUPERENTRY *>(malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLSUPERENTRY)));
-    ODMLINDEXHEADER *pStd = static_cast<ODMLINDEXHEADER *>(malloc((size_t)(nSuper ? nSuper : 1) * sizeof(ODMLINDEXHEADER)));
-    if (!pSuper || !pStd) {
-        free(pSuper);
-        free(pStd);
-        return &MSG_NO_MEMORY;
-    }
+    AVIREAD *pAvi = static_cast<AVIREAD *>(malloc(sizeof(AVIREAD)));
+    if (!pAvi) return &MSG_NO_MEMORY;
+    int nResult = ReadAvi(pInfo->hFile, pAvi);
     const MESSAGE *pFailure = NULL;
-    if (nSuper && !AviBytesAt(pInfo, pState->dwIndxAt + sizeof(super), pSuper, nSuper * sizeof(ODMLSUPERENTRY), FALSE))
-        pFailure = &MSG_ODML_INDEX_UNREADABLE;
-    // A first pass over the standard indexes' headers counts their
-    // entries, each index no more than its chunk and the file hold.
-    ULONGLONG ullTotal = 0;
-    for (DWORD k = 0; k < nSuper && !pFailure; k++) {
-        ULONGLONG ullAt = OdmlSuperOffset(&pSuper[k]);
-        DWORD adwChunk[2];
-        ODMLINDEXHEADER *pHeader = &pStd[k];
-        if (!AviBytesAt(pInfo, ullAt, adwChunk, 8, FALSE) || !AviBytesAt(pInfo, ullAt + 8, pHeader, sizeof(*pHeader), FALSE) ||
-            !OdmlStandardEntries(pHeader, adwChunk[1]) || ullAt + 8 + adwChunk[1] > pState->cbFile) {
-            pFailure = &MSG_ODML_INDEX_UNREADABLE;
-            break;
-        }
-        ullTotal += pHeader->nEntriesInUse;
-    }
-    if (!pFailure && ullTotal > 0xFFFFFFF0ull / sizeof(FRAMEENTRY)) pFailure = &MSG_NO_MEMORY;
-    // Each entry of a standard index takes 8 bytes of the file at least: a
-    // super index that lists one standard index many times over claims more
-    // frames than the file can hold, and would have them read and kept.
-    if (!pFailure && ullTotal > pState->cbFile / 8) pFailure = &MSG_ODML_INDEX_UNREADABLE;
+    int iVideo = pState->chDigit - '0', iAudio = pState->chDigit == '0' ? 1 : 0;
+    const AVIREADSTREAM *pVideo = &pAvi->aStreams[iVideo];
+    BOOL fOdml = nResult == AVIREAD_OK && pVideo->ullIndx != 0;
+    if (nResult == AVIREAD_NO_MEMORY) pFailure = &MSG_NO_MEMORY;
+    else if (fOdml && (nResult != AVIREAD_OK || pVideo->nSource != AVIINDEX_ODML)) pFailure = &MSG_ODML_INDEX_UNREADABLE;
+    else if (!fOdml && nResult == AVIREAD_OK && !pAvi->ullIdx1) pFailure = &MSG_NO_IDX1;
+    else if (nResult != AVIREAD_OK) pFailure = &MSG_IDX1_UNREADABLE;
+    // The video stream's frames, and from idx1 the other stream's sound.
+    DWORD nVideo = 0, nAudio = 0;
+    const AVIREADSTREAM *pAudio = !fOdml && !pInfo->fNoAudio && iAudio < pAvi->nStreams ? &pAvi->aStreams[iAudio] : NULL;
+    for (DWORD i = 0; !pFailure && i < pVideo->nChunks; i++) nVideo += IsSuffix(pVideo->pChunks[i].ckid, 'd', 'b', 'c');
+    for (DWORD i = 0; !pFailure && pAudio && i < pAudio->nChunks; i++) nAudio += IsSuffix(pAudio->pChunks[i].ckid, 'w', 'b', 'b');
     if (!pFailure) {
-        pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(ullTotal ? (size_t)ullTotal : 1, sizeof(FRAMEENTRY)));
-        if (!pInfo->pFrames) pFailure = &MSG_NO_MEMORY;
+        pInfo->pFrames = static_cast<FRAMEENTRY *>(calloc(nVideo ? nVideo : 1, sizeof(FRAMEENTRY)));
+        pInfo->pAudio = nAudio ? static_cast<AUDIOENTRY *>(malloc((size_t)nAudio * sizeof(AUDIOENTRY))) : NULL;
+        if (!pInfo->pFrames || (nAudio && !pInfo->pAudio)) pFailure = &MSG_NO_MEMORY;
     }
-    DWORD nFrames = 0;
     pInfo->fAllKey = 1;
-    for (DWORD k = 0; k < nSuper && !pFailure; k++) {
-        if (!ReadStandardEntries(pInfo, OdmlSuperOffset(&pSuper[k]) + 8 + sizeof(ODMLINDEXHEADER), pStd[k].nEntriesInUse,
-                                 pStd[k].wLongsPerEntry, &pStd[k], &nFrames))
-            pFailure = &MSG_ODML_INDEX_UNREADABLE;
-    }
-    free(pSuper);
-    free(pStd);
-    if (pFailure) return pFailure;
-    if (nFrames < pInfo->nFrames) {
-        pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
-        ShowShiftMessageM(MB_OK, &MSG_INDEX_SHORT, pInfo->szAviFile, (long)(pInfo->nFrames - nFrames));
-    }
-    pInfo->nFrames = nFrames;
-    pInfo->nAudio = 0;
-    return NULL;
-}
-
-// Reads a file's chunk headers in blocks: a walk over many small chunks
-// reads each block once.
-struct HEADREADER {
-    AviInfo *pInfo;
-    BYTE ab[65536];
-    ULONGLONG ullAt;  // where ab starts
-    DWORD cb;         // the bytes it holds
-};
-
-// The 12 bytes at ullPos (a chunk's id and size, and a list's type); FALSE
-// past what the file holds.
-bool HeadAt(HEADREADER *pReader, ULONGLONG ullPos, ULONGLONG cbFile, DWORD *padw)
-{
-    if (ullPos + 8 > cbFile) return false;
-    if (ullPos < pReader->ullAt || ullPos + 12 > pReader->ullAt + pReader->cb) {
-        ULONGLONG cbLeft = cbFile - ullPos;
-        DWORD cb = cbLeft < sizeof(pReader->ab) ? (DWORD)cbLeft : (DWORD)sizeof(pReader->ab);
-        if (!AviBytesAt(pReader->pInfo, ullPos, pReader->ab, cb, FALSE)) return false;
-        pReader->ullAt = ullPos;
-        pReader->cb = cb;
-    }
-    DWORD dwOff = (DWORD)(ullPos - pReader->ullAt);
-    memset(padw, 0, 12);
-    memcpy(padw, pReader->ab + dwOff, pReader->cb - dwOff < 12 ? pReader->cb - dwOff : 12);
-    return true;
-}
-
-// The video stream's chunks in a movi list from ullPos to ullEnd, those in
-// its "rec " lists too: every chunk the list holds, whether or not an index
-// lists it. The walk stops at a chunk that runs past its list.
-ULONGLONG CountVideoChunks(LOADSTATE *pState, HEADREADER *pReader, ULONGLONG ullPos, ULONGLONG ullEnd)
-{
-    ULONGLONG nChunks = 0;
-    ULONGLONG ullListEnd = 0;  // the end of the "rec " list walked, 0 outside one
-    for (;;) {
-        ULONGLONG ullLimit = ullListEnd ? ullListEnd : ullEnd;
-        DWORD adw[3];
-        if (ullPos + 8 > ullLimit || !HeadAt(pReader, ullPos, pState->cbFile, adw)) {
-            if (!ullListEnd) break;
-            // On after the list.
-            ullPos = ullListEnd;
-            ullListEnd = 0;
-            continue;
+    DWORD nFrames = 0;
+    for (DWORD i = 0; !pFailure && i < pVideo->nChunks; i++) {
+        const AVICHUNKREF *pChunk = &pVideo->pChunks[i];
+        if (!IsSuffix(pChunk->ckid, 'd', 'b', 'c')) continue;
+        FRAMEENTRY *pEntry = &pInfo->pFrames[nFrames++];
+        pEntry->ullChunkPos = pChunk->ullData - 8;
+        DWORD dwLen = pChunk->cbData & FRAME_LENMASK;
+        pEntry->dwChunkLen = dwLen | ((pChunk->ckid >> 24) == 'c' ? FRAME_DC : 0);
+        if (!(pChunk->dwFlags & AVICHUNK_KEY) && dwLen != 0) {
+            pEntry->dwChunkLen |= FRAME_NOTKEY;
+            pInfo->fAllKey = 0;
         }
-        ULONGLONG ullNext = ullPos + 8 + adw[1] + (adw[1] & 1);
-        if (ullPos + 8 + adw[1] > ullLimit) break;
-        char chDigit;
-        if (!ullListEnd && adw[0] == FOURCC_LIST && adw[2] == mmioFOURCC('r', 'e', 'c', ' ') && adw[1] >= 4) {
-            ullListEnd = ullPos + 8 + adw[1];
-            ullPos += 12;
-            continue;
-        }
-        if (IsVideoChunkId(adw[0], &chDigit) && chDigit == pState->chDigit) nChunks++;
-        ullPos = ullNext;
+        pEntry->dwRef = 0xFFFFFFFFu;
     }
-    return nChunks;
-}
-
-// Whether the movi lists hold video chunks that no index lists: the first
-// RIFF's, and with OpenDML's indexes every AVIX RIFF's too.
-bool ChunksUnlisted(LOADSTATE *pState, bool fOdml)
-{
-    AviInfo *pInfo = pState->pInfo;
-    HEADREADER *pReader = static_cast<HEADREADER *>(malloc(sizeof(HEADREADER)));
-    if (!pReader) return false;
-    pReader->pInfo = pInfo;
-    pReader->ullAt = 0;
-    pReader->cb = 0;
-    ULONGLONG nChunks = CountVideoChunks(pState, pReader, pState->ullMoviStart, pState->ullMoviEnd);
-    if (fOdml) {
-        ULONGLONG ullRiff = (ULONGLONG)pState->ckRiff.dwDataOffset + pState->ckRiff.cksize;
-        for (int nRiffs = 0; nRiffs < 100000; nRiffs++) {
-            ullRiff += ullRiff & 1;
-            DWORD adw[3];
-            if (!HeadAt(pReader, ullRiff, pState->cbFile, adw) || adw[0] != FOURCC_RIFF) break;
-            ULONGLONG ullRiffEnd = ullRiff + 8 + adw[1] < pState->cbFile ? ullRiff + 8 + adw[1] : pState->cbFile;
-            // Its movi list, among its chunks.
-            for (ULONGLONG ullPos = ullRiff + 12; ullPos + 12 <= ullRiffEnd;) {
-                DWORD adwChunk[3];
-                if (!HeadAt(pReader, ullPos, pState->cbFile, adwChunk)) break;
-                if (adwChunk[0] == FOURCC_LIST && adwChunk[2] == mmioFOURCC('m', 'o', 'v', 'i')) {
-                    ULONGLONG ullEnd = ullPos + 8 + adwChunk[1] < ullRiffEnd ? ullPos + 8 + adwChunk[1] : ullRiffEnd;
-                    nChunks += CountVideoChunks(pState, pReader, ullPos + 12, ullEnd);
-                    break;
-                }
-                ullPos += 8ull + adwChunk[1] + (adwChunk[1] & 1);
-            }
-            ullRiff += 8ull + adw[1];
-        }
+    DWORD nSound = 0;
+    for (DWORD i = 0; !pFailure && pAudio && i < pAudio->nChunks; i++) {
+        if (!IsSuffix(pAudio->pChunks[i].ckid, 'w', 'b', 'b')) continue;
+        pInfo->pAudio[nSound].dwChunkPos = (DWORD)(pAudio->pChunks[i].ullData - 8);
+        pInfo->pAudio[nSound++].dwChunkLen = pAudio->pChunks[i].cbData;
     }
-    free(pReader);
-    return nChunks > pInfo->nFrames;
+    if (!pFailure) {
+        // The consistency report, for information.
+        if (nFrames < pInfo->nFrames) {
+            ShowShiftMessageM(MB_OK, &MSG_INDEX_SHORT, pInfo->szAviFile, (long)(pInfo->nFrames - nFrames));
+            // The frames that the index leaves out may be records too.
+            pInfo->dwUnseen |= UNSEEN_INDEX_SHORT;
+        } else if (nFrames > pInfo->nFrames && !fOdml) {
+            ShowShiftMessageM(MB_OK, &MSG_INDEX_SURPLUS, pInfo->szAviFile, (long)(nFrames - pInfo->nFrames));
+        }
+        pInfo->nFrames = nFrames;
+        pInfo->nAudio = nSound;
+        if (!fOdml && (pAvi->dwProblems & AVIPROBLEM_IDX1_CUT)) pFailure = &MSG_IDX1_UNREADABLE;
+    }
+    if (!pFailure) {
+        if (pAvi->fDmlh && pAvi->nDmlhFrames > pInfo->nFrames) pInfo->dwUnseen |= UNSEEN_ODML_FRAMES;
+        // Without the indexes of OpenDML, frames beyond the first RIFF are
+        // not listed; nor are chunks of the video stream that the movi
+        // lists hold and its index does not list.
+        if (!fOdml && pAvi->nRiffs > 1) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
+        else if (pVideo->nUnlisted) pInfo->dwUnseen |= UNSEEN_UNLISTED;
+    }
+    FreeAvi(pAvi);
+    free(pAvi);
+    return pFailure;
 }
 
 }  // namespace
@@ -690,21 +438,9 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (!pFailure) pFailure = ReadHeaderList(&state);
     if (!pFailure) pFailure = OpenCodec(pInfo);
     if (!pFailure) pFailure = FindFirstVideoChunk(&state);
-    // An OpenDML AVI is read through its video stream's indexes, which
-    // cover every RIFF; any other through idx1, which covers the first.
-    BOOL fOdml = !pFailure && state.cbIndx > 0;
-    if (!pFailure && fOdml) pFailure = PrepareWorkBuffer(pInfo) ? ReadOdmlIndexes(&state) : &MSG_NO_MEMORY;
-    if (!pFailure && !fOdml) pFailure = ReadIndex(&state);
+    if (!pFailure) pFailure = ReadFrameTable(&state);
     if (!pFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
         pFailure = &MSG_ASCEND_AVI;
-    if (!pFailure) {
-        if (state.nOdmlFrames > pInfo->nFrames) pInfo->dwUnseen |= UNSEEN_ODML_FRAMES;
-        // Without the indexes of OpenDML, frames beyond the first RIFF are
-        // not listed.
-        if (!fOdml && MoreRiffsFollow(&state)) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
-        // Nor are frames that the movi lists hold and no index lists.
-        if (ChunksUnlisted(&state, fOdml)) pInfo->dwUnseen |= UNSEEN_UNLISTED;
-    }
     if (pFailure) {
         ShowShiftMessageM(MB_OK | MB_ICONQUESTION, pFailure, pInfo->szAviFile, pInfo->szAviFile);
         ReleaseAvi(pInfo);
