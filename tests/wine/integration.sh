@@ -266,6 +266,16 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
     crlf "[Spoolcap]" "Enabled=0" > "$win/smplcodec.ini"
     host "$bin/vfwhost.exe" avi-record-sound SMPL 30 'C:\plain.avi'
     check "sound: the plain recording of the same pictures and sound" 0 $status
+    # avifil32's layout as the AVI layer reads it: every stream's chunks
+    # are ffmpeg's packets, by place, size and key flag.
+    for name in sound plain; do
+        host "$bin/avicheck.exe" --chunks "C:\\$name.avi"
+        printf "%s\n" "$out" > "$build/$name-layer.txt"
+        ffprobe -v error -show_entries packet=stream_index,pos,size,flags -of csv=p=0 "$drive_c/$name.avi" |
+            awk -F, '{ print $1, $3, $2, substr($4, 1, 1) }' | sort -s -n -k1,1 > "$build/$name-ffprobe.txt"
+        check "sound: the AVI layer reads avifil32's $name.avi as ffmpeg does" "0 60 0" \
+            "$status $(grep -c . "$build/$name-layer.txt") $(cmp -s "$build/$name-layer.txt" "$build/$name-ffprobe.txt"; echo $?)"
+    done
     out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/sound.avi" --map "C:\\=$drive_c" 2>&1)
     check "sound: spool verify here finds every record" "0 30 records, 30 good" \
         "$? $(printf "%s\n" "$out" | sed -n 's/.*frames, \(30 records, 30 good\).*/\1/p')"
