@@ -318,18 +318,18 @@ struct WALK {
     DWORD anListed[AVI_MAX_STREAMS];
     DWORD anCap[AVI_MAX_STREAMS];  // of the lists of walked streams
     DWORD anMatched[AVI_MAX_STREAMS];
+    DWORD anCursor[AVI_MAX_STREAMS];
 };
 
-BOOL IsListed(const WALK *pWalk, int iStream, ULONGLONG ullData)
+// Whether the index lists a chunk at that place. The walk meets chunks in
+// the order of their places, so each stream's sorted places are followed
+// by a cursor that only moves on.
+BOOL IsListed(WALK *pWalk, int iStream, ULONGLONG ullData)
 {
     const ULONGLONG *p = pWalk->apullListed[iStream];
-    DWORD nLo = 0, nHi = pWalk->anListed[iStream];
-    while (nLo < nHi) {
-        DWORD nMid = nLo + (nHi - nLo) / 2;
-        if (p[nMid] < ullData) nLo = nMid + 1;
-        else nHi = nMid;
-    }
-    return nLo < pWalk->anListed[iStream] && p[nLo] == ullData;
+    DWORD n = pWalk->anListed[iStream], *pi = &pWalk->anCursor[iStream];
+    while (*pi < n && p[*pi] < ullData) ++*pi;
+    return *pi < n && p[*pi] == ullData;
 }
 
 // Walks the chunks of a movi list (its "rec " lists too): the streams that
