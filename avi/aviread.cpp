@@ -207,6 +207,7 @@ int ReadIdx1(AVIREAD *pAvi)
             if (i == 0 && nPass == 0) TellIdx1Base(pAvi, pEntries, n);
             ULONGLONG ullBase = pAvi->ullIdx1Base;
             for (DWORD k = 0; k < n; k++) {
+                if (nPass == 0 && pEntries[k].ckid == mmioFOURCC('r', 'e', 'c', ' ')) pAvi->nIdx1Lists++;
                 int iStream = AviStreamOfId(pEntries[k].ckid);
                 if (iStream < 0 || iStream >= pAvi->nStreams || pAvi->aStreams[iStream].nSource != AVIINDEX_IDX1) continue;
                 AVIREADSTREAM *pStream = &pAvi->aStreams[iStream];
@@ -219,7 +220,7 @@ int ReadIdx1(AVIREAD *pAvi)
                 pChunk->cbData = pEntries[k].dwChunkLength;
                 pChunk->ckid = pEntries[k].ckid;
                 pChunk->dwFlags = (pEntries[k].dwFlags & AVIIF_KEYFRAME) ? AVICHUNK_KEY : 0;
-                pChunk->dwReserved = 0;
+                pChunk->dwIdx1Flags = pEntries[k].dwFlags;
             }
             i += n;
         }
@@ -289,7 +290,7 @@ BOOL ReadOdmlStream(AVIREAD *pAvi, AVIREADSTREAM *pStream, ULONGLONG *pullBudget
                 pChunk->cbData = pEntry[1] & ODML_SIZEMASK;
                 pChunk->ckid = pHeader->dwChunkId;
                 pChunk->dwFlags = (pEntry[1] & ODML_NOT_KEYFRAME) ? 0 : AVICHUNK_KEY;
-                pChunk->dwReserved = 0;
+                pChunk->dwIdx1Flags = 0;
             }
             i += n;
         }
@@ -305,37 +306,16 @@ BOOL ReadOdmlStream(AVIREAD *pAvi, AVIREADSTREAM *pStream, ULONGLONG *pullBudget
     return fRead;
 }
 
-int CompareUll(const void *p1, const void *p2)
+int CompareRefPlaces(const void *p1, const void *p2)
 {
-    ULONGLONG a = *(const ULONGLONG *)p1, b = *(const ULONGLONG *)p2;
+    ULONGLONG a = (*(const AVICHUNKREF *const *)p1)->ullData, b = (*(const AVICHUNKREF *const *)p2)->ullData;
     return a < b ? -1 : a > b ? 1 : 0;
-}
-
-// What a walk of the movi lists keeps: for each stream with an index, the
-// places of the chunks it lists, in order, to find those it leaves out.
-struct WALK {
-    ULONGLONG *apullListed[AVI_MAX_STREAMS];
-    DWORD anListed[AVI_MAX_STREAMS];
-    DWORD anCap[AVI_MAX_STREAMS];  // of the lists of walked streams
-    DWORD anMatched[AVI_MAX_STREAMS];
-    DWORD anCursor[AVI_MAX_STREAMS];
-};
-
-// Whether the index lists a chunk at that place. The walk meets chunks in
-// the order of their places, so each stream's sorted places are followed
-// by a cursor that only moves on.
-BOOL IsListed(WALK *pWalk, int iStream, ULONGLONG ullData)
-{
-    const ULONGLONG *p = pWalk->apullListed[iStream];
-    DWORD n = pWalk->anListed[iStream], *pi = &pWalk->anCursor[iStream];
-    while (*pi < n && p[*pi] < ullData) ++*pi;
-    return *pi < n && p[*pi] == ullData;
 }
 
 // Walks the chunks of a movi list (its "rec " lists too): the streams that
 // no index covers get their chunks from it; for the others, the chunks
 // their index does not list are counted.
-int WalkMovi(AVIREAD *pAvi, WALK *pWalk, ULONGLONG ullData, ULONGLONG ullEnd)
+int WalkMovi(AVIREAD *pAvi, AVIPLACES *pPlaces, DWORD *pnMatched, DWORD *pnCap, ULONGLONG ullData, ULONGLONG ullEnd)
 {
     RIFFCURSOR movi, rec;
     RIFFCHUNK chunk;
@@ -358,9 +338,9 @@ int WalkMovi(AVIREAD *pAvi, WALK *pWalk, ULONGLONG ullData, ULONGLONG ullEnd)
         pStream->nWalked++;
         if (pStream->nSource == AVIINDEX_WALK) {
             AVICHUNKREF ref = {chunk.ullData, RiffHeld(&chunk), chunk.ckid, AVICHUNK_KEY, 0};
-            if (!AddChunk(pStream, &pWalk->anCap[iStream], &ref)) return AVIREAD_NO_MEMORY;
-        } else if (IsListed(pWalk, iStream, chunk.ullData)) {
-            pWalk->anMatched[iStream]++;
+            if (!AddChunk(pStream, &pnCap[iStream], &ref)) return AVIREAD_NO_MEMORY;
+        } else if (AviChunkAt(pPlaces, iStream, chunk.ullData)) {
+            pnMatched[iStream]++;
         } else {
             pStream->nUnlisted++;
             pAvi->nUnlisted++;
@@ -371,35 +351,65 @@ int WalkMovi(AVIREAD *pAvi, WALK *pWalk, ULONGLONG ullData, ULONGLONG ullEnd)
 
 int WalkMoviLists(AVIREAD *pAvi)
 {
-    WALK walk;
-    memset(&walk, 0, sizeof(walk));
+    // The streams that are walked have no list yet, and theirs grows as the
+    // walk goes: they are never looked up.
+    AVIPLACES places;
+    if (!AviStartPlaces(pAvi, &places)) return AVIREAD_NO_MEMORY;
+    DWORD anMatched[AVI_MAX_STREAMS] = {0}, anCap[AVI_MAX_STREAMS] = {0};
     int nResult = AVIREAD_OK;
-    for (int s = 0; s < pAvi->nStreams && nResult == AVIREAD_OK; s++) {
-        const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
-        if (pStream->nSource == AVIINDEX_WALK || !pStream->nChunks) continue;
-        ULONGLONG *p = (ULONGLONG *)malloc((size_t)pStream->nChunks * sizeof(ULONGLONG));
-        if (!p) {
-            nResult = AVIREAD_NO_MEMORY;
-            break;
-        }
-        BOOL fSorted = TRUE;
-        for (DWORD i = 0; i < pStream->nChunks; i++) {
-            p[i] = pStream->pChunks[i].ullData;
-            if (i && p[i] < p[i - 1]) fSorted = FALSE;
-        }
-        if (!fSorted) qsort(p, pStream->nChunks, sizeof(*p), CompareUll);
-        walk.apullListed[s] = p;
-        walk.anListed[s] = pStream->nChunks;
-    }
     for (int r = 0; r < pAvi->nRiffs && nResult == AVIREAD_OK; r++)
-        if (pAvi->pRiffs[r].ullMovi) nResult = WalkMovi(pAvi, &walk, pAvi->pRiffs[r].ullMoviData, pAvi->pRiffs[r].ullMoviEnd);
-    for (int s = 0; s < pAvi->nStreams; s++)
-        if (walk.anListed[s] > walk.anMatched[s]) pAvi->nUnplaced += walk.anListed[s] - walk.anMatched[s];
-    for (ULONGLONG *p : walk.apullListed) free(p);
+        if (pAvi->pRiffs[r].ullMovi)
+            nResult = WalkMovi(pAvi, &places, anMatched, anCap, pAvi->pRiffs[r].ullMoviData, pAvi->pRiffs[r].ullMoviEnd);
+    for (int s = 0; s < pAvi->nStreams; s++) {
+        const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+        if (pStream->nSource != AVIINDEX_WALK && pStream->nChunks > anMatched[s]) pAvi->nUnplaced += pStream->nChunks - anMatched[s];
+    }
+    AviFreePlaces(&places);
     return nResult;
 }
 
 }  // namespace
+
+BOOL AviStartPlaces(const AVIREAD *pAvi, AVIPLACES *pPlaces)
+{
+    memset(pPlaces, 0, sizeof(*pPlaces));
+    pPlaces->pAvi = pAvi;
+    for (int s = 0; s < pAvi->nStreams; s++) {
+        const AVIREADSTREAM *pStream = &pAvi->aStreams[s];
+        DWORD i = 1;
+        while (i < pStream->nChunks && pStream->pChunks[i].ullData >= pStream->pChunks[i - 1].ullData) i++;
+        if (i >= pStream->nChunks) continue;
+        const AVICHUNKREF **pp = (const AVICHUNKREF **)malloc((size_t)pStream->nChunks * sizeof(*pp));
+        if (!pp) {
+            AviFreePlaces(pPlaces);
+            return FALSE;
+        }
+        for (i = 0; i < pStream->nChunks; i++) pp[i] = &pStream->pChunks[i];
+        qsort(pp, pStream->nChunks, sizeof(*pp), CompareRefPlaces);
+        pPlaces->appSorted[s] = pp;
+    }
+    return TRUE;
+}
+
+void AviFreePlaces(AVIPLACES *pPlaces)
+{
+    for (const AVICHUNKREF **&pp : pPlaces->appSorted) {
+        free((void *)pp);
+        pp = NULL;
+    }
+}
+
+const AVICHUNKREF *AviChunkAt(AVIPLACES *pPlaces, int iStream, ULONGLONG ullData)
+{
+    if (iStream < 0 || iStream >= pPlaces->pAvi->nStreams) return NULL;
+    const AVIREADSTREAM *pStream = &pPlaces->pAvi->aStreams[iStream];
+    const AVICHUNKREF *const *pp = pPlaces->appSorted[iStream];
+    DWORD n = pStream->nChunks, *pi = &pPlaces->anCursor[iStream];
+#define PLACE_AT(i) (pp ? pp[i] : &pStream->pChunks[i])
+    while (*pi < n && PLACE_AT(*pi)->ullData < ullData) ++*pi;
+    return *pi < n && PLACE_AT(*pi)->ullData == ullData ? PLACE_AT(*pi) : NULL;
+#undef PLACE_AT
+}
 
 int ReadAvi(HANDLE h, AVIREAD *pAvi)
 {

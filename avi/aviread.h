@@ -20,7 +20,7 @@ typedef struct {
     DWORD cbData;
     FOURCC ckid;        // as the index names it ("00dc" ...)
     DWORD dwFlags;      // AVICHUNK_*
-    DWORD dwReserved;
+    DWORD dwIdx1Flags;  // its idx1 entry's flags as they stand (AVIIF_*); 0 from other indexes
 } AVICHUNKREF;
 
 // Where a stream's chunk list came from.
@@ -80,6 +80,7 @@ typedef struct {
     DWORD nIdx1;        // its entries that the file holds
     BOOL fIdx1FromStart;  // its offsets count from the file's start
     ULONGLONG ullIdx1Base;  // what they count from: the file's start, movi, or as the first entry says
+    DWORD nIdx1Lists;     // its entries that name a "rec " list
     ULONGLONG nUnlisted;  // chunks of the movi lists that no index lists
     ULONGLONG nUnplaced;  // index entries whose chunk the movi lists do not hold where they say
     DWORD dwProblems;     // AVIPROBLEM_*
@@ -89,6 +90,23 @@ typedef struct {
 // result FreeAvi releases what was kept.
 int ReadAvi(HANDLE h, AVIREAD *pAvi);
 void FreeAvi(AVIREAD *pAvi);
+
+// Finds each stream's listed chunks by their places, for a reader that
+// meets the file's chunks in order: a list that its index gives out of
+// order is followed through a copy sorted by place, and every list by a
+// cursor that only moves on.
+typedef struct {
+    const AVIREAD *pAvi;
+    const AVICHUNKREF **appSorted[AVI_MAX_STREAMS];  // NULL: the list is in order already
+    DWORD anCursor[AVI_MAX_STREAMS];
+} AVIPLACES;
+
+// FALSE without memory.
+BOOL AviStartPlaces(const AVIREAD *pAvi, AVIPLACES *pPlaces);
+void AviFreePlaces(AVIPLACES *pPlaces);
+// The chunk of the stream's list whose data stands at ullData, NULL when
+// the list has none there. Each stream's places must be asked in order.
+const AVICHUNKREF *AviChunkAt(AVIPLACES *pPlaces, int iStream, ULONGLONG ullData);
 
 // The stream number of a chunk id ("NNxx"), -1 for ids of no stream.
 int AviStreamOfId(FOURCC ckid);

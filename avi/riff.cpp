@@ -12,7 +12,20 @@ BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h)
     if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
     pFile->cbFile = ((ULONGLONG)dwHigh << 32) | dwLow;
     pFile->pbBlock = (BYTE *)malloc(RIFF_BLOCK);
+    pFile->cbBlockCap = RIFF_BLOCK;
     return pFile->pbBlock != NULL;
+}
+
+BOOL RiffSetBlock(RIFFFILE *pFile, DWORD cbBlock)
+{
+    if (cbBlock <= pFile->cbBlockCap) return TRUE;
+    BYTE *pb = (BYTE *)malloc(cbBlock);
+    if (!pb) return FALSE;
+    free(pFile->pbBlock);
+    pFile->pbBlock = pb;
+    pFile->cbBlockCap = cbBlock;
+    pFile->cbBlock = 0;
+    return TRUE;
 }
 
 void RiffCloseFile(RIFFFILE *pFile)
@@ -37,10 +50,10 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
     if (ullAt > pFile->cbFile || cb > pFile->cbFile - ullAt) return FALSE;
     DWORD cbDone = 0;
     // Pieces larger than a block go straight to the caller.
-    if (cb > RIFF_BLOCK / 4 || !pFile->pbBlock) return ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb;
+    if (cb > pFile->cbBlockCap / 4 || !pFile->pbBlock) return ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb;
     if (ullAt < pFile->ullBlock || ullAt + cb > pFile->ullBlock + pFile->cbBlock) {
         pFile->cbBlock = 0;
-        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, RIFF_BLOCK, &cbDone)) return FALSE;
+        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, pFile->cbBlockCap, &cbDone)) return FALSE;
         pFile->ullBlock = ullAt;
         pFile->cbBlock = cbDone;
         if (cb > cbDone) return FALSE;

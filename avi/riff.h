@@ -17,6 +17,7 @@ typedef struct {
     BYTE *pbBlock;       // the file's bytes from ullBlock on, for walks
     ULONGLONG ullBlock;
     DWORD cbBlock;
+    DWORD cbBlockCap;    // the block's room
 } RIFFFILE;
 
 typedef struct {
@@ -41,7 +42,12 @@ typedef struct {
 BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h);
 void RiffCloseFile(RIFFFILE *pFile);
 // Exactly cb bytes at ullAt; FALSE past the file's end or on a failed read.
+// Pieces up to a quarter of the block come through the block, larger ones
+// straight from the file; any file read in order can be read this way.
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
+// A larger block for a reader that goes through the whole file in order;
+// FALSE (the block as it was) without memory.
+BOOL RiffSetBlock(RIFFFILE *pFile, DWORD cbBlock);
 // Forgets what was read ahead (after the file was written).
 void RiffForget(RIFFFILE *pFile);
 

@@ -1170,23 +1170,45 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
                 << k;
     }
 
-    // An index out of the order of the chunks: the output is written, and
-    // the lost flags are reported.
+    // An index out of the order of the chunks is read by place: each frame
+    // keeps its own flag. An entry that names no chunk is reported, and the
+    // output is still written.
     AVISPEC spec;
     spec.format = MakeFormat(8, 8, 24, BI_RGB);
     spec.dwTotalFrames = spec.dwLength = 2;
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[0])));
     spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[1]), 0));
     std::vector<BYTE> in = BuildAvi(spec);
-    // The two idx1 entries swapped.
     size_t idx1 = in.size() - 32;
     ASSERT_EQ(DwordAt(in, idx1 - 8), mmioFOURCC('i', 'd', 'x', '1'));
-    std::swap_ranges(in.begin() + (long)idx1, in.begin() + (long)idx1 + 16, in.begin() + (long)idx1 + 16);
-    ASSERT_TRUE(WriteBytes(Path("swapped.avi"), in.data(), in.size()));
-    RUN run = Run({"resolve", Path("swapped.avi"), "-o", Path("swapped-out.avi")});
-    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
-    EXPECT_NE(run.err.find("matched no chunk at the place they name"), std::string::npos) << run.err;
-    EXPECT_TRUE(FileExists(Path("swapped-out.avi").c_str()));
+    struct {
+        const char *pszCase;
+        bool fSwap;
+        DWORD dwSecondOffset;  // 0: as built
+        int nStatus;
+        const char *pszSaid;
+    } aCases[] = {
+        {"entries swapped", true, 0, SPOOL_OK, ""},
+        {"an entry naming no chunk", false, 2, SPOOL_PROBLEMS, "matched no chunk at the place they name"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszCase);
+        std::vector<BYTE> bytes = in;
+        if (c.dwSecondOffset) memcpy(&bytes[idx1 + 16 + 8], &c.dwSecondOffset, 4);
+        if (c.fSwap) std::swap_ranges(bytes.begin() + (long)idx1, bytes.begin() + (long)idx1 + 16, bytes.begin() + (long)idx1 + 16);
+        ASSERT_TRUE(WriteBytes(Path("odd.avi"), bytes.data(), bytes.size()));
+        DeleteFileA(Path("odd-out.avi").c_str());
+        RUN run = Run({"resolve", Path("odd.avi"), "-o", Path("odd-out.avi")});
+        EXPECT_EQ(run.nStatus, c.nStatus) << run.err;
+        if (*c.pszSaid) EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
+        else EXPECT_EQ(run.err, "");
+        AVIPARTS parts = ReadParts(ReadBytes(Path("odd-out.avi")));
+        ASSERT_TRUE(parts.fWhole);
+        ASSERT_EQ(parts.streams.size(), 1u);
+        ASSERT_EQ(parts.streams[0].size(), 2u);
+        EXPECT_TRUE(parts.streams[0][0].fKey);
+        EXPECT_EQ(parts.streams[0][1].fKey, !c.fSwap) << "the second frame: listed as a delta frame, or by no entry";
+    }
 
     // An AVIX RIFF goes on the recording: its movi list's frames are
     // resolved after the first RIFF's.
@@ -1201,9 +1223,11 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
     memcpy(&avix[4], &cbRiff, 4);
     in.insert(in.end(), avix.begin(), avix.end());
     ASSERT_TRUE(WriteBytes(Path("avix.avi"), in.data(), in.size()));
-    run = Run({"resolve", Path("avix.avi"), "-o", Path("avix-out.avi")});
-    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    RUN run = Run({"resolve", Path("avix.avi"), "-o", Path("avix-out.avi")});
     EXPECT_EQ(run.out, "<dir>/avix-out.avi: 3 frames resolved\n");
+    // No index lists that frame: its key flag is not known, and that is said.
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.err.find("1 frames of <dir>/avix.avi are listed by no index"), std::string::npos) << run.err;
 }
 
 // Capture programs keep a frame and its sound in "rec " lists and list the

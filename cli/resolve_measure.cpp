@@ -1,0 +1,163 @@
+// resolve's measuring pass: what the output will take, and every record
+// checked against its file, before anything is written.
+#include "cli/resolve.h"
+#include "scaffold/filegate.h"
+
+#include <stdio.h>
+#include <string.h>
+
+int ResolveSlotOf(FOURCC ckid)
+{
+    int i = AviStreamOfId(ckid);
+    return i < 0 ? RESOLVE_OTHER : i;
+}
+
+BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
+{
+    if (!pState->fFailed) Complain(pszEnglish, pszJapanese, (unsigned long)pState->dwFrame, pszArg);
+    pState->fFailed = TRUE;
+    return FALSE;
+}
+
+namespace {
+
+// A record's frame: its file there and large enough, and for the first raw
+// frame, its header for the format; FALSE after a message.
+BOOL MeasureRecord(RESOLVE *pState, REFRECORD *pRec, FOURCC ckid, RESOLVEMEASURE *pMeasure, ULONGLONG *pullResolved)
+{
+    pRec->szFileName[MAX_PATH - 1] = '\0';
+    CHAR szPath[MAX_PATH];
+    if (!MapRefPath(pRec->szFileName, szPath))
+        return ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
+                           pRec->szFileName);
+    if (strcmp(szPath, pMeasure->szFile) != 0) {
+        snprintf(pMeasure->szFile, sizeof(pMeasure->szFile), "%s", szPath);
+        // A regular file: a device or a FIFO of that name is never opened
+        // for reading.
+        FILEFACTS facts;
+        LookAtName(szPath, &facts);
+        pMeasure->fFileThere = facts.nKind == FILEKIND_FILE;
+        pMeasure->ullFileSize = facts.ullSize;
+    }
+    if (!pMeasure->fFileThere)
+        return ResolveFail(pState, "frame %lu: reference file %s cannot be opened", "フレーム %lu: 参照ファイル%sがオープンできません", szPath);
+    *pullResolved = RefRecordFrameSize(pRec);
+    if ((ULONGLONG)pRec->dwOffset + *pullResolved > pMeasure->ullFileSize)
+        return ResolveFail(pState, "frame %lu: no frame of the record's size in %s", "フレーム %lu: %sにレコードのサイズのフレームがありません",
+                           szPath);
+    if (!RefRecordIsRaw(pRec)) {
+        pMeasure->nCoded++;
+    } else if (pMeasure->nRaw++ == 0) {
+        pMeasure->iRawStream = ResolveSlotOf(ckid);
+        HANDLE hRef = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        RIFFFILE ref;
+        BOOL fHeader = hRef != INVALID_HANDLE_VALUE && RiffOpenFile(&ref, hRef) &&
+                       RiffRead(&ref, pRec->dwOffset, &pMeasure->rawHeader, sizeof(pMeasure->rawHeader)) &&
+                       FrameHeaderFits(&pMeasure->rawHeader, RefRecordFrameSize(pRec));
+        if (hRef != INVALID_HANDLE_VALUE) {
+            RiffCloseFile(&ref);
+            CloseHandle(hRef);
+        }
+        if (!fHeader)
+            return ResolveFail(pState, "frame %lu: no frame of the record's size in %s",
+                               "フレーム %lu: %sにレコードのサイズのフレームがありません", szPath);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASURE *pMeasure)
+{
+    RIFFCHUNK chunk;
+    RIFFCURSOR list;
+    while (RiffNext(pCursor, &chunk)) {
+        DWORD cb = (DWORD)(chunk.ullEnd - chunk.ullPos - 8);
+        pMeasure->ullChunks++;
+        pMeasure->aullChunks[ResolveSlotOf(chunk.ckid)]++;
+        ULONGLONG ullResolved = cb;
+        BYTE c2 = (BYTE)(chunk.ckid >> 16), c3 = (BYTE)(chunk.ckid >> 24);
+        BOOL fFrame = c2 == 'd' && (c3 == 'c' || c3 == 'b');
+        REFRECORD rec;
+        if (fFrame) pState->dwFrame = pMeasure->nVideo++;
+        if (fTop && chunk.ckid == FOURCC_LIST && RiffEnter(pCursor, &chunk, &list)) {
+            if (!MeasureChunks(pState, &list, FALSE, pMeasure)) return FALSE;
+            ullResolved = 4;
+        } else if (fFrame && cb >= sizeof(REFRECORD) && RiffRead(&pState->avi.file, chunk.ullData, &rec, sizeof(rec)) &&
+                   IsRefRecord(&rec, sizeof(rec))) {
+            if (!MeasureRecord(pState, &rec, chunk.ckid, pMeasure, &ullResolved)) return FALSE;
+        } else if (fFrame && cb) {
+            pMeasure->aullPlain[ResolveSlotOf(chunk.ckid)]++;
+        }
+        pMeasure->ullBytes += 8 + ullResolved + 1;
+    }
+    return TRUE;
+}
+
+BOOL MeasureInput(RESOLVE *pState)
+{
+    for (int r = 0; r < pState->avi.nRiffs; r++) {
+        const AVIRIFF *pRiff = &pState->avi.pRiffs[r];
+        if (!pRiff->ullMovi) continue;
+        RIFFCURSOR movi;
+        RiffRangeCursor(&pState->avi.file, pRiff->ullMoviData, pRiff->ullMoviEnd, 2, &movi);
+        if (!MeasureChunks(pState, &movi, TRUE, &pState->measure)) return FALSE;
+    }
+    pState->dwFrame = 0;
+    return TakeRawFormat(pState);
+}
+
+// The format of the raw frames that the records name, from the first one's
+// header: uncompressed RGB, its depth told by the data's size (rows of
+// whole DWORDs). FALSE after a message when the stream mixes raw frames
+// with compressed ones, which no one format can describe, or when the size
+// fits no depth (RLE and palette input carry what the header does not
+// hold).
+BOOL TakeRawFormat(RESOLVE *pState)
+{
+    const RESOLVEMEASURE *pMeasure = &pState->measure;
+    if (!pMeasure->nRaw) return TRUE;
+    if (pMeasure->nCoded || pMeasure->aullPlain[pMeasure->iRawStream]) {
+        Complain("%s: the stream mixes records of raw frames with compressed frames; no one format describes it, so it cannot be resolved",
+                 "%s: ストリームに非圧縮フレームのレコードと圧縮フレームが混在しているため, 一つの形式で表せず解決できません",
+                 pState->pszAvi);
+        return FALSE;
+    }
+    const REFFRAMEHEADER *pHeader = &pMeasure->rawHeader;
+    LONG lWidth = pHeader->wWidth, lHeight = pHeader->wHeight;
+    static const WORD s_awBits[] = {24, 32, 16};
+    for (WORD wBits : s_awBits) {
+        ULONGLONG cbRow = ((ULONGLONG)lWidth * wBits + 31) / 32 * 4;
+        if (lWidth > 0 && lHeight != 0 && cbRow * (lHeight < 0 ? -lHeight : lHeight) == pHeader->dwDataSize) {
+            BITMAPINFOHEADER *pbi = &pState->biRaw;
+            memset(pbi, 0, sizeof(*pbi));
+            pbi->biSize = sizeof(*pbi);
+            pbi->biWidth = lWidth;
+            pbi->biHeight = lHeight;
+            pbi->biPlanes = 1;
+            pbi->biBitCount = wBits;
+            pbi->biCompression = BI_RGB;
+            pbi->biSizeImage = pHeader->dwDataSize;
+            pState->iRawStream = pMeasure->iRawStream;
+            return TRUE;
+        }
+    }
+    Complain("%s: the raw frames' format cannot be told: %lu bytes are no 16-, 24- or 32-bit RGB picture of %ld by %ld",
+             "%s: 非圧縮フレームの形式が分かりません: %lu バイトは %ld × %ld の16, 24, 32ビットRGB画像ではありません", pState->pszAvi,
+             (unsigned long)pHeader->dwDataSize, (long)lWidth, (long)lHeight);
+    return FALSE;
+}
+
+// Room in each super index: a standard index for each RIFF the stream has
+// chunks in (two RIFFs in a row hold more than the limit), and for each one
+// that fills up.
+void SizeSuperIndexes(RESOLVE *pState)
+{
+    const RESOLVEMEASURE *pMeasure = &pState->measure;
+    ULONGLONG ullRiffs = 2 * (pMeasure->ullBytes + 32 * pMeasure->ullChunks + pState->avi.file.cbFile) / pState->ullRiffLimit + 1;
+    for (int i = 0; i < AVI_MAX_STREAMS; i++) {
+        ULONGLONG ullChunks = pMeasure->aullChunks[i];
+        ULONGLONG ullSuper = 16 + (ullRiffs < ullChunks + 1 ? ullRiffs : ullChunks + 1) + ullChunks / AVIODML_STDINDEX_CAP;
+        pState->anSuperCap[i] = ullSuper > (1u << 22) ? (1u << 22) : (DWORD)ullSuper;
+    }
+}
