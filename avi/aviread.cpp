@@ -64,6 +64,7 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
                 DWORD cb = RiffHeld(&sub);
                 if (sub.ckid == mmioFOURCC('s', 't', 'r', 'h') && !pStream->cbStrh) {
                     pStream->cbStrh = cb < sizeof(pStream->adwStrh) ? cb : (DWORD)sizeof(pStream->adwStrh);
+                    pStream->fStrhCut = sub.fCut;
                     if (!RiffRead(&pAvi->file, sub.ullData, pStream->adwStrh, pStream->cbStrh)) return AVIREAD_UNREADABLE;
                     pStream->fccType = pStream->adwStrh[0];
                     pStream->fccHandler = pStream->adwStrh[1];
@@ -72,6 +73,7 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
                     if (!pStream->pbStrf) return AVIREAD_NO_MEMORY;
                     if (cb && !RiffRead(&pAvi->file, sub.ullData, pStream->pbStrf, cb)) return AVIREAD_UNREADABLE;
                     pStream->cbStrf = cb;
+                    pStream->fStrfCut = sub.fCut;
                 } else if (sub.ckid == mmioFOURCC('i', 'n', 'd', 'x') && !pStream->ullIndx) {
                     pStream->ullIndx = sub.ullData;
                     pStream->cbIndx = cb;
@@ -110,6 +112,7 @@ int FindRiffs(AVIREAD *pAvi)
         memset(pRiff, 0, sizeof(*pRiff));
         pRiff->ullPos = chunk.ullPos;
         pRiff->ullEnd = chunk.ullEnd;
+        pRiff->fCut = chunk.fCut;
         if (!RiffEnter(&top, &chunk, &riff)) continue;
         while (RiffNext(&riff, &child)) {
             if (fFirst && child.fccType == mmioFOURCC('h', 'd', 'r', 'l') && !pAvi->ullHdrl) {
@@ -127,9 +130,7 @@ int FindRiffs(AVIREAD *pAvi)
         }
     }
     if (!pAvi->nRiffs) return AVIREAD_NOT_AVI;
-    if (!pAvi->ullHdrl) return AVIREAD_NO_HDRL;
-    if (!pAvi->pRiffs[0].ullMovi) return AVIREAD_NO_MOVI;
-    return AVIREAD_OK;
+    return pAvi->ullHdrl ? AVIREAD_OK : AVIREAD_NO_HDRL;
 }
 
 // TRUE when the chunk (or "rec " list) an idx1 entry names stands at ullPos.
@@ -411,12 +412,18 @@ const AVICHUNKREF *AviChunkAt(AVIPLACES *pPlaces, int iStream, ULONGLONG ullData
 #undef PLACE_AT
 }
 
-int ReadAvi(HANDLE h, AVIREAD *pAvi)
+int ReadAviHeaders(HANDLE h, AVIREAD *pAvi)
 {
     memset(pAvi, 0, sizeof(*pAvi));
     if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
-    int nResult = FindRiffs(pAvi);
+    return FindRiffs(pAvi);
+}
+
+int ReadAvi(HANDLE h, AVIREAD *pAvi)
+{
+    int nResult = ReadAviHeaders(h, pAvi);
     if (nResult != AVIREAD_OK) return nResult;
+    if (!pAvi->pRiffs[0].ullMovi) return AVIREAD_NO_MOVI;
     // Each stream from its OpenDML indexes when it has them and they can be
     // read; else from idx1; else from the walk of movi.
     ULONGLONG ullBudget = pAvi->file.cbFile / 8;

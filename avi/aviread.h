@@ -36,6 +36,7 @@ typedef struct {
     DWORD cbStrh;
     BYTE *pbStrf;       // the format chunk, whole
     DWORD cbStrf;
+    BOOL fStrhCut, fStrfCut;  // the header or the format claims more than the file holds
     ULONGLONG ullIndx;  // its super index's data, 0 without one
     DWORD cbIndx;
     int nSource;        // AVIINDEX_*
@@ -50,6 +51,7 @@ typedef struct {
     ULONGLONG ullPos, ullEnd;           // the RIFF's header and its data's end
     ULONGLONG ullMovi;                  // its movi list's header, 0 without one
     ULONGLONG ullMoviData, ullMoviEnd;  // the list's chunks
+    BOOL fCut;                          // it claims more than the file holds
 } AVIRIFF;
 
 // Troubles that still let the file be read (bits of AVIREAD.dwProblems).
@@ -60,7 +62,7 @@ typedef struct {
 // ReadAvi's results.
 #define AVIREAD_OK 0
 #define AVIREAD_NOT_AVI 1    // no RIFF "AVI " at the file's start
-#define AVIREAD_NO_HDRL 2    // no header list or no main header
+#define AVIREAD_NO_HDRL 2    // no header list, or (ullHdrl set) no main header
 #define AVIREAD_NO_MOVI 3
 #define AVIREAD_NO_MEMORY 4
 #define AVIREAD_UNREADABLE 5  // the file cannot be read or measured
@@ -89,6 +91,9 @@ typedef struct {
 // Reads the AVI open as h (which stays open and the caller's). On any
 // result FreeAvi releases what was kept.
 int ReadAvi(HANDLE h, AVIREAD *pAvi);
+// Reads only the RIFFs and the header list, for a reader that wants the
+// streams' headers and formats and no chunks (a file without movi too).
+int ReadAviHeaders(HANDLE h, AVIREAD *pAvi);
 void FreeAvi(AVIREAD *pAvi);
 
 // Finds each stream's listed chunks by their places, for a reader that

@@ -65,16 +65,17 @@ BOOL Flush(AVIOUT *pOut)
 
 }  // namespace
 
-BOOL AviOutOpen(AVIOUT *pOut, HANDLE h, BOOL fThread)
+BOOL AviOutOpen(AVIOUT *pOut, HANDLE h, DWORD cbBuffer, BOOL fThread)
 {
     memset(pOut, 0, sizeof(*pOut));
     pOut->h = h;
-    pOut->pb = (BYTE *)malloc(AVIOUT_BUFFER);
+    pOut->cbBuffer = cbBuffer ? cbBuffer : 1;
+    pOut->pb = (BYTE *)malloc(pOut->cbBuffer);
     if (!pOut->pb) return FALSE;
     if (!fThread) return TRUE;
     // Without a second buffer, events or a thread the output is written in
     // the caller's thread.
-    pOut->pbSpare = (BYTE *)malloc(AVIOUT_BUFFER);
+    pOut->pbSpare = (BYTE *)malloc(pOut->cbBuffer);
     pOut->hWork = CreateEventA(NULL, TRUE, FALSE, NULL);
     pOut->hIdle = CreateEventA(NULL, TRUE, TRUE, NULL);
     if (pOut->pbSpare && pOut->hWork && pOut->hIdle)
@@ -107,13 +108,13 @@ void AviOutPut(AVIOUT *pOut, const void *pData, DWORD cb)
 {
     const BYTE *p = (const BYTE *)pData;
     while (cb && !pOut->fFailed) {
-        DWORD cbPart = AVIOUT_BUFFER - pOut->cb < cb ? AVIOUT_BUFFER - pOut->cb : cb;
+        DWORD cbPart = pOut->cbBuffer - pOut->cb < cb ? pOut->cbBuffer - pOut->cb : cb;
         memcpy(pOut->pb + pOut->cb, p, cbPart);
         pOut->cb += cbPart;
         pOut->ullPos += cbPart;
         p += cbPart;
         cb -= cbPart;
-        if (pOut->cb == AVIOUT_BUFFER) Flush(pOut);
+        if (pOut->cb == pOut->cbBuffer) Flush(pOut);
     }
 }
 
@@ -131,6 +132,12 @@ void AviOutZeros(AVIOUT *pOut, DWORD cb)
 
 void AviOutPatch(AVIOUT *pOut, ULONGLONG ullAt, const void *pData, DWORD cb)
 {
+    if (pOut->fFailed) return;
+    ULONGLONG ullHeld = pOut->ullPos - pOut->cb;
+    if (ullAt >= ullHeld && cb <= pOut->ullPos - ullAt) {
+        memcpy(pOut->pb + (ullAt - ullHeld), pData, cb);
+        return;
+    }
     if (!AviOutDrain(pOut)) return;
     DWORD cbDone = 0;
     if (!SeekTo(pOut->h, ullAt) || !WriteFile(pOut->h, pData, cb, &cbDone, NULL) || cbDone != cb || !SeekTo(pOut->h, pOut->ullPos))
@@ -172,14 +179,14 @@ BOOL AviOutCopy(AVIOUT *pOut, RIFFFILE *pFrom, ULONGLONG ullFrom, ULONGLONG cb)
 {
     // Through the output's buffer: whole pieces when they fit there.
     while (cb && !pOut->fFailed) {
-        DWORD cbRoom = AVIOUT_BUFFER - pOut->cb;
+        DWORD cbRoom = pOut->cbBuffer - pOut->cb;
         DWORD cbPart = cb < cbRoom ? (DWORD)cb : cbRoom;
         if (!RiffRead(pFrom, ullFrom, pOut->pb + pOut->cb, cbPart)) return FALSE;
         pOut->cb += cbPart;
         pOut->ullPos += cbPart;
         ullFrom += cbPart;
         cb -= cbPart;
-        if (pOut->cb == AVIOUT_BUFFER) Flush(pOut);
+        if (pOut->cb == pOut->cbBuffer) Flush(pOut);
     }
     return TRUE;
 }

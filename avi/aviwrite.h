@@ -10,11 +10,13 @@
 #include "avi/aviread.h"
 #include "scaffold/odml.h"
 
+// The buffer of an output that writes large pieces.
 #define AVIOUT_BUFFER (1024u * 1024)
 
 typedef struct {
     HANDLE h;
     BYTE *pb;
+    DWORD cbBuffer;    // pb's room (and pbSpare's)
     DWORD cb;          // bytes waiting in pb
     ULONGLONG ullPos;  // the file's length with them
     BOOL fFailed;      // a write failed: nothing more is written
@@ -29,16 +31,17 @@ typedef struct {
 } AVIOUT;
 
 // Writes to h (which stays the caller's) from its current place, counted as
-// ullPos; with fThread through a writer thread when one can be had. FALSE
-// without memory.
-BOOL AviOutOpen(AVIOUT *pOut, HANDLE h, BOOL fThread);
+// ullPos, in pieces of cbBuffer bytes; with fThread through a writer thread
+// when one can be had. FALSE without memory.
+BOOL AviOutOpen(AVIOUT *pOut, HANDLE h, DWORD cbBuffer, BOOL fThread);
 // Stops the thread (its write waited for) and frees the buffers; what is
 // still in the buffer is not written (AviOutDrain first).
 void AviOutClose(AVIOUT *pOut);
 void AviOutPut(AVIOUT *pOut, const void *pData, DWORD cb);
 void AviOutDword(AVIOUT *pOut, DWORD dw);
 void AviOutZeros(AVIOUT *pOut, DWORD cb);
-// Writes over bytes written earlier.
+// Writes over bytes written earlier: in the buffer while they are still
+// there, else in the file.
 void AviOutPatch(AVIOUT *pOut, ULONGLONG ullAt, const void *pData, DWORD cb);
 void AviOutPatchDword(AVIOUT *pOut, ULONGLONG ullAt, DWORD dw);
 // Every byte so far is in the file; FALSE when a write failed.

@@ -125,7 +125,7 @@ int ResolveCommand(int argc, char **argv)
                      "%sがすでにあるため, そのままにしました. 削除するか, 別の出力先を選んで下さい", pszExisting);
         } else if (hTemp == INVALID_HANDLE_VALUE || hIndex == INVALID_HANDLE_VALUE) {
             Complain("%s cannot be created", "%sが作成できません", szTemp);
-        } else if (!AviOutOpen(&state.out, hTemp, TRUE) || !AviOutOpen(&state.idx1, hIndex, FALSE)) {
+        } else if (!AviOutOpen(&state.out, hTemp, AVIOUT_BUFFER, TRUE) || !AviOutOpen(&state.idx1, hIndex, AVIOUT_BUFFER, FALSE)) {
             Complain("out of memory", "メモリが確保できません");
         } else if (WriteResolved(&state)) {
             BOOL fWritten = AviOutDrain(&state.out) && FlushFileBuffers(hTemp);

@@ -6,9 +6,13 @@
 // is replaced only by a finished AVI, and a write that fails anywhere
 // leaves nothing behind and the existing file as it was. The working file
 // is made new (never through a link someone put at its name) and written,
-// checked and renamed through the handle that made it.
+// checked and renamed through the handle that made it. Its chunks are
+// written through the AVI layer's writer: each opened by a mark and closed
+// by it, its size written at the close.
 #include "salvage/internal.h"
 
+#include "avi/aviread.h"
+#include "avi/aviwrite.h"
 #include "codec/refformat.h"
 #include "scaffold/filegate.h"
 #include "scaffold/paths.h"
@@ -18,13 +22,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <type_traits>
 
 #define AVIH_SIZE 56
 #define STRH_SIZE 64
 #define AVIH_TOTALFRAMES 16  // offset of dwTotalFrames in the main header
 #define STRH_LENGTH 32       // offset of dwLength in the stream header
 #define FORMAT_SIZE_MAX (1024u * 1024u)
+// The output's buffer: the file is written in pieces of this size.
+#define WRITE_BUFFER 65536u
 
 namespace {
 
@@ -34,8 +39,9 @@ struct WRITESTATE {
     CHAR szRecordName[MAX_PATH];  // the reference file as the records name it
     HANDLE hTemp;        // the working file, made by this write
     FILEID idTemp;
-    HMMIO hmmio;
-    MMCKINFO ckRiff;
+    AVIOUT out;          // written through hTemp
+    BOOL fOut;
+    ULONGLONG ullRiff;   // the RIFF's mark
     HIC hicRef;
     BYTE *pbFormat;
     AVIINDEXENTRY *pIndex;
@@ -49,33 +55,31 @@ BOOL Fail(WRITESTATE *pState, const MESSAGE *pMsg)
     return FALSE;
 }
 
-BOOL Create(WRITESTATE *pState, MMCKINFO *pck, FOURCC fccId, FOURCC fccType, UINT uFlags, const MESSAGE *pszMessage)
+// Opens a chunk (fccType 0) or a list ("RIFF" or "LIST" and its type); its
+// mark comes back for the close.
+BOOL Create(WRITESTATE *pState, ULONGLONG *pullMark, FOURCC fccId, FOURCC fccType, const MESSAGE *pszMessage)
 {
-    memset(pck, 0, sizeof(*pck));
-    if (uFlags) pck->fccType = fccType;
-    else pck->ckid = fccId;
-    if (mmioCreateChunk(pState->hmmio, pck, uFlags) != MMSYSERR_NOERROR) return Fail(pState, pszMessage);
-    return TRUE;
+    *pullMark = AviOutBegin(&pState->out, fccId, fccType);
+    return pState->out.fFailed ? Fail(pState, pszMessage) : TRUE;
 }
 
 // Closes a chunk, which writes its size; a failure is a failed write of it.
-BOOL Close(WRITESTATE *pState, MMCKINFO *pck, const MESSAGE *pszMessage)
+BOOL Close(WRITESTATE *pState, ULONGLONG ullMark, const MESSAGE *pszMessage)
 {
-    if (mmioAscend(pState->hmmio, pck, 0) != MMSYSERR_NOERROR) return Fail(pState, pszMessage);
-    return TRUE;
+    return AviOutEnd(&pState->out, ullMark) ? TRUE : Fail(pState, pszMessage);
 }
 
 BOOL Write(WRITESTATE *pState, const void *pData, DWORD cb, const MESSAGE *pszMessage)
 {
-    if (mmioWrite(pState->hmmio, (const char *)pData, (LONG)cb) != (LONG)cb) return Fail(pState, pszMessage);
-    return TRUE;
+    AviOutPut(&pState->out, pData, cb);
+    return pState->out.fFailed ? Fail(pState, pszMessage) : TRUE;
 }
 
+// The place the next byte goes to; the file's places are 31-bit.
 BOOL Tell(WRITESTATE *pState, DWORD *pdwPos)
 {
-    LONG lPos = mmioSeek(pState->hmmio, 0, SEEK_CUR);
-    if (lPos < 0) return Fail(pState, &MSG_CANNOT_SEEK);
-    *pdwPos = (DWORD)lPos;
+    if (pState->out.ullPos > 0x7FFFFFFFull) return Fail(pState, &MSG_CANNOT_SEEK);
+    *pdwPos = (DWORD)pState->out.ullPos;
     return TRUE;
 }
 
@@ -143,7 +147,7 @@ BOOL WriteFormat(WRITESTATE *pState)
 // patch after a shortened frame loop.
 BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
 {
-    MMCKINFO ckHdrl, ckAvih, ckStrl, ckStrh, ckStrf;
+    ULONGLONG ckHdrl, ckAvih, ckStrl, ckStrh, ckStrf;
     double dblUs = 1000000.0 / g_dblFps + 0.5;
     DWORD adwAvih[AVIH_SIZE / 4] = {dblUs >= 4294967295.0 ? 0xFFFFFFFFu : (DWORD)dblUs,
                                     0,
@@ -162,61 +166,43 @@ BOOL WriteHeaders(WRITESTATE *pState, DWORD *pdwAvih, DWORD *pdwStrh)
     DWORD adwStrhRest[] = {0, g_dwScale, g_dwRate, 0, g_nRefFrames, 0, 0xFFFFFFFFu, 0};
     memcpy(abStrh + 16, adwStrhRest, sizeof(adwStrhRest));  // the frame rectangle stays 0
 
-    return Create(pState, &pState->ckRiff, 0, mmioFOURCC('A', 'V', 'I', ' '), MMIO_CREATERIFF, &MSG_CREATE_AVI) &&
-           Create(pState, &ckHdrl, 0, mmioFOURCC('h', 'd', 'r', 'l'), MMIO_CREATELIST, &MSG_CREATE_HDRL) &&
-           Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, 0, &MSG_CREATE_AVIH) &&
+    return Create(pState, &pState->ullRiff, FOURCC_RIFF, mmioFOURCC('A', 'V', 'I', ' '), &MSG_CREATE_AVI) &&
+           Create(pState, &ckHdrl, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'), &MSG_CREATE_HDRL) &&
+           Create(pState, &ckAvih, mmioFOURCC('a', 'v', 'i', 'h'), 0, &MSG_CREATE_AVIH) &&
            Tell(pState, pdwAvih) && Write(pState, adwAvih, AVIH_SIZE, &MSG_WRITE_AVIH) &&
-           Close(pState, &ckAvih, &MSG_WRITE_AVIH) &&
-           Create(pState, &ckStrl, 0, mmioFOURCC('s', 't', 'r', 'l'), MMIO_CREATELIST,
-                  &MSG_CREATE_STRL) &&
-           Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, 0, &MSG_CREATE_STRH) &&
+           Close(pState, ckAvih, &MSG_WRITE_AVIH) &&
+           Create(pState, &ckStrl, FOURCC_LIST, mmioFOURCC('s', 't', 'r', 'l'), &MSG_CREATE_STRL) &&
+           Create(pState, &ckStrh, mmioFOURCC('s', 't', 'r', 'h'), 0, &MSG_CREATE_STRH) &&
            Tell(pState, pdwStrh) && Write(pState, abStrh, STRH_SIZE, &MSG_WRITE_AVIS) &&
-           Close(pState, &ckStrh, &MSG_WRITE_AVIS) &&
-           Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, 0, &MSG_CREATE_STRF) &&
-           WriteFormat(pState) && Close(pState, &ckStrf, &MSG_WRITE_STRF) &&
-           Close(pState, &ckStrl, &MSG_WRITE_STRF) &&
-           Close(pState, &ckHdrl, &MSG_WRITE_STRF);
+           Close(pState, ckStrh, &MSG_WRITE_AVIS) &&
+           Create(pState, &ckStrf, mmioFOURCC('s', 't', 'r', 'f'), 0, &MSG_CREATE_STRF) &&
+           WriteFormat(pState) && Close(pState, ckStrf, &MSG_WRITE_STRF) &&
+           Close(pState, ckStrl, &MSG_WRITE_STRF) &&
+           Close(pState, ckHdrl, &MSG_WRITE_STRF);
 }
-
-// The chunk heads of a finished file: id, size, and a list's type (0 for a
-// chunk), at their places for a format of cbFormat bytes and nFrames frames.
-struct CHUNKHEAD {
-    DWORD dwPos;
-    FOURCC fccId;
-    DWORD cbSize;
-    FOURCC fccType;
-};
 
 // Checks the closed file and writes the frame count at its two places when
 // fewer frames were written than listed. The platform's buffered writes may
 // report success for bytes that never reached the disk: only a file of the
-// whole size whose every chunk head holds its size, flushed, is a finished
+// whole size that the AVI reader reads back whole, each chunk of the size
+// written and each record listed where it stands, flushed, is a finished
 // AVI.
 BOOL FinishFile(HANDLE h, DWORD cbExpected, DWORD dwAvih, DWORD dwStrh, DWORD nFrames, BOOL fPatch, DWORD cbFormat)
 {
     DWORD dwHigh = 0;
     BOOL fOk = GetFileSize(h, &dwHigh) == cbExpected && dwHigh == 0;
-    DWORD cbFormatPadded = cbFormat + (cbFormat & 1);
-    DWORD dwMovi = 180 + cbFormatPadded;
-    DWORD dwIdx1 = dwMovi + 12 + 284 * nFrames;
-    const CHUNKHEAD aHeads[] = {
-        {0, mmioFOURCC('R', 'I', 'F', 'F'), cbExpected - 8, mmioFOURCC('A', 'V', 'I', ' ')},
-        {12, FOURCC_LIST, 160 + cbFormatPadded, mmioFOURCC('h', 'd', 'r', 'l')},
-        {24, mmioFOURCC('a', 'v', 'i', 'h'), AVIH_SIZE, 0},
-        {88, FOURCC_LIST, 84 + cbFormatPadded, mmioFOURCC('s', 't', 'r', 'l')},
-        {100, mmioFOURCC('s', 't', 'r', 'h'), STRH_SIZE, 0},
-        {172, mmioFOURCC('s', 't', 'r', 'f'), cbFormat, 0},
-        {dwMovi, FOURCC_LIST, 4 + 284 * nFrames, mmioFOURCC('m', 'o', 'v', 'i')},
-        {dwIdx1, mmioFOURCC('i', 'd', 'x', '1'), 16 * nFrames, 0},
-    };
-    fOk = fOk && dwIdx1 + 8 + 16 * nFrames == cbExpected;
-    for (const CHUNKHEAD &head : aHeads) {
-        DWORD adw[3] = {0, 0, 0}, cb = 0;
-        DWORD cbHead = head.fccType ? 12 : 8;
-        fOk = fOk && SetFilePointer(h, (LONG)head.dwPos, NULL, FILE_BEGIN) == head.dwPos &&
-              ReadFile(h, adw, cbHead, &cb, NULL) && cb == cbHead && adw[0] == head.fccId && adw[1] == head.cbSize &&
-              (!head.fccType || adw[2] == head.fccType);
-    }
+    AVIREAD avi;
+    memset(&avi, 0, sizeof(avi));
+    fOk = fOk && ReadAvi(h, &avi) == AVIREAD_OK;
+    const AVIREADSTREAM *pStream = &avi.aStreams[0];
+    const AVIRIFF *pRiff = fOk ? &avi.pRiffs[0] : NULL;
+    fOk = fOk && avi.nRiffs == 1 && !pRiff->fCut && pRiff->ullEnd == cbExpected && avi.cbAvih == AVIH_SIZE &&
+          avi.nStreams == 1 && pStream->cbStrh == STRH_SIZE && !pStream->fStrhCut && pStream->cbStrf == cbFormat &&
+          !pStream->fStrfCut && pStream->nSource == AVIINDEX_IDX1 && pStream->nChunks == nFrames && pStream->nWalked == nFrames &&
+          !avi.nUnlisted && !avi.nUnplaced && avi.nIdx1 == nFrames && avi.ullIdx1 == pRiff->ullMoviEnd &&
+          avi.ullIdx1 + 8 + 16ull * nFrames == cbExpected;
+    for (DWORD i = 0; fOk && i < nFrames; i++) fOk = pStream->pChunks[i].cbData == sizeof(REFRECORD);
+    FreeAvi(&avi);
     const DWORD adwPos[] = {dwAvih + AVIH_TOTALFRAMES, dwStrh + STRH_LENGTH};
     for (DWORD dwPos : adwPos) {
         DWORD cb = 0;
@@ -254,19 +240,14 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
         FormatMendMessage(state.szMessage, &MSG_NAME_NOT_IN_RECORDS, g_szRefFile);
     } else if (!MakeTempFile(&state)) {
         Fail(&state, &MSG_CANNOT_OPEN);
+    } else if (!AviOutOpen(&state.out, state.hTemp, WRITE_BUFFER, FALSE)) {
+        FormatMendMessage(state.szMessage, &MSG_NO_MEMORY);
     } else {
-        // The multimedia I/O writes through the working file's own handle.
-        MMIOINFO mmioinfo;
-        memset(&mmioinfo, 0, sizeof(mmioinfo));
-        mmioinfo.fccIOProc = FOURCC_DOS;
-        // (A handle fits the field's 32 bits on Windows of either width.)
-        mmioinfo.adwInfo[0] = (std::remove_reference<decltype(mmioinfo.adwInfo[0])>::type)(DWORD_PTR)state.hTemp;
-        state.hmmio = mmioOpenA(NULL, &mmioinfo, MMIO_READWRITE | MMIO_ALLOCBUF);
-        if (!state.hmmio) Fail(&state, &MSG_CANNOT_OPEN);
+        state.fOut = TRUE;
     }
-    MMCKINFO ckMovi;
-    if (state.hmmio && WriteHeaders(&state, &dwAvih, &dwStrh) &&
-        Create(&state, &ckMovi, 0, mmioFOURCC('m', 'o', 'v', 'i'), MMIO_CREATELIST, &MSG_CREATE_MOVI)) {
+    ULONGLONG ckMovi = 0;
+    if (state.fOut && WriteHeaders(&state, &dwAvih, &dwStrh) &&
+        Create(&state, &ckMovi, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i'), &MSG_CREATE_MOVI)) {
         state.pIndex = (AVIINDEXENTRY *)calloc(g_nRefFrames, sizeof(AVIINDEXENTRY));
         if (!state.pIndex) FormatMendMessage(state.szMessage, &MSG_NO_MEMORY);
     }
@@ -278,13 +259,13 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
             rec.dwOffset = g_pRefFrames[i].dwOffset;
             rec.dwSizeFlags = (rec.dwSizeFlags & ~REFREC_SIZEMASK) | (g_pRefFrames[i].dwFrameSize & REFREC_SIZEMASK);
             AVIINDEXENTRY *pEntry = &state.pIndex[i];
-            MMCKINFO ck;
+            ULONGLONG ck = 0;
             pEntry->ckid = mmioFOURCC('0', '0', 'd', 'b');
             pEntry->dwChunkLength = sizeof(rec);
             fLoopFailed = !Tell(&state, &pEntry->dwChunkOffset) ||
-                          !Create(&state, &ck, pEntry->ckid, 0, 0, &MSG_CREATE_00DB) ||
+                          !Create(&state, &ck, pEntry->ckid, 0, &MSG_CREATE_00DB) ||
                           !Write(&state, &rec, sizeof(rec), &MSG_WRITE_00DB) ||
-                          !Close(&state, &ck, &MSG_WRITE_00DB);
+                          !Close(&state, ck, &MSG_WRITE_00DB);
             if (fLoopFailed) break;
             pEntry->dwFlags = AVIIF_KEYFRAME;
             nWritten++;
@@ -295,18 +276,20 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
     // finished, and the file of the chosen name stays as it was. (Stopped
     // by the user, the frames so far make a complete AVI.)
     if (nWritten > 0 && !fLoopFailed) {
-        MMCKINFO ckIdx1;
-        BOOL fOk = Close(&state, &ckMovi, &MSG_WRITE_00DB) &&
-                   Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, 0, &MSG_CREATE_IDX1) &&
+        ULONGLONG ckIdx1 = 0;
+        BOOL fOk = Close(&state, ckMovi, &MSG_WRITE_00DB) &&
+                   Create(&state, &ckIdx1, mmioFOURCC('i', 'd', 'x', '1'), 0, &MSG_CREATE_IDX1) &&
                    Write(&state, state.pIndex, nWritten * (DWORD)sizeof(AVIINDEXENTRY), &MSG_WRITE_IDX1) &&
-                   Close(&state, &ckIdx1, &MSG_WRITE_IDX1) &&
-                   Close(&state, &state.ckRiff, &MSG_WRITE_IDX1);
-        LONG lEnd = mmioSeek(state.hmmio, 0, SEEK_CUR);
-        // Closing writes out the buffer: a failure there is a failed write.
-        MMRESULT mmr = mmioClose(state.hmmio, MMIO_FHOPEN);
-        state.hmmio = NULL;
-        if (fOk && (mmr != MMSYSERR_NOERROR || lEnd <= 0 ||
-                    !FinishFile(state.hTemp, (DWORD)lEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
+                   Close(&state, ckIdx1, &MSG_WRITE_IDX1) &&
+                   Close(&state, state.ullRiff, &MSG_WRITE_IDX1);
+        ULONGLONG ullEnd = state.out.ullPos;
+        // The buffer's last bytes are written now: a failure there is a
+        // failed write.
+        BOOL fDrained = AviOutDrain(&state.out);
+        AviOutClose(&state.out);
+        state.fOut = FALSE;
+        if (fOk && (!fDrained || ullEnd > 0x7FFFFFFFull ||
+                    !FinishFile(state.hTemp, (DWORD)ullEnd, dwAvih, dwStrh, nWritten, nWritten < g_nRefFrames,
                                 state.cbFormat)))
             fOk = Fail(&state, &MSG_WRITE_IDX1);
         if (!CloseHandle(state.hTemp)) fOk = fOk && Fail(&state, &MSG_WRITE_IDX1);
@@ -318,7 +301,7 @@ BOOL WriteAviOfRecords(const SALVAGEWRITE *pReq, SALVAGEWRITTEN *pRes)
         fResult = fOk;
     }
 
-    if (state.hmmio) mmioClose(state.hmmio, MMIO_FHOPEN);
+    if (state.fOut) AviOutClose(&state.out);
     if (state.hTemp != INVALID_HANDLE_VALUE) CloseHandle(state.hTemp);
     if (!fResult && state.szTemp[0]) {
         GATEPROOF made = {GATE_MADE, state.idTemp, 0};

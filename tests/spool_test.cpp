@@ -1135,6 +1135,9 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
         spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[0])));
         spec.chunks.push_back(Frame("00pc", std::vector<BYTE>(8, 3), 0));
         spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), places[1]), 0));
+        // What a writer puts after the index: kept in the first RIFF.
+        const char achInfo[] = "LIST\x10\0\0\0INFOISFT\x04\0\0\0tail";
+        spec.afterIdx1.assign(achInfo, achInfo + 24);
         for (size_t k = 2; k < 4; k++) {
             AVIFRAME frame = Frame("00dc", RecordBytes(Path("pic.000"), places[k]));
             frame.fInRecList = true;
@@ -1163,6 +1166,9 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
         EXPECT_FALSE(parts.streams[0][1].fKey);
         EXPECT_EQ(parts.nGrandFrames, 4u);
         std::vector<BYTE> out = ReadBytes(Path("out.avi"));
+        auto tail = std::search(out.begin(), out.end(), achInfo, achInfo + 24);
+        EXPECT_TRUE(tail != out.end() && (size_t)(tail - out.begin()) + 24 <= parts.riffSizes[0])
+            << "the chunk after the index is in the first RIFF";
         for (size_t k = 0; k < 4; k++)
             EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
                                         out.begin() + (long)(parts.streams[0][k].ullData + 192)),
