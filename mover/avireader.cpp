@@ -1,7 +1,8 @@
-// Loading an AVI: the RIFF structure walked with the buffered multimedia
-// file I/O, the frame table built from the "idx1" index, the decompressor of
+// Loading an AVI: its structure read by the AVI layer (the header list, the
+// first video chunk, the frame table from its indexes), the decompressor of
 // the video stream opened and, for streams with delta frames, the stream
-// library's frame decoder.
+// library's frame decoder. The file stays open in the buffered multimedia
+// file I/O, through which its frames are read and rewritten.
 #include "mover/avireader.h"
 
 #include "avi/aviread.h"
@@ -148,92 +149,55 @@ void FreeWorkBuffer(void)
 
 namespace {
 
-// The steps of a load. Each returns NULL when it went well, else the message
-// of the failure (its "%s" are the path).
+// The steps of a load, over the AVI layer's reading of the file. Each
+// returns NULL when it went well, else the message of the failure (its "%s"
+// are the path).
 struct LOADSTATE {
     AviInfo *pInfo;
-    HMMIO h;
-    MMCKINFO ckRiff;
+    AVIREAD *pAvi;
+    int nRead;  // what ReadAvi said
     char chDigit;
-    ULONGLONG cbFile;
 };
 
+// The main header's frame count, and the first video stream with a whole
+// format (and whether a sound stream with a format is there), from the
+// streams in the order of the header list.
 const MESSAGE *ReadHeaderList(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
-    HMMIO h = pState->h;
-    MMCKINFO ckHdrl;
-    ckHdrl.fccType = mmioFOURCC('h', 'd', 'r', 'l');
-    if (mmioDescend(h, &ckHdrl, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
-        return &MSG_AVI_NO_HDRL;
-    MMCKINFO ckAvih;
-    ckAvih.ckid = mmioFOURCC('a', 'v', 'i', 'h');
-    if (mmioDescend(h, &ckAvih, &ckHdrl, MMIO_FINDCHUNK) != MMSYSERR_NOERROR) return &MSG_AVI_NO_AVIH;
-    AVIMAINHEADER56 avih;
-    if (mmioRead(h, reinterpret_cast<HPSTR>(&avih), sizeof(avih)) != (LONG)sizeof(avih))
-        return &MSG_AVIH_UNREADABLE;
-    pInfo->nFrames = avih.adw[4];
-    if (mmioAscend(h, &ckAvih, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
+    const AVIREAD *pAvi = pState->pAvi;
+    if (pState->nRead == AVIREAD_NOT_AVI) return &MSG_AVI_NO_AVI_CHUNK;
+    if (pState->nRead == AVIREAD_NO_HDRL) return pAvi->ullHdrl ? &MSG_AVI_NO_AVIH : &MSG_AVI_NO_HDRL;
+    if (pState->nRead == AVIREAD_UNREADABLE && !pAvi->cbAvih) return &MSG_AVI_CANNOT_OPEN;
+    if (pAvi->cbAvih < sizeof(AVIMAINHEADER56)) return &MSG_AVIH_UNREADABLE;
+    pInfo->nFrames = pAvi->adwAvih[4];
 
     bool fVideo = false;
     bool fAudio = false;
-    while (!(fVideo && fAudio)) {
-        MMCKINFO ckStrl;
-        ckStrl.fccType = mmioFOURCC('s', 't', 'r', 'l');
-        if (mmioDescend(h, &ckStrl, &ckHdrl, MMIO_FINDLIST) != MMSYSERR_NOERROR) break;
-        MMCKINFO ckStrh, ckStrf;
-        ckStrh.ckid = mmioFOURCC('s', 't', 'r', 'h');
-        bool fThisVideo = false;
-        if (mmioDescend(h, &ckStrh, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-            MMCKINFO *pLast = &ckStrh;
-            FOURCC afcc[2];
-            if (ckStrh.cksize > 8 && mmioRead(h, reinterpret_cast<HPSTR>(afcc), 8) == 8) {
-                if (afcc[0] == streamtypeVIDEO) {
-                    // The rest of the stream header, in part when it is longer
-                    // than the usual; only its frame count is used.
-                    BYTE abRest[256];
-                    LONG cbRest = ckStrh.cksize - 8 < sizeof(abRest) ? (LONG)(ckStrh.cksize - 8) : (LONG)sizeof(abRest);
-                    if (mmioRead(h, reinterpret_cast<HPSTR>(abRest), cbRest) == cbRest && cbRest >= 28)
-                        memcpy(&pInfo->nFrames, abRest + 24, 4);
-                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
-                    pLast = NULL;
-                    ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
-                    if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-                        pLast = &ckStrf;
-                        // A format chunk larger than the file cannot be read.
-                        if (ckStrf.cksize >= sizeof(BITMAPINFOHEADER) && ckStrf.cksize <= pState->cbFile) {
-                            free(pInfo->lpbiFormat);
-                            pInfo->cbFormat = 0;
-                            pInfo->lpbiFormat = static_cast<LPBITMAPINFOHEADER>(malloc(ckStrf.cksize));
-                            if (!pInfo->lpbiFormat) return &MSG_NO_MEMORY;
-                            if (mmioRead(h, reinterpret_cast<HPSTR>(pInfo->lpbiFormat), (LONG)ckStrf.cksize) ==
-                                (LONG)ckStrf.cksize) {
-                                pInfo->cbFormat = ckStrf.cksize;
-                                fVideo = fThisVideo = true;
-                                pInfo->fccType = afcc[0];
-                                pInfo->fccHandler = afcc[1];
-                                if (pInfo->fccHandler == 0 && pInfo->lpbiFormat->biCompression >= 4)
-                                    pInfo->fccHandler = pInfo->lpbiFormat->biCompression;
-                            }
-                        }
-                    }
-                } else if (afcc[0] == streamtypeAUDIO) {
-                    if (mmioAscend(h, &ckStrh, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
-                    pLast = NULL;
-                    ckStrf.ckid = mmioFOURCC('s', 't', 'r', 'f');
-                    if (mmioDescend(h, &ckStrf, &ckStrl, MMIO_FINDCHUNK) == MMSYSERR_NOERROR) {
-                        pLast = &ckStrf;
-                        fAudio = true;
-                    }
-                }
+    for (int i = 0; i < pAvi->nStreams && !(fVideo && fAudio); i++) {
+        const AVIREADSTREAM *pStream = &pAvi->aStreams[i];
+        if (pStream->cbStrh <= 8) continue;
+        if (pStream->fccType == streamtypeVIDEO) {
+            // Only the stream header's frame count is used.
+            if (pStream->cbStrh >= 36) pInfo->nFrames = pStream->adwStrh[8];
+            // A format that the file cuts short cannot be read.
+            if (pStream->pbStrf && pStream->cbStrf >= sizeof(BITMAPINFOHEADER) && !pStream->fStrfCut) {
+                free(pInfo->lpbiFormat);
+                pInfo->cbFormat = 0;
+                pInfo->lpbiFormat = static_cast<LPBITMAPINFOHEADER>(malloc(pStream->cbStrf));
+                if (!pInfo->lpbiFormat) return &MSG_NO_MEMORY;
+                memcpy(pInfo->lpbiFormat, pStream->pbStrf, pStream->cbStrf);
+                pInfo->cbFormat = pStream->cbStrf;
+                fVideo = true;
+                pInfo->fccType = pStream->fccType;
+                pInfo->fccHandler = pStream->fccHandler;
+                if (pInfo->fccHandler == 0 && pInfo->lpbiFormat->biCompression >= 4)
+                    pInfo->fccHandler = pInfo->lpbiFormat->biCompression;
             }
-            if (pLast && mmioAscend(h, pLast, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_STRH;
+        } else if (pStream->fccType == streamtypeAUDIO && pStream->pbStrf) {
+            fAudio = true;
         }
-        if (mmioAscend(h, &ckStrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
     }
-    // A video format without its whole header cannot be used.
-    if (fVideo && pInfo->cbFormat < sizeof(BITMAPINFOHEADER)) fVideo = false;
-    if (mmioAscend(h, &ckHdrl, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_HDRL;
     // Both lines when both streams are missing.
     if (!fVideo) return fAudio ? &MSG_NO_VIDEO_FORMAT : &MSG_NO_VIDEO_OR_WAVE_FORMAT;
     pInfo->fNoAudio = fAudio ? 0 : 1;
@@ -272,36 +236,27 @@ const MESSAGE *OpenCodec(AviInfo *pInfo)
 
 const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
 {
-    AviInfo *pInfo = pState->pInfo;
-    HMMIO h = pState->h;
-    MMCKINFO ckMovi;
-    ckMovi.fccType = mmioFOURCC('m', 'o', 'v', 'i');
-    if (mmioDescend(h, &ckMovi, &pState->ckRiff, MMIO_FINDLIST) != MMSYSERR_NOERROR)
-        return &MSG_NO_MOVI;
+    const AVIREAD *pAvi = pState->pAvi;
+    if (pState->nRead == AVIREAD_NO_MOVI || !pAvi->nRiffs || !pAvi->pRiffs[0].ullMovi) return &MSG_NO_MOVI;
     // The first video chunk, in movi or in one of its "rec " lists, which
     // capture programs use to keep a frame and its sound together.
-    MMCKINFO ck, ckRec;
-    MMCKINFO *pckParent = &ckMovi;
+    RIFFCURSOR movi, rec;
+    RIFFCHUNK chunk;
+    RiffRangeCursor(const_cast<RIFFFILE *>(&pAvi->file), pAvi->pRiffs[0].ullMoviData, pAvi->pRiffs[0].ullMoviEnd, 2, &movi);
+    RIFFCURSOR *pCursor = &movi;
     for (;;) {
-        if (mmioDescend(h, &ck, pckParent, 0) != MMSYSERR_NOERROR) {
-            if (pckParent == &ckMovi) return &MSG_NO_VIDEO_CHUNK;
+        if (!RiffNext(pCursor, &chunk)) {
+            if (pCursor == &movi) return &MSG_NO_VIDEO_CHUNK;
             // The rest of movi, after the list.
-            pckParent = &ckMovi;
-            if (mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
+            pCursor = &movi;
             continue;
         }
-        if (IsVideoChunkId(ck.ckid, &pState->chDigit)) break;
-        if (pckParent == &ckMovi && ck.ckid == FOURCC_LIST && ck.fccType == mmioFOURCC('r', 'e', 'c', ' ')) {
-            ckRec = ck;
-            pckParent = &ckRec;
-            continue;
-        }
-        if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND;
+        if (IsVideoChunkId(chunk.ckid, &pState->chDigit)) break;
+        if (pCursor == &movi && chunk.ckid == FOURCC_LIST && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') &&
+            RiffEnter(&movi, &chunk, &rec))
+            pCursor = &rec;
     }
-    FillOutputFormat(pInfo);
-    if (mmioAscend(h, &ck, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_DIB;
-    if (pckParent == &ckRec && mmioAscend(h, &ckRec, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
-    if (mmioAscend(h, &ckMovi, 0) != MMSYSERR_NOERROR) return &MSG_ASCEND_LIST;
+    FillOutputFormat(pState->pInfo);
     return NULL;
 }
 
@@ -323,9 +278,8 @@ const MESSAGE *ReadFrameTable(LOADSTATE *pState)
 {
     AviInfo *pInfo = pState->pInfo;
     if (!PrepareWorkBuffer(pInfo)) return &MSG_NO_MEMORY;
-    AVIREAD *pAvi = static_cast<AVIREAD *>(malloc(sizeof(AVIREAD)));
-    if (!pAvi) return &MSG_NO_MEMORY;
-    int nResult = ReadAvi(pInfo->hFile, pAvi);
+    const AVIREAD *pAvi = pState->pAvi;
+    int nResult = pState->nRead;
     const MESSAGE *pFailure = NULL;
     int iVideo = pState->chDigit - '0', iAudio = pState->chDigit == '0' ? 1 : 0;
     const AVIREADSTREAM *pVideo = &pAvi->aStreams[iVideo];
@@ -386,8 +340,6 @@ const MESSAGE *ReadFrameTable(LOADSTATE *pState)
         if (!fOdml && pAvi->nRiffs > 1) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
         else if (pVideo->nUnlisted) pInfo->dwUnseen |= UNSEEN_UNLISTED;
     }
-    FreeAvi(pAvi);
-    free(pAvi);
     return pFailure;
 }
 
@@ -411,36 +363,36 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     state.pInfo = pInfo;
     const MESSAGE *pFailure = NULL;
     DWORD dwMode = g_fAviReadOnly ? MMIO_READ | MMIO_DENYNONE : MMIO_READWRITE | MMIO_DENYWRITE;
-    pInfo->hmmio = state.h = mmioOpenA(pInfo->szAviFile, NULL, dwMode | MMIO_ALLOCBUF);
-    // The file's own handle, which the multimedia I/O keeps for a file of
-    // the file system, for places past its reach: a second handle with
-    // write access would be refused, the AVI being open denying writes.
+    // The multimedia I/O keeps the AVI open for its frames' reads and
+    // rewrites; its structure is read by the AVI layer through the file's
+    // own handle, which the multimedia I/O keeps for a file of the file
+    // system (a second handle with write access would be refused, the AVI
+    // being open denying writes).
+    pInfo->hmmio = mmioOpenA(pInfo->szAviFile, NULL, dwMode | MMIO_ALLOCBUF);
     MMIOINFO mmioinfo;
     memset(&mmioinfo, 0, sizeof(mmioinfo));
-    if (state.h && mmioGetInfo(state.h, &mmioinfo, 0) == MMSYSERR_NOERROR)
+    if (pInfo->hmmio && mmioGetInfo(pInfo->hmmio, &mmioinfo, 0) == MMSYSERR_NOERROR)
         pInfo->hFile = (HANDLE)(DWORD_PTR)mmioinfo.adwInfo[0];
     // The file the name reached: what a deletion of the AVI acts on and
     // where its relocation note lies, whatever link or spelling opened it.
-    if (state.h && pInfo->hFile &&
-        (!FileIdOfHandle(pInfo->hFile, &pInfo->idFile) || !FinalPathOfHandle(pInfo->hFile, pInfo->szRealFile)))
+    if (!pInfo->hmmio || !pInfo->hFile || !FileIdOfHandle(pInfo->hFile, &pInfo->idFile) ||
+        !FinalPathOfHandle(pInfo->hFile, pInfo->szRealFile))
         pFailure = &MSG_AVI_CANNOT_OPEN;
-    if (!state.h || !pInfo->hFile) {
-        pFailure = &MSG_AVI_CANNOT_OPEN;
-    } else if (!pFailure) {
-        DWORD dwHigh = 0;
-        DWORD dwLow = GetFileSize(pInfo->hFile, &dwHigh);
-        state.cbFile = dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((ULONGLONG)dwHigh << 32) | dwLow;
-        mmioSeek(state.h, 0, SEEK_SET);
-        state.ckRiff.fccType = mmioFOURCC('A', 'V', 'I', ' ');
-        if (mmioDescend(state.h, &state.ckRiff, NULL, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
-            pFailure = &MSG_AVI_NO_AVI_CHUNK;
+    if (!pFailure) {
+        state.pAvi = static_cast<AVIREAD *>(malloc(sizeof(AVIREAD)));
+        if (!state.pAvi) pFailure = &MSG_NO_MEMORY;
     }
-    if (!pFailure) pFailure = ReadHeaderList(&state);
+    if (!pFailure) {
+        state.nRead = ReadAvi(pInfo->hFile, state.pAvi);
+        pFailure = ReadHeaderList(&state);
+    }
     if (!pFailure) pFailure = OpenCodec(pInfo);
     if (!pFailure) pFailure = FindFirstVideoChunk(&state);
     if (!pFailure) pFailure = ReadFrameTable(&state);
-    if (!pFailure && mmioAscend(state.h, &state.ckRiff, 0) != MMSYSERR_NOERROR)
-        pFailure = &MSG_ASCEND_AVI;
+    if (state.pAvi) {
+        FreeAvi(state.pAvi);
+        free(state.pAvi);
+    }
     if (pFailure) {
         ShowShiftMessageM(MB_OK | MB_ICONQUESTION, pFailure, pInfo->szAviFile, pInfo->szAviFile);
         ReleaseAvi(pInfo);

@@ -34,9 +34,6 @@ const MESSAGE MSG_AVI_CANNOT_OPEN = {"%s がオープンできません!", "%s c
 const MESSAGE MSG_AVI_NO_AVI_CHUNK = {"%s にAVIチャンクがありません!", "%s has no AVI chunk!"};
 const MESSAGE MSG_AVI_NO_HDRL = {"%s にList/hdrlチャンクがありません!", "%s has no LIST hdrl chunk!"};
 const MESSAGE MSG_AVI_NO_AVIH = {"%s にavihチャンクがありません!", "%s has no avih chunk!"};
-const MESSAGE MSG_ASCEND_STRH = {"%s(strh) のアセンドに失敗しました!", "%s (strh): ascending failed!"};
-const MESSAGE MSG_ASCEND_LIST = {"%s(LIST) のアセンドに失敗しました!", "%s (LIST): ascending failed!"};
-const MESSAGE MSG_ASCEND_HDRL = {"%s(LIST/hdrl) のアセンドに失敗しました!", "%s (LIST hdrl): ascending failed!"};
 const MESSAGE MSG_NO_VIDEO_FORMAT = {"%s のvidsチャンクからドライバID/ビデオフォーマット取得が失敗しました!",
                                      "The driver id or video format of %s could not be read from its vids chunk!"};
 const MESSAGE MSG_NO_VIDEO_OR_WAVE_FORMAT = {
@@ -47,11 +44,8 @@ const MESSAGE MSG_NO_VIDEO_OR_WAVE_FORMAT = {
 const MESSAGE MSG_NO_DRIVER_INFO = {"ドライバ情報が取得できません!", "The driver's information cannot be had!"};
 const MESSAGE MSG_NO_MOVI = {"%s にList/moviチャンクがありません!", "%s has no LIST movi chunk!"};
 const MESSAGE MSG_NO_VIDEO_CHUNK = {"%s はDIBチャンクがありません!", "%s has no video chunk!"};
-const MESSAGE MSG_ASCEND = {"%s のアセンドに失敗しました!", "%s: ascending failed!"};
-const MESSAGE MSG_ASCEND_DIB = {"%s(DIB) のアセンドに失敗しました!", "%s (video chunk): ascending failed!"};
 const MESSAGE MSG_NO_IDX1 = {"%s にidx1チャンクがありません!", "%s has no idx1 chunk!"};
 const MESSAGE MSG_IDX1_UNREADABLE = {"%s のidx1チャンクが読み出せん!", "The idx1 chunk of %s cannot be read!"};
-const MESSAGE MSG_ASCEND_AVI = {"%s(AVI) のアセンドに失敗しました!", "%s (AVI): ascending failed!"};
 const MESSAGE MSG_INDEX_SHORT = {"%s の\nフレームのインデックス数がヘッダのフレーム数に%ld足りませんでした!",
                                  "%s:\nthe index lists %ld frames fewer than the header says!"};
 const MESSAGE MSG_INDEX_SURPLUS = {"%s の\nフレームのインデックス数がヘッダのフレーム数より%ld余分でした!",
@@ -196,9 +190,8 @@ const MESSAGE MSG_WRITE_IDX1 = {"%sのidx1書き込みに失敗しました!", "
 const MESSAGE *const g_apMessages[] = {
     &MSG_NO_MEMORY, &MSG_NO_MEMORY_LEFT, &MSG_CANNOT_OPEN, &MSG_CANNOT_SEEK, &MSG_CANNOT_CREATE, &MSG_NOT_A_REF_FILE,
     &MSG_NO_AVI_CHUNK, &MSG_NO_HDRL, &MSG_NO_AVIH, &MSG_AVIH_UNREADABLE, &MSG_AVI_CANNOT_OPEN, &MSG_AVI_NO_AVI_CHUNK,
-    &MSG_AVI_NO_HDRL, &MSG_AVI_NO_AVIH, &MSG_ASCEND_STRH, &MSG_ASCEND_LIST, &MSG_ASCEND_HDRL, &MSG_NO_VIDEO_FORMAT,
-    &MSG_NO_VIDEO_OR_WAVE_FORMAT, &MSG_NO_DRIVER_INFO, &MSG_NO_MOVI, &MSG_NO_VIDEO_CHUNK, &MSG_ASCEND, &MSG_ASCEND_DIB,
-    &MSG_NO_IDX1, &MSG_IDX1_UNREADABLE, &MSG_ASCEND_AVI, &MSG_INDEX_SHORT, &MSG_INDEX_SURPLUS,
+    &MSG_AVI_NO_HDRL, &MSG_AVI_NO_AVIH, &MSG_NO_VIDEO_FORMAT, &MSG_NO_VIDEO_OR_WAVE_FORMAT, &MSG_NO_DRIVER_INFO,
+    &MSG_NO_MOVI, &MSG_NO_VIDEO_CHUNK, &MSG_NO_IDX1, &MSG_IDX1_UNREADABLE, &MSG_INDEX_SHORT, &MSG_INDEX_SURPLUS,
     &MSG_ODML_INDEX_UNREADABLE, &MSG_UNSEEN_ODML, &MSG_UNSEEN_INDEX, &MSG_UNSEEN_UNLISTED, &MSG_NO_AVI_OPEN, &MSG_FRAME_NUMBER,
     &MSG_FRAME_READ, &MSG_FRAME_SIZE, &MSG_FRAME_WRITE, &MSG_COPY_ABORTED, &MSG_COPY_FAILED, &MSG_BASE_PAST_999,
     &MSG_MOVE_FAILED, &MSG_OLD_NOT_DELETED, &MSG_FRAMES_NAME_NEW, &MSG_BASE_INVALID, &MSG_REF_NOT_FOUND,

@@ -2,6 +2,7 @@
 // the reader finds them, checked against ffmpeg's reading of AVIs that
 // ffmpeg, GStreamer and the tests' own builder wrote.
 #include "avi/aviread.h"
+#include "avi/aviwrite.h"
 #include "avi/riff.h"
 #include "scaffold/odml.h"
 #include "tests/avibuilder.h"
@@ -432,3 +433,147 @@ TEST_F(AviLayer, ReadsOpenDmlLayoutsAsFfmpegDoes)
     }
 }
 #endif
+
+// The writer's marks close chunks and lists with their sizes and pad odd
+// data, whether the bytes to patch are still in the buffer or written out
+// already, with or without the writer thread; copies come whole.
+TEST_F(AviLayer, WriterMarksGiveEverySizeWhereverItsBytesAre)
+{
+    std::string from = Path("from.bin");
+    const BYTE abFrom[] = {'a', 'b', 'c', 'd', 'e', 'f', 'g'};
+    ASSERT_TRUE(WriteBytes(from, abFrom, sizeof(abFrom)));
+    // RIFF TEST { odd1(3) pad, LIST lst { even(4, patched), copy(5 from
+    // the file at 1) pad }, zero(0) }
+    std::vector<BYTE> expected;
+    auto Put = [&](const char *psz, size_t cb) { expected.insert(expected.end(), psz, psz + cb); };
+    auto Dword = [&](DWORD dw) { expected.insert(expected.end(), (BYTE *)&dw, (BYTE *)&dw + 4); };
+    Put("RIFF", 4), Dword(4 + 12 + (12 + 12 + 14) + 8), Put("TEST", 4);
+    Put("odd1", 4), Dword(3), Put("xyz\0", 4);
+    Put("LIST", 4), Dword(4 + 12 + 14), Put("lst ", 4);
+    Put("even", 4), Dword(4), Dword(0x12345678);
+    Put("copy", 4), Dword(5), Put("bcdef\0", 6);
+    Put("zero", 4), Dword(0);
+    for (DWORD cbBuffer : {5u, 16u, 64u, (DWORD)AVIOUT_BUFFER}) {
+        for (BOOL fThread : {FALSE, TRUE}) {
+            SCOPED_TRACE("buffer " + std::to_string(cbBuffer) + (fThread ? ", thread" : ""));
+            std::string out = Path("out.bin");
+            DeleteFileA(out.c_str());
+            HANDLE h = CreateFileA(out.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+            HANDLE hFrom = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+            ASSERT_NE(hFrom, INVALID_HANDLE_VALUE);
+            RIFFFILE file;
+            ASSERT_TRUE(RiffOpenFile(&file, hFrom));
+            AVIOUT o;
+            ASSERT_TRUE(AviOutOpen(&o, h, cbBuffer, fThread));
+            ULONGLONG ullRiff = AviOutBegin(&o, FOURCC_RIFF, mmioFOURCC('T', 'E', 'S', 'T'));
+            ULONGLONG ullOdd = AviOutBegin(&o, mmioFOURCC('o', 'd', 'd', '1'), 0);
+            AviOutPut(&o, "xyz", 3);
+            EXPECT_TRUE(AviOutEnd(&o, ullOdd));
+            ULONGLONG ullList = AviOutBegin(&o, FOURCC_LIST, mmioFOURCC('l', 's', 't', ' '));
+            ULONGLONG ullEven = AviOutBegin(&o, mmioFOURCC('e', 'v', 'e', 'n'), 0);
+            AviOutDword(&o, 0);
+            EXPECT_TRUE(AviOutEnd(&o, ullEven));
+            AviOutDword(&o, mmioFOURCC('c', 'o', 'p', 'y'));
+            AviOutDword(&o, 5);
+            EXPECT_TRUE(AviOutCopy(&o, &file, 1, 5));
+            AviOutPut(&o, "", 1);
+            AviOutPatchDword(&o, ullEven + 8, 0x12345678);
+            EXPECT_TRUE(AviOutEnd(&o, ullList));
+            AviOutChunk(&o, mmioFOURCC('z', 'e', 'r', 'o'), NULL, 0);
+            EXPECT_TRUE(AviOutEnd(&o, ullRiff));
+            EXPECT_FALSE(AviOutCopy(&o, &file, 5, 5)) << "past the file's end";
+            EXPECT_TRUE(AviOutDrain(&o));
+            EXPECT_EQ(o.ullPos, expected.size());
+            AviOutClose(&o);
+            RiffCloseFile(&file);
+            CloseHandle(hFrom);
+            CloseHandle(h);
+            EXPECT_EQ(ReadBytes(out), expected);
+        }
+    }
+}
+
+// An OpenDML AVI from the writer reads back through the reader: each
+// stream's chunks with their flags from the indexes, over several RIFFs,
+// the first RIFF's idx1 and the whole count of frames.
+TEST_F(AviLayer, WriterOpenDmlReadsBack)
+{
+    std::string out = Path("odml.avi"), idx1 = Path("odml.idx");
+    HANDLE h = CreateFileA(out.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    HANDLE hIdx1 = CreateFileA(idx1.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_NE(hIdx1, INVALID_HANDLE_VALUE);
+    AVIOUT o, oIdx1;
+    ASSERT_TRUE(AviOutOpen(&o, h, AVIOUT_BUFFER, TRUE));
+    ASSERT_TRUE(AviOutOpen(&oIdx1, hIdx1, 4096, FALSE));
+    AVIODML odml;
+    AviOdmlStart(&odml, &o, &oIdx1, 4096);
+    ULONGLONG ullHdrl = AviOutBegin(&o, FOURCC_LIST, mmioFOURCC('h', 'd', 'r', 'l'));
+    ULONGLONG ullAvih = AviOutBegin(&o, mmioFOURCC('a', 'v', 'i', 'h'), 0);
+    AviOdmlNoteAvih(&odml, o.ullPos, 56);
+    AviOutZeros(&o, 56);
+    AviOutEnd(&o, ullAvih);
+    const FOURCC afccTypes[] = {streamtypeVIDEO, streamtypeAUDIO};
+    for (int s = 0; s < 2; s++) {
+        ULONGLONG ullStrl = AviOutBegin(&o, FOURCC_LIST, mmioFOURCC('s', 't', 'r', 'l'));
+        AviOdmlBeginStream(&odml, afccTypes[s], s ? 2 : 0);
+        DWORD adwStrh[16] = {afccTypes[s]};
+        AviOutChunk(&o, mmioFOURCC('s', 't', 'r', 'h'), adwStrh, sizeof(adwStrh));
+        AviOdmlSuperIndex(&odml, 64);
+        AviOutEnd(&o, ullStrl);
+    }
+    AviOdmlHeaderEnd(&odml);
+    AviOutEnd(&o, ullHdrl);
+    AviOdmlStartMovi(&odml);
+    const int nFrames = 100;
+    for (int i = 0; i < nFrames; i++) {
+        std::vector<BYTE> frame(100 + i, (BYTE)i);
+        AviOdmlRoom(&odml, (DWORD)frame.size());
+        ULONGLONG ullAt = o.ullPos;
+        AviOutChunk(&o, mmioFOURCC('0', '0', 'd', 'c'), frame.data(), (DWORD)frame.size());
+        BOOL fKey = i % 3 == 0;
+        AviOdmlIndex(&odml, mmioFOURCC('0', '0', 'd', 'c'), TRUE, fKey ? AVIIF_KEYFRAME : 0, fKey, ullAt, (DWORD)frame.size());
+        AviOdmlRoom(&odml, 20);
+        ullAt = o.ullPos;
+        AviOutChunk(&o, mmioFOURCC('0', '1', 'w', 'b'), frame.data(), 20);
+        AviOdmlIndex(&odml, mmioFOURCC('0', '1', 'w', 'b'), TRUE, AVIIF_KEYFRAME, TRUE, ullAt, 20);
+    }
+    AviOdmlFinish(&odml);
+    EXPECT_EQ(odml.nError, AVIODML_OK);
+    EXPECT_TRUE(AviOutDrain(&o));
+    AviOutClose(&o);
+    AviOutClose(&oIdx1);
+    AviOdmlFree(&odml);
+    CloseHandle(h);
+    CloseHandle(hIdx1);
+
+    STREAMPACKETS streams;
+    AVIREAD avi;
+    ASSERT_EQ(ReadWithLayer(out, &streams, &avi), AVIREAD_OK);
+    EXPECT_GT(avi.nRiffs, 3);
+    EXPECT_NE(avi.ullIdx1, 0u);
+    EXPECT_TRUE(avi.fDmlh);
+    EXPECT_EQ(avi.nDmlhFrames, (DWORD)nFrames);
+    EXPECT_EQ(avi.nUnlisted, 0u);
+    EXPECT_EQ(avi.nUnplaced, 0u);
+    ASSERT_EQ(avi.nStreams, 2);
+    EXPECT_EQ(avi.aStreams[0].nSource, AVIINDEX_ODML);
+    ASSERT_EQ(streams[0].size(), (size_t)nFrames);
+    ASSERT_EQ(streams[1].size(), (size_t)nFrames);
+    std::vector<BYTE> bytes = ReadBytes(out);
+    for (int i = 0; i < nFrames; i++) {
+        EXPECT_EQ(streams[0][i].cb, (DWORD)(100 + i)) << i;
+        EXPECT_EQ(streams[0][i].fKey, i % 3 == 0) << i;
+        EXPECT_EQ(bytes[streams[0][i].ullPos], (BYTE)i) << i;
+        EXPECT_EQ(bytes[streams[0][i].ullPos - 8], '0') << i;
+        EXPECT_EQ(streams[1][i].cb, 20u) << i;
+    }
+    for (int r = 0; r < avi.nRiffs; r++) EXPECT_LE(avi.pRiffs[r].ullEnd - avi.pRiffs[r].ullPos, 4096u) << r;
+    // The main header counts the first RIFF's frames, as idx1 lists them.
+    DWORD nFirst = 0;
+    for (int i = 0; i < nFrames; i++) nFirst += streams[0][i].ullPos < avi.pRiffs[0].ullEnd ? 1 : 0;
+    EXPECT_EQ(avi.adwAvih[4], nFirst);
+    EXPECT_EQ(avi.nIdx1, 2 * nFirst);
+    FreeAvi(&avi);
+}
