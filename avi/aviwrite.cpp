@@ -191,6 +191,17 @@ BOOL AviOutCopy(AVIOUT *pOut, RIFFFILE *pFrom, ULONGLONG ullFrom, ULONGLONG cb)
     return TRUE;
 }
 
+BOOL AviOutCopyChunk(AVIOUT *pOut, RIFFFILE *pFrom, const RIFFCHUNK *pChunk)
+{
+    // The header as a plain chunk's: a list's type comes with its data.
+    ULONGLONG ullMark = pOut->ullPos;
+    AviOutDword(pOut, pChunk->ckid);
+    AviOutDword(pOut, 0);
+    if (!AviOutCopy(pOut, pFrom, pChunk->ullPos + 8, pChunk->ullEnd - pChunk->ullPos - 8)) return FALSE;
+    AviOutEnd(pOut, ullMark);
+    return TRUE;
+}
+
 namespace {
 
 void OdmlFail(AVIODML *pOdml, int nError)

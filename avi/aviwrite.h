@@ -54,9 +54,12 @@ ULONGLONG AviOutBegin(AVIOUT *pOut, FOURCC ckid, FOURCC fccType);
 BOOL AviOutEnd(AVIOUT *pOut, ULONGLONG ullMark);
 // A whole chunk, padded.
 void AviOutChunk(AVIOUT *pOut, FOURCC ckid, const void *pData, DWORD cb);
-// cb bytes of h from ullFrom on, as they are; FALSE when they cannot be
-// read (the output's failure is in fFailed).
+// cb bytes of a file from ullFrom on, as they are; FALSE when they cannot
+// be read (the output's failure is in fFailed).
 BOOL AviOutCopy(AVIOUT *pOut, RIFFFILE *pFrom, ULONGLONG ullFrom, ULONGLONG cb);
+// A chunk of another RIFF file as it is, as far as its parent holds it (a
+// list with its type and children), padded; FALSE when it cannot be read.
+BOOL AviOutCopyChunk(AVIOUT *pOut, RIFFFILE *pFrom, const RIFFCHUNK *pChunk);
 
 // Entries of one standard index; a RIFF is closed when a stream has as many.
 #define AVIODML_STDINDEX_CAP 1000000u

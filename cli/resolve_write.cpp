@@ -47,11 +47,7 @@ BOOL WriterGoesOn(RESOLVE *pState)
 // a message.
 BOOL CopyChunk(RESOLVE *pState, const RIFFCHUNK *pChunk)
 {
-    DWORD cb = (DWORD)(pChunk->ullEnd - pChunk->ullPos - 8);
-    AviOutDword(&pState->out, pChunk->ckid);
-    AviOutDword(&pState->out, cb);
-    if (!AviOutCopy(&pState->out, &pState->avi.file, pChunk->ullPos + 8, cb)) return ReadFailed(pState);
-    if (cb & 1) AviOutPut(&pState->out, "", 1);
+    if (!AviOutCopyChunk(&pState->out, &pState->avi.file, pChunk)) return ReadFailed(pState);
     return WriterGoesOn(pState);
 }
 
@@ -165,12 +161,10 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     if (fTop) AviOdmlRoom(&pState->odml, header.dwDataSize);
     // The stream's digits, then "dc" or "db".
     FOURCC ckid = (ckidIn & 0xFFFF) | (RefRecordIsRaw(pRec) ? mmioFOURCC(0, 0, 'd', 'b') : mmioFOURCC(0, 0, 'd', 'c'));
-    ULONGLONG ullChunk = pState->out.ullPos;
-    AviOutDword(&pState->out, ckid);
-    AviOutDword(&pState->out, header.dwDataSize);
+    ULONGLONG ullChunk = AviOutBegin(&pState->out, ckid, 0);
     if (!AviOutCopy(&pState->out, &pState->ref, (ULONGLONG)pRec->dwOffset + sizeof(header), header.dwDataSize))
         return ResolveFail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
-    if (header.dwDataSize & 1) AviOutPut(&pState->out, "", 1);
+    AviOutEnd(&pState->out, ullChunk);
     AviOdmlIndex(&pState->odml, ckid, fListed, dwFlags, fKey, ullChunk, header.dwDataSize);
     pState->nResolved++;
     return WriterGoesOn(pState);
