@@ -79,12 +79,14 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
                     pStream->cbIndx = cb;
                 }
             }
+            if (child.fFailed) return AVIREAD_UNREADABLE;
         } else if (chunk.fccType == mmioFOURCC('o', 'd', 'm', 'l') && RiffEnter(&hdrl, &chunk, &child)) {
             if (RiffFind(&child, mmioFOURCC('d', 'm', 'l', 'h'), 0, &sub) && RiffHeld(&sub) >= 4 &&
                 RiffRead(&pAvi->file, sub.ullData, &pAvi->nDmlhFrames, 4))
                 pAvi->fDmlh = TRUE;
         }
     }
+    if (hdrl.fFailed) return AVIREAD_UNREADABLE;
     return pAvi->cbAvih ? AVIREAD_OK : AVIREAD_NO_HDRL;
 }
 
@@ -128,7 +130,9 @@ int FindRiffs(AVIREAD *pAvi)
                 if (child.fCut) pAvi->dwProblems |= AVIPROBLEM_IDX1_CUT;
             }
         }
+        if (riff.fFailed) return AVIREAD_UNREADABLE;
     }
+    if (top.fFailed) return AVIREAD_UNREADABLE;
     if (!pAvi->nRiffs) return AVIREAD_NOT_AVI;
     return pAvi->ullHdrl ? AVIREAD_OK : AVIREAD_NO_HDRL;
 }
@@ -162,10 +166,21 @@ ULONGLONG FirstChunkOfId(AVIREAD *pAvi, FOURCC ckid)
     }
 }
 
+// Whether no entry before entry i names the id that it names.
+BOOL FirstEntryOfId(const AVIINDEXENTRY *pEntries, DWORD i)
+{
+    for (DWORD k = 0; k < i; k++)
+        if (pEntries[k].ckid == pEntries[i].ckid) return FALSE;
+    return TRUE;
+}
+
 // What idx1's offsets count from. Offsets count from movi unless only the
 // file's start puts the first entries that name a chunk at a chunk of their
-// id. When neither does (writers that count from elsewhere), the first
-// entry of a stream is taken to name the first chunk of its id in movi.
+// id. Where both do (chunks of one size, as far apart as movi is from the
+// file's start), the reading under which the entry names the first chunk of
+// its id is taken. When neither does (writers that count from elsewhere),
+// the first entry of a stream is taken to name the first chunk of its id in
+// movi.
 void TellIdx1Base(AVIREAD *pAvi, const AVIINDEXENTRY *pEntries, DWORD n)
 {
     ULONGLONG ullMoviType = pAvi->pRiffs[0].ullMovi + 8;
@@ -173,6 +188,8 @@ void TellIdx1Base(AVIREAD *pAvi, const AVIINDEXENTRY *pEntries, DWORD n)
     for (DWORD i = 0; i < n && i < 16; i++) {
         BOOL fRelative = EntryStandsAt(pAvi, ullMoviType + pEntries[i].dwChunkOffset, pEntries[i].ckid);
         BOOL fAbsolute = EntryStandsAt(pAvi, pEntries[i].dwChunkOffset, pEntries[i].ckid);
+        if (fRelative && fAbsolute && FirstEntryOfId(pEntries, i))
+            fRelative = FirstChunkOfId(pAvi, pEntries[i].ckid) != pEntries[i].dwChunkOffset;
         if (fRelative || fAbsolute) {
             pAvi->fIdx1FromStart = fAbsolute && !fRelative;
             pAvi->ullIdx1Base = pAvi->fIdx1FromStart ? 0 : ullMoviType;
@@ -234,6 +251,24 @@ int ReadIdx1(AVIREAD *pAvi)
                 return AVIREAD_NO_MEMORY;
             }
         }
+    }
+    free(pEntries);
+    return AVIREAD_OK;
+}
+
+// The "rec " lists that idx1 lists, when no stream takes its chunks from it.
+int CountIdx1Lists(AVIREAD *pAvi)
+{
+    AVIINDEXENTRY *pEntries = (AVIINDEXENTRY *)malloc(ENTRIES_AT_ONCE * sizeof(AVIINDEXENTRY));
+    if (!pEntries) return AVIREAD_NO_MEMORY;
+    for (DWORD i = 0; i < pAvi->nIdx1;) {
+        DWORD n = pAvi->nIdx1 - i < ENTRIES_AT_ONCE ? pAvi->nIdx1 - i : ENTRIES_AT_ONCE;
+        if (!RiffRead(&pAvi->file, pAvi->ullIdx1 + 8 + 16ull * i, pEntries, n * 16)) {
+            free(pEntries);
+            return AVIREAD_UNREADABLE;
+        }
+        for (DWORD k = 0; k < n; k++) pAvi->nIdx1Lists += pEntries[k].ckid == mmioFOURCC('r', 'e', 'c', ' ');
+        i += n;
     }
     free(pEntries);
     return AVIREAD_OK;
@@ -324,6 +359,7 @@ int WalkMovi(AVIREAD *pAvi, AVIPLACES *pPlaces, DWORD *pnMatched, DWORD *pnCap, 
     RIFFCURSOR *pCursor = &movi;
     for (;;) {
         if (!RiffNext(pCursor, &chunk)) {
+            if (pCursor->fFailed) return AVIREAD_UNREADABLE;
             if (pCursor == &movi) break;
             pCursor = &movi;
             continue;
@@ -416,7 +452,9 @@ int ReadAviHeaders(HANDLE h, AVIREAD *pAvi)
 {
     memset(pAvi, 0, sizeof(*pAvi));
     if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
-    return FindRiffs(pAvi);
+    int nResult = FindRiffs(pAvi);
+    // Whatever a failed read made of the file, it was not read.
+    return pAvi->file.fReadFailed ? AVIREAD_UNREADABLE : nResult;
 }
 
 int ReadAvi(HANDLE h, AVIREAD *pAvi)
@@ -441,8 +479,9 @@ int ReadAvi(HANDLE h, AVIREAD *pAvi)
         fIdx1Used |= pStream->nSource == AVIINDEX_IDX1;
     }
     if (fIdx1Used) nResult = ReadIdx1(pAvi);
+    else if (pAvi->ullIdx1) nResult = CountIdx1Lists(pAvi);
     if (nResult == AVIREAD_OK) nResult = WalkMoviLists(pAvi);
     for (int s = 0; s < pAvi->nStreams; s++)
         if (pAvi->aStreams[s].nSource == AVIINDEX_WALK && !pAvi->aStreams[s].nChunks) pAvi->aStreams[s].nSource = AVIINDEX_NONE;
-    return nResult;
+    return pAvi->file.fReadFailed && nResult != AVIREAD_NO_MEMORY ? AVIREAD_UNREADABLE : nResult;
 }

@@ -362,8 +362,9 @@ void AviOdmlRoom(AVIODML *pOdml, DWORD cb)
         ullIndexes += 8 + INDEX_HEADER + 8ull * (pOdml->aStreams[i].nEntries + 1);
         fFull = fFull || pOdml->aStreams[i].nEntries >= AVIODML_STDINDEX_CAP;
     }
-    // The first RIFF also ends with its idx1.
-    if (pOdml->fFirstRiff) ullIndexes += 8 + 16ull * (pOdml->nIdx1 + 1);
+    // The first RIFF also ends with what the caller puts after its movi
+    // list, and its idx1.
+    if (pOdml->fFirstRiff) ullIndexes += pOdml->cbFirstRiffTail + 8 + 16ull * (pOdml->nIdx1 + 1);
     AVIOUT *pOut = pOdml->pOut;
     ULONGLONG ullEnd = pOut->ullPos + 8 + cb + 1 + ullIndexes;
     BOOL fSomething = pOut->ullPos > pOdml->ullMovi + 12;

@@ -103,8 +103,10 @@ typedef struct {
     ULONGLONG ullAvih, ullVideoStrh, ullDmlh;
     DWORD cbAvih, cbVideoStrh;
     // Writes what the first RIFF holds after its movi list, before idx1;
-    // FALSE stops the writing (the caller says why).
+    // FALSE stops the writing (the caller says why). Its bytes count
+    // against the first RIFF's limit.
     BOOL (*pfnFirstRiffTail)(void *pContext);
+    ULONGLONG cbFirstRiffTail;
     void *pContext;
     int nError;  // AVIODML_*
 } AVIODML;

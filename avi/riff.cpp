@@ -49,14 +49,20 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
 {
     if (ullAt > pFile->cbFile || cb > pFile->cbFile - ullAt) return FALSE;
     DWORD cbDone = 0;
-    // Pieces larger than a block go straight to the caller.
-    if (cb > pFile->cbBlockCap / 4 || !pFile->pbBlock) return ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb;
+    // Pieces larger than a quarter of the block go straight to the caller.
+    if (cb > pFile->cbBlockCap / 4 || !pFile->pbBlock) {
+        if (ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb) return TRUE;
+        pFile->fReadFailed = TRUE;
+        return FALSE;
+    }
     if (ullAt < pFile->ullBlock || ullAt + cb > pFile->ullBlock + pFile->cbBlock) {
         pFile->cbBlock = 0;
-        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, pFile->cbBlockCap, &cbDone)) return FALSE;
+        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, pFile->cbBlockCap, &cbDone) || cb > cbDone) {
+            pFile->fReadFailed = TRUE;
+            return FALSE;
+        }
         pFile->ullBlock = ullAt;
         pFile->cbBlock = cbDone;
-        if (cb > cbDone) return FALSE;
     }
     memcpy(pData, pFile->pbBlock + (ullAt - pFile->ullBlock), cb);
     return TRUE;
@@ -70,6 +76,7 @@ void RiffRangeCursor(RIFFFILE *pFile, ULONGLONG ullData, ULONGLONG ullEnd, int n
     pCursor->ullNext = ullData;
     pCursor->ullEnd = ullEnd < pFile->cbFile ? ullEnd : pFile->cbFile;
     pCursor->nDepth = nDepth;
+    pCursor->fFailed = FALSE;
 }
 
 BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk)
@@ -77,7 +84,10 @@ BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk)
     ULONGLONG ullPos = pCursor->ullNext;
     if (ullPos > pCursor->ullEnd || pCursor->ullEnd - ullPos < 8) return FALSE;
     DWORD adw[2];
-    if (!RiffRead(pCursor->pFile, ullPos, adw, 8)) return FALSE;
+    if (!RiffRead(pCursor->pFile, ullPos, adw, 8)) {
+        pCursor->fFailed = TRUE;
+        return FALSE;
+    }
     pChunk->ckid = adw[0];
     pChunk->cbSize = adw[1];
     pChunk->fccType = 0;
@@ -86,9 +96,13 @@ BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk)
     ULONGLONG cbHeld = pCursor->ullEnd - pChunk->ullData;
     pChunk->fCut = adw[1] > cbHeld;
     pChunk->ullEnd = pChunk->ullData + (pChunk->fCut ? cbHeld : adw[1]);
-    if ((adw[0] == FOURCC_RIFF || adw[0] == FOURCC_LIST) && pChunk->ullEnd - pChunk->ullData >= 4 &&
-        RiffRead(pCursor->pFile, pChunk->ullData, &pChunk->fccType, 4))
+    if ((adw[0] == FOURCC_RIFF || adw[0] == FOURCC_LIST) && pChunk->ullEnd - pChunk->ullData >= 4) {
+        if (!RiffRead(pCursor->pFile, pChunk->ullData, &pChunk->fccType, 4)) {
+            pCursor->fFailed = TRUE;
+            return FALSE;
+        }
         pChunk->ullData += 4;
+    }
     // Words are padded to even places; a chunk that claims more than its
     // parent holds ends the walk.
     pCursor->ullNext = ullPos + 8 + adw[1] + (adw[1] & 1);

@@ -18,6 +18,7 @@ typedef struct {
     ULONGLONG ullBlock;
     DWORD cbBlock;
     DWORD cbBlockCap;    // the block's room
+    BOOL fReadFailed;    // a read of bytes that the file holds failed
 } RIFFFILE;
 
 typedef struct {
@@ -35,13 +36,15 @@ typedef struct {
     ULONGLONG ullNext;   // the next child's header
     ULONGLONG ullEnd;    // the parent's data's end
     int nDepth;
+    BOOL fFailed;        // a read failed: the walk ended short of the end
 } RIFFCURSOR;
 
 // Reads through h (which stays the caller's); FALSE when its size cannot be
 // had or there is no memory.
 BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h);
 void RiffCloseFile(RIFFFILE *pFile);
-// Exactly cb bytes at ullAt; FALSE past the file's end or on a failed read.
+// Exactly cb bytes at ullAt; FALSE past the file's end or on a failed read
+// (which also sets fReadFailed: a reader tells it from the file's end).
 // Pieces up to a quarter of the block come through the block, larger ones
 // straight from the file; any file read in order can be read this way.
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
@@ -56,7 +59,8 @@ void RiffTopCursor(RIFFFILE *pFile, RIFFCURSOR *pCursor);
 // A cursor over the children of a chunk from ullData to ullEnd (for a
 // part of a list, or a chunk that some index names).
 void RiffRangeCursor(RIFFFILE *pFile, ULONGLONG ullData, ULONGLONG ullEnd, int nDepth, RIFFCURSOR *pCursor);
-// The next chunk; FALSE when no whole header fits before the parent's end.
+// The next chunk; FALSE when no whole header fits before the parent's end,
+// or (fFailed set) when the file cannot be read there.
 BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk);
 // A cursor over a list's children; FALSE when the chunk is no list or the
 // lists nest too deep.
@@ -66,3 +70,11 @@ BOOL RiffEnter(const RIFFCURSOR *pParent, const RIFFCHUNK *pList, RIFFCURSOR *pC
 BOOL RiffFind(RIFFCURSOR *pCursor, FOURCC ckid, FOURCC fccType, RIFFCHUNK *pChunk);
 // The bytes of a chunk's data that its parent holds.
 inline DWORD RiffHeld(const RIFFCHUNK *pChunk) { return (DWORD)(pChunk->ullEnd - pChunk->ullData); }
+// The bytes that the chunk, as far as its parent holds it, takes in a copy:
+// its header, its data (a list's type too) and the pad byte after data of
+// odd size.
+inline ULONGLONG RiffCopySize(const RIFFCHUNK *pChunk)
+{
+    ULONGLONG cb = pChunk->ullEnd - pChunk->ullPos - 8;
+    return 8 + cb + (cb & 1);
+}

@@ -74,8 +74,6 @@ int ResolveCommand(int argc, char **argv)
     memset(&state, 0, sizeof(state));
     state.pszAvi = pszAvi;
     state.pszOut = pszOut;
-    state.iRawStream = -1;
-    state.measure.iRawStream = -1;
     state.ullRiffLimit = RESOLVE_RIFF_LIMIT;
     LPCSTR pszLimit = getenv("SPOOL_RIFF_LIMIT");
     if (pszLimit && strtoull(pszLimit, NULL, 10) >= 4096) state.ullRiffLimit = strtoull(pszLimit, NULL, 10);

@@ -35,14 +35,13 @@ typedef struct {
     CHAR szFile[MAX_PATH];  // the reference file looked at last
     ULONGLONG ullFileSize;
     BOOL fFileThere;
-    DWORD nVideo;           // "dc" and "db" chunks so far
-    // Records of raw frames (the input DIB as it came) and of compressed
-    // ones, and the frames that are no records, by stream: one stream
-    // cannot be both. The first raw frame's header gives the format.
-    DWORD nRaw, nCoded;
-    int iRawStream;
-    REFFRAMEHEADER rawHeader;
-    ULONGLONG aullPlain[AVI_MAX_STREAMS + 1];
+    DWORD nVideo;           // frames of video streams so far
+    // By video stream: records of raw frames (the input DIB as it came) and
+    // of compressed ones, and the frames that are no records: one stream
+    // cannot be both. A stream's first raw frame's header gives its format.
+    DWORD anRaw[AVI_MAX_STREAMS], anCoded[AVI_MAX_STREAMS];
+    REFFRAMEHEADER aRawHeaders[AVI_MAX_STREAMS];
+    ULONGLONG aullPlain[AVI_MAX_STREAMS];
 } RESOLVEMEASURE;
 
 typedef struct {
@@ -66,13 +65,16 @@ typedef struct {
     // The whole input's measure, taken before the output is made; then
     // each list's, the reference files' sizes known by then.
     RESOLVEMEASURE measure;
-    // A stream of raw frames: its format, written in place of the codec's.
-    int iRawStream;  // -1 when there is none
-    BITMAPINFOHEADER biRaw;
+    // The streams of raw frames: their formats, written in place of the
+    // codec's (biSize 0 for the other streams).
+    BITMAPINFOHEADER abiRaw[AVI_MAX_STREAMS];
 } RESOLVE;
 
 // Says the first failure ("frame %lu: ..." with the frame in hand and one
 // argument); FALSE.
+// Whether a chunk is a frame of a video stream ("NNdc" or "NNdb"): the
+// chunks that records stand in for.
+BOOL IsVideoFrame(const RESOLVE *pState, FOURCC ckid);
 BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg);
 // The index of a chunk id in the measure: its stream, or RESOLVE_OTHER.
 int ResolveSlotOf(FOURCC ckid);

@@ -12,6 +12,14 @@ int ResolveSlotOf(FOURCC ckid)
     return i < 0 ? RESOLVE_OTHER : i;
 }
 
+BOOL IsVideoFrame(const RESOLVE *pState, FOURCC ckid)
+{
+    int i = AviStreamOfId(ckid);
+    BYTE c2 = (BYTE)(ckid >> 16), c3 = (BYTE)(ckid >> 24);
+    return i >= 0 && i < pState->avi.nStreams && pState->avi.aStreams[i].fccType == streamtypeVIDEO && c2 == 'd' &&
+           (c3 == 'c' || c3 == 'b');
+}
+
 BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg)
 {
     if (!pState->fFailed) Complain(pszEnglish, pszJapanese, (unsigned long)pState->dwFrame, pszArg);
@@ -45,19 +53,23 @@ BOOL MeasureRecord(RESOLVE *pState, REFRECORD *pRec, FOURCC ckid, RESOLVEMEASURE
     if ((ULONGLONG)pRec->dwOffset + *pullResolved > pMeasure->ullFileSize)
         return ResolveFail(pState, "frame %lu: no frame of the record's size in %s", "フレーム %lu: %sにレコードのサイズのフレームがありません",
                            szPath);
+    int iStream = AviStreamOfId(ckid);
     if (!RefRecordIsRaw(pRec)) {
-        pMeasure->nCoded++;
-    } else if (pMeasure->nRaw++ == 0) {
-        pMeasure->iRawStream = ResolveSlotOf(ckid);
+        pMeasure->anCoded[iStream]++;
+    } else if (pMeasure->anRaw[iStream]++ == 0) {
+        REFFRAMEHEADER *pRawHeader = &pMeasure->aRawHeaders[iStream];
         HANDLE hRef = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
         RIFFFILE ref;
         BOOL fHeader = hRef != INVALID_HANDLE_VALUE && RiffOpenFile(&ref, hRef) &&
-                       RiffRead(&ref, pRec->dwOffset, &pMeasure->rawHeader, sizeof(pMeasure->rawHeader)) &&
-                       FrameHeaderFits(&pMeasure->rawHeader, RefRecordFrameSize(pRec));
+                       RiffRead(&ref, pRec->dwOffset, pRawHeader, sizeof(*pRawHeader)) &&
+                       FrameHeaderFits(pRawHeader, RefRecordFrameSize(pRec));
+        BOOL fReadFailed = hRef != INVALID_HANDLE_VALUE && ref.fReadFailed;
         if (hRef != INVALID_HANDLE_VALUE) {
             RiffCloseFile(&ref);
             CloseHandle(hRef);
         }
+        if (fReadFailed)
+            return ResolveFail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
         if (!fHeader)
             return ResolveFail(pState, "frame %lu: no frame of the record's size in %s",
                                "フレーム %lu: %sにレコードのサイズのフレームがありません", szPath);
@@ -76,8 +88,7 @@ BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASU
         pMeasure->ullChunks++;
         pMeasure->aullChunks[ResolveSlotOf(chunk.ckid)]++;
         ULONGLONG ullResolved = cb;
-        BYTE c2 = (BYTE)(chunk.ckid >> 16), c3 = (BYTE)(chunk.ckid >> 24);
-        BOOL fFrame = c2 == 'd' && (c3 == 'c' || c3 == 'b');
+        BOOL fFrame = IsVideoFrame(pState, chunk.ckid);
         REFRECORD rec;
         if (fFrame) pState->dwFrame = pMeasure->nVideo++;
         if (fTop && chunk.ckid == FOURCC_LIST && RiffEnter(pCursor, &chunk, &list)) {
@@ -87,10 +98,14 @@ BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASU
                    IsRefRecord(&rec, sizeof(rec))) {
             if (!MeasureRecord(pState, &rec, chunk.ckid, pMeasure, &ullResolved)) return FALSE;
         } else if (fFrame && cb) {
-            pMeasure->aullPlain[ResolveSlotOf(chunk.ckid)]++;
+            pMeasure->aullPlain[AviStreamOfId(chunk.ckid)]++;
         }
         pMeasure->ullBytes += 8 + ullResolved + 1;
     }
+    // A read that failed is no end of the list, and a record that could not
+    // be read is no plain chunk.
+    if (pCursor->fFailed || pState->avi.file.fReadFailed)
+        return ResolveFail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
     return TRUE;
 }
 
@@ -107,45 +122,48 @@ BOOL MeasureInput(RESOLVE *pState)
     return TakeRawFormat(pState);
 }
 
-// The format of the raw frames that the records name, from the first one's
-// header: uncompressed RGB, its depth told by the data's size (rows of
-// whole DWORDs). FALSE after a message when the stream mixes raw frames
-// with compressed ones, which no one format can describe, or when the size
-// fits no depth (RLE and palette input carry what the header does not
-// hold).
+// The format of each stream's raw frames that the records name, from the
+// first one's header: uncompressed RGB, its depth told by the data's size
+// (rows of whole DWORDs). FALSE after a message when a stream mixes raw
+// frames with compressed ones, which no one format can describe, or when
+// the size fits no depth (RLE and palette input carry what the header does
+// not hold).
 BOOL TakeRawFormat(RESOLVE *pState)
 {
     const RESOLVEMEASURE *pMeasure = &pState->measure;
-    if (!pMeasure->nRaw) return TRUE;
-    if (pMeasure->nCoded || pMeasure->aullPlain[pMeasure->iRawStream]) {
-        Complain("%s: the stream mixes records of raw frames with compressed frames; no one format describes it, so it cannot be resolved",
-                 "%s: ストリームに非圧縮フレームのレコードと圧縮フレームが混在しているため, 一つの形式で表せず解決できません",
-                 pState->pszAvi);
-        return FALSE;
-    }
-    const REFFRAMEHEADER *pHeader = &pMeasure->rawHeader;
-    LONG lWidth = pHeader->wWidth, lHeight = pHeader->wHeight;
-    static const WORD s_awBits[] = {24, 32, 16};
-    for (WORD wBits : s_awBits) {
-        ULONGLONG cbRow = ((ULONGLONG)lWidth * wBits + 31) / 32 * 4;
-        if (lWidth > 0 && lHeight != 0 && cbRow * (lHeight < 0 ? -lHeight : lHeight) == pHeader->dwDataSize) {
-            BITMAPINFOHEADER *pbi = &pState->biRaw;
-            memset(pbi, 0, sizeof(*pbi));
-            pbi->biSize = sizeof(*pbi);
-            pbi->biWidth = lWidth;
-            pbi->biHeight = lHeight;
-            pbi->biPlanes = 1;
-            pbi->biBitCount = wBits;
-            pbi->biCompression = BI_RGB;
-            pbi->biSizeImage = pHeader->dwDataSize;
-            pState->iRawStream = pMeasure->iRawStream;
-            return TRUE;
+    for (int s = 0; s < pState->avi.nStreams; s++) {
+        if (!pMeasure->anRaw[s]) continue;
+        if (pMeasure->anCoded[s] || pMeasure->aullPlain[s]) {
+            Complain("%s: the stream mixes records of raw frames with compressed frames; no one format describes it, so it cannot be resolved",
+                     "%s: ストリームに非圧縮フレームのレコードと圧縮フレームが混在しているため, 一つの形式で表せず解決できません",
+                     pState->pszAvi);
+            return FALSE;
+        }
+        const REFFRAMEHEADER *pHeader = &pMeasure->aRawHeaders[s];
+        LONG lWidth = pHeader->wWidth, lHeight = pHeader->wHeight;
+        static const WORD s_awBits[] = {24, 32, 16};
+        BITMAPINFOHEADER *pbi = &pState->abiRaw[s];
+        for (WORD wBits : s_awBits) {
+            ULONGLONG cbRow = ((ULONGLONG)lWidth * wBits + 31) / 32 * 4;
+            if (lWidth > 0 && lHeight != 0 && cbRow * (lHeight < 0 ? -lHeight : lHeight) == pHeader->dwDataSize) {
+                pbi->biSize = sizeof(*pbi);
+                pbi->biWidth = lWidth;
+                pbi->biHeight = lHeight;
+                pbi->biPlanes = 1;
+                pbi->biBitCount = wBits;
+                pbi->biCompression = BI_RGB;
+                pbi->biSizeImage = pHeader->dwDataSize;
+                break;
+            }
+        }
+        if (!pbi->biSize) {
+            Complain("%s: the raw frames' format cannot be told: %lu bytes are no 16-, 24- or 32-bit RGB picture of %ld by %ld",
+                     "%s: 非圧縮フレームの形式が分かりません: %lu バイトは %ld × %ld の16, 24, 32ビットRGB画像ではありません", pState->pszAvi,
+                     (unsigned long)pHeader->dwDataSize, (long)lWidth, (long)lHeight);
+            return FALSE;
         }
     }
-    Complain("%s: the raw frames' format cannot be told: %lu bytes are no 16-, 24- or 32-bit RGB picture of %ld by %ld",
-             "%s: 非圧縮フレームの形式が分かりません: %lu バイトは %ld × %ld の16, 24, 32ビットRGB画像ではありません", pState->pszAvi,
-             (unsigned long)pHeader->dwDataSize, (long)lWidth, (long)lHeight);
-    return FALSE;
+    return TRUE;
 }
 
 // Room in each super index: a standard index for each RIFF the stream has

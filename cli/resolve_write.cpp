@@ -24,8 +24,8 @@ BOOL WriterGoesOn(RESOLVE *pState)
     case AVIODML_OK:
         return !pState->fFailed;
     case AVIODML_IDX1:
-        return ResolveFail(pState, "frame %lu: the index of %s cannot be written", "フレーム %lu: %s のインデックスが書き込めません",
-                           pState->pszOut);
+        return ResolveFail(pState, "frame %lu: the index of %s, kept aside, cannot be written or read back",
+                           "フレーム %lu: 別に置いた %s のインデックスが書き込めないか, 読み戻せません", pState->pszOut);
     case AVIODML_NO_MEMORY:
         return ResolveFail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
     case AVIODML_SUPER_FULL:
@@ -52,19 +52,27 @@ BOOL CopyChunk(RESOLVE *pState, const RIFFCHUNK *pChunk)
 }
 
 // What the first RIFF holds after its movi list but its index, as it is:
-// the writer calls this before it writes the new idx1.
-BOOL CopyFirstRiffTail(void *pContext)
+// the writer calls this before it writes the new idx1. With fCopy FALSE,
+// only measured: its bytes in the output.
+BOOL FirstRiffTail(RESOLVE *pState, BOOL fCopy, ULONGLONG *pcbTail)
 {
-    RESOLVE *pState = (RESOLVE *)pContext;
     const AVIRIFF *pRiff = &pState->avi.pRiffs[0];
     RIFFCURSOR riff;
     RIFFCHUNK chunk;
     RiffRangeCursor(&pState->avi.file, pRiff->ullPos + 12, pRiff->ullEnd, 1, &riff);
+    *pcbTail = 0;
     while (RiffNext(&riff, &chunk)) {
         if (chunk.ullPos <= pRiff->ullMovi || chunk.ckid == mmioFOURCC('i', 'd', 'x', '1')) continue;
-        if (!CopyChunk(pState, &chunk)) return FALSE;
+        *pcbTail += RiffCopySize(&chunk);
+        if (fCopy && !CopyChunk(pState, &chunk)) return FALSE;
     }
-    return TRUE;
+    return riff.fFailed ? ReadFailed(pState) : TRUE;
+}
+
+BOOL CopyFirstRiffTail(void *pContext)
+{
+    ULONGLONG cbTail = 0;
+    return FirstRiffTail((RESOLVE *)pContext, TRUE, &cbTail);
 }
 
 // The header list: the input's chunks, each stream list with a super index
@@ -92,7 +100,8 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
             WORD nBlockAlign = 0;
             if (pIn->fccType == streamtypeAUDIO && pIn->cbStrf >= 14) memcpy(&nBlockAlign, pIn->pbStrf + 12, 2);
             AviOdmlBeginStream(pOdml, pIn->fccType, nBlockAlign);
-            BOOL fRawStream = nStream == pState->iRawStream && pIn->fccType == streamtypeVIDEO;
+            const BITMAPINFOHEADER *pbiRaw = &pState->abiRaw[nStream];
+            BOOL fRawStream = pbiRaw->biSize != 0;
             ULONGLONG ullStrl = AviOutBegin(pOut, FOURCC_LIST, mmioFOURCC('s', 't', 'r', 'l'));
             while (RiffNext(&strl, &sub)) {
                 DWORD cb = (DWORD)(sub.ullEnd - sub.ullData);
@@ -100,7 +109,7 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
                     AviOdmlNoteVideoStrh(pOdml, pOut->ullPos + 8, cb);
                 if (fRawStream && sub.ckid == mmioFOURCC('s', 't', 'r', 'f')) {
                     // Raw frames: the format they are in, not the codec's.
-                    AviOutChunk(pOut, sub.ckid, &pState->biRaw, sizeof(pState->biRaw));
+                    AviOutChunk(pOut, sub.ckid, pbiRaw, sizeof(*pbiRaw));
                 } else if (sub.ckid != mmioFOURCC('i', 'n', 'd', 'x') && sub.ckid != mmioFOURCC('J', 'U', 'N', 'K')) {
                     ULONGLONG ullCopied = pOut->ullPos;
                     if (!CopyChunk(pState, &sub)) return FALSE;
@@ -108,6 +117,7 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
                     if (fRawStream && sub.ckid == mmioFOURCC('s', 't', 'r', 'h') && cb >= 8) AviOutPatchDword(pOut, ullCopied + 8 + 4, 0);
                 }
             }
+            if (strl.fFailed) return ReadFailed(pState);
             AviOdmlSuperIndex(pOdml, pState->anSuperCap[nStream]);
             AviOutEnd(pOut, ullStrl);
             nStream++;
@@ -115,6 +125,7 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
             return FALSE;
         }
     }
+    if (hdrl.fFailed) return ReadFailed(pState);
     AviOdmlHeaderEnd(pOdml);
     AviOutEnd(pOut, ullList);
     return WriterGoesOn(pState);
@@ -149,13 +160,16 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         snprintf(pState->szRefFile, sizeof(pState->szRefFile), "%s", szPath);
     }
     REFFRAMEHEADER header;
-    if (!RiffRead(&pState->ref, pRec->dwOffset, &header, sizeof(header)) || !FrameHeaderFits(&header, RefRecordFrameSize(pRec)))
+    BOOL fHeader = RiffRead(&pState->ref, pRec->dwOffset, &header, sizeof(header));
+    if (pState->ref.fReadFailed)
+        return ResolveFail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
+    if (!fHeader || !FrameHeaderFits(&header, RefRecordFrameSize(pRec)))
         return ResolveFail(pState, "frame %lu: no frame of the record's size in %s", "フレーム %lu: %sにレコードのサイズのフレームがありません",
                            szPath);
-    // Raw frames are all of the format that the stream is given.
+    // Raw frames are all of the format that their stream is given.
+    const BITMAPINFOHEADER *pbiRaw = &pState->abiRaw[AviStreamOfId(ckidIn)];
     if (RefRecordIsRaw(pRec) &&
-        (header.dwDataSize != pState->biRaw.biSizeImage || header.wWidth != pState->biRaw.biWidth ||
-         header.wHeight != pState->biRaw.biHeight))
+        (header.dwDataSize != pbiRaw->biSizeImage || header.wWidth != pbiRaw->biWidth || header.wHeight != pbiRaw->biHeight))
         return ResolveFail(pState, "frame %lu: a raw frame in %s differs in size from the stream's first",
                            "フレーム %lu: %sの非圧縮フレームのサイズが最初のフレームと異なります", szPath);
     if (fTop) AviOdmlRoom(&pState->odml, header.dwDataSize);
@@ -204,8 +218,7 @@ BOOL ResolveChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop)
         const AVICHUNKREF *pRef = AviChunkAt(&pState->places, iStream, chunk.ullData);
         DWORD dwFlags = !pRef ? 0 : pRef->dwIdx1Flags ? pRef->dwIdx1Flags : (pRef->dwFlags & AVICHUNK_KEY) ? AVIIF_KEYFRAME : 0;
         BOOL fKey = !pRef || (pRef->dwFlags & AVICHUNK_KEY);
-        BYTE c2 = (BYTE)(chunk.ckid >> 16), c3 = (BYTE)(chunk.ckid >> 24);
-        BOOL fVideo = pOdml->iVideo >= 0 && iStream == pOdml->iVideo && c2 == 'd' && (c3 == 'c' || c3 == 'b');
+        BOOL fVideo = IsVideoFrame(pState, chunk.ckid);
         // A frame's key flag matters to players; sound is all key.
         if (!pRef && fVideo) pState->nUnlisted++;
         REFRECORD rec;
@@ -222,6 +235,9 @@ BOOL ResolveChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop)
             AviOdmlIndex(pOdml, chunk.ckid, pRef != NULL, dwFlags, fKey, ullChunk, cb);
         }
     }
+    // A read that failed is no end of the list, and a record that could not
+    // be read is no plain chunk to copy.
+    if (pCursor->fFailed || pState->avi.file.fReadFailed) return ReadFailed(pState);
     return WriterGoesOn(pState);
 }
 
@@ -233,6 +249,7 @@ BOOL WriteResolved(RESOLVE *pState)
     AviOdmlStart(pOdml, &pState->out, &pState->idx1, pState->ullRiffLimit);
     pOdml->pfnFirstRiffTail = CopyFirstRiffTail;
     pOdml->pContext = pState;
+    if (!FirstRiffTail(pState, FALSE, &pOdml->cbFirstRiffTail)) return FALSE;
     // What stands before movi in the first RIFF: the header list made anew,
     // the rest as it is.
     const AVIRIFF *pFirst = &pState->avi.pRiffs[0];
@@ -243,6 +260,7 @@ BOOL WriteResolved(RESOLVE *pState)
         BOOL fDone = chunk.ullPos == pState->avi.ullHdrl ? WriteHeaderList(pState, &riff, &chunk) : CopyChunk(pState, &chunk);
         if (!fDone) return FALSE;
     }
+    if (riff.fFailed) return ReadFailed(pState);
     if (!AviStartPlaces(&pState->avi, &pState->places))
         return ResolveFail(pState, "frame %lu: out of memory%s", "フレーム %lu: メモリが確保できません%s", "");
     AviOdmlStartMovi(pOdml);
@@ -255,6 +273,7 @@ BOOL WriteResolved(RESOLVE *pState)
         if (!ResolveChunks(pState, &movi, TRUE)) return FALSE;
     }
     EndProgress();
+    if (pState->avi.file.fReadFailed) return ReadFailed(pState);
     AviOdmlFinish(pOdml);
     return WriterGoesOn(pState);
 }

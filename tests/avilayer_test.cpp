@@ -604,3 +604,64 @@ TEST_F(AviLayer, WriterOpenDmlReadsBack)
     EXPECT_EQ(avi.nIdx1, 2 * nFirst);
     FreeAvi(&avi);
 }
+
+// The "rec " lists that idx1 lists are counted, whichever index the streams'
+// chunks come from (resolve lists its own lists only when the input did).
+TEST_F(AviLayer, CountsTheListsThatIdx1Lists)
+{
+    for (DWORD cbRiffLimit : {0u, 2000u}) {
+        SCOPED_TRACE(cbRiffLimit ? "OpenDML" : "idx1");
+        AVISPEC spec;
+        spec.dwTotalFrames = spec.dwLength = 20;
+        spec.cbRiffLimit = cbRiffLimit;
+        spec.fIndexRecLists = true;
+        for (int i = 0; i < 20; i++) {
+            AVIFRAME frame = Frame("00dc", Bytes(100, (BYTE)i));
+            frame.fInRecList = frame.fRecListStart = true;
+            spec.chunks.push_back(frame);
+        }
+        std::vector<BYTE> bytes = BuildAvi(spec);
+        std::string path = Path("rec.avi");
+        ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        EXPECT_EQ(avi.aStreams[0].nSource, cbRiffLimit ? AVIINDEX_ODML : AVIINDEX_IDX1);
+        DWORD nFirst = 0;
+        for (const PACKET &p : streams[0]) nFirst += p.ullPos < avi.pRiffs[0].ullEnd;
+        EXPECT_GT(nFirst, 0u);
+        EXPECT_EQ(avi.nIdx1Lists, nFirst);
+        FreeAvi(&avi);
+    }
+}
+
+// An idx1 counted from the file's start over chunks of one size, as far
+// apart as movi is from the file's start (Spoolmend's AVIs of records with
+// some format sizes): counted from movi, each entry would name the next
+// chunk. The entries are read as naming the chunks they were written for.
+TEST_F(AviLayer, Idx1FromTheStartThatMoviWouldAlsoFit)
+{
+    AVISPEC spec;
+    spec.dwTotalFrames = spec.dwLength = 6;
+    spec.fAbsoluteIndex = true;
+    for (int i = 0; i < 6; i++) spec.chunks.push_back(Frame("00db", Bytes(100, (BYTE)i)));
+    std::vector<DWORD> positions;
+    BuildAvi(spec, &positions);
+    // Chunks as long as the place of "movi": each one's start is the next
+    // one's place counted from movi.
+    DWORD cbStride = positions[0] - 4;
+    for (AVIFRAME &frame : spec.chunks) frame.data.assign(cbStride - 8, frame.data[0]);
+    std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+    ASSERT_EQ(positions[1] - positions[0], cbStride);
+    std::string path = Path("stride.avi");
+    ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+    STREAMPACKETS streams;
+    AVIREAD avi;
+    ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+    EXPECT_TRUE(avi.fIdx1FromStart);
+    EXPECT_EQ(avi.nUnplaced, 0u);
+    EXPECT_EQ(avi.nUnlisted, 0u);
+    ASSERT_EQ(streams[0].size(), 6u);
+    for (size_t i = 0; i < 6; i++) EXPECT_EQ(streams[0][i].ullPos, positions[i] + 8ull) << i;
+    FreeAvi(&avi);
+}

@@ -972,6 +972,42 @@ TEST_F(Spool, ResolveWritesWhileItReadsAndReportsAFailedWriteWhereverItComes)
 #endif
 }
 
+#ifndef _WIN32
+// A read that fails, of the AVI or of a reference file, wherever it comes,
+// ends the resolve with a message and no output: it is never taken for the
+// end of a list, with a shorter AVI reported as resolved.
+TEST_F(Spool, ResolveReportsAFailedReadWhereverItComes)
+{
+    // More records than one read of the AVI holds.
+    const DWORD nFrames = 5000;
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("take.000"), nFrames, 2);
+    AVISPEC spec;
+    spec.format = MakeFormat(8, 8, 24, mmioFOURCC('S', 'M', 'P', 'L'));
+    spec.dwTotalFrames = spec.dwLength = nFrames;
+    for (DWORD i = 0; i < nFrames; i++) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("take.000"), places[i])));
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_GT(in.size(), 1024u * 1024);
+    ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
+    std::string out = Path("out.avi");
+    SpoolArmFault(SPOOLFAULT_READ, 0);
+    RUN run = Run({"resolve", Path("in.avi"), "-o", out});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    unsigned nReads = SpoolFaultCalls(SPOOLFAULT_READ);
+    ASSERT_GT(nReads, 4u);
+    ASSERT_TRUE(DeleteFileA(out.c_str()));
+    for (unsigned nCall = 1; nCall <= nReads; nCall++) {
+        SpoolArmFault(SPOOLFAULT_READ, nCall);
+        run = Run({"resolve", Path("in.avi"), "-o", out});
+        SpoolArmFault(SPOOLFAULT_READ, 0);
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR) << "read " << nCall << ": " << run.out;
+        EXPECT_NE(run.err.find("read"), std::string::npos) << "read " << nCall << ": " << run.err;
+        EXPECT_FALSE(FileExists(out.c_str())) << "read " << nCall;
+        EXPECT_FALSE(FileExists((out + ".part").c_str())) << "read " << nCall;
+        DeleteFileA(out.c_str());
+    }
+}
+#endif
+
 TEST_F(Spool, LongResolvedAvisSpanSeveralRiffsWithTheirIndexes)
 {
     // 300 frames of 8 x 8 with an audio chunk after every seventh and every
@@ -1192,6 +1228,60 @@ TEST_F(Spool, AnAviOverOneGibibyteIsWrittenAsOpenDml)
 }
 #endif
 
+// Records in a second video stream are resolved as the first stream's are,
+// raw ones under that stream's own format; none is left in the output.
+TEST_F(Spool, ResolveResolvesTheRecordsOfEveryVideoStream)
+{
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 4, 8, 8, &pictures);
+    std::vector<FRAMEPLACE> raw = WriteRawRefFile(Path("raw.000"), {192, 192, 192, 192}, 8, 8);
+    for (bool fRaw : {false, true}) {
+        SCOPED_TRACE(fRaw ? "raw records in the second stream" : "records in the second stream");
+        AVISPEC spec;
+        spec.format = MakeFormat(8, 8, 24, BI_RGB);
+        spec.fAudioStream = true;  // made a second video stream below
+        spec.dwTotalFrames = spec.dwLength = 4;
+        for (size_t k = 0; k < 4; k++) {
+            spec.chunks.push_back(Frame("00dc", pictures[k]));
+            spec.chunks.push_back(
+                Frame("01dc", fRaw ? RawRecordBytes(Path("raw.000"), raw[k]) : RecordBytes(Path("pic.000"), places[k])));
+        }
+        std::vector<BYTE> in = BuildAvi(spec);
+        static const char s_achAuds[] = "auds";
+        auto it = std::search(in.begin(), in.end(), s_achAuds, s_achAuds + 4);
+        ASSERT_NE(it, in.end());
+        memcpy(&*it, "vids", 4);
+        ASSERT_TRUE(WriteBytes(Path("two.avi"), in.data(), in.size()));
+        DeleteFileA(Path("two-out.avi").c_str());
+        RUN run = Run({"resolve", Path("two.avi"), "-o", Path("two-out.avi")});
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        EXPECT_EQ(run.out, "<dir>/two-out.avi: 4 frames resolved\n");
+        AVIPARTS parts = ReadParts(ReadBytes(Path("two-out.avi")));
+        ASSERT_EQ(parts.streams.size(), 2u);
+        ASSERT_EQ(parts.streams[1].size(), 4u);
+        std::vector<BYTE> out = ReadBytes(Path("two-out.avi"));
+        for (size_t k = 0; k < 4; k++) {
+            const STDINDEXENTRY &chunk = parts.streams[1][k];
+            ASSERT_EQ(chunk.cb, 192u) << k;
+            std::vector<BYTE> data(out.begin() + (long)chunk.ullData, out.begin() + (long)(chunk.ullData + 192)), expected;
+            for (DWORD b = 0; b < 192; b++) expected.push_back((BYTE)(k * 40 + b % 7));
+            EXPECT_EQ(data, fRaw ? expected : pictures[k]) << k;
+        }
+        // The second stream's format: its raw frames', or as it was.
+        static const char s_achStrf[] = "strf";
+        auto strf = std::search(out.begin(), out.end(), s_achStrf, s_achStrf + 4);
+        ASSERT_NE(strf, out.end());
+        strf = std::search(strf + 4, out.end(), s_achStrf, s_achStrf + 4);
+        ASSERT_NE(strf, out.end());
+        size_t at = (size_t)(strf - out.begin());
+        EXPECT_EQ(DwordAt(out, at + 4), fRaw ? 40u : 16u);
+        if (fRaw) {
+            EXPECT_EQ(DwordAt(out, at + 8 + 16), (DWORD)BI_RGB);
+            EXPECT_EQ(DwordAt(out, at + 8 + 12) >> 16, 24u) << "24 bits";
+        }
+    }
+}
+
 TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
 {
     // Frames behind a filler that the index leaves out, inside "rec " lists,
@@ -1331,6 +1421,10 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
         spec.fAbsoluteIndex = fAbsolute;
         spec.fIndexByStream = fByStream;
         spec.fIndexRecLists = fRec;
+        // A filler after the index, which the first RIFF keeps within the
+        // limit too.
+        spec.afterIdx1 = {'J', 'U', 'N', 'K', 0xB8, 0x0B, 0, 0};
+        spec.afterIdx1.resize(8 + 3000, 0);
         for (DWORD i = 0; i < 60; i++) {
             AVIFRAME video = Frame("00dc", RecordBytes(Path("pic.000"), places[i]), i % 5 == 4 ? 0 : AVIIF_KEYFRAME);
             AVIFRAME audio = Frame("01wb", std::vector<BYTE>(30, (BYTE)i));
