@@ -480,7 +480,7 @@ TEST_F(AviLayer, WriterMarksGiveEverySizeWhereverItsBytesAre)
     Put("even", 4), Dword(4), Dword(0x12345678);
     Put("copy", 4), Dword(5), Put("bcdef\0", 6);
     Put("zero", 4), Dword(0);
-    for (DWORD cbBuffer : {5u, 16u, 64u, (DWORD)AVIOUT_BUFFER}) {
+    for (DWORD cbBuffer : {(DWORD)5, (DWORD)16, (DWORD)64, (DWORD)AVIOUT_BUFFER}) {
         for (BOOL fThread : {FALSE, TRUE}) {
             SCOPED_TRACE("buffer " + std::to_string(cbBuffer) + (fThread ? ", thread" : ""));
             std::string out = Path("out.bin");

@@ -679,6 +679,30 @@ void SetRiffLimit(const char *pszLimit)
 #endif
 }
 
+// A reference file of raw frames: each frame's data of cbData bytes, filled
+// with its number, under a header giving the picture's size.
+std::vector<FRAMEPLACE> WriteRawRefFile(const std::string &path, const std::vector<DWORD> &sizes, LONG lWidth, LONG lHeight)
+{
+    std::vector<BYTE> file;
+    std::vector<FRAMEPLACE> frames;
+    for (size_t i = 0; i < sizes.size(); i++) {
+        REFFRAMEHEADER header;
+        FillFrameHeader(&header, sizes[i], ComputePadding(sizes[i], 0), lWidth, lHeight);
+        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
+        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
+        file.insert(file.end(), p, p + sizeof(header));
+        for (DWORD k = 0; k < sizes[i]; k++) file.push_back((BYTE)(i * 40 + k % 7));
+        file.insert(file.end(), header.dwPadSize, 0);
+    }
+    WriteBytes(path, file.data(), file.size());
+    return frames;
+}
+std::vector<BYTE> RawRecordBytes(const std::string &name, const FRAMEPLACE &frame)
+{
+    std::vector<BYTE> rec = RecordBytes(name, frame);
+    rec[15] |= 0x80;  // the raw flag
+    return rec;
+}
 #ifndef _WIN32
 // ffmpeg's decoding of the AVI's video as rows from the top, or nothing
 // when there is no ffmpeg here. Extra arguments go before the output's.
@@ -719,30 +743,6 @@ std::string PacketsOf(const std::string &avi)
     return text;
 }
 
-// A reference file of raw frames: each frame's data of cbData bytes, filled
-// with its number, under a header giving the picture's size.
-std::vector<FRAMEPLACE> WriteRawRefFile(const std::string &path, const std::vector<DWORD> &sizes, LONG lWidth, LONG lHeight)
-{
-    std::vector<BYTE> file;
-    std::vector<FRAMEPLACE> frames;
-    for (size_t i = 0; i < sizes.size(); i++) {
-        REFFRAMEHEADER header;
-        FillFrameHeader(&header, sizes[i], ComputePadding(sizes[i], 0), lWidth, lHeight);
-        frames.push_back(FRAMEPLACE{(DWORD)file.size(), header.dwFrameSize});
-        const BYTE *p = reinterpret_cast<const BYTE *>(&header);
-        file.insert(file.end(), p, p + sizeof(header));
-        for (DWORD k = 0; k < sizes[i]; k++) file.push_back((BYTE)(i * 40 + k % 7));
-        file.insert(file.end(), header.dwPadSize, 0);
-    }
-    WriteBytes(path, file.data(), file.size());
-    return frames;
-}
-std::vector<BYTE> RawRecordBytes(const std::string &name, const FRAMEPLACE &frame)
-{
-    std::vector<BYTE> rec = RecordBytes(name, frame);
-    rec[15] |= 0x80;  // the raw flag
-    return rec;
-}
 // The handler of the first stream header of an AVI's bytes.
 DWORD FirstStrhHandler(const std::vector<BYTE> &avi)
 {
