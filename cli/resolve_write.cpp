@@ -136,9 +136,7 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
 BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWORD dwFlags, BOOL fListed, BOOL fKey, BOOL fTop)
 {
     CHAR szPath[MAX_PATH];
-    if (!MapRefPath(pRec->szFileName, szPath))
-        return ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
-                           pRec->szFileName);
+    if (!ResolveRecordPath(pState, pRec, szPath)) return FALSE;
     if (strcmp(szPath, pState->szRefFile) != 0) {
         if (pState->hRef != INVALID_HANDLE_VALUE) {
             RiffCloseFile(&pState->ref);
