@@ -64,7 +64,7 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
                 DWORD cb = RiffHeld(&sub);
                 if (sub.ckid == mmioFOURCC('s', 't', 'r', 'h') && !pStream->cbStrh) {
                     pStream->cbStrh = cb < sizeof(pStream->adwStrh) ? cb : (DWORD)sizeof(pStream->adwStrh);
-                    pStream->fStrhCut = sub.fCut;
+                    pStream->fStrhCut = sub.cbSize > pAvi->file.cbFile - sub.ullData;
                     if (!RiffRead(&pAvi->file, sub.ullData, pStream->adwStrh, pStream->cbStrh)) return AVIREAD_UNREADABLE;
                     pStream->fccType = pStream->adwStrh[0];
                     pStream->fccHandler = pStream->adwStrh[1];
@@ -73,7 +73,7 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
                     if (!pStream->pbStrf) return AVIREAD_NO_MEMORY;
                     if (cb && !RiffRead(&pAvi->file, sub.ullData, pStream->pbStrf, cb)) return AVIREAD_UNREADABLE;
                     pStream->cbStrf = cb;
-                    pStream->fStrfCut = sub.fCut;
+                    pStream->fStrfCut = sub.cbSize > pAvi->file.cbFile - sub.ullData;
                 } else if (sub.ckid == mmioFOURCC('i', 'n', 'd', 'x') && !pStream->ullIndx) {
                     pStream->ullIndx = sub.ullData;
                     pStream->cbIndx = cb;
@@ -166,35 +166,31 @@ ULONGLONG FirstChunkOfId(AVIREAD *pAvi, FOURCC ckid)
     }
 }
 
-// Whether no entry before entry i names the id that it names.
-BOOL FirstEntryOfId(const AVIINDEXENTRY *pEntries, DWORD i)
-{
-    for (DWORD k = 0; k < i; k++)
-        if (pEntries[k].ckid == pEntries[i].ckid) return FALSE;
-    return TRUE;
-}
-
-// What idx1's offsets count from. Offsets count from movi unless only the
-// file's start puts the first entries that name a chunk at a chunk of their
-// id. Where both do (chunks of one size, as far apart as movi is from the
-// file's start), the reading under which the entry names the first chunk of
-// its id is taken. When neither does (writers that count from elsewhere),
-// the first entry of a stream is taken to name the first chunk of its id in
-// movi.
+// What idx1's offsets count from: movi or the file's start, whichever puts
+// more of its first and last 16 entries at a chunk (or "rec " list) of
+// their id; movi when both put as many (chunks of one size, as far apart as
+// movi is from the file's start, fit both readings but at the ends, and
+// most writers count from movi). When neither reading puts any entry at a
+// chunk of its id (writers that count from elsewhere), the first entry of a
+// stream is taken to name the first chunk of its id in movi.
 void TellIdx1Base(AVIREAD *pAvi, const AVIINDEXENTRY *pEntries, DWORD n)
 {
     ULONGLONG ullMoviType = pAvi->pRiffs[0].ullMovi + 8;
     pAvi->ullIdx1Base = ullMoviType;
-    for (DWORD i = 0; i < n && i < 16; i++) {
-        BOOL fRelative = EntryStandsAt(pAvi, ullMoviType + pEntries[i].dwChunkOffset, pEntries[i].ckid);
-        BOOL fAbsolute = EntryStandsAt(pAvi, pEntries[i].dwChunkOffset, pEntries[i].ckid);
-        if (fRelative && fAbsolute && FirstEntryOfId(pEntries, i))
-            fRelative = FirstChunkOfId(pAvi, pEntries[i].ckid) != pEntries[i].dwChunkOffset;
-        if (fRelative || fAbsolute) {
-            pAvi->fIdx1FromStart = fAbsolute && !fRelative;
-            pAvi->ullIdx1Base = pAvi->fIdx1FromStart ? 0 : ullMoviType;
-            return;
-        }
+    AVIINDEXENTRY aLast[16];
+    DWORD nLast = 0;
+    if (pAvi->nIdx1 > 16 && RiffRead(&pAvi->file, pAvi->ullIdx1 + 8 + 16ull * (pAvi->nIdx1 - 16), aLast, sizeof(aLast)))
+        nLast = 16;
+    DWORD nRelative = 0, nAbsolute = 0;
+    for (DWORD i = 0; i < (n < 16 ? n : 16) + nLast; i++) {
+        const AVIINDEXENTRY *pEntry = i < n && i < 16 ? &pEntries[i] : &aLast[i - (n < 16 ? n : 16)];
+        nRelative += EntryStandsAt(pAvi, ullMoviType + pEntry->dwChunkOffset, pEntry->ckid);
+        nAbsolute += EntryStandsAt(pAvi, pEntry->dwChunkOffset, pEntry->ckid);
+    }
+    if (nRelative || nAbsolute) {
+        pAvi->fIdx1FromStart = nAbsolute > nRelative;
+        pAvi->ullIdx1Base = pAvi->fIdx1FromStart ? 0 : ullMoviType;
+        return;
     }
     for (DWORD i = 0; i < n; i++) {
         if (AviStreamOfId(pEntries[i].ckid) < 0) continue;

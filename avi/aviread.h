@@ -36,7 +36,8 @@ typedef struct {
     DWORD cbStrh;
     BYTE *pbStrf;       // the format chunk, whole
     DWORD cbStrf;
-    BOOL fStrhCut, fStrfCut;  // the header or the format claims more than the file holds
+    BOOL fStrhCut, fStrfCut;  // the header or the format claims more than the file holds (what
+                              // their list holds of them is kept)
     ULONGLONG ullIndx;  // its super index's data, 0 without one
     DWORD cbIndx;
     int nSource;        // AVIINDEX_*

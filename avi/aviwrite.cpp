@@ -354,17 +354,18 @@ void AviOdmlHeaderEnd(AVIODML *pOdml)
 
 void AviOdmlStartMovi(AVIODML *pOdml) { pOdml->ullMovi = AviOutBegin(pOdml->pOut, FOURCC_LIST, mmioFOURCC('m', 'o', 'v', 'i')); }
 
-void AviOdmlRoom(AVIODML *pOdml, DWORD cb)
+void AviOdmlRoom(AVIODML *pOdml, DWORD cb, DWORD nChunks)
 {
     ULONGLONG ullIndexes = 0;
     BOOL fFull = FALSE;
+    // Each stream's standard index may take every one of the new chunks.
     for (int i = 0; i < pOdml->nStreams; i++) {
-        ullIndexes += 8 + INDEX_HEADER + 8ull * (pOdml->aStreams[i].nEntries + 1);
-        fFull = fFull || pOdml->aStreams[i].nEntries >= AVIODML_STDINDEX_CAP;
+        ullIndexes += 8 + INDEX_HEADER + 8ull * (pOdml->aStreams[i].nEntries + nChunks);
+        fFull = fFull || pOdml->aStreams[i].nEntries + (ULONGLONG)nChunks > AVIODML_STDINDEX_CAP;
     }
     // The first RIFF also ends with what the caller puts after its movi
     // list, and its idx1.
-    if (pOdml->fFirstRiff) ullIndexes += pOdml->cbFirstRiffTail + 8 + 16ull * (pOdml->nIdx1 + 1);
+    if (pOdml->fFirstRiff) ullIndexes += pOdml->cbFirstRiffTail + 8 + 16ull * (pOdml->nIdx1 + nChunks);
     AVIOUT *pOut = pOdml->pOut;
     ULONGLONG ullEnd = pOut->ullPos + 8 + cb + 1 + ullIndexes;
     BOOL fSomething = pOut->ullPos > pOdml->ullMovi + 12;

@@ -126,10 +126,11 @@ void AviOdmlSuperIndex(AVIODML *pOdml, DWORD nSuperCap);
 // The "odml" list with the count of frames: last in the header list.
 void AviOdmlHeaderEnd(AVIODML *pOdml);
 void AviOdmlStartMovi(AVIODML *pOdml);
-// Before a chunk of cb bytes at the top of a movi list: a new RIFF when
-// this one would pass the limit with its indexes, or a standard index is
-// full.
-void AviOdmlRoom(AVIODML *pOdml, DWORD cb);
+// Before cb bytes at the top of a movi list that nChunks chunks will be
+// indexed in (1 for a chunk; a list's chunks and the list itself): a new
+// RIFF when this one would pass the limit with its indexes, or a standard
+// index is full.
+void AviOdmlRoom(AVIODML *pOdml, DWORD cb, DWORD nChunks);
 // Lists a chunk just written at ullChunk: in idx1 (with its flags) when
 // fIdx1 and the first RIFF is in hand, and, for frames and sound, in its
 // stream's standard index. Returns the idx1 entry's place in the idx1 file

@@ -65,6 +65,9 @@ BOOL ReportUnseen(LPCSTR pszAvi)
     if (s_info.dwUnseen & UNSEEN_UNLISTED)
         Complain("%s: its movi list holds frames that no index lists; they were not read",
                  "%s: moviにインデックスにないフレームがあり, 読んでいません", pszAvi);
+    if (s_info.dwUnseen & UNSEEN_MORE_VIDEO)
+        Complain("%s: it has a second video stream, whose frames were not read",
+                 "%s: 2つ目のビデオストリームがあり, そのフレームは読んでいません", pszAvi);
     if (s_info.dwUnseen & UNSEEN_INDEX_SHORT)
         Complain("%s: only part of the AVI was read: its index lists fewer frames than its header says",
                  "%s: AVIファイルの一部しか読めていません: インデックスのフレーム数がヘッダより少ない", pszAvi);

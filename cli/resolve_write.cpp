@@ -170,7 +170,7 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
         (header.dwDataSize != pbiRaw->biSizeImage || header.wWidth != pbiRaw->biWidth || header.wHeight != pbiRaw->biHeight))
         return ResolveFail(pState, "frame %lu: a raw frame in %s differs in size from the stream's first",
                            "フレーム %lu: %sの非圧縮フレームのサイズが最初のフレームと異なります", szPath);
-    if (fTop) AviOdmlRoom(&pState->odml, header.dwDataSize);
+    if (fTop) AviOdmlRoom(&pState->odml, header.dwDataSize, 1);
     // The stream's digits, then "dc" or "db".
     FOURCC ckid = (ckidIn & 0xFFFF) | (RefRecordIsRaw(pRec) ? mmioFOURCC(0, 0, 'd', 'b') : mmioFOURCC(0, 0, 'd', 'c'));
     ULONGLONG ullChunk = AviOutBegin(&pState->out, ckid, 0);
@@ -197,11 +197,14 @@ BOOL ResolveChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop)
             RESOLVEMEASURE *pMeasure = &pState->measure;
             pMeasure->ullBytes = 0;
             pMeasure->nVideo = pState->nVideo;
+            ULONGLONG ullChunksBefore = pMeasure->ullChunks;
             DWORD dwFrame = pState->dwFrame;
             RIFFCURSOR measured = list;
             if (!MeasureChunks(pState, &measured, FALSE, pMeasure)) return FALSE;
             pState->dwFrame = dwFrame;
-            AviOdmlRoom(pOdml, pMeasure->ullBytes > 0xFFFFFFF0ull ? 0xFFFFFFF0u : (DWORD)pMeasure->ullBytes);
+            ULONGLONG nInList = pMeasure->ullChunks - ullChunksBefore + 1;
+            AviOdmlRoom(pOdml, pMeasure->ullBytes > 0xFFFFFFF0ull ? 0xFFFFFFF0u : (DWORD)pMeasure->ullBytes,
+                        nInList > AVIODML_STDINDEX_CAP ? AVIODML_STDINDEX_CAP : (DWORD)nInList);
             ULONGLONG ullList = AviOutBegin(&pState->out, FOURCC_LIST, chunk.fccType);
             // The index lists the list by its type when the input's did.
             ULONGLONG ullEntry = AviOdmlIndex(pOdml, chunk.fccType, pState->avi.nIdx1Lists > 0, AVIIF_LIST, TRUE, ullList, 0);
@@ -227,7 +230,7 @@ BOOL ResolveChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop)
         } else if ((chunk.ckid & 0xFFFF) == mmioFOURCC('i', 'x', 0, 0)) {
             // The input's own standard indexes are made anew.
         } else {
-            if (fTop) AviOdmlRoom(pOdml, cb);
+            if (fTop) AviOdmlRoom(pOdml, cb, 1);
             ULONGLONG ullChunk = pState->out.ullPos;
             if (!CopyChunk(pState, &chunk)) return FALSE;
             AviOdmlIndex(pOdml, chunk.ckid, pRef != NULL, dwFlags, fKey, ullChunk, cb);

@@ -246,6 +246,7 @@ const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
     RIFFCURSOR *pCursor = &movi;
     for (;;) {
         if (!RiffNext(pCursor, &chunk)) {
+            if (pCursor->fFailed) return &MSG_AVI_CANNOT_OPEN;
             if (pCursor == &movi) return &MSG_NO_VIDEO_CHUNK;
             // The rest of movi, after the list.
             pCursor = &movi;
@@ -339,6 +340,11 @@ const MESSAGE *ReadFrameTable(LOADSTATE *pState)
         // lists hold and its index does not list.
         if (!fOdml && pAvi->nRiffs > 1) pInfo->dwUnseen |= UNSEEN_MORE_RIFFS;
         else if (pVideo->nUnlisted) pInfo->dwUnseen |= UNSEEN_UNLISTED;
+        // Only the stream of the first video chunk is read: another video
+        // stream's frames may be records too.
+        for (int s = 0; s < pAvi->nStreams; s++)
+            if (s != iVideo && pAvi->aStreams[s].fccType == streamtypeVIDEO && (pAvi->aStreams[s].nChunks || pAvi->aStreams[s].nWalked))
+                pInfo->dwUnseen |= UNSEEN_MORE_VIDEO;
     }
     return pFailure;
 }
@@ -422,6 +428,7 @@ void OpenFrameStream(AviInfo *pInfo)
 
 const MESSAGE *UnseenRefusal(const AviInfo *pInfo)
 {
+    if (pInfo->dwUnseen & UNSEEN_MORE_VIDEO) return &MSG_UNSEEN_VIDEO;
     if (pInfo->dwUnseen & UNSEEN_UNLISTED) return &MSG_UNSEEN_UNLISTED;
     if (pInfo->dwUnseen & (UNSEEN_MORE_RIFFS | UNSEEN_ODML_FRAMES))
         return &MSG_UNSEEN_ODML;

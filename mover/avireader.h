@@ -58,6 +58,7 @@ typedef struct {
 #define UNSEEN_MORE_RIFFS 0x2   // the file goes on in further RIFFs (OpenDML)
 #define UNSEEN_ODML_FRAMES 0x4  // the OpenDML header counts more frames than were read
 #define UNSEEN_UNLISTED 0x8     // the movi lists hold frames that no index lists
+#define UNSEEN_MORE_VIDEO 0x10  // another video stream has frames, which are not read
 
 static_assert(sizeof(FRAMEENTRY) == 16, "FRAMEENTRY is 16 bytes");
 static_assert(sizeof(AUDIOENTRY) == 8, "AUDIOENTRY is 8 bytes");

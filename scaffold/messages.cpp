@@ -59,6 +59,8 @@ const MESSAGE MSG_UNSEEN_ODML = {
 const MESSAGE MSG_UNSEEN_UNLISTED = {
     "%sのmoviにはインデックスにないフレームがあるため、参照ファイルを移動も削除もできません!",
     "The movi list of %s holds frames that no index lists: its reference files cannot be moved or deleted!"};
+const MESSAGE MSG_UNSEEN_VIDEO = {"%sには2つ目のビデオストリームがあり、そのフレームを読まないため、参照ファイルを移動も削除もできません!",
+                                  "%s has a second video stream whose frames are not read: its reference files cannot be moved or deleted!"};
 const MESSAGE MSG_UNSEEN_INDEX = {"%sのインデックスがすべてのフレームを挙げていないため、参照ファイルを移動も削除もできません!",
                                   "The index of %s does not list every frame: its reference files cannot be moved or deleted!"};
 
@@ -192,7 +194,7 @@ const MESSAGE *const g_apMessages[] = {
     &MSG_NO_AVI_CHUNK, &MSG_NO_HDRL, &MSG_NO_AVIH, &MSG_AVIH_UNREADABLE, &MSG_AVI_CANNOT_OPEN, &MSG_AVI_NO_AVI_CHUNK,
     &MSG_AVI_NO_HDRL, &MSG_AVI_NO_AVIH, &MSG_NO_VIDEO_FORMAT, &MSG_NO_VIDEO_OR_WAVE_FORMAT, &MSG_NO_DRIVER_INFO,
     &MSG_NO_MOVI, &MSG_NO_VIDEO_CHUNK, &MSG_NO_IDX1, &MSG_IDX1_UNREADABLE, &MSG_INDEX_SHORT, &MSG_INDEX_SURPLUS,
-    &MSG_ODML_INDEX_UNREADABLE, &MSG_UNSEEN_ODML, &MSG_UNSEEN_INDEX, &MSG_UNSEEN_UNLISTED, &MSG_NO_AVI_OPEN, &MSG_FRAME_NUMBER,
+    &MSG_ODML_INDEX_UNREADABLE, &MSG_UNSEEN_ODML, &MSG_UNSEEN_INDEX, &MSG_UNSEEN_UNLISTED, &MSG_UNSEEN_VIDEO, &MSG_NO_AVI_OPEN, &MSG_FRAME_NUMBER,
     &MSG_FRAME_READ, &MSG_FRAME_SIZE, &MSG_FRAME_WRITE, &MSG_COPY_ABORTED, &MSG_COPY_FAILED, &MSG_BASE_PAST_999,
     &MSG_MOVE_FAILED, &MSG_OLD_NOT_DELETED, &MSG_FRAMES_NAME_NEW, &MSG_BASE_INVALID, &MSG_REF_NOT_FOUND,
     &MSG_NEW_NAME_TOO_LONG, &MSG_NAME_FILLS_FIELD, &MSG_BOTH_NOT_FOUND, &MSG_RELOCATION_FINISHED,

@@ -556,12 +556,12 @@ TEST_F(AviLayer, WriterOpenDmlReadsBack)
     const int nFrames = 100;
     for (int i = 0; i < nFrames; i++) {
         std::vector<BYTE> frame(100 + i, (BYTE)i);
-        AviOdmlRoom(&odml, (DWORD)frame.size());
+        AviOdmlRoom(&odml, (DWORD)frame.size(), 1);
         ULONGLONG ullAt = o.ullPos;
         AviOutChunk(&o, mmioFOURCC('0', '0', 'd', 'c'), frame.data(), (DWORD)frame.size());
         BOOL fKey = i % 3 == 0;
         AviOdmlIndex(&odml, mmioFOURCC('0', '0', 'd', 'c'), TRUE, fKey ? AVIIF_KEYFRAME : 0, fKey, ullAt, (DWORD)frame.size());
-        AviOdmlRoom(&odml, 20);
+        AviOdmlRoom(&odml, 20, 1);
         ullAt = o.ullPos;
         AviOutChunk(&o, mmioFOURCC('0', '1', 'w', 'b'), frame.data(), 20);
         AviOdmlIndex(&odml, mmioFOURCC('0', '1', 'w', 'b'), TRUE, AVIIF_KEYFRAME, TRUE, ullAt, 20);
@@ -635,33 +635,59 @@ TEST_F(AviLayer, CountsTheListsThatIdx1Lists)
     }
 }
 
-// An idx1 counted from the file's start over chunks of one size, as far
-// apart as movi is from the file's start (Spoolmend's AVIs of records with
-// some format sizes): counted from movi, each entry would name the next
-// chunk. The entries are read as naming the chunks they were written for.
-TEST_F(AviLayer, Idx1FromTheStartThatMoviWouldAlsoFit)
+// Chunks of one size, as far apart as movi is from the file's start
+// (Spoolmend's AVIs of records with some format sizes): an idx1 entry fits
+// both readings of its offset but at the ends. Counted from the file's
+// start or from movi, with the first chunk left out or the entries out of
+// order, each entry is read as naming the chunk it was written for.
+TEST_F(AviLayer, Idx1ThatBothReadingsAlmostFit)
 {
-    AVISPEC spec;
-    spec.dwTotalFrames = spec.dwLength = 6;
-    spec.fAbsoluteIndex = true;
-    for (int i = 0; i < 6; i++) spec.chunks.push_back(Frame("00db", Bytes(100, (BYTE)i)));
-    std::vector<DWORD> positions;
-    BuildAvi(spec, &positions);
-    // Chunks as long as the place of "movi": each one's start is the next
-    // one's place counted from movi.
-    DWORD cbStride = positions[0] - 4;
-    for (AVIFRAME &frame : spec.chunks) frame.data.assign(cbStride - 8, frame.data[0]);
-    std::vector<BYTE> bytes = BuildAvi(spec, &positions);
-    ASSERT_EQ(positions[1] - positions[0], cbStride);
-    std::string path = Path("stride.avi");
-    ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
-    STREAMPACKETS streams;
-    AVIREAD avi;
-    ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
-    EXPECT_TRUE(avi.fIdx1FromStart);
-    EXPECT_EQ(avi.nUnplaced, 0u);
-    EXPECT_EQ(avi.nUnlisted, 0u);
-    ASSERT_EQ(streams[0].size(), 6u);
-    for (size_t i = 0; i < 6; i++) EXPECT_EQ(streams[0][i].ullPos, positions[i] + 8ull) << i;
-    FreeAvi(&avi);
+    struct {
+        const char *pszCase;
+        bool fAbsolute, fFirstUnlisted, fFirstTwoSwapped;
+    } aCases[] = {
+        {"from the file's start", true, false, false},
+        {"from the file's start, 20 chunks", true, false, false},
+        {"from movi, the first chunk left out", false, true, false},
+        {"from movi, the first two entries swapped", false, false, true},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszCase);
+        int nChunks = strstr(c.pszCase, "20") ? 20 : 6;
+        AVISPEC spec;
+        spec.dwTotalFrames = spec.dwLength = (DWORD)nChunks;
+        spec.fAbsoluteIndex = c.fAbsolute;
+        for (int i = 0; i < nChunks; i++) spec.chunks.push_back(Frame("00db", Bytes(100, (BYTE)i), i % 3 == 2 ? 0 : AVIIF_KEYFRAME));
+        if (c.fFirstUnlisted) spec.chunks[0].fIndexed = false;
+        std::vector<DWORD> positions;
+        BuildAvi(spec, &positions);
+        // Chunks as long as the place of "movi": each one's start is the
+        // next one's place counted from movi.
+        DWORD cbStride = positions[0] - 4;
+        for (AVIFRAME &frame : spec.chunks) frame.data.assign(cbStride - 8, frame.data[0]);
+        std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+        ASSERT_EQ(positions[1] - positions[0], cbStride);
+        std::vector<size_t> listed;
+        for (int i = c.fFirstUnlisted ? 1 : 0; i < nChunks; i++) listed.push_back((size_t)i);
+        if (c.fFirstTwoSwapped) {
+            size_t idx1 = bytes.size() - 8 - 16 * listed.size();
+            ASSERT_EQ(memcmp(&bytes[idx1], "idx1", 4), 0);
+            std::swap_ranges(bytes.begin() + (long)idx1 + 8, bytes.begin() + (long)idx1 + 24, bytes.begin() + (long)idx1 + 24);
+            std::swap(listed[0], listed[1]);
+        }
+        std::string path = Path("stride.avi");
+        ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        EXPECT_EQ(avi.fIdx1FromStart, (BOOL)c.fAbsolute);
+        EXPECT_EQ(avi.nUnplaced, 0u);
+        EXPECT_EQ(avi.nUnlisted, c.fFirstUnlisted ? 1u : 0u);
+        ASSERT_EQ(streams[0].size(), listed.size());
+        for (size_t k = 0; k < listed.size(); k++) {
+            EXPECT_EQ(streams[0][k].ullPos, positions[listed[k]] + 8ull) << k;
+            EXPECT_EQ(streams[0][k].fKey, listed[k] % 3 != 2) << k;
+        }
+        FreeAvi(&avi);
+    }
 }

@@ -1252,6 +1252,13 @@ TEST_F(Spool, ResolveResolvesTheRecordsOfEveryVideoStream)
         ASSERT_NE(it, in.end());
         memcpy(&*it, "vids", 4);
         ASSERT_TRUE(WriteBytes(Path("two.avi"), in.data(), in.size()));
+        // Spoolshift reads one video stream: the other's records are not
+        // seen, so nothing is moved and verify says so.
+        RUN verify = Run({"verify", Path("two.avi")});
+        EXPECT_EQ(verify.nStatus, SPOOL_PROBLEMS);
+        EXPECT_NE(verify.err.find("second video stream"), std::string::npos) << verify.err;
+        EXPECT_NE(Run({"move", Path("two.avi"), "--base", Path("moved")}).nStatus, SPOOL_OK);
+        EXPECT_TRUE(FileExists(Path("pic.000").c_str()));
         DeleteFileA(Path("two-out.avi").c_str());
         RUN run = Run({"resolve", Path("two.avi"), "-o", Path("two-out.avi")});
         ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
@@ -1471,6 +1478,42 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
         EXPECT_EQ(nAudio, nAudioFirst);
         EXPECT_GT(nAudio, 0u);
     }();
+}
+
+// "rec " lists of many chunks: each RIFF keeps room for the index entries
+// of every chunk of the list that it takes, and stays within its limit.
+TEST_F(Spool, ListsOfManyChunksStayWithinTheRiffLimit)
+{
+    std::vector<std::vector<BYTE>> pictures;
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 40, 4, 4, &pictures);
+    AVISPEC spec;
+    spec.format = MakeFormat(4, 4, 24, BI_RGB);
+    spec.fAudioStream = true;
+    spec.fIndexRecLists = true;
+    spec.dwTotalFrames = spec.dwLength = 40;
+    for (DWORD i = 0; i < 40; i++) {
+        AVIFRAME video = Frame("00dc", RecordBytes(Path("pic.000"), places[i]));
+        video.fInRecList = video.fRecListStart = true;
+        spec.chunks.push_back(video);
+        for (int k = 0; k < 12; k++) {
+            AVIFRAME audio = Frame("01wb", std::vector<BYTE>(4, (BYTE)i));
+            audio.fInRecList = true;
+            spec.chunks.push_back(audio);
+        }
+    }
+    std::vector<BYTE> in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(Path("lists.avi"), in.data(), in.size()));
+    SetRiffLimit("4096");
+    RUN run = Run({"resolve", Path("lists.avi"), "-o", Path("lists-out.avi")});
+    SetRiffLimit(NULL);
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    AVIPARTS parts = ReadParts(ReadBytes(Path("lists-out.avi")));
+    ASSERT_TRUE(parts.fWhole);
+    EXPECT_GT(parts.riffSizes.size(), 3u);
+    for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 4096u) << "RIFF " << i;
+    ASSERT_EQ(parts.streams.size(), 2u);
+    EXPECT_EQ(parts.streams[0].size(), 40u);
+    EXPECT_EQ(parts.streams[1].size(), 480u);
 }
 
 // An OpenDML recording of several RIFFs: every frame of every RIFF is
