@@ -191,15 +191,19 @@ BOOL AviOutCopy(AVIOUT *pOut, RIFFFILE *pFrom, ULONGLONG ullFrom, ULONGLONG cb)
     return TRUE;
 }
 
+BOOL AviOutCopyAsChunk(AVIOUT *pOut, FOURCC ckid, RIFFFILE *pFrom, ULONGLONG ullFrom, DWORD cb)
+{
+    AviOutDword(pOut, ckid);
+    AviOutDword(pOut, cb);
+    if (!AviOutCopy(pOut, pFrom, ullFrom, cb)) return FALSE;
+    if (cb & 1) AviOutPut(pOut, "", 1);
+    return TRUE;
+}
+
 BOOL AviOutCopyChunk(AVIOUT *pOut, RIFFFILE *pFrom, const RIFFCHUNK *pChunk)
 {
     // The header as a plain chunk's: a list's type comes with its data.
-    ULONGLONG ullMark = pOut->ullPos;
-    AviOutDword(pOut, pChunk->ckid);
-    AviOutDword(pOut, 0);
-    if (!AviOutCopy(pOut, pFrom, pChunk->ullPos + 8, pChunk->ullEnd - pChunk->ullPos - 8)) return FALSE;
-    AviOutEnd(pOut, ullMark);
-    return TRUE;
+    return AviOutCopyAsChunk(pOut, pChunk->ckid, pFrom, pChunk->ullPos + 8, (DWORD)(pChunk->ullEnd - pChunk->ullPos - 8));
 }
 
 namespace {

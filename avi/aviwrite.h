@@ -57,6 +57,10 @@ void AviOutChunk(AVIOUT *pOut, FOURCC ckid, const void *pData, DWORD cb);
 // cb bytes of a file from ullFrom on, as they are; FALSE when they cannot
 // be read (the output's failure is in fFailed).
 BOOL AviOutCopy(AVIOUT *pOut, RIFFFILE *pFrom, ULONGLONG ullFrom, ULONGLONG cb);
+// A chunk of that id whose cb bytes of data are a file's from ullFrom on,
+// padded; its size is written with its header, so that nothing is patched
+// behind a writer thread. FALSE when they cannot be read.
+BOOL AviOutCopyAsChunk(AVIOUT *pOut, FOURCC ckid, RIFFFILE *pFrom, ULONGLONG ullFrom, DWORD cb);
 // A chunk of another RIFF file as it is, as far as its parent holds it (a
 // list with its type and children), padded; FALSE when it cannot be read.
 BOOL AviOutCopyChunk(AVIOUT *pOut, RIFFFILE *pFrom, const RIFFCHUNK *pChunk);

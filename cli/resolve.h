@@ -81,9 +81,9 @@ typedef struct {
 // chunks that records stand in for.
 BOOL IsVideoFrame(const RESOLVE *pState, FOURCC ckid);
 BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg);
-// The path at which a record's name is found (pszPath: MAX_PATH bytes), as
-// MapRefPath gives it, the last one remembered; FALSE after a message.
-BOOL ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec, LPSTR pszPath);
+// The path at which a record's name is found, as MapRefPath gives it, the
+// last one remembered (valid until the next call); NULL after a message.
+LPCSTR ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec);
 // The index of a chunk id in the measure: its stream, or RESOLVE_OTHER.
 int ResolveSlotOf(FOURCC ckid);
 

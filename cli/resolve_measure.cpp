@@ -27,17 +27,18 @@ BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR 
     return FALSE;
 }
 
-BOOL ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec, LPSTR pszPath)
+LPCSTR ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec)
 {
     if (!pState->szLastName[0] || strcmp(pRec->szFileName, pState->szLastName) != 0) {
         pState->szLastName[0] = '\0';
-        if (!MapRefPath(pRec->szFileName, pState->szLastPath))
-            return ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
-                               pRec->szFileName);
+        if (!MapRefPath(pRec->szFileName, pState->szLastPath)) {
+            ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
+                        pRec->szFileName);
+            return NULL;
+        }
         snprintf(pState->szLastName, sizeof(pState->szLastName), "%s", pRec->szFileName);
     }
-    memcpy(pszPath, pState->szLastPath, MAX_PATH);
-    return TRUE;
+    return pState->szLastPath;
 }
 
 namespace {
@@ -47,8 +48,8 @@ namespace {
 BOOL MeasureRecord(RESOLVE *pState, REFRECORD *pRec, FOURCC ckid, RESOLVEMEASURE *pMeasure, ULONGLONG *pullResolved)
 {
     pRec->szFileName[MAX_PATH - 1] = '\0';
-    CHAR szPath[MAX_PATH];
-    if (!ResolveRecordPath(pState, pRec, szPath)) return FALSE;
+    LPCSTR szPath = ResolveRecordPath(pState, pRec);
+    if (!szPath) return FALSE;
     if (strcmp(szPath, pMeasure->szFile) != 0) {
         snprintf(pMeasure->szFile, sizeof(pMeasure->szFile), "%s", szPath);
         // A regular file: a device or a FIFO of that name is never opened

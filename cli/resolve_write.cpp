@@ -135,8 +135,8 @@ BOOL WriteHeaderList(RESOLVE *pState, const RIFFCURSOR *pRiff, const RIFFCHUNK *
 // message.
 BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWORD dwFlags, BOOL fListed, BOOL fKey, BOOL fTop)
 {
-    CHAR szPath[MAX_PATH];
-    if (!ResolveRecordPath(pState, pRec, szPath)) return FALSE;
+    LPCSTR szPath = ResolveRecordPath(pState, pRec);
+    if (!szPath) return FALSE;
     if (strcmp(szPath, pState->szRefFile) != 0) {
         if (pState->hRef != INVALID_HANDLE_VALUE) {
             RiffCloseFile(&pState->ref);
@@ -173,10 +173,9 @@ BOOL WriteRecordFrame(RESOLVE *pState, const REFRECORD *pRec, FOURCC ckidIn, DWO
     if (fTop) AviOdmlRoom(&pState->odml, header.dwDataSize, 1);
     // The stream's digits, then "dc" or "db".
     FOURCC ckid = (ckidIn & 0xFFFF) | (RefRecordIsRaw(pRec) ? mmioFOURCC(0, 0, 'd', 'b') : mmioFOURCC(0, 0, 'd', 'c'));
-    ULONGLONG ullChunk = AviOutBegin(&pState->out, ckid, 0);
-    if (!AviOutCopy(&pState->out, &pState->ref, (ULONGLONG)pRec->dwOffset + sizeof(header), header.dwDataSize))
+    ULONGLONG ullChunk = pState->out.ullPos;
+    if (!AviOutCopyAsChunk(&pState->out, ckid, &pState->ref, (ULONGLONG)pRec->dwOffset + sizeof(header), header.dwDataSize))
         return ResolveFail(pState, "frame %lu: the frame cannot be read from %s", "フレーム %lu: %sからフレームが読み出せません", szPath);
-    AviOutEnd(&pState->out, ullChunk);
     AviOdmlIndex(&pState->odml, ckid, fListed, dwFlags, fKey, ullChunk, header.dwDataSize);
     pState->nResolved++;
     return WriterGoesOn(pState);

@@ -216,7 +216,11 @@ BOOL RelocateOne(AviInfo *pInfo, DWORD k, LPCSTR pszBase, LPCSTR pszNote, HANDLE
         AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_BASE_PAST_999, MB_ICONERROR, pszBase, NULL);
         return FALSE;
     }
-    snprintf(note.szNew, MAX_PATH, "%s.%03d", pszBase, nNumber);
+    // A name that the number would make too long is refused, never cut.
+    if (snprintf(note.szNew, MAX_PATH, "%s.%03d", pszBase, nNumber) >= MAX_PATH) {
+        AddOutcome(pReq, pRes, OUTCOME_REFUSED, (int)k, &MSG_BASE_INVALID, MB_ICONERROR, pszBase, NULL);
+        return FALSE;
+    }
     // The names as the records hold them: the file's first spelling, and
     // the new name in the records' code page.
     CHAR szOldRecord[MAX_PATH], szNewRecord[MAX_PATH];
