@@ -65,6 +65,14 @@ struct PATHMAP {
 #define MAX_PATHMAPS 16
 PATHMAP s_aMaps[MAX_PATHMAPS];
 int s_nMaps;
+// The record name mapped last and the path it gave, with the maps and the
+// code page it was mapped under: records name one file again and again,
+// and converting a name costs more than reading its frame.
+CHAR s_szLastRecord[MAX_PATH];
+CHAR s_szLastMapped[MAX_PATH];
+UINT s_uLastPage;
+int s_nMapsChanged;  // counts the changes of the maps
+int s_nLastMapsChanged = -1;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -199,6 +207,7 @@ BOOL AddPathMap(LPCSTR pszRule)
     size_t cchFrom = (size_t)(pszEquals - pszRule);
     if (cchFrom >= MAX_PATH || strlen(pszEquals + 1) >= MAX_PATH) return FALSE;
     PATHMAP *pMap = &s_aMaps[s_nMaps++];
+    s_nMapsChanged++;
     memcpy(pMap->szFrom, pszRule, cchFrom);
     pMap->szFrom[cchFrom] = '\0';
     snprintf(pMap->szTo, sizeof(pMap->szTo), "%s", pszEquals + 1);
@@ -211,7 +220,11 @@ BOOL AddPathMap(LPCSTR pszRule)
     return TRUE;
 }
 
-void ClearPathMaps(void) { s_nMaps = 0; }
+void ClearPathMaps(void)
+{
+    s_nMaps = 0;
+    s_nMapsChanged++;
+}
 
 BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize)
 {
@@ -227,7 +240,9 @@ BOOL GetPathSize(LPCSTR pszPath, unsigned long long *pullSize)
 
 void ShownRecordName(LPCSTR pszRecord, LPSTR pszOut) { RecordNameToFileName(pszRecord, pszOut); }
 
-BOOL MapRefPath(LPCSTR pszRecord, LPSTR pszOut)
+namespace {
+
+BOOL MapRefPathAnew(LPCSTR pszRecord, LPSTR pszOut)
 {
     // The record's name as this system writes names; the maps are written
     // so too.
@@ -255,6 +270,25 @@ BOOL MapRefPath(LPCSTR pszRecord, LPSTR pszOut)
         return TRUE;
     }
     return snprintf(pszOut, MAX_PATH, "%s", pszStored) < MAX_PATH;
+}
+
+}  // namespace
+
+BOOL MapRefPath(LPCSTR pszRecord, LPSTR pszOut)
+{
+    if (s_nLastMapsChanged == s_nMapsChanged && s_uLastPage == g_uRecordNamePage && strcmp(pszRecord, s_szLastRecord) == 0) {
+        memcpy(pszOut, s_szLastMapped, strlen(s_szLastMapped) + 1);
+        return TRUE;
+    }
+    if (!MapRefPathAnew(pszRecord, pszOut)) return FALSE;
+    if (snprintf(s_szLastRecord, sizeof(s_szLastRecord), "%s", pszRecord) < (int)sizeof(s_szLastRecord)) {
+        memcpy(s_szLastMapped, pszOut, strlen(pszOut) + 1);
+        s_uLastPage = g_uRecordNamePage;
+        s_nLastMapsChanged = s_nMapsChanged;
+    } else {
+        s_nLastMapsChanged = -1;
+    }
+    return TRUE;
 }
 
 BOOL TakeOption(int argc, char **argv, int *pi, LPCSTR pszLong, LPCSTR pszShort, LPCSTR *ppszValue)

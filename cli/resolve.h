@@ -53,10 +53,7 @@ typedef struct {
     AVIODML odml;
     DWORD anSuperCap[AVI_MAX_STREAMS];  // each stream's super index's room
     ULONGLONG ullRiffLimit;
-    // The record name mapped last, and where it led: records name their
-    // file again and again, and converting the name costs more than the
-    // frame's copy.
-    CHAR szLastName[MAX_PATH];
+    // Where the record in hand's name leads.
     CHAR szLastPath[MAX_PATH];
     // The reference file read last.
     CHAR szRefFile[MAX_PATH];
@@ -81,8 +78,8 @@ typedef struct {
 // chunks that records stand in for.
 BOOL IsVideoFrame(const RESOLVE *pState, FOURCC ckid);
 BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR pszArg);
-// The path at which a record's name is found, as MapRefPath gives it, the
-// last one remembered (valid until the next call); NULL after a message.
+// The path at which a record's name is found, as MapRefPath gives it
+// (valid until the next call); NULL after a message.
 LPCSTR ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec);
 // The index of a chunk id in the measure: its stream, or RESOLVE_OTHER.
 int ResolveSlotOf(FOURCC ckid);

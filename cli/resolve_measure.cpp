@@ -29,16 +29,9 @@ BOOL ResolveFail(RESOLVE *pState, LPCSTR pszEnglish, LPCSTR pszJapanese, LPCSTR 
 
 LPCSTR ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec)
 {
-    if (!pState->szLastName[0] || strcmp(pRec->szFileName, pState->szLastName) != 0) {
-        pState->szLastName[0] = '\0';
-        if (!MapRefPath(pRec->szFileName, pState->szLastPath)) {
-            ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s",
-                        pRec->szFileName);
-            return NULL;
-        }
-        snprintf(pState->szLastName, sizeof(pState->szLastName), "%s", pRec->szFileName);
-    }
-    return pState->szLastPath;
+    if (MapRefPath(pRec->szFileName, pState->szLastPath)) return pState->szLastPath;
+    ResolveFail(pState, "frame %lu: the reference file's name is too long: %s", "フレーム %lu: 参照ファイル名が長すぎます: %s", pRec->szFileName);
+    return NULL;
 }
 
 namespace {
