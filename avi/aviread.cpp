@@ -90,18 +90,21 @@ int ReadHeaderList(AVIREAD *pAvi, const RIFFCURSOR *pRiff, const RIFFCHUNK *pHdr
     return pAvi->cbAvih ? AVIREAD_OK : AVIREAD_NO_HDRL;
 }
 
-// The RIFFs of the file and their movi lists.
-int FindRiffs(AVIREAD *pAvi)
+// The RIFFs of the file and their movi lists; with fFirstOnly, the first
+// RIFF alone.
+int FindRiffs(AVIREAD *pAvi, BOOL fFirstOnly)
 {
     RIFFCURSOR top, riff;
     RIFFCHUNK chunk, child;
     RiffTopCursor(&pAvi->file, &top);
     int nCap = 0;
-    while (RiffNext(&top, &chunk)) {
+    while (!(fFirstOnly && pAvi->nRiffs) && RiffNext(&top, &chunk)) {
         BOOL fFirst = pAvi->nRiffs == 0;
         if (chunk.ckid != FOURCC_RIFF || chunk.fccType != (fFirst ? mmioFOURCC('A', 'V', 'I', ' ') : mmioFOURCC('A', 'V', 'I', 'X'))) {
-            // Other chunks between the RIFFs (fillers) are passed over.
             if (fFirst) return AVIREAD_NOT_AVI;
+            // Other chunks between the RIFFs (fillers) are passed over; what
+            // is no chunk ends the file's RIFFs.
+            if (!RiffIsChunkId(chunk.ckid)) break;
             continue;
         }
         if (pAvi->nRiffs == nCap) {
@@ -161,6 +164,7 @@ ULONGLONG FirstChunkOfId(AVIREAD *pAvi, FOURCC ckid)
             continue;
         }
         if (chunk.ckid == ckid) return chunk.ullPos;
+        if (!RiffIsChunkId(chunk.ckid)) return 0;
         if (pCursor == &movi && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') && RiffEnter(&movi, &chunk, &rec))
             pCursor = &rec;
     }
@@ -360,6 +364,12 @@ int WalkMovi(AVIREAD *pAvi, AVIPLACES *pPlaces, DWORD *pnMatched, DWORD *pnCap, 
             pCursor = &movi;
             continue;
         }
+        // What is no chunk (a preallocated tail of zeros) ends the list.
+        if (!RiffIsChunkId(chunk.ckid)) {
+            if (pCursor == &movi) break;
+            pCursor = &movi;
+            continue;
+        }
         if (pCursor == &movi && chunk.ckid == FOURCC_LIST && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') &&
             RiffEnter(&movi, &chunk, &rec)) {
             pCursor = &rec;
@@ -448,14 +458,17 @@ int ReadAviHeaders(HANDLE h, AVIREAD *pAvi)
 {
     memset(pAvi, 0, sizeof(*pAvi));
     if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
-    int nResult = FindRiffs(pAvi);
+    int nResult = FindRiffs(pAvi, TRUE);
     // Whatever a failed read made of the file, it was not read.
     return pAvi->file.fReadFailed ? AVIREAD_UNREADABLE : nResult;
 }
 
 int ReadAvi(HANDLE h, AVIREAD *pAvi)
 {
-    int nResult = ReadAviHeaders(h, pAvi);
+    memset(pAvi, 0, sizeof(*pAvi));
+    if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
+    int nResult = FindRiffs(pAvi, FALSE);
+    if (pAvi->file.fReadFailed) return AVIREAD_UNREADABLE;
     if (nResult != AVIREAD_OK) return nResult;
     if (!pAvi->pRiffs[0].ullMovi) return AVIREAD_NO_MOVI;
     // Each stream from its OpenDML indexes when it has them and they can be

@@ -92,8 +92,9 @@ typedef struct {
 // Reads the AVI open as h (which stays open and the caller's). On any
 // result FreeAvi releases what was kept.
 int ReadAvi(HANDLE h, AVIREAD *pAvi);
-// Reads only the RIFFs and the header list, for a reader that wants the
-// streams' headers and formats and no chunks (a file without movi too).
+// Reads only the first RIFF's header list and places, for a reader that
+// wants the streams' headers and formats and no chunks (a file without
+// movi too).
 int ReadAviHeaders(HANDLE h, AVIREAD *pAvi);
 void FreeAvi(AVIREAD *pAvi);
 

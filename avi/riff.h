@@ -68,6 +68,17 @@ BOOL RiffEnter(const RIFFCURSOR *pParent, const RIFFCHUNK *pList, RIFFCURSOR *pC
 // The next chunk of that id (and, for lists, that type: 0 for any); FALSE
 // when there is none.
 BOOL RiffFind(RIFFCURSOR *pCursor, FOURCC ckid, FOURCC fccType, RIFFCHUNK *pChunk);
+// Whether a chunk id is four printable characters, as every real chunk's
+// is: zeros (a file's preallocated tail) or other bytes are no chunk, and a
+// walk that meets them stops there.
+inline BOOL RiffIsChunkId(FOURCC ckid)
+{
+    for (int i = 0; i < 4; i++) {
+        BYTE b = (BYTE)(ckid >> (8 * i));
+        if (b < 0x20 || b > 0x7E) return FALSE;
+    }
+    return TRUE;
+}
 // The bytes of a chunk's data that its parent holds.
 inline DWORD RiffHeld(const RIFFCHUNK *pChunk) { return (DWORD)(pChunk->ullEnd - pChunk->ullData); }
 // The bytes that the chunk, as far as its parent holds it, takes in a copy:

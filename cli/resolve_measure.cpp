@@ -88,7 +88,9 @@ BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASU
 {
     RIFFCHUNK chunk;
     RIFFCURSOR list;
-    while (RiffNext(pCursor, &chunk)) {
+    // What is no chunk (a preallocated tail of zeros) ends the list, as it
+    // does for the writing pass.
+    while (RiffNext(pCursor, &chunk) && RiffIsChunkId(chunk.ckid)) {
         DWORD cb = (DWORD)(chunk.ullEnd - chunk.ullPos - 8);
         pMeasure->ullChunks++;
         pMeasure->aullChunks[ResolveSlotOf(chunk.ckid)]++;

@@ -188,7 +188,8 @@ BOOL ResolveChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop)
     AVIODML *pOdml = &pState->odml;
     RIFFCHUNK chunk;
     RIFFCURSOR list;
-    while (!pState->fFailed && RiffNext(pCursor, &chunk)) {
+    // What is no chunk (a preallocated tail of zeros) ends the list.
+    while (!pState->fFailed && RiffNext(pCursor, &chunk) && RiffIsChunkId(chunk.ckid)) {
         ShowProgress(chunk.ullPos);
         if (fTop && chunk.ckid == FOURCC_LIST && RiffEnter(pCursor, &chunk, &list)) {
             // A list of chunks ("rec "): it takes in the output what its

@@ -252,6 +252,8 @@ const MESSAGE *FindFirstVideoChunk(LOADSTATE *pState)
             pCursor = &movi;
             continue;
         }
+        // What is no chunk (a preallocated tail of zeros) ends the search.
+        if (!RiffIsChunkId(chunk.ckid)) return &MSG_NO_VIDEO_CHUNK;
         if (IsVideoChunkId(chunk.ckid, &pState->chDigit)) break;
         if (pCursor == &movi && chunk.ckid == FOURCC_LIST && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') &&
             RiffEnter(&movi, &chunk, &rec))

@@ -691,3 +691,40 @@ TEST_F(AviLayer, Idx1ThatBothReadingsAlmostFit)
         FreeAvi(&avi);
     }
 }
+
+#ifndef _WIN32
+// A recording in a file that its writer made larger than it needed (a tail
+// of zeros, 3 GB here, sparse): the zeros are no chunks, and the reading
+// stops where they begin instead of stepping through them 8 bytes at a time.
+TEST_F(AviLayer, AZeroTailIsNoChunks)
+{
+    for (bool fInMovi : {false, true}) {
+        SCOPED_TRACE(fInMovi ? "movi claims the tail" : "after the RIFF");
+        AVISPEC spec;
+        spec.dwTotalFrames = spec.dwLength = 5;
+        spec.fIdx1 = false;
+        for (int i = 0; i < 5; i++) spec.chunks.push_back(Frame("00dc", Bytes(100, (BYTE)i)));
+        std::vector<DWORD> positions;
+        std::vector<BYTE> bytes = BuildAvi(spec, &positions);
+        if (fInMovi) {
+            // movi, and the RIFF, claim the 3 GB.
+            DWORD cbHuge = 0xC0000000u - 8;
+            memcpy(&bytes[4], &cbHuge, 4);
+            DWORD cbMovi = 0xC0000000u - (positions[0] - 4) - 4;
+            memcpy(&bytes[positions[0] - 8], &cbMovi, 4);
+        }
+        std::string path = Path("long.avi");
+        ASSERT_TRUE(WriteBytes(path, bytes.data(), bytes.size()));
+        ASSERT_EQ(truncate(path.c_str(), 3LL << 30), 0);
+        STREAMPACKETS streams;
+        AVIREAD avi;
+        ASSERT_EQ(ReadWithLayer(path, &streams, &avi), AVIREAD_OK);
+        EXPECT_EQ(avi.nRiffs, 1);
+        EXPECT_EQ(avi.aStreams[0].nSource, AVIINDEX_WALK);
+        ASSERT_EQ(streams[0].size(), 5u);
+        for (size_t i = 0; i < 5; i++) EXPECT_EQ(streams[0][i].ullPos, positions[i] + 8ull) << i;
+        FreeAvi(&avi);
+        DeleteFileA(path.c_str());
+    }
+}
+#endif
