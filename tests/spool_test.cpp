@@ -1485,17 +1485,17 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
 TEST_F(Spool, ListsOfManyChunksStayWithinTheRiffLimit)
 {
     std::vector<std::vector<BYTE>> pictures;
-    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 40, 4, 4, &pictures);
+    std::vector<FRAMEPLACE> places = WritePictureFile(Path("pic.000"), 30, 4, 4, &pictures);
     AVISPEC spec;
     spec.format = MakeFormat(4, 4, 24, BI_RGB);
     spec.fAudioStream = true;
     spec.fIndexRecLists = true;
-    spec.dwTotalFrames = spec.dwLength = 40;
-    for (DWORD i = 0; i < 40; i++) {
+    spec.dwTotalFrames = spec.dwLength = 30;
+    for (DWORD i = 0; i < 30; i++) {
         AVIFRAME video = Frame("00dc", RecordBytes(Path("pic.000"), places[i]));
         video.fInRecList = video.fRecListStart = true;
         spec.chunks.push_back(video);
-        for (int k = 0; k < 12; k++) {
+        for (int k = 0; k < 60; k++) {
             AVIFRAME audio = Frame("01wb", std::vector<BYTE>(4, (BYTE)i));
             audio.fInRecList = true;
             spec.chunks.push_back(audio);
@@ -1503,17 +1503,21 @@ TEST_F(Spool, ListsOfManyChunksStayWithinTheRiffLimit)
     }
     std::vector<BYTE> in = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(Path("lists.avi"), in.data(), in.size()));
-    SetRiffLimit("4096");
-    RUN run = Run({"resolve", Path("lists.avi"), "-o", Path("lists-out.avi")});
-    SetRiffLimit(NULL);
-    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
-    AVIPARTS parts = ReadParts(ReadBytes(Path("lists-out.avi")));
-    ASSERT_TRUE(parts.fWhole);
-    EXPECT_GT(parts.riffSizes.size(), 3u);
-    for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 4096u) << "RIFF " << i;
-    ASSERT_EQ(parts.streams.size(), 2u);
-    EXPECT_EQ(parts.streams[0].size(), 40u);
-    EXPECT_EQ(parts.streams[1].size(), 480u);
+    // Limits a little apart, so that some RIFF ends just short of one.
+    for (unsigned cbLimit = 6144; cbLimit <= 9216; cbLimit += 128) {
+        SetRiffLimit(std::to_string(cbLimit).c_str());
+        DeleteFileA(Path("lists-out.avi").c_str());
+        RUN run = Run({"resolve", Path("lists.avi"), "-o", Path("lists-out.avi")});
+        SetRiffLimit(NULL);
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        AVIPARTS parts = ReadParts(ReadBytes(Path("lists-out.avi")));
+        ASSERT_TRUE(parts.fWhole);
+        EXPECT_GT(parts.riffSizes.size(), 3u);
+        for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], cbLimit) << "RIFF " << i;
+        ASSERT_EQ(parts.streams.size(), 2u);
+        EXPECT_EQ(parts.streams[0].size(), 30u);
+        EXPECT_EQ(parts.streams[1].size(), 1800u);
+    }
 }
 
 // An OpenDML recording of several RIFFs: every frame of every RIFF is
