@@ -219,6 +219,21 @@ BOOL OdmlOk(AVIODML *pOdml)
     return !pOdml->nError;
 }
 
+// An index's header: a super index (4 longs an entry) or a standard index
+// (2 longs, its entries counted from ullBase).
+ODMLINDEXHEADER IndexHeader(BYTE bIndexType, DWORD nEntries, FOURCC dwChunkId, ULONGLONG ullBase)
+{
+    ODMLINDEXHEADER header;
+    memset(&header, 0, sizeof(header));
+    header.wLongsPerEntry = bIndexType == ODML_INDEX_OF_INDEXES ? 4 : 2;
+    header.bIndexType = bIndexType;
+    header.nEntriesInUse = nEntries;
+    header.dwChunkId = dwChunkId;
+    header.dwBaseLow = (DWORD)ullBase;
+    header.dwBaseHigh = (DWORD)(ullBase >> 32);
+    return header;
+}
+
 // Whether what the mark opened can be closed: its size within 4 GiB.
 BOOL Fits4G(const AVIOUT *pOut, ULONGLONG ullMark) { return pOut->ullPos - ullMark - 8 <= 0xFFFFFFF0ull; }
 
@@ -262,14 +277,7 @@ void EndSegment(AVIODML *pOdml)
         pSuper->dwOffsetHigh = (DWORD)(pOut->ullPos >> 32);
         pSuper->dwSize = 8 + INDEX_HEADER + 8 * pStream->nEntries;
         pSuper->dwDuration = (DWORD)pStream->ullDuration;
-        ODMLINDEXHEADER header;
-        memset(&header, 0, sizeof(header));
-        header.wLongsPerEntry = 2;
-        header.bIndexType = ODML_INDEX_OF_CHUNKS;
-        header.nEntriesInUse = pStream->nEntries;
-        header.dwChunkId = pStream->dwChunkId;
-        header.dwBaseLow = (DWORD)pOdml->ullMovi;
-        header.dwBaseHigh = (DWORD)(pOdml->ullMovi >> 32);
+        ODMLINDEXHEADER header = IndexHeader(ODML_INDEX_OF_CHUNKS, pStream->nEntries, pStream->dwChunkId, pOdml->ullMovi);
         ULONGLONG ullIndex = AviOutBegin(pOut, mmioFOURCC('i', 'x', (char)('0' + i / 10), (char)('0' + i % 10)), 0);
         AviOutPut(pOut, &header, sizeof(header));
         AviOutPut(pOut, pStream->pEntries, 8 * pStream->nEntries);
@@ -439,12 +447,7 @@ void AviOdmlFinish(AVIODML *pOdml)
     AVIOUT *pOut = pOdml->pOut;
     for (int i = 0; i < pOdml->nStreams && OdmlOk(pOdml); i++) {
         AVIODMLSTREAM *pStream = &pOdml->aStreams[i];
-        ODMLINDEXHEADER header;
-        memset(&header, 0, sizeof(header));
-        header.wLongsPerEntry = 4;
-        header.bIndexType = ODML_INDEX_OF_INDEXES;
-        header.nEntriesInUse = pStream->nSuper;
-        header.dwChunkId = pStream->dwChunkId;
+        ODMLINDEXHEADER header = IndexHeader(ODML_INDEX_OF_INDEXES, pStream->nSuper, pStream->dwChunkId, 0);
         AviOutPatch(pOut, pStream->ullIndx + 8, &header, sizeof(header));
         if (pStream->nSuper) AviOutPatch(pOut, pStream->ullIndx + 8 + INDEX_HEADER, pStream->pSuper, 16 * pStream->nSuper);
     }

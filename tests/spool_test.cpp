@@ -704,6 +704,17 @@ std::vector<BYTE> RawRecordBytes(const std::string &name, const FRAMEPLACE &fram
     return rec;
 }
 #ifndef _WIN32
+// What a shell command writes to its output.
+std::string PipeText(const std::string &command)
+{
+    FILE *pPipe = popen(command.c_str(), "r");
+    std::string text;
+    char ach[512];
+    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
+    if (pPipe) pclose(pPipe);
+    return text;
+}
+
 // ffmpeg's decoding of the AVI's video as rows from the top, or nothing
 // when there is no ffmpeg here. Extra arguments go before the output's.
 bool HasFfmpeg() { return system("ffmpeg -version >/dev/null 2>&1") == 0; }
@@ -721,26 +732,14 @@ std::vector<BYTE> FfmpegFrames(const std::string &avi, const std::string &extra 
 }
 std::string Ffprobe(const std::string &avi, const std::string &entries)
 {
-    std::string command = "ffprobe -v error -count_packets -select_streams v:0 -show_entries " + entries +
-                          " -of default=nw=1:nk=1 '" + avi + "' 2>&1";
-    FILE *pPipe = popen(command.c_str(), "r");
-    std::string text;
-    char ach[256];
-    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
-    if (pPipe) pclose(pPipe);
-    return text;
+    return PipeText("ffprobe -v error -count_packets -select_streams v:0 -show_entries " + entries +
+                    " -of default=nw=1:nk=1 '" + avi + "' 2>&1");
 }
 // Every packet of both streams as ffmpeg reads it, with its stream, times,
 // size and checksum; nothing when there is no ffmpeg here.
 std::string PacketsOf(const std::string &avi)
 {
-    std::string command = "ffmpeg -v error -i '" + avi + "' -map 0 -c copy -f framemd5 - 2>/dev/null | grep -v '^#'";
-    FILE *pPipe = popen(command.c_str(), "r");
-    std::string text;
-    char ach[512];
-    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
-    if (pPipe) pclose(pPipe);
-    return text;
+    return PipeText("ffmpeg -v error -i '" + avi + "' -map 0 -c copy -f framemd5 - 2>/dev/null | grep -v '^#'");
 }
 
 // The handler of the first stream header of an AVI's bytes.
@@ -1114,13 +1113,7 @@ TEST_F(Spool, FfmpegRecordingsWithSoundAsRecords)
 // Each stream's packets as ffprobe reads them: size and key flag, in order.
 std::string PacketFlagsOf(const std::string &avi)
 {
-    std::string command = "ffprobe -v error -show_entries packet=stream_index,size,flags -of compact=p=0 '" + avi + "' 2>/dev/null";
-    FILE *pPipe = popen(command.c_str(), "r");
-    std::string text;
-    char ach[512];
-    while (pPipe && fgets(ach, sizeof(ach), pPipe)) text += ach;
-    if (pPipe) pclose(pPipe);
-    return text;
+    return PipeText("ffprobe -v error -show_entries packet=stream_index,size,flags -of compact=p=0 '" + avi + "' 2>/dev/null");
 }
 
 // Recordings of other codecs and sound as ffmpeg writes them (delta frames,
@@ -1408,6 +1401,26 @@ TEST_F(Spool, ResolveReadsTheIndexesAndListsOfEveryWriter)
     EXPECT_NE(run.err.find("1 frames of <dir>/avix.avi are listed by no index"), std::string::npos) << run.err;
 }
 
+// A resolved AVI of a video stream and a sound stream, a chunk of each for
+// every picture: each frame's bytes are its picture's, with the key flag
+// that fKey gives it, and each sound chunk begins with its number.
+void CheckFramesAndSound(const AVIPARTS &parts, const std::vector<BYTE> &out, const std::vector<std::vector<BYTE>> &pictures,
+                         bool (*fKey)(size_t))
+{
+    ASSERT_EQ(parts.streams.size(), 2u);
+    ASSERT_EQ(parts.streams[0].size(), pictures.size());
+    ASSERT_EQ(parts.streams[1].size(), pictures.size());
+    for (size_t k = 0; k < pictures.size(); k++) {
+        const STDINDEXENTRY &frame = parts.streams[0][k];
+        EXPECT_EQ(frame.fKey, fKey(k)) << k;
+        ASSERT_LE(frame.ullData + pictures[k].size(), out.size()) << k;
+        EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)frame.ullData, out.begin() + (long)(frame.ullData + pictures[k].size())),
+                  pictures[k])
+            << k;
+        EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
+    }
+}
+
 // Capture programs keep a frame and its sound in "rec " lists and list the
 // index's entries as they please: one stream after another, counting from
 // the file's start or from "movi", the lists themselves too. Each chunk's
@@ -1451,18 +1464,7 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
         EXPECT_GT(parts.riffSizes.size(), 8u);
         for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 16384u) << "RIFF " << i;
         EXPECT_EQ(parts.nGrandFrames, 60u);
-        ASSERT_EQ(parts.streams.size(), 2u);
-        ASSERT_EQ(parts.streams[0].size(), 60u);
-        ASSERT_EQ(parts.streams[1].size(), 60u);
-        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
-        for (size_t k = 0; k < 60; k++) {
-            EXPECT_EQ(parts.streams[0][k].fKey, k % 5 != 4) << k;
-            EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
-                                        out.begin() + (long)(parts.streams[0][k].ullData + 3072)),
-                      pictures[k])
-                << k;
-            EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
-        }
+        CheckFramesAndSound(parts, ReadBytes(Path("out.avi")), pictures, [](size_t k) { return k % 5 != 4; });
         // The first RIFF's idx1 lists each of its frames and sound chunks.
         size_t nVideo = 0, nAudio = 0;
         for (const AVIINDEXENTRY &entry : parts.index) {
@@ -1550,18 +1552,7 @@ TEST_F(Spool, ResolveReadsEveryRiffOfAnOpenDmlRecording)
         AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
         ASSERT_TRUE(parts.fWhole);
         EXPECT_EQ(parts.nGrandFrames, 90u);
-        ASSERT_EQ(parts.streams.size(), 2u);
-        ASSERT_EQ(parts.streams[0].size(), 90u);
-        ASSERT_EQ(parts.streams[1].size(), 90u);
-        std::vector<BYTE> out = ReadBytes(Path("out.avi"));
-        for (size_t k = 0; k < 90; k++) {
-            EXPECT_EQ(parts.streams[0][k].fKey, k % 4 != 2) << k;
-            EXPECT_EQ(std::vector<BYTE>(out.begin() + (long)parts.streams[0][k].ullData,
-                                        out.begin() + (long)(parts.streams[0][k].ullData + 768)),
-                      pictures[k])
-                << k;
-            EXPECT_EQ(out[parts.streams[1][k].ullData], (BYTE)k) << k;
-        }
+        CheckFramesAndSound(parts, ReadBytes(Path("out.avi")), pictures, [](size_t k) { return k % 4 != 2; });
     }
 }
 
