@@ -370,6 +370,7 @@ int WalkMovi(AVIREAD *pAvi, AVIPLACES *pPlaces, DWORD *pnMatched, DWORD *pnCap, 
             pCursor = &movi;
             continue;
         }
+        if (pAvi->pfnVisit && !pAvi->pfnVisit(pAvi->pVisitContext, pCursor, &chunk, pCursor == &movi)) return AVIREAD_STOPPED;
         if (pCursor == &movi && chunk.ckid == FOURCC_LIST && chunk.fccType == mmioFOURCC('r', 'e', 'c', ' ') &&
             RiffEnter(&movi, &chunk, &rec)) {
             pCursor = &rec;
@@ -463,9 +464,13 @@ int ReadAviHeaders(HANDLE h, AVIREAD *pAvi)
     return pAvi->file.fReadFailed ? AVIREAD_UNREADABLE : nResult;
 }
 
-int ReadAvi(HANDLE h, AVIREAD *pAvi)
+int ReadAvi(HANDLE h, AVIREAD *pAvi) { return ReadAviVisiting(h, pAvi, NULL, NULL); }
+
+int ReadAviVisiting(HANDLE h, AVIREAD *pAvi, AVIVISITPROC pfnVisit, void *pContext)
 {
     memset(pAvi, 0, sizeof(*pAvi));
+    pAvi->pfnVisit = pfnVisit;
+    pAvi->pVisitContext = pContext;
     if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
     int nResult = FindRiffs(pAvi, FALSE);
     if (pAvi->file.fReadFailed) return AVIREAD_UNREADABLE;
@@ -492,5 +497,6 @@ int ReadAvi(HANDLE h, AVIREAD *pAvi)
     if (nResult == AVIREAD_OK) nResult = WalkMoviLists(pAvi);
     for (int s = 0; s < pAvi->nStreams; s++)
         if (pAvi->aStreams[s].nSource == AVIINDEX_WALK && !pAvi->aStreams[s].nChunks) pAvi->aStreams[s].nSource = AVIINDEX_NONE;
-    return pAvi->file.fReadFailed && nResult != AVIREAD_NO_MEMORY ? AVIREAD_UNREADABLE : nResult;
+    pAvi->pfnVisit = NULL;
+    return pAvi->file.fReadFailed && nResult != AVIREAD_NO_MEMORY && nResult != AVIREAD_STOPPED ? AVIREAD_UNREADABLE : nResult;
 }

@@ -67,6 +67,15 @@ typedef struct {
 #define AVIREAD_NO_MOVI 3
 #define AVIREAD_NO_MEMORY 4
 #define AVIREAD_UNREADABLE 5  // the file cannot be read or measured
+#define AVIREAD_STOPPED 6     // the caller's look at a chunk ended the read
+
+// A reader's look at each chunk that ReadAvi's walk of the movi lists meets,
+// in file order: those of a movi list itself (fTop), and after a "rec "
+// list, that list's chunks. pCursor is the walk's cursor over the chunk's
+// parent, to enter a list by. FALSE ends the read with AVIREAD_STOPPED.
+// Whoever reads every chunk of the file once anyway reads it along the
+// walk, instead of going over the file a second time.
+typedef BOOL (*AVIVISITPROC)(void *pContext, const RIFFCURSOR *pCursor, const RIFFCHUNK *pChunk, BOOL fTop);
 
 typedef struct {
     RIFFFILE file;
@@ -87,11 +96,15 @@ typedef struct {
     ULONGLONG nUnlisted;  // chunks of the movi lists that no index lists
     ULONGLONG nUnplaced;  // index entries whose chunk the movi lists do not hold where they say
     DWORD dwProblems;     // AVIPROBLEM_*
+    AVIVISITPROC pfnVisit;  // ReadAviVisiting's look at each chunk walked
+    void *pVisitContext;
 } AVIREAD;
 
 // Reads the AVI open as h (which stays open and the caller's). On any
 // result FreeAvi releases what was kept.
 int ReadAvi(HANDLE h, AVIREAD *pAvi);
+// The same, with pfnVisit called for each chunk of the walk of movi.
+int ReadAviVisiting(HANDLE h, AVIREAD *pAvi, AVIVISITPROC pfnVisit, void *pContext);
 // Reads only the first RIFF's header list and places, for a reader that
 // wants the streams' headers and formats and no chunks (a file without
 // movi too).

@@ -33,6 +33,7 @@ void RiffCloseFile(RIFFFILE *pFile)
     free(pFile->pbBlock);
     pFile->pbBlock = NULL;
     pFile->cbBlock = 0;
+    pFile->h = NULL;
 }
 
 void RiffForget(RIFFFILE *pFile) { pFile->cbBlock = 0; }
@@ -65,6 +66,25 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
         pFile->cbBlock = cbDone;
     }
     memcpy(pData, pFile->pbBlock + (ullAt - pFile->ullBlock), cb);
+    return TRUE;
+}
+
+BOOL RiffWrite(RIFFFILE *pFile, ULONGLONG ullAt, const void *pData, DWORD cb)
+{
+    LONG lHigh = (LONG)(ullAt >> 32);
+    DWORD dwLow = SetFilePointer(pFile->h, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN);
+    DWORD cbDone = 0;
+    if ((dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) ||
+        !WriteFile(pFile->h, pData, cb, &cbDone, NULL) || cbDone != cb) {
+        pFile->cbBlock = 0;
+        return FALSE;
+    }
+    if (ullAt + cb > pFile->cbFile) pFile->cbFile = ullAt + cb;
+    // The part of the block that the bytes replace.
+    ULONGLONG ullFrom = ullAt > pFile->ullBlock ? ullAt : pFile->ullBlock;
+    ULONGLONG ullTo = ullAt + cb < pFile->ullBlock + pFile->cbBlock ? ullAt + cb : pFile->ullBlock + pFile->cbBlock;
+    if (ullFrom < ullTo)
+        memcpy(pFile->pbBlock + (ullFrom - pFile->ullBlock), (const BYTE *)pData + (ullFrom - ullAt), (size_t)(ullTo - ullFrom));
     return TRUE;
 }
 

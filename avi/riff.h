@@ -53,6 +53,10 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
 BOOL RiffSetBlock(RIFFFILE *pFile, DWORD cbBlock);
 // Forgets what was read ahead (after the file was written).
 void RiffForget(RIFFFILE *pFile);
+// Writes cb bytes at ullAt straight to the file, and over the bytes read
+// ahead that they replace, so that reads after it see them; FALSE when not
+// all were written (the block is then forgotten).
+BOOL RiffWrite(RIFFFILE *pFile, ULONGLONG ullAt, const void *pData, DWORD cb);
 
 // The file's own chunks (its RIFF forms).
 void RiffTopCursor(RIFFFILE *pFile, RIFFCURSOR *pCursor);

@@ -2,6 +2,8 @@
 // the same run.
 #pragma once
 
+#include "platform/win.h"
+
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <string.h>
@@ -70,4 +72,26 @@ inline std::vector<char *> DefaultBenchmarkArgs(int argc, char **argv)
         args.push_back(s_szInterleave);
     }
     return args;
+}
+
+// The chunks' data at the given places (each an 8-byte chunk header), cb
+// bytes of each, read in order through a block of 64 KiB read at a time
+// and copied out: the plain reading of what a walk of the records reads.
+inline bool ReadInBlocks(HANDLE h, const std::vector<DWORD> &positions, DWORD cb)
+{
+    static BYTE abBlock[65536];
+    BYTE abOut[1024];
+    DWORD dwBlock = 0, cbBlock = 0;
+    if (cb > sizeof(abOut)) return false;
+    for (DWORD dwPos : positions) {
+        DWORD dwAt = dwPos + 8;
+        if (dwAt < dwBlock || dwAt + cb > dwBlock + cbBlock) {
+            SetFilePointer(h, (LONG)dwAt, NULL, FILE_BEGIN);
+            if (!ReadFile(h, abBlock, sizeof(abBlock), &cbBlock, NULL) || cbBlock < cb) return false;
+            dwBlock = dwAt;
+        }
+        memcpy(abOut, abBlock + (dwAt - dwBlock), cb);
+        benchmark::DoNotOptimize(abOut);
+    }
+    return true;
 }

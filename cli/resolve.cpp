@@ -91,12 +91,8 @@ int ResolveCommand(int argc, char **argv)
     // The working files' identities from their making: only they are
     // renamed or deleted later.
     GATEPROOF tempProof = {GATE_MADE, {0, 0, 0}, 0}, indexProof = {GATE_MADE, {0, 0, 0}, 0};
-    int nRead = ReadAvi(hIn, &state.avi);
-    if (nRead != AVIREAD_OK) {
-        SayUnread(pszAvi, nRead);
-    } else if (state.avi.pRiffs[0].ullMovi < state.avi.ullHdrl) {
-        SayUnread(pszAvi, AVIREAD_NO_HDRL);
-    } else if (SameFile(pszAvi, pszOut)) {
+    int nRead = AVIREAD_OK;
+    if (SameFile(pszAvi, pszOut)) {
         // The AVI of records would be replaced: its records, and the names
         // of its reference files, would be gone.
         Complain("the output %s is the AVI being resolved; choose another name",
@@ -105,9 +101,14 @@ int ResolveCommand(int argc, char **argv)
                snprintf(szIndexFile, sizeof(szIndexFile), "%s.idx.part", pszOut) >= (int)sizeof(szIndexFile)) {
         szTemp[0] = szIndexFile[0] = '\0';
         Complain("%s: the path is too long", "%s: パスが長すぎます", pszOut);
+    } else if ((nRead = ReadAndMeasure(&state, hIn)) != AVIREAD_OK) {
+        // A stop was said by the measure.
+        if (nRead != AVIREAD_STOPPED) SayUnread(pszAvi, nRead);
+    } else if (state.avi.pRiffs[0].ullMovi < state.avi.ullHdrl) {
+        SayUnread(pszAvi, AVIREAD_NO_HDRL);
     } else if (!RiffSetBlock(&state.avi.file, RESOLVE_READ_BLOCK)) {
         Complain("out of memory", "メモリが確保できません");
-    } else if (MeasureInput(&state)) {
+    } else if (TakeRawFormat(&state)) {
         SizeSuperIndexes(&state);
         // The working files are made new: a file of those names that is
         // there already is someone else's and stays as it is.

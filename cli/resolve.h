@@ -84,8 +84,10 @@ LPCSTR ResolveRecordPath(RESOLVE *pState, const REFRECORD *pRec);
 // The index of a chunk id in the measure: its stream, or RESOLVE_OTHER.
 int ResolveSlotOf(FOURCC ckid);
 
-// The measuring pass over every RIFF's movi list; FALSE after a message.
-BOOL MeasureInput(RESOLVE *pState);
+// Reads the input through the layer (ReadAvi's result), measuring every
+// chunk of its movi lists along the layer's walk: AVIREAD_STOPPED after a
+// message.
+int ReadAndMeasure(RESOLVE *pState, HANDLE hIn);
 // The chunks that a cursor gives (fTop: those of a movi list itself).
 BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASURE *pMeasure);
 // The raw frames' format from the measure; FALSE after a message.

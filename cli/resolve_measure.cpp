@@ -84,49 +84,67 @@ BOOL MeasureRecord(RESOLVE *pState, REFRECORD *pRec, FOURCC ckid, RESOLVEMEASURE
 
 }  // namespace
 
-BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASURE *pMeasure)
+namespace {
+
+// One chunk: what it takes once resolved, and the record it holds checked.
+// A list at the top is entered when fEnter (the caller's walk does not go
+// into it); FALSE after a message.
+BOOL MeasureChunk(RESOLVE *pState, const RIFFCURSOR *pCursor, const RIFFCHUNK *pChunk, BOOL fTop, BOOL fEnter,
+                  RESOLVEMEASURE *pMeasure)
 {
-    RIFFCHUNK chunk;
+    DWORD cb = (DWORD)(pChunk->ullEnd - pChunk->ullPos - 8);
+    pMeasure->ullChunks++;
+    pMeasure->aullChunks[ResolveSlotOf(pChunk->ckid)]++;
+    ULONGLONG ullResolved = cb;
+    BOOL fFrame = IsVideoFrame(pState, pChunk->ckid);
+    REFRECORD rec;
     RIFFCURSOR list;
-    // What is no chunk (a preallocated tail of zeros) ends the list, as it
-    // does for the writing pass.
-    while (RiffNext(pCursor, &chunk) && RiffIsChunkId(chunk.ckid)) {
-        DWORD cb = (DWORD)(chunk.ullEnd - chunk.ullPos - 8);
-        pMeasure->ullChunks++;
-        pMeasure->aullChunks[ResolveSlotOf(chunk.ckid)]++;
-        ULONGLONG ullResolved = cb;
-        BOOL fFrame = IsVideoFrame(pState, chunk.ckid);
-        REFRECORD rec;
-        if (fFrame) pState->dwFrame = pMeasure->nVideo++;
-        if (fTop && chunk.ckid == FOURCC_LIST && RiffEnter(pCursor, &chunk, &list)) {
-            if (!MeasureChunks(pState, &list, FALSE, pMeasure)) return FALSE;
-            ullResolved = 4;
-        } else if (fFrame && cb >= sizeof(REFRECORD) && RiffRead(&pState->avi.file, chunk.ullData, &rec, sizeof(rec)) &&
-                   IsRefRecord(&rec, sizeof(rec))) {
-            if (!MeasureRecord(pState, &rec, chunk.ckid, pMeasure, &ullResolved)) return FALSE;
-        } else if (fFrame && cb) {
-            pMeasure->aullPlain[AviStreamOfId(chunk.ckid)]++;
-        }
-        pMeasure->ullBytes += 8 + ullResolved + 1;
+    if (fFrame) pState->dwFrame = pMeasure->nVideo++;
+    if (fTop && pChunk->ckid == FOURCC_LIST && RiffEnter(pCursor, pChunk, &list)) {
+        if (fEnter && !MeasureChunks(pState, &list, FALSE, pMeasure)) return FALSE;
+        ullResolved = 4;
+    } else if (fFrame && cb >= sizeof(REFRECORD) && RiffRead(&pState->avi.file, pChunk->ullData, &rec, sizeof(rec)) &&
+               IsRefRecord(&rec, sizeof(rec))) {
+        if (!MeasureRecord(pState, &rec, pChunk->ckid, pMeasure, &ullResolved)) return FALSE;
+    } else if (fFrame && cb) {
+        pMeasure->aullPlain[AviStreamOfId(pChunk->ckid)]++;
     }
-    // A read that failed is no end of the list, and a record that could not
-    // be read is no plain chunk.
-    if (pCursor->fFailed || pState->avi.file.fReadFailed)
+    pMeasure->ullBytes += 8 + ullResolved + 1;
+    // A record that could not be read is no plain chunk.
+    if (pState->avi.file.fReadFailed)
         return ResolveFail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
     return TRUE;
 }
 
-BOOL MeasureInput(RESOLVE *pState)
+// The layer's walk of the input's movi lists, measured as it goes: it
+// enters "rec " lists itself, and no other list.
+BOOL MeasureVisit(void *pContext, const RIFFCURSOR *pCursor, const RIFFCHUNK *pChunk, BOOL fTop)
 {
-    for (int r = 0; r < pState->avi.nRiffs; r++) {
-        const AVIRIFF *pRiff = &pState->avi.pRiffs[r];
-        if (!pRiff->ullMovi) continue;
-        RIFFCURSOR movi;
-        RiffRangeCursor(&pState->avi.file, pRiff->ullMoviData, pRiff->ullMoviEnd, 2, &movi);
-        if (!MeasureChunks(pState, &movi, TRUE, &pState->measure)) return FALSE;
-    }
+    RESOLVE *pState = (RESOLVE *)pContext;
+    BOOL fEnter = pChunk->fccType != mmioFOURCC('r', 'e', 'c', ' ');
+    return MeasureChunk(pState, pCursor, pChunk, fTop, fEnter, &pState->measure);
+}
+
+}  // namespace
+
+BOOL MeasureChunks(RESOLVE *pState, RIFFCURSOR *pCursor, BOOL fTop, RESOLVEMEASURE *pMeasure)
+{
+    RIFFCHUNK chunk;
+    // What is no chunk (a preallocated tail of zeros) ends the list, as it
+    // does for the writing pass.
+    while (RiffNext(pCursor, &chunk) && RiffIsChunkId(chunk.ckid))
+        if (!MeasureChunk(pState, pCursor, &chunk, fTop, TRUE, pMeasure)) return FALSE;
+    // A read that failed is no end of the list.
+    if (pCursor->fFailed)
+        return ResolveFail(pState, "frame %lu: %s cannot be read", "フレーム %lu: %sが読み出せません", pState->pszAvi);
+    return TRUE;
+}
+
+int ReadAndMeasure(RESOLVE *pState, HANDLE hIn)
+{
+    int nRead = ReadAviVisiting(hIn, &pState->avi, MeasureVisit, pState);
     pState->dwFrame = 0;
-    return TakeRawFormat(pState);
+    return nRead;
 }
 
 // The format of each stream's raw frames that the records name, from the

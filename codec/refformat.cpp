@@ -2,6 +2,7 @@
 
 #include "scaffold/paths.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -15,12 +16,15 @@ void BuildRefRecord(REFRECORD *pRec, int iSeq, BOOL fRaw, DWORD dwOffset, DWORD 
     strncpy(pRec->szFileName, pszFileName, sizeof(pRec->szFileName) - 1);
 }
 
-ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData)
+ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData, DWORD *pdwOffset)
 {
     if (!IsRefRecord(pData, cbData)) return 0;
+    // Only the head: the magic, the offset and the size with its flags.
     REFRECORD rec;
-    memset(&rec, 0, sizeof(rec));
-    memcpy(&rec, pData, cbData < sizeof(rec) ? cbData : sizeof(rec));
+    const DWORD cbHead = (DWORD)offsetof(REFRECORD, szFileName);
+    memset(&rec, 0, cbHead);
+    memcpy(&rec, pData, cbData < cbHead ? cbData : cbHead);
+    if (pdwOffset) *pdwOffset = rec.dwOffset;
     return (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
 }
 

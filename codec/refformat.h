@@ -64,7 +64,8 @@ void BuildRefRecord(REFRECORD *pRec, int iSeq, BOOL fRaw, DWORD dwOffset, DWORD 
 BOOL IsRefRecord(const void *pData, DWORD cbData);
 // Where the frame that a record places ends in its file (its offset and
 // frame size, as far as the data holds them); 0 when the data is no record.
-ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData);
+// With pdwOffset, also the offset where the frame begins.
+ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData, DWORD *pdwOffset = NULL);
 
 inline DWORD RefRecordFrameSize(const REFRECORD *pRec) { return pRec->dwSizeFlags & REFREC_SIZEMASK; }
 inline int RefRecordSequence(const REFRECORD *pRec) { return (pRec->dwSizeFlags & REFREC_SECOND) ? 1 : 0; }

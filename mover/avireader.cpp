@@ -108,6 +108,7 @@ void ReleaseAvi(AviInfo *pInfo)
     if (pInfo->hmmio) mmioClose(pInfo->hmmio, 0);
     pInfo->hmmio = NULL;
     pInfo->hFile = NULL;
+    RiffCloseFile(&pInfo->file);
     free(pInfo->lpbiFormat);
     pInfo->lpbiFormat = NULL;
     pInfo->cbFormat = 0;
@@ -397,6 +398,7 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (!pFailure) pFailure = OpenCodec(pInfo);
     if (!pFailure) pFailure = FindFirstVideoChunk(&state);
     if (!pFailure) pFailure = ReadFrameTable(&state);
+    if (!pFailure && !RiffOpenFile(&pInfo->file, pInfo->hFile)) pFailure = &MSG_NO_MEMORY;
     if (state.pAvi) {
         FreeAvi(state.pAvi);
         free(state.pAvi);

@@ -3,6 +3,7 @@
 // commands.
 #pragma once
 
+#include "avi/riff.h"
 #include "platform/win.h"
 #include "scaffold/filegate.h"
 #include "scaffold/messages.h"
@@ -31,6 +32,10 @@ typedef struct {
     HIC hic;
     HMMIO hmmio;
     HANDLE hFile;  // the file of hmmio, for frames at any place (past 4 GiB too)
+    // Reads of frames through hFile, with the bytes that follow read ahead
+    // (the commands go through the frames in order); writes go to the file
+    // at once and over the bytes read ahead.
+    RIFFFILE file;
     PAVISTREAM pStream;
     PGETFRAME pGetFrame;
     LPBITMAPINFOHEADER lpbiFormat;  // the whole format chunk, at least 40 bytes

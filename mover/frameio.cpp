@@ -35,13 +35,8 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
 
 BOOL AviBytesAt(AviInfo *pInfo, ULONGLONG ullAt, void *pData, DWORD cb, BOOL fWrite)
 {
-    if (!pInfo->hFile || pInfo->hFile == INVALID_HANDLE_VALUE) return FALSE;
-    LONG lHigh = (LONG)(ullAt >> 32);
-    DWORD dwLow = SetFilePointer(pInfo->hFile, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN);
-    if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return FALSE;
-    DWORD cbDone = 0;
-    BOOL fOk = fWrite ? WriteFile(pInfo->hFile, pData, cb, &cbDone, NULL) : ReadFile(pInfo->hFile, pData, cb, &cbDone, NULL);
-    return fOk && cbDone == cb;
+    if (!pInfo->hFile || pInfo->hFile == INVALID_HANDLE_VALUE || pInfo->file.h != pInfo->hFile) return FALSE;
+    return fWrite ? RiffWrite(&pInfo->file, ullAt, pData, cb) : RiffRead(&pInfo->file, ullAt, pData, cb);
 }
 
 BOOL FlushAviToDisk(AviInfo *pInfo)

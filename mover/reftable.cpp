@@ -383,8 +383,9 @@ BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbFiel
 
 void NameInField(const BYTE *pField, DWORD cbField, LPSTR pszName)
 {
-    DWORD cch = 0;
-    while (cch < cbField && cch < MAX_PATH - 1 && pField[cch]) cch++;
+    DWORD cchMax = cbField < MAX_PATH - 1 ? cbField : MAX_PATH - 1;
+    const BYTE *pZero = (const BYTE *)memchr(pField, 0, cchMax);
+    DWORD cch = pZero ? (DWORD)(pZero - pField) : cchMax;
     memcpy(pszName, pField, cch);
     pszName[cch] = '\0';
 }
@@ -465,6 +466,9 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
     // The scratch region holds the largest frame and one byte more, for the
     // zero put behind the data.
     DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
+    CHAR szLast[MAX_PATH];
+    DWORD cchLast = 0;
+    int kLast = -1;
     for (; i < pInfo->nFrames && cbScratch > 1; i++) {
         DWORD cb = 0;
         if (const MESSAGE *pFailure = FrameBytes(pInfo, g_pbScratch, cbScratch - 1, i, FALSE, &cb)) {
@@ -475,18 +479,24 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
         DWORD cbField = 0;
         BYTE *pField = FindNameField(g_pbScratch, cb, pInfo->fccHandler, &cbField);
         if (pField) {
-            // The name ends at its zero or at the end of its field.
-            CHAR szName[MAX_PATH];
-            NameInField(pField, cbField, szName);
             BOOL fNew = FALSE;
-            int k = EntryOfSpelling(szName, &fNew);
+            int k = kLast;
+            // Records in a row mostly name one file: a field that holds the
+            // last name and its zero needs no look-up. Else the name ends at
+            // its zero or at the end of its field.
+            if (kLast < 0 || cbField <= cchLast || memcmp(pField, szLast, cchLast + 1) != 0) {
+                NameInField(pField, cbField, szLast);
+                cchLast = (DWORD)strlen(szLast);
+                k = kLast = EntryOfSpelling(szLast, &fNew);
+            }
             if (k < 0) {
                 AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, &MSG_NO_MEMORY, MB_ICONERROR, NULL, NULL);
                 break;
             }
             REFFILEENTRY *pEntry = &g_pRefFiles[k];
             // A record of this system says where its frame lies.
-            ULONGLONG ullEnd = RefRecordFrameEnd(g_pbScratch, cb);
+            DWORD dwOffset = 0;
+            ULONGLONG ullEnd = RefRecordFrameEnd(g_pbScratch, cb, &dwOffset);
             if (fNew) {
                 pEntry->dwFirstFrame = i;
                 pEntry->cbNameField = cbField;
@@ -495,11 +505,8 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
             if (cbField < pEntry->cbNameField) pEntry->cbNameField = cbField;
             pEntry->dwKinds |= IsRefRecord(g_pbScratch, cb) ? REFKIND_RECORD : REFKIND_FOREIGN;
             if (ullEnd > pEntry->ullFramesEnd) {
-                REFRECORD rec;
-                memset(&rec, 0, sizeof(rec));
-                memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
                 pEntry->ullFramesEnd = ullEnd;
-                pEntry->ullLastFrame = rec.dwOffset;
+                pEntry->ullLastFrame = dwOffset;
             }
             pInfo->pFrames[i].dwRef = (DWORD)k;
             if (fNew && pReq && pReq->pfnFound) pReq->pfnFound(pReq->pv, (DWORD)k);

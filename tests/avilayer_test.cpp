@@ -181,6 +181,54 @@ TEST(Riff, ChunksAreHeldToTheirParents)
     RemoveTree(dir);
 }
 
+// Bytes written through the file are what later reads give, wherever the
+// write falls against the bytes read ahead: inside them, across either of
+// their ends, or past them.
+TEST(Riff, ReadsAfterAWriteSeeIt)
+{
+    std::string dir = MakeTempDir("riffwrite");
+    std::string path = JoinPath(dir, "bytes.bin");
+    const DWORD cbFile = 3 * RIFF_BLOCK;
+    std::vector<BYTE> file(cbFile);
+    for (DWORD i = 0; i < cbFile; i++) file[i] = (BYTE)(i * 7);
+    ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+    const ULONGLONG ullBlock = 1000;  // where the first read puts the block
+    struct {
+        const char *pszWhere;
+        ULONGLONG ullAt;
+        DWORD cb;
+    } aCases[] = {
+        {"inside", ullBlock + 100, 300},
+        {"over its start", ullBlock - 50, 100},
+        {"over its end", ullBlock + RIFF_BLOCK - 50, 100},
+        {"around it", ullBlock - 10, RIFF_BLOCK + 20},
+        {"past it", ullBlock + RIFF_BLOCK + 10, 40},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhere);
+        ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        RIFFFILE riff;
+        ASSERT_TRUE(RiffOpenFile(&riff, h));
+        BYTE ab[16];
+        ASSERT_TRUE(RiffRead(&riff, ullBlock, ab, sizeof(ab)));
+        std::vector<BYTE> written(c.cb, 0xA5);
+        ASSERT_TRUE(RiffWrite(&riff, c.ullAt, written.data(), c.cb));
+        std::vector<BYTE> expected = file;
+        std::copy(written.begin(), written.end(), expected.begin() + (size_t)c.ullAt);
+        // Read back in small pieces, as the block serves them.
+        for (ULONGLONG ull = ullBlock; ull + 256 <= ullBlock + RIFF_BLOCK + 256; ull += 256) {
+            BYTE abRead[256];
+            ASSERT_TRUE(RiffRead(&riff, ull, abRead, sizeof(abRead)));
+            ASSERT_EQ(0, memcmp(abRead, expected.data() + ull, sizeof(abRead))) << "at " << ull;
+        }
+        RiffCloseFile(&riff);
+        CloseHandle(h);
+    }
+    RemoveTree(dir);
+}
+
 // Layouts that the builder writes: each stream's chunks from the index that
 // covers it, and the chunks that no index lists counted.
 TEST_F(AviLayer, EachStreamsChunksFromItsIndex)

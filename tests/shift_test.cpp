@@ -204,6 +204,41 @@ TEST_F(Shift, DetectionListsEachFileOnceInOrderOfFirstUse)
     EXPECT_FALSE(g_enabled[IDC_SHIFT_DELETE]);
 }
 
+// Records in a row that name files whose names begin alike are told
+// apart, and a record cut inside its name names what it holds.
+TEST_F(Shift, DetectionTellsNamesThatBeginAlike)
+{
+    const std::string a = Path("take.000"), longer = Path("take.0001"), shorter = Path("take.00");
+    struct {
+        std::string name;
+        DWORD cbCut;  // the record's bytes when cut; 0 for all of it
+    } aRecords[] = {
+        {a, 0}, {a, 0}, {longer, 0}, {longer, 0}, {a, 0}, {shorter, 0}, {a, (DWORD)(16 + a.size())}, {shorter, 0},
+    };
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    for (const auto &r : aRecords) {
+        REFRECORD rec;
+        BuildRefRecord(&rec, 0, FALSE, 0, 64, r.name.c_str());
+        const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
+        spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(p, p + (r.cbCut ? r.cbCut : sizeof(rec)))));
+    }
+    spec.dwTotalFrames = spec.dwLength = (DWORD)spec.chunks.size();
+    ASSERT_TRUE(LoadBytes(BuildAvi(spec), "rec.avi"));
+    DetectRefFiles(&info);
+    ASSERT_EQ(g_list.size(), 3u) << Messages();
+    EXPECT_EQ(g_list[0].text, a);
+    EXPECT_EQ(g_list[1].text, longer);
+    EXPECT_EQ(g_list[2].text, shorter);
+    EXPECT_EQ(g_pRefFiles[0].dwFrameCount, 4u);
+    EXPECT_EQ(g_pRefFiles[1].dwFrameCount, 2u);
+    EXPECT_EQ(g_pRefFiles[2].dwFrameCount, 2u);
+    EXPECT_EQ(g_pRefFiles[0].cbNameField, (DWORD)a.size()) << "the cut record's field";
+    const DWORD adwRef[] = {0, 0, 1, 1, 0, 2, 0, 2};
+    for (DWORD i = 0; i < 8; i++) EXPECT_EQ(info.pFrames[i].dwRef, adwRef[i]) << "frame " << i;
+}
+
 TEST_F(Shift, FramesWithoutReferencesKeepNoFile)
 {
     AVISPEC spec;

@@ -438,6 +438,14 @@ TEST_F(Spool, ResolveStoresEveryFrameInPlaceOfItsRecord)
     EXPECT_EQ(run.err, "spool: frame 2: reference file <dir>/r.000 cannot be opened\n");
     EXPECT_FALSE(FileExists(out.c_str()));
     EXPECT_FALSE(FileExists((out + ".part").c_str()));
+    // The same frames in "rec " lists: the frame is still told by its number.
+    for (size_t i = 0; i < spec.chunks.size(); i++) spec.chunks[i].fInRecList = true, spec.chunks[i].fRecListStart = i % 2 == 0;
+    in = BuildAvi(spec);
+    ASSERT_TRUE(WriteBytes(avi, in.data(), in.size()));
+    run = Run({"resolve", avi, "-o", out});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_EQ(run.err, "spool: frame 2: reference file <dir>/r.000 cannot be opened\n");
+    EXPECT_FALSE(FileExists(out.c_str()));
 }
 
 TEST_F(Spool, ResolveLeavesFilesThatAreNotItsOwn)
