@@ -284,9 +284,7 @@ int FindCodecFiles(DWORD fcc, CODECFILES *pFiles)
         return CODECFILES_UNLISTED;
     // A driver listed with a folder lies outside the system folder, where
     // the codec's ".org" would not be found as the codec is.
-    if (strcmp(GetFileNamePart(pFiles->szDriver), pFiles->szDriver) != 0 || strchr(pFiles->szDriver, '/') ||
-        strchr(pFiles->szDriver, '\\'))
-        return CODECFILES_FOLDER;
+    if (HasFolderPart(pFiles->szDriver)) return CODECFILES_FOLDER;
     CHAR szSystem[MAX_PATH], szWindows[MAX_PATH];
     UINT cchSystem = GetProcessSystemFolder(szSystem, sizeof(szSystem));
     UINT cchWindows = GetWindowsDirectoryA(szWindows, sizeof(szWindows));

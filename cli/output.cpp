@@ -215,7 +215,7 @@ BOOL AddPathMap(LPCSTR pszRule)
     LPSTR apsz[] = {pMap->szFrom, pMap->szTo};
     for (LPSTR psz : apsz) {
         size_t cch = strlen(psz);
-        while (cch > 1 && IsSeparator(psz[cch - 1])) psz[--cch] = '\0';
+        while (cch > 1 && IsSeparator(psz[cch - 1]) && StartsCharacter(psz, cch - 1)) psz[--cch] = '\0';
     }
     return TRUE;
 }
@@ -255,6 +255,12 @@ BOOL MapRefPathAnew(LPCSTR pszRecord, LPSTR pszOut)
         bool fSame = true;
         for (size_t k = 0; k < cchFrom && fSame; k++) {
             char a = pszStored[k], b = pMap->szFrom[k];
+            if (IsDBCSLeadByte((BYTE)a)) {
+                // A double-byte character: both bytes as they are.
+                fSame = a == b && k + 1 < cchFrom && pszStored[k + 1] == pMap->szFrom[k + 1];
+                k++;
+                continue;
+            }
             fSame = a != '\0' && (tolower((unsigned char)a) == tolower((unsigned char)b) ||
                                   (IsSeparator(a) && IsSeparator(b)));
         }

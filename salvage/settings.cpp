@@ -45,7 +45,7 @@ BOOL MakeProfilePath(LPCSTR pszFile, LPSTR pszPath)
         LPCSTR pszFolder = g_szSettingsFolder[0] ? g_szSettingsFolder : GetProgramFolder();
         return snprintf(pszPath, MAX_PATH, "%s%s", pszFolder, SETTINGS_FILE) < MAX_PATH;
     }
-    if (strchr(pszFile, '\\') || strchr(pszFile, '/')) return snprintf(pszPath, MAX_PATH, "%s", pszFile) < MAX_PATH;
+    if (HasFolderPart(pszFile)) return snprintf(pszPath, MAX_PATH, "%s", pszFile) < MAX_PATH;
     CHAR szWindows[MAX_PATH + 1];
     UINT cch = GetWindowsDirectoryA(szWindows, sizeof(szWindows));
     if (cch == 0 || cch > MAX_PATH) return FALSE;

@@ -24,6 +24,15 @@ LPSTR GetFileNamePart(LPCSTR pszPath)
     return reinterpret_cast<LPSTR>(const_cast<unsigned char *>(p));
 }
 
+BOOL HasFolderPart(LPCSTR pszPath) { return GetFileNamePart(pszPath) != pszPath || strchr(pszPath, '/') != NULL; }
+
+BOOL StartsCharacter(LPCSTR psz, size_t ib)
+{
+    size_t i = 0;
+    while (i < ib) i += IsDBCSLeadByte((BYTE)psz[i]) && psz[i + 1] ? 2 : 1;
+    return i == ib;
+}
+
 LPSTR GetExtensionPart(LPCSTR pszPath)
 {
     const unsigned char *pName = reinterpret_cast<const unsigned char *>(GetFileNamePart(pszPath));

@@ -11,6 +11,15 @@
 // path separator; empty when the path ends with a separator.
 LPSTR GetFileNamePart(LPCSTR pszPath);
 
+// TRUE when a name holds a folder or a drive: a path separator of its own
+// (the second byte of a double-byte character is none), '/' or a drive's
+// ':' on Windows.
+BOOL HasFolderPart(LPCSTR pszPath);
+
+// TRUE when the byte at ib begins a character of the text: no second byte
+// of a double-byte character.
+BOOL StartsCharacter(LPCSTR psz, size_t ib);
+
 // The text after the last '.' of the file-name part, or NULL when the file
 // name has no '.'. A name ending in '.' gives the empty text.
 LPSTR GetExtensionPart(LPCSTR pszPath);

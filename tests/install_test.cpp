@@ -145,6 +145,28 @@ TEST_F(Install, RecordsThroughSpoolcapUntilUninstalledAndLeavesTheCodecAsItWas)
               std::string::npos);
 }
 
+// A driver whose name has a double-byte character ending in the byte of
+// '\\' ("表示", 0x95 0x5C 0x8E 0xA6 in code page 932) is a plain file of the
+// system folder: installed, told and uninstalled as any other.
+TEST_F(Install, DriverNamesWhoseCharactersEndInTheByteOfABackslash)
+{
+    std::string japanese = "\x95\x5C\x8E\xA6" + name;
+    ASSERT_TRUE(MoveFileA(JoinPath(sys, name).c_str(), JoinPath(sys, japanese).c_str()));
+    name = japanese;
+    ini = JoinPath(WindowsDir(), name.substr(0, name.rfind('.')) + ".ini");
+    ASSERT_TRUE(RegisterVideoCodec(szFourcc, name.c_str()));
+    std::vector<BYTE> codec = ReadBytes(JoinPath(sys, name));
+    RUN run = InstallIt();
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name + ".org")), codec);
+    run = Run({"status"});
+    EXPECT_NE(run.out.find(Clean(std::string(szFourcc) + "  " + name)), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Spoolcap in front"), std::string::npos) << run.out;
+    run = Run({"uninstall", szFourcc});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name)), codec);
+}
+
 TEST_F(Install, RefusalsChangeNothing)
 {
     std::vector<BYTE> pe32(0x200, 0);

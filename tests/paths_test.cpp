@@ -80,6 +80,29 @@ TEST(Paths, DoubleByteCharactersEndingInBackslash)
     std::string dotted = "C:\\a.b\\\x95\x5C";
     EXPECT_EQ(Str(GetExtensionPart(dotted.c_str())), "<none>");
 }
+
+// Names whose double-byte characters end in the byte of '\' hold no folder
+// for it: a codec's driver "表示.dll" is a plain file name.
+TEST(Paths, FolderPartsUnderCodePage932)
+{
+    ASSERT_EQ(GetACP(), 932u);
+    struct {
+        const char *psz;
+        BOOL fFolder;
+    } aCases[] = {
+        {"\x95\x5C\x8E\xA6.dll", FALSE},  // 表示.dll
+        {"\x83\x5C.dll", FALSE},            // ソ.dll
+        {"plain.dll", FALSE},
+        {"dir\\x.dll", TRUE},
+        {"\x95\x5C\\x.dll", TRUE},        // 表\x.dll
+        {"dir/x.dll", TRUE},
+        {"C:x.dll", TRUE},
+    };
+    for (const auto &c : aCases) EXPECT_EQ(HasFolderPart(c.psz), c.fFolder) << c.psz;
+    const char *pszTable = "a\x95\x5C\\";  // a表\ : bytes 0..4
+    const BOOL afStarts[] = {TRUE, TRUE, FALSE, TRUE, TRUE};
+    for (size_t i = 0; i < 5; i++) EXPECT_EQ(StartsCharacter(pszTable, i), afStarts[i]) << i;
+}
 #endif
 
 }  // namespace

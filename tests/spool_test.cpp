@@ -310,6 +310,24 @@ TEST_F(Spool, PathsOfAnotherMachineAreMapped)
 #endif
     EXPECT_FALSE(AddPathMap("=x"));
     EXPECT_FALSE(AddPathMap("x="));
+#ifdef _WIN32
+    // Under code page 932, "表" (0x95 0x5C) ends in the byte of '\': it is
+    // no separator to drop from a map, and its bytes are matched as they
+    // are, not as letters.
+    ASSERT_EQ(GetACP(), 932u);
+    ClearPathMaps();
+    ASSERT_TRUE(AddPathMap("D:\\\x95\x5C=C:\\to"));
+    ASSERT_TRUE(MapRefPath("D:\\\x95\x5C\\a.000", sz));
+    EXPECT_STREQ(sz, "C:\\to\\a.000");
+    // Two characters whose second bytes are one letter in either case
+    // (0x83 0x41 and 0x83 0x61) are two characters.
+    ClearPathMaps();
+    ASSERT_TRUE(AddPathMap("D:\\\x83\x41=C:\\to"));
+    ASSERT_TRUE(MapRefPath("D:\\\x83\x61\\a.000", sz));
+    EXPECT_STREQ(sz, "D:\\\x83\x61\\a.000");
+    ASSERT_TRUE(MapRefPath("D:\\\x83\x41\\a.000", sz));
+    EXPECT_STREQ(sz, "C:\\to\\a.000");
+#endif
     ClearPathMaps();
 }
 
