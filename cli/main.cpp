@@ -126,13 +126,17 @@ const COMMANDHELP s_aCommands[] = {
      "すべてのビデオコーデック (ドライバと幅, Spoolcap の有無, 設定ファイル, 参照ファイル\n"
      "作成の有無, ベース名) を一覧します.\n"
      "  --json   一覧をJSONで出力\n"},
-    {"config", ConfigCommand, "spool config FOURCC [KEY=VALUE...]",
+    {"config", ConfigCommand, "spool config FOURCC [--mkdir] [KEY=VALUE...]",
      "Shows Spoolcap's settings for the codec, or changes them: BaseFile, BaseFile2,\n"
      "Padding (percent), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 or 1).\n"
-     "A bad value is refused and the file stays as it was.\n",
+     "Base names are full paths in a folder that is there. A bad value is refused and the\n"
+     "file stays as it was; the file is written whole and read back, or not changed.\n"
+     "  --mkdir  makes the base names' folders\n",
      "コーデックの Spoolcap の設定を表示または変更します: BaseFile, BaseFile2, Padding\n"
      "(パーセント), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 か 1).\n"
-     "不正な値は断り, ファイルは変更しません.\n"},
+     "ベース名は, あるフォルダーの中のフルパスです. 不正な値は断り, ファイルは変更しません.\n"
+     "ファイルは全体を書いて読み戻すか, まったく変更しないかのどちらかです.\n"
+     "  --mkdir  ベース名のフォルダーを作成\n"},
     {"codecs", CodecsCommand, "spool codecs",
      "Lists the installed video codecs: driver, FOURCC and description.\n",
      "インストールされたビデオコーデック (ドライバ, FOURCC, 説明) を一覧します.\n"},

@@ -4,8 +4,10 @@
 #include "cli/spool.h"
 #include "codec/spoolcap.h"
 #include "lister/listing.h"
+#include "scaffold/filegate.h"
 #include "scaffold/paths.h"
 
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -174,7 +176,167 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
                  pszValue, MAX_PATH - 5);
         return FALSE;
     }
+    // What the file would not give back as it stands: blanks or quotes
+    // around the name are lost in it.
+    size_t cchValue = strlen(pszValue);
+    if (cchValue && (pszValue[0] == ' ' || pszValue[0] == '\t' || pszValue[0] == '"' || pszValue[0] == '\'' ||
+                     pszValue[cchValue - 1] == ' ' || pszValue[cchValue - 1] == '\t' || pszValue[cchValue - 1] == '"' ||
+                     pszValue[cchValue - 1] == '\'')) {
+        Complain("%s \"%s\" cannot be used: blanks or quotes around a base name would be lost in the settings file.",
+                 "%s \"%s\" は使えません: ベース名の前後の空白や引用符は設定ファイルで失われます.", pKey->pszName, pszValue);
+        return FALSE;
+    }
+    // The recording program measures a relative name against its own
+    // folder, not this one's.
+    if (cchValue && IsRelativeName(pszValue)) {
+        Complain("%s \"%s\" cannot be used: give the base name's full path (a relative one would be taken from the "
+                 "recording program's folder).",
+                 "%s \"%s\" は使えません: ベース名はフルパスで指定してください (相対パスは録画ソフトのフォルダーから数えられます).",
+                 pKey->pszName, pszValue);
+        return FALSE;
+    }
     snprintf((LPSTR)pField, MAX_PATH, "%s", pszValue);
+    return TRUE;
+}
+
+// Whether a base name's folder is there; with fMake, makes it and the
+// folders on its way. FALSE after a message.
+BOOL BaseFolderThere(LPCSTR pszKey, LPCSTR pszBase, BOOL fMake)
+{
+    if (!pszBase[0]) return TRUE;
+    CHAR szFolder[MAX_PATH];
+    snprintf(szFolder, sizeof(szFolder), "%s", pszBase);
+    // The name ends the text after the last separator of either kind ('/'
+    // is never the second byte of a character).
+    LPSTR pszName = GetFileNamePart(szFolder), pszSlash = strrchr(szFolder, '/');
+    if (pszSlash && pszSlash + 1 > pszName) pszName = pszSlash + 1;
+    if (pszName > szFolder) pszName[-1] = '\0';
+    FILEFACTS facts;
+    LookAtName(szFolder, &facts);
+    if (facts.nKind == FILEKIND_FOLDER) return TRUE;
+    if (facts.nKind == FILEKIND_MISSING && fMake) {
+        // Each folder on the way that is missing, from the root down.
+        for (size_t i = 1; szFolder[i]; i++) {
+            if ((szFolder[i] != '\\' && szFolder[i] != '/') || !StartsCharacter(szFolder, i)) continue;
+            CHAR c = szFolder[i];
+            szFolder[i] = '\0';
+            LookAtName(szFolder, &facts);
+            if (facts.nKind == FILEKIND_MISSING) CreateDirectoryA(szFolder, NULL);
+            szFolder[i] = c;
+        }
+        CreateDirectoryA(szFolder, NULL);
+        LookAtName(szFolder, &facts);
+        if (facts.nKind == FILEKIND_FOLDER) return TRUE;
+        Complain("%s: the folder %s cannot be made (error %lu). The settings were not changed.",
+                 "%s: フォルダー %s を作成できません (エラー %lu). 設定は変更していません.", pszKey, szFolder,
+                 (unsigned long)GetLastError());
+        return FALSE;
+    }
+    Complain("%s: the folder %s is not there, so no recording could write its reference files. Make it, or add "
+             "--mkdir. The settings were not changed.",
+             "%s: フォルダー %s がないため, 録画で参照ファイルを書き込めません. フォルダーを作るか --mkdir を付けてください. "
+             "設定は変更していません.",
+             pszKey, szFolder);
+    return FALSE;
+}
+
+// Whether the settings read back as they were written.
+BOOL SameSettings(const SPOOLSETTINGS *pA, const SPOOLSETTINGS *pB)
+{
+    for (const SETTINGKEY &key : g_aSettingKeys) {
+        const BYTE *pFieldA = (const BYTE *)pA + key.cbOffset, *pFieldB = (const BYTE *)pB + key.cbOffset;
+        BOOL fSame = key.nKind == SETTING_TEXT     ? strcmp((LPCSTR)pFieldA, (LPCSTR)pFieldB) == 0
+                     : key.nKind == SETTING_SWITCH ? !*(const BOOL *)pFieldA == !*(const BOOL *)pFieldB
+                                                   : *(const DWORD *)pFieldA == *(const DWORD *)pFieldB;
+        if (!fSame) return FALSE;
+    }
+    return TRUE;
+}
+
+void ComplainSettingsFile(LPCSTR pszPath, LPCSTR pszWhat, DWORD dwError)
+{
+    if (dwError == ERROR_ACCESS_DENIED)
+        Complain("could not write %s (%s): access denied; run spool as an administrator. The settings were not changed.",
+                 "%s を書き込めませんでした (%s): アクセスが拒否されました. 管理者として spool を実行してください. 設定は変更していません.",
+                 pszPath, pszWhat);
+    else
+        Complain("could not write %s (%s, error %lu; is the disk full?). The settings were not changed.",
+                 "%s を書き込めませんでした (%s, エラー %lu. ディスクがいっぱいではありませんか). 設定は変更していません.", pszPath,
+                 pszWhat, (unsigned long)dwError);
+}
+
+// Writes the settings file whole or not at all: the new settings go into a
+// copy of the old file (its other sections and keys too) made beside it,
+// which is read back, put on the disk and renamed over the old one; the
+// file is then read back once more. FALSE after a message, the old file as
+// it was.
+BOOL WriteSettingsWhole(LPCSTR pszIniPath, const SPOOLSETTINGS *pSettings)
+{
+    CHAR szTemp[MAX_PATH];
+    if (snprintf(szTemp, sizeof(szTemp), "%s.spoolcap-new", pszIniPath) >= (int)sizeof(szTemp)) {
+        Complain("%s: the path is too long", "%s: パスが長すぎます", pszIniPath);
+        return FALSE;
+    }
+    GATEPROOF proof = {GATE_MADE, {0, 0, 0}, 0};
+    HANDLE h = GateCreateNew(szTemp, GENERIC_READ | GENERIC_WRITE, &proof.id);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD dwError = GetLastError();
+        FILEFACTS facts;
+        LookAtName(szTemp, &facts);
+        if (facts.nKind != FILEKIND_MISSING || facts.fLink)
+            Complain("%s is there already and is left as it is: remove it and run spool config again.",
+                     "%sがすでにあるため, そのままにしました. 削除してから spool config をもう一度実行してください.", szTemp);
+        else
+            ComplainSettingsFile(szTemp, "create", dwError);
+        return FALSE;
+    }
+    BYTE *pbOld = NULL;
+    size_t cbOld = 0;
+    DWORD cbDone = 0;
+    BOOL fOk = !FileExists(pszIniPath) || ReadWholeFile(pszIniPath, &pbOld, &cbOld);
+    LPCSTR pszWhat = "reading the old file";
+    if (fOk && cbOld) {
+        pszWhat = "copying the old file";
+        fOk = WriteFile(h, pbOld, (DWORD)cbOld, &cbDone, NULL) && cbDone == cbOld;
+    }
+    free(pbOld);
+    if (!CloseHandle(h) && fOk) fOk = FALSE, pszWhat = "copying the old file";
+    if (fOk) {
+        pszWhat = "writing the settings";
+        fOk = WriteSettingsFile(szTemp, pSettings);
+    }
+    SPOOLSETTINGS back;
+    if (fOk) {
+        pszWhat = "reading them back";
+        ReadSettingsFile(szTemp, &back);
+        fOk = SameSettings(&back, pSettings);
+        if (!fOk) SetLastError(ERROR_DISK_FULL);
+    }
+    if (fOk) {
+        // On the disk before it takes the old file's place: the made file,
+        // by its identity.
+        pszWhat = "putting it on the disk";
+        HANDLE hFlush = INVALID_HANDLE_VALUE;
+        fOk = GateOpenForWriting(szTemp, &proof, &hFlush) == GATE_DONE && FlushFileBuffers(hFlush);
+        DWORD dwError = GetLastError();
+        if (hFlush != INVALID_HANDLE_VALUE) CloseHandle(hFlush);
+        SetLastError(dwError);
+    }
+    if (fOk) {
+        pszWhat = "renaming it over the old file";
+        fOk = GateRename(szTemp, &proof, pszIniPath, TRUE) == GATE_DONE && FlushFolderOf(pszIniPath);
+    }
+    if (!fOk) {
+        DWORD dwError = GetLastError();
+        GateDelete(szTemp, &proof);
+        ComplainSettingsFile(pszIniPath, pszWhat, dwError);
+        return FALSE;
+    }
+    ReadSettingsFile(pszIniPath, &back);
+    if (!SameSettings(&back, pSettings)) {
+        Complain("%s does not read back as it was written.", "%s が書いたとおりに読み戻せません.", pszIniPath);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -214,7 +376,12 @@ int ConfigCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL;
     int iFirstSetting = argc;
+    BOOL fMakeFolders = FALSE;
     for (int i = 0; i < argc; i++) {
+        if (TakeOption(argc, argv, &i, "--mkdir", NULL, NULL)) {
+            fMakeFolders = TRUE;
+            continue;
+        }
         if (argv[i][0] == '-') return UsageError("config", argv[i]);
         if (!pszFourcc) pszFourcc = argv[i], iFirstSetting = i + 1;
     }
@@ -224,8 +391,12 @@ int ConfigCommand(int argc, char **argv)
     CODECSTATE state;
     ReadCodecState(&files, CODECFILES_OK, &state);
     SPOOLSETTINGS settings = state.settings;
-    for (int i = iFirstSetting; i < argc; i++)
+    BOOL fChanged = FALSE;
+    for (int i = iFirstSetting; i < argc; i++) {
+        if (strcmp(argv[i], "--mkdir") == 0) continue;
         if (!ApplySetting(&settings, argv[i])) return SPOOL_ERROR;
+        fChanged = TRUE;
+    }
     // Reference writing needs a base name to write to, and alternation a
     // second one, as in the settings dialog.
     if (settings.fEnabled && !settings.szBaseFile[0]) {
@@ -238,13 +409,13 @@ int ConfigCommand(int argc, char **argv)
                  "BiFiled=1 には BaseFile2 が必要です. 設定は変更していません.");
         return SPOOL_ERROR;
     }
-    if (iFirstSetting < argc && !WriteSettingsFile(files.szIniFile, &settings)) {
-        Complain("could not write %s: run spool as an administrator.",
-                 "%s を書き込めませんでした: 管理者として spool を実行してください.", files.szIniPath);
+    // The base names' folders, where the recordings will write.
+    if (fChanged && (!BaseFolderThere("BaseFile", settings.szBaseFile, fMakeFolders) ||
+                     !BaseFolderThere("BaseFile2", settings.szBaseFile2, fMakeFolders)))
         return SPOOL_ERROR;
-    }
+    if (fChanged && !WriteSettingsWhole(files.szIniPath, &settings)) return SPOOL_ERROR;
     Say(g_pOut, "Settings of Spoolcap for %s: %s%s\n", "%s の Spoolcap の設定: %s%s\n", pszFourcc, files.szIniPath,
-        iFirstSetting == argc && !state.fIniExists ? (g_fJapanese ? " (ファイルなし: 既定値)" : " (no file: defaults)")
+        !fChanged && !state.fIniExists ? (g_fJapanese ? " (ファイルなし: 既定値)" : " (no file: defaults)")
                                                    : "");
     PutSettingsText(&settings);
     if (!state.fSpoolcap)

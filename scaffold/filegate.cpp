@@ -323,6 +323,11 @@ int GateOpenForReading(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph)
     return GateOpen(pszPath, pProof, GENERIC_READ, ph);
 }
 
+int GateOpenForWriting(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph)
+{
+    return GateOpen(pszPath, pProof, GENERIC_READ | GENERIC_WRITE, ph);
+}
+
 HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId)
 {
     HANDLE h = CreateFileA(pszPath, dwAccess, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,

@@ -88,6 +88,9 @@ int GateRename(LPCSTR pszPath, const GATEPROOF *pProof, LPCSTR pszNew, BOOL fRep
 // Opens the proof's file for reading after the same checks (*ph: the
 // handle, positioned at the start).
 int GateOpenForReading(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph);
+// The same for writing (to put what was written through another handle on
+// the disk, say).
+int GateOpenForWriting(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph);
 // Makes a new file (CREATE_NEW, never through a link) and gives its
 // identity; INVALID_HANDLE_VALUE when a file of that name is there or it
 // cannot be made.

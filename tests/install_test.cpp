@@ -291,7 +291,12 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
         std::vector<std::string> args;
         const char *pszSaid;  // NULL: taken
     } aCases[] = {
+        {{"--mkdir", "BaseFile=" + JoinPath(JoinPath(Path("made"), "deeper"), "take")}, NULL},
         {{"BaseFile=" + Path("rec"), "Padding=250", "Enabled=1", "overlapwrite=1"}, NULL},
+        {{"BaseFile=" + JoinPath(Path("gone"), "take")}, "is not there"},
+        {{"BaseFile=take"}, "give the base name's full path"},
+        {{"BaseFile=" + Path("rec") + " "}, "blanks or quotes"},
+        {{"BaseFile=\"" + Path("rec") + "\""}, "blanks or quotes"},
         {{"BiFiled=1", "BaseFile2=" + Path("rec2")}, NULL},
         {{"Padding=2147483647"}, NULL},
         {{"Padding=2147483648"}, "Padding is a percentage"},
@@ -320,6 +325,9 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
             EXPECT_TRUE(Snapshot() == before);
         }
     }
+    EXPECT_EQ(GetFileAttributesA(JoinPath(Path("made"), "deeper").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(GetFileAttributesA((ini + ".spoolcap-new").c_str()), INVALID_FILE_ATTRIBUTES);
     // What the dialog then reads.
     SPOOLSETTINGS settings;
     ReadSettingsFile(ini.c_str(), &settings);
@@ -331,6 +339,45 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
     RUN run = Run({"config", szFourcc});
     EXPECT_NE(run.out.find("  Padding=2147483647\n  Enabled=1\n"), std::string::npos) << run.out;
 }
+
+#ifndef _WIN32
+// A write of the settings that fails anywhere (a full disk that cuts the
+// file and still reports success, a file that cannot be made, flushed or
+// renamed) leaves the settings file as it was, says so, and leaves no
+// file of its own behind.
+TEST_F(Install, ConfigWritesTheSettingsFileWholeOrNotAtAll)
+{
+    ASSERT_EQ(Run({"config", szFourcc, "BaseFile=" + Path("rec"), "Enabled=1"}).nStatus, SPOOL_OK);
+    std::vector<BYTE> before = ReadBytes(ini);
+    struct {
+        int nFault;
+        unsigned nCall;
+    } aFaults[] = {
+        // (A cut that a later key's write heals is no fault: each write
+        // rewrites the file whole. The last two are never healed.)
+        {SPOOLFAULT_PROFILE_CUT, 7}, {SPOOLFAULT_PROFILE_CUT, 8},
+        {SPOOLFAULT_CREATE, 1},      {SPOOLFAULT_WRITE, 1},       {SPOOLFAULT_FLUSH, 1},
+        {SPOOLFAULT_MOVE, 1},
+    };
+    for (const auto &f : aFaults) {
+        SCOPED_TRACE(std::to_string(f.nFault) + " at " + std::to_string(f.nCall));
+        SpoolArmFault(f.nFault, f.nCall);
+        RUN run = Run({"config", szFourcc, "Padding=10", "OverlapWrite=1"});
+        SpoolArmFault(f.nFault, 0);
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(run.err.find("The settings were not changed"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("administrator"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadBytes(ini), before);
+        EXPECT_EQ(GetFileAttributesA((ini + ".spoolcap-new").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    RUN run = Run({"config", szFourcc, "Padding=10", "OverlapWrite=1"});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    SPOOLSETTINGS settings;
+    ReadSettingsFile(ini.c_str(), &settings);
+    EXPECT_EQ(settings.dwPadding, 10u);
+    EXPECT_TRUE(settings.fOverlapWrite && settings.fEnabled);
+}
+#endif
 
 }  // namespace
 

@@ -458,6 +458,8 @@ bool WritesLost()
 
 }  // namespace
 
+bool ProfileCutHere() { return FaultHere(SPOOLFAULT_PROFILE_CUT); }
+
 extern "C" void SpoolArmFault(int nOperation, unsigned nCall)
 {
     if (nOperation < 0 || nOperation >= SPOOLFAULT_COUNT) return;

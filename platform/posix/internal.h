@@ -38,3 +38,7 @@ bool IsRegularFile(const std::string &path);
 
 // Case-insensitive wildcard match with '*' and '?', as directory listings do.
 bool MatchFilePattern(const char *pszPattern, const char *pszName);
+
+// Counts a write of a profile; TRUE when this one is to leave the file cut
+// (SPOOLFAULT_PROFILE_CUT).
+bool ProfileCutHere();

@@ -60,13 +60,13 @@ std::vector<std::string> ReadLines(const std::string &path, bool *pfExists)
 
 bool WriteLines(const std::string &path, const std::vector<std::string> &lines)
 {
+    std::string text;
+    for (const std::string &line : lines) text += line + "\r\n";
+    // A fault of the tests: half the text, and success.
+    if (ProfileCutHere()) text.resize(text.size() / 2);
     FILE *pFile = fopen(path.c_str(), "wb");
     if (!pFile) return false;
-    bool fOk = true;
-    for (const std::string &line : lines) {
-        if (fwrite(line.data(), 1, line.size(), pFile) != line.size() || fwrite("\r\n", 1, 2, pFile) != 2)
-            fOk = false;
-    }
+    bool fOk = fwrite(text.data(), 1, text.size(), pFile) == text.size();
     if (fclose(pFile) != 0) fOk = false;
     return fOk;
 }

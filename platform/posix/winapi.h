@@ -253,7 +253,10 @@ LONG WINAPI RegCloseKey(HKEY hKey);
 // WriteFile from call nCall on reports every byte written and writes none,
 // as a library that ignores the system's write errors on a full disk does.
 #define SPOOLFAULT_WRITE_LOST 7
-#define SPOOLFAULT_COUNT 8
+// WritePrivateProfileStringA's call nCall leaves the file cut at half its
+// new length and reports success, as a full disk can leave it.
+#define SPOOLFAULT_PROFILE_CUT 8
+#define SPOOLFAULT_COUNT 9
 void SpoolArmFault(int nOperation, unsigned nCall);
 unsigned SpoolFaultCalls(int nOperation);
 
