@@ -11,6 +11,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 namespace {
 
@@ -61,11 +62,15 @@ void FormatFourccTrimmed(DWORD fcc, LPSTR psz5)
     for (int i = 3; i >= 0 && psz5[i] == ' '; i--) psz5[i] = 0;
 }
 
+}  // namespace
+
 BOOL FormatPath(LPSTR pszOut, LPCSTR pszFormat, LPCSTR pszA, LPCSTR pszB)
 {
     int n = snprintf(pszOut, MAX_PATH, pszFormat, pszA, pszB);
     return n > 0 && n < MAX_PATH;
 }
+
+namespace {
 
 // The file system's protection of the system's own files, where the system
 // has it.
@@ -87,9 +92,9 @@ BOOL IsProtectedFile(LPCSTR pszPath)
 #endif
 }
 
-// Writes the bytes to a new file and puts them on the disk; no file remains
-// when it fails. *pdwError is the system's error.
-BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError)
+}  // namespace
+
+BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FILEID *pId)
 {
     HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) {
@@ -103,13 +108,18 @@ BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError)
         cbDone += cbChunk;
     }
     if (fOk) fOk = FlushFileBuffers(hFile);
+    if (fOk && pId) fOk = FileIdOfHandle(hFile, pId);
     *pdwError = fOk ? ERROR_SUCCESS : GetLastError();
     if (!CloseHandle(hFile)) fOk = FALSE;
     if (!fOk) DeleteFileA(pszPath);
     return fOk;
 }
 
+namespace {
+
 BOOL Rename(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, MOVEFILE_WRITE_THROUGH); }
+
+}  // namespace
 
 void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
 {
@@ -123,6 +133,8 @@ void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
                  (unsigned long)dwError);
 }
 
+namespace {
+
 // A file that a crashed run of ours left under the temporary name may go;
 // anything else there is not ours.
 BOOL ClearOwnLeftover(LPCSTR pszTemp)
@@ -130,9 +142,15 @@ BOOL ClearOwnLeftover(LPCSTR pszTemp)
     if (!FileExists(pszTemp)) return TRUE;
     DWORD dwMachine = 0;
     BOOL fOurs = FALSE;
-    if (ReadModuleKind(pszTemp, &dwMachine, &fOurs) && fOurs && DeleteFileA(pszTemp)) return TRUE;
-    Complain("%s is in the way and is not a copy of Spoolcap; move it away first. Nothing was changed.",
-             "%s があり, Spoolcap の複写ではありません. 先に移してください. 何も変更していません.", pszTemp);
+    if (!ReadModuleKind(pszTemp, &dwMachine, &fOurs) || !fOurs) {
+        Complain("%s is in the way and is not a copy of Spoolcap; move it away first. Nothing was changed.",
+                 "%s があり, Spoolcap の複写ではありません. 先に移してください. 何も変更していません.", pszTemp);
+        return FALSE;
+    }
+    if (DeleteFileA(pszTemp)) return TRUE;
+    // A copy of an earlier run that a program still has loaded.
+    SayCopyInUse(pszTemp);
+    Complain("%s is still in the way. Nothing was changed.", "%s がまだ残っています. 何も変更していません.", pszTemp);
     return FALSE;
 }
 
@@ -159,7 +177,8 @@ void ComplainStranded(const CODECFILES *pFiles, LPCSTR pszTemp)
 
 // Reads the codec's driver and Spoolcap, and refuses what cannot be
 // installed. *ppbSpoolcap holds Spoolcap's bytes when it succeeds.
-BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSpoolcap, size_t *pcbSpoolcap)
+BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterUpdate, BYTE **ppbSpoolcap,
+                      size_t *pcbSpoolcap)
 {
     DWORD dwCodec = 0;
     BOOL fSpoolcap = FALSE;
@@ -176,10 +195,31 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSp
         return FALSE;
     }
     DWORD dwSpoolcap = GetImageMachine(*ppbSpoolcap, *pcbSpoolcap);
-    if (fSpoolcap || FileExists(pFiles->szOrgPath)) {
-        Complain("Spoolcap already stands in front of %s (%s%s). Nothing was changed.",
-                 "%s の前にはすでに Spoolcap があります (%s%s). 何も変更していません.", pFiles->szFourcc,
-                 fSpoolcap ? pFiles->szPath : pFiles->szOrgPath, fSpoolcap ? " is Spoolcap" : " exists");
+    if (!fSpoolcap && FileExists(pFiles->szOrgPath)) {
+        // The codec was updated over Spoolcap: its new driver has the name,
+        // the old one is still the ".org".
+        if (!fAfterUpdate) {
+            Complain("%s is not Spoolcap, but %s is there, left from before an update of the codec: spool install %s "
+                     "--after-update moves it aside and installs. Nothing was changed.",
+                     "%s は Spoolcap ではありませんが, コーデックの更新前から残った %s があります: spool install %s "
+                     "--after-update でそれを別名に移してインストールします. 何も変更していません.",
+                     pFiles->szPath, pFiles->szOrgPath, pFiles->szFourcc);
+            return FALSE;
+        }
+        CHAR szAside[MAX_PATH], szStamp[32];
+        time_t tNow = time(NULL);
+        if (!strftime(szStamp, sizeof(szStamp), ".%Y%m%d-%H%M%S", localtime(&tNow))) szStamp[0] = '\0';
+        if (!FormatPath(szAside, "%s%s", pFiles->szOrgPath, szStamp) || !MoveFileExA(pFiles->szOrgPath, szAside, MOVEFILE_WRITE_THROUGH)) {
+            ComplainNoAccess(pFiles->szPath, GetLastError());
+            return FALSE;
+        }
+        Say(g_pOut, "%s, the codec's driver from before its update, was moved aside as %s.\n",
+            "%s (更新前のコーデックのドライバ) を %s に移しました.\n", pFiles->szOrgPath, szAside);
+    }
+    if (fSpoolcap) {
+        Complain("Spoolcap already stands in front of %s (%s is Spoolcap). Nothing was changed.",
+                 "%s の前にはすでに Spoolcap があります (%s は Spoolcap です). 何も変更していません.", pFiles->szFourcc,
+                 pFiles->szPath);
         return FALSE;
     }
     if (dwCodec == 0) {
@@ -201,7 +241,8 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BYTE **ppbSp
     return TRUE;
 }
 
-// Writes the settings file with reference writing off, unless there is one.
+}  // namespace
+
 void WriteFirstSettings(const CODECFILES *pFiles)
 {
     if (FileExists(pFiles->szIniPath)) {
@@ -219,8 +260,11 @@ void WriteFirstSettings(const CODECFILES *pFiles)
                  "%s を書き込めませんでした. 書き込むまで Spoolcap は参照ファイルを作成しません.", pFiles->szIniPath);
 }
 
+namespace {
+
 // The command's arguments: the FOURCC and, for install, --dll.
-BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszFourcc, LPCSTR *ppszDll)
+BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszFourcc, LPCSTR *ppszDll,
+                          BOOL *pfAfterUpdate)
 {
     *ppszFourcc = NULL;
     for (int i = 0; i < argc; i++) {
@@ -228,6 +272,8 @@ BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppsz
         if (ppszDll && TakeOption(argc, argv, &i, "--dll", NULL, &pszValue)) {
             if (!pszValue) return UsageError(pszCommand, argv[i]), FALSE;
             *ppszDll = pszValue;
+        } else if (pfAfterUpdate && TakeOption(argc, argv, &i, "--after-update", NULL, NULL)) {
+            *pfAfterUpdate = TRUE;
         } else if (argv[i][0] != '-' && !*ppszFourcc) {
             *ppszFourcc = argv[i];
         } else {
@@ -249,6 +295,8 @@ BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppsz
 }
 
 }  // namespace
+
+const LPCSTR g_apszCopySuffixes[2] = {".spoolcap-new", ".spoolcap-old"};
 
 BOOL (*g_pfnAskCodec)(const CODECFILES *pFiles, CODECANSWER *pAnswer) = AskCodec;
 
@@ -421,7 +469,8 @@ BOOL AskCodec(const CODECFILES *pFiles, CODECANSWER *pAnswer)
 int InstallCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL, pszDll = NULL;
-    if (!TakeInstallArguments("install", argc, argv, &pszFourcc, &pszDll)) return SPOOL_ERROR;
+    BOOL fAfterUpdate = FALSE;
+    if (!TakeInstallArguments("install", argc, argv, &pszFourcc, &pszDll, &fAfterUpdate)) return SPOOL_ERROR;
     CHAR szSpoolcap[MAX_PATH];
     if (pszDll) {
         snprintf(szSpoolcap, sizeof(szSpoolcap), "%s", pszDll);
@@ -430,12 +479,12 @@ int InstallCommand(int argc, char **argv)
         return SPOOL_ERROR;
     }
     CODECFILES files;
-    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    if (!LocateCodecFiles(pszFourcc, &files) || SettleJournal(&files) == SETTLED_STUCK) return SPOOL_ERROR;
     BYTE *pbSpoolcap = NULL;
     size_t cbSpoolcap = 0;
     CODECANSWER before, after;
     CHAR szTemp[MAX_PATH];
-    BOOL fOk = CheckInstallable(&files, szSpoolcap, &pbSpoolcap, &cbSpoolcap) &&
+    BOOL fOk = CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap) &&
                FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-new") && ClearOwnLeftover(szTemp);
     if (fOk && !g_pfnAskCodec(&files, &before)) {
         Complain("the codec %s does not open now; Spoolcap could not be checked in front of it. Nothing was changed.",
@@ -444,20 +493,30 @@ int InstallCommand(int argc, char **argv)
         fOk = FALSE;
     }
     DWORD dwError = ERROR_SUCCESS, dwMachine = fOk ? GetImageMachine(pbSpoolcap, cbSpoolcap) : 0;
-    // 1. Spoolcap beside the codec under a name of its own.
-    if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError)) {
+    FILEID idCopy = {0, 0, 0};
+    // 1. Spoolcap beside the codec under a name of its own, then the
+    // journal that names it.
+    if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError, &idCopy)) {
         ComplainNoAccess(files.szPath, dwError);
         fOk = FALSE;
     }
     free(pbSpoolcap);
     if (!fOk) return SPOOL_ERROR;
+    GATEPROOF copyProof = {GATE_MADE, idCopy, 0};
+    if (!WriteJournal(&files, JOURNAL_INSTALL, &idCopy)) {
+        GateDelete(szTemp, &copyProof);
+        return SPOOL_ERROR;
+    }
+    if (!InstallStepReached(1)) return SPOOL_ERROR;
     // 2. The codec's driver keeps its bytes under ".org".
     if (!Rename(files.szPath, files.szOrgPath)) {
         dwError = GetLastError();
-        DeleteFileA(szTemp);
+        GateDelete(szTemp, &copyProof);
+        RemoveJournal(&files);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
+    if (!InstallStepReached(2)) return SPOOL_ERROR;
     // 3. Spoolcap takes the codec's name.
     if (!Rename(szTemp, files.szPath)) {
         dwError = GetLastError();
@@ -465,10 +524,12 @@ int InstallCommand(int argc, char **argv)
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
-        DeleteFileA(szTemp);
+        GateDelete(szTemp, &copyProof);
+        RemoveJournal(&files);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
+    if (!InstallStepReached(3)) return SPOOL_ERROR;
     // The system now opens the codec through Spoolcap: it must answer as
     // the codec did, with the codec loaded behind it.
     if (!g_pfnAskCodec(&files, &after) || !after.fWrapped || !SameCodecInfo(&before.info, &after.info)) {
@@ -476,11 +537,13 @@ int InstallCommand(int argc, char **argv)
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
-        DeleteFileA(szTemp);
+        GateDelete(szTemp, &copyProof);
+        RemoveJournal(&files);
         Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
                  "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
         return SPOOL_ERROR;
     }
+    RemoveJournal(&files);
     Say(g_pOut, "Spoolcap (%s) now stands in front of %s: %s; the codec's own driver is %s.\n",
         "Spoolcap (%s) を %s の前に置きました: %s. コーデック本来のドライバは %s です.\n",
         MachineName(dwMachine), pszFourcc, files.szPath, files.szOrgPath);
@@ -491,9 +554,9 @@ int InstallCommand(int argc, char **argv)
 int UninstallCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL;
-    if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL)) return SPOOL_ERROR;
+    if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL, NULL)) return SPOOL_ERROR;
     CODECFILES files;
-    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    if (!LocateCodecFiles(pszFourcc, &files) || SettleJournal(&files) == SETTLED_STUCK) return SPOOL_ERROR;
     DWORD dwMachine = 0, dwOrgMachine = 0;
     BOOL fSpoolcap = FALSE;
     ReadModuleKind(files.szPath, &dwMachine, &fSpoolcap);
@@ -512,39 +575,87 @@ int UninstallCommand(int argc, char **argv)
     }
     CHAR szTemp[MAX_PATH];
     if (!FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-old") || !ClearOwnLeftover(szTemp)) return SPOOL_ERROR;
-    CODECANSWER before, after;
-    BOOL fAnswered = g_pfnAskCodec(&files, &before);
-    // 1. Spoolcap steps aside; 2. the codec's driver takes its name back.
-    if (!Rename(files.szPath, szTemp)) {
+    // Spoolcap's identity, which its copy keeps under the temporary name.
+    FILEFACTS facts;
+    LookAtName(files.szPath, &facts);
+    if (facts.nKind != FILEKIND_FILE) {
         ComplainNoAccess(files.szPath, GetLastError());
         return SPOOL_ERROR;
     }
+    GATEPROOF copyProof = {GATE_MADE, facts.id, 0};
+    CODECANSWER before, after;
+    BOOL fAnswered = g_pfnAskCodec(&files, &before);
+    if (!WriteJournal(&files, JOURNAL_UNINSTALL, &facts.id)) return SPOOL_ERROR;
+    if (!InstallStepReached(1)) return SPOOL_ERROR;
+    // 1. Spoolcap steps aside; 2. the codec's driver takes its name back.
+    if (!Rename(files.szPath, szTemp)) {
+        ComplainNoAccess(files.szPath, GetLastError());
+        RemoveJournal(&files);
+        return SPOOL_ERROR;
+    }
+    if (!InstallStepReached(2)) return SPOOL_ERROR;
     if (!Rename(files.szOrgPath, files.szPath)) {
         DWORD dwError = GetLastError();
         if (!Rename(szTemp, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
+        RemoveJournal(&files);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
+    if (!InstallStepReached(3)) return SPOOL_ERROR;
     // The codec opens by itself and answers as it did through Spoolcap.
     if (!g_pfnAskCodec(&files, &after) || after.fWrapped || (fAnswered && !SameCodecInfo(&before.info, &after.info))) {
         if (!Rename(files.szPath, files.szOrgPath) || !Rename(szTemp, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
+        RemoveJournal(&files);
         Complain("without Spoolcap the codec %s did not answer as before; Spoolcap was put back in front of it.",
                  "Spoolcap を外したコーデック %s の応答が以前と違いました. Spoolcap を元に戻しました.", pszFourcc);
         return SPOOL_ERROR;
     }
-    // 3. Spoolcap's copy goes. A program that still has it loaded keeps it
-    // from being deleted until it ends.
-    if (!DeleteFileA(szTemp))
-        Complain("%s could not be deleted now (a program may still use it); delete it later.",
-                 "%s を今は削除できません (使用中のプログラムがあるかもしれません). 後で削除してください.", szTemp);
+    // 3. Spoolcap's copy goes, by its identity. A program that still has it
+    // loaded keeps it until the program ends.
+    int nDeleted = GateDelete(szTemp, &copyProof);
+    if (nDeleted == GATE_FAILED) SayCopyInUse(szTemp);
+    RemoveJournal(&files);
     Say(g_pOut, "Spoolcap no longer stands in front of %s: %s is the codec's own driver again. %s was kept.\n",
         "%s の前から Spoolcap を外しました: %s はコーデック本来のドライバに戻りました. %s は残しました.\n", pszFourcc,
         files.szPath, files.szIniPath);
     return SPOOL_OK;
 }
+
+int RepairCommand(int argc, char **argv)
+{
+    LPCSTR pszFourcc = NULL;
+    if (!TakeInstallArguments("repair", argc, argv, &pszFourcc, NULL, NULL)) return SPOOL_ERROR;
+    CODECFILES files;
+    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    int nSettled = SettleJournal(&files);
+    if (nSettled == SETTLED_STUCK) return SPOOL_ERROR;
+    // Copies of Spoolcap under the temporary names that a run killed before
+    // its journal was written left behind.
+    BOOL fLeftover = FALSE;
+    for (LPCSTR pszSuffix : g_apszCopySuffixes) {
+        CHAR szCopy[MAX_PATH];
+        if (!FormatPath(szCopy, "%s%s", files.szPath, pszSuffix) || !FileExists(szCopy)) continue;
+        fLeftover = TRUE;
+        DWORD dwMachine = 0;
+        BOOL fOurs = FALSE;
+        if (!ReadModuleKind(szCopy, &dwMachine, &fOurs) || !fOurs)
+            Complain("%s is not a copy of Spoolcap; it was left as it is.", "%s は Spoolcap の複写ではないため, そのままにしました.",
+                     szCopy);
+        else if (DeleteFileA(szCopy))
+            Say(g_pOut, "%s, a copy of Spoolcap left by an earlier run, was deleted.\n",
+                "%s (以前の実行が残した Spoolcap の複写) を削除しました.\n", szCopy);
+        else
+            SayCopyInUse(szCopy);
+    }
+    if (nSettled == SETTLED_NOTHING && !fLeftover)
+        Say(g_pOut, "Nothing of an install or uninstall in front of %s was left to repair.\n",
+            "%s の前でのインストールやアンインストールに, 修復するものはありませんでした.\n", pszFourcc);
+    return SPOOL_OK;
+}
+

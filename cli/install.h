@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "scaffold/filegate.h"
 
 #include <stddef.h>
 
@@ -65,3 +66,46 @@ extern BOOL (*g_pfnAskCodec)(const CODECFILES *pFiles, CODECANSWER *pAnswer);
 BOOL AskCodec(const CODECFILES *pFiles, CODECANSWER *pAnswer);
 // TRUE when two answers describe one codec (the driver's name aside).
 BOOL SameCodecInfo(const ICINFO *pA, const ICINFO *pB);
+
+// A path from a format of two texts; FALSE when it does not fit MAX_PATH.
+BOOL FormatPath(LPSTR pszOut, LPCSTR pszFormat, LPCSTR pszA, LPCSTR pszB);
+// Writes the bytes to a new file and puts them on the disk; no file remains
+// when it fails. *pdwError is the system's error; pId (may be NULL) gets
+// the new file's identity.
+BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FILEID *pId);
+// Says that nothing could be written beside the file: as an administrator
+// for access denied, else with the system's error.
+void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError);
+
+// Writes the settings file with reference writing off, unless there is one,
+// and says which.
+void WriteFirstSettings(const CODECFILES *pFiles);
+
+// The journal of an install or an uninstall beside the codec's driver
+// (journal.cpp).
+#define JOURNAL_NONE 0
+#define JOURNAL_INSTALL 1
+#define JOURNAL_UNINSTALL 2
+#define JOURNAL_BAD 3  // there, but no journal this system wrote
+// Before the first rename: the operation and the identity of the copy of
+// Spoolcap that its steps move; FALSE after a message.
+BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId);
+void RemoveJournal(const CODECFILES *pFiles);
+// JOURNAL_..., with the copy's identity.
+int ReadJournal(const CODECFILES *pFiles, FILEID *pId);
+// Finishes or undoes an interrupted operation from what the files are now,
+// saying which; SETTLED_STUCK after a message that says what to do by hand.
+#define SETTLED_NOTHING 0
+#define SETTLED_UNDONE 1
+#define SETTLED_FINISHED 2
+#define SETTLED_STUCK 3
+int SettleJournal(const CODECFILES *pFiles);
+// Says that a copy of Spoolcap is held by a running program, and has it
+// deleted at the next restart where the system can.
+void SayCopyInUse(LPCSTR pszCopy);
+// Called by install and uninstall after each step (1 to 3); FALSE stops the
+// command there as a kill would (the tests' stand-in for one). NULL: none.
+extern BOOL (*g_pfnInstallStep)(int nStep);
+// The names with which install and uninstall move Spoolcap's copy aside.
+extern const LPCSTR g_apszCopySuffixes[2];
+BOOL InstallStepReached(int nStep);

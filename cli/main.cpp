@@ -100,25 +100,36 @@ const COMMANDHELP s_aCommands[] = {
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "参照レコードをフレームで置き換えた, 単独で再生できるAVIファイルを出力します.\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
-    {"install", InstallCommand, "spool install FOURCC [--dll PATH]",
+    {"install", InstallCommand, "spool install FOURCC [--dll PATH] [--after-update]",
      "Puts Spoolcap in front of an installed video codec (Windows, as an administrator):\n"
      "the codec's driver keeps its bytes under its name with .org appended and Spoolcap\n"
      "takes its name. Refused, with nothing changed, for an unknown codec, a codec of\n"
      "the other width, one that Spoolcap already stands in front of, and a protected\n"
      "system file; undone when the codec does not then answer as it did. Writes the\n"
      "settings with reference writing off when there are none.\n"
-     "  --dll PATH   the Spoolcap to install (default: spoolcap.dll beside spool)\n",
+     "  --dll PATH   the Spoolcap to install (default: spoolcap.dll beside spool)\n"
+     "  --after-update  after an update of the codec over Spoolcap, moves the old .org\n"
+     "               aside under a dated name first\n",
      "インストール済みのビデオコーデックの前に Spoolcap を置きます (Windows, 管理者として):\n"
      "コーデックのドライバは .org を付けた名前になり, Spoolcap がその名前になります.\n"
      "不明なコーデック, 幅の違うコーデック, すでに Spoolcap があるコーデック, 保護された\n"
      "システムファイルは何も変更せずに断ります. その後コーデックが以前と同じに応答しなければ\n"
      "元に戻します. 設定がなければ参照ファイル作成を無効にして書き込みます.\n"
-     "  --dll PATH   置く Spoolcap (既定: spool と同じフォルダの spoolcap.dll)\n"},
+     "  --dll PATH   置く Spoolcap (既定: spool と同じフォルダの spoolcap.dll)\n"
+     "  --after-update  コーデックが Spoolcap の上から更新されたあと, 古い .org を日時付きの\n"
+     "               名前に移してからインストール\n"},
     {"uninstall", UninstallCommand, "spool uninstall FOURCC",
      "Takes Spoolcap away from in front of a codec: the codec's driver gets its name\n"
      "back, byte for byte as it was. The settings file stays.\n",
      "コーデックの前から Spoolcap を外します: コーデックのドライバは元の名前とバイト列に\n"
      "戻ります. 設定ファイルは残ります.\n"},
+    {"repair", RepairCommand, "spool repair FOURCC",
+     "Finishes or undoes an install or uninstall that was cut short (by a kill or a\n"
+     "power loss), as its journal beside the codec's driver says, and deletes the copies\n"
+     "of Spoolcap that such a run left. Every command on a codec does the first itself.\n",
+     "中断されたインストールまたはアンインストールを, コーデックのドライバの隣のジャーナル\n"
+     "に従って完了するか元に戻し, そのような実行が残した Spoolcap の複写を削除します.\n"
+     "コーデックに対するどのコマンドも, 前者を最初に自分で行います.\n"},
     {"status", StatusCommand, "spool status [--json]",
      "Lists every video codec: its driver and width, whether Spoolcap stands in front of\n"
      "it, its settings file, whether reference writing is on, and its base names.\n"

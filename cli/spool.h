@@ -76,6 +76,7 @@ int ResolveCommand(int argc, char **argv);
 int CodecsCommand(int argc, char **argv);
 int InstallCommand(int argc, char **argv);
 int UninstallCommand(int argc, char **argv);
+int RepairCommand(int argc, char **argv);
 int StatusCommand(int argc, char **argv);
 int ConfigCommand(int argc, char **argv);
 

@@ -21,6 +21,8 @@ typedef struct {
     DWORD dwOrgMachine;    // of its ".org"; 0 when there is none
     BOOL fIniExists;
     SPOOLSETTINGS settings;
+    BOOL fJournal;         // an install or uninstall cut short that could not be settled
+    CHAR szLeftover[MAX_PATH];  // a copy of Spoolcap left under a temporary name, "" for none
 } CODECSTATE;
 
 void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
@@ -32,6 +34,24 @@ void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
     ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, NULL);
     pState->fIniExists = FileExists(pFiles->szIniPath);
     ReadSettingsFile(pFiles->szIniFile, &pState->settings);
+    FILEID id;
+    pState->fJournal = ReadJournal(pFiles, &id) != JOURNAL_NONE;
+    for (LPCSTR pszSuffix : g_apszCopySuffixes) {
+        CHAR szCopy[MAX_PATH];
+        if (FormatPath(szCopy, "%s%s", pFiles->szPath, pszSuffix) && FileExists(szCopy))
+            snprintf(pState->szLeftover, sizeof(pState->szLeftover), "%s", szCopy);
+    }
+}
+
+// One line of what to do, for the states that need something done.
+void PutAdvice(const CODECFILES *pFiles, const CODECSTATE *pState)
+{
+    if (pState->fJournal)
+        Say(g_pOut, "      an install or uninstall was cut short and is not settled: spool repair %s\n",
+            "      インストールまたはアンインストールが中断されたままです: spool repair %s\n", pFiles->szFourcc);
+    if (pState->szLeftover[0])
+        Say(g_pOut, "      %s is left from an earlier run: spool repair %s deletes it\n",
+            "      以前の実行が残した %s があります: spool repair %s で削除します\n", pState->szLeftover, pFiles->szFourcc);
 }
 
 BYTE *KeyField(SPOOLSETTINGS *pSettings, const SETTINGKEY &key) { return (BYTE *)pSettings + key.cbOffset; }
@@ -68,12 +88,24 @@ void PutStateText(const CODECFILES *pFiles, const CODECSTATE *pState)
         return;
     }
     if (pState->dwMachine == 0) {
-        Say(g_pOut, "  (missing or no module)\n", "  (ないか, モジュールではありません)\n");
+        if (pState->dwOrgMachine)
+            Say(g_pOut, "  (missing; the codec's own driver is %s: spool repair %s)\n",
+                "  (ありません. コーデック本来のドライバは %s です: spool repair %s)\n", pFiles->szOrgPath,
+                pFiles->szFourcc);
+        else
+            Say(g_pOut, "  (missing or no module)\n", "  (ないか, モジュールではありません)\n");
+        PutAdvice(pFiles, pState);
         return;
     }
     fprintf(g_pOut, " (%s)", MachineName(pState->dwMachine));
     if (!pState->fSpoolcap) {
-        Say(g_pOut, "  no Spoolcap\n", "  Spoolcap なし\n");
+        if (pState->dwOrgMachine)
+            Say(g_pOut, "  no Spoolcap; %s is left from before an update of the codec: spool install %s --after-update\n",
+                "  Spoolcap なし. コーデックの更新前から残った %s があります: spool install %s --after-update\n",
+                pFiles->szOrgPath, pFiles->szFourcc);
+        else
+            Say(g_pOut, "  no Spoolcap\n", "  Spoolcap なし\n");
+        PutAdvice(pFiles, pState);
         return;
     }
     Say(g_pOut, "  Spoolcap in front; the codec's own driver: %s%s\n", "  Spoolcap あり; コーデック本来のドライバ: %s%s\n",
@@ -84,6 +116,7 @@ void PutStateText(const CODECFILES *pFiles, const CODECSTATE *pState)
         settings.fEnabled ? (g_fJapanese ? "有効" : "on") : (g_fJapanese ? "無効" : "off"));
     fprintf(g_pOut, "      BaseFile=%s\n", settings.szBaseFile);
     if (settings.fBiFiled) fprintf(g_pOut, "      BaseFile2=%s\n", settings.szBaseFile2);
+    PutAdvice(pFiles, pState);
 }
 
 void PutStateJson(const CODECFILES *pFiles, const CODECSTATE *pState)
@@ -358,6 +391,8 @@ int StatusCommand(int argc, char **argv)
         CODECSTATE state;
         int nFound = FindCodecFiles(info.fccHandler, &files);
         if (nFound == CODECFILES_UNLISTED) continue;  // a driver function, not a file
+        // An install or uninstall cut short is finished or undone first.
+        if (nFound == CODECFILES_OK && !fJson) SettleJournal(&files);
         ReadCodecState(&files, nFound, &state);
         if (fJson) {
             fputs(nCodecs ? ",\n  " : "\n  ", g_pOut);
@@ -387,7 +422,7 @@ int ConfigCommand(int argc, char **argv)
     }
     if (!pszFourcc) return UsageError("config", "FOURCC");
     CODECFILES files;
-    if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
+    if (!LocateCodecFiles(pszFourcc, &files) || SettleJournal(&files) == SETTLED_STUCK) return SPOOL_ERROR;
     CODECSTATE state;
     ReadCodecState(&files, CODECFILES_OK, &state);
     SPOOLSETTINGS settings = state.settings;

@@ -167,6 +167,142 @@ TEST_F(Install, DriverNamesWhoseCharactersEndInTheByteOfABackslash)
     EXPECT_EQ(ReadBytes(JoinPath(sys, name)), codec);
 }
 
+// An install or uninstall killed after any of its steps leaves a journal;
+// the next command on the codec (status, repair, or the command again)
+// brings the codec's files to the state before or after, byte for byte,
+// and the codec opens and records.
+int g_nDieAtStep;
+BOOL DieAtStep(int nStep) { return nStep != g_nDieAtStep; }
+
+TEST_F(Install, AKillAfterAnyStepIsFinishedOrUndoneByTheNextCommand)
+{
+    std::string journal = JoinPath(sys, name + ".spoolcap-journal");
+    struct {
+        const char *pszOp;
+        int nStep;
+        const char *pszSettle;  // the next command
+        bool fAfter;            // it ends in the state after the operation
+    } aCases[] = {
+        {"install", 1, "status", false},   {"install", 2, "repair", false},   {"install", 3, "status", true},
+        {"install", 2, "install", false},  {"uninstall", 1, "repair", false}, {"uninstall", 2, "status", false},
+        {"uninstall", 3, "status", true},  {"uninstall", 2, "uninstall", false},
+    };
+    // The settings file that the first install writes stays: made once here.
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::string(c.pszOp) + " killed after step " + std::to_string(c.nStep) + ", then " + c.pszSettle);
+        bool fInstall = strcmp(c.pszOp, "install") == 0;
+        if (!fInstall) {
+            ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+        }
+        auto before = Snapshot();
+        // The state after, from the operation run through, then undone.
+        RUN run = fInstall ? InstallIt() : Run({"uninstall", szFourcc});
+        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        auto after = Snapshot();
+        ASSERT_EQ(Run(fInstall ? std::vector<std::string>{"uninstall", szFourcc}
+                               : std::vector<std::string>{"install", szFourcc, "--dll", spoolcap})
+                      .nStatus,
+                  SPOOL_OK);
+        ASSERT_TRUE(Snapshot() == before);
+
+        g_nDieAtStep = c.nStep;
+        g_pfnInstallStep = DieAtStep;
+        run = fInstall ? InstallIt() : Run({"uninstall", szFourcc});
+        g_pfnInstallStep = NULL;
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+        std::vector<std::string> next = {c.pszSettle, szFourcc};
+        if (strcmp(c.pszSettle, "install") == 0) next = {"install", szFourcc, "--dll", spoolcap};
+        if (strcmp(c.pszSettle, "status") == 0) next = {"status"};
+        run = Run(next);
+        EXPECT_NE(run.out.find(c.fAfter ? "was finished" : "was undone"), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+        // The command run again after an undo did its work: the state after.
+        bool fAfter = c.fAfter || strcmp(c.pszSettle, c.pszOp) == 0;
+        EXPECT_TRUE(Snapshot() == (fAfter ? after : before));
+        bool fRoundTrip = false;
+        EXPECT_GT(RecordOneFrame(&fRoundTrip), 0u);
+        EXPECT_TRUE(fRoundTrip);
+        // Back to the codec alone for the next case.
+        if (Snapshot() != before || fInstall == fAfter) Run({"uninstall", szFourcc});
+    }
+}
+
+// A first install killed after its last rename is finished with its
+// settings written, as one that ran through; a journal whose files are in no
+// state of its steps (the ".org" gone) is left for the user, said so.
+TEST_F(Install, AFinishedInstallHasItsSettingsAndAStrangeStateIsLeftAlone)
+{
+    std::string journal = JoinPath(sys, name + ".spoolcap-journal");
+    ASSERT_EQ(GetFileAttributesA(ini.c_str()), INVALID_FILE_ATTRIBUTES);
+    g_nDieAtStep = 3;
+    g_pfnInstallStep = DieAtStep;
+    EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
+    g_pfnInstallStep = NULL;
+    EXPECT_NE(Run({"status"}).out.find("was finished"), std::string::npos);
+    SPOOLSETTINGS settings;
+    settings.fEnabled = TRUE;
+    ReadSettingsFile(ini.c_str(), &settings);
+    EXPECT_NE(GetFileAttributesA(ini.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(settings.fEnabled);
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+
+    g_pfnInstallStep = DieAtStep;
+    EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
+    g_pfnInstallStep = NULL;
+    std::vector<BYTE> codec = ReadBytes(JoinPath(sys, name + ".org"));
+    ASSERT_TRUE(DeleteFileA(JoinPath(sys, name + ".org").c_str()));
+    RUN run = Run({"repair", szFourcc});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("could not be settled"), std::string::npos) << run.err;
+    EXPECT_NE(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(Run({"status"}).out.find("spool repair " + std::string(szFourcc)), std::string::npos);
+    // Mended by hand as the message says.
+    ASSERT_TRUE(WriteBytes(JoinPath(sys, name), codec.data(), codec.size()));
+    ASSERT_TRUE(DeleteFileA(journal.c_str()));
+}
+
+// A codec updated over Spoolcap (its new driver under the name, the old
+// ".org" still there), and a copy of Spoolcap left by a run killed before
+// its journal: status says what to do, and that does it.
+TEST_F(Install, StatesAfterACodecUpdateAndLeftoversAreToldAndMended)
+{
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+    std::vector<BYTE> updated = ReadBytes(BuiltModule("samplecodec"));
+    updated.push_back(0x5A);  // another build of the codec
+    ASSERT_TRUE(WriteBytes(JoinPath(sys, name), updated.data(), updated.size()));
+    RUN run = Run({"status"});
+    EXPECT_NE(run.out.find("left from before an update of the codec: spool install " + std::string(szFourcc) +
+                           " --after-update"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
+    run = Run({"install", szFourcc, "--dll", spoolcap, "--after-update"});
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find("was moved aside as"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name + ".org")), updated);
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name)), ReadBytes(spoolcap));
+
+    std::string leftover = JoinPath(sys, name + ".spoolcap-old");
+    ASSERT_TRUE(CopyBytes(spoolcap, leftover));
+    run = Run({"status"});
+    EXPECT_NE(run.out.find(Clean(leftover) + " is left from an earlier run: spool repair " + szFourcc), std::string::npos)
+        << run.out;
+    run = Run({"repair", szFourcc});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_EQ(GetFileAttributesA(leftover.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(Run({"repair", szFourcc}).out.find("Nothing"), std::string::npos);
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    // The driver from before the update, moved aside, is the user's.
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(JoinPath(sys, name + ".org.*").c_str(), &fd);
+    ASSERT_NE(hFind, INVALID_HANDLE_VALUE);
+    FindClose(hFind);
+    DeleteFileA(JoinPath(sys, fd.cFileName).c_str());
+}
+
 TEST_F(Install, RefusalsChangeNothing)
 {
     std::vector<BYTE> pe32(0x200, 0);
@@ -189,7 +325,7 @@ TEST_F(Install, RefusalsChangeNothing)
         {"a FOURCC that is a profile comment", {}, false, false, ";x", "is not a FOURCC"},
         {"a driver of the other width", fCodecIs32 ? pe64 : pe32, false, false, NULL, "install the Spoolcap of the"},
         {"a driver that is no module", std::vector<BYTE>(100, 'x'), false, false, NULL, "is not a module"},
-        {"a .org beside the driver", {}, true, false, NULL, ".org exists"},
+        {"a .org beside the driver", {}, true, false, NULL, "--after-update moves it aside"},
         {"Spoolcap as the driver", ReadBytes(spoolcap), false, false, NULL, "is Spoolcap"},
         {"--dll names no Spoolcap", {}, false, true, NULL, "is not a Spoolcap module"},
         {"--dll names the program that looks for Spoolcap", {}, false, false, NULL, "is not a Spoolcap module"},

@@ -1221,6 +1221,11 @@ BOOL CopyFileBytes(const char *pszFrom, const char *pszTo, bool fFailIfExists, b
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
+    // No system restart here to do anything at.
+    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     if (FaultHere(SPOOLFAULT_MOVE)) return FALSE;
     std::lock_guard<std::mutex> lock(OpenFilesLock());
     struct stat stFrom;

@@ -1,0 +1,194 @@
+// The journal of an install or an uninstall: a small text beside the codec's
+// driver, written before the first rename and removed after the last step,
+// that names the operation and the identity of the copy of Spoolcap that
+// its steps move. A run killed between two steps leaves it; the next
+// command on the codec (or spool repair) reads what the files are now and
+// brings them to the state before the operation or the state after it.
+//
+// The steps, each the undo of the one before it read backwards:
+//   install    1. Spoolcap written as NAME.spoolcap-new (its identity kept)
+//              2. NAME renamed NAME.org
+//              3. NAME.spoolcap-new renamed NAME
+//   uninstall  1. NAME (Spoolcap) renamed NAME.spoolcap-old
+//              2. NAME.org renamed NAME
+//              3. NAME.spoolcap-old deleted
+// A journal whose renames all happened is finished (only the copy that no
+// longer stands in front may remain to delete); any other is undone, since
+// the check through the system that ends the operation never ran.
+#include "cli/install.h"
+#include "cli/spool.h"
+#include "scaffold/filegate.h"
+#include "scaffold/paths.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+BOOL (*g_pfnInstallStep)(int nStep) = NULL;
+
+namespace {
+
+const char s_szJournalHead[] = "Spoolcap journal 1\r\n";
+
+BOOL JournalPath(const CODECFILES *pFiles, LPSTR pszPath) { return FormatPath(pszPath, "%s%s", pFiles->szPath, ".spoolcap-journal"); }
+
+// What a name holds now: nothing, Spoolcap, or another file.
+#define HOLDS_NOTHING 0
+#define HOLDS_SPOOLCAP 1
+#define HOLDS_OTHER 2
+
+int WhatIsAt(LPCSTR pszPath)
+{
+    FILEFACTS facts;
+    LookAtName(pszPath, &facts);
+    if (facts.nKind == FILEKIND_MISSING && !facts.fLink) return HOLDS_NOTHING;
+    DWORD dwMachine = 0;
+    BOOL fSpoolcap = FALSE;
+    return ReadModuleKind(pszPath, &dwMachine, &fSpoolcap) && fSpoolcap ? HOLDS_SPOOLCAP : HOLDS_OTHER;
+}
+
+BOOL RenameStep(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, MOVEFILE_WRITE_THROUGH); }
+
+// Deletes the journal's copy of Spoolcap under its temporary name, by its
+// identity; a copy held by a program, or another file there, is said and
+// left.
+void DeleteCopy(LPCSTR pszCopy, const FILEID *pId)
+{
+    GATEPROOF proof = {GATE_MADE, *pId, 0};
+    int nResult = GateDelete(pszCopy, &proof);
+    if (nResult == GATE_DONE || nResult == GATE_GONE) return;
+    if (nResult == GATE_FAILED) SayCopyInUse(pszCopy);
+    else
+        Complain("%s is not the copy of Spoolcap that the journal names; it was left as it is.",
+                 "%s はジャーナルにある Spoolcap の複写ではないため, そのままにしました.", pszCopy);
+}
+
+LPCSTR HoldsText(int nHolds)
+{
+    if (nHolds == HOLDS_NOTHING) return g_fJapanese ? "ありません" : "missing";
+    return nHolds == HOLDS_SPOOLCAP ? "Spoolcap" : (g_fJapanese ? "別のドライバ" : "a driver");
+}
+
+}  // namespace
+
+void SayCopyInUse(LPCSTR pszCopy)
+{
+    // Loaded by a running program: it goes when the program ends, or at the
+    // next restart where the system can be told so.
+    BOOL fLater = MoveFileExA(pszCopy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    Complain(fLater ? "%s is in use by a running program; it will be deleted at the next restart."
+                    : "%s is in use by a running program; delete it when the program has ended.",
+             fLater ? "%s は実行中のプログラムが使用中です. 次回の再起動時に削除されます."
+                    : "%s は実行中のプログラムが使用中です. プログラムの終了後に削除してください.",
+             pszCopy);
+}
+
+BOOL InstallStepReached(int nStep) { return !g_pfnInstallStep || g_pfnInstallStep(nStep); }
+
+BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
+{
+    CHAR szJournal[MAX_PATH], szText[256];
+    int cch = snprintf(szText, sizeof(szText), "%sop=%s\r\ncopy=%08lX:%08lX:%08lX\r\n", s_szJournalHead,
+                       nOp == JOURNAL_INSTALL ? "install" : "uninstall", (unsigned long)pId->dwVolume,
+                       (unsigned long)pId->dwIndexHigh, (unsigned long)pId->dwIndexLow);
+    DWORD dwError = ERROR_SUCCESS;
+    if (!JournalPath(pFiles, szJournal) || cch <= 0 || cch >= (int)sizeof(szText)) return FALSE;
+    if (!WriteNewFile(szJournal, (const BYTE *)szText, (size_t)cch, &dwError, NULL)) {
+        ComplainNoAccess(pFiles->szPath, dwError);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void RemoveJournal(const CODECFILES *pFiles)
+{
+    CHAR szJournal[MAX_PATH];
+    if (JournalPath(pFiles, szJournal)) DeleteFileA(szJournal);
+}
+
+int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
+{
+    CHAR szJournal[MAX_PATH];
+    if (!JournalPath(pFiles, szJournal) || !FileExists(szJournal)) return JOURNAL_NONE;
+    BYTE *pb = NULL;
+    size_t cb = 0;
+    if (!ReadWholeFile(szJournal, &pb, &cb)) return JOURNAL_BAD;
+    CHAR szText[256];
+    size_t cch = cb < sizeof(szText) - 1 ? cb : sizeof(szText) - 1;
+    memcpy(szText, pb, cch);
+    szText[cch] = '\0';
+    free(pb);
+    unsigned long ulVolume = 0, ulHigh = 0, ulLow = 0;
+    char szOp[16] = "";
+    size_t cchHead = sizeof(s_szJournalHead) - 1;
+    if (strncmp(szText, s_szJournalHead, cchHead) != 0 ||
+        sscanf(szText + cchHead, "op=%15[a-z]\r\ncopy=%lx:%lx:%lx", szOp, &ulVolume, &ulHigh, &ulLow) != 4)
+        return JOURNAL_BAD;
+    pId->dwVolume = (DWORD)ulVolume;
+    pId->dwIndexHigh = (DWORD)ulHigh;
+    pId->dwIndexLow = (DWORD)ulLow;
+    if (strcmp(szOp, "install") == 0) return JOURNAL_INSTALL;
+    if (strcmp(szOp, "uninstall") == 0) return JOURNAL_UNINSTALL;
+    return JOURNAL_BAD;
+}
+
+int SettleJournal(const CODECFILES *pFiles)
+{
+    FILEID id;
+    int nOp = ReadJournal(pFiles, &id);
+    if (nOp == JOURNAL_NONE) return SETTLED_NOTHING;
+    CHAR szJournal[MAX_PATH];
+    JournalPath(pFiles, szJournal);
+    if (nOp == JOURNAL_BAD) {
+        Complain("%s cannot be read as the journal of an install or uninstall; look at %s and %s, then delete it.",
+                 "%s をインストールまたはアンインストールのジャーナルとして読めません. %s と %s を確かめてから削除してください.",
+                 szJournal, pFiles->szPath, pFiles->szOrgPath);
+        return SETTLED_STUCK;
+    }
+    BOOL fInstall = nOp == JOURNAL_INSTALL;
+    CHAR szCopy[MAX_PATH];
+    FormatPath(szCopy, "%s%s", pFiles->szPath, fInstall ? ".spoolcap-new" : ".spoolcap-old");
+    int nName = WhatIsAt(pFiles->szPath), nOrg = WhatIsAt(pFiles->szOrgPath);
+    // Every rename happened: Spoolcap in front after an install, the
+    // codec's driver back after an uninstall.
+    BOOL fRenamed = fInstall ? nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER : nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
+    BOOL fOk = TRUE;
+    if (fRenamed) {
+        if (!fInstall) DeleteCopy(szCopy, &id);
+    } else if (fInstall) {
+        // Back to the codec alone: its driver's name back, the new copy gone.
+        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = RenameStep(pFiles->szOrgPath, pFiles->szPath);
+        else fOk = nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
+        if (fOk) DeleteCopy(szCopy, &id);
+    } else {
+        // Back to Spoolcap in front: its copy takes the name again.
+        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER && WhatIsAt(szCopy) == HOLDS_SPOOLCAP)
+            fOk = RenameStep(szCopy, pFiles->szPath);
+        else fOk = nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER;
+    }
+    if (!fOk) {
+        Complain("an interrupted %s of Spoolcap (in front of %s) could not be settled: %s: %s, %s: %s. Put the codec's "
+                 "own driver back as %s by hand, then delete %s.",
+                 "Spoolcap の%s (%s の前) が中断されたままで, 元に戻せませんでした: %s: %s, %s: %s. "
+                 "コーデック本来のドライバを手で %s に戻し, %s を削除してください.",
+                 fInstall ? (g_fJapanese ? "インストール" : "install") : (g_fJapanese ? "アンインストール" : "uninstall"),
+                 pFiles->szFourcc, pFiles->szPath, HoldsText(nName), pFiles->szOrgPath, HoldsText(nOrg), pFiles->szPath,
+                 szJournal);
+        return SETTLED_STUCK;
+    }
+    RemoveJournal(pFiles);
+    BOOL fFinished = fRenamed;
+    // A finished install has its settings as one that ran through has.
+    if (fInstall && fFinished) WriteFirstSettings(pFiles);
+    if (fInstall == fFinished)
+        Say(g_pOut, "An interrupted install in front of %s was %s: Spoolcap stands in front of the codec.\n",
+            "%s の前への中断されたインストールを%s: Spoolcap がコーデックの前にあります.\n", pFiles->szFourcc,
+            fFinished ? (g_fJapanese ? "完了しました" : "finished") : (g_fJapanese ? "元に戻しました" : "undone"));
+    else
+        Say(g_pOut, "In front of %s, an interrupted %s was %s: %s is the codec's own driver.\n",
+            "%s の前での中断された%sを%s: %s はコーデック本来のドライバです.\n", pFiles->szFourcc,
+            fInstall ? (g_fJapanese ? "インストール" : "install") : (g_fJapanese ? "アンインストール" : "uninstall"),
+            fFinished ? (g_fJapanese ? "完了しました" : "finished") : (g_fJapanese ? "元に戻しました" : "undone"),
+            pFiles->szPath);
+    return fFinished ? SETTLED_FINISHED : SETTLED_UNDONE;
+}
