@@ -104,7 +104,12 @@ BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FI
     BOOL fOk = TRUE;
     for (size_t cbDone = 0; fOk && cbDone < cb;) {
         DWORD cbChunk = cb - cbDone > (1u << 20) ? (1u << 20) : (DWORD)(cb - cbDone), cbWritten = 0;
-        fOk = WriteFile(hFile, pb + cbDone, cbChunk, &cbWritten, NULL) && cbWritten == cbChunk;
+        fOk = WriteFile(hFile, pb + cbDone, cbChunk, &cbWritten, NULL);
+        // Fewer bytes written than asked, without an error: the disk is full.
+        if (fOk && cbWritten != cbChunk) {
+            SetLastError(ERROR_DISK_FULL);
+            fOk = FALSE;
+        }
         cbDone += cbChunk;
     }
     if (fOk) fOk = FlushFileBuffers(hFile);
@@ -123,7 +128,10 @@ BOOL Rename(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, M
 
 void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
 {
-    if (dwError == ERROR_ACCESS_DENIED)
+    if (dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL)
+        Complain("cannot write beside %s: the disk is full. Nothing was changed.",
+                 "%s の隣に書き込めません: ディスクがいっぱいです. 何も変更していません.", pszFolderFile);
+    else if (dwError == ERROR_ACCESS_DENIED)
         Complain("cannot write beside %s: run spool as an administrator. Nothing was changed.",
                  "%s の隣に書き込めません: 管理者として spool を実行してください. 何も変更していません.",
                  pszFolderFile);
@@ -182,6 +190,11 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterU
 {
     DWORD dwCodec = 0;
     BOOL fSpoolcap = FALSE;
+    if (!FileExists(pszSpoolcap)) {
+        Complain("Spoolcap's module %s is not there (give it with --dll). Nothing was changed.",
+                 "Spoolcap のモジュール %s がありません (--dll で指定してください). 何も変更していません.", pszSpoolcap);
+        return FALSE;
+    }
     if (!ReadWholeFile(pszSpoolcap, ppbSpoolcap, pcbSpoolcap) || !IsSpoolcapImage(*ppbSpoolcap, *pcbSpoolcap)) {
         Complain("%s is not a Spoolcap module (give it with --dll). Nothing was changed.",
                  "%s は Spoolcap のモジュールではありません (--dll で指定してください). 何も変更していません.",
@@ -243,10 +256,30 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterU
 
 }  // namespace
 
+BOOL BaseFolderThere(LPCSTR pszBase, LPSTR pszFolder)
+{
+    snprintf(pszFolder, MAX_PATH, "%s", pszBase);
+    // The name is the text after the last separator of either kind ('/' is
+    // never the second byte of a character).
+    LPSTR pszName = GetFileNamePart(pszFolder), pszSlash = strrchr(pszFolder, '/');
+    if (pszSlash && pszSlash + 1 > pszName) pszName = pszSlash + 1;
+    if (pszName > pszFolder) pszName[-1] = '\0';
+    FILEFACTS facts;
+    LookAtName(pszFolder, &facts);
+    return !pszBase[0] || facts.nKind == FILEKIND_FOLDER;
+}
+
 void WriteFirstSettings(const CODECFILES *pFiles)
 {
     if (FileExists(pFiles->szIniPath)) {
-        Say(g_pOut, "Settings: %s (kept as it was).\n", "設定: %s (そのまま).\n", pFiles->szIniPath);
+        SPOOLSETTINGS settings;
+        ReadSettingsFile(pFiles->szIniFile, &settings);
+        Say(g_pOut, "Settings: %s (kept as it was)%s\n", "設定: %s (そのまま)%s\n", pFiles->szIniPath,
+            !settings.fEnabled ? "." : g_fJapanese ? ": 参照ファイル作成は有効です." : ": reference writing is ON.");
+        if (settings.fEnabled) {
+            fprintf(g_pOut, "  BaseFile=%s\n", settings.szBaseFile);
+            if (settings.fBiFiled) fprintf(g_pOut, "  BaseFile2=%s\n", settings.szBaseFile2);
+        }
         return;
     }
     SPOOLSETTINGS settings;
@@ -262,9 +295,34 @@ void WriteFirstSettings(const CODECFILES *pFiles)
 
 namespace {
 
+// Settings kept from an earlier install that turn reference writing on
+// must name folders that are there: else every recording fails at its
+// first frame. FALSE after a message, unless the user keeps them anyway.
+BOOL SettingsStillServe(const CODECFILES *pFiles, BOOL fKeepSettings)
+{
+    if (!FileExists(pFiles->szIniPath)) return TRUE;
+    SPOOLSETTINGS settings;
+    ReadSettingsFile(pFiles->szIniFile, &settings);
+    if (!settings.fEnabled || fKeepSettings) return TRUE;
+    LPCSTR apszBases[2] = {settings.szBaseFile, settings.fBiFiled ? settings.szBaseFile2 : ""};
+    for (LPCSTR pszBase : apszBases) {
+        CHAR szFolder[MAX_PATH];
+        if (BaseFolderThere(pszBase, szFolder)) continue;
+        Complain("%s turns reference writing on (Enabled=1) with the base name %s, whose folder %s is not there: every "
+                 "recording would fail. spool config %s BaseFile=... names another (Enabled=0 turns it off), or "
+                 "--keep-settings installs anyway. Nothing was changed.",
+                 "%s は参照ファイル作成を有効 (Enabled=1) にしていますが, ベース名 %s のフォルダー %s がありません. "
+                 "このままでは録画がすべて失敗します. spool config %s BaseFile=... で別の名前を指定するか (Enabled=0 で無効), "
+                 "--keep-settings でそのままインストールしてください. 何も変更していません.",
+                 pFiles->szIniPath, pszBase, szFolder, pFiles->szFourcc);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The command's arguments: the FOURCC and, for install, --dll.
 BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszFourcc, LPCSTR *ppszDll,
-                          BOOL *pfAfterUpdate)
+                          BOOL *pfAfterUpdate, BOOL *pfKeepSettings)
 {
     *ppszFourcc = NULL;
     for (int i = 0; i < argc; i++) {
@@ -274,6 +332,8 @@ BOOL TakeInstallArguments(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppsz
             *ppszDll = pszValue;
         } else if (pfAfterUpdate && TakeOption(argc, argv, &i, "--after-update", NULL, NULL)) {
             *pfAfterUpdate = TRUE;
+        } else if (pfKeepSettings && TakeOption(argc, argv, &i, "--keep-settings", NULL, NULL)) {
+            *pfKeepSettings = TRUE;
         } else if (argv[i][0] != '-' && !*ppszFourcc) {
             *ppszFourcc = argv[i];
         } else {
@@ -469,8 +529,9 @@ BOOL AskCodec(const CODECFILES *pFiles, CODECANSWER *pAnswer)
 int InstallCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL, pszDll = NULL;
-    BOOL fAfterUpdate = FALSE;
-    if (!TakeInstallArguments("install", argc, argv, &pszFourcc, &pszDll, &fAfterUpdate)) return SPOOL_ERROR;
+    BOOL fAfterUpdate = FALSE, fKeepSettings = FALSE;
+    if (!TakeInstallArguments("install", argc, argv, &pszFourcc, &pszDll, &fAfterUpdate, &fKeepSettings))
+        return SPOOL_ERROR;
     CHAR szSpoolcap[MAX_PATH];
     if (pszDll) {
         snprintf(szSpoolcap, sizeof(szSpoolcap), "%s", pszDll);
@@ -484,7 +545,8 @@ int InstallCommand(int argc, char **argv)
     size_t cbSpoolcap = 0;
     CODECANSWER before, after;
     CHAR szTemp[MAX_PATH];
-    BOOL fOk = CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap) &&
+    BOOL fOk = SettingsStillServe(&files, fKeepSettings) &&
+               CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap) &&
                FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-new") && ClearOwnLeftover(szTemp);
     if (fOk && !g_pfnAskCodec(&files, &before)) {
         Complain("the codec %s does not open now; Spoolcap could not be checked in front of it. Nothing was changed.",
@@ -541,6 +603,14 @@ int InstallCommand(int argc, char **argv)
         RemoveJournal(&files);
         Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
                  "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
+        // The system loaded no ".org": it opened another module than the
+        // file in the system folder (a built-in codec of Wine, say).
+        if (!after.fWrapped)
+            Complain("the system did not load %s through Spoolcap: it may use a built-in codec of its own for %s "
+                     "(under Wine, WINEDLLOVERRIDES=%s=n,b loads the file instead).",
+                     "システムは Spoolcap を通して %s を読み込みませんでした. %s には組み込みのコーデックが使われているかもしれません "
+                     "(Wine では WINEDLLOVERRIDES=%s=n,b でファイルのほうを読み込みます).",
+                     files.szOrgPath, files.szDriver, files.szDriver);
         return SPOOL_ERROR;
     }
     RemoveJournal(&files);
@@ -554,7 +624,7 @@ int InstallCommand(int argc, char **argv)
 int UninstallCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL;
-    if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL, NULL)) return SPOOL_ERROR;
+    if (!TakeInstallArguments("uninstall", argc, argv, &pszFourcc, NULL, NULL, NULL)) return SPOOL_ERROR;
     CODECFILES files;
     if (!LocateCodecFiles(pszFourcc, &files) || SettleJournal(&files) == SETTLED_STUCK) return SPOOL_ERROR;
     DWORD dwMachine = 0, dwOrgMachine = 0;
@@ -630,7 +700,7 @@ int UninstallCommand(int argc, char **argv)
 int RepairCommand(int argc, char **argv)
 {
     LPCSTR pszFourcc = NULL;
-    if (!TakeInstallArguments("repair", argc, argv, &pszFourcc, NULL, NULL)) return SPOOL_ERROR;
+    if (!TakeInstallArguments("repair", argc, argv, &pszFourcc, NULL, NULL, NULL)) return SPOOL_ERROR;
     CODECFILES files;
     if (!LocateCodecFiles(pszFourcc, &files)) return SPOOL_ERROR;
     int nSettled = SettleJournal(&files);

@@ -77,8 +77,11 @@ BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FI
 // for access denied, else with the system's error.
 void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError);
 
+// Whether the folder of a base name is there (an empty name needs none);
+// pszFolder (MAX_PATH bytes) gets the folder.
+BOOL BaseFolderThere(LPCSTR pszBase, LPSTR pszFolder);
 // Writes the settings file with reference writing off, unless there is one,
-// and says which.
+// and says which (and the base names when it turns reference writing on).
 void WriteFirstSettings(const CODECFILES *pFiles);
 
 // The journal of an install or an uninstall beside the codec's driver

@@ -100,7 +100,7 @@ const COMMANDHELP s_aCommands[] = {
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "参照レコードをフレームで置き換えた, 単独で再生できるAVIファイルを出力します.\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
-    {"install", InstallCommand, "spool install FOURCC [--dll PATH] [--after-update]",
+    {"install", InstallCommand, "spool install FOURCC [--dll PATH] [--after-update] [--keep-settings]",
      "Puts Spoolcap in front of an installed video codec (Windows, as an administrator):\n"
      "the codec's driver keeps its bytes under its name with .org appended and Spoolcap\n"
      "takes its name. Refused, with nothing changed, for an unknown codec, a codec of\n"
@@ -109,7 +109,9 @@ const COMMANDHELP s_aCommands[] = {
      "settings with reference writing off when there are none.\n"
      "  --dll PATH   the Spoolcap to install (default: spoolcap.dll beside spool)\n"
      "  --after-update  after an update of the codec over Spoolcap, moves the old .org\n"
-     "               aside under a dated name first\n",
+     "               aside under a dated name first\n"
+     "  --keep-settings  installs though kept settings turn reference writing on with a\n"
+     "               base name whose folder is not there\n",
      "インストール済みのビデオコーデックの前に Spoolcap を置きます (Windows, 管理者として):\n"
      "コーデックのドライバは .org を付けた名前になり, Spoolcap がその名前になります.\n"
      "不明なコーデック, 幅の違うコーデック, すでに Spoolcap があるコーデック, 保護された\n"
@@ -117,7 +119,9 @@ const COMMANDHELP s_aCommands[] = {
      "元に戻します. 設定がなければ参照ファイル作成を無効にして書き込みます.\n"
      "  --dll PATH   置く Spoolcap (既定: spool と同じフォルダの spoolcap.dll)\n"
      "  --after-update  コーデックが Spoolcap の上から更新されたあと, 古い .org を日時付きの\n"
-     "               名前に移してからインストール\n"},
+     "               名前に移してからインストール\n"
+     "  --keep-settings  残っている設定が参照ファイル作成を有効にしたまま, ベース名のフォルダーが\n"
+     "               ないときでもインストール\n"},
     {"uninstall", UninstallCommand, "spool uninstall FOURCC",
      "Takes Spoolcap away from in front of a codec: the codec's driver gets its name\n"
      "back, byte for byte as it was. The settings file stays.\n",

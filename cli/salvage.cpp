@@ -88,8 +88,14 @@ int ScanCommand(int argc, char **argv)
         PutJsonString(g_pOut, g_szRefFile);
         fprintf(g_pOut, ",\"size\":%llu,\"frames\":[", ullSize);
     } else {
-        Say(g_pOut, "%s: %lu frames, %llu bytes\n%10s %10s %10s %10s %11s\n", "%s: %lu フレーム, %llu バイト\n%10s %10s %10s %10s %11s\n",
-            g_szRefFile, (unsigned long)g_nRefFrames, ullSize, "frame", "offset", "data", "padding", "picture");
+        Say(g_pOut, "%s: %lu frames, %llu bytes\n", "%s: %lu フレーム, %llu バイト\n", g_szRefFile, (unsigned long)g_nRefFrames,
+            ullSize);
+        // The column names of the language; a Japanese one is two columns a
+        // character on the screen.
+        if (g_fJapanese)
+            fprintf(g_pOut, "%10s %8s %6s %4s %7s\n", "フレーム", "オフセット", "データ", "パディング", "画像");
+        else
+            fprintf(g_pOut, "%10s %10s %10s %10s %11s\n", "frame", "offset", "data", "padding", "picture");
     }
     for (DWORD i = 0; i < g_nRefFrames; i++) {
         REFFRAMEHEADER header;

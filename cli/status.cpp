@@ -234,19 +234,13 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
 
 // Whether a base name's folder is there; with fMake, makes it and the
 // folders on its way. FALSE after a message.
-BOOL BaseFolderThere(LPCSTR pszKey, LPCSTR pszBase, BOOL fMake)
+BOOL BaseFolderMade(LPCSTR pszKey, LPCSTR pszBase, BOOL fMake)
 {
     if (!pszBase[0]) return TRUE;
     CHAR szFolder[MAX_PATH];
-    snprintf(szFolder, sizeof(szFolder), "%s", pszBase);
-    // The name ends the text after the last separator of either kind ('/'
-    // is never the second byte of a character).
-    LPSTR pszName = GetFileNamePart(szFolder), pszSlash = strrchr(szFolder, '/');
-    if (pszSlash && pszSlash + 1 > pszName) pszName = pszSlash + 1;
-    if (pszName > szFolder) pszName[-1] = '\0';
+    if (BaseFolderThere(pszBase, szFolder)) return TRUE;
     FILEFACTS facts;
     LookAtName(szFolder, &facts);
-    if (facts.nKind == FILEKIND_FOLDER) return TRUE;
     if (facts.nKind == FILEKIND_MISSING && fMake) {
         // Each folder on the way that is missing, from the root down.
         for (size_t i = 1; szFolder[i]; i++) {
@@ -445,8 +439,8 @@ int ConfigCommand(int argc, char **argv)
         return SPOOL_ERROR;
     }
     // The base names' folders, where the recordings will write.
-    if (fChanged && (!BaseFolderThere("BaseFile", settings.szBaseFile, fMakeFolders) ||
-                     !BaseFolderThere("BaseFile2", settings.szBaseFile2, fMakeFolders)))
+    if (fChanged && (!BaseFolderMade("BaseFile", settings.szBaseFile, fMakeFolders) ||
+                     !BaseFolderMade("BaseFile2", settings.szBaseFile2, fMakeFolders)))
         return SPOOL_ERROR;
     if (fChanged && !WriteSettingsWhole(files.szIniPath, &settings)) return SPOOL_ERROR;
     Say(g_pOut, "Settings of Spoolcap for %s: %s%s\n", "%s の Spoolcap の設定: %s%s\n", pszFourcc, files.szIniPath,

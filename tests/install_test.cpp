@@ -264,6 +264,28 @@ TEST_F(Install, AFinishedInstallHasItsSettingsAndAStrangeStateIsLeftAlone)
     ASSERT_TRUE(DeleteFileA(journal.c_str()));
 }
 
+// Settings kept from an earlier install that turn reference writing on are
+// shown when installing again, and refused while their folder is gone.
+TEST_F(Install, KeptSettingsThatWriteReferencesAreShownAndCheckedOnInstall)
+{
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+    std::string folder = Path("recs"), base = JoinPath(folder, "take");
+    ASSERT_EQ(Run({"config", szFourcc, "--mkdir", "BaseFile=" + base, "Enabled=1"}).nStatus, SPOOL_OK);
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    RUN run = InstallIt();
+    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find("reference writing is ON.\n  BaseFile=" + Clean(base) + "\n"), std::string::npos) << run.out;
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    ASSERT_TRUE(RemoveDirectoryA(folder.c_str()));
+    auto before = Snapshot();
+    run = InstallIt();
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("whose folder " + Clean(folder) + " is not there"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == before);
+    run = Run({"install", szFourcc, "--dll", spoolcap, "--keep-settings"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+}
+
 // A codec updated over Spoolcap (its new driver under the name, the old
 // ".org" still there), and a copy of Spoolcap left by a run killed before
 // its journal: status says what to do, and that does it.
@@ -329,6 +351,7 @@ TEST_F(Install, RefusalsChangeNothing)
         {"Spoolcap as the driver", ReadBytes(spoolcap), false, false, NULL, "is Spoolcap"},
         {"--dll names no Spoolcap", {}, false, true, NULL, "is not a Spoolcap module"},
         {"--dll names the program that looks for Spoolcap", {}, false, false, NULL, "is not a Spoolcap module"},
+        {"--dll names a file that is missing", {}, false, false, NULL, "is not there"},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.pszWhat);
@@ -340,6 +363,7 @@ TEST_F(Install, RefusalsChangeNothing)
         auto before = Snapshot();
         std::string dll = c.fDllIsCodec ? BuiltModule("samplecodec") : spoolcap;
         if (strstr(c.pszWhat, "looks for")) dll = SelfPath();
+        if (strstr(c.pszWhat, "missing")) dll = Path("none" TEST_MODULE_SUFFIX);
         RUN run = Run({"install", c.pszFourcc ? c.pszFourcc : szFourcc, "--dll", dll});
         EXPECT_EQ(run.nStatus, SPOOL_ERROR);
         EXPECT_NE(run.err.find(c.pszSaid), std::string::npos) << run.err;
@@ -371,6 +395,27 @@ BOOL AskCodecChanged(const CODECFILES *pFiles, CODECANSWER *pAnswer)
     BOOL fOk = AskCodec(pFiles, pAnswer);
     if (++s_nCalls % 2 == 0) pAnswer->info.dwVersion ^= 1;
     return fOk;
+}
+
+// The system opening a module of its own for the codec, not the file that
+// install put in front (Wine's built-in codecs).
+BOOL AskCodecUnwrapped(const CODECFILES *pFiles, CODECANSWER *pAnswer)
+{
+    BOOL fOk = AskCodec(pFiles, pAnswer);
+    pAnswer->fWrapped = FALSE;
+    return fOk;
+}
+
+TEST_F(Install, ACodecThatTheSystemLoadsFromElsewhereIsSaidSo)
+{
+    auto before = Snapshot();
+    g_pfnAskCodec = AskCodecUnwrapped;
+    RUN run = InstallIt();
+    g_pfnAskCodec = AskCodec;
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("did not answer as before"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("WINEDLLOVERRIDES=" + name + "=n,b"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == before);
 }
 
 TEST_F(Install, AFailureAtEachStepLeavesTheCodecWorkingAsBefore)

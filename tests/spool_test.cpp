@@ -203,6 +203,19 @@ TEST_F(Spool, ScanListsFramesAndFindsTheDamage)
                        "         1         48         33         15         8x8\n"
                        "         2        112         46          2         8x8\n");
     EXPECT_EQ(run.err, "");
+#ifdef _WIN32
+    _putenv("SPOOL_LANG=ja");
+#else
+    setenv("SPOOL_LANG", "ja", 1);
+#endif
+    run = Run({"scan", ref});
+    EXPECT_NE(run.out.find("フレーム"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("padding"), std::string::npos) << run.out;
+#ifdef _WIN32
+    _putenv("SPOOL_LANG=en");
+#else
+    setenv("SPOOL_LANG", "en", 1);
+#endif
     // Bytes after the last frame that are no frame.
     std::vector<BYTE> bytes = ReadBytes(ref);
     bytes.insert(bytes.end(), 40, 0xEE);
