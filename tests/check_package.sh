@@ -36,6 +36,30 @@ for text in README.txt README.ja.txt LICENSE.txt; do
         "$(head -c 3 "$file" | od -An -tx1 | tr -d ' \n') $(tail -c +4 "$file" | grep -c -v "$(printf '\r')\$") \
 $(iconv -f UTF-8 -t UTF-16LE "$file" >/dev/null 2>&1; echo $?)"
 done
+# Each module: its version resource (FileVersion 1.04 of Spoolcap, as
+# UTF-16 texts), no debug data, and for the programs the manifest that runs
+# them as the user who starts them.
+version=$(sed -n 's/^#define PRODUCT_VERSION "\(.*\)"$/\1/p' "$here/../scaffold/version.h")
+resources() {
+    for program in $programs; do
+        file=$dir/$1/$program
+        strings -el "$file" | grep -c -x -e FileVersion -e "$version" -e Spoolcap -e OriginalFilename -e "$program" |
+            tr '\n' ' '
+        objdump_=$2-w64-mingw32-objdump
+        "$objdump_" -h "$file" | grep -c ' \.debug_' | tr '\n' ' '
+        case $program in *.exe) strings "$file" | grep -c 'level="asInvoker"' ;; *) echo 0 ;; esac
+    done | tr '\n' '|'
+}
+for set in x86:i686 x64:x86_64; do
+    check "${set%%:*}/: each module's version resource, no debug data, the programs' manifests" \
+        "7 0 1|7 0 1|7 0 1|7 0 1|7 0 0|" "$(resources "${set%%:*}" "${set#*:}")"
+done
+symbolszip=$(dirname "$zip")/spoolcap-$version-symbols.zip
+check "the symbols zip holds the debug data of every module of both sets" \
+    "$(for set in x64 x86; do for program in $programs; do echo "$set/$program.debug"; done; done | LC_ALL=C sort | tr '\n' ' ')" \
+    "$(unzip -Z1 "$symbolszip" 2>/dev/null | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ')"
+check "README.txt speaks of the zip's own folders" "1 0" \
+    "$(grep -c '`x86/` holds the 32-bit set' "$dir/README.txt") $(grep -c 'Every program comes in two sets: `dist/`' "$dir/README.txt")"
 check "README.ja.txt reads back as Japanese: its headings" \
     "# Spoolcap 1.04 (日本語の説明)|## インストール|## 録画する|## AVI を失ったとき (Spoolmend)|## 参照ファイルを移す (Spoolshift)|## コマンドライン (spool)" \
     "$(tail -c +4 "$dir/README.ja.txt" | tr -d '\r' | iconv -f UTF-8 -t UTF-8 | grep -E '^# |^## (インストール|録画|AVI|参照|コマンド)' | tr '\n' '|' | sed 's/|$//')"

@@ -5,7 +5,9 @@
 #                   the READMEs and the license as a Windows user opens them:
 #                   UTF-8 with a byte order mark, lines ending in CR LF;
 #   docs/           the pictures the READMEs show;
-#   SHA256SUMS.txt  the SHA-256 of every other file.
+#   SHA256SUMS.txt  the SHA-256 of every other file;
+# every module stripped of its debug data, which goes to
+# dist/spoolcap-VERSION-symbols.zip (x86/ and x64/, one .debug per module).
 #
 #   tools/package.sh                  builds both sets (release builds in
 #                                     build/win and build/win64), then packs
@@ -33,13 +35,21 @@ case "${1:-}" in
     *) echo "usage: $0 [--built BUILD]" >&2; exit 2 ;;
 esac
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/x86" "$stage/x64" "$stage/docs" "$out"
-# The zip is written from inside the staging folder.
+symbols=$(mktemp -d)
+trap 'rm -rf "$stage" "$symbols"' EXIT
+mkdir -p "$stage/x86" "$stage/x64" "$stage/docs" "$symbols/x86" "$symbols/x64" "$out"
+# The zips are written from inside the staging folders.
 out=$(cd "$out" && pwd)
+# Each module without its debug data, which goes to a file of its own in
+# the symbols zip (named in the module, for a debugger to find).
 for program in $programs; do
-    cp "$build/win/bin/$program" "$stage/x86/"
-    cp "$build/win64/bin/$program" "$stage/x64/"
+    for set in x86:win:i686 x64:win64:x86_64; do
+        name=${set%%:*} rest=${set#*:}
+        objcopy=${rest#*:}-w64-mingw32-objcopy
+        cp "$build/${rest%%:*}/bin/$program" "$stage/$name/"
+        "$objcopy" --only-keep-debug "$stage/$name/$program" "$symbols/$name/$program.debug"
+        (cd "$symbols/$name" && "$objcopy" --strip-debug --add-gnu-debuglink="$program.debug" "$stage/$name/$program")
+    done
 done
 # A text as Windows' editors open it: a byte order mark, CR LF.
 windows_text() {
@@ -55,3 +65,7 @@ zip=$out/spoolcap-$version-windows.zip
 rm -f "$zip"
 (cd "$stage" && zip -X -q -r "$zip" .)
 echo "$zip: $(unzip -Z1 "$zip" | grep -vc '/$') files, $(wc -c <"$zip") bytes"
+symbolszip=$out/spoolcap-$version-symbols.zip
+rm -f "$symbolszip"
+(cd "$symbols" && zip -X -q -r "$symbolszip" .)
+echo "$symbolszip: $(unzip -Z1 "$symbolszip" | grep -vc '/$') files, $(wc -c <"$symbolszip") bytes"
