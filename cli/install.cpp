@@ -219,15 +219,7 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterU
                      pFiles->szPath, pFiles->szOrgPath, pFiles->szFourcc);
             return FALSE;
         }
-        CHAR szAside[MAX_PATH], szStamp[32];
-        time_t tNow = time(NULL);
-        if (!strftime(szStamp, sizeof(szStamp), ".%Y%m%d-%H%M%S", localtime(&tNow))) szStamp[0] = '\0';
-        if (!FormatPath(szAside, "%s%s", pFiles->szOrgPath, szStamp) || !MoveFileExA(pFiles->szOrgPath, szAside, MOVEFILE_WRITE_THROUGH)) {
-            ComplainNoAccess(pFiles->szPath, GetLastError());
-            return FALSE;
-        }
-        Say(g_pOut, "%s, the codec's driver from before its update, was moved aside as %s.\n",
-            "%s (更新前のコーデックのドライバ) を %s に移しました.\n", pFiles->szOrgPath, szAside);
+        // Moved aside by the caller, once every check has passed.
     }
     if (fSpoolcap) {
         Complain("Spoolcap already stands in front of %s (%s is Spoolcap). Nothing was changed.",
@@ -263,7 +255,9 @@ BOOL BaseFolderThere(LPCSTR pszBase, LPSTR pszFolder)
     // never the second byte of a character).
     LPSTR pszName = GetFileNamePart(pszFolder), pszSlash = strrchr(pszFolder, '/');
     if (pszSlash && pszSlash + 1 > pszName) pszName = pszSlash + 1;
-    if (pszName > pszFolder) pszName[-1] = '\0';
+    // A root ("/", "C:\\") keeps its separator.
+    BOOL fRoot = pszName - 1 == pszFolder || (pszName - 2 >= pszFolder && pszName[-2] == ':');
+    if (pszName > pszFolder) pszName[fRoot ? 0 : -1] = '\0';
     FILEFACTS facts;
     LookAtName(pszFolder, &facts);
     return !pszBase[0] || facts.nKind == FILEKIND_FOLDER;
@@ -318,6 +312,46 @@ BOOL SettingsStillServe(const CODECFILES *pFiles, BOOL fKeepSettings)
         return FALSE;
     }
     return TRUE;
+}
+
+// Moves a ".org" left from before an update of the codec aside under a
+// dated name; FALSE after a message.
+BOOL MoveOrgAside(const CODECFILES *pFiles, LPSTR pszAside)
+{
+    CHAR szStamp[32];
+    time_t tNow = time(NULL);
+    if (!strftime(szStamp, sizeof(szStamp), ".%Y%m%d-%H%M%S", localtime(&tNow))) szStamp[0] = '\0';
+    // A name of its own: the stamp, and a number after it when that is
+    // taken (never over another file).
+    BOOL fMoved = FALSE;
+    DWORD dwError = ERROR_FILE_EXISTS;
+    for (int n = 1; n < 100 && !fMoved && dwError == ERROR_FILE_EXISTS; n++) {
+        CHAR szNumber[16] = "";
+        if (n > 1) snprintf(szNumber, sizeof(szNumber), "-%d", n);
+        CHAR szStamped[48];
+        snprintf(szStamped, sizeof(szStamped), "%s%s", szStamp, szNumber);
+        if (!FormatPath(pszAside, "%s%s", pFiles->szOrgPath, szStamped)) break;
+        fMoved = MoveFileExA(pFiles->szOrgPath, pszAside, MOVEFILE_WRITE_THROUGH);
+        dwError = fMoved ? ERROR_SUCCESS : GetLastError();
+        if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
+    }
+    if (!fMoved) {
+        ComplainNoAccess(pFiles->szPath, dwError);
+        pszAside[0] = '\0';
+        return FALSE;
+    }
+    Say(g_pOut, "%s, the codec's driver from before its update, was moved aside as %s.\n",
+        "%s (更新前のコーデックのドライバ) を %s に移しました.\n", pFiles->szOrgPath, pszAside);
+    return TRUE;
+}
+
+// Puts it back when the install does not go on.
+void PutOrgBack(const CODECFILES *pFiles, LPCSTR pszAside)
+{
+    if (MoveFileExA(pszAside, pFiles->szOrgPath, MOVEFILE_WRITE_THROUGH))
+        Say(g_pOut, "%s was put back as %s.\n", "%s を %s に戻しました.\n", pszAside, pFiles->szOrgPath);
+    else
+        Complain("%s could not be put back as %s.", "%s を %s に戻せませんでした.", pszAside, pFiles->szOrgPath);
 }
 
 // The command's arguments: the FOURCC and, for install, --dll.
@@ -556,6 +590,10 @@ int InstallCommand(int argc, char **argv)
     }
     DWORD dwError = ERROR_SUCCESS, dwMachine = fOk ? GetImageMachine(pbSpoolcap, cbSpoolcap) : 0;
     FILEID idCopy = {0, 0, 0};
+    // After an update of the codec, its old driver goes aside under a dated
+    // name (the user's, never deleted), and comes back if nothing follows.
+    CHAR szAside[MAX_PATH] = "";
+    if (fOk && fAfterUpdate && FileExists(files.szOrgPath)) fOk = MoveOrgAside(&files, szAside);
     // 1. Spoolcap beside the codec under a name of its own, then the
     // journal that names it.
     if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError, &idCopy)) {
@@ -563,10 +601,13 @@ int InstallCommand(int argc, char **argv)
         fOk = FALSE;
     }
     free(pbSpoolcap);
-    if (!fOk) return SPOOL_ERROR;
     GATEPROOF copyProof = {GATE_MADE, idCopy, 0};
-    if (!WriteJournal(&files, JOURNAL_INSTALL, &idCopy)) {
+    if (fOk && !WriteJournal(&files, JOURNAL_INSTALL, &idCopy)) {
         GateDelete(szTemp, &copyProof);
+        fOk = FALSE;
+    }
+    if (!fOk) {
+        if (szAside[0]) PutOrgBack(&files, szAside);
         return SPOOL_ERROR;
     }
     if (!InstallStepReached(1)) return SPOOL_ERROR;
@@ -575,6 +616,7 @@ int InstallCommand(int argc, char **argv)
         dwError = GetLastError();
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
+        if (szAside[0]) PutOrgBack(&files, szAside);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
@@ -588,6 +630,7 @@ int InstallCommand(int argc, char **argv)
         }
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
+        if (szAside[0]) PutOrgBack(&files, szAside);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
@@ -601,6 +644,7 @@ int InstallCommand(int argc, char **argv)
         }
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
+        if (szAside[0]) PutOrgBack(&files, szAside);
         Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
                  "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
         // The system loaded no ".org": it opened another module than the

@@ -90,6 +90,7 @@ void WriteFirstSettings(const CODECFILES *pFiles);
 #define JOURNAL_INSTALL 1
 #define JOURNAL_UNINSTALL 2
 #define JOURNAL_BAD 3  // there, but no journal this system wrote
+#define JOURNAL_BUSY 4  // held by a run that is working now
 // Before the first rename: the operation and the identity of the copy of
 // Spoolcap that its steps move; FALSE after a message.
 BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId);

@@ -13,8 +13,8 @@
 //              2. NAME.org renamed NAME
 //              3. NAME.spoolcap-old deleted
 // A journal whose renames all happened is finished (only the copy that no
-// longer stands in front may remain to delete); any other is undone, since
-// the check through the system that ends the operation never ran.
+// longer stands in front may remain to delete), an install once the system
+// opens the codec through Spoolcap; any other is undone.
 #include "cli/install.h"
 #include "cli/spool.h"
 #include "scaffold/filegate.h"
@@ -83,7 +83,23 @@ void SayCopyInUse(LPCSTR pszCopy)
              pszCopy);
 }
 
-BOOL InstallStepReached(int nStep) { return !g_pfnInstallStep || g_pfnInstallStep(nStep); }
+// The journal of the run in hand, held open with no sharing while the run
+// works: another run that meets it knows that it is no run cut short.
+static HANDLE s_hJournal = INVALID_HANDLE_VALUE;
+
+static void CloseJournal(void)
+{
+    if (s_hJournal != INVALID_HANDLE_VALUE) CloseHandle(s_hJournal);
+    s_hJournal = INVALID_HANDLE_VALUE;
+}
+
+BOOL InstallStepReached(int nStep)
+{
+    if (!g_pfnInstallStep || g_pfnInstallStep(nStep)) return TRUE;
+    // The tests' kill: the system closes what a killed process held.
+    CloseJournal();
+    return FALSE;
+}
 
 BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
 {
@@ -91,9 +107,18 @@ BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
     int cch = snprintf(szText, sizeof(szText), "%sop=%s\r\ncopy=%08lX:%08lX:%08lX\r\n", s_szJournalHead,
                        nOp == JOURNAL_INSTALL ? "install" : "uninstall", (unsigned long)pId->dwVolume,
                        (unsigned long)pId->dwIndexHigh, (unsigned long)pId->dwIndexLow);
-    DWORD dwError = ERROR_SUCCESS;
     if (!JournalPath(pFiles, szJournal) || cch <= 0 || cch >= (int)sizeof(szText)) return FALSE;
-    if (!WriteNewFile(szJournal, (const BYTE *)szText, (size_t)cch, &dwError, NULL)) {
+    CloseJournal();
+    s_hJournal = CreateFileA(szJournal, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD cbDone = 0;
+    BOOL fOk = s_hJournal != INVALID_HANDLE_VALUE && WriteFile(s_hJournal, szText, (DWORD)cch, &cbDone, NULL) &&
+               cbDone == (DWORD)cch && FlushFileBuffers(s_hJournal) && FlushFolderOf(szJournal);
+    if (!fOk) {
+        DWORD dwError = GetLastError();
+        if (s_hJournal != INVALID_HANDLE_VALUE) {
+            CloseJournal();
+            DeleteFileA(szJournal);
+        }
         ComplainNoAccess(pFiles->szPath, dwError);
         return FALSE;
     }
@@ -102,6 +127,7 @@ BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
 
 void RemoveJournal(const CODECFILES *pFiles)
 {
+    CloseJournal();
     CHAR szJournal[MAX_PATH];
     if (JournalPath(pFiles, szJournal)) DeleteFileA(szJournal);
 }
@@ -112,7 +138,7 @@ int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
     if (!JournalPath(pFiles, szJournal) || !FileExists(szJournal)) return JOURNAL_NONE;
     BYTE *pb = NULL;
     size_t cb = 0;
-    if (!ReadWholeFile(szJournal, &pb, &cb)) return JOURNAL_BAD;
+    if (!ReadWholeFile(szJournal, &pb, &cb)) return GetLastError() == ERROR_SHARING_VIOLATION ? JOURNAL_BUSY : JOURNAL_BAD;
     CHAR szText[256];
     size_t cch = cb < sizeof(szText) - 1 ? cb : sizeof(szText) - 1;
     memcpy(szText, pb, cch);
@@ -139,6 +165,13 @@ int SettleJournal(const CODECFILES *pFiles)
     if (nOp == JOURNAL_NONE) return SETTLED_NOTHING;
     CHAR szJournal[MAX_PATH];
     JournalPath(pFiles, szJournal);
+    if (nOp == JOURNAL_BUSY) {
+        Complain("another run of spool is installing or uninstalling Spoolcap in front of %s now; try again when it has "
+                 "ended.",
+                 "別の spool が %s の前に Spoolcap をインストールまたはアンインストールしています. 終わってからもう一度実行してください.",
+                 pFiles->szFourcc);
+        return SETTLED_STUCK;
+    }
     if (nOp == JOURNAL_BAD) {
         Complain("%s cannot be read as the journal of an install or uninstall; look at %s and %s, then delete it.",
                  "%s をインストールまたはアンインストールのジャーナルとして読めません. %s と %s を確かめてから削除してください.",
@@ -152,8 +185,20 @@ int SettleJournal(const CODECFILES *pFiles)
     // Every rename happened: Spoolcap in front after an install, the
     // codec's driver back after an uninstall.
     BOOL fRenamed = fInstall ? nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER : nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
+    GATEPROOF proof = {GATE_MADE, id, 0};
     BOOL fOk = TRUE;
-    if (fRenamed) {
+    // An install whose renames all happened still needs the check that
+    // ends it: the system opens the codec through Spoolcap, with the
+    // codec's own driver loaded behind it. Else it is undone.
+    CODECANSWER answer;
+    if (fRenamed && fInstall && (!g_pfnAskCodec(pFiles, &answer) || !answer.fWrapped)) {
+        fRenamed = FALSE;
+        fOk = GateRename(pFiles->szPath, &proof, szCopy, FALSE) == GATE_DONE;
+        nName = fOk ? HOLDS_NOTHING : nName;
+    }
+    if (!fOk) {
+        // As it was: said below.
+    } else if (fRenamed) {
         if (!fInstall) DeleteCopy(szCopy, &id);
     } else if (fInstall) {
         // Back to the codec alone: its driver's name back, the new copy gone.
@@ -161,9 +206,9 @@ int SettleJournal(const CODECFILES *pFiles)
         else fOk = nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
         if (fOk) DeleteCopy(szCopy, &id);
     } else {
-        // Back to Spoolcap in front: its copy takes the name again.
-        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER && WhatIsAt(szCopy) == HOLDS_SPOOLCAP)
-            fOk = RenameStep(szCopy, pFiles->szPath);
+        // Back to Spoolcap in front: its copy, by its identity, takes the
+        // name again.
+        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = GateRename(szCopy, &proof, pFiles->szPath, FALSE) == GATE_DONE;
         else fOk = nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER;
     }
     if (!fOk) {
@@ -180,15 +225,16 @@ int SettleJournal(const CODECFILES *pFiles)
     BOOL fFinished = fRenamed;
     // A finished install has its settings as one that ran through has.
     if (fInstall && fFinished) WriteFirstSettings(pFiles);
+    // Where the codec now stands: Spoolcap in front (an install finished, an
+    // uninstall undone) or the codec's own driver alone.
+    LPCSTR pszOp = fInstall ? (g_fJapanese ? "インストール" : "install") : (g_fJapanese ? "アンインストール" : "uninstall");
+    LPCSTR pszDone = fFinished ? (g_fJapanese ? "完了しました" : "finished") : (g_fJapanese ? "元に戻しました" : "undone");
     if (fInstall == fFinished)
-        Say(g_pOut, "An interrupted install in front of %s was %s: Spoolcap stands in front of the codec.\n",
-            "%s の前への中断されたインストールを%s: Spoolcap がコーデックの前にあります.\n", pFiles->szFourcc,
-            fFinished ? (g_fJapanese ? "完了しました" : "finished") : (g_fJapanese ? "元に戻しました" : "undone"));
+        Say(g_pOut, "In front of %s, an interrupted %s was %s: Spoolcap stands in front of the codec.\n",
+            "%s の前での中断された%sを%s: Spoolcap がコーデックの前にあります.\n", pFiles->szFourcc, pszOp, pszDone);
     else
         Say(g_pOut, "In front of %s, an interrupted %s was %s: %s is the codec's own driver.\n",
-            "%s の前での中断された%sを%s: %s はコーデック本来のドライバです.\n", pFiles->szFourcc,
-            fInstall ? (g_fJapanese ? "インストール" : "install") : (g_fJapanese ? "アンインストール" : "uninstall"),
-            fFinished ? (g_fJapanese ? "完了しました" : "finished") : (g_fJapanese ? "元に戻しました" : "undone"),
+            "%s の前での中断された%sを%s: %s はコーデック本来のドライバです.\n", pFiles->szFourcc, pszOp, pszDone,
             pFiles->szPath);
     return fFinished ? SETTLED_FINISHED : SETTLED_UNDONE;
 }

@@ -90,12 +90,10 @@ int ScanCommand(int argc, char **argv)
     } else {
         Say(g_pOut, "%s: %lu frames, %llu bytes\n", "%s: %lu フレーム, %llu バイト\n", g_szRefFile, (unsigned long)g_nRefFrames,
             ullSize);
-        // The column names of the language; a Japanese one is two columns a
-        // character on the screen.
-        if (g_fJapanese)
-            fprintf(g_pOut, "%10s %8s %6s %4s %7s\n", "フレーム", "オフセット", "データ", "パディング", "画像");
-        else
-            fprintf(g_pOut, "%10s %10s %10s %10s %11s\n", "frame", "offset", "data", "padding", "picture");
+        // The column names of the language (in code page 932 a Japanese
+        // character takes two bytes and two columns).
+        fprintf(g_pOut, "%10s %10s %10s %10s %11s\n", g_fJapanese ? "フレーム" : "frame", g_fJapanese ? "オフセット" : "offset",
+                g_fJapanese ? "データ" : "data", g_fJapanese ? "パディング" : "padding", g_fJapanese ? "画像" : "picture");
     }
     for (DWORD i = 0; i < g_nRefFrames; i++) {
         REFFRAMEHEADER header;

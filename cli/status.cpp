@@ -88,10 +88,10 @@ void PutStateText(const CODECFILES *pFiles, const CODECSTATE *pState)
         return;
     }
     if (pState->dwMachine == 0) {
-        if (pState->dwOrgMachine)
-            Say(g_pOut, "  (missing; the codec's own driver is %s: spool repair %s)\n",
-                "  (ありません. コーデック本来のドライバは %s です: spool repair %s)\n", pFiles->szOrgPath,
-                pFiles->szFourcc);
+        if (pState->dwOrgMachine && !pState->fJournal)
+            Say(g_pOut, "  (missing or no module; the codec's own driver is still %s: rename it to %s)\n",
+                "  (ないか, モジュールではありません. コーデック本来のドライバは %s のままです: %s に名前を戻してください)\n",
+                pFiles->szOrgPath, pFiles->szDriver);
         else
             Say(g_pOut, "  (missing or no module)\n", "  (ないか, モジュールではありません)\n");
         PutAdvice(pFiles, pState);
@@ -243,20 +243,21 @@ BOOL BaseFolderMade(LPCSTR pszKey, LPCSTR pszBase, BOOL fMake)
     LookAtName(szFolder, &facts);
     if (facts.nKind == FILEKIND_MISSING && fMake) {
         // Each folder on the way that is missing, from the root down.
-        for (size_t i = 1; szFolder[i]; i++) {
+        DWORD dwError = ERROR_SUCCESS;
+        for (size_t i = 1; szFolder[0] && szFolder[i]; i++) {
             if ((szFolder[i] != '\\' && szFolder[i] != '/') || !StartsCharacter(szFolder, i)) continue;
             CHAR c = szFolder[i];
             szFolder[i] = '\0';
             LookAtName(szFolder, &facts);
-            if (facts.nKind == FILEKIND_MISSING) CreateDirectoryA(szFolder, NULL);
+            if (facts.nKind == FILEKIND_MISSING && !CreateDirectoryA(szFolder, NULL)) dwError = GetLastError();
             szFolder[i] = c;
         }
-        CreateDirectoryA(szFolder, NULL);
+        if (!CreateDirectoryA(szFolder, NULL)) dwError = GetLastError();
         LookAtName(szFolder, &facts);
         if (facts.nKind == FILEKIND_FOLDER) return TRUE;
         Complain("%s: the folder %s cannot be made (error %lu). The settings were not changed.",
                  "%s: フォルダー %s を作成できません (エラー %lu). 設定は変更していません.", pszKey, szFolder,
-                 (unsigned long)GetLastError());
+                 (unsigned long)dwError);
         return FALSE;
     }
     Complain("%s: the folder %s is not there, so no recording could write its reference files. Make it, or add "
@@ -282,7 +283,10 @@ BOOL SameSettings(const SPOOLSETTINGS *pA, const SPOOLSETTINGS *pB)
 
 void ComplainSettingsFile(LPCSTR pszPath, LPCSTR pszWhat, DWORD dwError)
 {
-    if (dwError == ERROR_ACCESS_DENIED)
+    if (dwError == ERROR_SUCCESS)
+        Complain("could not write %s (%s). The settings were not changed.",
+                 "%s を書き込めませんでした (%s). 設定は変更していません.", pszPath, pszWhat);
+    else if (dwError == ERROR_ACCESS_DENIED)
         Complain("could not write %s (%s): access denied; run spool as an administrator. The settings were not changed.",
                  "%s を書き込めませんでした (%s): アクセスが拒否されました. 管理者として spool を実行してください. 設定は変更していません.",
                  pszPath, pszWhat);
@@ -314,35 +318,38 @@ BOOL WriteSettingsWhole(LPCSTR pszIniPath, const SPOOLSETTINGS *pSettings)
             Complain("%s is there already and is left as it is: remove it and run spool config again.",
                      "%sがすでにあるため, そのままにしました. 削除してから spool config をもう一度実行してください.", szTemp);
         else
-            ComplainSettingsFile(szTemp, "create", dwError);
+            ComplainSettingsFile(szTemp, (g_fJapanese ? "作成" : "create"), dwError);
         return FALSE;
     }
     BYTE *pbOld = NULL;
     size_t cbOld = 0;
     DWORD cbDone = 0;
     BOOL fOk = !FileExists(pszIniPath) || ReadWholeFile(pszIniPath, &pbOld, &cbOld);
-    LPCSTR pszWhat = "reading the old file";
+    LPCSTR pszWhat = (g_fJapanese ? "元のファイルの読み込み" : "reading the old file");
     if (fOk && cbOld) {
-        pszWhat = "copying the old file";
+        pszWhat = (g_fJapanese ? "元のファイルの写し" : "copying the old file");
         fOk = WriteFile(h, pbOld, (DWORD)cbOld, &cbDone, NULL) && cbDone == cbOld;
     }
     free(pbOld);
-    if (!CloseHandle(h) && fOk) fOk = FALSE, pszWhat = "copying the old file";
+    if (!CloseHandle(h) && fOk) fOk = FALSE, pszWhat = (g_fJapanese ? "元のファイルの写し" : "copying the old file");
     if (fOk) {
-        pszWhat = "writing the settings";
+        pszWhat = (g_fJapanese ? "設定の書き込み" : "writing the settings");
         fOk = WriteSettingsFile(szTemp, pSettings);
     }
     SPOOLSETTINGS back;
     if (fOk) {
-        pszWhat = "reading them back";
+        pszWhat = (g_fJapanese ? "読み戻し" : "reading them back");
         ReadSettingsFile(szTemp, &back);
         fOk = SameSettings(&back, pSettings);
-        if (!fOk) SetLastError(ERROR_DISK_FULL);
+        if (!fOk) {
+            pszWhat = g_fJapanese ? "書いた写しが違って読み戻されました. ディスクがいっぱいではありませんか" : "the copy read back otherwise than written; is the disk full?";
+            SetLastError(ERROR_SUCCESS);
+        }
     }
     if (fOk) {
         // On the disk before it takes the old file's place: the made file,
         // by its identity.
-        pszWhat = "putting it on the disk";
+        pszWhat = (g_fJapanese ? "ディスクへの書き出し" : "putting it on the disk");
         HANDLE hFlush = INVALID_HANDLE_VALUE;
         fOk = GateOpenForWriting(szTemp, &proof, &hFlush) == GATE_DONE && FlushFileBuffers(hFlush);
         DWORD dwError = GetLastError();
@@ -350,8 +357,19 @@ BOOL WriteSettingsWhole(LPCSTR pszIniPath, const SPOOLSETTINGS *pSettings)
         SetLastError(dwError);
     }
     if (fOk) {
-        pszWhat = "renaming it over the old file";
-        fOk = GateRename(szTemp, &proof, pszIniPath, TRUE) == GATE_DONE && FlushFolderOf(pszIniPath);
+        pszWhat = (g_fJapanese ? "元のファイルとの置き換え" : "renaming it over the old file");
+        fOk = GateRename(szTemp, &proof, pszIniPath, TRUE) == GATE_DONE;
+        // A rename that happened though its folder could not be put on the
+        // disk: the new settings are in place.
+        SPOOLSETTINGS now;
+        if (!fOk && !FileExists(szTemp)) {
+            ReadSettingsFile(pszIniPath, &now);
+            if (SameSettings(&now, pSettings)) {
+                Complain("%s was written, but may not be on the disk yet.", "%s を書き込みましたが, まだディスクに書き出されていないかもしれません.",
+                         pszIniPath);
+                return TRUE;
+            }
+        }
     }
     if (!fOk) {
         DWORD dwError = GetLastError();
@@ -438,9 +456,13 @@ int ConfigCommand(int argc, char **argv)
                  "BiFiled=1 には BaseFile2 が必要です. 設定は変更していません.");
         return SPOOL_ERROR;
     }
-    // The base names' folders, where the recordings will write.
-    if (fChanged && (!BaseFolderMade("BaseFile", settings.szBaseFile, fMakeFolders) ||
-                     !BaseFolderMade("BaseFile2", settings.szBaseFile2, fMakeFolders)))
+    // The folders of the base names that this command sets, where the
+    // recordings will write (names kept as they were are not judged here:
+    // Enabled=0 must stay possible whatever they name).
+    if ((strcmp(state.settings.szBaseFile, settings.szBaseFile) != 0 &&
+         !BaseFolderMade("BaseFile", settings.szBaseFile, fMakeFolders)) ||
+        (strcmp(state.settings.szBaseFile2, settings.szBaseFile2) != 0 &&
+         !BaseFolderMade("BaseFile2", settings.szBaseFile2, fMakeFolders)))
         return SPOOL_ERROR;
     if (fChanged && !WriteSettingsWhole(files.szIniPath, &settings)) return SPOOL_ERROR;
     Say(g_pOut, "Settings of Spoolcap for %s: %s%s\n", "%s の Spoolcap の設定: %s%s\n", pszFourcc, files.szIniPath,

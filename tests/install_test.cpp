@@ -173,6 +173,7 @@ TEST_F(Install, DriverNamesWhoseCharactersEndInTheByteOfABackslash)
 // and the codec opens and records.
 int g_nDieAtStep;
 BOOL DieAtStep(int nStep) { return nStep != g_nDieAtStep; }
+BOOL AskCodecUnwrapped(const CODECFILES *pFiles, CODECANSWER *pAnswer);
 
 TEST_F(Install, AKillAfterAnyStepIsFinishedOrUndoneByTheNextCommand)
 {
@@ -217,7 +218,9 @@ TEST_F(Install, AKillAfterAnyStepIsFinishedOrUndoneByTheNextCommand)
         if (strcmp(c.pszSettle, "install") == 0) next = {"install", szFourcc, "--dll", spoolcap};
         if (strcmp(c.pszSettle, "status") == 0) next = {"status"};
         run = Run(next);
-        EXPECT_NE(run.out.find(c.fAfter ? "was finished" : "was undone"), std::string::npos) << run.out << run.err;
+        EXPECT_NE(run.out.find(std::string("an interrupted ") + c.pszOp + (c.fAfter ? " was finished" : " was undone")),
+                  std::string::npos)
+            << run.out << run.err;
         EXPECT_EQ(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
         // The command run again after an undo did its work: the state after.
         bool fAfter = c.fAfter || strcmp(c.pszSettle, c.pszOp) == 0;
@@ -262,6 +265,35 @@ TEST_F(Install, AFinishedInstallHasItsSettingsAndAStrangeStateIsLeftAlone)
     // Mended by hand as the message says.
     ASSERT_TRUE(WriteBytes(JoinPath(sys, name), codec.data(), codec.size()));
     ASSERT_TRUE(DeleteFileA(journal.c_str()));
+
+    // A journal that a working run holds is no run cut short: left alone.
+    auto before = Snapshot();
+    g_nDieAtStep = 2;
+    g_pfnInstallStep = DieAtStep;
+    EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
+    g_pfnInstallStep = NULL;
+    auto killed = Snapshot();
+    HANDLE hHeld = CreateFileA(journal.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    run = Run({"repair", szFourcc});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("another run of spool"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot() == killed);
+    CloseHandle(hHeld);
+    EXPECT_NE(Run({"repair", szFourcc}).out.find("was undone"), std::string::npos);
+    EXPECT_TRUE(Snapshot() == before);
+
+    // An install whose renames all happened, but through which the system
+    // does not load the codec's own driver, is undone.
+    g_nDieAtStep = 3;
+    g_pfnInstallStep = DieAtStep;
+    EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
+    g_pfnInstallStep = NULL;
+    g_pfnAskCodec = AskCodecUnwrapped;
+    run = Run({"repair", szFourcc});
+    g_pfnAskCodec = AskCodec;
+    EXPECT_NE(run.out.find("an interrupted install was undone"), std::string::npos) << run.out << run.err;
+    EXPECT_TRUE(Snapshot() == before);
 }
 
 // Settings kept from an earlier install that turn reference writing on are
@@ -306,6 +338,20 @@ TEST_F(Install, StatesAfterACodecUpdateAndLeftoversAreToldAndMended)
     EXPECT_NE(run.out.find("was moved aside as"), std::string::npos) << run.out;
     EXPECT_EQ(ReadBytes(JoinPath(sys, name + ".org")), updated);
     EXPECT_EQ(ReadBytes(JoinPath(sys, name)), ReadBytes(spoolcap));
+
+    // An install after an update that does not go through puts the old
+    // driver back where it was.
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    ASSERT_TRUE(CopyBytes(BuiltModule("samplecodec"), JoinPath(sys, name + ".org")));
+    std::vector<BYTE> org = ReadBytes(JoinPath(sys, name + ".org"));
+    g_pfnAskCodec = AskCodecUnwrapped;
+    run = Run({"install", szFourcc, "--dll", spoolcap, "--after-update"});
+    g_pfnAskCodec = AskCodec;
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.out.find("was put back as"), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(ReadBytes(JoinPath(sys, name + ".org")), org);
+    ASSERT_TRUE(DeleteFileA(JoinPath(sys, name + ".org").c_str()));
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
 
     std::string leftover = JoinPath(sys, name + ".spoolcap-old");
     ASSERT_TRUE(CopyBytes(spoolcap, leftover));
@@ -473,6 +519,11 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
         const char *pszSaid;  // NULL: taken
     } aCases[] = {
         {{"--mkdir", "BaseFile=" + JoinPath(JoinPath(Path("made"), "deeper"), "take")}, NULL},
+#ifdef _WIN32
+        {{"BaseFile=C:\\take"}, NULL},  // a base name at a root
+#else
+        {{"BaseFile=/take"}, NULL},
+#endif
         {{"BaseFile=" + Path("rec"), "Padding=250", "Enabled=1", "overlapwrite=1"}, NULL},
         {{"BaseFile=" + JoinPath(Path("gone"), "take")}, "is not there"},
         {{"BaseFile=take"}, "give the base name's full path"},

@@ -2,11 +2,13 @@
 // are the texts of their UTF-8 resource scripts: the conversion to code page
 // 932 and the resource compiler lose and change nothing.
 #include "platform/win.h"
+#include "scaffold/version.h"
 
 #include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -271,5 +273,40 @@ TEST(ResourceTexts, SpoolcapDialogs) { ExpectSameTexts("spoolcap.dll", "codec/sp
 TEST(ResourceTexts, VfwprobeDialogs) { ExpectSameTexts("Vfwprobe.exe", "lister/vfwprobe.rc"); }
 TEST(ResourceTexts, SpoolmendDialogs) { ExpectSameTexts("Spoolmend.exe", "salvage/spoolmend.rc"); }
 TEST(ResourceTexts, SpoolshiftDialog) { ExpectSameTexts("Spoolshift.exe", "mover/spoolshift.rc"); }
+
+// Each module's version resource: its numbers and its texts are the
+// product's version, as the file's properties show them.
+TEST(ResourceTexts, VersionResources)
+{
+    unsigned uMajor = 0, uMinor = 0;
+    ASSERT_EQ(sscanf(PRODUCT_VERSION, "%u.%u", &uMajor, &uMinor), 2);
+    const WORD awNumbers[] = {PRODUCT_VERSION_NUMBERS};
+    EXPECT_EQ(awNumbers[0], uMajor);
+    EXPECT_EQ(awNumbers[1], uMinor);
+    for (const char *pszModule : {"spoolcap.dll", "Vfwprobe.exe", "Spoolmend.exe", "Spoolshift.exe", "spool.exe"}) {
+        SCOPED_TRACE(pszModule);
+        std::string path = JoinPath(ModuleFolder(), pszModule);
+        DWORD dwHandle = 0, cb = GetFileVersionInfoSizeA(path.c_str(), &dwHandle);
+        ASSERT_GT(cb, 0u);
+        std::vector<BYTE> info(cb);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, cb, info.data()));
+        VS_FIXEDFILEINFO *pFixed = NULL;
+        UINT cbFixed = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&pFixed, &cbFixed));
+        EXPECT_EQ(pFixed->dwFileVersionMS, (DWORD)((uMajor << 16) | uMinor));
+        EXPECT_EQ(pFixed->dwProductVersionMS, (DWORD)((uMajor << 16) | uMinor));
+        for (const char *pszKey : {"FileVersion", "ProductVersion", "ProductName", "OriginalFilename", "FileDescription"}) {
+            char *pszValue = NULL;
+            UINT cch = 0;
+            std::string query = std::string("\\StringFileInfo\\041104B0\\") + pszKey;
+            ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), (void **)&pszValue, &cch)) << pszKey;
+            std::string value(pszValue);
+            if (strstr(pszKey, "Version")) EXPECT_EQ(value, PRODUCT_VERSION);
+            else if (strcmp(pszKey, "ProductName") == 0) EXPECT_EQ(value, "Spoolcap");
+            else if (strcmp(pszKey, "OriginalFilename") == 0) EXPECT_EQ(value, pszModule);
+            else EXPECT_GT(value.size(), strlen(pszModule) / 2) << "a description";
+        }
+    }
+}
 
 }  // namespace

@@ -27,7 +27,8 @@ case "${1:-}" in
         for set in win:mingw-i686.cmake win64:mingw-x86_64.cmake; do
             dir=$build/${set%%:*}
             echo "== building $dir"
-            cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+            # With debug data, which goes to the symbols zip.
+            cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -g -DNDEBUG" \
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${set#*:}" >"$dir.log" 2>&1
             cmake --build "$dir" -j"$(nproc)" >>"$dir.log" 2>&1 || { tail -30 "$dir.log"; exit 1; }
         done
