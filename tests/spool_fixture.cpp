@@ -18,10 +18,15 @@ std::string ReadBack(FILE *pFile)
 void Spool::SetUp()
 {
     AviTest::SetUp();
+    SetLanguage("en");
+}
+
+void Spool::SetLanguage(const char *pszLang)
+{
 #ifdef _WIN32
-    _putenv("SPOOL_LANG=en");
+    _putenv((std::string("SPOOL_LANG=") + pszLang).c_str());
 #else
-    setenv("SPOOL_LANG", "en", 1);
+    setenv("SPOOL_LANG", pszLang, 1);
 #endif
 }
 

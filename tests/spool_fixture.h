@@ -28,6 +28,8 @@ public:
     // what it prints.
     RUN Run(std::vector<std::string> args);
     std::string Clean(std::string text);
+    // The language spool speaks (SPOOL_LANG): "en" or "ja".
+    static void SetLanguage(const char *pszLang);
     // An AVI of records naming the files in turn (frames of 8 x 8); the
     // files are written.
     std::string RecordAvi(const std::vector<std::string> &names, DWORD nFrames, const char *pszAvi = "rec.avi");

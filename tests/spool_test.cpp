@@ -182,11 +182,7 @@ TEST_F(Spool, HelpAndUsage)
         EXPECT_NE(run.err.find("spool: " + args[0] + ": "), std::string::npos) << run.err;
     }
     // Japanese when asked for.
-#ifdef _WIN32
-    _putenv("SPOOL_LANG=ja");
-#else
-    setenv("SPOOL_LANG", "ja", 1);
-#endif
+    SetLanguage("ja");
     run = Run({"verify"});
     EXPECT_NE(run.err.find("引数が正しくありません"), std::string::npos);
 }
@@ -203,19 +199,11 @@ TEST_F(Spool, ScanListsFramesAndFindsTheDamage)
                        "         1         48         33         15         8x8\n"
                        "         2        112         46          2         8x8\n");
     EXPECT_EQ(run.err, "");
-#ifdef _WIN32
-    _putenv("SPOOL_LANG=ja");
-#else
-    setenv("SPOOL_LANG", "ja", 1);
-#endif
+    SetLanguage("ja");
     run = Run({"scan", ref});
     EXPECT_NE(run.out.find("フレーム"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("padding"), std::string::npos) << run.out;
-#ifdef _WIN32
-    _putenv("SPOOL_LANG=en");
-#else
-    setenv("SPOOL_LANG", "en", 1);
-#endif
+    SetLanguage("en");
     // Bytes after the last frame that are no frame.
     std::vector<BYTE> bytes = ReadBytes(ref);
     bytes.insert(bytes.end(), 40, 0xEE);
