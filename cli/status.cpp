@@ -135,6 +135,13 @@ void PutStateJson(const CODECFILES *pFiles, const CODECSTATE *pState)
         if (pState->dwMachine) PutJsonString(g_pOut, MachineName(pState->dwMachine));
         else fputs("null", g_pOut);
         fprintf(g_pOut, ", \"spoolcap\": %s", pState->fSpoolcap ? "true" : "false");
+        // The states that need something done: an install or uninstall cut
+        // short (spool repair), an old ".org" left by an update of the codec
+        // (install --after-update), a copy left by an earlier run (repair).
+        fprintf(g_pOut, ", \"interrupted\": %s, \"org_left_by_update\": %s, \"leftover\": ", pState->fJournal ? "true" : "false",
+                !pState->fSpoolcap && pState->dwMachine && pState->dwOrgMachine ? "true" : "false");
+        if (pState->szLeftover[0]) PutJsonString(g_pOut, pState->szLeftover);
+        else fputs("null", g_pOut);
     }
     if (pState->fSpoolcap) {
         fputs(", \"wrapped\": ", g_pOut);

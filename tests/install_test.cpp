@@ -332,6 +332,9 @@ TEST_F(Install, StatesAfterACodecUpdateAndLeftoversAreToldAndMended)
                            " --after-update"),
               std::string::npos)
         << run.out;
+    run = Run({"status", "--json"});
+    EXPECT_NE(run.out.find("\"interrupted\": false, \"org_left_by_update\": true, \"leftover\": null"), std::string::npos)
+        << run.out;
     EXPECT_EQ(InstallIt().nStatus, SPOOL_ERROR);
     run = Run({"install", szFourcc, "--dll", spoolcap, "--after-update"});
     ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
@@ -358,6 +361,8 @@ TEST_F(Install, StatesAfterACodecUpdateAndLeftoversAreToldAndMended)
     run = Run({"status"});
     EXPECT_NE(run.out.find(Clean(leftover) + " is left from an earlier run: spool repair " + szFourcc), std::string::npos)
         << run.out;
+    run = Run({"status", "--json"});
+    EXPECT_NE(run.out.find("\"org_left_by_update\": false, \"leftover\": \"" + Clean(leftover)), std::string::npos) << run.out;
     run = Run({"repair", szFourcc});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
     EXPECT_EQ(GetFileAttributesA(leftover.c_str()), INVALID_FILE_ATTRIBUTES);
