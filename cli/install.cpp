@@ -96,7 +96,8 @@ BOOL IsProtectedFile(LPCSTR pszPath)
 
 BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FILEID *pId)
 {
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    GATEPROOF proof = {GATE_MADE, {0, 0, 0}, 0};
+    HANDLE hFile = GateCreateNew(pszPath, GENERIC_WRITE, &proof.id);
     if (hFile == INVALID_HANDLE_VALUE) {
         *pdwError = GetLastError();
         return FALSE;
@@ -113,24 +114,49 @@ BOOL WriteNewFile(LPCSTR pszPath, const BYTE *pb, size_t cb, DWORD *pdwError, FI
         cbDone += cbChunk;
     }
     if (fOk) fOk = FlushFileBuffers(hFile);
-    if (fOk && pId) fOk = FileIdOfHandle(hFile, pId);
+    if (pId) *pId = proof.id;
     *pdwError = fOk ? ERROR_SUCCESS : GetLastError();
     if (!CloseHandle(hFile)) fOk = FALSE;
-    if (!fOk) DeleteFileA(pszPath);
+    if (!fOk) GateDelete(pszPath, &proof);
     return fOk;
 }
 
-namespace {
+BOOL RenameChecked(LPCSTR pszFrom, const FILEID *pId, LPCSTR pszTo)
+{
+    GATEPROOF proof = {GATE_CHECKED, *pId, 0};
+    int nResult = GateRename(pszFrom, &proof, pszTo, FALSE);
+    if (nResult == GATE_DONE) return TRUE;
+    if (nResult == GATE_EXISTS) SetLastError(ERROR_ALREADY_EXISTS);
+    else if (nResult != GATE_FAILED) SetLastError(ERROR_FILE_INVALID);
+    return FALSE;
+}
 
-BOOL Rename(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, MOVEFILE_WRITE_THROUGH); }
-
-}  // namespace
+int DeleteOwnCopy(LPCSTR pszCopy)
+{
+    FILEFACTS facts;
+    LookAtName(pszCopy, &facts);
+    if (facts.nKind == FILEKIND_MISSING && !facts.fLink) return COPY_NONE;
+    DWORD dwMachine = 0;
+    BOOL fOurs = FALSE;
+    GATEPROOF proof = {GATE_CHECKED, {0, 0, 0}, 0};
+    if (facts.fLink || facts.nKind != FILEKIND_FILE || !ReadModuleKind(pszCopy, &dwMachine, &fOurs, &proof.id) ||
+        !fOurs)
+        return COPY_NOT_OURS;
+    int nResult = GateDelete(pszCopy, &proof);
+    if (nResult == GATE_DONE || nResult == GATE_GONE) return COPY_DELETED;
+    return nResult == GATE_FAILED ? COPY_IN_USE : COPY_NOT_OURS;
+}
 
 void ComplainNoAccess(LPCSTR pszFolderFile, DWORD dwError)
 {
     if (dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL)
         Complain("cannot write beside %s: the disk is full. Nothing was changed.",
                  "%s の隣に書き込めません: ディスクがいっぱいです. 何も変更していません.", pszFolderFile);
+    else if (dwError == ERROR_FILE_INVALID)
+        Complain("cannot go on beside %s: a file there was replaced by another while spool was working. Nothing was "
+                 "changed.",
+                 "%s の隣で続けられません: 作業中にそこのファイルが別のファイルに置き換えられました. 何も変更していません.",
+                 pszFolderFile);
     else if (dwError == ERROR_ACCESS_DENIED)
         Complain("cannot write beside %s: run spool as an administrator. Nothing was changed.",
                  "%s の隣に書き込めません: 管理者として spool を実行してください. 何も変更していません.",
@@ -147,15 +173,13 @@ namespace {
 // anything else there is not ours.
 BOOL ClearOwnLeftover(LPCSTR pszTemp)
 {
-    if (!FileExists(pszTemp)) return TRUE;
-    DWORD dwMachine = 0;
-    BOOL fOurs = FALSE;
-    if (!ReadModuleKind(pszTemp, &dwMachine, &fOurs) || !fOurs) {
+    int nCopy = DeleteOwnCopy(pszTemp);
+    if (nCopy == COPY_NONE || nCopy == COPY_DELETED) return TRUE;
+    if (nCopy == COPY_NOT_OURS) {
         Complain("%s is in the way and is not a copy of Spoolcap; move it away first. Nothing was changed.",
                  "%s があり, Spoolcap の複写ではありません. 先に移してください. 何も変更していません.", pszTemp);
         return FALSE;
     }
-    if (DeleteFileA(pszTemp)) return TRUE;
     // A copy of an earlier run that a program still has loaded.
     SayCopyInUse(pszTemp);
     Complain("%s is still in the way. Nothing was changed.", "%s がまだ残っています. 何も変更していません.", pszTemp);
@@ -186,7 +210,7 @@ void ComplainStranded(const CODECFILES *pFiles, LPCSTR pszTemp)
 // Reads the codec's driver and Spoolcap, and refuses what cannot be
 // installed. *ppbSpoolcap holds Spoolcap's bytes when it succeeds.
 BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterUpdate, BYTE **ppbSpoolcap,
-                      size_t *pcbSpoolcap)
+                      size_t *pcbSpoolcap, FILEID *pidDriver)
 {
     DWORD dwCodec = 0;
     BOOL fSpoolcap = FALSE;
@@ -195,13 +219,13 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterU
                  "Spoolcap のモジュール %s がありません (--dll で指定してください). 何も変更していません.", pszSpoolcap);
         return FALSE;
     }
-    if (!ReadWholeFile(pszSpoolcap, ppbSpoolcap, pcbSpoolcap) || !IsSpoolcapImage(*ppbSpoolcap, *pcbSpoolcap)) {
+    if (!ReadWholeFile(pszSpoolcap, ppbSpoolcap, pcbSpoolcap, NULL) || !IsSpoolcapImage(*ppbSpoolcap, *pcbSpoolcap)) {
         Complain("%s is not a Spoolcap module (give it with --dll). Nothing was changed.",
                  "%s は Spoolcap のモジュールではありません (--dll で指定してください). 何も変更していません.",
                  pszSpoolcap);
         return FALSE;
     }
-    if (!ReadModuleKind(pFiles->szPath, &dwCodec, &fSpoolcap)) {
+    if (!ReadModuleKind(pFiles->szPath, &dwCodec, &fSpoolcap, pidDriver)) {
         Complain("the codec %s is listed with %s, which cannot be read. Nothing was changed.",
                  "コーデック %s のドライバ %s を読めません. 何も変更していません.", pFiles->szFourcc,
                  pFiles->szPath);
@@ -316,8 +340,14 @@ BOOL SettingsStillServe(const CODECFILES *pFiles, BOOL fKeepSettings)
 
 // Moves a ".org" left from before an update of the codec aside under a
 // dated name; FALSE after a message.
-BOOL MoveOrgAside(const CODECFILES *pFiles, LPSTR pszAside)
+BOOL MoveOrgAside(const CODECFILES *pFiles, LPSTR pszAside, FILEID *pidOrg)
 {
+    DWORD dwMachine = 0;
+    if (!ReadModuleKind(pFiles->szOrgPath, &dwMachine, NULL, pidOrg)) {
+        ComplainNoAccess(pFiles->szPath, GetLastError());
+        pszAside[0] = '\0';
+        return FALSE;
+    }
     CHAR szStamp[32];
     time_t tNow = time(NULL);
     if (!strftime(szStamp, sizeof(szStamp), ".%Y%m%d-%H%M%S", localtime(&tNow))) szStamp[0] = '\0';
@@ -331,7 +361,7 @@ BOOL MoveOrgAside(const CODECFILES *pFiles, LPSTR pszAside)
         CHAR szStamped[48];
         snprintf(szStamped, sizeof(szStamped), "%s%s", szStamp, szNumber);
         if (!FormatPath(pszAside, "%s%s", pFiles->szOrgPath, szStamped)) break;
-        fMoved = MoveFileExA(pFiles->szOrgPath, pszAside, MOVEFILE_WRITE_THROUGH);
+        fMoved = RenameChecked(pFiles->szOrgPath, pidOrg, pszAside);
         dwError = fMoved ? ERROR_SUCCESS : GetLastError();
         if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
     }
@@ -346,9 +376,9 @@ BOOL MoveOrgAside(const CODECFILES *pFiles, LPSTR pszAside)
 }
 
 // Puts it back when the install does not go on.
-void PutOrgBack(const CODECFILES *pFiles, LPCSTR pszAside)
+void PutOrgBack(const CODECFILES *pFiles, LPCSTR pszAside, const FILEID *pidOrg)
 {
-    if (MoveFileExA(pszAside, pFiles->szOrgPath, MOVEFILE_WRITE_THROUGH))
+    if (RenameChecked(pszAside, pidOrg, pFiles->szOrgPath))
         Say(g_pOut, "%s was put back as %s.\n", "%s を %s に戻しました.\n", pszAside, pFiles->szOrgPath);
     else
         Complain("%s could not be put back as %s.", "%s を %s に戻せませんでした.", pszAside, pFiles->szOrgPath);
@@ -505,7 +535,7 @@ BOOL IsSpoolcapImage(const BYTE *pb, size_t cb)
     return FALSE;
 }
 
-BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb)
+BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb, FILEID *pId)
 {
     *ppb = NULL;
     *pcb = 0;
@@ -516,7 +546,8 @@ BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb)
     DWORD cb = GetFileSize(hFile, &dwHigh);
     BYTE *pb = (cb == INVALID_FILE_SIZE || dwHigh || cb > MODULE_MAX) ? NULL : (BYTE *)malloc(cb ? cb : 1);
     DWORD cbRead = 0;
-    BOOL fOk = pb && (cb == 0 || (ReadFile(hFile, pb, cb, &cbRead, NULL) && cbRead == cb));
+    BOOL fOk = pb && (cb == 0 || (ReadFile(hFile, pb, cb, &cbRead, NULL) && cbRead == cb)) &&
+               (!pId || FileIdOfHandle(hFile, pId));
     CloseHandle(hFile);
     if (!fOk) {
         free(pb);
@@ -527,11 +558,11 @@ BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb)
     return TRUE;
 }
 
-BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap)
+BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap, FILEID *pId)
 {
     BYTE *pb = NULL;
     size_t cb = 0;
-    if (!ReadWholeFile(pszPath, &pb, &cb)) return FALSE;
+    if (!ReadWholeFile(pszPath, &pb, &cb, pId)) return FALSE;
     *pdwMachine = GetImageMachine(pb, cb);
     if (pfSpoolcap) *pfSpoolcap = IsSpoolcapImage(pb, cb);
     free(pb);
@@ -579,8 +610,9 @@ int InstallCommand(int argc, char **argv)
     size_t cbSpoolcap = 0;
     CODECANSWER before, after;
     CHAR szTemp[MAX_PATH];
+    FILEID idDriver = {0, 0, 0}, idOrg = {0, 0, 0};
     BOOL fOk = SettingsStillServe(&files, fKeepSettings) &&
-               CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap) &&
+               CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap, &idDriver) &&
                FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-new") && ClearOwnLeftover(szTemp);
     if (fOk && !g_pfnAskCodec(&files, &before)) {
         Complain("the codec %s does not open now; Spoolcap could not be checked in front of it. Nothing was changed.",
@@ -593,7 +625,7 @@ int InstallCommand(int argc, char **argv)
     // After an update of the codec, its old driver goes aside under a dated
     // name (the user's, never deleted), and comes back if nothing follows.
     CHAR szAside[MAX_PATH] = "";
-    if (fOk && fAfterUpdate && FileExists(files.szOrgPath)) fOk = MoveOrgAside(&files, szAside);
+    if (fOk && fAfterUpdate && FileExists(files.szOrgPath)) fOk = MoveOrgAside(&files, szAside, &idOrg);
     // 1. Spoolcap beside the codec under a name of its own, then the
     // journal that names it.
     if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError, &idCopy)) {
@@ -607,30 +639,31 @@ int InstallCommand(int argc, char **argv)
         fOk = FALSE;
     }
     if (!fOk) {
-        if (szAside[0]) PutOrgBack(&files, szAside);
+        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
         return SPOOL_ERROR;
     }
     if (!InstallStepReached(1)) return SPOOL_ERROR;
-    // 2. The codec's driver keeps its bytes under ".org".
-    if (!Rename(files.szPath, files.szOrgPath)) {
+    // 2. The codec's driver (the file the checks read) keeps its bytes under
+    // ".org".
+    if (!RenameChecked(files.szPath, &idDriver, files.szOrgPath)) {
         dwError = GetLastError();
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
-        if (szAside[0]) PutOrgBack(&files, szAside);
+        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
     if (!InstallStepReached(2)) return SPOOL_ERROR;
     // 3. Spoolcap takes the codec's name.
-    if (!Rename(szTemp, files.szPath)) {
+    if (!RenameChecked(szTemp, &idCopy, files.szPath)) {
         dwError = GetLastError();
-        if (!Rename(files.szOrgPath, files.szPath)) {
+        if (!RenameChecked(files.szOrgPath, &idDriver, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
-        if (szAside[0]) PutOrgBack(&files, szAside);
+        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
         ComplainNoAccess(files.szPath, dwError);
         return SPOOL_ERROR;
     }
@@ -638,13 +671,13 @@ int InstallCommand(int argc, char **argv)
     // The system now opens the codec through Spoolcap: it must answer as
     // the codec did, with the codec loaded behind it.
     if (!g_pfnAskCodec(&files, &after) || !after.fWrapped || !SameCodecInfo(&before.info, &after.info)) {
-        if (!Rename(files.szPath, szTemp) || !Rename(files.szOrgPath, files.szPath)) {
+        if (!RenameChecked(files.szPath, &idCopy, szTemp) || !RenameChecked(files.szOrgPath, &idDriver, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
-        if (szAside[0]) PutOrgBack(&files, szAside);
+        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
         Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
                  "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
         // The system loaded no ".org": it opened another module than the
@@ -673,8 +706,11 @@ int UninstallCommand(int argc, char **argv)
     if (!LocateCodecFiles(pszFourcc, &files) || SettleJournal(&files) == SETTLED_STUCK) return SPOOL_ERROR;
     DWORD dwMachine = 0, dwOrgMachine = 0;
     BOOL fSpoolcap = FALSE;
-    ReadModuleKind(files.szPath, &dwMachine, &fSpoolcap);
-    ReadModuleKind(files.szOrgPath, &dwOrgMachine, NULL);
+    // The identities of the files whose bytes were judged: Spoolcap's, which
+    // its copy keeps under the temporary name, and the codec's driver's.
+    FILEID idSpoolcap = {0, 0, 0}, idOrg = {0, 0, 0};
+    ReadModuleKind(files.szPath, &dwMachine, &fSpoolcap, &idSpoolcap);
+    ReadModuleKind(files.szOrgPath, &dwOrgMachine, NULL, &idOrg);
     if (!fSpoolcap) {
         Complain("Spoolcap does not stand in front of %s: %s is not Spoolcap. Nothing was changed.",
                  "%s の前に Spoolcap はありません: %s は Spoolcap ではありません. 何も変更していません.", pszFourcc,
@@ -689,28 +725,21 @@ int UninstallCommand(int argc, char **argv)
     }
     CHAR szTemp[MAX_PATH];
     if (!FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-old") || !ClearOwnLeftover(szTemp)) return SPOOL_ERROR;
-    // Spoolcap's identity, which its copy keeps under the temporary name.
-    FILEFACTS facts;
-    LookAtName(files.szPath, &facts);
-    if (facts.nKind != FILEKIND_FILE) {
-        ComplainNoAccess(files.szPath, GetLastError());
-        return SPOOL_ERROR;
-    }
-    GATEPROOF copyProof = {GATE_MADE, facts.id, 0};
+    GATEPROOF copyProof = {GATE_CHECKED, idSpoolcap, 0};
     CODECANSWER before, after;
     BOOL fAnswered = g_pfnAskCodec(&files, &before);
-    if (!WriteJournal(&files, JOURNAL_UNINSTALL, &facts.id)) return SPOOL_ERROR;
+    if (!WriteJournal(&files, JOURNAL_UNINSTALL, &idSpoolcap)) return SPOOL_ERROR;
     if (!InstallStepReached(1)) return SPOOL_ERROR;
     // 1. Spoolcap steps aside; 2. the codec's driver takes its name back.
-    if (!Rename(files.szPath, szTemp)) {
+    if (!RenameChecked(files.szPath, &idSpoolcap, szTemp)) {
         ComplainNoAccess(files.szPath, GetLastError());
         RemoveJournal(&files);
         return SPOOL_ERROR;
     }
     if (!InstallStepReached(2)) return SPOOL_ERROR;
-    if (!Rename(files.szOrgPath, files.szPath)) {
+    if (!RenameChecked(files.szOrgPath, &idOrg, files.szPath)) {
         DWORD dwError = GetLastError();
-        if (!Rename(szTemp, files.szPath)) {
+        if (!RenameChecked(szTemp, &idSpoolcap, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
@@ -721,7 +750,7 @@ int UninstallCommand(int argc, char **argv)
     if (!InstallStepReached(3)) return SPOOL_ERROR;
     // The codec opens by itself and answers as it did through Spoolcap.
     if (!g_pfnAskCodec(&files, &after) || after.fWrapped || (fAnswered && !SameCodecInfo(&before.info, &after.info))) {
-        if (!Rename(files.szPath, files.szOrgPath) || !Rename(szTemp, files.szPath)) {
+        if (!RenameChecked(files.szPath, &idOrg, files.szOrgPath) || !RenameChecked(szTemp, &idSpoolcap, files.szPath)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
@@ -754,14 +783,14 @@ int RepairCommand(int argc, char **argv)
     BOOL fLeftover = FALSE;
     for (LPCSTR pszSuffix : g_apszCopySuffixes) {
         CHAR szCopy[MAX_PATH];
-        if (!FormatPath(szCopy, "%s%s", files.szPath, pszSuffix) || !FileExists(szCopy)) continue;
+        if (!FormatPath(szCopy, "%s%s", files.szPath, pszSuffix)) continue;
+        int nCopy = DeleteOwnCopy(szCopy);
+        if (nCopy == COPY_NONE) continue;
         fLeftover = TRUE;
-        DWORD dwMachine = 0;
-        BOOL fOurs = FALSE;
-        if (!ReadModuleKind(szCopy, &dwMachine, &fOurs) || !fOurs)
+        if (nCopy == COPY_NOT_OURS)
             Complain("%s is not a copy of Spoolcap; it was left as it is.", "%s は Spoolcap の複写ではないため, そのままにしました.",
                      szCopy);
-        else if (DeleteFileA(szCopy))
+        else if (nCopy == COPY_DELETED)
             Say(g_pOut, "%s, a copy of Spoolcap left by an earlier run, was deleted.\n",
                 "%s (以前の実行が残した Spoolcap の複写) を削除しました.\n", szCopy);
         else

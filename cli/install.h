@@ -53,11 +53,24 @@ LPCSTR MachineName(DWORD dwMachine);
 BOOL IsSpoolcapImage(const BYTE *pb, size_t cb);
 
 // A file's bytes in a new buffer (free() it); FALSE when it cannot be read
-// or is larger than any codec module.
-BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb);
+// or is larger than any codec module. pId (may be NULL) gets the identity
+// of the file read.
+BOOL ReadWholeFile(LPCSTR pszPath, BYTE **ppb, size_t *pcb, FILEID *pId);
 // The machine of a module file (0 when it is no module) and whether it is
-// Spoolcap (pfSpoolcap may be NULL); FALSE when it cannot be read.
-BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap);
+// Spoolcap (pfSpoolcap may be NULL), and the identity of the file read (pId
+// may be NULL); FALSE when it cannot be read.
+BOOL ReadModuleKind(LPCSTR pszPath, DWORD *pdwMachine, BOOL *pfSpoolcap, FILEID *pId);
+// Renames the file that the checks read, by the identity they saw (never
+// over another file); FALSE with the system's error, ERROR_FILE_INVALID
+// when the name reaches another file now.
+BOOL RenameChecked(LPCSTR pszFrom, const FILEID *pId, LPCSTR pszTo);
+// A copy of Spoolcap that an earlier run left under a temporary name goes,
+// when its bytes are Spoolcap's, by the identity of the file read.
+#define COPY_NONE 0      // nothing under the name
+#define COPY_DELETED 1
+#define COPY_NOT_OURS 2  // not a copy of Spoolcap (or it cannot be read): left
+#define COPY_IN_USE 3    // a program has it loaded: left
+int DeleteOwnCopy(LPCSTR pszCopy);
 
 // Opens the codec through the system, by its FOURCC, and takes its answer
 // to ICM_GETINFO and whether its ".org" module is loaded; FALSE when it does

@@ -37,17 +37,16 @@ BOOL JournalPath(const CODECFILES *pFiles, LPSTR pszPath) { return FormatPath(ps
 #define HOLDS_SPOOLCAP 1
 #define HOLDS_OTHER 2
 
-int WhatIsAt(LPCSTR pszPath)
+// pId: the identity of the file read.
+int WhatIsAt(LPCSTR pszPath, FILEID *pId)
 {
     FILEFACTS facts;
     LookAtName(pszPath, &facts);
     if (facts.nKind == FILEKIND_MISSING && !facts.fLink) return HOLDS_NOTHING;
     DWORD dwMachine = 0;
     BOOL fSpoolcap = FALSE;
-    return ReadModuleKind(pszPath, &dwMachine, &fSpoolcap) && fSpoolcap ? HOLDS_SPOOLCAP : HOLDS_OTHER;
+    return ReadModuleKind(pszPath, &dwMachine, &fSpoolcap, pId) && fSpoolcap ? HOLDS_SPOOLCAP : HOLDS_OTHER;
 }
-
-BOOL RenameStep(LPCSTR pszFrom, LPCSTR pszTo) { return MoveFileExA(pszFrom, pszTo, MOVEFILE_WRITE_THROUGH); }
 
 // Deletes the journal's copy of Spoolcap under its temporary name, by its
 // identity; a copy held by a program, or another file there, is said and
@@ -86,6 +85,9 @@ void SayCopyInUse(LPCSTR pszCopy)
 // The journal of the run in hand, held open with no sharing while the run
 // works: another run that meets it knows that it is no run cut short.
 static HANDLE s_hJournal = INVALID_HANDLE_VALUE;
+// The journal that this run made or read, by its identity: the one that
+// RemoveJournal deletes.
+static GATEPROOF s_journalProof = {0, {0, 0, 0}, 0};
 
 static void CloseJournal(void)
 {
@@ -109,16 +111,15 @@ BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
                        (unsigned long)pId->dwIndexHigh, (unsigned long)pId->dwIndexLow);
     if (!JournalPath(pFiles, szJournal) || cch <= 0 || cch >= (int)sizeof(szText)) return FALSE;
     CloseJournal();
-    s_hJournal = CreateFileA(szJournal, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    s_journalProof.nProof = GATE_MADE;
+    s_hJournal = GateCreateNew(szJournal, GENERIC_WRITE, &s_journalProof.id);
     DWORD cbDone = 0;
     BOOL fOk = s_hJournal != INVALID_HANDLE_VALUE && WriteFile(s_hJournal, szText, (DWORD)cch, &cbDone, NULL) &&
                cbDone == (DWORD)cch && FlushFileBuffers(s_hJournal) && FlushFolderOf(szJournal);
     if (!fOk) {
         DWORD dwError = GetLastError();
-        if (s_hJournal != INVALID_HANDLE_VALUE) {
-            CloseJournal();
-            DeleteFileA(szJournal);
-        }
+        if (s_hJournal != INVALID_HANDLE_VALUE) RemoveJournal(pFiles);
+        s_journalProof.nProof = 0;
         ComplainNoAccess(pFiles->szPath, dwError);
         return FALSE;
     }
@@ -129,7 +130,8 @@ void RemoveJournal(const CODECFILES *pFiles)
 {
     CloseJournal();
     CHAR szJournal[MAX_PATH];
-    if (JournalPath(pFiles, szJournal)) DeleteFileA(szJournal);
+    if (s_journalProof.nProof && JournalPath(pFiles, szJournal)) GateDelete(szJournal, &s_journalProof);
+    s_journalProof.nProof = 0;
 }
 
 int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
@@ -138,7 +140,10 @@ int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
     if (!JournalPath(pFiles, szJournal) || !FileExists(szJournal)) return JOURNAL_NONE;
     BYTE *pb = NULL;
     size_t cb = 0;
-    if (!ReadWholeFile(szJournal, &pb, &cb)) return GetLastError() == ERROR_SHARING_VIOLATION ? JOURNAL_BUSY : JOURNAL_BAD;
+    GATEPROOF proof = {GATE_CHECKED, {0, 0, 0}, 0};
+    if (!ReadWholeFile(szJournal, &pb, &cb, &proof.id))
+        return GetLastError() == ERROR_SHARING_VIOLATION ? JOURNAL_BUSY : JOURNAL_BAD;
+    s_journalProof = proof;
     CHAR szText[256];
     size_t cch = cb < sizeof(szText) - 1 ? cb : sizeof(szText) - 1;
     memcpy(szText, pb, cch);
@@ -181,7 +186,8 @@ int SettleJournal(const CODECFILES *pFiles)
     BOOL fInstall = nOp == JOURNAL_INSTALL;
     CHAR szCopy[MAX_PATH];
     FormatPath(szCopy, "%s%s", pFiles->szPath, fInstall ? ".spoolcap-new" : ".spoolcap-old");
-    int nName = WhatIsAt(pFiles->szPath), nOrg = WhatIsAt(pFiles->szOrgPath);
+    FILEID idName = {0, 0, 0}, idOrg = {0, 0, 0};
+    int nName = WhatIsAt(pFiles->szPath, &idName), nOrg = WhatIsAt(pFiles->szOrgPath, &idOrg);
     // Every rename happened: Spoolcap in front after an install, the
     // codec's driver back after an uninstall.
     BOOL fRenamed = fInstall ? nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER : nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
@@ -202,7 +208,7 @@ int SettleJournal(const CODECFILES *pFiles)
         if (!fInstall) DeleteCopy(szCopy, &id);
     } else if (fInstall) {
         // Back to the codec alone: its driver's name back, the new copy gone.
-        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = RenameStep(pFiles->szOrgPath, pFiles->szPath);
+        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = RenameChecked(pFiles->szOrgPath, &idOrg, pFiles->szPath);
         else fOk = nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
         if (fOk) DeleteCopy(szCopy, &id);
     } else {

@@ -4,6 +4,10 @@
 #include "scaffold/recordnames.h"
 #include "scaffold/version.h"
 
+#ifdef _WIN32
+#include <shellapi.h>
+#endif
+
 #include <stdlib.h>
 
 #include <string.h>
@@ -221,6 +225,34 @@ BOOL TakeNamesOption(int *pargc, char **argv, LPCSTR *ppszBad)
 }
 
 }  // namespace
+
+#ifdef _WIN32
+BOOL ArgumentsFitCodePage(LPCWSTR pwszCommandLine)
+{
+    int cArgs = 0;
+    LPWSTR *ppwszArgs = CommandLineToArgvW(pwszCommandLine, &cArgs);
+    if (!ppwszArgs) return TRUE;
+    BOOL fFit = TRUE;
+    for (int i = 1; i < cArgs && fFit; i++) {
+        BOOL fDefault = FALSE;
+        int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, ppwszArgs[i], -1, NULL, 0, NULL, &fDefault);
+        if (cb > 0 && !fDefault) continue;
+        fFit = FALSE;
+        // The argument as this program would have had it.
+        CHAR szShown[MAX_PATH];
+        if (!WideCharToMultiByte(CP_ACP, 0, ppwszArgs[i], -1, szShown, sizeof(szShown), NULL, NULL))
+            snprintf(szShown, sizeof(szShown), "%s", "?");
+        szShown[sizeof(szShown) - 1] = '\0';
+        Complain("argument %d (%s) holds a character that code page %u cannot hold; spool would take it for another. "
+                 "Use a name without it. Nothing was changed.",
+                 "引数 %d (%s) にコードページ %u で表せない文字があり, spool は別の文字として受け取ってしまいます. "
+                 "その文字のない名前を使ってください. 何も変更していません.",
+                 i, szShown, GetACP());
+    }
+    LocalFree(ppwszArgs);
+    return fFit;
+}
+#endif
 
 int SpoolMain(int argc, char **argv)
 {

@@ -25,6 +25,15 @@ extern BOOL g_fProgressBar;
 // message stream, and routes the engines' messages to the message stream.
 void InitSpoolOutput(void);
 
+#ifdef _WIN32
+// Windows gives a program its arguments in the program's code page, each
+// character that the page cannot hold turned into a look-alike ('é' into
+// 'e') or '?': such an argument would name another file, or set a value
+// that reads back otherwise. FALSE, after a message naming the first such
+// argument, when the command line holds one.
+BOOL ArgumentsFitCodePage(LPCWSTR pwszCommandLine);
+#endif
+
 // The messages that the AVI reader and Spoolmend's engine showed since the
 // count was cleared (the file commands' engines return theirs instead).
 extern int g_nEngineMessages;

@@ -30,8 +30,8 @@ void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
     memset(pState, 0, sizeof(*pState));
     pState->nFound = nFound;
     if (nFound != CODECFILES_OK) return;
-    ReadModuleKind(pFiles->szPath, &pState->dwMachine, &pState->fSpoolcap);
-    ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, NULL);
+    ReadModuleKind(pFiles->szPath, &pState->dwMachine, &pState->fSpoolcap, NULL);
+    ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, NULL, NULL);
     pState->fIniExists = FileExists(pFiles->szIniPath);
     ReadSettingsFile(pFiles->szIniFile, &pState->settings);
     FILEID id;
@@ -331,7 +331,7 @@ BOOL WriteSettingsWhole(LPCSTR pszIniPath, const SPOOLSETTINGS *pSettings)
     BYTE *pbOld = NULL;
     size_t cbOld = 0;
     DWORD cbDone = 0;
-    BOOL fOk = !FileExists(pszIniPath) || ReadWholeFile(pszIniPath, &pbOld, &cbOld);
+    BOOL fOk = !FileExists(pszIniPath) || ReadWholeFile(pszIniPath, &pbOld, &cbOld, NULL);
     LPCSTR pszWhat = (g_fJapanese ? "元のファイルの読み込み" : "reading the old file");
     if (fOk && cbOld) {
         pszWhat = (g_fJapanese ? "元のファイルの写し" : "copying the old file");

@@ -23,6 +23,8 @@ BOOL OpenWriteFile(CODECINSTANCE *pInst, int iSeq)
     LPCSTR pszBase = iSeq ? g_Settings.szBaseFile2 : g_Settings.szBaseFile;
     HANDLE hFile = CreateNextRefFile(pszBase, pInst->szWriteName[iSeq]);
     if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+    // Its identity, by which it is deleted if it receives no frame.
+    if (!FileIdOfHandle(hFile, &pInst->idWriteFile[iSeq])) memset(&pInst->idWriteFile[iSeq], 0, sizeof(FILEID));
     pInst->hWriteFile[iSeq] = hFile;
     pInst->dwWriteOffset[iSeq] = 0;
     return TRUE;

@@ -172,8 +172,10 @@ void CloseWriteFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
     if (pInst->hWriteFile[iSeq] != INVALID_HANDLE_VALUE) {
         CloseHandle(pInst->hWriteFile[iSeq]);
         // A file that received no frame goes: no record names it, and its
-        // number is free again.
-        if (pInst->dwWriteOffset[iSeq] == 0) DeleteFileA(pInst->szWriteName[iSeq]);
+        // number is free again. It goes by the identity it was made with,
+        // so that a file that has taken its name since stays.
+        GATEPROOF proof = {GATE_MADE, pInst->idWriteFile[iSeq], 0};
+        if (pInst->dwWriteOffset[iSeq] == 0) GateDelete(pInst->szWriteName[iSeq], &proof);
     }
     pInst->hWriteFile[iSeq] = INVALID_HANDLE_VALUE;
     pInst->dwWriteOffset[iSeq] = 0;

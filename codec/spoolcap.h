@@ -6,6 +6,7 @@
 #pragma once
 
 #include "codec/refformat.h"
+#include "scaffold/filegate.h"
 #include "platform/win.h"
 
 #include <atomic>
@@ -80,6 +81,7 @@ typedef struct CODECINSTANCE {
     DWORD dwWriteOffset[2];
     HANDLE hReadFile[2];
     HANDLE hWriteFile[2];
+    FILEID idWriteFile[2];  // the identity of the file being written, from its making
     IOWORKER aWorker[WORKER_COUNT];
     REFFRAMEHEADER aAheadHeader[2];
     REFFRAMEHEADER *pAheadHeader[2];

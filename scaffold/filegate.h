@@ -63,6 +63,8 @@ BOOL FinalPathOfHandle(HANDLE h, LPSTR pszPath);
 #define GATE_MADE 3       // this run made it (its identity kept from its making)
 #define GATE_THE_AVI 4    // the AVI that the user deletes, as loaded
 #define GATE_HELD 5       // a file held open by this run (a note), by the identity of its handle
+#define GATE_CHECKED 6    // the file whose bytes the caller's checks read (a codec's driver), by the identity of
+                          // the handle they were read through
 
 typedef struct {
     int nProof;              // GATE_...

@@ -150,6 +150,10 @@ TEST_F(Install, RecordsThroughSpoolcapUntilUninstalledAndLeavesTheCodecAsItWas)
 // system folder: installed, told and uninstalled as any other.
 TEST_F(Install, DriverNamesWhoseCharactersEndInTheByteOfABackslash)
 {
+    // Files are renamed by their handles, whose new names go through the
+    // wide characters of the system's code page: these bytes are names only
+    // where that page is 932.
+    if (GetACP() != 932) GTEST_SKIP() << "names in code page 932 need a system whose code page is 932";
     std::string japanese = "\x95\x5C\x8E\xA6" + name;
     ASSERT_TRUE(MoveFileA(JoinPath(sys, name).c_str(), JoinPath(sys, japanese).c_str()));
     name = japanese;
@@ -516,6 +520,61 @@ TEST_F(Install, AFailureAtEachStepLeavesTheCodecWorkingAsBefore)
     }
 }
 
+// A file put under a name between the checks that read it and the step
+// that renames it is another file: never moved, and the codec is left as
+// it was around it.
+std::string g_strSwapPath;
+int g_nSwapAtStep;
+BOOL SwapAtStep(int nStep)
+{
+    if (nStep == g_nSwapAtStep) {
+        std::string stranger = g_strSwapPath + ".stranger";
+        std::vector<BYTE> bytes(4096, 0x5A);
+        WriteBytes(stranger, bytes.data(), bytes.size());
+        MoveFileExA(stranger.c_str(), g_strSwapPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    return TRUE;
+}
+
+TEST_F(Install, AFileSwappedInUnderANameThatWasCheckedIsNeverMoved)
+{
+    struct {
+        bool fUninstall;
+        int nStep;            // swapped after this step
+        const char *pszSuffix;  // under the codec's name with this suffix
+    } aCases[] = {
+        {false, 1, ""},        // the codec's driver, before it becomes the .org
+        {true, 1, ""},         // Spoolcap, before it steps aside
+        {true, 2, ".org"},     // the codec's driver, before it takes its name back
+    };
+    std::vector<BYTE> codec = ReadBytes(JoinPath(sys, name));
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::string(c.fUninstall ? "uninstall" : "install") + ", swapped after step " +
+                     std::to_string(c.nStep) + " under " + name + c.pszSuffix);
+        if (c.fUninstall) {
+            ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+        }
+        auto before = Snapshot();
+        g_strSwapPath = JoinPath(sys, name + c.pszSuffix);
+        g_nSwapAtStep = c.nStep;
+        g_pfnInstallStep = SwapAtStep;
+        RUN run = c.fUninstall ? Run({"uninstall", szFourcc}) : InstallIt();
+        g_pfnInstallStep = NULL;
+        EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+        EXPECT_NE(run.err.find("was replaced by another"), std::string::npos) << run.err;
+        // The stranger stays under its name; everything else is as before.
+        auto now = Snapshot();
+        EXPECT_EQ(now[g_strSwapPath], std::vector<BYTE>(4096, 0x5A));
+        before.erase(g_strSwapPath);
+        now.erase(g_strSwapPath);
+        EXPECT_TRUE(now == before);
+        EXPECT_EQ(GetFileAttributesA(JoinPath(sys, name + ".spoolcap-journal").c_str()), INVALID_FILE_ATTRIBUTES);
+        // The codec's own bytes back under their names for the next case.
+        for (const char *pszSuffix : {"", ".org"}) DeleteFileA(JoinPath(sys, name + pszSuffix).c_str());
+        ASSERT_TRUE(WriteBytes(JoinPath(sys, name), codec.data(), codec.size()));
+    }
+}
+
 TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
 {
     std::string longName(MAX_PATH - 4, 'a');
@@ -576,6 +635,38 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
     RUN run = Run({"config", szFourcc});
     EXPECT_NE(run.out.find("  Padding=2147483647\n  Enabled=1\n"), std::string::npos) << run.out;
 }
+
+#ifdef _WIN32
+// An argument with a character that the code page cannot hold reaches the
+// program as another text ('é' as 'e'): refused by its number, before any
+// command runs. Characters of the page pass.
+TEST(Arguments, ACharacterThatTheCodePageCannotHoldIsRefused)
+{
+    ASSERT_EQ(GetACP(), 932u);
+    struct {
+        const wchar_t *pwszLine;
+        int iBad;  // the argument refused, 0 for none
+    } aCases[] = {
+        {L"spool.exe config MRLE BaseFile=C:\\caf\u00e9\\take", 3},
+        {L"spool.exe verify \"C:\\a b\\\U0001F3A5.avi\"", 2},
+        {L"spool.exe config MRLE BaseFile=C:\\\u9332\u753b\\\u8868\u793a", 0},
+        {L"spool.exe verify \"C:\\a b\\x.avi\" --map D:=E:", 0},
+        {L"\"C:\\caf\u00e9\\spool.exe\" status", 0},  // the program's own name is no argument
+    };
+    for (const auto &c : aCases) {
+        g_pErr = tmpfile();
+        BOOL fFit = ArgumentsFitCodePage(c.pwszLine);
+        std::string err(4096, '\0');
+        rewind(g_pErr);
+        err.resize(fread(&err[0], 1, err.size(), g_pErr));
+        fclose(g_pErr);
+        g_pErr = NULL;
+        EXPECT_EQ(fFit, c.iBad == 0) << err;
+        if (c.iBad) EXPECT_NE(err.find("argument " + std::to_string(c.iBad) + " ("), std::string::npos) << err;
+        else EXPECT_EQ(err, "");
+    }
+}
+#endif
 
 #ifndef _WIN32
 // A write of the settings that fails anywhere (a full disk that cuts the

@@ -213,6 +213,9 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
     mkdir -p "$prefix/drive_c/mrle"
     host "$bin/spool.exe" config mrle 'BaseFile=C:\mrle\take' Enabled=1
     check "spool.exe config mrle: reference writing on" 0 $status
+    host "$bin/spool.exe" config mrle 'BaseFile=C:\mrlé\take'
+    check "spool.exe config with a base name outside code page 932: refused, the base name kept" "2 1" \
+        "$status $(grep -c '^BaseFile=C:\\mrle\\take' "$win/msrle32.ini")"
     unset SPOOL_LANG
     host "$bin/vfwhost.exe" avi-record8 MRLE 30 'C:\mrle.avi'
     check "MS-RLE through Spoolcap: 30 palette frames recorded" "0 30 palette frames written to C:\mrle.avi" "$status $out"
