@@ -97,6 +97,14 @@ static void CloseJournal(void)
 
 BOOL InstallStepReached(int nStep)
 {
+    // For the tests that kill a real run: SPOOL_PAUSE_AFTER_STEP=N makes the
+    // run say that it has done step N and wait there to be killed.
+    LPCSTR pszPause = getenv("SPOOL_PAUSE_AFTER_STEP");
+    if (pszPause && atoi(pszPause) == nStep) {
+        fprintf(g_pOut, "paused after step %d\n", nStep);
+        fflush(g_pOut);
+        for (;;) Sleep(1000);
+    }
     if (!g_pfnInstallStep || g_pfnInstallStep(nStep)) return TRUE;
     // The tests' kill: the system closes what a killed process held.
     CloseJournal();

@@ -249,6 +249,43 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
     host "$bin/vfwhost.exe" avi-play 30 'C:\mrle-plain.avi'
     check "after uninstall, recording through MS-RLE makes ordinary frames" "30 chunks, 0 reference records" \
         "$(printf "%s\n" "$out" | grep ' chunks, ' | cut -d, -f1-2)"
+    # spool.exe install and uninstall killed by the system after each step:
+    # the next spool.exe status finishes or undoes what the killed run left,
+    # byte for byte, and the codec records.
+    export SPOOL_LANG=en
+    for case in install:1:undone install:2:undone install:3:finished \
+        uninstall:1:undone uninstall:2:undone uninstall:3:finished; do
+        op=${case%%:*}
+        step=${case#*:}
+        step=${step%%:*}
+        outcome=${case##*:}
+        [ "$op" = uninstall ] && host "$bin/spool.exe" install mrle
+        SPOOL_PAUSE_AFTER_STEP=$step $run "$bin/spool.exe" "$op" mrle > "$build/killed.txt" 2>&1 &
+        killed=$!
+        for _ in $(seq 600); do
+            grep -q "paused after step $step" "$build/killed.txt" 2>/dev/null && break
+            sleep 0.1
+        done
+        $run taskkill /f /im spool.exe > /dev/null 2>&1
+        wait $killed
+        journal=$([ -e "$sys/msrle32.dll.spoolcap-journal" ] && echo journal || echo "no journal")
+        host "$bin/spool.exe" status
+        settled=$(printf "%s\n" "$out" | grep -c "an interrupted $op was $outcome")
+        # Spoolcap in front after a finished install or an undone uninstall.
+        if [ "$op:$outcome" = install:finished ] || [ "$op:$outcome" = uninstall:undone ]; then
+            files="$(cmp -s "$sys/msrle32.dll" "$bin/spoolcap.dll"; echo $?) $(cmp -s "$sys/msrle32.dll.org" "$build/msrle32-before.dll"; echo $?)"
+        else
+            files="$(cmp -s "$sys/msrle32.dll" "$build/msrle32-before.dll"; echo $?) $([ -e "$sys/msrle32.dll.org" ] && echo 1 || echo 0)"
+        fi
+        left=$(ls "$sys" | grep -c 'msrle32\.dll\.spoolcap')
+        host "$bin/vfwhost.exe" avi-record8 MRLE 3 'C:\mrle-killed.avi'
+        check "spool.exe $op killed by the system after step $step: $outcome by the next status, the files as they should be, the codec records" \
+            "journal 1 0 0 0 0" "$journal $settled $files $left $status"
+        if [ "$op:$outcome" = install:finished ] || [ "$op:$outcome" = uninstall:undone ]; then
+            host "$bin/spool.exe" uninstall mrle
+        fi
+    done
+    unset SPOOL_LANG
     unset WINEDLLOVERRIDES
     rm -f "$win/msrle32.ini"
 else
