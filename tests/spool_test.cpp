@@ -706,6 +706,21 @@ void SetRiffLimit(const char *pszLimit)
 #endif
 }
 
+// Resolves IN into a new OUT under a RIFF limit of cbLimit bytes: the run,
+// and OUT's parts, read whole, no RIFF over the limit.
+void ResolveUnderRiffLimit(Spool *pTest, const std::string &in, const std::string &out, unsigned cbLimit, RUN *pRun,
+                           AVIPARTS *pParts)
+{
+    SetRiffLimit(std::to_string(cbLimit).c_str());
+    DeleteFileA(out.c_str());
+    *pRun = pTest->Run({"resolve", in, "-o", out});
+    SetRiffLimit(NULL);
+    ASSERT_EQ(pRun->nStatus, SPOOL_OK) << pRun->err;
+    *pParts = ReadParts(ReadBytes(out));
+    ASSERT_TRUE(pParts->fWhole);
+    for (size_t i = 0; i < pParts->riffSizes.size(); i++) EXPECT_LE(pParts->riffSizes[i], cbLimit) << "RIFF " << i;
+}
+
 // A reference file of raw frames: each frame's data of cbData bytes, filled
 // with its number, under a header giving the picture's size.
 std::vector<FRAMEPLACE> WriteRawRefFile(const std::string &path, const std::vector<DWORD> &sizes, LONG lWidth, LONG lHeight)
@@ -1056,14 +1071,11 @@ TEST_F(Spool, LongResolvedAvisSpanSeveralRiffsWithTheirIndexes)
     }
     std::vector<BYTE> in = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(Path("long.avi"), in.data(), in.size()));
-    SetRiffLimit("16384");
-    RUN run = Run({"resolve", Path("long.avi"), "-o", Path("out.avi")});
-    SetRiffLimit(NULL);
-    ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
-    AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
-    ASSERT_TRUE(parts.fWhole);
+    RUN run;
+    AVIPARTS parts;
+    ResolveUnderRiffLimit(this, Path("long.avi"), Path("out.avi"), 16384, &run, &parts);
+    if (HasFatalFailure()) return;
     EXPECT_GT(parts.riffSizes.size(), 3u);
-    for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 16384u) << "RIFF " << i;
     ASSERT_EQ(parts.chunks.size(), keys.size());
     for (size_t i = 0, n = 0; i < parts.chunks.size(); i++) {
         if (parts.chunks[i].id != "00dc") continue;
@@ -1481,15 +1493,12 @@ TEST_F(Spool, ResolveFindsEachEntryWhereverTheIndexListsIt)
         }
         std::vector<BYTE> in = BuildAvi(spec);
         ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
-        SetRiffLimit("16384");
-        RUN run = Run({"resolve", Path("in.avi"), "-o", Path("out.avi")});
-        SetRiffLimit(NULL);
-        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
+        RUN run;
+        AVIPARTS parts;
+        ResolveUnderRiffLimit(this, Path("in.avi"), Path("out.avi"), 16384, &run, &parts);
+        if (HasFatalFailure()) return;
         EXPECT_EQ(run.err, "");
-        AVIPARTS parts = ReadParts(ReadBytes(Path("out.avi")));
-        ASSERT_TRUE(parts.fWhole);
         EXPECT_GT(parts.riffSizes.size(), 8u);
-        for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], 16384u) << "RIFF " << i;
         EXPECT_EQ(parts.nGrandFrames, 60u);
         CheckFramesAndSound(parts, ReadBytes(Path("out.avi")), pictures, [](size_t k) { return k % 5 != 4; });
         // The first RIFF's idx1 lists each of its frames and sound chunks.
@@ -1534,15 +1543,11 @@ TEST_F(Spool, ListsOfManyChunksStayWithinTheRiffLimit)
     ASSERT_TRUE(WriteBytes(Path("lists.avi"), in.data(), in.size()));
     // Limits a little apart, so that some RIFF ends just short of one.
     for (unsigned cbLimit = 6144; cbLimit <= 9216; cbLimit += 128) {
-        SetRiffLimit(std::to_string(cbLimit).c_str());
-        DeleteFileA(Path("lists-out.avi").c_str());
-        RUN run = Run({"resolve", Path("lists.avi"), "-o", Path("lists-out.avi")});
-        SetRiffLimit(NULL);
-        ASSERT_EQ(run.nStatus, SPOOL_OK) << run.err;
-        AVIPARTS parts = ReadParts(ReadBytes(Path("lists-out.avi")));
-        ASSERT_TRUE(parts.fWhole);
+        RUN run;
+        AVIPARTS parts;
+        ResolveUnderRiffLimit(this, Path("lists.avi"), Path("lists-out.avi"), cbLimit, &run, &parts);
+        if (HasFatalFailure()) return;
         EXPECT_GT(parts.riffSizes.size(), 3u);
-        for (size_t i = 0; i < parts.riffSizes.size(); i++) EXPECT_LE(parts.riffSizes[i], cbLimit) << "RIFF " << i;
         ASSERT_EQ(parts.streams.size(), 2u);
         EXPECT_EQ(parts.streams[0].size(), 30u);
         EXPECT_EQ(parts.streams[1].size(), 1800u);
@@ -1660,6 +1665,7 @@ TEST_F(Spool, ResolveOfLargeFramesHasRoomForEveryIndex)
     for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("pic.000"), place)));
     std::vector<BYTE> in = BuildAvi(spec);
     ASSERT_TRUE(WriteBytes(Path("in.avi"), in.data(), in.size()));
+    // Each frame is larger than the limit: a RIFF of its own.
     SetRiffLimit("16384");
     RUN run = Run({"resolve", Path("in.avi"), "-o", Path("out.avi")});
     SetRiffLimit(NULL);
