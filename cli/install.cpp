@@ -613,7 +613,7 @@ int InstallCommand(int argc, char **argv)
     FILEID idDriver = {0, 0, 0}, idOrg = {0, 0, 0};
     BOOL fOk = SettingsStillServe(&files, fKeepSettings) &&
                CheckInstallable(&files, szSpoolcap, fAfterUpdate, &pbSpoolcap, &cbSpoolcap, &idDriver) &&
-               FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-new") && ClearOwnLeftover(szTemp);
+               FormatPath(szTemp, "%s%s", files.szPath, g_apszCopySuffixes[0]) && ClearOwnLeftover(szTemp);
     if (fOk && !g_pfnAskCodec(&files, &before)) {
         Complain("the codec %s does not open now; Spoolcap could not be checked in front of it. Nothing was changed.",
                  "コーデック %s が開けないため, Spoolcap を前に置いて確かめられません. 何も変更していません.",
@@ -627,14 +627,15 @@ int InstallCommand(int argc, char **argv)
     CHAR szAside[MAX_PATH] = "";
     if (fOk && fAfterUpdate && FileExists(files.szOrgPath)) fOk = MoveOrgAside(&files, szAside, &idOrg);
     // 1. Spoolcap beside the codec under a name of its own, then the
-    // journal that names it.
+    // journal that names it and the codec's driver.
     if (fOk && !WriteNewFile(szTemp, pbSpoolcap, cbSpoolcap, &dwError, &idCopy)) {
         ComplainNoAccess(files.szPath, dwError);
         fOk = FALSE;
     }
     free(pbSpoolcap);
     GATEPROOF copyProof = {GATE_MADE, idCopy, 0};
-    if (fOk && !WriteJournal(&files, JOURNAL_INSTALL, &idCopy)) {
+    CODECOP op;
+    if (fOk && (!PlanCodecOp(&files, JOURNAL_INSTALL, &idCopy, &idDriver, &op) || !WriteJournal(&files, &op))) {
         GateDelete(szTemp, &copyProof);
         fOk = FALSE;
     }
@@ -644,40 +645,25 @@ int InstallCommand(int argc, char **argv)
     }
     if (!InstallStepReached(1)) return SPOOL_ERROR;
     // 2. The codec's driver (the file the checks read) keeps its bytes under
-    // ".org".
-    if (!RenameChecked(files.szPath, &idDriver, files.szOrgPath)) {
-        dwError = GetLastError();
-        GateDelete(szTemp, &copyProof);
-        RemoveJournal(&files);
-        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
-        ComplainNoAccess(files.szPath, dwError);
-        return SPOOL_ERROR;
-    }
-    if (!InstallStepReached(2)) return SPOOL_ERROR;
-    // 3. Spoolcap takes the codec's name.
-    if (!RenameChecked(szTemp, &idCopy, files.szPath)) {
-        dwError = GetLastError();
-        if (!RenameChecked(files.szOrgPath, &idDriver, files.szPath)) {
-            ComplainStranded(&files, szTemp);
-            return SPOOL_ERROR;
-        }
-        GateDelete(szTemp, &copyProof);
-        RemoveJournal(&files);
-        if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
-        ComplainNoAccess(files.szPath, dwError);
-        return SPOOL_ERROR;
-    }
-    if (!InstallStepReached(3)) return SPOOL_ERROR;
+    // ".org"; 3. Spoolcap takes the codec's name.
+    int nDone = 0, nRun = DoRenames(&op, &nDone);
+    if (nRun == OP_KILLED) return SPOOL_ERROR;
+    dwError = GetLastError();
     // The system now opens the codec through Spoolcap: it must answer as
     // the codec did, with the codec loaded behind it.
-    if (!g_pfnAskCodec(&files, &after) || !after.fWrapped || !SameCodecInfo(&before.info, &after.info)) {
-        if (!RenameChecked(files.szPath, &idCopy, szTemp) || !RenameChecked(files.szOrgPath, &idDriver, files.szPath)) {
+    if (nRun != OP_DONE || !g_pfnAskCodec(&files, &after) || !after.fWrapped ||
+        !SameCodecInfo(&before.info, &after.info)) {
+        if (!UndoRenames(&op, nDone)) {
             ComplainStranded(&files, szTemp);
             return SPOOL_ERROR;
         }
         GateDelete(szTemp, &copyProof);
         RemoveJournal(&files);
         if (szAside[0]) PutOrgBack(&files, szAside, &idOrg);
+        if (nRun != OP_DONE) {
+            ComplainNoAccess(files.szPath, dwError);
+            return SPOOL_ERROR;
+        }
         Complain("through Spoolcap the codec %s did not answer as before; the codec was restored as it was.",
                  "Spoolcap を通したコーデック %s の応答が以前と違いました. コーデックを元に戻しました.", pszFourcc);
         // The system loaded no ".org": it opened another module than the
@@ -723,46 +709,37 @@ int UninstallCommand(int argc, char **argv)
                  files.szOrgPath);
         return SPOOL_ERROR;
     }
-    CHAR szTemp[MAX_PATH];
-    if (!FormatPath(szTemp, "%s%s", files.szPath, ".spoolcap-old") || !ClearOwnLeftover(szTemp)) return SPOOL_ERROR;
+    CODECOP op;
+    if (!PlanCodecOp(&files, JOURNAL_UNINSTALL, &idSpoolcap, &idOrg, &op) || !ClearOwnLeftover(op.szCopy))
+        return SPOOL_ERROR;
+    LPCSTR pszTemp = op.szCopy;
     GATEPROOF copyProof = {GATE_CHECKED, idSpoolcap, 0};
     CODECANSWER before, after;
     BOOL fAnswered = g_pfnAskCodec(&files, &before);
-    if (!WriteJournal(&files, JOURNAL_UNINSTALL, &idSpoolcap)) return SPOOL_ERROR;
+    if (!WriteJournal(&files, &op)) return SPOOL_ERROR;
     if (!InstallStepReached(1)) return SPOOL_ERROR;
-    // 1. Spoolcap steps aside; 2. the codec's driver takes its name back.
-    if (!RenameChecked(files.szPath, &idSpoolcap, szTemp)) {
-        ComplainNoAccess(files.szPath, GetLastError());
-        RemoveJournal(&files);
-        return SPOOL_ERROR;
-    }
-    if (!InstallStepReached(2)) return SPOOL_ERROR;
-    if (!RenameChecked(files.szOrgPath, &idOrg, files.szPath)) {
-        DWORD dwError = GetLastError();
-        if (!RenameChecked(szTemp, &idSpoolcap, files.szPath)) {
-            ComplainStranded(&files, szTemp);
-            return SPOOL_ERROR;
-        }
-        RemoveJournal(&files);
-        ComplainNoAccess(files.szPath, dwError);
-        return SPOOL_ERROR;
-    }
-    if (!InstallStepReached(3)) return SPOOL_ERROR;
+    // 2. Spoolcap steps aside; 3. the codec's driver takes its name back.
+    int nDone = 0, nRun = DoRenames(&op, &nDone);
+    if (nRun == OP_KILLED) return SPOOL_ERROR;
+    DWORD dwError = GetLastError();
     // The codec opens by itself and answers as it did through Spoolcap.
-    if (!g_pfnAskCodec(&files, &after) || after.fWrapped || (fAnswered && !SameCodecInfo(&before.info, &after.info))) {
-        if (!RenameChecked(files.szPath, &idOrg, files.szOrgPath) || !RenameChecked(szTemp, &idSpoolcap, files.szPath)) {
-            ComplainStranded(&files, szTemp);
+    if (nRun != OP_DONE || !g_pfnAskCodec(&files, &after) || after.fWrapped ||
+        (fAnswered && !SameCodecInfo(&before.info, &after.info))) {
+        if (!UndoRenames(&op, nDone)) {
+            ComplainStranded(&files, pszTemp);
             return SPOOL_ERROR;
         }
         RemoveJournal(&files);
-        Complain("without Spoolcap the codec %s did not answer as before; Spoolcap was put back in front of it.",
-                 "Spoolcap を外したコーデック %s の応答が以前と違いました. Spoolcap を元に戻しました.", pszFourcc);
+        if (nRun != OP_DONE) ComplainNoAccess(files.szPath, dwError);
+        else
+            Complain("without Spoolcap the codec %s did not answer as before; Spoolcap was put back in front of it.",
+                     "Spoolcap を外したコーデック %s の応答が以前と違いました. Spoolcap を元に戻しました.", pszFourcc);
         return SPOOL_ERROR;
     }
-    // 3. Spoolcap's copy goes, by its identity. A program that still has it
+    // Spoolcap's copy goes, by its identity. A program that still has it
     // loaded keeps it until the program ends.
-    int nDeleted = GateDelete(szTemp, &copyProof);
-    if (nDeleted == GATE_FAILED) SayCopyInUse(szTemp);
+    int nDeleted = GateDelete(pszTemp, &copyProof);
+    if (nDeleted == GATE_FAILED) SayCopyInUse(pszTemp);
     RemoveJournal(&files);
     Say(g_pOut, "Spoolcap no longer stands in front of %s: %s is the codec's own driver again. %s was kept.\n",
         "%s の前から Spoolcap を外しました: %s はコーデック本来のドライバに戻りました. %s は残しました.\n", pszFourcc,

@@ -104,14 +104,55 @@ void WriteFirstSettings(const CODECFILES *pFiles);
 #define JOURNAL_UNINSTALL 2
 #define JOURNAL_BAD 3  // there, but no journal this system wrote
 #define JOURNAL_BUSY 4  // held by a run that is working now
-// Before the first rename: the operation and the identity of the copy of
-// Spoolcap that its steps move; FALSE after a message.
-BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId);
+
+// An install or an uninstall as one list of renames, each of the file of
+// an identity from one name to another; its undo is the rename back. The
+// steps that a kill may come between:
+//   install    1. Spoolcap written as NAME.spoolcap-new; the journal
+//              2. NAME (the codec's driver) renamed NAME.org
+//              3. NAME.spoolcap-new (Spoolcap) renamed NAME
+//   uninstall  1. the journal
+//              2. NAME (Spoolcap) renamed NAME.spoolcap-old
+//              3. NAME.org (the codec's driver) renamed NAME
+//              then NAME.spoolcap-old deleted
+#define FIRST_RENAME_STEP 2
+typedef struct {
+    CHAR szFrom[MAX_PATH];
+    CHAR szTo[MAX_PATH];
+    FILEID id;
+} CODECRENAME;
+
+typedef struct {
+    int nOp;                 // JOURNAL_INSTALL or JOURNAL_UNINSTALL
+    CHAR szCopy[MAX_PATH];   // Spoolcap's copy under its temporary name
+    FILEID idSpoolcap;       // Spoolcap's identity: the copy made, or Spoolcap in front
+    FILEID idDriver;         // the codec's own driver's
+    CODECRENAME aRenames[2];
+} CODECOP;
+
+// The operation's list for the codec's files; FALSE when a name does not fit.
+BOOL PlanCodecOp(const CODECFILES *pFiles, int nOp, const FILEID *pidSpoolcap, const FILEID *pidDriver,
+                 CODECOP *pOp);
+// Does the renames in order, each followed by its step's hook: OP_DONE, or
+// OP_FAILED with *pnDone renames done and GetLastError the failure's
+// (those done are left for the caller to undo), or OP_KILLED when the
+// tests' hook stopped the run there.
+#define OP_DONE 0
+#define OP_FAILED 1
+#define OP_KILLED 2
+int DoRenames(const CODECOP *pOp, int *pnDone);
+// Undoes the first nDone renames, the last first; FALSE when one fails.
+BOOL UndoRenames(const CODECOP *pOp, int nDone);
+
+// Before the first rename: the operation and the identities its renames
+// move; FALSE after a message.
+BOOL WriteJournal(const CODECFILES *pFiles, const CODECOP *pOp);
 void RemoveJournal(const CODECFILES *pFiles);
-// JOURNAL_..., with the copy's identity.
-int ReadJournal(const CODECFILES *pFiles, FILEID *pId);
-// Finishes or undoes an interrupted operation from what the files are now,
-// saying which; SETTLED_STUCK after a message that says what to do by hand.
+// JOURNAL_..., with the operation's list as the journal gives it.
+int ReadJournal(const CODECFILES *pFiles, CODECOP *pOp);
+// Finishes or undoes an interrupted operation from where the identities it
+// names are now, saying which; SETTLED_STUCK after a message that says what
+// to do by hand.
 #define SETTLED_NOTHING 0
 #define SETTLED_UNDONE 1
 #define SETTLED_FINISHED 2

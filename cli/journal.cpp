@@ -1,17 +1,13 @@
 // The journal of an install or an uninstall: a small text beside the codec's
 // driver, written before the first rename and removed after the last step,
-// that names the operation and the identity of the copy of Spoolcap that
-// its steps move. A run killed between two steps leaves it; the next
-// command on the codec (or spool repair) reads what the files are now and
-// brings them to the state before the operation or the state after it.
+// that names the operation and the identities of the files its renames
+// move (Spoolcap's and the codec's own driver's). A run killed between two
+// steps leaves it; the next command on the codec (or spool repair) finds
+// where those identities are now and brings the files to the state before
+// the operation or the state after it, by the operation's own list of
+// renames (install.h). The files say how far a run got: a mark written
+// after each step could lag the rename that a kill cut it from.
 //
-// The steps, each the undo of the one before it read backwards:
-//   install    1. Spoolcap written as NAME.spoolcap-new (its identity kept)
-//              2. NAME renamed NAME.org
-//              3. NAME.spoolcap-new renamed NAME
-//   uninstall  1. NAME (Spoolcap) renamed NAME.spoolcap-old
-//              2. NAME.org renamed NAME
-//              3. NAME.spoolcap-old deleted
 // A journal whose renames all happened is finished (only the copy that no
 // longer stands in front may remain to delete), an install once the system
 // opens the codec through Spoolcap; any other is undone.
@@ -28,24 +24,16 @@ BOOL (*g_pfnInstallStep)(int nStep) = NULL;
 
 namespace {
 
-const char s_szJournalHead[] = "Spoolcap journal 1\r\n";
+const char s_szJournalHead[] = "Spoolcap journal 2\r\n";
 
 BOOL JournalPath(const CODECFILES *pFiles, LPSTR pszPath) { return FormatPath(pszPath, "%s%s", pFiles->szPath, ".spoolcap-journal"); }
 
-// What a name holds now: nothing, Spoolcap, or another file.
-#define HOLDS_NOTHING 0
-#define HOLDS_SPOOLCAP 1
-#define HOLDS_OTHER 2
-
-// pId: the identity of the file read.
-int WhatIsAt(LPCSTR pszPath, FILEID *pId)
+// Whether the name reaches the file of the identity (itself, not a link).
+BOOL IdentityAt(LPCSTR pszPath, const FILEID *pId)
 {
     FILEFACTS facts;
     LookAtName(pszPath, &facts);
-    if (facts.nKind == FILEKIND_MISSING && !facts.fLink) return HOLDS_NOTHING;
-    DWORD dwMachine = 0;
-    BOOL fSpoolcap = FALSE;
-    return ReadModuleKind(pszPath, &dwMachine, &fSpoolcap, pId) && fSpoolcap ? HOLDS_SPOOLCAP : HOLDS_OTHER;
+    return facts.nKind == FILEKIND_FILE && !facts.fLink && SameFileId(&facts.id, pId);
 }
 
 // Deletes the journal's copy of Spoolcap under its temporary name, by its
@@ -60,12 +48,6 @@ void DeleteCopy(LPCSTR pszCopy, const FILEID *pId)
     else
         Complain("%s is not the copy of Spoolcap that the journal names; it was left as it is.",
                  "%s はジャーナルにある Spoolcap の複写ではないため, そのままにしました.", pszCopy);
-}
-
-LPCSTR HoldsText(int nHolds)
-{
-    if (nHolds == HOLDS_NOTHING) return g_fJapanese ? "ありません" : "missing";
-    return nHolds == HOLDS_SPOOLCAP ? "Spoolcap" : (g_fJapanese ? "別のドライバ" : "a driver");
 }
 
 }  // namespace
@@ -111,12 +93,54 @@ BOOL InstallStepReached(int nStep)
     return FALSE;
 }
 
-BOOL WriteJournal(const CODECFILES *pFiles, int nOp, const FILEID *pId)
+BOOL PlanCodecOp(const CODECFILES *pFiles, int nOp, const FILEID *pidSpoolcap, const FILEID *pidDriver,
+                 CODECOP *pOp)
+{
+    memset(pOp, 0, sizeof(*pOp));
+    pOp->nOp = nOp;
+    pOp->idSpoolcap = *pidSpoolcap;
+    pOp->idDriver = *pidDriver;
+    BOOL fInstall = nOp == JOURNAL_INSTALL;
+    if (!FormatPath(pOp->szCopy, "%s%s", pFiles->szPath, g_apszCopySuffixes[fInstall ? 0 : 1])) return FALSE;
+    CODECRENAME *pFirst = &pOp->aRenames[0], *pSecond = &pOp->aRenames[1];
+    // Install: the driver steps aside to ".org", Spoolcap's copy takes its
+    // name. Uninstall: Spoolcap steps aside, the driver takes its name back.
+    snprintf(pFirst->szFrom, MAX_PATH, "%s", pFiles->szPath);
+    snprintf(pFirst->szTo, MAX_PATH, "%s", fInstall ? pFiles->szOrgPath : pOp->szCopy);
+    pFirst->id = fInstall ? *pidDriver : *pidSpoolcap;
+    snprintf(pSecond->szFrom, MAX_PATH, "%s", fInstall ? pOp->szCopy : pFiles->szOrgPath);
+    snprintf(pSecond->szTo, MAX_PATH, "%s", pFiles->szPath);
+    pSecond->id = fInstall ? *pidSpoolcap : *pidDriver;
+    return TRUE;
+}
+
+int DoRenames(const CODECOP *pOp, int *pnDone)
+{
+    *pnDone = 0;
+    for (const CODECRENAME &rename : pOp->aRenames) {
+        if (!RenameChecked(rename.szFrom, &rename.id, rename.szTo)) return OP_FAILED;
+        if (!InstallStepReached(FIRST_RENAME_STEP + (*pnDone)++)) return OP_KILLED;
+    }
+    return OP_DONE;
+}
+
+BOOL UndoRenames(const CODECOP *pOp, int nDone)
+{
+    for (int i = nDone - 1; i >= 0; i--) {
+        const CODECRENAME *pRename = &pOp->aRenames[i];
+        if (!RenameChecked(pRename->szTo, &pRename->id, pRename->szFrom)) return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WriteJournal(const CODECFILES *pFiles, const CODECOP *pOp)
 {
     CHAR szJournal[MAX_PATH], szText[256];
-    int cch = snprintf(szText, sizeof(szText), "%sop=%s\r\ncopy=%08lX:%08lX:%08lX\r\n", s_szJournalHead,
-                       nOp == JOURNAL_INSTALL ? "install" : "uninstall", (unsigned long)pId->dwVolume,
-                       (unsigned long)pId->dwIndexHigh, (unsigned long)pId->dwIndexLow);
+    const FILEID *pS = &pOp->idSpoolcap, *pD = &pOp->idDriver;
+    int cch = snprintf(szText, sizeof(szText), "%sop=%s\r\nspoolcap=%08lX:%08lX:%08lX\r\ndriver=%08lX:%08lX:%08lX\r\n",
+                       s_szJournalHead, pOp->nOp == JOURNAL_INSTALL ? "install" : "uninstall",
+                       (unsigned long)pS->dwVolume, (unsigned long)pS->dwIndexHigh, (unsigned long)pS->dwIndexLow,
+                       (unsigned long)pD->dwVolume, (unsigned long)pD->dwIndexHigh, (unsigned long)pD->dwIndexLow);
     if (!JournalPath(pFiles, szJournal) || cch <= 0 || cch >= (int)sizeof(szText)) return FALSE;
     CloseJournal();
     s_journalProof.nProof = GATE_MADE;
@@ -142,7 +166,7 @@ void RemoveJournal(const CODECFILES *pFiles)
     s_journalProof.nProof = 0;
 }
 
-int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
+int ReadJournal(const CODECFILES *pFiles, CODECOP *pOp)
 {
     CHAR szJournal[MAX_PATH];
     if (!JournalPath(pFiles, szJournal) || !FileExists(szJournal)) return JOURNAL_NONE;
@@ -157,24 +181,24 @@ int ReadJournal(const CODECFILES *pFiles, FILEID *pId)
     memcpy(szText, pb, cch);
     szText[cch] = '\0';
     free(pb);
-    unsigned long ulVolume = 0, ulHigh = 0, ulLow = 0;
+    unsigned long aul[6] = {0, 0, 0, 0, 0, 0};
     char szOp[16] = "";
     size_t cchHead = sizeof(s_szJournalHead) - 1;
     if (strncmp(szText, s_szJournalHead, cchHead) != 0 ||
-        sscanf(szText + cchHead, "op=%15[a-z]\r\ncopy=%lx:%lx:%lx", szOp, &ulVolume, &ulHigh, &ulLow) != 4)
+        sscanf(szText + cchHead, "op=%15[a-z]\r\nspoolcap=%lx:%lx:%lx\r\ndriver=%lx:%lx:%lx", szOp, &aul[0], &aul[1],
+               &aul[2], &aul[3], &aul[4], &aul[5]) != 7)
         return JOURNAL_BAD;
-    pId->dwVolume = (DWORD)ulVolume;
-    pId->dwIndexHigh = (DWORD)ulHigh;
-    pId->dwIndexLow = (DWORD)ulLow;
-    if (strcmp(szOp, "install") == 0) return JOURNAL_INSTALL;
-    if (strcmp(szOp, "uninstall") == 0) return JOURNAL_UNINSTALL;
-    return JOURNAL_BAD;
+    int nOp = strcmp(szOp, "install") == 0 ? JOURNAL_INSTALL : strcmp(szOp, "uninstall") == 0 ? JOURNAL_UNINSTALL : JOURNAL_BAD;
+    FILEID idSpoolcap = {(DWORD)aul[0], (DWORD)aul[1], (DWORD)aul[2]};
+    FILEID idDriver = {(DWORD)aul[3], (DWORD)aul[4], (DWORD)aul[5]};
+    if (nOp == JOURNAL_BAD || !PlanCodecOp(pFiles, nOp, &idSpoolcap, &idDriver, pOp)) return JOURNAL_BAD;
+    return nOp;
 }
 
 int SettleJournal(const CODECFILES *pFiles)
 {
-    FILEID id;
-    int nOp = ReadJournal(pFiles, &id);
+    CODECOP op;
+    int nOp = ReadJournal(pFiles, &op);
     if (nOp == JOURNAL_NONE) return SETTLED_NOTHING;
     CHAR szJournal[MAX_PATH];
     JournalPath(pFiles, szJournal);
@@ -192,51 +216,42 @@ int SettleJournal(const CODECFILES *pFiles)
         return SETTLED_STUCK;
     }
     BOOL fInstall = nOp == JOURNAL_INSTALL;
-    CHAR szCopy[MAX_PATH];
-    FormatPath(szCopy, "%s%s", pFiles->szPath, fInstall ? ".spoolcap-new" : ".spoolcap-old");
-    FILEID idName = {0, 0, 0}, idOrg = {0, 0, 0};
-    int nName = WhatIsAt(pFiles->szPath, &idName), nOrg = WhatIsAt(pFiles->szOrgPath, &idOrg);
-    // Every rename happened: Spoolcap in front after an install, the
-    // codec's driver back after an uninstall.
-    BOOL fRenamed = fInstall ? nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER : nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
-    GATEPROOF proof = {GATE_MADE, id, 0};
+    // How far the run got, from where each rename's file is now: under its
+    // new name (done) or its old one. Spoolcap's copy alone may be gone:
+    // an install deletes it last when it undoes, an uninstall when it ends.
+    BOOL afDone[2];
     BOOL fOk = TRUE;
+    for (int i = 0; i < 2; i++) {
+        const CODECRENAME *pRename = &op.aRenames[i];
+        BOOL fTo = IdentityAt(pRename->szTo, &pRename->id), fFrom = IdentityAt(pRename->szFrom, &pRename->id);
+        BOOL fCopyGone = !fTo && !fFrom && SameFileId(&pRename->id, &op.idSpoolcap);
+        afDone[i] = fTo || (fCopyGone && !fInstall);
+        fOk = fOk && (fTo || fFrom || fCopyGone);
+    }
+    // The renames happen in order: a later one done with an earlier one not
+    // is no state of the run.
+    fOk = fOk && (afDone[0] || !afDone[1]);
+    int nDone = (afDone[0] ? 1 : 0) + (afDone[1] ? 1 : 0);
     // An install whose renames all happened still needs the check that
     // ends it: the system opens the codec through Spoolcap, with the
     // codec's own driver loaded behind it. Else it is undone.
+    BOOL fFinished = fOk && nDone == 2;
     CODECANSWER answer;
-    if (fRenamed && fInstall && (!g_pfnAskCodec(pFiles, &answer) || !answer.fWrapped)) {
-        fRenamed = FALSE;
-        fOk = GateRename(pFiles->szPath, &proof, szCopy, FALSE) == GATE_DONE;
-        nName = fOk ? HOLDS_NOTHING : nName;
-    }
+    if (fFinished && fInstall && (!g_pfnAskCodec(pFiles, &answer) || !answer.fWrapped)) fFinished = FALSE;
+    if (fOk && !fFinished) fOk = UndoRenames(&op, nDone);
     if (!fOk) {
-        // As it was: said below.
-    } else if (fRenamed) {
-        if (!fInstall) DeleteCopy(szCopy, &id);
-    } else if (fInstall) {
-        // Back to the codec alone: its driver's name back, the new copy gone.
-        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = RenameChecked(pFiles->szOrgPath, &idOrg, pFiles->szPath);
-        else fOk = nName == HOLDS_OTHER && nOrg == HOLDS_NOTHING;
-        if (fOk) DeleteCopy(szCopy, &id);
-    } else {
-        // Back to Spoolcap in front: its copy, by its identity, takes the
-        // name again.
-        if (nName == HOLDS_NOTHING && nOrg == HOLDS_OTHER) fOk = GateRename(szCopy, &proof, pFiles->szPath, FALSE) == GATE_DONE;
-        else fOk = nName == HOLDS_SPOOLCAP && nOrg == HOLDS_OTHER;
-    }
-    if (!fOk) {
-        Complain("an interrupted %s of Spoolcap (in front of %s) could not be settled: %s: %s, %s: %s. Put the codec's "
-                 "own driver back as %s by hand, then delete %s.",
-                 "Spoolcap の%s (%s の前) が中断されたままで, 元に戻せませんでした: %s: %s, %s: %s. "
+        Complain("an interrupted %s of Spoolcap (in front of %s) could not be settled: its files are not where any of its "
+                 "steps leaves them. Put the codec's own driver back as %s by hand, then delete %s.",
+                 "Spoolcap の%s (%s の前) が中断されたままで, 元に戻せませんでした: ファイルがどの手順の後とも違う状態です. "
                  "コーデック本来のドライバを手で %s に戻し, %s を削除してください.",
                  fInstall ? (g_fJapanese ? "インストール" : "install") : (g_fJapanese ? "アンインストール" : "uninstall"),
-                 pFiles->szFourcc, pFiles->szPath, HoldsText(nName), pFiles->szOrgPath, HoldsText(nOrg), pFiles->szPath,
-                 szJournal);
+                 pFiles->szFourcc, pFiles->szPath, szJournal);
         return SETTLED_STUCK;
     }
+    // Spoolcap's copy under its temporary name goes, by its identity: a
+    // finished uninstall's, an undone install's.
+    if (fInstall != fFinished) DeleteCopy(op.szCopy, &op.idSpoolcap);
     RemoveJournal(pFiles);
-    BOOL fFinished = fRenamed;
     // A finished install has its settings as one that ran through has.
     if (fInstall && fFinished) WriteFirstSettings(pFiles);
     // Where the codec now stands: Spoolcap in front (an install finished, an

@@ -34,8 +34,8 @@ void ReadCodecState(const CODECFILES *pFiles, int nFound, CODECSTATE *pState)
     ReadModuleKind(pFiles->szOrgPath, &pState->dwOrgMachine, NULL, NULL);
     pState->fIniExists = FileExists(pFiles->szIniPath);
     ReadSettingsFile(pFiles->szIniFile, &pState->settings);
-    FILEID id;
-    pState->fJournal = ReadJournal(pFiles, &id) != JOURNAL_NONE;
+    CODECOP op;
+    pState->fJournal = ReadJournal(pFiles, &op) != JOURNAL_NONE;
     for (LPCSTR pszSuffix : g_apszCopySuffixes) {
         CHAR szCopy[MAX_PATH];
         if (FormatPath(szCopy, "%s%s", pFiles->szPath, pszSuffix) && FileExists(szCopy))

@@ -300,6 +300,60 @@ TEST_F(Install, AFinishedInstallHasItsSettingsAndAStrangeStateIsLeftAlone)
     EXPECT_TRUE(Snapshot() == before);
 }
 
+// A run killed while it deleted Spoolcap's copy (an install undoing
+// itself, an uninstall ending) leaves a journal whose copy is gone: the
+// renames are still told by where the codec's driver is, and settled. A
+// journal whose driver is gone is no state of its steps: left for the
+// user, said so.
+TEST_F(Install, AJournalWhoseCopyIsGoneIsSettledByWhereTheDriverIs)
+{
+    struct {
+        const char *pszOp;
+        int nStep;              // killed after it
+        const char *pszGone;    // then this file goes
+        const char *pszOutcome; // NULL: left for the user
+    } aCases[] = {
+        {"install", 1, ".spoolcap-new", "undone"},     // the copy went before the driver moved
+        {"install", 2, ".spoolcap-new", "undone"},     // the driver is put back as it was
+        {"uninstall", 3, ".spoolcap-old", "finished"}, // the copy went last
+        {"install", 2, ".org", NULL},
+    };
+    // The settings file that the first install writes stays: made once here.
+    ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+    ASSERT_EQ(Run({"uninstall", szFourcc}).nStatus, SPOOL_OK);
+    auto plain = Snapshot();
+    std::vector<BYTE> codec = ReadBytes(JoinPath(sys, name));
+    std::string journal = JoinPath(sys, name + ".spoolcap-journal");
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::string(c.pszOp) + " killed after step " + std::to_string(c.nStep) + ", then " + c.pszGone +
+                     " gone");
+        bool fInstall = strcmp(c.pszOp, "install") == 0;
+        if (!fInstall) {
+            ASSERT_EQ(InstallIt().nStatus, SPOOL_OK);
+        }
+        g_nDieAtStep = c.nStep;
+        g_pfnInstallStep = DieAtStep;
+        RUN run = fInstall ? InstallIt() : Run({"uninstall", szFourcc});
+        g_pfnInstallStep = NULL;
+        ASSERT_EQ(run.nStatus, SPOOL_ERROR);
+        ASSERT_TRUE(DeleteFileA(JoinPath(sys, name + c.pszGone).c_str()));
+        run = Run({"repair", szFourcc});
+        if (!c.pszOutcome) {
+            EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+            EXPECT_NE(run.err.find("could not be settled"), std::string::npos) << run.err;
+            EXPECT_NE(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+            // Mended by hand.
+            for (const char *pszSuffix : {".spoolcap-journal", ".spoolcap-new"})
+                DeleteFileA(JoinPath(sys, name + pszSuffix).c_str());
+            ASSERT_TRUE(WriteBytes(JoinPath(sys, name), codec.data(), codec.size()));
+            continue;
+        }
+        EXPECT_NE(run.out.find(std::string("an interrupted ") + c.pszOp + " was " + c.pszOutcome), std::string::npos)
+            << run.out << run.err;
+        EXPECT_TRUE(Snapshot() == plain);
+    }
+}
+
 // Settings kept from an earlier install that turn reference writing on are
 // shown when installing again, and refused while their folder is gone.
 TEST_F(Install, KeptSettingsThatWriteReferencesAreShownAndCheckedOnInstall)
