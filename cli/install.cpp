@@ -258,7 +258,7 @@ BOOL CheckInstallable(const CODECFILES *pFiles, LPCSTR pszSpoolcap, BOOL fAfterU
     }
     if (dwCodec != dwSpoolcap) {
         Complain("%s is a %s module and %s a %s one: install the Spoolcap of the codec's width. Nothing was changed.",
-                 "%s は %s 用, %s は %s 用です: コーデックと同じ幅の Spoolcap を使ってください. 何も変更していません.",
+                 "%s は %s 用, %s は %s 用です: コーデックと同じビット数 (32 ビットか 64 ビット) の Spoolcap を使ってください. 何も変更していません.",
                  pFiles->szPath, MachineName(dwCodec), pszSpoolcap, MachineName(dwSpoolcap));
         return FALSE;
     }

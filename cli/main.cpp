@@ -45,12 +45,14 @@ const COMMANDHELP s_aCommands[] = {
      "  --size WxH      画像サイズ (既定: 最初のフレームのサイズ)\n"
      "  --rate R        フレームレート, 分数または小数 (既定 30000/1001)\n"
      "  --from AVI      他のAVIのコーデック, サイズ, フレームレートとビデオフォーマット\n"},
-    {"refs", RefsCommand, "spool refs AVI [--json] [--map FROM=TO]...",
+    {"refs", RefsCommand, "spool refs AVI [--json] [--map FROM=TO]... | spool refs --who FILE DIR...",
      "Lists every reference file the AVI uses: frames, first frame, size on disk,\n"
-     "and whether it exists.\n"
+     "and whether it exists. With --who, lists the AVIs under the folders that\n"
+     "name FILE (the file itself, by whatever name).\n"
      "  --json          the listing as JSON\n"
      "  --map FROM=TO   find files stored under FROM at TO (for example 'D:\\rec=/mnt/rec')\n",
      "AVIファイルが参照する参照ファイル (フレーム数, 最初のフレーム, サイズ, 有無) を一覧します.\n"
+     "--who ではフォルダーの中で FILE (どの名前で書かれていても同じファイル) を参照する AVI を一覧します.\n"
      "  --json          一覧をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す (例 'D:\\rec=/mnt/rec')\n"},
     {"verify", VerifyCommand, "spool verify AVI [-v] [--json] [--map FROM=TO]...",
@@ -66,6 +68,39 @@ const COMMANDHELP s_aCommands[] = {
      "  -v              不正なフレームを一覧\n"
      "  --json          結果をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+    {"library", LibraryCommand, "spool library DIR... [--json] [--cross] [--map FROM=TO]...",
+     "Walks the folders (never through a link, nor into another file system without\n"
+     "--cross), tells AVIs and reference files by their contents, and lists each\n"
+     "AVI with the reference files it names and whether each is there; the\n"
+     "reference files that no AVI of the trees names, newest first, with their\n"
+     "sizes; those that more than one AVI names; and the AVIs beside which a\n"
+     "relocation's note stays. Exit status 1 for an AVI not read whole, a note,\n"
+     "a named file that is missing or a folder that could not be listed.\n"
+     "  --json          the listing as one JSON document\n"
+     "  --cross         also walk into other file systems\n"
+     "  --map FROM=TO   find files stored under FROM at TO\n",
+     "フォルダーをたどり (リンクはたどらず, --cross がなければ別のファイルシステムにも入りません),\n"
+     "AVI と参照ファイルを中身で見分けて, 各 AVI が参照するファイルとその有無,\n"
+     "どの AVI も参照していない参照ファイル (新しい順, サイズ付き), 複数の AVI が\n"
+     "参照しているファイル, 中断された移動の記録が残る AVI を一覧します. 読みきれない AVI,\n"
+     "記録, ない参照ファイル, 一覧できないフォルダーがあれば終了コード1.\n"
+     "  --json          一覧を1つのJSONで出力\n"
+     "  --cross         別のファイルシステムにも入る\n"
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+    {"clean", CleanCommand, "spool clean DIR... --unused [--yes] [--older DAYS] [--cross] [--map FROM=TO]...",
+     "Lists the reference files under the folders that no AVI of the folders names\n"
+     "and, with --yes, deletes them, each named in the output. A file is deleted\n"
+     "only when its frames run whole from its start to its end, and nothing is\n"
+     "deleted while an AVI or a folder of the trees cannot be read.\n"
+     "  --unused        the files that no AVI names (required)\n"
+     "  --yes           delete them (without it nothing changes)\n"
+     "  --older DAYS    only files last written more than DAYS days ago\n",
+     "フォルダーの中で, どの AVI も参照していない参照ファイルを一覧し, --yes で削除します\n"
+     "(削除したファイルはすべて表示します). 削除するのは先頭から末尾までフレームだけで\n"
+     "できているファイルだけで, 読めない AVI やフォルダーがあれば何も削除しません.\n"
+     "  --unused        どの AVI も参照していないファイル (必須)\n"
+     "  --yes           削除する (なければ何も変更しません)\n"
+     "  --older DAYS    最後の書き込みが DAYS 日より前のファイルだけ\n"},
     {"move", MoveCommand, "spool move AVI --base NEWBASE [--copy] [--delete-after] [--force] [FILE...]",
      "Gives reference files the next numbers of a new base name and rewrites the\n"
      "AVI's records; without FILE, every file the AVI uses. Only reference files\n"
@@ -118,7 +153,7 @@ const COMMANDHELP s_aCommands[] = {
      "               base name whose folder is not there\n",
      "インストール済みのビデオコーデックの前に Spoolcap を置きます (Windows, 管理者として):\n"
      "コーデックのドライバは .org を付けた名前になり, Spoolcap がその名前になります.\n"
-     "不明なコーデック, 幅の違うコーデック, すでに Spoolcap があるコーデック, 保護された\n"
+     "不明なコーデック, ビット数の違うコーデック, すでに Spoolcap があるコーデック, 保護された\n"
      "システムファイルは何も変更せずに断ります. その後コーデックが以前と同じに応答しなければ\n"
      "元に戻します. 設定がなければ参照ファイル作成を無効にして書き込みます.\n"
      "  --dll PATH   置く Spoolcap (既定: spool と同じフォルダの spoolcap.dll)\n"
@@ -142,7 +177,7 @@ const COMMANDHELP s_aCommands[] = {
      "Lists every video codec: its driver and width, whether Spoolcap stands in front of\n"
      "it, its settings file, whether reference writing is on, and its base names.\n"
      "  --json   the listing as JSON\n",
-     "すべてのビデオコーデック (ドライバと幅, Spoolcap の有無, 設定ファイル, 参照ファイル\n"
+     "すべてのビデオコーデック (ドライバとビット数, Spoolcap の有無, 設定ファイル, 参照ファイル\n"
      "作成の有無, ベース名) を一覧します.\n"
      "  --json   一覧をJSONで出力\n"},
     {"config", ConfigCommand, "spool config FOURCC [--mkdir] [KEY=VALUE...]",

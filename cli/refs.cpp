@@ -302,8 +302,41 @@ int ParseMapsAndAvi(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszAvi, B
 
 }  // namespace
 
+int ReadAviNames(LPCSTR pszAvi, PFNAVINAME pfnName, void *pv, BOOL *pfNote)
+{
+    *pfNote = FALSE;
+    if (!OpenAvi(pszAvi, FALSE)) return AVINAMES_FAILED;
+    SHIFTREQUEST req;
+    InitShiftRequest(&req);
+    SHIFTRESULT res;
+    InitShiftResult(&res);
+    BOOL fComplete = RunDetection(&s_info, &req, &res);
+    FreeShiftResult(&res);
+    if (!fComplete) {
+        CloseAvi();
+        return AVINAMES_FAILED;
+    }
+    int nRead = s_info.dwUnseen ? AVINAMES_PARTIAL : AVINAMES_WHOLE;
+    *pfNote = HasRecoveryNote(&s_info);
+    for (DWORD k = 0; k < g_nRefFiles; k++) {
+        CHAR szPath[MAX_PATH];
+        if (!MapRefPath(RefFileName(k), szPath)) snprintf(szPath, sizeof(szPath), "%s", RefFilePath(k));
+        pfnName(pv, RefFilePath(k), szPath, &g_pRefFiles[k].facts);
+    }
+    CloseAvi();
+    return nRead;
+}
+
 int RefsCommand(int argc, char **argv)
 {
+    // refs --who FILE DIR...
+    for (int i = 0; i < argc; i++)
+        if (strcmp(argv[i], "--who") == 0) {
+            if (i + 1 >= argc) return UsageError("refs", "--who");
+            LPCSTR pszFile = argv[i + 1];
+            for (int k = i; k + 2 < argc; k++) argv[k] = argv[k + 2];
+            return WhoCommand(pszFile, argc - 2, argv);
+        }
     LPCSTR pszAvi = NULL;
     BOOL fJson = FALSE;
     int nStatus = ParseMapsAndAvi("refs", argc, argv, &pszAvi, &fJson, NULL);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "scaffold/filegate.h"
 
 #include <stdio.h>
 
@@ -88,6 +89,20 @@ int UninstallCommand(int argc, char **argv);
 int RepairCommand(int argc, char **argv);
 int StatusCommand(int argc, char **argv);
 int ConfigCommand(int argc, char **argv);
+int LibraryCommand(int argc, char **argv);
+int CleanCommand(int argc, char **argv);
+// spool refs --who FILE DIR...: the AVIs under the trees that name the file.
+int WhoCommand(LPCSTR pszFile, int argc, char **argv);
+
+// Reads an AVI's records and finds the reference files they name, each by
+// its identity as Spoolshift's detection finds it, calling pfnName for each
+// (its name as the records have it, where this system finds it, and what is
+// there). *pfNote: a relocation's note stays beside the AVI.
+#define AVINAMES_WHOLE 0    // every frame was read
+#define AVINAMES_PARTIAL 1  // some frames were not seen: the AVI may name more
+#define AVINAMES_FAILED 2   // the AVI could not be read
+typedef void (*PFNAVINAME)(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts);
+int ReadAviNames(LPCSTR pszAvi, PFNAVINAME pfnName, void *pv, BOOL *pfNote);
 
 // Option parsing shared by the commands: TRUE when argv[*pi] is the option
 // (long name, or short name when given); the value, for an option that takes

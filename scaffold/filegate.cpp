@@ -194,6 +194,26 @@ BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
     return fRead && FrameHeaderAddsUp(&header) && header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
 }
 
+BOOL HandleHoldsOnlyRefFrames(HANDLE h)
+{
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(h, &dwHigh);
+    if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
+    ULONGLONG ullSize = ((ULONGLONG)dwHigh << 32) | dwLow, ullAt = 0;
+    BOOL fOk = ullSize > 0;
+    while (fOk && ullAt < ullSize) {
+        REFFRAMEHEADER header;
+        DWORD cb = 0;
+        LONG lHigh = (LONG)(ullAt >> 32);
+        fOk = SetFilePointer(h, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+              ReadFile(h, &header, sizeof(header), &cb, NULL) && cb == sizeof(header) && FrameHeaderAddsUp(&header) &&
+              header.dwFrameSize <= ullSize - ullAt;
+        if (fOk) ullAt += header.dwFrameSize;
+    }
+    SetFilePointer(h, 0, NULL, FILE_BEGIN);
+    return fOk && ullAt == ullSize;
+}
+
 namespace {
 
 // Opens the file of a name for acting on it: the file itself, never through
@@ -208,7 +228,7 @@ int GateOpen(LPCSTR pszPath, const GATEPROOF *pProof, DWORD dwAccess, HANDLE *ph
     if (IsDevicePath(szFull)) return GATE_NOT_A_FILE;
 #endif
     // A reference file is read for its proof.
-    if (pProof->nProof == GATE_REFFILE) dwAccess |= GENERIC_READ;
+    if (pProof->nProof == GATE_REFFILE || pProof->nProof == GATE_WHOLE_REFFILE) dwAccess |= GENERIC_READ;
     HANDLE h = CreateFileA(pszPath, dwAccess | FILE_READ_ATTRIBUTES, SHARE_ALL, NULL, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE) {
@@ -226,6 +246,7 @@ int GateOpen(LPCSTR pszPath, const GATEPROOF *pProof, DWORD dwAccess, HANDLE *ph
     if (facts.nKind != FILEKIND_FILE || facts.fLink) nResult = GATE_NOT_A_FILE;
     else if (!SameFileId(&facts.id, &pProof->id)) nResult = GATE_OTHER_FILE;
     else if (pProof->nProof == GATE_REFFILE && !HandleHoldsRefFrames(h, pProof->ullFramesEnd)) nResult = GATE_NOT_PROVED;
+    else if (pProof->nProof == GATE_WHOLE_REFFILE && !HandleHoldsOnlyRefFrames(h)) nResult = GATE_NOT_PROVED;
     if (nResult != GATE_DONE) {
         CloseHandle(h);
         return nResult;

@@ -65,6 +65,8 @@ BOOL FinalPathOfHandle(HANDLE h, LPSTR pszPath);
 #define GATE_HELD 5       // a file held open by this run (a note), by the identity of its handle
 #define GATE_CHECKED 6    // the file whose bytes the caller's checks read (a codec's driver), by the identity of
                           // the handle they were read through
+#define GATE_WHOLE_REFFILE 7  // a reference file that no record names: frames whose headers add up run from its
+                              // start to its very end
 
 typedef struct {
     int nProof;              // GATE_...
@@ -100,6 +102,9 @@ HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId);
 // Whether an open file begins with a frame header that adds up and is at
 // least ullFramesEnd bytes long.
 BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd);
+// Whether an open file holds frames only: each header adds up, and the
+// frames run from its start to its very end.
+BOOL HandleHoldsOnlyRefFrames(HANDLE h);
 
 // For the tests: called between the gate's checks and its act, with the
 // name acted on.

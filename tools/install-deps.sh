@@ -3,7 +3,7 @@
 # machine; does nothing when everything is there.
 set -eu
 packages="cmake make g++ googletest libbenchmark-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
-          xvfb xauth locales
+          fonts-wine xvfb xauth locales
           fonts-ipafont-gothic fonts-ipafont-mincho ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good mencoder zip unzip
           clang libclang-rt-14-dev"
 sudo=""

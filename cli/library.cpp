@@ -1,0 +1,639 @@
+// spool library, refs --who and clean: the AVIs and reference files of whole
+// trees, each told by its contents (never by its extension), and which AVI
+// names which reference file, by the file's identity.
+#include "cli/spool.h"
+
+#include "codec/refformat.h"
+#include "scaffold/filegate.h"
+#include "scaffold/paths.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+namespace {
+
+#ifdef _WIN32
+const char s_chSeparator = '\\';
+#else
+const char s_chSeparator = '/';
+#endif
+
+// What a file of the trees is, by its first bytes.
+#define LIB_OTHER 0
+#define LIB_AVI 1  // "RIFF" ... "AVI "
+#define LIB_REF 2  // begins with a frame header that adds up
+
+// One file of the trees.
+typedef struct {
+    LPSTR pszPath;
+    FILEID id;
+    ULONGLONG ullSize;
+    time_t tWritten;
+    int nKind;
+    // AVIs: how their records were read, whether a relocation's note stays
+    // beside them, and the reference files they name (s_aNames).
+    int nRead;
+    BOOL fNote;
+    DWORD iFirstName, nNames;
+    // Reference files: the AVIs of the trees that name them.
+    DWORD nNamedBy;
+    // The file was reached already through another tree.
+    BOOL fAgain;
+} LIBFILE;
+
+// One reference file that an AVI names.
+typedef struct {
+    DWORD iAvi;     // its AVI in s_aFiles
+    LPSTR pszName;  // as the records name it
+    LPSTR pszPath;  // where this system finds it
+    BOOL fExists;   // a regular file is there
+    FILEID id;
+    ULONGLONG ullSize;
+} LIBNAME;
+
+LIBFILE *s_aFiles;
+DWORD s_nFiles, s_nFileCap;
+LIBNAME *s_aNames;
+DWORD s_nNames, s_nNameCap;
+// The names sorted by identity (those of files that are there).
+DWORD *s_aiById;
+DWORD s_nById;
+
+// Makes room for one more item in a growing array; FALSE after a message.
+BOOL GrowFor(void **ppItems, DWORD *pnCap, DWORD nCount, size_t cbItem)
+{
+    if (nCount < *pnCap) return TRUE;
+    DWORD nCap = *pnCap ? *pnCap * 2 : 256;
+    void *pGrown = nCap > *pnCap ? realloc(*ppItems, (size_t)nCap * cbItem) : NULL;
+    if (!pGrown) {
+        Complain("out of memory", "メモリが確保できません");
+        return FALSE;
+    }
+    *ppItems = pGrown;
+    *pnCap = nCap;
+    return TRUE;
+}
+
+LPSTR CopyText(LPCSTR psz)
+{
+    size_t cb = strlen(psz) + 1;
+    LPSTR pszCopy = (LPSTR)malloc(cb);
+    if (pszCopy) memcpy(pszCopy, psz, cb);
+    return pszCopy;
+}
+
+void FreeLibrary_(void)
+{
+    for (DWORD i = 0; i < s_nFiles; i++) free(s_aFiles[i].pszPath);
+    for (DWORD i = 0; i < s_nNames; i++) {
+        free(s_aNames[i].pszName);
+        free(s_aNames[i].pszPath);
+    }
+    free(s_aFiles);
+    free(s_aNames);
+    free(s_aiById);
+    s_aFiles = NULL;
+    s_aNames = NULL;
+    s_aiById = NULL;
+    s_nFiles = s_nFileCap = s_nNames = s_nNameCap = s_nById = 0;
+}
+
+time_t TimeOfFileTime(const FILETIME *pft)
+{
+    ULONGLONG ull = ((ULONGLONG)pft->dwHighDateTime << 32) | pft->dwLowDateTime;
+    // FILETIME counts 100 ns units from 1601.
+    return ull < 116444736000000000ULL ? 0 : (time_t)((ull - 116444736000000000ULL) / 10000000ULL);
+}
+
+// --- The walk ---------------------------------------------------------------------
+
+typedef struct {
+    BOOL fCross;      // into other file systems
+    DWORD dwVolume;   // the tree's own
+    int nUnlisted;    // folders that could not be listed
+    BOOL fFailed;     // out of memory
+} WALK;
+
+#define WALK_DEPTH_LIMIT 128
+
+// Adds the regular files under a folder, never through a link, never into
+// another file system unless asked.
+void WalkFolder(LPCSTR pszFolder, WALK *pWalk, int nDepth)
+{
+    CHAR szPattern[MAX_PATH];
+    size_t cchFolder = strlen(pszFolder);
+    BOOL fEndsInSeparator = cchFolder && pszFolder[cchFolder - 1] == s_chSeparator;
+    if (nDepth > WALK_DEPTH_LIMIT ||
+        snprintf(szPattern, sizeof(szPattern), "%s%s*", pszFolder, fEndsInSeparator ? "" : (s_chSeparator == '/' ? "/" : "\\")) >=
+            (int)sizeof(szPattern)) {
+        Complain("%s: too deep or too long a path; not listed", "%s: 階層が深すぎるかパスが長すぎるため, 一覧していません", pszFolder);
+        pWalk->nUnlisted++;
+        return;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(szPattern, &data);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        Complain("%s: cannot be listed", "%s: 一覧できません", pszFolder);
+        pWalk->nUnlisted++;
+        return;
+    }
+    do {
+        if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
+        // A link (or another reparse point) is never followed.
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        CHAR szPath[MAX_PATH];
+        if (snprintf(szPath, sizeof(szPath), "%.*s%s", (int)(strlen(szPattern) - 1), szPattern, data.cFileName) >=
+            (int)sizeof(szPath)) {
+            Complain("%s%s: the path is too long; not listed", "%s%s: パスが長すぎるため, 一覧していません", pszFolder,
+                     data.cFileName);
+            continue;
+        }
+        FILEFACTS facts;
+        LookAtName(szPath, &facts);
+        if (facts.fLink) continue;
+        if (facts.nKind == FILEKIND_FOLDER) {
+            if (pWalk->fCross || facts.id.dwVolume == pWalk->dwVolume) WalkFolder(szPath, pWalk, nDepth + 1);
+            continue;
+        }
+        if (facts.nKind != FILEKIND_FILE) continue;
+        if (!GrowFor((void **)&s_aFiles, &s_nFileCap, s_nFiles, sizeof(LIBFILE))) {
+            pWalk->fFailed = TRUE;
+            break;
+        }
+        LIBFILE *pFile = &s_aFiles[s_nFiles];
+        memset(pFile, 0, sizeof(*pFile));
+        pFile->pszPath = CopyText(szPath);
+        if (!pFile->pszPath) {
+            Complain("out of memory", "メモリが確保できません");
+            pWalk->fFailed = TRUE;
+            break;
+        }
+        pFile->id = facts.id;
+        pFile->ullSize = facts.ullSize;
+        pFile->tWritten = TimeOfFileTime(&data.ftLastWriteTime);
+        s_nFiles++;
+    } while (!pWalk->fFailed && FindNextFileA(hFind, &data));
+    FindClose(hFind);
+}
+
+// Tells an AVI from a reference file from anything else by the first bytes.
+int KindOfFile(LPCSTR pszPath)
+{
+    HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE) return LIB_OTHER;
+    BYTE ab[12];
+    DWORD cb = 0;
+    int nKind = LIB_OTHER;
+    if (ReadFile(h, ab, sizeof(ab), &cb, NULL) && cb == sizeof(ab) && memcmp(ab, "RIFF", 4) == 0 &&
+        memcmp(ab + 8, "AVI ", 4) == 0)
+        nKind = LIB_AVI;
+    else if (HandleHoldsRefFrames(h, 0))
+        nKind = LIB_REF;
+    CloseHandle(h);
+    return nKind;
+}
+
+void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
+{
+    DWORD iAvi = *(DWORD *)pv;
+    if (!GrowFor((void **)&s_aNames, &s_nNameCap, s_nNames, sizeof(LIBNAME))) return;
+    LIBNAME *pName = &s_aNames[s_nNames];
+    memset(pName, 0, sizeof(*pName));
+    pName->iAvi = iAvi;
+    pName->pszName = CopyText(pszName);
+    pName->pszPath = CopyText(pszPath);
+    if (!pName->pszName || !pName->pszPath) {
+        free(pName->pszName);
+        free(pName->pszPath);
+        return;
+    }
+    pName->fExists = pFacts->nKind == FILEKIND_FILE && !pFacts->fLink;
+    pName->id = pFacts->id;
+    pName->ullSize = pFacts->ullSize;
+    if (!s_aFiles[iAvi].nNames) s_aFiles[iAvi].iFirstName = s_nNames;
+    s_aFiles[iAvi].nNames++;
+    s_nNames++;
+}
+
+int CompareIds(const FILEID *pA, const FILEID *pB)
+{
+    if (pA->dwVolume != pB->dwVolume) return pA->dwVolume < pB->dwVolume ? -1 : 1;
+    if (pA->dwIndexHigh != pB->dwIndexHigh) return pA->dwIndexHigh < pB->dwIndexHigh ? -1 : 1;
+    if (pA->dwIndexLow != pB->dwIndexLow) return pA->dwIndexLow < pB->dwIndexLow ? -1 : 1;
+    return 0;
+}
+
+int CompareFilesByPath(const void *pA, const void *pB)
+{
+    return strcmp(((const LIBFILE *)pA)->pszPath, ((const LIBFILE *)pB)->pszPath);
+}
+
+int CompareFilesById(const void *pA, const void *pB)
+{
+    int n = CompareIds(&s_aFiles[*(const DWORD *)pA].id, &s_aFiles[*(const DWORD *)pB].id);
+    if (n) return n;
+    return *(const DWORD *)pA < *(const DWORD *)pB ? -1 : 1;
+}
+
+// Marks the files reached a second time (a tree inside another); FALSE
+// after a message.
+BOOL MarkFilesReachedAgain(void)
+{
+    DWORD *ai = (DWORD *)malloc(((size_t)s_nFiles + 1) * sizeof(DWORD));
+    if (!ai) {
+        Complain("out of memory", "メモリが確保できません");
+        return FALSE;
+    }
+    for (DWORD i = 0; i < s_nFiles; i++) ai[i] = i;
+    qsort(ai, s_nFiles, sizeof(DWORD), CompareFilesById);
+    for (DWORD k = 1; k < s_nFiles; k++)
+        if (SameFileId(&s_aFiles[ai[k]].id, &s_aFiles[ai[k - 1]].id)) s_aFiles[ai[k]].fAgain = TRUE;
+    free(ai);
+    return TRUE;
+}
+
+int CompareNamesById(const void *pA, const void *pB)
+{
+    int n = CompareIds(&s_aNames[*(const DWORD *)pA].id, &s_aNames[*(const DWORD *)pB].id);
+    if (n) return n;
+    return s_aNames[*(const DWORD *)pA].iAvi < s_aNames[*(const DWORD *)pB].iAvi ? -1 : 1;
+}
+
+// The first of the sorted names of the identity, and how many there are.
+DWORD NamesOfId(const FILEID *pId, DWORD *piFirst)
+{
+    DWORD lo = 0, hi = s_nById;
+    while (lo < hi) {
+        DWORD mid = lo + (hi - lo) / 2;
+        if (CompareIds(&s_aNames[s_aiById[mid]].id, pId) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    *piFirst = lo;
+    DWORD n = 0;
+    while (lo + n < s_nById && CompareIds(&s_aNames[s_aiById[lo + n]].id, pId) == 0) n++;
+    return n;
+}
+
+// Walks the trees, tells each file's kind, and reads each AVI's records:
+// FALSE after a message when nothing could be listed. *pnUnlisted: folders
+// that could not be listed.
+BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted)
+{
+    FreeLibrary_();
+    *pnUnlisted = 0;
+    for (int t = 0; t < nTrees; t++) {
+        FILEFACTS facts;
+        LookAtName(apszTrees[t], &facts);
+        if (facts.nKind != FILEKIND_FOLDER) {
+            Complain("%s: not a folder", "%s: フォルダーではありません", apszTrees[t]);
+            return FALSE;
+        }
+        WALK walk = {fCross, facts.id.dwVolume, 0, FALSE};
+        WalkFolder(apszTrees[t], &walk, 0);
+        *pnUnlisted += walk.nUnlisted;
+        if (walk.fFailed) return FALSE;
+    }
+    // In the order of their paths, whatever order the system lists them in.
+    if (s_nFiles) qsort(s_aFiles, s_nFiles, sizeof(LIBFILE), CompareFilesByPath);
+    // A file reached from two trees (one inside the other) is one file.
+    if (nTrees > 1 && !MarkFilesReachedAgain()) return FALSE;
+    BeginProgress(g_fJapanese ? "読込" : "read", s_nFiles, PROGRESS_FRAMES);
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        ShowProgress(i);
+        LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->fAgain) continue;
+        pFile->nKind = KindOfFile(pFile->pszPath);
+        if (pFile->nKind != LIB_AVI) continue;
+        DWORD iAvi = i;
+        pFile->nRead = ReadAviNames(pFile->pszPath, AddName, &iAvi, &pFile->fNote);
+    }
+    EndProgress();
+    s_aiById = (DWORD *)malloc(((size_t)s_nNames + 1) * sizeof(DWORD));
+    if (!s_aiById) {
+        Complain("out of memory", "メモリが確保できません");
+        return FALSE;
+    }
+    for (DWORD i = 0; i < s_nNames; i++)
+        if (s_aNames[i].fExists) s_aiById[s_nById++] = i;
+    qsort(s_aiById, s_nById, sizeof(DWORD), CompareNamesById);
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        if (s_aFiles[i].nKind != LIB_REF) continue;
+        DWORD iFirst = 0;
+        s_aFiles[i].nNamedBy = NamesOfId(&s_aFiles[i].id, &iFirst);
+    }
+    return TRUE;
+}
+
+// Whether any AVI of the trees could not be read: its files are unknown.
+DWORD UnreadAvis(void)
+{
+    DWORD n = 0;
+    for (DWORD i = 0; i < s_nFiles; i++) n += s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead == AVINAMES_FAILED;
+    return n;
+}
+
+// The unused reference files, newest first.
+int CompareNewestFirst(const void *pA, const void *pB)
+{
+    const LIBFILE *pFileA = &s_aFiles[*(const DWORD *)pA], *pFileB = &s_aFiles[*(const DWORD *)pB];
+    if (pFileA->tWritten != pFileB->tWritten) return pFileA->tWritten > pFileB->tWritten ? -1 : 1;
+    return strcmp(pFileA->pszPath, pFileB->pszPath);
+}
+
+DWORD *UnusedFiles(DWORD *pn, time_t tOlderThan)
+{
+    DWORD *ai = (DWORD *)malloc(((size_t)s_nFiles + 1) * sizeof(DWORD));
+    *pn = 0;
+    if (!ai) {
+        Complain("out of memory", "メモリが確保できません");
+        return NULL;
+    }
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (s_aFiles[i].nKind == LIB_REF && !s_aFiles[i].nNamedBy && (!tOlderThan || s_aFiles[i].tWritten < tOlderThan))
+            ai[(*pn)++] = i;
+    qsort(ai, *pn, sizeof(DWORD), CompareNewestFirst);
+    return ai;
+}
+
+void FormatTime(time_t t, LPSTR psz, size_t cb)
+{
+    struct tm *pTm = localtime(&t);
+    if (!pTm || !strftime(psz, cb, "%Y-%m-%d %H:%M", pTm)) snprintf(psz, cb, "%s", "?");
+}
+
+LPCSTR ReadText(int nRead)
+{
+    if (nRead == AVINAMES_FAILED) return g_fJapanese ? "読めません" : "cannot be read";
+    if (nRead == AVINAMES_PARTIAL) return g_fJapanese ? "一部だけ読めました" : "read in part";
+    return "";
+}
+
+// Options common to the tree commands.
+typedef struct {
+    BOOL fJson, fCross, fYes, fUnused;
+    long lOlderDays;
+    LPCSTR pszWho;
+    int nTrees;
+    char **apszTrees;
+} TREEARGS;
+
+int ParseTreeArgs(LPCSTR pszCommand, int argc, char **argv, TREEARGS *pArgs, BOOL fClean)
+{
+    memset(pArgs, 0, sizeof(*pArgs));
+    pArgs->lOlderDays = -1;
+    pArgs->apszTrees = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    if (!pArgs->apszTrees) return SPOOL_ERROR;
+    for (int i = 0; i < argc; i++) {
+        LPCSTR pszValue = NULL;
+        if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
+            if (!pszValue || !AddPathMap(pszValue)) return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+        } else if (!fClean && TakeOption(argc, argv, &i, "--json", NULL, NULL)) {
+            pArgs->fJson = TRUE;
+        } else if (TakeOption(argc, argv, &i, "--cross", NULL, NULL)) {
+            pArgs->fCross = TRUE;
+        } else if (fClean && TakeOption(argc, argv, &i, "--yes", NULL, NULL)) {
+            pArgs->fYes = TRUE;
+        } else if (fClean && TakeOption(argc, argv, &i, "--unused", NULL, NULL)) {
+            pArgs->fUnused = TRUE;
+        } else if (fClean && TakeOption(argc, argv, &i, "--older", NULL, &pszValue)) {
+            char *pEnd = NULL;
+            pArgs->lOlderDays = pszValue ? strtol(pszValue, &pEnd, 10) : -1;
+            if (!pszValue || !*pszValue || *pEnd || pArgs->lOlderDays < 0 || pArgs->lOlderDays > 100000)
+                return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+        } else if (argv[i][0] == '-' && argv[i][1]) {
+            return UsageError(pszCommand, argv[i]);
+        } else {
+            pArgs->apszTrees[pArgs->nTrees++] = argv[i];
+        }
+    }
+    if (!pArgs->nTrees) return UsageError(pszCommand, "DIR");
+    if (fClean && !pArgs->fUnused) return UsageError(pszCommand, "--unused");
+    return SPOOL_OK;
+}
+
+void PutLibraryJson(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
+{
+    fputs("{\"avis\":[", g_pOut);
+    BOOL fFirst = TRUE;
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        const LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->nKind != LIB_AVI) continue;
+        fputs(fFirst ? "\n {\"path\":" : ",\n {\"path\":", g_pOut);
+        fFirst = FALSE;
+        PutJsonString(g_pOut, pFile->pszPath);
+        fprintf(g_pOut, ",\"read\":\"%s\",\"note\":%s,\"files\":[",
+                pFile->nRead == AVINAMES_FAILED ? "failed" : pFile->nRead == AVINAMES_PARTIAL ? "partial" : "whole",
+                pFile->fNote ? "true" : "false");
+        for (DWORD k = 0; k < pFile->nNames; k++) {
+            const LIBNAME *pName = &s_aNames[pFile->iFirstName + k];
+            fputs(k ? ",{\"name\":" : "{\"name\":", g_pOut);
+            PutJsonString(g_pOut, pName->pszName);
+            fputs(",\"path\":", g_pOut);
+            PutJsonString(g_pOut, pName->pszPath);
+            fprintf(g_pOut, ",\"exists\":%s}", pName->fExists ? "true" : "false");
+        }
+        fputs("]}", g_pOut);
+    }
+    fputs("\n],\"unused\":[", g_pOut);
+    for (DWORD k = 0; k < nUnused; k++) {
+        const LIBFILE *pFile = &s_aFiles[aiUnused[k]];
+        CHAR szTime[32];
+        FormatTime(pFile->tWritten, szTime, sizeof(szTime));
+        fputs(k ? ",\n {\"path\":" : "\n {\"path\":", g_pOut);
+        PutJsonString(g_pOut, pFile->pszPath);
+        fprintf(g_pOut, ",\"size\":%llu,\"written\":\"%s\"}", (unsigned long long)pFile->ullSize, szTime);
+    }
+    fprintf(g_pOut, "\n],\"unused_bytes\":%llu,\"shared\":[", (unsigned long long)ullUnused);
+    fFirst = TRUE;
+    for (DWORD k = 0; k < s_nById;) {
+        DWORD iFirst = 0, n = NamesOfId(&s_aNames[s_aiById[k]].id, &iFirst);
+        if (n > 1) {
+            fputs(fFirst ? "\n {\"path\":" : ",\n {\"path\":", g_pOut);
+            fFirst = FALSE;
+            PutJsonString(g_pOut, s_aNames[s_aiById[k]].pszPath);
+            fputs(",\"avis\":[", g_pOut);
+            for (DWORD j = 0; j < n; j++) {
+                if (j) fputc(',', g_pOut);
+                PutJsonString(g_pOut, s_aFiles[s_aNames[s_aiById[k + j]].iAvi].pszPath);
+            }
+            fputs("]}", g_pOut);
+        }
+        k += n;
+    }
+    fputs("\n]}\n", g_pOut);
+}
+
+void PutLibraryText(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
+{
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        const LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->nKind != LIB_AVI) continue;
+        if (pFile->nRead == AVINAMES_FAILED) {
+            Say(g_pOut, "%s: cannot be read\n", "%s: 読めません\n", pFile->pszPath);
+            continue;
+        }
+        Say(g_pOut, "%s: %lu reference files%s%s%s\n", "%s: 参照ファイル %lu 個%s%s%s\n", pFile->pszPath,
+            (unsigned long)pFile->nNames, pFile->nRead == AVINAMES_PARTIAL ? ", " : "", ReadText(pFile->nRead),
+            pFile->fNote ? (g_fJapanese ? ", 中断された移動の記録あり (spool recover)" : ", a relocation's note stays (spool recover)")
+                         : "");
+        for (DWORD k = 0; k < pFile->nNames; k++) {
+            const LIBNAME *pName = &s_aNames[pFile->iFirstName + k];
+            fprintf(g_pOut, "  %-8s %s", pName->fExists ? (g_fJapanese ? "あり" : "there") : (g_fJapanese ? "なし" : "missing"),
+                    pName->pszName);
+            if (strcmp(pName->pszName, pName->pszPath) != 0) fprintf(g_pOut, " -> %s", pName->pszPath);
+            fputc('\n', g_pOut);
+        }
+    }
+    Say(g_pOut, "Reference files that no AVI of the trees names, newest first: %lu, %llu bytes\n",
+        "どの AVI も参照していない参照ファイル (新しい順): %lu 個, %llu バイト\n", (unsigned long)nUnused,
+        (unsigned long long)ullUnused);
+    for (DWORD k = 0; k < nUnused; k++) {
+        const LIBFILE *pFile = &s_aFiles[aiUnused[k]];
+        CHAR szTime[32];
+        FormatTime(pFile->tWritten, szTime, sizeof(szTime));
+        fprintf(g_pOut, "  %s %14llu  %s\n", szTime, (unsigned long long)pFile->ullSize, pFile->pszPath);
+    }
+    BOOL fHeading = FALSE;
+    for (DWORD k = 0; k < s_nById;) {
+        DWORD iFirst = 0, n = NamesOfId(&s_aNames[s_aiById[k]].id, &iFirst);
+        if (n > 1) {
+            if (!fHeading)
+                Say(g_pOut, "Reference files that more than one AVI names:\n", "複数の AVI が参照している参照ファイル:\n");
+            fHeading = TRUE;
+            fprintf(g_pOut, "  %s\n", s_aNames[s_aiById[k]].pszPath);
+            for (DWORD j = 0; j < n; j++) fprintf(g_pOut, "    %s\n", s_aFiles[s_aNames[s_aiById[k + j]].iAvi].pszPath);
+        }
+        k += n;
+    }
+}
+
+}  // namespace
+
+int LibraryCommand(int argc, char **argv)
+{
+    TREEARGS args;
+    int nStatus = ParseTreeArgs("library", argc, argv, &args, FALSE);
+    int nUnlisted = 0;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    free(args.apszTrees);
+    if (nStatus != SPOOL_OK) {
+        FreeLibrary_();
+        return nStatus;
+    }
+    DWORD nUnused = 0;
+    DWORD *aiUnused = UnusedFiles(&nUnused, 0);
+    ULONGLONG ullUnused = 0;
+    for (DWORD k = 0; k < nUnused; k++) ullUnused += s_aFiles[aiUnused[k]].ullSize;
+    if (args.fJson) PutLibraryJson(aiUnused, nUnused, ullUnused);
+    else PutLibraryText(aiUnused, nUnused, ullUnused);
+    // Problems: an AVI not read whole, a note that stays, a named file that
+    // is not there, a folder not listed.
+    BOOL fProblems = nUnlisted > 0 || !aiUnused;
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (s_aFiles[i].nKind == LIB_AVI && (s_aFiles[i].nRead != AVINAMES_WHOLE || s_aFiles[i].fNote)) fProblems = TRUE;
+    for (DWORD i = 0; i < s_nNames; i++)
+        if (!s_aNames[i].fExists) fProblems = TRUE;
+    free(aiUnused);
+    FreeLibrary_();
+    return fProblems ? SPOOL_PROBLEMS : SPOOL_OK;
+}
+
+int WhoCommand(LPCSTR pszFile, int argc, char **argv)
+{
+    FILEFACTS facts;
+    LookAtName(pszFile, &facts);
+    if (facts.nKind != FILEKIND_FILE) {
+        Complain("%s: no such file", "%s: ファイルがありません", pszFile);
+        return SPOOL_ERROR;
+    }
+    TREEARGS args;
+    int nStatus = ParseTreeArgs("refs", argc, argv, &args, FALSE);
+    int nUnlisted = 0;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    free(args.apszTrees);
+    if (nStatus != SPOOL_OK) {
+        FreeLibrary_();
+        return nStatus;
+    }
+    DWORD iFirst = 0, n = NamesOfId(&facts.id, &iFirst);
+    for (DWORD j = 0; j < n; j++) fprintf(g_pOut, "%s\n", s_aFiles[s_aNames[s_aiById[iFirst + j]].iAvi].pszPath);
+    // AVIs that could not be read may name it too.
+    DWORD nUnread = UnreadAvis();
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead == AVINAMES_FAILED)
+            Complain("%s cannot be read: it may name %s too", "%s は読めないため, %s を参照しているかもしれません", s_aFiles[i].pszPath,
+                     pszFile);
+    FreeLibrary_();
+    return nUnread || nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK;
+}
+
+int CleanCommand(int argc, char **argv)
+{
+    TREEARGS args;
+    int nStatus = ParseTreeArgs("clean", argc, argv, &args, TRUE);
+    int nUnlisted = 0;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    free(args.apszTrees);
+    if (nStatus != SPOOL_OK) {
+        FreeLibrary_();
+        return nStatus;
+    }
+    time_t tOlderThan = args.lOlderDays > 0 ? time(NULL) - (time_t)args.lOlderDays * 86400 : 0;
+    DWORD nUnused = 0;
+    DWORD *aiUnused = UnusedFiles(&nUnused, tOlderThan);
+    if (!aiUnused) {
+        FreeLibrary_();
+        return SPOOL_ERROR;
+    }
+    // An AVI that could not be read may name any of them: nothing goes.
+    DWORD nUnread = UnreadAvis();
+    BOOL fDelete = args.fYes && !nUnread && !nUnlisted;
+    if (args.fYes && !fDelete)
+        Complain("%lu AVIs or folders of the trees could not be read, and may name these files: nothing was deleted",
+                 "ツリーの AVI またはフォルダー %lu 個を読めず, それらがこのファイルを参照しているかもしれないため, 何も削除していません",
+                 (unsigned long)(nUnread + (DWORD)nUnlisted));
+    DWORD nDeleted = 0, nLeft = 0;
+    ULONGLONG ullDeleted = 0, ullListed = 0;
+    for (DWORD k = 0; k < nUnused; k++) {
+        const LIBFILE *pFile = &s_aFiles[aiUnused[k]];
+        ullListed += pFile->ullSize;
+        if (!fDelete) {
+            Say(g_pOut, "unused: %s (%llu bytes)\n", "未使用: %s (%llu バイト)\n", pFile->pszPath,
+                (unsigned long long)pFile->ullSize);
+            continue;
+        }
+        // Only a file whose frames run whole from its start to its end is a
+        // reference file for certain, checked again as it is deleted.
+        GATEPROOF proof = {GATE_WHOLE_REFFILE, pFile->id, 0};
+        int nResult = GateDelete(pFile->pszPath, &proof);
+        if (nResult == GATE_DONE) {
+            nDeleted++;
+            ullDeleted += pFile->ullSize;
+            Say(g_pOut, "deleted: %s (%llu bytes)\n", "削除: %s (%llu バイト)\n", pFile->pszPath,
+                (unsigned long long)pFile->ullSize);
+        } else {
+            nLeft++;
+            Complain(nResult == GATE_NOT_PROVED ? "%s was left: its frames do not run whole to its end, so it may not be a reference file"
+                     : nResult == GATE_FAILED   ? "%s was left: the system refused to delete it (in use?)"
+                                                : "%s was left: it is not the file that was read",
+                     nResult == GATE_NOT_PROVED ? "%s は残しました: フレームが末尾まで続いておらず, 参照ファイルとは限りません"
+                     : nResult == GATE_FAILED   ? "%s は残しました: システムが削除を拒否しました (使用中?)"
+                                                : "%s は残しました: 読んだときのファイルではありません",
+                     pFile->pszPath);
+        }
+    }
+    if (fDelete)
+        Say(g_pOut, "%lu unused reference files deleted, %llu bytes; %lu left\n", "未使用の参照ファイル %lu 個を削除しました (%llu バイト). 残したもの %lu 個\n",
+            (unsigned long)nDeleted, (unsigned long long)ullDeleted, (unsigned long)nLeft);
+    else
+        Say(g_pOut, "%lu unused reference files, %llu bytes; nothing was deleted%s\n",
+            "未使用の参照ファイル %lu 個, %llu バイト. 何も削除していません%s\n", (unsigned long)nUnused,
+            (unsigned long long)ullListed, args.fYes ? "" : (g_fJapanese ? " (--yes で削除)" : " (--yes deletes them)"));
+    free(aiUnused);
+    FreeLibrary_();
+    if (args.fYes && !fDelete) return SPOOL_PROBLEMS;
+    return nLeft ? SPOOL_PROBLEMS : SPOOL_OK;
+}

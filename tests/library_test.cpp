@@ -1,0 +1,148 @@
+// spool library, refs --who and clean over trees of AVIs and reference files.
+#include "tests/spool_fixture.h"
+
+#include "tests/avibuilder.h"
+#include "tests/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Library : public Spool {
+public:
+    // A library of recordings, each file known by its contents only:
+    //   rec/a.avi      names rec/a.000 and rec/a.001
+    //   rec/a-copy.bin the same records (a salvaged copy): shares both
+    //   rec/b.avi      names rec/b.000, and rec/b.001 which is gone
+    //   old/x.000      a reference file that no AVI names
+    //   old/notes.txt  a reference file too, by its contents
+    //   old/user.dat   a user's file whose first bytes add up as a frame header
+    //   old/bad.avi    an AVI that cannot be read
+    void MakeLibrary()
+    {
+        for (const char *pszFolder : {"rec", "old"}) CreateDirectoryA(Path(pszFolder).c_str(), NULL);
+        std::vector<BYTE> a = BuildRecordAvi({Path("rec/a.000"), Path("rec/a.001")}, 6, mmioFOURCC('S', 'M', 'P', 'L'));
+        ASSERT_TRUE(WriteBytes(Path("rec/a.avi"), a.data(), a.size()));
+        ASSERT_TRUE(WriteBytes(Path("rec/a-copy.bin"), a.data(), a.size()));
+        std::vector<BYTE> b = BuildRecordAvi({Path("rec/b.000"), Path("rec/b.001")}, 4, mmioFOURCC('S', 'M', 'P', 'L'));
+        ASSERT_TRUE(WriteBytes(Path("rec/b.avi"), b.data(), b.size()));
+        ASSERT_TRUE(DeleteFileA(Path("rec/b.001").c_str()));
+        WriteRefFile(Path("old/x.000"), 3, 7);
+        WriteRefFile(Path("old/notes.txt"), 2, 8);
+        WriteRefFile(Path("old/user.dat"), 2, 9);
+        std::vector<BYTE> junk(100, 0xEE);
+        std::vector<BYTE> user = ReadBytes(Path("old/user.dat"));
+        user.insert(user.end(), junk.begin(), junk.end());
+        ASSERT_TRUE(WriteBytes(Path("old/user.dat"), user.data(), user.size()));
+        std::vector<BYTE> bad = {'R', 'I', 'F', 'F', 100, 0, 0, 0, 'A', 'V', 'I', ' ', 'j', 'u', 'n', 'k'};
+        ASSERT_TRUE(WriteBytes(Path("old/bad.avi"), bad.data(), bad.size()));
+    }
+    bool Exists(const char *pszName) { return GetFileAttributesA(Path(pszName).c_str()) != INVALID_FILE_ATTRIBUTES; }
+};
+
+// Every AVI with its files and whether each is there, by contents, not by
+// extension; the files that no AVI names; the files that two AVIs share;
+// the AVI that cannot be read.
+TEST_F(Library, ListsAvisTheirFilesTheUnusedAndTheShared)
+{
+    MakeLibrary();
+    RUN run = Run({"library", Path("rec"), Path("old")});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.err;
+    struct {
+        const char *pszText;
+        bool fThere;
+    } aLines[] = {
+        {"<dir>/rec/a-copy.bin: 2 reference files\n  there    <dir>/rec/a.000\n  there    <dir>/rec/a.001\n"
+         "<dir>/rec/a.avi: 2 reference files\n", true},
+        {"<dir>/rec/b.avi: 2 reference files\n  there    <dir>/rec/b.000\n  missing  <dir>/rec/b.001\n", true},
+        {"<dir>/old/bad.avi: cannot be read\n", true},
+        {"newest first: 3 files", false},  // only the three reference files of old/ are unused
+        {"<dir>/old/x.000\n", true},
+        {"<dir>/old/notes.txt\n", true},
+        {"<dir>/old/user.dat\n", true},
+        {"Reference files that more than one AVI names:\n  <dir>/rec/a.000\n", true},
+        {"<dir>/rec/b.000\n    ", false},  // named by one AVI
+    };
+    for (const auto &line : aLines)
+        EXPECT_EQ(run.out.find(line.pszText) != std::string::npos, line.fThere) << line.pszText << "\n" << run.out;
+    EXPECT_NE(run.out.find("names, newest first: 3, "), std::string::npos) << run.out;
+
+    run = Run({"library", Path("rec"), Path("old"), "--json"});
+    EXPECT_NE(run.out.find("{\"path\":\"<dir>/old/bad.avi\",\"read\":\"failed\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"shared\":[\n {\"path\":\"<dir>/rec/a.00"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"exists\":false"), std::string::npos) << run.out;
+}
+
+// refs --who: the AVIs that name the file itself, whatever the spelling.
+TEST_F(Library, WhoNamesAFileFindsEveryAviThatNamesIt)
+{
+    MakeLibrary();
+    RUN run = Run({"refs", "--who", Path("rec/../rec/a.001"), Path("")});
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    EXPECT_NE(run.out.find("<dir>/rec/a.avi\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("<dir>/rec/a-copy.bin\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("b.avi"), std::string::npos) << run.out;
+    // The AVI that cannot be read may name it too: said, and status 1.
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.err.find("bad.avi cannot be read"), std::string::npos) << run.err;
+    EXPECT_EQ(Run({"refs", "--who", Path("old/x.000"), Path("rec")}).out, "");
+}
+
+// clean --unused lists without --yes; with it, deletes only what is a
+// reference file from its start to its end and named by no AVI, and
+// nothing at all while an AVI of the trees cannot be read.
+TEST_F(Library, CleanDeletesOnlyWholeReferenceFilesThatNoAviNames)
+{
+    MakeLibrary();
+    RUN run = Run({"clean", Path(""), "--unused"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find("3 unused reference files"), std::string::npos) << run.out;
+    EXPECT_TRUE(Exists("old/x.000") && Exists("old/notes.txt") && Exists("old/user.dat"));
+
+    run = Run({"clean", Path(""), "--unused", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.err.find("nothing was deleted"), std::string::npos) << run.err;
+    EXPECT_TRUE(Exists("old/x.000") && Exists("old/notes.txt") && Exists("old/user.dat"));
+
+    ASSERT_TRUE(DeleteFileA(Path("old/bad.avi").c_str()));
+    run = Run({"clean", Path(""), "--unused", "--yes", "--older", "1"});
+    EXPECT_NE(run.out.find("0 unused reference files deleted"), std::string::npos) << run.out << run.err;
+    EXPECT_TRUE(Exists("old/x.000"));
+    run = Run({"clean", Path(""), "--unused", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_NE(run.out.find("deleted: <dir>/old/x.000"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("deleted: <dir>/old/notes.txt"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("<dir>/old/user.dat was left: its frames do not run whole"), std::string::npos) << run.err;
+    EXPECT_FALSE(Exists("old/x.000") || Exists("old/notes.txt"));
+    // Every file that an AVI names stays, shared or not; the user's file too.
+    for (const char *pszName : {"rec/a.000", "rec/a.001", "rec/b.000", "rec/a.avi", "rec/a-copy.bin", "rec/b.avi", "old/user.dat"})
+        EXPECT_TRUE(Exists(pszName)) << pszName;
+}
+
+#ifndef _WIN32
+// A link is never followed: neither a linked folder nor a linked file is
+// listed, and what lies behind them is never deleted.
+TEST_F(Library, LinksAreNeverFollowed)
+{
+    for (const char *pszFolder : {"tree", "elsewhere"}) CreateDirectoryA(Path(pszFolder).c_str(), NULL);
+    WriteRefFile(Path("elsewhere/far.000"), 2, 3);
+    ASSERT_EQ(symlink(Path("elsewhere").c_str(), Path("tree/linked").c_str()), 0);
+    ASSERT_EQ(symlink(Path("elsewhere/far.000").c_str(), Path("tree/near.000").c_str()), 0);
+    RUN run = Run({"clean", Path("tree"), "--unused", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_NE(run.out.find("0 unused reference files deleted"), std::string::npos) << run.out;
+    EXPECT_TRUE(Exists("elsewhere/far.000"));
+}
+#endif
+
+}  // namespace
