@@ -124,7 +124,7 @@ void WalkFolder(LPCSTR pszFolder, WALK *pWalk, int nDepth)
 {
     CHAR szPattern[MAX_PATH];
     size_t cchFolder = strlen(pszFolder);
-    BOOL fEndsInSeparator = cchFolder && pszFolder[cchFolder - 1] == s_chSeparator;
+    BOOL fEndsInSeparator = cchFolder && (pszFolder[cchFolder - 1] == s_chSeparator || pszFolder[cchFolder - 1] == '/');
     if (nDepth > WALK_DEPTH_LIMIT ||
         snprintf(szPattern, sizeof(szPattern), "%s%s*", pszFolder, fEndsInSeparator ? "" : (s_chSeparator == '/' ? "/" : "\\")) >=
             (int)sizeof(szPattern)) {

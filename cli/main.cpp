@@ -119,12 +119,17 @@ const COMMANDHELP s_aCommands[] = {
      "  --force         形式を確かめられない参照フレームが参照するファイルも移動\n"},
     {"delete", DeleteCommand, "spool delete AVI (FILE... | --all --yes) [--force]",
      "Deletes the named reference files of the AVI, or with --all the AVI and then\n"
-     "every one of them (only with --yes). Only reference files are deleted.\n"
+     "every one of them (only with --yes). Only reference files are deleted. With\n"
+     "--all, the files that other AVIs in their folders or the AVI's name too are\n"
+     "kept and listed (exit status 1).\n"
      "  --force         also delete files named by foreign reference frames, whose\n"
-     "                  format cannot be checked\n",
+     "                  format cannot be checked, and with --all the files that\n"
+     "                  other AVIs name too\n",
      "AVIファイルの指定した参照ファイルを, --allではAVIファイルとすべての参照ファイルを\n"
-     "削除します (--yesが必要). 削除するのは参照ファイルだけです.\n"
-     "  --force         形式を確かめられない参照フレームが参照するファイルも削除\n"},
+     "削除します (--yesが必要). 削除するのは参照ファイルだけです. --all では, 同じフォルダーの\n"
+     "他のAVIファイルも参照しているファイルは残して一覧します (終了コード1).\n"
+     "  --force         形式を確かめられない参照フレームが参照するファイルも, --all では\n"
+     "                  他のAVIファイルも参照しているファイルも削除\n"},
     {"recover", RecoverCommand, "spool recover AVI",
      "Finishes or rolls back a relocation of the AVI's reference files that was cut\n"
      "short, as its note beside the AVI describes, when the files are the ones the\n"

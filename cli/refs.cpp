@@ -138,6 +138,19 @@ BOOL CliConfirmForeign(void *pv, LPCSTR pszFiles)
     return pRun->fForce;
 }
 
+// Files that other AVIs name too are deleted with --force, else kept.
+BOOL CliConfirmShared(void *pv, LPCSTR pszFiles)
+{
+    CLIRUN *pRun = (CLIRUN *)pv;
+    EndProgress();
+    pRun->nStep = -1;
+    Complain("these reference files are named by other AVIs too (in brackets)%s:\n%s",
+             "次の参照ファイルは他のAVIファイルも参照しています (かっこ内)%s:\n%s",
+             pRun->fForce ? "" : (g_fJapanese ? ". 残します (--force で削除)" : "; they are kept (--force deletes them)"),
+             pszFiles);
+    return pRun->fForce;
+}
+
 void StartRequest(SHIFTREQUEST *pReq, CLIRUN *pRun, BOOL fForce)
 {
     InitShiftRequest(pReq);
@@ -147,6 +160,7 @@ void StartRequest(SHIFTREQUEST *pReq, CLIRUN *pRun, BOOL fForce)
     pReq->pfnProgress = CliProgress;
     pReq->pfnOutcome = CliOutcome;
     pReq->pfnConfirmForeign = CliConfirmForeign;
+    pReq->pfnConfirmShared = CliConfirmShared;
 }
 
 // Whether a result holds an outcome that makes the command fail.
@@ -614,11 +628,11 @@ int DeleteCommand(int argc, char **argv)
         if (res.fForeignDeclined)
             Complain("delete: nothing was deleted; give --force to delete files whose format cannot be checked",
                      "delete: 何も削除していません. 形式を確かめられないファイルも削除するには --force を指定して下さい");
-        nStatus = Failed(&res) ? SPOOL_ERROR : SPOOL_OK;
+        nStatus = Failed(&res) ? SPOOL_ERROR : CountOutcomes(&res, OUTCOME_KEPT) ? SPOOL_PROBLEMS : SPOOL_OK;
         int nDeleted = 0;
         for (int i = 0; i < res.nOutcomes; i++)
             nDeleted += res.pOutcomes[i].nOutcome == OUTCOME_DELETED && res.pOutcomes[i].iFile >= 0 ? 1 : 0;
-        if (nStatus == SPOOL_OK) {
+        if (nStatus != SPOOL_ERROR) {
             if (args.fAll)
                 Say(g_pOut, "deleted %d reference files and %s\n", "参照ファイル %d 個と %s を削除しました\n", nDeleted,
                     args.pszAvi);

@@ -76,6 +76,22 @@ BOOL AskForeign(void *, LPCSTR pszFiles)
     return fYes;
 }
 
+// The user is asked whether to delete too the files that other AVIs name,
+// each named with such an AVI.
+BOOL AskShared(void *, LPCSTR pszFiles)
+{
+    size_t cbText = strlen(MSG_SHARED_FILES.pszJapanese) + strlen(MSG_SHARED_FILES.pszEnglish) + strlen(pszFiles);
+    LPSTR pszText = (LPSTR)malloc(cbText);
+    if (!pszText) {
+        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
+        return FALSE;
+    }
+    RenderMessage(pszText, cbText, &MSG_SHARED_FILES, pszFiles);
+    BOOL fYes = ShowShiftMessage(pszText, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    free(pszText);
+    return fYes;
+}
+
 void StartRequest(SHIFTREQUEST *pReq, WINDOWRUN *pRun, AviInfo *pInfo)
 {
     InitShiftRequest(pReq);
@@ -86,6 +102,7 @@ void StartRequest(SHIFTREQUEST *pReq, WINDOWRUN *pRun, AviInfo *pInfo)
     pReq->pfnProgress = ShowProgress;
     pReq->pfnOutcome = ShowOutcome;
     pReq->pfnConfirmForeign = AskForeign;
+    pReq->pfnConfirmShared = AskShared;
     pReq->pfAbort = &g_fShiftAbort;
 }
 

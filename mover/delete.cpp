@@ -13,6 +13,35 @@
 #include <stdlib.h>
 #include <string.h>
 
+namespace {
+
+// The lines of the files that other AVIs name: "FILE (OTHER.avi)".
+typedef struct {
+    LPSTR psz;
+    size_t cch, cb;
+    BOOL fFailed;
+} SHAREDTEXT;
+
+void AddSharedLine(void *pv, DWORD k, LPCSTR pszOtherAvi)
+{
+    SHAREDTEXT *pText = (SHAREDTEXT *)pv;
+    size_t cchLine = strlen(RefFilePath(k)) + strlen(pszOtherAvi) + 8;
+    if (pText->fFailed) return;
+    if (pText->cch + cchLine + 1 > pText->cb) {
+        size_t cb = (pText->cb ? pText->cb * 2 : 1024) + cchLine;
+        LPSTR psz = (LPSTR)realloc(pText->psz, cb);
+        if (!psz) {
+            pText->fFailed = TRUE;
+            return;
+        }
+        pText->psz = psz;
+        pText->cb = cb;
+    }
+    pText->cch += (size_t)snprintf(pText->psz + pText->cch, pText->cb - pText->cch, "%s (%s)\n", RefFilePath(k), pszOtherAvi);
+}
+
+}  // namespace
+
 BOOL RunDeletion(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
 {
     // Every file of the table with fAll, in list order.
@@ -29,6 +58,24 @@ BOOL RunDeletion(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
         req.nFiles = g_nRefFiles;
     }
     BOOL fOk = MayActOnRefFiles(pInfo, &req, pRes);
+    // Files that other AVIs name too stay, unless the user says otherwise.
+    BOOL *afShared = fOk && pReq->fAll ? (BOOL *)calloc((size_t)g_nRefFiles + 1, sizeof(BOOL)) : NULL;
+    if (fOk && pReq->fAll && !afShared) {
+        AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, &MSG_NO_MEMORY, MB_ICONERROR, NULL, NULL);
+        fOk = FALSE;
+    }
+    SHAREDTEXT text = {NULL, 0, 0, FALSE};
+    if (afShared && FindSharedRefFiles(pInfo, afShared, AddSharedLine, &text)) {
+        BOOL fDeleteShared = !text.fFailed && pReq->pfnConfirmShared && pReq->pfnConfirmShared(pReq->pv, text.psz);
+        DWORD n = 0;
+        for (DWORD k = 0; k < g_nRefFiles; k++) {
+            if (!afShared[k] || fDeleteShared) piAll[n++] = k;
+            else AddOutcome(pReq, pRes, OUTCOME_KEPT, (int)k, NULL, 0, RefFilePath(k), NULL);
+        }
+        req.nFiles = n;
+    }
+    free(text.psz);
+    free(afShared);
     if (fOk) {
         // Spoolcap and the stream library let go of the files they read.
         CloseFrameStream(pInfo);

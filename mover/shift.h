@@ -162,6 +162,10 @@ typedef struct {
     // Whether to act on files whose format cannot be checked (each named,
     // a line each); without it, no.
     BOOL (*pfnConfirmForeign)(void *pv, LPCSTR pszFiles);
+    // Deletion of everything: whether to delete too the files that other
+    // AVIs name (each named, with such an AVI, a line each); without it,
+    // they are kept.
+    BOOL (*pfnConfirmShared)(void *pv, LPCSTR pszFiles);
     volatile LONG *pfAbort;
 } SHIFTREQUEST;
 
@@ -190,6 +194,13 @@ int CountOutcomes(const SHIFTRESULT *pRes, int nOutcome);
 // Reads every frame and makes the table of the files they name. FALSE when
 // it did not reach the last frame.
 BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes);
+// The loaded AVI's reference files that other AVIs name: the folders of the
+// files and of the AVI are searched (not below them) for AVIs, told by their
+// contents, whose records name one of them by its identity. afShared
+// (g_nRefFiles entries) marks them; pfnFound (may be NULL) is told each file
+// and AVI. The count of files marked.
+typedef void (*PFNSHAREDWITH)(void *pv, DWORD k, LPCSTR pszOtherAvi);
+DWORD FindSharedRefFiles(const AviInfo *pInfo, BOOL *afShared, PFNSHAREDWITH pfnFound, void *pv);
 // Gives each file of the request the next number after the new base,
 // renamed on its file system or copied to another, and rewrites every
 // record that names it by any spelling. Every file is checked before the

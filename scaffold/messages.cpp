@@ -102,6 +102,9 @@ const MESSAGE MSG_DELETE_ALL_AND_AVI = {"すべての参照ファイルとAVIフ
 const MESSAGE MSG_FOREIGN_FILES = {
     "次のファイルは形式を確かめられない参照フレームが参照しています:\n%sこれらのファイルも処理しますか?",
     "These files are named by reference frames of a format that cannot be checked:\n%sAct on them too?"};
+const MESSAGE MSG_SHARED_FILES = {
+    "次の参照ファイルは他のAVIファイルも参照しています (かっこ内):\n%sこれらのファイルも削除しますか? 「いいえ」を選ぶと残します。",
+    "These reference files are named by other AVIs too (in brackets):\n%sDelete them as well? No keeps them."};
 const MESSAGE MSG_UNSEEN_DETECTION = {
     "参照ファイルの検出が最後のフレームまで終わっていないため、参照ファイルを移動も削除もできません!",
     "The detection of the reference files did not reach the last frame: no file can be moved or deleted!"};
@@ -203,6 +206,7 @@ const MESSAGE *const g_apMessages[] = {
     &MSG_ANOTHER_PROGRAM, &MSG_NOTE_NOT_OURS, &MSG_NOTE_NEW_UNFIT, &MSG_NOTE_OLD_UNFIT, &MSG_NOTE_FOREIGN,
     &MSG_NOTE_FRAME_UNREADABLE, &MSG_REF_RELATIVE, &MSG_REF_LINK, &MSG_REF_NOT_A_FILE, &MSG_REF_CHANGED,
     &MSG_NOTE_NOT_PROVED, &MSG_NOTE_KEPT_COPY, &MSG_NOTE_KEPT_OLD, &MSG_RECOVER_QUESTION, &MSG_AVI_CHANGED, &MSG_NAME_NOT_IN_RECORDS,
+    &MSG_SHARED_FILES,
     &MSG_OUTPUT_IS_SOURCE, &MSG_REF_UNREADABLE, &MSG_REF_DAMAGED, &MSG_CODEC_CANNOT_OPEN, &MSG_NO_REF_OPEN,
     &MSG_RATE_GIVES_NO_AVI, &MSG_OUTPUT_IS_REF, &MSG_NO_CODEC_USED, &MSG_AVIS_UNREADABLE, &MSG_STRF_UNREADABLE,
     &MSG_AVI_CODEC_CANNOT_OPEN, &MSG_AVI_CODEC_NO_INFO, &MSG_SETTINGS_NOT_TAKEN, &MSG_PREVIEW_NO_FORMAT,

@@ -129,6 +129,30 @@ TEST_F(Library, CleanDeletesOnlyWholeReferenceFilesThatNoAviNames)
         EXPECT_TRUE(Exists(pszName)) << pszName;
 }
 
+// delete --all keeps the files that another AVI beside them names too,
+// says which and by which AVI, and deletes them only with --force.
+TEST_F(Library, DeleteAllKeepsTheFilesThatAnotherAviNames)
+{
+    MakeLibrary();
+    RUN run = Run({"delete", Path("rec/a.avi"), "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.err;
+    EXPECT_NE(run.err.find("<dir>/rec/a.000 (<dir>/rec/a-copy.bin)\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("they are kept (--force deletes them)"), std::string::npos) << run.err;
+    EXPECT_FALSE(Exists("rec/a.avi"));
+    EXPECT_TRUE(Exists("rec/a.000") && Exists("rec/a.001"));
+    // Nothing else names b.000: it goes with its AVI.
+    run = Run({"delete", Path("rec/b.avi"), "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(Exists("rec/b.avi") || Exists("rec/b.000"));
+    // The copy is deleted with --force, and then nothing names the files.
+    std::vector<BYTE> copy = ReadBytes(Path("rec/a-copy.bin"));
+    ASSERT_TRUE(WriteBytes(Path("rec/a.avi"), copy.data(), copy.size()));
+    run = Run({"delete", Path("rec/a.avi"), "--all", "--yes", "--force"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    EXPECT_FALSE(Exists("rec/a.000") || Exists("rec/a.001"));
+    EXPECT_TRUE(Exists("rec/a-copy.bin"));
+}
+
 #ifndef _WIN32
 // A link is never followed: neither a linked folder nor a linked file is
 // listed, and what lies behind them is never deleted.

@@ -443,6 +443,33 @@ TEST_F(ShiftWindow, AbortDuringDetectionAndDuringACopy)
     RemoveTree(other);
 }
 
+// Deleting everything asks about the files that another AVI beside them
+// names too: No keeps them, and the AVI goes.
+TEST_F(ShiftWindow, DeleteAllAsksAboutFilesThatAnotherAviNames)
+{
+    std::string avi = RecordAvi(2, 20);
+    std::vector<BYTE> bytes = ReadBytes(avi);
+    ASSERT_TRUE(WriteBytes(Path("salvaged.avi"), bytes.data(), bytes.size()));
+    Drop({avi});
+    Click(IDC_SHIFT_DETECT);
+    g_answers = {IDOK, IDNO};
+    Click(IDC_SHIFT_DELETE);
+    ASSERT_EQ(g_boxes.size(), 2u) << Boxes();
+    EXPECT_EQ(g_boxes[1].uType, (UINT)(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_NE(g_boxes[1].text.find(Path("take.000") + " (" + Path("salvaged.avi") + ")\n"), std::string::npos)
+        << g_boxes[1].text;
+    EXPECT_FALSE(FileExists(avi.c_str()));
+    EXPECT_TRUE(FileExists(Path("take.000").c_str()) && FileExists(Path("take.001").c_str()));
+    // Yes deletes them too.
+    g_boxes.clear();
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    Drop({avi});
+    Click(IDC_SHIFT_DETECT);
+    g_answers = {IDOK, IDYES};
+    Click(IDC_SHIFT_DELETE);
+    EXPECT_FALSE(FileExists(Path("take.000").c_str()) || FileExists(Path("take.001").c_str())) << Boxes();
+}
+
 TEST_F(ShiftWindow, DeleteQuestionsAnsweredCancelNoAndYes)
 {
     std::string avi = RecordAvi(3, 30);
