@@ -41,6 +41,8 @@ typedef struct {
     DWORD nNamedBy;
     // The file was reached already through another tree.
     BOOL fAgain;
+    // The tree it was found in (its path begins with the tree's).
+    int iTree;
 } LIBFILE;
 
 // One reference file that an AVI names.
@@ -112,6 +114,7 @@ time_t TimeOfFileTime(const FILETIME *pft)
 typedef struct {
     BOOL fCross;      // into other file systems
     DWORD dwVolume;   // the tree's own
+    int iTree;
     int nUnlisted;    // folders that could not be listed
     BOOL fFailed;     // out of memory
 } WALK;
@@ -173,6 +176,7 @@ void WalkFolder(LPCSTR pszFolder, WALK *pWalk, int nDepth)
         pFile->id = facts.id;
         pFile->ullSize = facts.ullSize;
         pFile->tWritten = TimeOfFileTime(&data.ftLastWriteTime);
+        pFile->iTree = pWalk->iTree;
         s_nFiles++;
     } while (!pWalk->fFailed && FindNextFileA(hFind, &data));
     FindClose(hFind);
@@ -280,7 +284,7 @@ DWORD NamesOfId(const FILEID *pId, DWORD *piFirst)
 // Walks the trees, tells each file's kind, and reads each AVI's records:
 // FALSE after a message when nothing could be listed. *pnUnlisted: folders
 // that could not be listed.
-BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted)
+BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, BOOL fReadAvis = TRUE)
 {
     FreeLibrary_();
     *pnUnlisted = 0;
@@ -291,7 +295,7 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted)
             Complain("%s: not a folder", "%s: フォルダーではありません", apszTrees[t]);
             return FALSE;
         }
-        WALK walk = {fCross, facts.id.dwVolume, 0, FALSE};
+        WALK walk = {fCross, facts.id.dwVolume, t, 0, FALSE};
         WalkFolder(apszTrees[t], &walk, 0);
         *pnUnlisted += walk.nUnlisted;
         if (walk.fFailed) return FALSE;
@@ -306,7 +310,7 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted)
         LIBFILE *pFile = &s_aFiles[i];
         if (pFile->fAgain) continue;
         pFile->nKind = KindOfFile(pFile->pszPath);
-        if (pFile->nKind != LIB_AVI) continue;
+        if (pFile->nKind != LIB_AVI || !fReadAvis) continue;
         DWORD iAvi = i;
         pFile->nRead = ReadAviNames(pFile->pszPath, AddName, &iAvi, &pFile->fNote);
     }
@@ -636,4 +640,103 @@ int CleanCommand(int argc, char **argv)
     FreeLibrary_();
     if (args.fYes && !fDelete) return SPOOL_PROBLEMS;
     return nLeft ? SPOOL_PROBLEMS : SPOOL_OK;
+}
+
+namespace {
+
+// Makes the folders on the way to a file (pszPath's folder part).
+BOOL MakeFoldersFor(LPCSTR pszPath)
+{
+    CHAR sz[MAX_PATH];
+    snprintf(sz, sizeof(sz), "%s", pszPath);
+    for (size_t i = 1; sz[i]; i++) {
+        if (sz[i] != '/' && sz[i] != s_chSeparator) continue;
+        if (!StartsCharacter(sz, i)) continue;
+        CHAR c = sz[i];
+        sz[i] = '\0';
+        FILEFACTS facts;
+        LookAtName(sz, &facts);
+        if (facts.nKind == FILEKIND_MISSING && !CreateDirectoryA(sz, NULL)) return FALSE;
+        sz[i] = c;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
+{
+    BOOL fResolve = strcmp(pszCommand, "resolve") == 0, fCross = FALSE;
+    LPCSTR pszOutDir = NULL;
+    char **apszTrees = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    int nTrees = 0;
+    if (!apszTrees) return SPOOL_ERROR;
+    for (int i = 0; i < argc; i++) {
+        LPCSTR pszValue = NULL;
+        if (TakeOption(argc, argv, &i, "--recursive", "-r", NULL)) continue;
+        if (TakeOption(argc, argv, &i, "--cross", NULL, NULL)) {
+            fCross = TRUE;
+        } else if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
+            if (!pszValue || !AddPathMap(pszValue)) {
+                free(apszTrees);
+                return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+            }
+        } else if (fResolve && TakeOption(argc, argv, &i, "--output", "-o", &pszValue)) {
+            pszOutDir = pszValue;
+            if (!pszValue) {
+                free(apszTrees);
+                return UsageError(pszCommand, argv[i]);
+            }
+        } else if (argv[i][0] == '-' && argv[i][1]) {
+            free(apszTrees);
+            return UsageError(pszCommand, argv[i]);
+        } else {
+            apszTrees[nTrees++] = argv[i];
+        }
+    }
+    if (!nTrees || (fResolve && !pszOutDir)) {
+        free(apszTrees);
+        return UsageError(pszCommand, nTrees ? "-o OUTDIR" : "DIR");
+    }
+    int nUnlisted = 0;
+    BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, FALSE);
+    int nWorst = fRead ? (nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK) : SPOOL_ERROR;
+    DWORD anStatus[3] = {0, 0, 0};
+    for (DWORD i = 0; fRead && i < s_nFiles; i++) {
+        const LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->nKind != LIB_AVI || pFile->fAgain) continue;
+        int nStatus;
+        if (!fResolve) {
+            char *apszArgs[] = {pFile->pszPath, NULL};
+            nStatus = VerifyCommand(1, apszArgs);
+        } else {
+            // The tree's shape under the output folder (each tree in a folder
+            // of its own name when there are several).
+            LPCSTR pszRoot = apszTrees[pFile->iTree];
+            LPCSTR pszRel = pFile->pszPath + strlen(pszRoot);
+            while (*pszRel == '/' || *pszRel == s_chSeparator) pszRel++;
+            CHAR szOut[MAX_PATH];
+            int cch = nTrees > 1 ? snprintf(szOut, sizeof(szOut), "%s%c%s%c%s", pszOutDir, s_chSeparator,
+                                            GetFileNamePart(pszRoot), s_chSeparator, pszRel)
+                                 : snprintf(szOut, sizeof(szOut), "%s%c%s", pszOutDir, s_chSeparator, pszRel);
+            if (cch < 0 || cch >= (int)sizeof(szOut) || !MakeFoldersFor(szOut)) {
+                Complain("%s: no output can be made for it under %s", "%s: %s の下に出力を作れません", pFile->pszPath, pszOutDir);
+                nStatus = SPOOL_ERROR;
+            } else {
+                char szDashO[] = "-o";
+                char *apszArgs[] = {pFile->pszPath, szDashO, szOut, NULL};
+                nStatus = ResolveCommand(3, apszArgs);
+            }
+        }
+        fflush(g_pOut);
+        anStatus[nStatus == SPOOL_OK ? 0 : nStatus == SPOOL_PROBLEMS ? 1 : 2]++;
+        if (nStatus > nWorst) nWorst = nStatus;
+    }
+    if (fRead)
+        Say(g_pOut, "%lu AVIs: %lu good, %lu with problems, %lu failed\n", "AVI %lu 個: 正常 %lu, 問題あり %lu, 失敗 %lu\n",
+            (unsigned long)(anStatus[0] + anStatus[1] + anStatus[2]), (unsigned long)anStatus[0], (unsigned long)anStatus[1],
+            (unsigned long)anStatus[2]);
+    FreeLibrary_();
+    free(apszTrees);
+    return nWorst;
 }

@@ -433,6 +433,8 @@ int RefsCommand(int argc, char **argv)
 
 int VerifyCommand(int argc, char **argv)
 {
+    for (int i = 0; i < argc; i++)
+        if (strcmp(argv[i], "-r") == 0 || strcmp(argv[i], "--recursive") == 0) return TreeCommand("verify", argc, argv);
     LPCSTR pszAvi = NULL;
     BOOL fJson = FALSE, fVerbose = FALSE;
     int nStatus = ParseMapsAndAvi("verify", argc, argv, &pszAvi, &fJson, &fVerbose);

@@ -54,6 +54,8 @@ void SayUnread(LPCSTR pszAvi, int nResult)
 
 int ResolveCommand(int argc, char **argv)
 {
+    for (int i = 0; i < argc; i++)
+        if (strcmp(argv[i], "-r") == 0 || strcmp(argv[i], "--recursive") == 0) return TreeCommand("resolve", argc, argv);
     LPCSTR pszAvi = NULL, pszOut = NULL;
     for (int i = 0; i < argc; i++) {
         LPCSTR pszValue = NULL;

@@ -93,6 +93,9 @@ int LibraryCommand(int argc, char **argv);
 int CleanCommand(int argc, char **argv);
 // spool refs --who FILE DIR...: the AVIs under the trees that name the file.
 int WhoCommand(LPCSTR pszFile, int argc, char **argv);
+// verify -r DIR... and resolve -r DIR... -o OUTDIR: each AVI of the trees
+// in turn, and a summary with the worst exit status.
+int TreeCommand(LPCSTR pszCommand, int argc, char **argv);
 
 // Reads an AVI's records and finds the reference files they name, each by
 // its identity as Spoolshift's detection finds it, calling pfnName for each

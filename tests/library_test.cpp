@@ -153,6 +153,32 @@ TEST_F(Library, DeleteAllKeepsTheFilesThatAnotherAviNames)
     EXPECT_TRUE(Exists("rec/a-copy.bin"));
 }
 
+// verify -r and resolve -r: every AVI of the trees, by its contents, in
+// turn; a summary; the exit status of the worst. resolve keeps the tree's
+// shape under the output folder.
+TEST_F(Library, VerifyAndResolveATreeReportTheWorst)
+{
+    MakeLibrary();
+    RUN run = Run({"verify", "-r", Path("rec"), Path("old")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR) << run.out << run.err;
+    EXPECT_NE(run.out.find("<dir>/rec/a-copy.bin: 6 frames, 6 records, 6 good, 0 bad"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("<dir>/rec/b.avi: 4 frames, 4 records, 2 good, 2 bad"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 AVIs: 2 good, 1 with problems, 1 failed\n"), std::string::npos) << run.out;
+    ASSERT_TRUE(DeleteFileA(Path("old/bad.avi").c_str()));
+    EXPECT_EQ(Run({"verify", "-r", Path("rec")}).nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(Run({"verify", "--recursive", Path("old")}).out, "0 AVIs: 0 good, 0 with problems, 0 failed\n");
+
+    CreateDirectoryA(Path("rec/sub").c_str(), NULL);
+    ASSERT_TRUE(MoveFileA(Path("rec/a.avi").c_str(), Path("rec/sub/a.avi").c_str()));
+    run = Run({"resolve", "-r", Path("rec"), "-o", Path("out")});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR) << run.out << run.err;  // b.avi names a file that is gone
+    EXPECT_NE(run.out.find("3 AVIs: 2 good, 0 with problems, 1 failed\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(Exists("out/sub/a.avi") && Exists("out/a-copy.bin"));
+    // The resolved AVIs hold their frames: no record is left in them.
+    run = Run({"verify", Path("out/sub/a.avi")});
+    EXPECT_NE(run.out.find("6 frames, 0 records"), std::string::npos) << run.out;
+}
+
 #ifndef _WIN32
 // A link is never followed: neither a linked folder nor a linked file is
 // listed, and what lies behind them is never deleted.

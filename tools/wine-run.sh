@@ -45,7 +45,9 @@ if [ ! -f "$prefix/system.reg" ]; then
     wineserver -w
     fonts="$prefix/drive_c/windows/Fonts"
     mkdir -p "$fonts"
-    for f in /usr/share/fonts/opentype/ipafont-gothic/*.ttf /usr/share/fonts/opentype/ipafont-mincho/*.ttf; do
+    # Marlett draws the title bars' buttons; without it they show letters.
+    for f in /usr/share/fonts/opentype/ipafont-gothic/*.ttf /usr/share/fonts/opentype/ipafont-mincho/*.ttf \
+        /usr/share/wine/fonts/marlett.ttf; do
         [ -f "$f" ] && cp "$f" "$fonts/"
     done
     # The dialogs ask for fonts of a Japanese Windows; the IPA fonts stand in.
