@@ -43,6 +43,9 @@ typedef struct {
     BOOL fAgain;
     // The tree it was found in (its path begins with the tree's).
     int iTree;
+    // AVIs with --verify: verify's status (-1: not checked) and counts.
+    int nVerify;
+    VERIFYCOUNTS verify;
 } LIBFILE;
 
 // One reference file that an AVI names.
@@ -284,7 +287,10 @@ DWORD NamesOfId(const FILEID *pId, DWORD *piFirst)
 // Walks the trees, tells each file's kind, and reads each AVI's records:
 // FALSE after a message when nothing could be listed. *pnUnlisted: folders
 // that could not be listed.
-BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, BOOL fReadAvis = TRUE)
+#define READ_KINDS 0  // only tell each file's kind
+#define READ_NAMES 1  // and read each AVI's names
+#define READ_VERIFY 2 // and check each AVI's records as verify does
+BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int nRead)
 {
     FreeLibrary_();
     *pnUnlisted = 0;
@@ -310,9 +316,12 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, BOO
         LIBFILE *pFile = &s_aFiles[i];
         if (pFile->fAgain) continue;
         pFile->nKind = KindOfFile(pFile->pszPath);
-        if (pFile->nKind != LIB_AVI || !fReadAvis) continue;
+        pFile->nVerify = -1;
+        if (pFile->nKind != LIB_AVI || nRead == READ_KINDS) continue;
         DWORD iAvi = i;
         pFile->nRead = ReadAviNames(pFile->pszPath, AddName, &iAvi, &pFile->fNote);
+        if (nRead == READ_VERIFY && pFile->nRead != AVINAMES_FAILED)
+            pFile->nVerify = VerifyAviQuietly(pFile->pszPath, &pFile->verify);
     }
     EndProgress();
     s_aiById = (DWORD *)malloc(((size_t)s_nNames + 1) * sizeof(DWORD));
@@ -377,7 +386,7 @@ LPCSTR ReadText(int nRead)
 
 // Options common to the tree commands.
 typedef struct {
-    BOOL fJson, fCross, fYes, fUnused;
+    BOOL fJson, fCross, fYes, fUnused, fVerify;
     long lOlderDays;
     LPCSTR pszWho;
     int nTrees;
@@ -396,6 +405,8 @@ int ParseTreeArgs(LPCSTR pszCommand, int argc, char **argv, TREEARGS *pArgs, BOO
             if (!pszValue || !AddPathMap(pszValue)) return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
         } else if (!fClean && TakeOption(argc, argv, &i, "--json", NULL, NULL)) {
             pArgs->fJson = TRUE;
+        } else if (!fClean && strcmp(pszCommand, "library") == 0 && TakeOption(argc, argv, &i, "--verify", NULL, NULL)) {
+            pArgs->fVerify = TRUE;
         } else if (TakeOption(argc, argv, &i, "--cross", NULL, NULL)) {
             pArgs->fCross = TRUE;
         } else if (fClean && TakeOption(argc, argv, &i, "--yes", NULL, NULL)) {
@@ -428,9 +439,14 @@ void PutLibraryJson(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
         fputs(fFirst ? "\n {\"path\":" : ",\n {\"path\":", g_pOut);
         fFirst = FALSE;
         PutJsonString(g_pOut, pFile->pszPath);
-        fprintf(g_pOut, ",\"read\":\"%s\",\"note\":%s,\"files\":[",
+        fprintf(g_pOut, ",\"read\":\"%s\",\"note\":%s,",
                 pFile->nRead == AVINAMES_FAILED ? "failed" : pFile->nRead == AVINAMES_PARTIAL ? "partial" : "whole",
                 pFile->fNote ? "true" : "false");
+        if (pFile->nVerify >= 0)
+            fprintf(g_pOut, "\"verify\":{\"status\":%d,\"records\":%lu,\"good\":%lu,\"bad\":%lu},", pFile->nVerify,
+                    (unsigned long)pFile->verify.nRecords, (unsigned long)pFile->verify.anChecks[0],
+                    (unsigned long)pFile->verify.nBad);
+        fputs("\"files\":[", g_pOut);
         for (DWORD k = 0; k < pFile->nNames; k++) {
             const LIBNAME *pName = &s_aNames[pFile->iFirstName + k];
             fputs(k ? ",{\"name\":" : "{\"name\":", g_pOut);
@@ -479,10 +495,16 @@ void PutLibraryText(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
             Say(g_pOut, "%s: cannot be read\n", "%s: 読めません\n", pFile->pszPath);
             continue;
         }
-        Say(g_pOut, "%s: %lu reference files%s%s%s\n", "%s: 参照ファイル %lu 個%s%s%s\n", pFile->pszPath,
+        CHAR szVerify[96] = "";
+        if (pFile->nVerify >= 0)
+            snprintf(szVerify, sizeof(szVerify), g_fJapanese ? ", 参照レコード %lu: 正常 %lu, 不正 %lu" : ", %lu records: %lu good, %lu bad",
+                     (unsigned long)pFile->verify.nRecords, (unsigned long)pFile->verify.anChecks[0],
+                     (unsigned long)pFile->verify.nBad);
+        Say(g_pOut, "%s: %lu reference files%s%s%s%s\n", "%s: 参照ファイル %lu 個%s%s%s%s\n", pFile->pszPath,
             (unsigned long)pFile->nNames, pFile->nRead == AVINAMES_PARTIAL ? ", " : "", ReadText(pFile->nRead),
             pFile->fNote ? (g_fJapanese ? ", 中断された移動の記録あり (spool recover)" : ", a relocation's note stays (spool recover)")
-                         : "");
+                         : "",
+            szVerify);
         for (DWORD k = 0; k < pFile->nNames; k++) {
             const LIBNAME *pName = &s_aNames[pFile->iFirstName + k];
             fprintf(g_pOut, "  %-8s %s", pName->fExists ? (g_fJapanese ? "あり" : "there") : (g_fJapanese ? "なし" : "missing"),
@@ -521,7 +543,8 @@ int LibraryCommand(int argc, char **argv)
     TREEARGS args;
     int nStatus = ParseTreeArgs("library", argc, argv, &args, FALSE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, args.fVerify ? READ_VERIFY : READ_NAMES))
+        nStatus = SPOOL_ERROR;
     free(args.apszTrees);
     if (nStatus != SPOOL_OK) {
         FreeLibrary_();
@@ -537,7 +560,9 @@ int LibraryCommand(int argc, char **argv)
     // is not there, a folder not listed.
     BOOL fProblems = nUnlisted > 0 || !aiUnused;
     for (DWORD i = 0; i < s_nFiles; i++)
-        if (s_aFiles[i].nKind == LIB_AVI && (s_aFiles[i].nRead != AVINAMES_WHOLE || s_aFiles[i].fNote)) fProblems = TRUE;
+        if (s_aFiles[i].nKind == LIB_AVI &&
+            (s_aFiles[i].nRead != AVINAMES_WHOLE || s_aFiles[i].fNote || s_aFiles[i].nVerify > SPOOL_OK))
+            fProblems = TRUE;
     for (DWORD i = 0; i < s_nNames; i++)
         if (!s_aNames[i].fExists) fProblems = TRUE;
     free(aiUnused);
@@ -556,7 +581,7 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv)
     TREEARGS args;
     int nStatus = ParseTreeArgs("refs", argc, argv, &args, FALSE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, READ_NAMES)) nStatus = SPOOL_ERROR;
     free(args.apszTrees);
     if (nStatus != SPOOL_OK) {
         FreeLibrary_();
@@ -579,7 +604,7 @@ int CleanCommand(int argc, char **argv)
     TREEARGS args;
     int nStatus = ParseTreeArgs("clean", argc, argv, &args, TRUE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted)) nStatus = SPOOL_ERROR;
+    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, READ_NAMES)) nStatus = SPOOL_ERROR;
     free(args.apszTrees);
     if (nStatus != SPOOL_OK) {
         FreeLibrary_();
@@ -699,7 +724,7 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
         return UsageError(pszCommand, nTrees ? "-o OUTDIR" : "DIR");
     }
     int nUnlisted = 0;
-    BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, FALSE);
+    BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, READ_KINDS);
     int nWorst = fRead ? (nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK) : SPOOL_ERROR;
     DWORD anStatus[3] = {0, 0, 0};
     for (DWORD i = 0; fRead && i < s_nFiles; i++) {

@@ -68,7 +68,7 @@ const COMMANDHELP s_aCommands[] = {
      "  -v              不正なフレームを一覧\n"
      "  --json          結果をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
-    {"library", LibraryCommand, "spool library DIR... [--json] [--cross] [--map FROM=TO]...",
+    {"library", LibraryCommand, "spool library DIR... [--json] [--verify] [--cross] [--map FROM=TO]...",
      "Walks the folders (never through a link, nor into another file system without\n"
      "--cross), tells AVIs and reference files by their contents, and lists each\n"
      "AVI with the reference files it names and whether each is there; the\n"
@@ -77,6 +77,7 @@ const COMMANDHELP s_aCommands[] = {
      "relocation's note stays. Exit status 1 for an AVI not read whole, a note,\n"
      "a named file that is missing or a folder that could not be listed.\n"
      "  --json          the listing as one JSON document\n"
+     "  --verify        also check every record's frame, as verify does\n"
      "  --cross         also walk into other file systems\n"
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "フォルダーをたどり (リンクはたどらず, --cross がなければ別のファイルシステムにも入りません),\n"
@@ -85,6 +86,7 @@ const COMMANDHELP s_aCommands[] = {
      "参照しているファイル, 中断された移動の記録が残る AVI を一覧します. 読みきれない AVI,\n"
      "記録, ない参照ファイル, 一覧できないフォルダーがあれば終了コード1.\n"
      "  --json          一覧を1つのJSONで出力\n"
+     "  --verify        verify と同じく各参照レコードのフレームも検査\n"
      "  --cross         別のファイルシステムにも入る\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
     {"clean", CleanCommand, "spool clean DIR... --unused [--yes] [--older DAYS] [--cross] [--map FROM=TO]...",

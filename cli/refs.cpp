@@ -234,6 +234,7 @@ DWORD *NamedFiles(LPCSTR pszCommand, int argc, char **argv, DWORD *pn)
 // --- Checking one record ------------------------------------------------------------
 
 enum RECORDCHECK { CHECK_GOOD, CHECK_MISSING, CHECK_NOHEADER, CHECK_SIZE, CHECK_CUT, CHECK_SHORT, CHECK_NOTFILE };
+static_assert(CHECK_NOTFILE + 1 == VERIFY_CHECKS, "VERIFYCOUNTS counts every check");
 
 LPCSTR CheckName(RECORDCHECK check)
 {
@@ -431,6 +432,82 @@ int RefsCommand(int argc, char **argv)
     return nMissing || fPartial ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
+namespace {
+
+// A bad record's report: its frame, its check, its name as shown, its offset.
+typedef void (*PFNBADRECORD)(void *pv, DWORD n, RECORDCHECK check, LPCSTR pszShown, DWORD dwOffset);
+
+// Checks every record of the loaded AVI, the bar drawn with fBar; FALSE
+// when a frame could not be read.
+BOOL CheckLoadedRecords(VERIFYCOUNTS *pCounts, PFNBADRECORD pfnBad, void *pv, BOOL fBar)
+{
+    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
+    pCounts->nFrames = s_info.nFrames;
+    BOOL fRead = TRUE;
+    if (fBar) BeginProgress("verify", s_info.nFrames, PROGRESS_FRAMES);
+    for (DWORD n = 0; n < s_info.nFrames; n++) {
+        if (fBar) ShowProgress(n);
+        DWORD cb = 0;
+        if (!AccessFrameData(&s_info, g_pbScratch, cbScratch, n, FALSE, &cb)) {
+            fRead = FALSE;
+            break;
+        }
+        if (!IsRefRecord(g_pbScratch, cb)) {
+            pCounts->nOther++;
+            continue;
+        }
+        pCounts->nRecords++;
+        REFRECORD rec;
+        memset(&rec, 0, sizeof(rec));
+        memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
+        rec.szFileName[MAX_PATH - 1] = '\0';
+        RECORDCHECK check = cb < sizeof(rec) ? CHECK_SHORT : CheckRecord(&rec);
+        pCounts->anChecks[check]++;
+        if (check == CHECK_GOOD) continue;
+        pCounts->nBad++;
+        CHAR szShown[MAX_PATH];
+        ShownRecordName(rec.szFileName, szShown);
+        if (pfnBad) pfnBad(pv, n, check, szShown, rec.dwOffset);
+    }
+    if (fBar) EndProgress();
+    CloseCheckedFile();
+    return fRead;
+}
+
+struct VERIFYOUT {
+    BOOL fJson, fVerbose;
+    DWORD nShown;
+};
+
+void PutBadRecord(void *pv, DWORD n, RECORDCHECK check, LPCSTR pszShown, DWORD dwOffset)
+{
+    VERIFYOUT *pOut = (VERIFYOUT *)pv;
+    if (pOut->fJson) {
+        fprintf(g_pOut, "%s{\"frame\":%lu,\"problem\":\"%s\",\"file\":", pOut->nShown ? "," : "", (unsigned long)n,
+                CheckName(check));
+        PutJsonString(g_pOut, pszShown);
+        fprintf(g_pOut, ",\"offset\":%lu}", (unsigned long)dwOffset);
+        pOut->nShown++;
+    } else if (pOut->fVerbose) {
+        EndProgress();
+        Say(g_pOut, "frame %lu: %s: %s at %lu\n", "フレーム %lu: %s: %s 位置 %lu\n", (unsigned long)n, CheckText(check),
+            pszShown, (unsigned long)dwOffset);
+    }
+}
+
+}  // namespace
+
+int VerifyAviQuietly(LPCSTR pszAvi, VERIFYCOUNTS *pCounts)
+{
+    memset(pCounts, 0, sizeof(*pCounts));
+    if (!OpenAvi(pszAvi, FALSE)) return SPOOL_ERROR;
+    BOOL fRead = CheckLoadedRecords(pCounts, NULL, NULL, FALSE);
+    BOOL fProblems = s_nLoadMessages > 0 || s_info.dwUnseen || HasRecoveryNote(&s_info);
+    CloseAvi();
+    if (!fRead) return SPOOL_ERROR;
+    return pCounts->nBad || fProblems ? SPOOL_PROBLEMS : SPOOL_OK;
+}
+
 int VerifyCommand(int argc, char **argv)
 {
     for (int i = 0; i < argc; i++)
@@ -446,65 +523,30 @@ int VerifyCommand(int argc, char **argv)
     BOOL fLoadReported = s_nLoadMessages > 0;
     if (ReportUnseen(pszAvi)) fLoadReported = TRUE;
     if (ReportNote(pszAvi)) fLoadReported = TRUE;
-    DWORD cbScratch = (DWORD)(g_pbWork + g_cbWork - g_pbScratch);
-    DWORD nRecords = 0, nOther = 0, nBad = 0;
-    DWORD anChecks[CHECK_NOTFILE + 1] = {0};
-    BOOL fReadFailed = FALSE;
     if (fJson) {
         fputs("{\"avi\":", g_pOut);
         PutJsonString(g_pOut, pszAvi);
         fputs(",\"bad\":[", g_pOut);
     }
-    BeginProgress("verify", s_info.nFrames, PROGRESS_FRAMES);
-    for (DWORD n = 0; n < s_info.nFrames; n++) {
-        ShowProgress(n);
-        DWORD cb = 0;
-        if (!AccessFrameData(&s_info, g_pbScratch, cbScratch, n, FALSE, &cb)) {
-            fReadFailed = TRUE;
-            break;
-        }
-        if (!IsRefRecord(g_pbScratch, cb)) {
-            nOther++;
-            continue;
-        }
-        nRecords++;
-        REFRECORD rec;
-        memset(&rec, 0, sizeof(rec));
-        memcpy(&rec, g_pbScratch, cb < sizeof(rec) ? cb : sizeof(rec));
-        rec.szFileName[MAX_PATH - 1] = '\0';
-        RECORDCHECK check = cb < sizeof(rec) ? CHECK_SHORT : CheckRecord(&rec);
-        anChecks[check]++;
-        if (check == CHECK_GOOD) continue;
-        nBad++;
-        CHAR szShown[MAX_PATH];
-        ShownRecordName(rec.szFileName, szShown);
-        if (fJson) {
-            fprintf(g_pOut, "%s{\"frame\":%lu,\"problem\":\"%s\",\"file\":", nBad > 1 ? "," : "", (unsigned long)n,
-                    CheckName(check));
-            PutJsonString(g_pOut, szShown);
-            fprintf(g_pOut, ",\"offset\":%lu}", (unsigned long)rec.dwOffset);
-        } else if (fVerbose) {
-            EndProgress();
-            Say(g_pOut, "frame %lu: %s: %s at %lu\n", "フレーム %lu: %s: %s 位置 %lu\n", (unsigned long)n, CheckText(check),
-                szShown, (unsigned long)rec.dwOffset);
-        }
-    }
-    EndProgress();
-    CloseCheckedFile();
+    VERIFYCOUNTS counts;
+    memset(&counts, 0, sizeof(counts));
+    VERIFYOUT out = {fJson, fVerbose, 0};
+    BOOL fRead = CheckLoadedRecords(&counts, PutBadRecord, &out, TRUE);
     if (fJson) {
-        fprintf(g_pOut, "],\"frames\":%lu,\"records\":%lu,\"other\":%lu,\"good\":%lu}\n", (unsigned long)s_info.nFrames,
-                (unsigned long)nRecords, (unsigned long)nOther, (unsigned long)anChecks[CHECK_GOOD]);
+        fprintf(g_pOut, "],\"frames\":%lu,\"records\":%lu,\"other\":%lu,\"good\":%lu}\n", (unsigned long)counts.nFrames,
+                (unsigned long)counts.nRecords, (unsigned long)counts.nOther, (unsigned long)counts.anChecks[CHECK_GOOD]);
     } else {
         Say(g_pOut, "%s: %lu frames, %lu records, %lu good, %lu bad, %lu other frames\n",
             "%s: %lu フレーム, 参照レコード %lu, 正常 %lu, 不正 %lu, その他のフレーム %lu\n", pszAvi,
-            (unsigned long)s_info.nFrames, (unsigned long)nRecords, (unsigned long)anChecks[CHECK_GOOD],
-            (unsigned long)nBad, (unsigned long)nOther);
+            (unsigned long)counts.nFrames, (unsigned long)counts.nRecords, (unsigned long)counts.anChecks[CHECK_GOOD],
+            (unsigned long)counts.nBad, (unsigned long)counts.nOther);
         for (int c = CHECK_MISSING; c <= CHECK_NOTFILE; c++)
-            if (anChecks[c]) Say(g_pOut, "  %s: %lu\n", "  %s: %lu\n", CheckText((RECORDCHECK)c), (unsigned long)anChecks[c]);
+            if (counts.anChecks[c])
+                Say(g_pOut, "  %s: %lu\n", "  %s: %lu\n", CheckText((RECORDCHECK)c), (unsigned long)counts.anChecks[c]);
     }
     CloseAvi();
-    if (fReadFailed) return SPOOL_ERROR;
-    return nBad || fLoadReported ? SPOOL_PROBLEMS : SPOOL_OK;
+    if (!fRead) return SPOOL_ERROR;
+    return counts.nBad || fLoadReported ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
 

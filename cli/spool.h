@@ -96,6 +96,14 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv);
 // verify -r DIR... and resolve -r DIR... -o OUTDIR: each AVI of the trees
 // in turn, and a summary with the worst exit status.
 int TreeCommand(LPCSTR pszCommand, int argc, char **argv);
+// verify's check of every record of an AVI, without a word: the counts,
+// and verify's exit status.
+#define VERIFY_CHECKS 7  // good, missing, no header, size, cut short, short record, not a file
+typedef struct {
+    DWORD nFrames, nRecords, nOther, nBad;
+    DWORD anChecks[VERIFY_CHECKS];
+} VERIFYCOUNTS;
+int VerifyAviQuietly(LPCSTR pszAvi, VERIFYCOUNTS *pCounts);
 
 // Reads an AVI's records and finds the reference files they name, each by
 // its identity as Spoolshift's detection finds it, calling pfnName for each

@@ -77,7 +77,13 @@ TEST_F(Library, ListsAvisTheirFilesTheUnusedAndTheShared)
         EXPECT_EQ(run.out.find(line.pszText) != std::string::npos, line.fThere) << line.pszText << "\n" << run.out;
     EXPECT_NE(run.out.find("names, newest first: 3, "), std::string::npos) << run.out;
 
-    run = Run({"library", Path("rec"), Path("old"), "--json"});
+    // --verify checks every record as verify does.
+    run = Run({"library", Path("rec"), "--verify"});
+    EXPECT_NE(run.out.find("<dir>/rec/b.avi: 2 reference files, 4 records: 2 good, 2 bad\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("<dir>/rec/a.avi: 2 reference files, 6 records: 6 good, 0 bad\n"), std::string::npos) << run.out;
+
+    run = Run({"library", Path("rec"), Path("old"), "--json", "--verify"});
+    EXPECT_NE(run.out.find("\"verify\":{\"status\":1,\"records\":4,\"good\":2,\"bad\":2}"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("{\"path\":\"<dir>/old/bad.avi\",\"read\":\"failed\""), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"shared\":[\n {\"path\":\"<dir>/rec/a.00"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"exists\":false"), std::string::npos) << run.out;
