@@ -6,6 +6,7 @@
 #include "codec/refformat.h"
 #include "scaffold/filegate.h"
 #include "scaffold/paths.h"
+#include "scaffold/recordnames.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -689,73 +690,277 @@ BOOL MakeFoldersFor(LPCSTR pszPath)
 
 }  // namespace
 
+namespace {
+
+// --- Jobs: verify and resolve of several AVIs at once, each in a process of its own
+
+// A command line of a job: its arguments as the platform's command lines
+// quote them.
+#define JOB_LINE_MAX 8192
+typedef struct {
+    CHAR sz[JOB_LINE_MAX];
+    size_t cch;
+    BOOL fTooLong;
+} JOBLINE;
+
+void AppendChars(JOBLINE *pLine, char c, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        if (pLine->cch + 1 >= sizeof(pLine->sz)) {
+            pLine->fTooLong = TRUE;
+            return;
+        }
+        pLine->sz[pLine->cch++] = c;
+        pLine->sz[pLine->cch] = '\0';
+    }
+}
+
+void AppendArgument(JOBLINE *pLine, LPCSTR psz)
+{
+    if (pLine->cch) AppendChars(pLine, ' ', 1);
+    BOOL fQuote = !*psz || strpbrk(psz, " \t\"") != NULL;
+    if (fQuote) AppendChars(pLine, '"', 1);
+    size_t nBackslashes = 0;
+    for (LPCSTR p = psz;; p++) {
+        if (*p == '\\') {
+            nBackslashes++;
+            continue;
+        }
+        // Backslashes before a quote double, and the quote is escaped;
+        // before the closing quote they double.
+        if (*p == '"') AppendChars(pLine, '\\', nBackslashes * 2 + 1);
+        else if (!*p && fQuote) AppendChars(pLine, '\\', nBackslashes * 2);
+        else AppendChars(pLine, '\\', nBackslashes);
+        nBackslashes = 0;
+        if (!*p) break;
+        AppendChars(pLine, *p, 1);
+    }
+    if (fQuote) AppendChars(pLine, '"', 1);
+}
+
+// A file of this run for a child's output (GATE_MADE in *pProof).
+HANDLE MakeOutputFile(LPSTR pszPath, GATEPROOF *pProof)
+{
+    CHAR szTemp[MAX_PATH];
+    DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);
+    if (!cch || cch >= sizeof(szTemp)) snprintf(szTemp, sizeof(szTemp), "%s", "");
+    static unsigned s_nMade;
+    pProof->nProof = GATE_MADE;
+    for (int nTry = 0; nTry < 100; nTry++) {
+        if (snprintf(pszPath, MAX_PATH, "%sspool-job-%lu-%u.txt", szTemp, (unsigned long)time(NULL), s_nMade++) >= MAX_PATH)
+            break;
+        HANDLE h = GateCreateNew(pszPath, GENERIC_READ | GENERIC_WRITE, &pProof->id);
+        if (h != INVALID_HANDLE_VALUE) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+typedef struct {
+    HANDLE hProcess;
+    HANDLE ahOutput[2];  // its standard output and error
+    CHAR aszOutput[2][MAX_PATH];
+    GATEPROOF aProof[2];
+} JOB;
+
+void EndJobFiles(JOB *pJob)
+{
+    for (int i = 0; i < 2; i++) {
+        if (pJob->ahOutput[i] == INVALID_HANDLE_VALUE) continue;
+        CloseHandle(pJob->ahOutput[i]);
+        GateDelete(pJob->aszOutput[i], &pJob->aProof[i]);
+        pJob->ahOutput[i] = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Starts a child for one AVI; FALSE after a message.
+BOOL StartJob(LPCSTR pszProgram, JOBLINE *pLine, JOB *pJob)
+{
+    pJob->hProcess = NULL;
+    pJob->ahOutput[0] = pJob->ahOutput[1] = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 2; i++) {
+        pJob->ahOutput[i] = MakeOutputFile(pJob->aszOutput[i], &pJob->aProof[i]);
+        if (pJob->ahOutput[i] == INVALID_HANDLE_VALUE) {
+            Complain("no file for a job's output can be made in the temporary folder", "一時フォルダーにジョブの出力ファイルを作れません");
+            EndJobFiles(pJob);
+            return FALSE;
+        }
+    }
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = NULL;
+    si.hStdOutput = pJob->ahOutput[0];
+    si.hStdError = pJob->ahOutput[1];
+    PROCESS_INFORMATION pi;
+    memset(&pi, 0, sizeof(pi));
+    // The child inherits its own two files, and no other job's: they are
+    // inheritable only while it starts.
+    for (HANDLE h : pJob->ahOutput) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    BOOL fStarted = CreateProcessA(pszProgram, pLine->sz, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    DWORD dwError = GetLastError();
+    for (HANDLE h : pJob->ahOutput) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+    if (!fStarted) {
+        SetLastError(dwError);
+        Complain("%s cannot be started (error %lu)", "%s を起動できません (エラー %lu)", pszProgram, (unsigned long)GetLastError());
+        EndJobFiles(pJob);
+        return FALSE;
+    }
+    if (pi.hThread) CloseHandle(pi.hThread);
+    pJob->hProcess = pi.hProcess;
+    return TRUE;
+}
+
+// Waits for a job, shows what it said, and gives its exit status.
+int EndJob(JOB *pJob)
+{
+    DWORD dwCode = SPOOL_ERROR;
+    if (WaitForSingleObject(pJob->hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(pJob->hProcess, &dwCode))
+        dwCode = SPOOL_ERROR;
+    CloseHandle(pJob->hProcess);
+    for (int i = 0; i < 2; i++) {
+        FILE *pTo = i ? g_pErr : g_pOut;
+        SetFilePointer(pJob->ahOutput[i], 0, NULL, FILE_BEGIN);
+        char ab[4096];
+        DWORD cb = 0;
+        while (ReadFile(pJob->ahOutput[i], ab, sizeof(ab), &cb, NULL) && cb) fwrite(ab, 1, cb, pTo);
+    }
+    EndJobFiles(pJob);
+    return dwCode <= SPOOL_ERROR ? (int)dwCode : SPOOL_ERROR;
+}
+
+#define JOBS_MAX 16
+
+// The program that runs a job: spool itself, or where spool's commands are
+// part of another program (the tests), SPOOL_PROGRAM. FALSE when there is
+// none: the jobs then run one at a time in this process.
+BOOL JobProgram(LPSTR pszProgram)
+{
+    LPCSTR pszGiven = getenv("SPOOL_PROGRAM");
+    if (pszGiven && *pszGiven) return snprintf(pszProgram, MAX_PATH, "%s", pszGiven) < MAX_PATH;
+    DWORD cch = GetModuleFileNameA(NULL, pszProgram, MAX_PATH);
+    if (!cch || cch >= MAX_PATH) return FALSE;
+    LPCSTR pszName = GetFileNamePart(pszProgram);
+    return _stricmp(pszName, "spool") == 0 || _stricmp(pszName, "spool.exe") == 0;
+}
+
+}  // namespace
+
 int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
 {
     BOOL fResolve = strcmp(pszCommand, "resolve") == 0, fCross = FALSE;
     LPCSTR pszOutDir = NULL;
+    long lJobs = 2;
     char **apszTrees = (char **)calloc((size_t)argc + 1, sizeof(char *));
-    int nTrees = 0;
-    if (!apszTrees) return SPOOL_ERROR;
-    for (int i = 0; i < argc; i++) {
+    char **apszMaps = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    int nTrees = 0, nMaps = 0, nStatus = SPOOL_OK;
+    if (!apszTrees || !apszMaps) nStatus = SPOOL_ERROR;
+    for (int i = 0; nStatus == SPOOL_OK && i < argc; i++) {
         LPCSTR pszValue = NULL;
         if (TakeOption(argc, argv, &i, "--recursive", "-r", NULL)) continue;
         if (TakeOption(argc, argv, &i, "--cross", NULL, NULL)) {
             fCross = TRUE;
         } else if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
-            if (!pszValue || !AddPathMap(pszValue)) {
-                free(apszTrees);
-                return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
-            }
+            if (!pszValue || !AddPathMap(pszValue)) nStatus = UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+            else apszMaps[nMaps++] = (char *)pszValue;
+        } else if (TakeOption(argc, argv, &i, "--jobs", "-j", &pszValue)) {
+            char *pEnd = NULL;
+            lJobs = pszValue ? strtol(pszValue, &pEnd, 10) : 0;
+            if (!pszValue || !*pszValue || *pEnd || lJobs < 1 || lJobs > JOBS_MAX)
+                nStatus = UsageError(pszCommand, pszValue ? pszValue : argv[i]);
         } else if (fResolve && TakeOption(argc, argv, &i, "--output", "-o", &pszValue)) {
             pszOutDir = pszValue;
-            if (!pszValue) {
-                free(apszTrees);
-                return UsageError(pszCommand, argv[i]);
-            }
+            if (!pszValue) nStatus = UsageError(pszCommand, argv[i]);
         } else if (argv[i][0] == '-' && argv[i][1]) {
-            free(apszTrees);
-            return UsageError(pszCommand, argv[i]);
+            nStatus = UsageError(pszCommand, argv[i]);
         } else {
             apszTrees[nTrees++] = argv[i];
         }
     }
-    if (!nTrees || (fResolve && !pszOutDir)) {
+    if (nStatus == SPOOL_OK && (!nTrees || (fResolve && !pszOutDir)))
+        nStatus = UsageError(pszCommand, nTrees ? "-o OUTDIR" : "DIR");
+    CHAR szProgram[MAX_PATH] = "";
+    if (nStatus == SPOOL_OK && lJobs > 1 && !JobProgram(szProgram)) lJobs = 1;
+    if (nStatus != SPOOL_OK) {
         free(apszTrees);
-        return UsageError(pszCommand, nTrees ? "-o OUTDIR" : "DIR");
+        free(apszMaps);
+        return nStatus;
     }
     int nUnlisted = 0;
     BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, READ_KINDS);
     int nWorst = fRead ? (nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK) : SPOOL_ERROR;
     DWORD anStatus[3] = {0, 0, 0};
-    for (DWORD i = 0; fRead && i < s_nFiles; i++) {
+    JOB aJobs[JOBS_MAX];
+    int iOldest = 0, nRunning = 0;
+    for (DWORD i = 0; fRead && i <= s_nFiles; i++) {
+        // A job ends before another starts when every slot is taken, and
+        // all end at the end, in the order they started.
+        while (nRunning && (nRunning == lJobs || i == s_nFiles)) {
+            int nEnded = EndJob(&aJobs[iOldest]);
+            iOldest = (iOldest + 1) % JOBS_MAX;
+            nRunning--;
+            anStatus[nEnded]++;
+            if (nEnded > nWorst) nWorst = nEnded;
+        }
+        if (i == s_nFiles) break;
         const LIBFILE *pFile = &s_aFiles[i];
         if (pFile->nKind != LIB_AVI || pFile->fAgain) continue;
-        int nStatus;
-        if (!fResolve) {
-            char *apszArgs[] = {pFile->pszPath, NULL};
-            nStatus = VerifyCommand(1, apszArgs);
-        } else {
+        CHAR szOut[MAX_PATH] = "";
+        if (fResolve) {
             // The tree's shape under the output folder (each tree in a folder
             // of its own name when there are several).
             LPCSTR pszRoot = apszTrees[pFile->iTree];
             LPCSTR pszRel = pFile->pszPath + strlen(pszRoot);
             while (*pszRel == '/' || *pszRel == s_chSeparator) pszRel++;
-            CHAR szOut[MAX_PATH];
             int cch = nTrees > 1 ? snprintf(szOut, sizeof(szOut), "%s%c%s%c%s", pszOutDir, s_chSeparator,
                                             GetFileNamePart(pszRoot), s_chSeparator, pszRel)
                                  : snprintf(szOut, sizeof(szOut), "%s%c%s", pszOutDir, s_chSeparator, pszRel);
             if (cch < 0 || cch >= (int)sizeof(szOut) || !MakeFoldersFor(szOut)) {
                 Complain("%s: no output can be made for it under %s", "%s: %s の下に出力を作れません", pFile->pszPath, pszOutDir);
-                nStatus = SPOOL_ERROR;
-            } else {
-                char szDashO[] = "-o";
-                char *apszArgs[] = {pFile->pszPath, szDashO, szOut, NULL};
-                nStatus = ResolveCommand(3, apszArgs);
+                anStatus[SPOOL_ERROR]++;
+                nWorst = SPOOL_ERROR;
+                continue;
             }
         }
+        if (lJobs > 1) {
+            // The same command for the one AVI, in a process of its own, with
+            // the maps and the records' code page of this run.
+            JOBLINE line;
+            memset(&line, 0, sizeof(line));
+            CHAR szPage[16];
+            snprintf(szPage, sizeof(szPage), "%u", g_uRecordNamePage == CP_ACP ? GetACP() : g_uRecordNamePage);
+            LPCSTR apszArgs[] = {szProgram, pszCommand, pFile->pszPath, "--names", szPage};
+            for (LPCSTR pszArg : apszArgs) AppendArgument(&line, pszArg);
+            if (fResolve) {
+                AppendArgument(&line, "-o");
+                AppendArgument(&line, szOut);
+            }
+            for (int m = 0; m < nMaps; m++) {
+                AppendArgument(&line, "--map");
+                AppendArgument(&line, apszMaps[m]);
+            }
+            JOB *pJob = &aJobs[(iOldest + nRunning) % JOBS_MAX];
+            if (!line.fTooLong && StartJob(szProgram, &line, pJob)) {
+                nRunning++;
+                continue;
+            }
+            if (line.fTooLong) Complain("%s: the command line is too long", "%s: コマンドラインが長すぎます", pFile->pszPath);
+            anStatus[SPOOL_ERROR]++;
+            nWorst = SPOOL_ERROR;
+            continue;
+        }
+        int nEnded;
+        if (!fResolve) {
+            char *apszArgs[] = {pFile->pszPath, NULL};
+            nEnded = VerifyCommand(1, apszArgs);
+        } else {
+            char szDashO[] = "-o";
+            char *apszArgs[] = {pFile->pszPath, szDashO, szOut, NULL};
+            nEnded = ResolveCommand(3, apszArgs);
+        }
         fflush(g_pOut);
-        anStatus[nStatus == SPOOL_OK ? 0 : nStatus == SPOOL_PROBLEMS ? 1 : 2]++;
-        if (nStatus > nWorst) nWorst = nStatus;
+        anStatus[nEnded]++;
+        if (nEnded > nWorst) nWorst = nEnded;
     }
     if (fRead)
         Say(g_pOut, "%lu AVIs: %lu good, %lu with problems, %lu failed\n", "AVI %lu 個: 正常 %lu, 問題あり %lu, 失敗 %lu\n",
@@ -763,5 +968,6 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
             (unsigned long)anStatus[2]);
     FreeLibrary_();
     free(apszTrees);
+    free(apszMaps);
     return nWorst;
 }

@@ -55,19 +55,23 @@ const COMMANDHELP s_aCommands[] = {
      "--who ではフォルダーの中で FILE (どの名前で書かれていても同じファイル) を参照する AVI を一覧します.\n"
      "  --json          一覧をJSONで出力\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す (例 'D:\\rec=/mnt/rec')\n"},
-    {"verify", VerifyCommand, "spool verify AVI [-v] [--json] [--map FROM=TO]...",
+    {"verify", VerifyCommand, "spool verify AVI [-v] [--json] [--map FROM=TO]... | spool verify -r DIR... [--jobs N] [--cross]",
      "Checks every record: its file exists, a frame header lies at its offset and\n"
      "its size matches. Exit status 0 only when all hold. A relocation cut short is\n"
      "reported (exit status 1), never acted on: spool recover does that.\n"
      "  -v              list the bad frames\n"
      "  --json          the result as JSON\n"
-     "  --map FROM=TO   find files stored under FROM at TO\n",
+     "  --map FROM=TO   find files stored under FROM at TO\n"
+     "  -r DIR...       every AVI under the folders, and a summary (exit status: the worst)\n"
+     "  --jobs N        with -r, N AVIs at once, each in a spool of its own (default 2)\n",
      "すべての参照レコードを検査します: ファイルがあり, その位置にフレームヘッダがあり,\n"
      "サイズが一致すること. すべて正しいときだけ終了コード0. 中断された移動は報告するだけで\n"
      "(終了コード1), 処理は spool recover で行います.\n"
      "  -v              不正なフレームを一覧\n"
      "  --json          結果をJSONで出力\n"
-     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"
+     "  -r DIR...       フォルダーの中のすべてのAVIと集計 (終了コードは最も悪い結果)\n"
+     "  --jobs N        -r で N 個ずつ別の spool で同時に処理 (既定 2)\n"},
     {"library", LibraryCommand, "spool library DIR... [--json] [--verify] [--cross] [--map FROM=TO]...",
      "Walks the folders (never through a link, nor into another file system without\n"
      "--cross), tells AVIs and reference files by their contents, and lists each\n"
@@ -140,12 +144,17 @@ const COMMANDHELP s_aCommands[] = {
      "中断された参照ファイルの移動を, AVIファイルのそばの記録に従って完了するか元に戻します.\n"
      "記録が示すファイルが今あるファイルと一致するときだけです. move と delete は先に\n"
      "これを行います. 記録が残るときは終了コード1.\n"},
-    {"resolve", ResolveCommand, "spool resolve AVI -o OUT.avi [--map FROM=TO]...",
+    {"resolve", ResolveCommand, "spool resolve AVI -o OUT.avi [--map FROM=TO]... | spool resolve -r DIR... -o OUTDIR [--jobs N]",
      "Writes a self-contained AVI: every record replaced by its frame, everything\n"
      "else copied, the index rebuilt.\n"
-     "  --map FROM=TO   find files stored under FROM at TO\n",
+     "  --map FROM=TO   find files stored under FROM at TO\n"
+     "  -r DIR...       every AVI under the folders, written under OUTDIR in the same\n"
+     "                  folders, and a summary (exit status: the worst)\n"
+     "  --jobs N        with -r, N AVIs at once, each in a spool of its own (default 2)\n",
      "参照レコードをフレームで置き換えた, 単独で再生できるAVIファイルを出力します.\n"
-     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
+     "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"
+     "  -r DIR...       フォルダーの中のすべてのAVIを OUTDIR の下の同じ階層に出力し, 集計を表示\n"
+     "  --jobs N        -r で N 個ずつ別の spool で同時に処理 (既定 2)\n"},
     {"install", InstallCommand, "spool install FOURCC [--dll PATH] [--after-update] [--keep-settings]",
      "Puts Spoolcap in front of an installed video codec (Windows, as an administrator):\n"
      "the codec's driver keeps its bytes under its name with .org appended and Spoolcap\n"

@@ -185,6 +185,35 @@ TEST_F(Library, VerifyAndResolveATreeReportTheWorst)
     EXPECT_NE(run.out.find("6 frames, 0 records"), std::string::npos) << run.out;
 }
 
+// --jobs N runs each AVI's command in a process of its own, N at a time:
+// the same lines in the same order and the same status as one at a time,
+// names with blanks passed whole.
+TEST_F(Library, JobsGiveWhatOneAtATimeGives)
+{
+    MakeLibrary();
+    CreateDirectoryA(Path("my recs").c_str(), NULL);
+    std::vector<BYTE> a = ReadBytes(Path("rec/a.avi"));
+    ASSERT_TRUE(WriteBytes(Path("my recs/a copy.avi"), a.data(), a.size()));
+    RUN one = Run({"verify", "-r", Path("rec"), Path("old"), Path("my recs"), "--jobs", "1"});
+    EXPECT_EQ(one.nStatus, SPOOL_ERROR);
+    for (const char *pszJobs : {"2", "4"}) {
+        RUN run = Run({"verify", "-r", Path("rec"), Path("old"), Path("my recs"), "--jobs", pszJobs});
+        EXPECT_EQ(run.nStatus, one.nStatus) << pszJobs;
+        EXPECT_EQ(run.out, one.out) << pszJobs;
+    }
+    ASSERT_TRUE(DeleteFileA(Path("rec/b.avi").c_str()));
+    RUN run = Run({"resolve", "-r", Path("rec"), Path("my recs"), "-o", Path("out"), "--jobs", "2"});
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.out << run.err;
+    EXPECT_NE(run.out.find("3 AVIs: 3 good, 0 with problems, 0 failed"), std::string::npos) << run.out;
+    EXPECT_TRUE(Exists("out/rec/a.avi") && Exists("out/my recs/a copy.avi"));
+    EXPECT_EQ(ReadBytes(Path("out/rec/a.avi")), ReadBytes(Path("out/my recs/a copy.avi")));
+    // A program that cannot be started: each AVI fails, said so.
+    SetEnvironment("SPOOL_PROGRAM", Path("nothing").c_str());
+    run = Run({"verify", "-r", Path("rec"), "--jobs", "2"});
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("cannot be started"), std::string::npos) << run.err;
+}
+
 #ifndef _WIN32
 // A link is never followed: neither a linked folder nor a linked file is
 // listed, and what lies behind them is never deleted.

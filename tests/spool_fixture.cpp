@@ -1,5 +1,7 @@
 #include "tests/spool_fixture.h"
 
+#include "scaffold/paths.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -15,10 +17,29 @@ std::string ReadBack(FILE *pFile)
     return text;
 }
 
+#ifdef _WIN32
+#define SPOOL_PROGRAM_NAME "spool.exe"
+#else
+#define SPOOL_PROGRAM_NAME "spool"
+#endif
+
 void Spool::SetUp()
 {
     AviTest::SetUp();
     SetLanguage("en");
+    // The jobs of verify -r and resolve -r run the spool built beside the
+    // tests.
+    SetEnvironment("SPOOL_PROGRAM", (std::string(GetProgramFolder()) + SPOOL_PROGRAM_NAME).c_str());
+}
+
+void Spool::SetEnvironment(const char *pszName, const char *pszValue)
+{
+#ifdef _WIN32
+    _putenv((std::string(pszName) + "=" + (pszValue ? pszValue : "")).c_str());
+#else
+    if (pszValue) setenv(pszName, pszValue, 1);
+    else unsetenv(pszName);
+#endif
 }
 
 void Spool::SetLanguage(const char *pszLang)

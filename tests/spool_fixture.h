@@ -30,6 +30,8 @@ public:
     std::string Clean(std::string text);
     // The language spool speaks (SPOOL_LANG): "en" or "ja".
     static void SetLanguage(const char *pszLang);
+    // Sets (NULL: removes) a variable of the environment.
+    static void SetEnvironment(const char *pszName, const char *pszValue);
     // An AVI of records naming the files in turn (frames of 8 x 8); the
     // files are written.
     std::string RecordAvi(const std::vector<std::string> &names, DWORD nFrames, const char *pszAvi = "rec.avi");

@@ -206,6 +206,7 @@ FILEOBJECT *FileObject(HANDLE h)
     return reinterpret_cast<FILEOBJECT *>(KernelObject(h, KOBJ_FILE));
 }
 
+
 // ---------------------------------------------------------------------------
 // The simulated disk
 
@@ -972,6 +973,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
     }
     case KOBJ_EVENT: return CloseEventObject(pObj);
     case KOBJ_THREAD: return CloseThreadObject(pObj);
+    case KOBJ_PROCESS: return CloseProcessObject(pObj);
     default: SetLastError(ERROR_INVALID_HANDLE); return FALSE;
     }
 }
@@ -1440,3 +1442,9 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, 
 }
 
 extern "C" LONG WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }
+
+int FileDescriptorOf(HANDLE h)
+{
+    FILEOBJECT *pFile = FileObject(h);
+    return pFile ? pFile->fd : -1;
+}

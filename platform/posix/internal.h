@@ -12,6 +12,7 @@ enum {
     KOBJ_FIND = 0x46494e44,   // 'FIND'
     KOBJ_EVENT = 0x4556454e,  // 'EVEN'
     KOBJ_THREAD = 0x54485244, // 'THRD'
+    KOBJ_PROCESS = 0x50524f43, // 'PROC'
 };
 
 struct KOBJECT {
@@ -26,6 +27,10 @@ KOBJECT *KernelObject(HANDLE h, DWORD dwKind);
 BOOL CloseEventObject(KOBJECT *pObj);
 BOOL CloseThreadObject(KOBJECT *pObj);
 DWORD WaitEventObject(KOBJECT *pObj, DWORD dwMilliseconds);
+BOOL CloseProcessObject(KOBJECT *pObj);
+DWORD WaitProcessObject(KOBJECT *pObj, DWORD dwMilliseconds);
+// The descriptor of a file's handle, -1 for another handle.
+int FileDescriptorOf(HANDLE h);
 
 // Maps an errno value to the platform's error code.
 DWORD Win32ErrorFromErrno(int nErrno);

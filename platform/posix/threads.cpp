@@ -310,6 +310,7 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
     KOBJECT *pObj = static_cast<KOBJECT *>(hHandle);
     if (pObj->dwKind == KOBJ_EVENT) return WaitEventObject(pObj, dwMilliseconds);
     if (pObj->dwKind == KOBJ_THREAD) return WaitThreadObject(reinterpret_cast<THREADOBJECT *>(pObj), dwMilliseconds);
+    if (pObj->dwKind == KOBJ_PROCESS) return WaitProcessObject(pObj, dwMilliseconds);
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
 }

@@ -188,7 +188,11 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
-typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;  // the stand-in's children get the handles that STARTUPINFO names, whatever this says
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED *LPOVERLAPPED;
 
 extern "C" {
@@ -392,6 +396,43 @@ BOOL WINAPI ResetEvent(HANDLE hEvent);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 void WINAPI Sleep(DWORD dwMilliseconds);
 HANDLE WINAPI GetCurrentThread(void);
+
+// Processes: a child runs the command line's program (the first argument,
+// split by the platform's rules, looked up in PATH when it has no folder),
+// with STARTF_USESTDHANDLES its standard output and error going to the
+// files of hStdOutput and hStdError. Its handle is signalled when it ends;
+// GetExitCodeProcess gives STILL_ACTIVE until then. hThread is NULL.
+#define STARTF_USESTDHANDLES 0x00000100
+#define STILL_ACTIVE 259
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
+                           LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                           LPPROCESS_INFORMATION lpProcessInformation);
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+// Whether a child inherits a handle: the stand-in hands a child only the
+// handles of STARTUPINFO, so this changes nothing.
+#define HANDLE_FLAG_INHERIT 0x00000001
+BOOL WINAPI SetHandleInformation(HANDLE hObject, DWORD dwMask, DWORD dwFlags);
 DWORD WINAPI GetCurrentThreadId(void);
 int WINAPI GetThreadPriority(HANDLE hThread);
 BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
