@@ -169,7 +169,8 @@ TEST_F(Spool, HelpAndUsage)
     EXPECT_NE(run.out.find("Exit status: 0 success, 1 problems found, 2 usage or I/O error."), std::string::npos);
     run = Run({"verify", "--help"});
     EXPECT_EQ(run.nStatus, SPOOL_OK);
-    EXPECT_EQ(run.out.substr(0, 58), "usage: spool verify AVI [-v] [--json] [--map FROM=TO]...\n\n");
+    EXPECT_EQ(run.out.substr(0, 103),
+              "usage: spool verify AVI [-v] [--json] [--map FROM=TO]... | spool verify -r DIR... [--jobs N] [--cross]\n\n");
     run = Run({"frobnicate"});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
     EXPECT_EQ(run.err.substr(0, 34), "spool: unknown command: frobnicate");
