@@ -169,7 +169,7 @@ TEST_F(Spool, HelpAndUsage)
     EXPECT_NE(run.out.find("Exit status: 0 success, 1 problems found, 2 usage or I/O error."), std::string::npos);
     run = Run({"verify", "--help"});
     EXPECT_EQ(run.nStatus, SPOOL_OK);
-    EXPECT_EQ(run.out.substr(0, 103),
+    EXPECT_EQ(run.out.substr(0, 104),
               "usage: spool verify AVI [-v] [--json] [--map FROM=TO]... | spool verify -r DIR... [--jobs N] [--cross]\n\n");
     run = Run({"frobnicate"});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
