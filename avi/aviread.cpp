@@ -500,3 +500,8 @@ int ReadAviVisiting(HANDLE h, AVIREAD *pAvi, AVIVISITPROC pfnVisit, void *pConte
     pAvi->pfnVisit = NULL;
     return pAvi->file.fReadFailed && nResult != AVIREAD_NO_MEMORY && nResult != AVIREAD_STOPPED ? AVIREAD_UNREADABLE : nResult;
 }
+
+BOOL BeginsAsAvi(const BYTE *pb, DWORD cb)
+{
+    return cb >= 12 && memcmp(pb, "RIFF", 4) == 0 && memcmp(pb + 8, "AVI ", 4) == 0;
+}

@@ -100,6 +100,9 @@ typedef struct {
     void *pVisitContext;
 } AVIREAD;
 
+// Whether a file's first bytes are those of an AVI: a RIFF of form "AVI ".
+BOOL BeginsAsAvi(const BYTE *pb, DWORD cb);
+
 // Reads the AVI open as h (which stays open and the caller's). On any
 // result FreeAvi releases what was kept.
 int ReadAvi(HANDLE h, AVIREAD *pAvi);

@@ -3,6 +3,8 @@
 // names which reference file, by the file's identity.
 #include "cli/spool.h"
 
+#include "avi/aviread.h"
+
 #include "codec/refformat.h"
 #include "scaffold/filegate.h"
 #include "scaffold/paths.h"
@@ -195,8 +197,7 @@ int KindOfFile(LPCSTR pszPath)
     BYTE ab[12];
     DWORD cb = 0;
     int nKind = LIB_OTHER;
-    if (ReadFile(h, ab, sizeof(ab), &cb, NULL) && cb == sizeof(ab) && memcmp(ab, "RIFF", 4) == 0 &&
-        memcmp(ab + 8, "AVI ", 4) == 0)
+    if (ReadFile(h, ab, sizeof(ab), &cb, NULL) && BeginsAsAvi(ab, cb))
         nKind = LIB_AVI;
     else if (HandleHoldsRefFrames(h, 0))
         nKind = LIB_REF;

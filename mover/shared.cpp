@@ -83,8 +83,7 @@ BOOL LooksLikeAvi(LPCSTR pszPath)
     if (h == INVALID_HANDLE_VALUE) return FALSE;
     BYTE ab[12];
     DWORD cb = 0;
-    BOOL fAvi = ReadFile(h, ab, sizeof(ab), &cb, NULL) && cb == sizeof(ab) && memcmp(ab, "RIFF", 4) == 0 &&
-                memcmp(ab + 8, "AVI ", 4) == 0;
+    BOOL fAvi = ReadFile(h, ab, sizeof(ab), &cb, NULL) && BeginsAsAvi(ab, cb);
     CloseHandle(h);
     return fAvi;
 }

@@ -231,6 +231,19 @@ if [ -x "$native_spool" ] && command -v ffmpeg >/dev/null; then
         "$(cmp -s "$build/mrle-decoded.raw" "$drive_c/mrle-pictures.raw"; echo $?)"
     host "$bin/spool.exe" move 'C:\mrle.avi' --base 'C:\mrle\moved'
     check "spool.exe move: the MS-RLE recording's file moved" 0 $status
+    # A library over two drives: on C: a copy of the recording beside its
+    # file, on D: a reference file that no AVI names.
+    rm -rf "$build/drive-d"
+    mkdir -p "$build/drive-d/archive"
+    ln -sfn "$build/drive-d" "$prefix/dosdevices/d:"
+    cp "$drive_c/mrle.avi" "$drive_c/mrle/copy.avi"
+    cp "$drive_c/mrle/moved.000" "$build/drive-d/archive/old.000"
+    export SPOOL_LANG=en
+    host "$bin/spool.exe" library 'C:\mrle' 'D:\archive'
+    unset SPOOL_LANG
+    check "spool.exe library C:\mrle D:\archive: the copy's file is there, the file on D: is named by no AVI" "0 1 1" \
+        "$status $(printf "%s\n" "$out" | grep -c '^  there    C:\\mrle\\moved.000$') $(printf "%s\n" "$out" | grep -c ' D:\\archive\\old.000$')"
+    rm -f "$drive_c/mrle/copy.avi"
     out=$(SPOOL_LANG=en "$native_spool" verify "$drive_c/mrle.avi" --map "C:\\=$drive_c" 2>&1)
     check "spool verify here after the move: every record names its frame" "0" "$?"
     cut_at=$(SPOOL_LANG=en "$native_spool" scan "$drive_c/mrle/moved.000" | awk '$1 == "10" { print $2 }')
