@@ -5,7 +5,11 @@
 //   library/read      every AVI's bytes read once and 4 KiB of every other
 //                     file (cat and head -c 4096 over the same files;
 //                     baseline)
-//   verify-r/jobs1    spool verify -r over the folders
+//   verify-r/jobs1    spool verify -r --jobs 1 over the folders (one AVI after
+//                     another, in this process)
+//   verify-r/jobs2    spool verify -r --jobs 2 (two spool processes at a time)
+//   verify/2-at-once  spool verify of each AVI, two processes side by side
+//                     (xargs -P 2; baseline)
 //
 // The library: SPOOL_BENCH_AVIS AVIs (200 by default; the scale is
 // 2,000) of 1,000 to 30,000 records, spread over 200 folders, naming three
@@ -21,6 +25,7 @@
 #include "bench/ratio.h"
 #include "cli/spool.h"
 #include "codec/refformat.h"
+#include "scaffold/paths.h"
 #include "tests/avibuilder.h"
 
 #include <stdio.h>
@@ -142,12 +147,28 @@ void BM_LibraryRead(benchmark::State &state)
 void BM_VerifyTree(benchmark::State &state)
 {
     for (auto _ : state)
-        if (RunSpool({"verify", "-r", g_dir + "/lib"}) == SPOOL_ERROR) state.SkipWithError("verify -r failed");
+        if (RunSpool({"verify", "-r", g_dir + "/lib", "--jobs", "1"}) == SPOOL_ERROR) state.SkipWithError("verify -r failed");
+}
+
+void BM_VerifyJobs2(benchmark::State &state)
+{
+    for (auto _ : state)
+        if (RunSpool({"verify", "-r", g_dir + "/lib", "--jobs", "2"}) == SPOOL_ERROR) state.SkipWithError("verify -r failed");
+}
+
+void BM_VerifyTwoAtOnce(benchmark::State &state)
+{
+    std::string command = "xargs -a '" + g_aviList + "' -P 2 -n 1 '" + std::string(getenv("SPOOL_PROGRAM")) +
+                          "' verify > /dev/null";
+    for (auto _ : state)
+        if (system(command.c_str()) != 0) state.SkipWithError("verify failed");
 }
 
 BENCHMARK(BM_LibrarySpool)->Name("library/spool")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibraryRead)->Name("library/read")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VerifyTree)->Name("verify-r/jobs1")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VerifyJobs2)->Name("verify-r/jobs2")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VerifyTwoAtOnce)->Name("verify/2-at-once")->Unit(benchmark::kMillisecond);
 
 void WriteList(const std::string &path, const std::vector<std::string> &names)
 {
@@ -201,6 +222,8 @@ int main(int argc, char **argv)
     const char *pszDir = getenv("SPOOL_BENCH_DIR");
     g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
     if (getenv("SPOOL_BENCH_MEMORY")) return MeasureMemory();
+    // The jobs of verify -r run the spool built beside the benchmark.
+    setenv("SPOOL_PROGRAM", (std::string(GetProgramFolder()) + "spool").c_str(), 1);
     DWORD nAvis = getenv("SPOOL_BENCH_AVIS") ? (DWORD)atol(getenv("SPOOL_BENCH_AVIS")) : 200;
     MakeLibrary(g_dir + "/lib", nAvis, 1000, 30000);
     g_aviList = g_dir + "/avis.txt";
@@ -219,7 +242,10 @@ int main(int argc, char **argv)
              (unsigned long)g_others.size());
     PrintRatioHeading(szWhat);
     PrintRatio(reporter, "library against reading the AVIs and 4 KiB of each file", "library/spool", "library/read");
-    PrintRatio(reporter, "verify -r against library", "verify-r/jobs1", "library/spool");
+    PrintRatio(reporter, "verify -r --jobs 2 against two verify processes side by side", "verify-r/jobs2",
+               "verify/2-at-once");
+    PrintRatio(reporter, "verify -r --jobs 1 against two verify processes side by side", "verify-r/jobs1",
+               "verify/2-at-once");
     if (!getenv("SPOOL_BENCH_KEEP")) RemoveTree(g_dir + "/lib");
     return 0;
 }

@@ -91,7 +91,9 @@ BOOL LooksLikeAvi(LPCSTR pszPath)
 // The folder of a path, with its separator (pszFolder: MAX_PATH bytes).
 void FolderOf(LPCSTR pszPath, LPSTR pszFolder)
 {
-    snprintf(pszFolder, MAX_PATH, "%s", pszPath);
+    size_t cch = strnlen(pszPath, MAX_PATH - 1);
+    memcpy(pszFolder, pszPath, cch);
+    pszFolder[cch] = '\0';
     LPSTR pszName = GetFileNamePart(pszFolder);
     *pszName = '\0';
 }
