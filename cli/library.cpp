@@ -27,6 +27,7 @@ const char s_chSeparator = '/';
 #define LIB_OTHER 0
 #define LIB_AVI 1  // "RIFF" ... "AVI "
 #define LIB_REF 2  // begins with a frame header that adds up
+#define LIB_UNREADABLE 3  // cannot be opened or read: it may be an AVI
 
 // One file of the trees.
 typedef struct {
@@ -56,7 +57,8 @@ typedef struct {
     DWORD iAvi;     // its AVI in s_aFiles
     LPSTR pszName;  // as the records name it
     LPSTR pszPath;  // where this system finds it
-    BOOL fExists;   // a regular file is there
+    BOOL fExists;   // a regular file is there, by the name itself
+    BOOL fIndexed;  // a regular file is there, maybe through a link: known by its identity
     FILEID id;
     ULONGLONG ullSize;
 } LIBNAME;
@@ -68,6 +70,8 @@ DWORD s_nNames, s_nNameCap;
 // The names sorted by identity (those of files that are there).
 DWORD *s_aiById;
 DWORD s_nById;
+// A name could not be kept (memory ran out): the names are not all known.
+BOOL s_fNamesLost;
 
 // Makes room for one more item in a growing array; FALSE after a message.
 BOOL GrowFor(void **ppItems, DWORD *pnCap, DWORD nCount, size_t cbItem)
@@ -106,6 +110,7 @@ void FreeLibrary_(void)
     s_aNames = NULL;
     s_aiById = NULL;
     s_nFiles = s_nFileCap = s_nNames = s_nNameCap = s_nById = 0;
+    s_fNamesLost = FALSE;
 }
 
 time_t TimeOfFileTime(const FILETIME *pft)
@@ -157,11 +162,19 @@ void WalkFolder(LPCSTR pszFolder, WALK *pWalk, int nDepth)
             (int)sizeof(szPath)) {
             Complain("%s%s: the path is too long; not listed", "%s%s: パスが長すぎるため, 一覧していません", pszFolder,
                      data.cFileName);
+            pWalk->nUnlisted++;
             continue;
         }
         FILEFACTS facts;
         LookAtName(szPath, &facts);
         if (facts.fLink) continue;
+        // A name that reaches nothing now, or nothing that can be told (a
+        // name the code page cannot hold, say): what it holds is unknown.
+        if (facts.nKind == FILEKIND_MISSING || facts.nKind == FILEKIND_UNKNOWN) {
+            Complain("%s: cannot be looked at; not listed", "%s: 調べられないため, 一覧していません", szPath);
+            pWalk->nUnlisted++;
+            continue;
+        }
         if (facts.nKind == FILEKIND_FOLDER) {
             if (pWalk->fCross || facts.id.dwVolume == pWalk->dwVolume) WalkFolder(szPath, pWalk, nDepth + 1);
             continue;
@@ -193,11 +206,13 @@ int KindOfFile(LPCSTR pszPath)
 {
     HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (h == INVALID_HANDLE_VALUE) return LIB_OTHER;
+    if (h == INVALID_HANDLE_VALUE) return LIB_UNREADABLE;
     BYTE ab[12];
     DWORD cb = 0;
     int nKind = LIB_OTHER;
-    if (ReadFile(h, ab, sizeof(ab), &cb, NULL) && BeginsAsAvi(ab, cb))
+    if (!ReadFile(h, ab, sizeof(ab), &cb, NULL))
+        nKind = LIB_UNREADABLE;
+    else if (BeginsAsAvi(ab, cb))
         nKind = LIB_AVI;
     else if (HandleHoldsRefFrames(h, 0))
         nKind = LIB_REF;
@@ -208,7 +223,10 @@ int KindOfFile(LPCSTR pszPath)
 void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
 {
     DWORD iAvi = *(DWORD *)pv;
-    if (!GrowFor((void **)&s_aNames, &s_nNameCap, s_nNames, sizeof(LIBNAME))) return;
+    if (!GrowFor((void **)&s_aNames, &s_nNameCap, s_nNames, sizeof(LIBNAME))) {
+        s_fNamesLost = TRUE;
+        return;
+    }
     LIBNAME *pName = &s_aNames[s_nNames];
     memset(pName, 0, sizeof(*pName));
     pName->iAvi = iAvi;
@@ -217,9 +235,12 @@ void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
     if (!pName->pszName || !pName->pszPath) {
         free(pName->pszName);
         free(pName->pszPath);
+        Complain("out of memory", "メモリが確保できません");
+        s_fNamesLost = TRUE;
         return;
     }
     pName->fExists = pFacts->nKind == FILEKIND_FILE && !pFacts->fLink;
+    pName->fIndexed = pFacts->nKind == FILEKIND_FILE;
     pName->id = pFacts->id;
     pName->ullSize = pFacts->ullSize;
     if (!s_aFiles[iAvi].nNames) s_aFiles[iAvi].iFirstName = s_nNames;
@@ -326,13 +347,14 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int
             pFile->nVerify = VerifyAviQuietly(pFile->pszPath, &pFile->verify);
     }
     EndProgress();
+    if (s_fNamesLost) return FALSE;
     s_aiById = (DWORD *)malloc(((size_t)s_nNames + 1) * sizeof(DWORD));
     if (!s_aiById) {
         Complain("out of memory", "メモリが確保できません");
         return FALSE;
     }
     for (DWORD i = 0; i < s_nNames; i++)
-        if (s_aNames[i].fExists) s_aiById[s_nById++] = i;
+        if (s_aNames[i].fIndexed) s_aiById[s_nById++] = i;
     qsort(s_aiById, s_nById, sizeof(DWORD), CompareNamesById);
     for (DWORD i = 0; i < s_nFiles; i++) {
         if (s_aFiles[i].nKind != LIB_REF) continue;
@@ -342,13 +364,19 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int
     return TRUE;
 }
 
-// Whether any AVI of the trees could not be read: its files are unknown.
+// The AVIs of the trees whose files are not all known: not read, read in
+// part, or files that could not be opened to tell whether they are AVIs.
 DWORD UnreadAvis(void)
 {
     DWORD n = 0;
-    for (DWORD i = 0; i < s_nFiles; i++) n += s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead == AVINAMES_FAILED;
+    for (DWORD i = 0; i < s_nFiles; i++)
+        n += (s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead != AVINAMES_WHOLE) || s_aFiles[i].nKind == LIB_UNREADABLE;
     return n;
 }
+
+// Whether a name's last part is that of a file named by an AVI where no
+// file is: the trees moved, a drive's letter changed, a --map left out.
+int CompareNameParts(const void *pA, const void *pB) { return _stricmp(*(LPCSTR const *)pA, *(LPCSTR const *)pB); }
 
 // The unused reference files, newest first.
 int CompareNewestFirst(const void *pA, const void *pB)
@@ -492,6 +520,7 @@ void PutLibraryText(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
 {
     for (DWORD i = 0; i < s_nFiles; i++) {
         const LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->nKind == LIB_UNREADABLE) Say(g_pOut, "%s: cannot be opened\n", "%s: 開けません\n", pFile->pszPath);
         if (pFile->nKind != LIB_AVI) continue;
         if (pFile->nRead == AVINAMES_FAILED) {
             Say(g_pOut, "%s: cannot be read\n", "%s: 読めません\n", pFile->pszPath);
@@ -562,8 +591,9 @@ int LibraryCommand(int argc, char **argv)
     // is not there, a folder not listed.
     BOOL fProblems = nUnlisted > 0 || !aiUnused;
     for (DWORD i = 0; i < s_nFiles; i++)
-        if (s_aFiles[i].nKind == LIB_AVI &&
-            (s_aFiles[i].nRead != AVINAMES_WHOLE || s_aFiles[i].fNote || s_aFiles[i].nVerify > SPOOL_OK))
+        if ((s_aFiles[i].nKind == LIB_AVI &&
+             (s_aFiles[i].nRead != AVINAMES_WHOLE || s_aFiles[i].fNote || s_aFiles[i].nVerify > SPOOL_OK)) ||
+            s_aFiles[i].nKind == LIB_UNREADABLE)
             fProblems = TRUE;
     for (DWORD i = 0; i < s_nNames; i++)
         if (!s_aNames[i].fExists) fProblems = TRUE;
@@ -594,9 +624,9 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv)
     // AVIs that could not be read may name it too.
     DWORD nUnread = UnreadAvis();
     for (DWORD i = 0; i < s_nFiles; i++)
-        if (s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead == AVINAMES_FAILED)
-            Complain("%s cannot be read: it may name %s too", "%s は読めないため, %s を参照しているかもしれません", s_aFiles[i].pszPath,
-                     pszFile);
+        if ((s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead != AVINAMES_WHOLE) || s_aFiles[i].nKind == LIB_UNREADABLE)
+            Complain("%s cannot be read whole: it may name %s too", "%s は全部を読めないため, %s を参照しているかもしれません",
+                     s_aFiles[i].pszPath, pszFile);
     FreeLibrary_();
     return nUnread || nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK;
 }
@@ -619,13 +649,33 @@ int CleanCommand(int argc, char **argv)
         FreeLibrary_();
         return SPOOL_ERROR;
     }
-    // An AVI that could not be read may name any of them: nothing goes.
-    DWORD nUnread = UnreadAvis();
-    BOOL fDelete = args.fYes && !nUnread && !nUnlisted;
-    if (args.fYes && !fDelete)
-        Complain("%lu AVIs or folders of the trees could not be read, and may name these files: nothing was deleted",
-                 "ツリーの AVI またはフォルダー %lu 個を読めず, それらがこのファイルを参照しているかもしれないため, 何も削除していません",
+    // An AVI that could not be read whole may name any of them, and a
+    // relocation cut short may need them: nothing goes.
+    DWORD nUnread = UnreadAvis(), nNotes = 0;
+    for (DWORD i = 0; i < s_nFiles; i++) nNotes += s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].fNote;
+    BOOL fDelete = args.fYes && !nUnread && !nUnlisted && !nNotes;
+    if (args.fYes && (nUnread || nUnlisted))
+        Complain("%lu AVIs, files or folders of the trees could not be read whole, and may name these files: nothing was "
+                 "deleted",
+                 "ツリーの AVI, ファイルまたはフォルダー %lu 個を全部は読めず, それらがこのファイルを参照しているかもしれないため, "
+                 "何も削除していません",
                  (unsigned long)(nUnread + (DWORD)nUnlisted));
+    else if (args.fYes && nNotes)
+        Complain("a relocation's note stays beside %lu AVIs of the trees (spool recover): nothing was deleted",
+                 "ツリーの AVI %lu 個のそばに中断された移動の記録が残っているため (spool recover), 何も削除していません",
+                 (unsigned long)nNotes);
+    // The last parts of the names whose files are not there: a file of
+    // such a name may be the one they mean, found elsewhere.
+    LPCSTR *apszMissing = (LPCSTR *)malloc(((size_t)s_nNames + 1) * sizeof(LPCSTR));
+    DWORD nMissing = 0;
+    for (DWORD i = 0; apszMissing && i < s_nNames; i++)
+        if (!s_aNames[i].fIndexed) apszMissing[nMissing++] = GetFileNamePart(s_aNames[i].pszPath);
+    if (!apszMissing) {
+        Complain("out of memory", "メモリが確保できません");
+        fDelete = FALSE;
+    } else if (nMissing) {
+        qsort(apszMissing, nMissing, sizeof(LPCSTR), CompareNameParts);
+    }
     DWORD nDeleted = 0, nLeft = 0;
     ULONGLONG ullDeleted = 0, ullListed = 0;
     for (DWORD k = 0; k < nUnused; k++) {
@@ -634,6 +684,14 @@ int CleanCommand(int argc, char **argv)
         if (!fDelete) {
             Say(g_pOut, "unused: %s (%llu bytes)\n", "未使用: %s (%llu バイト)\n", pFile->pszPath,
                 (unsigned long long)pFile->ullSize);
+            continue;
+        }
+        LPCSTR pszPart = GetFileNamePart(pFile->pszPath);
+        if (nMissing && bsearch(&pszPart, apszMissing, nMissing, sizeof(LPCSTR), CompareNameParts)) {
+            nLeft++;
+            Complain("%s was left: an AVI names a file of this name that is not where it says (moved? a --map left out?)",
+                     "%s は残しました: AVI がこの名前のファイルを参照していますが, その場所にはありません (移動した? --map の指定漏れ?)",
+                     pFile->pszPath);
             continue;
         }
         // Only a file whose frames run whole from its start to its end is a
@@ -664,6 +722,7 @@ int CleanCommand(int argc, char **argv)
             "未使用の参照ファイル %lu 個, %llu バイト. 何も削除していません%s\n", (unsigned long)nUnused,
             (unsigned long long)ullListed, args.fYes ? "" : (g_fJapanese ? " (--yes で削除)" : " (--yes deletes them)"));
     free(aiUnused);
+    free(apszMissing);
     FreeLibrary_();
     if (args.fYes && !fDelete) return SPOOL_PROBLEMS;
     return nLeft ? SPOOL_PROBLEMS : SPOOL_OK;
@@ -832,6 +891,32 @@ int EndJob(JOB *pJob)
 
 #define JOBS_MAX 16
 
+// The folder of a tree's outputs when there are several trees: the tree's
+// own name, with its number when another tree before it has that name.
+void TreeFolderName(char **apszTrees, int nTrees, int iTree, LPSTR pszName)
+{
+    CHAR szOwn[MAX_PATH];
+    snprintf(szOwn, sizeof(szOwn), "%s", apszTrees[iTree]);
+    size_t cch = strlen(szOwn);
+    while (cch > 1 && (szOwn[cch - 1] == '/' || szOwn[cch - 1] == s_chSeparator)) szOwn[--cch] = '\0';
+    LPCSTR pszOwn = GetFileNamePart(szOwn);
+    if (!*pszOwn || strchr(pszOwn, ':')) pszOwn = "tree";
+    BOOL fTaken = FALSE;
+    for (int t = 0; t < nTrees && !fTaken; t++) {
+        if (t == iTree) continue;
+        CHAR szOther[MAX_PATH];
+        snprintf(szOther, sizeof(szOther), "%s", apszTrees[t]);
+        size_t cchOther = strlen(szOther);
+        while (cchOther > 1 && (szOther[cchOther - 1] == '/' || szOther[cchOther - 1] == s_chSeparator))
+            szOther[--cchOther] = '\0';
+        LPCSTR pszOther = GetFileNamePart(szOther);
+        if (!*pszOther || strchr(pszOther, ':')) pszOther = "tree";
+        fTaken = _stricmp(pszOther, pszOwn) == 0;
+    }
+    if (fTaken) snprintf(pszName, MAX_PATH, "%s-%d", pszOwn, iTree + 1);
+    else snprintf(pszName, MAX_PATH, "%s", pszOwn);
+}
+
 // The program that runs a job: spool itself, or where spool's commands are
 // part of another program (the tests), SPOOL_PROGRAM. FALSE when there is
 // none: the jobs then run one at a time in this process.
@@ -905,6 +990,13 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
         }
         if (i == s_nFiles) break;
         const LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->nKind == LIB_UNREADABLE && !pFile->fAgain) {
+            Complain("%s cannot be opened: whether it is an AVI is unknown", "%s を開けないため, AVI かどうかわかりません",
+                     pFile->pszPath);
+            anStatus[SPOOL_ERROR]++;
+            nWorst = SPOOL_ERROR;
+            continue;
+        }
         if (pFile->nKind != LIB_AVI || pFile->fAgain) continue;
         CHAR szOut[MAX_PATH] = "";
         if (fResolve) {
@@ -913,10 +1005,24 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
             LPCSTR pszRoot = apszTrees[pFile->iTree];
             LPCSTR pszRel = pFile->pszPath + strlen(pszRoot);
             while (*pszRel == '/' || *pszRel == s_chSeparator) pszRel++;
-            int cch = nTrees > 1 ? snprintf(szOut, sizeof(szOut), "%s%c%s%c%s", pszOutDir, s_chSeparator,
-                                            GetFileNamePart(pszRoot), s_chSeparator, pszRel)
+            CHAR szTreeName[MAX_PATH];
+            TreeFolderName(apszTrees, nTrees, pFile->iTree, szTreeName);
+            int cch = nTrees > 1 ? snprintf(szOut, sizeof(szOut), "%s%c%s%c%s", pszOutDir, s_chSeparator, szTreeName,
+                                            s_chSeparator, pszRel)
                                  : snprintf(szOut, sizeof(szOut), "%s%c%s", pszOutDir, s_chSeparator, pszRel);
-            if (cch < 0 || cch >= (int)sizeof(szOut) || !MakeFoldersFor(szOut)) {
+            FILEFACTS outFacts;
+            BOOL fFits = cch > 0 && cch < (int)sizeof(szOut);
+            if (fFits) LookAtName(szOut, &outFacts);
+            // An output never replaces what is there (another AVI of the
+            // trees, say): it is left, said so.
+            if (fFits && (outFacts.nKind != FILEKIND_MISSING || outFacts.fLink)) {
+                Complain("%s: %s is there already and was left as it is", "%s: %s がすでにあるため, そのままにしました", pFile->pszPath,
+                         szOut);
+                anStatus[SPOOL_ERROR]++;
+                nWorst = SPOOL_ERROR;
+                continue;
+            }
+            if (!fFits || !MakeFoldersFor(szOut)) {
                 Complain("%s: no output can be made for it under %s", "%s: %s の下に出力を作れません", pFile->pszPath, pszOutDir);
                 anStatus[SPOOL_ERROR]++;
                 nWorst = SPOOL_ERROR;

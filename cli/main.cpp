@@ -280,6 +280,8 @@ BOOL TakeNamesOption(int *pargc, char **argv, LPCSTR *ppszBad)
 #ifdef _WIN32
 BOOL ArgumentsFitCodePage(LPCWSTR pwszCommandLine)
 {
+    // A program whose code page is UTF-8 is given every character.
+    if (GetACP() == CP_UTF8) return TRUE;
     int cArgs = 0;
     LPWSTR *ppwszArgs = CommandLineToArgvW(pwszCommandLine, &cArgs);
     if (!ppwszArgs) return TRUE;

@@ -65,7 +65,11 @@ BOOL RunDeletion(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
         fOk = FALSE;
     }
     SHAREDTEXT text = {NULL, 0, 0, FALSE};
-    if (afShared && FindSharedRefFiles(pInfo, afShared, AddSharedLine, &text)) {
+    DWORD nShared = afShared ? FindSharedRefFiles(pInfo, afShared, AddSharedLine, &text) : 0;
+    if (nShared == FINDSHARED_FAILED) {
+        AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, &MSG_NO_MEMORY, MB_ICONERROR, NULL, NULL);
+        fOk = FALSE;
+    } else if (nShared) {
         BOOL fDeleteShared = !text.fFailed && pReq->pfnConfirmShared && pReq->pfnConfirmShared(pReq->pv, text.psz);
         DWORD n = 0;
         for (DWORD k = 0; k < g_nRefFiles; k++) {

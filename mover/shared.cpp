@@ -40,14 +40,32 @@ int EntryOfRecordName(NAMELOOKUP *pLookup, LPCSTR pszName)
     return pLookup->iLastEntry;
 }
 
-// Reads another AVI's records and marks the entries they name.
+// Marks every file that is there: what an AVI or a folder that cannot be
+// read names is unknown, so any of them may be named.
+void MarkAll(LPCSTR pszWhy, BOOL *afShared, PFNSHAREDWITH pfnFound, void *pv, DWORD *pnShared)
+{
+    for (DWORD k = 0; k < g_nRefFiles; k++) {
+        if (g_pRefFiles[k].facts.nKind != FILEKIND_FILE) continue;
+        if (!afShared[k]) (*pnShared)++;
+        afShared[k] = TRUE;
+        if (pfnFound) pfnFound(pv, k, pszWhy);
+    }
+}
+
+// Reads another AVI's records and marks the entries they name; an AVI that
+// cannot be read whole may name any of them.
 void MarkNamedBy(LPCSTR pszAvi, BOOL *afShared, BOOL *afHere, PFNSHAREDWITH pfnFound, void *pv, DWORD *pnShared)
 {
     HANDLE h = CreateFileA(pszAvi, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (h == INVALID_HANDLE_VALUE) return;
+    if (h == INVALID_HANDLE_VALUE) {
+        MarkAll(pszAvi, afShared, pfnFound, pv, pnShared);
+        return;
+    }
     AVIREAD *pAvi = (AVIREAD *)calloc(1, sizeof(AVIREAD));
-    if (pAvi && ReadAvi(h, pAvi) == AVIREAD_OK) {
+    BOOL fWhole = pAvi && ReadAvi(h, pAvi) == AVIREAD_OK && !pAvi->nUnplaced && !pAvi->nUnlisted;
+    if (!fWhole) MarkAll(pszAvi, afShared, pfnFound, pv, pnShared);
+    if (fWhole) {
         memset(afHere, 0, sizeof(BOOL) * (g_nRefFiles + 1));
         NAMELOOKUP lookup;
         memset(&lookup, 0, sizeof(lookup));
@@ -75,12 +93,12 @@ void MarkNamedBy(LPCSTR pszAvi, BOOL *afShared, BOOL *afHere, PFNSHAREDWITH pfnF
     CloseHandle(h);
 }
 
-// Whether the file begins as an AVI does.
-BOOL LooksLikeAvi(LPCSTR pszPath)
+// Whether the file begins as an AVI does, or cannot be opened to tell.
+BOOL MayBeAvi(LPCSTR pszPath)
 {
     HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    if (h == INVALID_HANDLE_VALUE) return TRUE;
     BYTE ab[12];
     DWORD cb = 0;
     BOOL fAvi = ReadFile(h, ab, sizeof(ab), &cb, NULL) && BeginsAsAvi(ab, cb);
@@ -109,6 +127,12 @@ DWORD FindSharedRefFiles(const AviInfo *pInfo, BOOL *afShared, PFNSHAREDWITH pfn
     FILEID *pFolderIds = (FILEID *)calloc((size_t)g_nRefFiles + 1, sizeof(FILEID));
     BOOL *afHere = (BOOL *)calloc((size_t)g_nRefFiles + 1, sizeof(BOOL));
     DWORD nShared = 0;
+    if (!pszFolders || !pFolderIds || !afHere) {
+        free(pszFolders);
+        free(pFolderIds);
+        free(afHere);
+        return FINDSHARED_FAILED;
+    }
     for (DWORD k = 0; pszFolders && pFolderIds && afHere && k <= g_nRefFiles; k++) {
         CHAR szFolder[MAX_PATH];
         if (k == 0) {
@@ -132,19 +156,33 @@ DWORD FindSharedRefFiles(const AviInfo *pInfo, BOOL *afShared, PFNSHAREDWITH pfn
     for (DWORD i = 0; afHere && i < nFolders; i++) {
         LPCSTR pszFolder = pszFolders + (size_t)i * MAX_PATH;
         CHAR szPattern[MAX_PATH];
-        if (snprintf(szPattern, sizeof(szPattern), "%s*", pszFolder[0] ? pszFolder : "") >= (int)sizeof(szPattern)) continue;
+        if (snprintf(szPattern, sizeof(szPattern), "%s*", pszFolder[0] ? pszFolder : "") >= (int)sizeof(szPattern)) {
+            MarkAll(pszFolder, afShared, pfnFound, pv, &nShared);
+            continue;
+        }
         WIN32_FIND_DATAA data;
         HANDLE hFind = FindFirstFileA(szPattern, &data);
-        if (hFind == INVALID_HANDLE_VALUE) continue;
+        if (hFind == INVALID_HANDLE_VALUE) {
+            MarkAll(pszFolder, afShared, pfnFound, pv, &nShared);
+            continue;
+        }
         do {
             if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
             CHAR szPath[MAX_PATH];
-            if (snprintf(szPath, sizeof(szPath), "%s%s", pszFolder, data.cFileName) >= (int)sizeof(szPath)) continue;
+            if (snprintf(szPath, sizeof(szPath), "%s%s", pszFolder, data.cFileName) >= (int)sizeof(szPath)) {
+                MarkAll(pszFolder, afShared, pfnFound, pv, &nShared);
+                continue;
+            }
             FILEFACTS facts;
             LookAtName(szPath, &facts);
+            // A name that cannot be looked at may be an AVI's.
+            if (facts.nKind == FILEKIND_MISSING || facts.nKind == FILEKIND_UNKNOWN) {
+                MarkAll(szPath, afShared, pfnFound, pv, &nShared);
+                continue;
+            }
             // The AVI itself is no other AVI.
             if (facts.nKind != FILEKIND_FILE || facts.fLink || SameFileId(&facts.id, &pInfo->idFile)) continue;
-            if (LooksLikeAvi(szPath)) MarkNamedBy(szPath, afShared, afHere, pfnFound, pv, &nShared);
+            if (MayBeAvi(szPath)) MarkNamedBy(szPath, afShared, afHere, pfnFound, pv, &nShared);
         } while (FindNextFileA(hFind, &data));
         FindClose(hFind);
     }

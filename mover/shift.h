@@ -198,7 +198,10 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes);
 // files and of the AVI are searched (not below them) for AVIs, told by their
 // contents, whose records name one of them by its identity. afShared
 // (g_nRefFiles entries) marks them; pfnFound (may be NULL) is told each file
-// and AVI. The count of files marked.
+// and AVI. An AVI, a file or a folder that cannot be read may name any of
+// them: every file is marked, with it. The count of files marked, or
+// FINDSHARED_FAILED when memory ran out.
+#define FINDSHARED_FAILED ((DWORD)-1)
 typedef void (*PFNSHAREDWITH)(void *pv, DWORD k, LPCSTR pszOtherAvi);
 DWORD FindSharedRefFiles(const AviInfo *pInfo, BOOL *afShared, PFNSHAREDWITH pfnFound, void *pv);
 // Gives each file of the request the next number after the new base,

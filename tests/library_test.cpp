@@ -135,6 +135,45 @@ TEST_F(Library, CleanDeletesOnlyWholeReferenceFilesThatNoAviNames)
         EXPECT_TRUE(Exists(pszName)) << pszName;
 }
 
+// clean --yes deletes nothing on the say of an AVI it could not read whole,
+// and keeps a file whose name an AVI gives where no file is (the trees
+// moved, a --map left out).
+TEST_F(Library, CleanKeepsWhatAnAviMayNameAfterAll)
+{
+    struct {
+        const char *pszWhat;
+        bool fPartial;  // else: an AVI names old/x.000's name elsewhere
+    } aCases[] = {{"an AVI read in part", true}, {"a name whose file is elsewhere", false}};
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszWhat);
+        MakeLibrary();
+        ASSERT_TRUE(DeleteFileA(Path("old/bad.avi").c_str()));
+        if (c.fPartial) {
+            // Its header counts more frames than its index lists.
+            AVISPEC spec;
+            spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+            spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+            std::vector<FRAMEPLACE> places = WriteRefFile(Path("rec/p.000"), 2, 5);
+            for (const FRAMEPLACE &place : places) spec.chunks.push_back(Frame("00dc", RecordBytes(Path("rec/p.000"), place)));
+            spec.dwTotalFrames = spec.dwLength = 40;
+            std::vector<BYTE> bytes = BuildAvi(spec);
+            ASSERT_TRUE(WriteBytes(Path("rec/p.avi"), bytes.data(), bytes.size()));
+        } else {
+            std::vector<BYTE> bytes = BuildRecordAvi({Path("gone/x.000")}, 2, mmioFOURCC('S', 'M', 'P', 'L'));
+            ASSERT_TRUE(WriteBytes(Path("rec/elsewhere.avi"), bytes.data(), bytes.size()));
+        }
+        RUN run = Run({"clean", Path(""), "--unused", "--yes"});
+        EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.out;
+        EXPECT_TRUE(Exists("old/x.000")) << run.out << run.err;
+        if (!c.fPartial) {
+            EXPECT_NE(run.err.find("<dir>/old/x.000 was left: an AVI names a file of this name"), std::string::npos) << run.err;
+            EXPECT_FALSE(Exists("old/notes.txt"));
+        }
+        RemoveTree(dir);
+        CreateDirectoryA(dir.c_str(), NULL);
+    }
+}
+
 // delete --all keeps the files that another AVI beside them names too,
 // says which and by which AVI, and deletes them only with --force.
 TEST_F(Library, DeleteAllKeepsTheFilesThatAnotherAviNames)
@@ -150,6 +189,16 @@ TEST_F(Library, DeleteAllKeepsTheFilesThatAnotherAviNames)
     run = Run({"delete", Path("rec/b.avi"), "--all", "--yes"});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
     EXPECT_FALSE(Exists("rec/b.avi") || Exists("rec/b.000"));
+    // An AVI beside them that cannot be read may name them: kept.
+    std::vector<BYTE> bad = {'R', 'I', 'F', 'F', 100, 0, 0, 0, 'A', 'V', 'I', ' ', 'j', 'u', 'n', 'k'};
+    ASSERT_TRUE(WriteBytes(Path("rec/broken.avi"), bad.data(), bad.size()));
+    std::vector<BYTE> c = BuildRecordAvi({Path("rec/c.000")}, 2, mmioFOURCC('S', 'M', 'P', 'L'));
+    ASSERT_TRUE(WriteBytes(Path("rec/c.avi"), c.data(), c.size()));
+    run = Run({"delete", Path("rec/c.avi"), "--all", "--yes"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS) << run.err;
+    EXPECT_NE(run.err.find("<dir>/rec/c.000 (<dir>/rec/broken.avi)"), std::string::npos) << run.err;
+    EXPECT_TRUE(Exists("rec/c.000"));
+    ASSERT_TRUE(DeleteFileA(Path("rec/broken.avi").c_str()));
     // The copy is deleted with --force, and then nothing names the files.
     std::vector<BYTE> copy = ReadBytes(Path("rec/a-copy.bin"));
     ASSERT_TRUE(WriteBytes(Path("rec/a.avi"), copy.data(), copy.size()));
@@ -223,10 +272,15 @@ TEST_F(Library, LinksAreNeverFollowed)
     WriteRefFile(Path("elsewhere/far.000"), 2, 3);
     ASSERT_EQ(symlink(Path("elsewhere").c_str(), Path("tree/linked").c_str()), 0);
     ASSERT_EQ(symlink(Path("elsewhere/far.000").c_str(), Path("tree/near.000").c_str()), 0);
+    // A file that an AVI names through a link is named all the same.
+    WriteRefFile(Path("tree/real.000"), 2, 4);
+    ASSERT_EQ(symlink(Path("tree/real.000").c_str(), Path("tree/alias.000").c_str()), 0);
+    std::vector<BYTE> avi = BuildRecordAvi({Path("tree/alias.000")}, 2, mmioFOURCC('S', 'M', 'P', 'L'));
+    ASSERT_TRUE(WriteBytes(Path("tree/rec.avi"), avi.data(), avi.size()));
     RUN run = Run({"clean", Path("tree"), "--unused", "--yes"});
     EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
     EXPECT_NE(run.out.find("0 unused reference files deleted"), std::string::npos) << run.out;
-    EXPECT_TRUE(Exists("elsewhere/far.000"));
+    EXPECT_TRUE(Exists("elsewhere/far.000") && Exists("tree/real.000"));
 }
 #endif
 

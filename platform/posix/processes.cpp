@@ -4,6 +4,7 @@
 #include "platform/posix/internal.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -88,7 +89,9 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         HANDLE ah[3] = {lpStartupInfo->hStdInput, lpStartupInfo->hStdOutput, lpStartupInfo->hStdError};
         for (int i = 0; i < 3; i++) {
             int fd = ah[i] ? FileDescriptorOf(ah[i]) : -1;
+            // A stream the caller gives none of is none, as on the platform.
             if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, i);
+            else posix_spawn_file_actions_addopen(&actions, i, "/dev/null", i ? O_WRONLY : O_RDONLY, 0);
         }
     }
     pid_t pid = 0;
