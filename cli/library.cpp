@@ -378,6 +378,15 @@ DWORD UnreadAvis(void)
 // file is: the trees moved, a drive's letter changed, a --map left out.
 int CompareNameParts(const void *pA, const void *pB) { return _stricmp(*(LPCSTR const *)pA, *(LPCSTR const *)pB); }
 
+// A name's last part, after either separator ('/' is never the second
+// byte of a double-byte character).
+LPCSTR LastNamePart(LPCSTR pszPath)
+{
+    LPCSTR pszPart = GetFileNamePart(pszPath);
+    LPCSTR pszSlash = strrchr(pszPart, '/');
+    return pszSlash ? pszSlash + 1 : pszPart;
+}
+
 // The unused reference files, newest first.
 int CompareNewestFirst(const void *pA, const void *pB)
 {
@@ -669,7 +678,7 @@ int CleanCommand(int argc, char **argv)
     LPCSTR *apszMissing = (LPCSTR *)malloc(((size_t)s_nNames + 1) * sizeof(LPCSTR));
     DWORD nMissing = 0;
     for (DWORD i = 0; apszMissing && i < s_nNames; i++)
-        if (!s_aNames[i].fIndexed) apszMissing[nMissing++] = GetFileNamePart(s_aNames[i].pszPath);
+        if (!s_aNames[i].fIndexed) apszMissing[nMissing++] = LastNamePart(s_aNames[i].pszPath);
     if (!apszMissing) {
         Complain("out of memory", "メモリが確保できません");
         fDelete = FALSE;
@@ -686,7 +695,7 @@ int CleanCommand(int argc, char **argv)
                 (unsigned long long)pFile->ullSize);
             continue;
         }
-        LPCSTR pszPart = GetFileNamePart(pFile->pszPath);
+        LPCSTR pszPart = LastNamePart(pFile->pszPath);
         if (nMissing && bsearch(&pszPart, apszMissing, nMissing, sizeof(LPCSTR), CompareNameParts)) {
             nLeft++;
             Complain("%s was left: an AVI names a file of this name that is not where it says (moved? a --map left out?)",
