@@ -23,6 +23,7 @@
 // records, and of 2,000 AVIs of 1,000 records: memory that grows with the
 // files, not with the records.
 #include "bench/ratio.h"
+#include "bench/spoolrun.h"
 #include "cli/spool.h"
 #include "codec/refformat.h"
 #include "scaffold/paths.h"
@@ -113,19 +114,6 @@ void MakeLibrary(const std::string &root, DWORD nAvis, DWORD nMinRecords, DWORD 
             WriteSparseRefFile(g_others.back(), 10);
         }
     }
-}
-
-int RunSpool(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "spool");
-    std::vector<char *> argv;
-    for (std::string &arg : args) argv.push_back(&arg[0]);
-    argv.push_back(NULL);
-    g_pOut = g_pErr = fopen("/dev/null", "w");
-    int nStatus = SpoolMain((int)args.size(), argv.data());
-    fclose(g_pOut);
-    g_pOut = g_pErr = NULL;
-    return nStatus;
 }
 
 std::string g_aviList, g_otherList;

@@ -20,6 +20,7 @@
 //                     frames (baseline)
 //   small/cat         cat of their reference file, flushed (baseline)
 #include "bench/ratio.h"
+#include "bench/spoolrun.h"
 #include "cli/spool.h"
 #include "codec/refformat.h"
 #include "tests/avibuilder.h"
@@ -110,19 +111,6 @@ void MakeFiles()
     g_odml = g_dir + "/odml.avi";
     WriteFile(g_odml, BuildAvi(spec));
     g_out = g_dir + "/resolved.avi";
-}
-
-int RunSpool(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "spool");
-    std::vector<char *> argv;
-    for (std::string &arg : args) argv.push_back(&arg[0]);
-    argv.push_back(NULL);
-    g_pOut = g_pErr = fopen("/dev/null", "w");
-    int nStatus = SpoolMain((int)args.size(), argv.data());
-    fclose(g_pOut);
-    g_pOut = g_pErr = NULL;
-    return nStatus;
 }
 
 void BM_ResolveSpool(benchmark::State &state)

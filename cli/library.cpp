@@ -468,6 +468,20 @@ int ParseTreeArgs(LPCSTR pszCommand, int argc, char **argv, TREEARGS *pArgs, BOO
     return SPOOL_OK;
 }
 
+// Takes a tree command's arguments and reads the trees (each AVI's names,
+// and with --verify its records); SPOOL_OK, or the status to end with.
+int ReadTrees(LPCSTR pszCommand, int argc, char **argv, BOOL fClean, TREEARGS *pArgs, int *pnUnlisted)
+{
+    int nStatus = ParseTreeArgs(pszCommand, argc, argv, pArgs, fClean);
+    if (nStatus == SPOOL_OK &&
+        !ReadLibrary(pArgs->nTrees, pArgs->apszTrees, pArgs->fCross, pnUnlisted, pArgs->fVerify ? READ_VERIFY : READ_NAMES))
+        nStatus = SPOOL_ERROR;
+    free(pArgs->apszTrees);
+    pArgs->apszTrees = NULL;
+    if (nStatus != SPOOL_OK) FreeLibrary_();
+    return nStatus;
+}
+
 void PutLibraryJson(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
 {
     fputs("{\"avis\":[", g_pOut);
@@ -581,15 +595,9 @@ void PutLibraryText(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
 int LibraryCommand(int argc, char **argv)
 {
     TREEARGS args;
-    int nStatus = ParseTreeArgs("library", argc, argv, &args, FALSE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, args.fVerify ? READ_VERIFY : READ_NAMES))
-        nStatus = SPOOL_ERROR;
-    free(args.apszTrees);
-    if (nStatus != SPOOL_OK) {
-        FreeLibrary_();
-        return nStatus;
-    }
+    int nStatus = ReadTrees("library", argc, argv, FALSE, &args, &nUnlisted);
+    if (nStatus != SPOOL_OK) return nStatus;
     DWORD nUnused = 0;
     DWORD *aiUnused = UnusedFiles(&nUnused, 0);
     ULONGLONG ullUnused = 0;
@@ -620,14 +628,9 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv)
         return SPOOL_ERROR;
     }
     TREEARGS args;
-    int nStatus = ParseTreeArgs("refs", argc, argv, &args, FALSE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, READ_NAMES)) nStatus = SPOOL_ERROR;
-    free(args.apszTrees);
-    if (nStatus != SPOOL_OK) {
-        FreeLibrary_();
-        return nStatus;
-    }
+    int nStatus = ReadTrees("refs", argc, argv, FALSE, &args, &nUnlisted);
+    if (nStatus != SPOOL_OK) return nStatus;
     DWORD iFirst = 0, n = NamesOfId(&facts.id, &iFirst);
     for (DWORD j = 0; j < n; j++) fprintf(g_pOut, "%s\n", s_aFiles[s_aNames[s_aiById[iFirst + j]].iAvi].pszPath);
     // AVIs that could not be read may name it too.
@@ -643,14 +646,9 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv)
 int CleanCommand(int argc, char **argv)
 {
     TREEARGS args;
-    int nStatus = ParseTreeArgs("clean", argc, argv, &args, TRUE);
     int nUnlisted = 0;
-    if (nStatus == SPOOL_OK && !ReadLibrary(args.nTrees, args.apszTrees, args.fCross, &nUnlisted, READ_NAMES)) nStatus = SPOOL_ERROR;
-    free(args.apszTrees);
-    if (nStatus != SPOOL_OK) {
-        FreeLibrary_();
-        return nStatus;
-    }
+    int nStatus = ReadTrees("clean", argc, argv, TRUE, &args, &nUnlisted);
+    if (nStatus != SPOOL_OK) return nStatus;
     time_t tOlderThan = args.lOlderDays > 0 ? time(NULL) - (time_t)args.lOlderDays * 86400 : 0;
     DWORD nUnused = 0;
     DWORD *aiUnused = UnusedFiles(&nUnused, tOlderThan);

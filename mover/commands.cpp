@@ -60,37 +60,26 @@ void ShowOutcome(void *, const SHIFTOUTCOME *pOutcome)
     ShowShiftMessage(szText, MB_OK | pOutcome->uIcon);
 }
 
-// The user is asked about the files whose format cannot be checked, each
-// named.
-BOOL AskForeign(void *, LPCSTR pszFiles)
+// The user is asked a question about files, each named: yes or no.
+BOOL AskAboutFiles(const MESSAGE *pMsg, LPCSTR pszFiles)
 {
-    size_t cbText = strlen(MSG_FOREIGN_FILES.pszJapanese) + strlen(MSG_FOREIGN_FILES.pszEnglish) + strlen(pszFiles);
+    size_t cbText = strlen(pMsg->pszJapanese) + strlen(pMsg->pszEnglish) + strlen(pszFiles);
     LPSTR pszText = (LPSTR)malloc(cbText);
     if (!pszText) {
         ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
         return FALSE;
     }
-    RenderMessage(pszText, cbText, &MSG_FOREIGN_FILES, pszFiles);
+    RenderMessage(pszText, cbText, pMsg, pszFiles);
     BOOL fYes = ShowShiftMessage(pszText, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
     free(pszText);
     return fYes;
 }
 
-// The user is asked whether to delete too the files that other AVIs name,
-// each named with such an AVI.
-BOOL AskShared(void *, LPCSTR pszFiles)
-{
-    size_t cbText = strlen(MSG_SHARED_FILES.pszJapanese) + strlen(MSG_SHARED_FILES.pszEnglish) + strlen(pszFiles);
-    LPSTR pszText = (LPSTR)malloc(cbText);
-    if (!pszText) {
-        ShowShiftMessageM(MB_OK | MB_ICONERROR, &MSG_NO_MEMORY);
-        return FALSE;
-    }
-    RenderMessage(pszText, cbText, &MSG_SHARED_FILES, pszFiles);
-    BOOL fYes = ShowShiftMessage(pszText, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
-    free(pszText);
-    return fYes;
-}
+// Whether to act on the files whose format cannot be checked.
+BOOL AskForeign(void *, LPCSTR pszFiles) { return AskAboutFiles(&MSG_FOREIGN_FILES, pszFiles); }
+
+// Whether to delete too the files that other AVIs name.
+BOOL AskShared(void *, LPCSTR pszFiles) { return AskAboutFiles(&MSG_SHARED_FILES, pszFiles); }
 
 void StartRequest(SHIFTREQUEST *pReq, WINDOWRUN *pRun, AviInfo *pInfo)
 {
