@@ -198,12 +198,14 @@ const COMMANDHELP s_aCommands[] = {
      "  --json   一覧をJSONで出力\n"},
     {"config", ConfigCommand, "spool config FOURCC [--mkdir] [KEY=VALUE...]",
      "Shows Spoolcap's settings for the codec, or changes them: BaseFile, BaseFile2,\n"
-     "Padding (percent), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 or 1).\n"
+     "Padding (percent), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 or 1),\n"
+     "WriteQueueMB (0 to 2048: megabytes of frames that background writing may hold).\n"
      "Base names are full paths in a folder that is there. A bad value is refused and the\n"
      "file stays as it was; the file is written whole and read back, or not changed.\n"
      "  --mkdir  makes the base names' folders\n",
      "コーデックの Spoolcap の設定を表示または変更します: BaseFile, BaseFile2, Padding\n"
-     "(パーセント), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 か 1).\n"
+     "(パーセント), Enabled, BiFiled, NoCompress, OverlapRead, OverlapWrite (0 か 1),\n"
+     "WriteQueueMB (0 から 2048: 非同期書込みがためておけるフレームのメガバイト数).\n"
      "ベース名は, あるフォルダーの中のフルパスです. 不正な値は断り, ファイルは変更しません.\n"
      "ファイルは全体を書いて読み戻すか, まったく変更しないかのどちらかです.\n"
      "  --mkdir  ベース名のフォルダーを作成\n"},

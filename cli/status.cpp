@@ -168,9 +168,9 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
     }
     if (!pKey) {
         Complain("%s: not KEY=VALUE with a key of BaseFile, BaseFile2, Padding, Enabled, BiFiled, NoCompress, "
-                 "OverlapRead, OverlapWrite.",
+                 "OverlapRead, OverlapWrite, WriteQueueMB.",
                  "%s: KEY=VALUE ではありません. KEY は BaseFile, BaseFile2, Padding, Enabled, BiFiled, NoCompress, "
-                 "OverlapRead, OverlapWrite のいずれかです.",
+                 "OverlapRead, OverlapWrite, WriteQueueMB のいずれかです.",
                  pszAssignment);
         return FALSE;
     }
@@ -186,8 +186,9 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
         return TRUE;
     }
     if (pKey->nKind == SETTING_NUMBER) {
-        // The file keeps the number as a signed one: what reads back is at
-        // most 2147483647 percent.
+        // The file keeps a number as a signed one: what reads back is at
+        // most 2147483647.
+        DWORD dwMax = pKey->dwMax ? pKey->dwMax : 0x7FFFFFFF;
         size_t cch = strlen(pszValue);
         unsigned long long ull = 0;
         BOOL fOk = cch > 0 && cch <= 10;
@@ -195,9 +196,14 @@ BOOL ApplySetting(SPOOLSETTINGS *pSettings, LPCSTR pszAssignment)
             fOk = pszValue[i] >= '0' && pszValue[i] <= '9';
             ull = ull * 10 + (unsigned)(pszValue[i] - '0');
         }
-        if (!fOk || ull > 0x7FFFFFFF) {
-            Complain("Padding is a percentage from 0 to 2147483647, not \"%s\".",
-                     "Padding は 0 から 2147483647 までのパーセントです (\"%s\" は使えません).", pszValue);
+        if (!fOk || ull > dwMax) {
+            if (pField == (BYTE *)&pSettings->dwPadding)
+                Complain("Padding is a percentage from 0 to 2147483647, not \"%s\".",
+                         "Padding は 0 から 2147483647 までのパーセントです (\"%s\" は使えません).", pszValue);
+            else
+                Complain("%s is a number of megabytes from 0 to %lu, not \"%s\".",
+                         "%s は 0 から %lu までのメガバイト数です (\"%s\" は使えません).", pKey->pszName,
+                         (unsigned long)dwMax, pszValue);
             return FALSE;
         }
         *(DWORD *)pField = (DWORD)ull;

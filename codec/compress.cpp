@@ -70,8 +70,42 @@ BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &hea
     // Readers of the file wait for the write from here on; the writer's
     // thread withdraws it when it is done.
     BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
+    pWriter->fQueueJob = FALSE;
     HandOverWorker(pWriter);
     return TRUE;
+}
+
+// Copies the frame into the sequence's queue (QUEUE_*), as
+// WriteInBackground copies it into the writer's buffer.
+int WriteThroughQueue(CODECINSTANCE *pInst, int iSeq, ULONGLONG cbLimit, const REFFRAMEHEADER &header,
+                      const BYTE *pFrame, const void *pRawInput)
+{
+    IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
+    QUEUEDFRAME *pQueued = NULL;
+    int nResult = QueueFrameBuffer(pInst, pWriter, header.dwFrameSize, cbLimit, &pQueued);
+    if (nResult != QUEUE_OK) return nResult;
+    BYTE *pb = QueuedBytes(pQueued);
+    pQueued->cb = header.dwFrameSize;
+    if (pRawInput) {
+        memcpy(pb, &header, sizeof(header));
+        memcpy(pb + sizeof(header), pRawInput, header.dwDataSize);
+    } else {
+        memcpy(pb, pFrame, sizeof(header) + header.dwDataSize);
+        memset(pb + sizeof(header) + header.dwDataSize, 0, header.dwPadSize);
+    }
+    return QueueFrame(pWriter, pQueued, pInst->szWriteName[iSeq]);
+}
+
+// A write of the sequence failed: its file ends in a broken frame, and
+// nothing more goes behind it, even when background writing has been turned
+// off since. Until a frame is written again, frames are written directly,
+// so that no record is returned for a frame that the disk does not take.
+LRESULT ReportWriteFailure(CODECINSTANCE *pInst, int iSeq)
+{
+    CloseWriteFile(pInst, iSeq, TRUE);
+    ClearWriterFailure(&pInst->aWorker[WORKER_WRITE0 + iSeq]);
+    pInst->fWriteDirect[iSeq] = TRUE;
+    return ICERR_ERROR;
 }
 
 // Writes the frame on the caller's thread, once the sequence's writer is idle.
@@ -192,29 +226,36 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     BYTE *pFrame = pOutput + OUTPUT_HEADER_OFFSET;
     memcpy(pFrame, &header, sizeof(header));
 
-    // The previous frame's write must be over before its outcome is known,
-    // and before its file may be closed at the size limit below.
+    // With a write queue the host goes on while earlier frames are written,
+    // and waits only for room in the queue. Else the previous frame's write
+    // must be over before its outcome is known. Either way the writes are
+    // over before the file is closed at the size limit below.
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
-    WaitWorkerIdle(pWriter);
-    if (pWriter->nState.load() == WORKER_FAILED) {
-        // The previous frame of this sequence was not written, and its file
-        // ends in a broken frame: nothing more goes behind it, even when
-        // background writing has been turned off since. Until a frame is
-        // written again, frames are written directly, so that no record is
-        // returned for a frame that the disk does not take.
-        CloseWriteFile(pInst, iSeq, TRUE);
-        pWriter->nState.store(WORKER_IDLE);
-        pInst->fWriteDirect[iSeq] = TRUE;
-        return ICERR_ERROR;
-    }
+    BOOL fBackground = g_Settings.fOverlapWrite && !pInst->fWriteDirect[iSeq];
+    DWORD dwQueueMB = g_Settings.dwWriteQueueMB < WRITEQUEUE_MAX_MB ? g_Settings.dwWriteQueueMB : WRITEQUEUE_MAX_MB;
+    ULONGLONG cbQueue = fBackground ? (ULONGLONG)dwQueueMB << 20 : 0;
+    BOOL fNewFile = pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE ||
+                    pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE;
+    if (!cbQueue || fNewFile || !pWriter->fQueueJob || QueueFailed(pWriter)) WaitWorkerIdle(pWriter);
+    if (pWriter->nState.load() == WORKER_FAILED) return ReportWriteFailure(pInst, iSeq);
     // A frame that would carry the file past its limit goes to a new file.
     if (pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE) CloseWriteFile(pInst, iSeq, FALSE);
     if (pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE && !OpenWriteFile(pInst, iSeq)) return ICERR_ERROR;
 
     const void *pRawInput = fRaw ? pic->lpInput : NULL;
     BOOL fStored = FALSE;
-    if (g_Settings.fOverlapWrite && !pInst->fWriteDirect[iSeq])
+    if (cbQueue) {
+        int nQueued = WriteThroughQueue(pInst, iSeq, cbQueue, header, pFrame, pRawInput);
+        if (nQueued == QUEUE_FAILED) return ReportWriteFailure(pInst, iSeq);
+        fStored = nQueued == QUEUE_OK;
+        // Written directly, the frame goes behind the queued ones.
+        if (!fStored) {
+            WaitWorkerIdle(pWriter);
+            if (pWriter->nState.load() == WORKER_FAILED) return ReportWriteFailure(pInst, iSeq);
+        }
+    } else if (fBackground) {
         fStored = WriteInBackground(pInst, iSeq, header, pFrame, pRawInput);
+    }
     if (!fStored) {
         if (!WriteDirectly(pInst, iSeq, header, pFrame, pRawInput)) {
             CloseWriteFile(pInst, iSeq, TRUE);

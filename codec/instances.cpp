@@ -64,6 +64,7 @@ void DestroyInstance(CODECINSTANCE *pInst)
         CloseWriteFile(pInst, iSeq, TRUE);
         CloseReadFile(pInst, iSeq, TRUE);
     }
+    for (int i = 0; i < WORKER_COUNT; i++) DeleteWorker(&pInst->aWorker[i]);
     pInst->~CODECINSTANCE();
     free(pInst);
 }

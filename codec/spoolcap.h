@@ -46,6 +46,27 @@
 #define WORKER_WRITE1 3
 #define WORKER_COUNT 4
 
+// A frame in a writer's queue: its bytes follow the structure. Once written,
+// its buffer is kept for a later frame until the run ends.
+typedef struct QUEUEDFRAME {
+    struct QUEUEDFRAME *pNext;
+    DWORD cbCap;  // bytes the buffer holds
+    DWORD cb;     // the frame's bytes
+} QUEUEDFRAME;
+
+// A writer's queue of frames (writers only). Guarded by csQueue; cvQueue
+// wakes a caller waiting for room when a frame leaves the queue.
+typedef struct {
+    QUEUEDFRAME *pFirst, *pLast;  // frames to write, in order; the first is being written
+    QUEUEDFRAME *pFree;           // buffers of written frames
+    ULONGLONG cbHeld;             // bytes of all buffers, queued and free
+    ULONGLONG cbPeak;             // the most cbHeld has been since the worker was freed
+    DWORD nQueued;
+    BOOL fDraining;  // the worker's thread has the queue in hand
+    BOOL fFailed;    // a write failed; the frames queued behind it were dropped
+    DWORD nDropped;  // frames dropped behind the last failed write
+} WRITEQUEUE;
+
 typedef struct IOWORKER {
     // The hand-off state; its stores publish the buffer and file accesses
     // made before them to the other side.
@@ -64,6 +85,12 @@ typedef struct IOWORKER {
     LPCSTR pszWriteFile;
     struct IOWORKER *pNextWrite;
     struct IOWORKER *pPrevWrite;
+    // A writer's queue, and whether the job in hand is writing it (else it
+    // is the one frame in pBuffer).
+    CRITICAL_SECTION csQueue;
+    CONDITION_VARIABLE cvQueue;
+    WRITEQUEUE queue;
+    BOOL fQueueJob;
 } IOWORKER;
 
 // ---------------------------------------------------------------------------
@@ -107,7 +134,11 @@ typedef struct {
     BOOL fNoCompress;
     BOOL fOverlapRead;
     BOOL fOverlapWrite;
+    DWORD dwWriteQueueMB;  // megabytes of frames a writer may hold; 0: one frame at a time
 } SPOOLSETTINGS;
+
+// The largest write queue, in megabytes.
+#define WRITEQUEUE_MAX_MB 2048
 
 // The five arguments of the ICM_CONFIGURE call that opened the dialog.
 typedef struct {
@@ -145,21 +176,26 @@ LRESULT CallWrapped(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lPara
 
 // Settings file names and the settings themselves (settings.cpp).
 BOOL DeriveIniFileName(LPCSTR pszModuleName, LPSTR pszIniFile, size_t cbIniFile);
-// The eight keys, in the order they are written: each names its kind and
-// its field of SPOOLSETTINGS (a text of MAX_PATH bytes, a DWORD or a BOOL).
+// The keys, in the order they are written: each names its kind and its
+// field of SPOOLSETTINGS (a text of MAX_PATH bytes, a DWORD or a BOOL), and
+// a number its range. The settings dialog shows and writes the
+// first eight; WriteQueueMB, behind them, it keeps as the file has it.
 #define SETTING_TEXT 0
 #define SETTING_NUMBER 1
 #define SETTING_SWITCH 2
-#define SETTING_KEYS 8
+#define SETTING_KEYS 9
+#define SETTING_DIALOG_KEYS 8
 typedef struct {
     LPCSTR pszName;
     int nKind;
     size_t cbOffset;
+    DWORD dwMax;  // a number's largest value; 0: the number as the file gives it
 } SETTINGKEY;
 extern const SETTINGKEY g_aSettingKeys[SETTING_KEYS];
-// The eight keys of one settings file (a bare name lies in the Windows
-// directory); missing keys give the defaults. Writing gives FALSE when a key
-// could not be written.
+// The keys of one settings file (a bare name lies in the Windows
+// directory); missing keys give the defaults, and a number with a range is
+// kept within it. Writing gives FALSE when a key could not be
+// written.
 void ReadSettingsFile(LPCSTR pszIniFile, SPOOLSETTINGS *pSettings);
 BOOL WriteSettingsFile(LPCSTR pszIniFile, const SPOOLSETTINGS *pSettings);
 // The module's own settings: g_Settings and g_szIniFile.
@@ -193,6 +229,8 @@ BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile);
 
 // Background workers (worker.cpp).
 void InitWorker(IOWORKER *pWorker, int iWorker);
+// At the instance's end, after FreeWorker.
+void DeleteWorker(IOWORKER *pWorker);
 BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize);
 void HandOverWorker(IOWORKER *pWorker);
 // Blocks while the worker has a job in hand.
@@ -200,8 +238,27 @@ void WaitWorkerIdle(IOWORKER *pWorker);
 // Ends the worker's thread after the job in hand and waits until the thread
 // has ended; the job's outcome stays in nState.
 void StopWorker(IOWORKER *pWorker);
-// Frees the buffer and closes the event of a stopped worker.
+// Frees the buffers and closes the event of a stopped worker.
 void FreeWorker(IOWORKER *pWorker);
+
+// A writer's queue (worker.cpp). QueueFrameBuffer gives a buffer of cb bytes
+// for the sequence's next frame, waiting while the queue holds cbLimit bytes
+// and a frame of cb more would not fit (a frame larger than the whole queue
+// waits until the queue is empty, and is then carried alone); QueueFrame
+// hands it to the writer, which writes the queue's frames in order to the
+// sequence's file. Each gives QUEUE_OK, QUEUE_FAILED when a write of the
+// queue failed (the caller reports it and closes the file), or QUEUE_NONE
+// when no queue can be had (the caller writes the frame itself).
+#define QUEUE_OK 0
+#define QUEUE_FAILED 1
+#define QUEUE_NONE 2
+int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLONG cbLimit, QUEUEDFRAME **ppFrame);
+int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile);
+BYTE *QueuedBytes(QUEUEDFRAME *pFrame);
+// Whether the queue's writes failed; ClearWriterFailure forgets a failure
+// that was reported, of the queue or of the one frame.
+BOOL QueueFailed(IOWORKER *pWriter);
+void ClearWriterFailure(IOWORKER *pWriter);
 
 // Compression and decompression through reference files.
 LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPARAM cbic);

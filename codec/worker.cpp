@@ -38,6 +38,51 @@ BOOL ReadAhead(CODECINSTANCE *pInst, int iSeq, IOWORKER *pWorker)
     return ReadAll(hFile, pWorker->pBuffer + sizeof(REFFRAMEHEADER), pHeader->dwDataSize);
 }
 
+// Drops the frames queued behind a failed write, keeping their buffers.
+void DropQueue(WRITEQUEUE *pQueue)
+{
+    while (QUEUEDFRAME *pFrame = pQueue->pFirst) {
+        pQueue->pFirst = pFrame->pNext;
+        pFrame->pNext = pQueue->pFree;
+        pQueue->pFree = pFrame;
+        pQueue->nDropped++;
+    }
+    pQueue->pLast = NULL;
+    pQueue->nQueued = 0;
+}
+
+// A queue job: writes the queue's frames in order until it is empty. The
+// frame being written stays first in the queue (its bytes held) until its
+// write is over; a failed write drops the frames behind it.
+BOOL WriteQueue(HANDLE hFile, IOWORKER *pWorker)
+{
+    WRITEQUEUE *pQueue = &pWorker->queue;
+    for (;;) {
+        EnterCriticalSection(&pWorker->csQueue);
+        QUEUEDFRAME *pFrame = pQueue->pFirst;
+        if (!pFrame) pQueue->fDraining = FALSE;
+        LeaveCriticalSection(&pWorker->csQueue);
+        if (!pFrame) return TRUE;
+        DWORD cbDone = 0;
+        BOOL fOk = WriteFile(hFile, QueuedBytes(pFrame), pFrame->cb, &cbDone, NULL) && cbDone == pFrame->cb;
+        EnterCriticalSection(&pWorker->csQueue);
+        pQueue->pFirst = pFrame->pNext;
+        if (!pQueue->pFirst) pQueue->pLast = NULL;
+        pQueue->nQueued--;
+        pFrame->pNext = pQueue->pFree;
+        pQueue->pFree = pFrame;
+        if (!fOk) {
+            pQueue->nDropped = 0;
+            DropQueue(pQueue);
+            pQueue->fFailed = TRUE;
+            pQueue->fDraining = FALSE;
+        }
+        LeaveCriticalSection(&pWorker->csQueue);
+        WakeAllConditionVariable(&pWorker->cvQueue);
+        if (!fOk) return FALSE;
+    }
+}
+
 void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
 {
     IOWORKER *pWorker = &pInst->aWorker[iWorker];
@@ -56,6 +101,9 @@ void WorkerLoop(CODECINSTANCE *pInst, int iWorker)
         BOOL fDone;
         if (fReader) {
             fDone = ReadAhead(pInst, iWorker - WORKER_READ0, pWorker);
+        } else if (pWorker->fQueueJob) {
+            fDone = WriteQueue(pInst->hWriteFile[iWorker - WORKER_WRITE0], pWorker);
+            EndRefWrite(pWorker);
         } else {
             DWORD cbDone = 0;
             BOOL fOk = WriteFile(pInst->hWriteFile[iWorker - WORKER_WRITE0], pWorker->pBuffer, pWorker->cbTransfer,
@@ -125,7 +173,13 @@ void InitWorker(IOWORKER *pWorker, int iWorker)
     pWorker->pszWriteFile = NULL;
     pWorker->pNextWrite = NULL;
     pWorker->pPrevWrite = NULL;
+    InitializeCriticalSection(&pWorker->csQueue);
+    InitializeConditionVariable(&pWorker->cvQueue);
+    memset(&pWorker->queue, 0, sizeof(pWorker->queue));
+    pWorker->fQueueJob = FALSE;
 }
+
+void DeleteWorker(IOWORKER *pWorker) { DeleteCriticalSection(&pWorker->csQueue); }
 
 BOOL PrepareWorker(CODECINSTANCE *pInst, IOWORKER *pWorker, DWORD cbSize)
 {
@@ -191,4 +245,117 @@ void FreeWorker(IOWORKER *pWorker)
     free(pWorker->pBuffer);
     pWorker->pBuffer = NULL;
     pWorker->cbBuffer = 0;
+    // The queue is empty once the worker has stopped: its buffers go.
+    WRITEQUEUE *pQueue = &pWorker->queue;
+    DropQueue(pQueue);
+    while (QUEUEDFRAME *pFrame = pQueue->pFree) {
+        pQueue->pFree = pFrame->pNext;
+        free(pFrame);
+    }
+    memset(pQueue, 0, sizeof(*pQueue));
+    pWorker->fQueueJob = FALSE;
+}
+
+BYTE *QueuedBytes(QUEUEDFRAME *pFrame) { return reinterpret_cast<BYTE *>(pFrame + 1); }
+
+int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLONG cbLimit, QUEUEDFRAME **ppFrame)
+{
+    *ppFrame = NULL;
+    // The thread that writes the queue; when no job is in hand, none can
+    // start but through this caller.
+    if (pWriter->nState.load() != WORKER_BUSY && !PrepareWorker(pInst, pWriter, 0)) return QUEUE_NONE;
+    WRITEQUEUE *pQueue = &pWriter->queue;
+    EnterCriticalSection(&pWriter->csQueue);
+    int nResult = QUEUE_OK;
+    for (;;) {
+        if (pQueue->fFailed) {
+            nResult = QUEUE_FAILED;
+            break;
+        }
+        // A written frame's buffer that is large enough.
+        QUEUEDFRAME **pp = &pQueue->pFree;
+        while (*pp && (*pp)->cbCap < cb) pp = &(*pp)->pNext;
+        if (*pp) {
+            *ppFrame = *pp;
+            *pp = (*pp)->pNext;
+            break;
+        }
+        // A new buffer: the free ones, all smaller, give their room to it
+        // when it would not fit beside them.
+        if (pQueue->cbHeld + cb > cbLimit) {
+            while (QUEUEDFRAME *pFree = pQueue->pFree) {
+                pQueue->pFree = pFree->pNext;
+                pQueue->cbHeld -= pFree->cbCap;
+                free(pFree);
+            }
+        }
+        if (pQueue->cbHeld + cb <= cbLimit || !pQueue->pFirst) {
+            QUEUEDFRAME *pNew = (QUEUEDFRAME *)malloc(sizeof(QUEUEDFRAME) + (size_t)cb);
+            if (pNew) {
+                pNew->cbCap = cb;
+                pQueue->cbHeld += cb;
+                if (pQueue->cbHeld > pQueue->cbPeak) pQueue->cbPeak = pQueue->cbHeld;
+                *ppFrame = pNew;
+                break;
+            }
+            // Without memory for it, the frame waits for a queued one's
+            // buffer; with none queued, it cannot be queued.
+            if (!pQueue->pFirst) {
+                nResult = QUEUE_NONE;
+                break;
+            }
+        }
+        // Full: the writer is writing the queue, and wakes this caller as
+        // each frame leaves it.
+        SleepConditionVariableCS(&pWriter->cvQueue, &pWriter->csQueue, INFINITE);
+    }
+    LeaveCriticalSection(&pWriter->csQueue);
+    return nResult;
+}
+
+int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile)
+{
+    WRITEQUEUE *pQueue = &pWriter->queue;
+    EnterCriticalSection(&pWriter->csQueue);
+    // A write that failed since the buffer was given dropped the queue: the
+    // frame joins no queue behind a broken frame.
+    if (pQueue->fFailed) {
+        pFrame->pNext = pQueue->pFree;
+        pQueue->pFree = pFrame;
+        LeaveCriticalSection(&pWriter->csQueue);
+        return QUEUE_FAILED;
+    }
+    pFrame->pNext = NULL;
+    if (pQueue->pLast) pQueue->pLast->pNext = pFrame;
+    else pQueue->pFirst = pFrame;
+    pQueue->pLast = pFrame;
+    pQueue->nQueued++;
+    BOOL fStart = !pQueue->fDraining;
+    pQueue->fDraining = TRUE;
+    LeaveCriticalSection(&pWriter->csQueue);
+    if (fStart) {
+        // The last job has ended (a queue job that found the queue empty,
+        // or one frame, whose outcome the caller has looked at).
+        WaitWorkerIdle(pWriter);
+        BeginRefWrite(pWriter, pszFile);
+        pWriter->fQueueJob = TRUE;
+        HandOverWorker(pWriter);
+    }
+    return QUEUE_OK;
+}
+
+BOOL QueueFailed(IOWORKER *pWriter)
+{
+    EnterCriticalSection(&pWriter->csQueue);
+    BOOL fFailed = pWriter->queue.fFailed;
+    LeaveCriticalSection(&pWriter->csQueue);
+    return fFailed;
+}
+
+void ClearWriterFailure(IOWORKER *pWriter)
+{
+    EnterCriticalSection(&pWriter->csQueue);
+    pWriter->queue.fFailed = FALSE;
+    LeaveCriticalSection(&pWriter->csQueue);
+    pWriter->nState.store(WORKER_IDLE);
 }

@@ -175,6 +175,21 @@ TEST_F(ConfigDialog, SwitchesOpenAndSaveAsTheFileSays)
     EXPECT_EQ(Saved("OverlapWrite"), "1");
 }
 
+// The dialog does not show the write queue: saving leaves the key as the
+// file has it, even a value the codec would not take.
+TEST_F(ConfigDialog, KeepsTheWriteQueueAsTheFileHasIt)
+{
+    for (const char *pszValue : {"300", "lots"}) {
+        SCOPED_TRACE(pszValue);
+        WriteIni(std::string("Enabled=1\r\nWriteQueueMB=") + pszValue + "\r\n");
+        Open();
+        Click(IDC_OVERLAPWRITE);
+        Close();
+        EXPECT_EQ(Saved("OverlapWrite"), "1");
+        EXPECT_EQ(Saved("WriteQueueMB"), pszValue);
+    }
+}
+
 TEST_F(ConfigDialog, WrappedCodecsOwnDialog)
 {
     g_fCodecConfigurable = FALSE;

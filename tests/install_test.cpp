@@ -652,6 +652,9 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
         {{"Padding=2147483648"}, "Padding is a percentage"},
         {{"Padding=-1"}, "Padding is a percentage"},
         {{"Padding="}, "Padding is a percentage"},
+        {{"WriteQueueMB=256"}, NULL},
+        {{"WriteQueueMB=2049"}, "WriteQueueMB is a number of megabytes from 0 to 2048"},
+        {{"WriteQueueMB=-1"}, "WriteQueueMB is a number of megabytes"},
         {{"Enabled=yes"}, "must be 0 or 1"},
         {{"Volume=3"}, "not KEY=VALUE"},
         {{"BaseFile"}, "not KEY=VALUE"},
@@ -684,10 +687,12 @@ TEST_F(Install, ConfigTakesWhatTheSettingsDialogTakesAndRefusesTheRest)
     EXPECT_EQ(std::string(settings.szBaseFile), Path("rec"));
     EXPECT_EQ(std::string(settings.szBaseFile2), Path("rec2"));
     EXPECT_EQ(settings.dwPadding, 2147483647u);
+    EXPECT_EQ(settings.dwWriteQueueMB, 256u);
     EXPECT_TRUE(settings.fEnabled && settings.fBiFiled && settings.fOverlapWrite);
     EXPECT_FALSE(settings.fNoCompress || settings.fOverlapRead);
     RUN run = Run({"config", szFourcc});
     EXPECT_NE(run.out.find("  Padding=2147483647\n  Enabled=1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  WriteQueueMB=256\n"), std::string::npos) << run.out;
 }
 
 #ifdef _WIN32

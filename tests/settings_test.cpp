@@ -88,6 +88,21 @@ TEST_F(Settings, SwitchesAreZeroOrOneAndKeysAnyCase)
     EXPECT_STREQ(g_Settings.szBaseFile, "spaced");
 }
 
+// The write queue's megabytes stay within 0 to 2048, whatever the file says.
+TEST_F(Settings, WriteQueueIsKeptWithinItsRange)
+{
+    const struct {
+        const char *pszValue;
+        DWORD dwMB;
+    } aCases[] = {{"256", 256}, {"2048", 2048}, {"2049", 2048}, {"-5", 0}, {"many", 0}, {"", 0}};
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszValue);
+        ASSERT_TRUE(WriteText(path, std::string("[Spoolcap]\r\nWriteQueueMB=") + c.pszValue + "\r\n"));
+        LoadSettings();
+        EXPECT_EQ(g_Settings.dwWriteQueueMB, c.dwMB);
+    }
+}
+
 TEST_F(Settings, OverlongBaseNameIsCut)
 {
     ASSERT_TRUE(WriteText(path, "[Spoolcap]\r\nBaseFile=" + std::string(400, 'x') + "\r\n"));

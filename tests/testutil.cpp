@@ -211,6 +211,8 @@ SimulatedDisk::SimulatedDisk(const std::string &dir) { setenv("SPOOL_DISK_PATH",
 SimulatedDisk::~SimulatedDisk()
 {
     unsetenv("SPOOL_DISK_FREE");
+    unsetenv("SPOOL_DISK_STALL_MS");
+    unsetenv("SPOOL_DISK_STALL_EVERY_MS");
     unsetenv("SPOOL_DISK_LATENCY_US");
     unsetenv("SPOOL_DISK_BANDWIDTH");
     unsetenv("SPOOL_DISK_PATH");
@@ -224,6 +226,12 @@ void SimulatedDisk::SetLatency(unsigned long usLatency)
 void SimulatedDisk::SetBandwidth(unsigned long long cbPerSecond)
 {
     setenv("SPOOL_DISK_BANDWIDTH", std::to_string(cbPerSecond).c_str(), 1);
+}
+
+void SimulatedDisk::SetStalls(unsigned long msStall, unsigned long msEvery)
+{
+    setenv("SPOOL_DISK_STALL_MS", std::to_string(msStall).c_str(), 1);
+    setenv("SPOOL_DISK_STALL_EVERY_MS", std::to_string(msEvery).c_str(), 1);
 }
 
 void SimulatedDisk::SetFree(unsigned long long cbFree)

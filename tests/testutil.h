@@ -66,6 +66,8 @@ public:
     void SetBandwidth(unsigned long long cbPerSecond);
     // A new count of free bytes, even when it is the same number as before.
     void SetFree(unsigned long long cbFree);
+    // A stall of msStall at the end of every msEvery, from the next open.
+    void SetStalls(unsigned long msStall, unsigned long msEvery);
 
 private:
     int nFreeChanges = 0;

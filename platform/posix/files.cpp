@@ -17,7 +17,11 @@
 //   SPOOL_DISK_LATENCY_US   microseconds of each read and write;
 //   SPOOL_DISK_FREE         bytes that writes may add to its files; a write
 //                           beyond them stops there with ERROR_DISK_FULL, and
-//                           deleting a file gives its bytes back.
+//                           deleting a file gives its bytes back;
+//   SPOOL_DISK_STALL_MS     milliseconds of a stall, in which the disk starts
+//   SPOOL_DISK_STALL_EVERY_MS  no transfer, at the end of every interval of
+//                           this many milliseconds, counted from the open
+//                           that first read these two settings.
 // The disk does one transfer at a time: a transfer waits for the one before
 // it, then takes the latency and its bytes at the bandwidth. The waits sleep.
 // A read's bytes arrive at the end of its transfer; a write's bytes are in
@@ -219,6 +223,9 @@ struct SIMDISK {
     bool fLimited = false;     // SPOOL_DISK_FREE set
     uint64_t cbFree = 0;
     std::string freeSetting;   // the SPOOL_DISK_FREE that cbFree was taken from
+    uint64_t nsStall = 0, nsStallEvery = 0;  // 0: no stalls
+    std::string stallSetting;  // the two stall settings that the epoch belongs to
+    struct timespec stallEpoch = {0, 0};
     struct timespec busyUntil = {0, 0};
 };
 
@@ -242,8 +249,20 @@ bool SimDiskCovers(const char *pszPath)
     uint64_t cbPerSecond = EnvNumber("SPOOL_DISK_BANDWIDTH", &fBandwidth);
     uint64_t usLatency = EnvNumber("SPOOL_DISK_LATENCY_US", &fLatency);
     uint64_t cbFree = EnvNumber("SPOOL_DISK_FREE", &fFree);
+    bool fStall, fStallEvery;
+    uint64_t msStall = EnvNumber("SPOOL_DISK_STALL_MS", &fStall);
+    uint64_t msStallEvery = EnvNumber("SPOOL_DISK_STALL_EVERY_MS", &fStallEvery);
+    if (msStallEvery == 0 || msStall == 0) fStall = false;
     SIMDISK &disk = SimDisk();
     std::lock_guard<std::mutex> lock(disk.lock);
+    std::string stallSetting = fStall ? std::to_string(msStall) + "/" + std::to_string(msStallEvery) : "";
+    if (stallSetting != disk.stallSetting) {
+        disk.stallSetting = stallSetting;
+        clock_gettime(CLOCK_MONOTONIC, &disk.stallEpoch);
+    }
+    disk.nsStall = fStall ? (msStall < msStallEvery ? msStall : msStallEvery) * 1000000ull : 0;
+    disk.nsStallEvery = fStall ? msStallEvery * 1000000ull : 0;
+    if (fStall) fLatency = true;
     if (!fBandwidth && !fLatency && !fFree) {
         disk.fTimed = disk.fLimited = false;
         disk.freeSetting.clear();
@@ -304,6 +323,14 @@ bool SimDiskSchedule(DWORD cb, struct timespec *pReady, struct timespec *pDone)
     if (disk.busyUntil.tv_sec > now.tv_sec ||
         (disk.busyUntil.tv_sec == now.tv_sec && disk.busyUntil.tv_nsec > now.tv_nsec))
         start = disk.busyUntil;
+    if (disk.nsStallEvery) {
+        // A transfer due in a stall starts when the stall is over.
+        int64_t nsSince = (int64_t)(start.tv_sec - disk.stallEpoch.tv_sec) * 1000000000ll +
+                          (start.tv_nsec - disk.stallEpoch.tv_nsec);
+        uint64_t nsPhase = nsSince > 0 ? (uint64_t)nsSince % disk.nsStallEvery : 0;
+        if (nsSince > 0 && nsPhase >= disk.nsStallEvery - disk.nsStall)
+            start = AddNanoseconds(start, disk.nsStallEvery - nsPhase);
+    }
     *pReady = AddNanoseconds(start, disk.usLatency * 1000);
     *pDone = AddNanoseconds(*pReady, disk.cbPerSecond ? (uint64_t)cb * 1000000000ull / disk.cbPerSecond : 0);
     disk.busyUntil = *pDone;
