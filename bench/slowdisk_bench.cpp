@@ -20,6 +20,19 @@
 //
 // The capture benchmarks time only the host's ICM_COMPRESS calls; the host
 // then idles until the next frame is due, as a capture program does.
+//
+// Then a capture against a disk that stalls: the same disk (a quarter above
+// the stream's rate), stopping for SPOOL_BENCH_STALL ("MS/EVERY_MS", 300 ms
+// every 2 s by default; "none" leaves it out) while a host takes a frame
+// every 1/60 s (or every three codec times, when the codec is slower) for
+// SPOOL_BENCH_SECONDS (10). Per mode, over SPOOL_BENCH_RUNS (5) interleaved
+// runs, min, median and max of: the frame periods lost (frames the host
+// could not take because a call returned after they came due), the late
+// calls, and the 50th and 99th percentiles and the longest call; the 99th
+// percentile also against the codec alone's in the same run. Modes: the
+// codec alone, direct writes, OverlapWrite with one frame in flight, and
+// write queues of 64 and 256 MB, each but the first with and without
+// BiFiled.
 #include "codec/spoolcap.h"
 
 #include "bench/ratio.h"
@@ -34,6 +47,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -51,6 +65,7 @@ double g_dDecodeSeconds;     // its time per decode
 double g_dCompressedBytes;   // bytes a frame takes in a reference file
 double g_dFramePeriod;       // seconds between frames while capturing
 double g_dHostCpuShare = -1;  // processor share of the host's thread in wait/overlap
+double g_dStallPeriod;        // seconds between frames in the stall study
 
 struct PICTURE {
     BITMAPINFOHEADER bih;
@@ -364,6 +379,141 @@ BENCHMARK(BM_PlaySpoolcap)->Name("play/direct")->Arg(0)->Unit(benchmark::kMillis
 BENCHMARK(BM_PlaySpoolcap)->Name("play/overlap")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(PLAYED);
 BENCHMARK(BM_Wait)->Name("wait/overlap")->Unit(benchmark::kMillisecond)->Iterations(24);
 
+// --- Capture against a stalling disk ------------------------------------------------
+
+struct CAPTUREMODE {
+    const char *pszName;
+    bool fSpoolcap, fOverlap, fBiFiled;
+    DWORD dwQueueMB;
+};
+
+struct CAPTURERUN {
+    double dLost, dLate, dP50, dP99, dMax;
+};
+
+double Percentile(std::vector<double> v, double dShare)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    size_t i = (size_t)(dShare * (double)(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+// One capture of dSeconds: a frame comes due every g_dStallPeriod; a call
+// that returns after the next frame came due loses the frames due by then.
+// nRun spells the stall settings anew, so that each run's stalls start with
+// its first file.
+CAPTURERUN CaptureWithStalls(const CAPTUREMODE &mode, double dSeconds, int nRun, unsigned long msStall,
+                             unsigned long msEvery)
+{
+    ResetSettings();
+    g_Settings.fEnabled = mode.fSpoolcap;
+    g_Settings.fOverlapWrite = mode.fOverlap;
+    g_Settings.fBiFiled = mode.fBiFiled;
+    g_Settings.dwWriteQueueMB = mode.dwQueueMB;
+    if (mode.fSpoolcap) {
+        SetDisk(1.25 * g_dCompressedBytes / g_dStallPeriod);
+        std::string pad(nRun % 2, ' ');
+        setenv("SPOOL_DISK_STALL_MS", (std::to_string(msStall) + pad).c_str(), 1);
+        setenv("SPOOL_DISK_STALL_EVERY_MS", (std::to_string(msEvery) + pad).c_str(), 1);
+    }
+    SESSION s = OpenSession(mode.fSpoolcap ? SpoolcapProc : g_pfnWrappedProc);
+    s.pfnProc(s.dwId, NULL, ICM_COMPRESS_BEGIN, (LPARAM)&s.bihIn, (LPARAM)&s.bihOut);
+    std::vector<double> calls;
+    CAPTURERUN run = {0, 0, 0, 0, 0};
+    double dStart = Now(), dDue = dStart;
+    for (size_t i = 0; dDue < dStart + dSeconds; i++) {
+        SleepUntil(dDue);
+        double t0 = Now();
+        if (CompressOne(&s, Pictures()[i % PICTURES]) != ICERR_OK) fprintf(stderr, "%s: a frame failed\n", mode.pszName);
+        double t1 = Now();
+        calls.push_back(t1 - t0);
+        // The frames that came due while the call ran, after this one.
+        double dMissed = std::ceil((t1 - dDue) / g_dStallPeriod) - 1;
+        if (dMissed > 0) {
+            run.dLate++;
+            run.dLost += dMissed;
+        } else {
+            dMissed = 0;
+        }
+        dDue += (dMissed + 1) * g_dStallPeriod;
+    }
+    CloseSession(&s);
+    unsetenv("SPOOL_DISK_STALL_MS");
+    unsetenv("SPOOL_DISK_STALL_EVERY_MS");
+    SetDisk(0);
+    RemoveFiles();
+    run.dP50 = Percentile(calls, 0.50);
+    run.dP99 = Percentile(calls, 0.99);
+    run.dMax = Percentile(calls, 1.0);
+    return run;
+}
+
+struct TRIPLE {
+    double dMin, dMedian, dMax;
+};
+
+TRIPLE Spread(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return {v.front(), v[v.size() / 2], v.back()};
+}
+
+void StallStudy(void)
+{
+    const char *pszStall = getenv("SPOOL_BENCH_STALL");
+    unsigned long msStall = 300, msEvery = 2000;
+    if (pszStall && strcmp(pszStall, "none") == 0) return;
+    if (pszStall && (sscanf(pszStall, "%lu/%lu", &msStall, &msEvery) != 2 || msEvery == 0)) {
+        fprintf(stderr, "SPOOL_BENCH_STALL is MS/EVERY_MS, not %s\n", pszStall);
+        return;
+    }
+    const char *pszSeconds = getenv("SPOOL_BENCH_SECONDS");
+    const char *pszRuns = getenv("SPOOL_BENCH_RUNS");
+    double dSeconds = pszSeconds ? atof(pszSeconds) : 10;
+    int nRuns = pszRuns ? atoi(pszRuns) : 5;
+    if (dSeconds <= 0) dSeconds = 10;
+    if (nRuns < 1) nRuns = 5;
+    static const CAPTUREMODE s_aModes[] = {
+        {"codec alone", false, false, false, 0},
+        {"direct", true, false, false, 0},          {"direct + BiFiled", true, false, true, 0},
+        {"OverlapWrite", true, true, false, 0},     {"OverlapWrite + BiFiled", true, true, true, 0},
+        {"queue 64 MB", true, true, false, 64},     {"queue 64 MB + BiFiled", true, true, true, 64},
+        {"queue 256 MB", true, true, false, 256},   {"queue 256 MB + BiFiled", true, true, true, 256},
+    };
+    const size_t nModes = sizeof(s_aModes) / sizeof(s_aModes[0]);
+    g_dStallPeriod = std::max(1.0 / 60, 3 * g_dCodecSeconds);
+    printf("\nCapture against a disk that stalls %lu ms every %lu ms: a frame every %.2f ms, disk %.1f MB/s (a\n"
+           "quarter above the stream), %d interleaved runs of %.0f s per mode; min / median / max over the runs\n",
+           msStall, msEvery, g_dStallPeriod * 1e3, 1.25 * g_dCompressedBytes / g_dStallPeriod / 1e6, nRuns, dSeconds);
+    fflush(stdout);
+    std::vector<std::vector<CAPTURERUN>> runs(nModes);
+    for (int r = 0; r < nRuns; r++)
+        for (size_t m = 0; m < nModes; m++) runs[m].push_back(CaptureWithStalls(s_aModes[m], dSeconds, r, msStall, msEvery));
+    printf("  %-24s %-17s %-17s %-17s %-20s %-20s %s\n", "mode", "periods lost", "late calls", "p50 ms", "p99 ms",
+           "max ms", "p99 / codec's p99");
+    for (size_t m = 0; m < nModes; m++) {
+        std::vector<double> aLost, aLate, aP50, aP99, aMax, aRatio;
+        for (int r = 0; r < nRuns; r++) {
+            const CAPTURERUN &run = runs[m][(size_t)r];
+            aLost.push_back(run.dLost);
+            aLate.push_back(run.dLate);
+            aP50.push_back(run.dP50 * 1e3);
+            aP99.push_back(run.dP99 * 1e3);
+            aMax.push_back(run.dMax * 1e3);
+            aRatio.push_back(runs[0][(size_t)r].dP99 > 0 ? run.dP99 / runs[0][(size_t)r].dP99 : 0);
+        }
+        TRIPLE lost = Spread(aLost), late = Spread(aLate), p50 = Spread(aP50), p99 = Spread(aP99), mx = Spread(aMax),
+               ratio = Spread(aRatio);
+        printf("  %-24s %5.0f %5.0f %5.0f %5.0f %5.0f %5.0f %5.1f %5.1f %5.1f %6.1f %6.1f %6.1f %6.0f %6.0f %6.0f "
+               "%5.2f %5.2f %5.2f\n",
+               s_aModes[m].pszName, lost.dMin, lost.dMedian, lost.dMax, late.dMin, late.dMedian, late.dMax, p50.dMin,
+               p50.dMedian, p50.dMax, p99.dMin, p99.dMedian, p99.dMax, mx.dMin, mx.dMedian, mx.dMax, ratio.dMin,
+               ratio.dMedian, ratio.dMax);
+        fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -438,6 +588,7 @@ int main(int argc, char **argv)
     if (g_dHostCpuShare >= 0)
         printf("  %-62s %5.1f %%\n", "host thread's processor time while it waits on the disk, of the wall time",
                100 * g_dHostCpuShare);
+    StallStudy();
     ReleaseAllInstances(FALSE);
     rmdir(g_dir.c_str());
     return 0;

@@ -255,7 +255,9 @@ bool SimDiskCovers(const char *pszPath)
     if (msStallEvery == 0 || msStall == 0) fStall = false;
     SIMDISK &disk = SimDisk();
     std::lock_guard<std::mutex> lock(disk.lock);
-    std::string stallSetting = fStall ? std::to_string(msStall) + "/" + std::to_string(msStallEvery) : "";
+    // The settings' own text: setting them again otherwise spelled starts
+    // the stalls over from this open.
+    std::string stallSetting = fStall ? std::string(getenv("SPOOL_DISK_STALL_MS")) + "/" + getenv("SPOOL_DISK_STALL_EVERY_MS") : "";
     if (stallSetting != disk.stallSetting) {
         disk.stallSetting = stallSetting;
         clock_gettime(CLOCK_MONOTONIC, &disk.stallEpoch);

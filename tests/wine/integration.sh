@@ -110,8 +110,8 @@ record_and_play "plain"
 ls "$prefix/drive_c/refs" | sed 's/^/     refs: /'
 check "plain: two runs, two reference files" "take.000 take.001" "$(ls "$prefix/drive_c/refs" | tr '\n' ' ' | sed 's/ $//')"
 salvage_and_play "plain" 'C:\refs\take.001' $frames 0 1
-record_and_play "two series, background writes, read-ahead, padding 10" \
-    "BiFiled=1" "OverlapWrite=1" "OverlapRead=1" "Padding=10"
+record_and_play "two series, background writes through a 64 MB queue, read-ahead, padding 10" \
+    "BiFiled=1" "OverlapWrite=1" "WriteQueueMB=64" "OverlapRead=1" "Padding=10"
 check "two series: both series have files" "2 2" \
     "$(ls "$prefix/drive_c/refs" | wc -l) $(ls "$prefix/drive_c/refs2" | wc -l)"
 salvage_and_play "two series, first" 'C:\refs\take.001' $((frames / 2)) 0 2
