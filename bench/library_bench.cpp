@@ -13,7 +13,8 @@
 //
 // The library: SPOOL_BENCH_AVIS AVIs (200 by default; the scale is
 // 2,000) of 1,000 to 30,000 records, spread over 200 folders, naming three
-// reference files each; the reference files are sparse (a frame header at
+// reference files each (one series in runs, or every other AVI two series
+// in turn); the reference files are sparse (a frame header at
 // the start of each frame that a record names, nothing between), so that the
 // disk holds little. One AVI in ten has a salvaged copy beside it (its files
 // shared); one reference file in twenty is named by no AVI.
@@ -94,9 +95,15 @@ void MakeLibrary(const std::string &root, DWORD nAvis, DWORD nMinRecords, DWORD 
         spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
         spec.format = MakeFormat(64, 64, 24, spec.fccHandler);
         spec.dwTotalFrames = spec.dwLength = nRecords;
+        // As Spoolcap names them: one series fills its files one after
+        // another; with two series (every other AVI) the records name the
+        // two series' files in turn.
+        DWORD anInFile[3] = {0, 0, 0};
         for (DWORD i = 0; i < nRecords; i++) {
+            DWORD f = a % 2 == 0 ? i / nPerFile : (i < 2 * nPerFile ? i % 2 : 2);
+            if (f > 2) f = 2;
             REFRECORD rec;
-            BuildRefRecord(&rec, 0, FALSE, (i / 3) * FRAME_SIZE, FRAME_SIZE, files[i % 3].c_str());
+            BuildRefRecord(&rec, f == 1 && a % 2 ? 1 : 0, FALSE, anInFile[f]++ * FRAME_SIZE, FRAME_SIZE, files[f].c_str());
             const BYTE *p = reinterpret_cast<const BYTE *>(&rec);
             spec.chunks.push_back(Frame("00dc", std::vector<BYTE>(p, p + sizeof(rec))));
         }

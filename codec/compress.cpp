@@ -69,7 +69,7 @@ BOOL WriteInBackground(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &hea
     }
     // Readers of the file wait for the write from here on; the writer's
     // thread withdraws it when it is done.
-    BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
+    BeginRefWrite(pWriter, pInst->szWriteName[iSeq], pInst->dwWriteOffset[iSeq]);
     pWriter->fQueueJob = FALSE;
     HandOverWorker(pWriter);
     return TRUE;
@@ -93,7 +93,7 @@ int WriteThroughQueue(CODECINSTANCE *pInst, int iSeq, ULONGLONG cbLimit, const R
         memcpy(pb, pFrame, sizeof(header) + header.dwDataSize);
         memset(pb + sizeof(header) + header.dwDataSize, 0, header.dwPadSize);
     }
-    return QueueFrame(pWriter, pQueued, pInst->szWriteName[iSeq]);
+    return QueueFrame(pWriter, pQueued, pInst->szWriteName[iSeq], pInst->dwWriteOffset[iSeq]);
 }
 
 // A write of the sequence failed: its file ends in a broken frame, and
@@ -114,7 +114,7 @@ BOOL WriteDirectly(CODECINSTANCE *pInst, int iSeq, const REFFRAMEHEADER &header,
 {
     HANDLE hFile = pInst->hWriteFile[iSeq];
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
-    BeginRefWrite(pWriter, pInst->szWriteName[iSeq]);
+    BeginRefWrite(pWriter, pInst->szWriteName[iSeq], pInst->dwWriteOffset[iSeq]);
     BOOL fOk = pRawInput ? WriteAll(hFile, pFrame, sizeof(header)) && WriteAll(hFile, pRawInput, header.dwDataSize)
                          : WriteAll(hFile, pFrame, sizeof(header) + header.dwDataSize) && WriteZeros(hFile, header.dwPadSize);
     EndRefWrite(pWriter);
@@ -232,7 +232,8 @@ LRESULT CompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICCOMPRESS *pic, LPAR
     // over before the file is closed at the size limit below.
     IOWORKER *pWriter = &pInst->aWorker[WORKER_WRITE0 + iSeq];
     BOOL fBackground = g_Settings.fOverlapWrite && !pInst->fWriteDirect[iSeq];
-    DWORD dwQueueMB = g_Settings.dwWriteQueueMB < WRITEQUEUE_MAX_MB ? g_Settings.dwWriteQueueMB : WRITEQUEUE_MAX_MB;
+    const DWORD dwMaxMB = sizeof(void *) == 4 ? WRITEQUEUE_MAX_MB_32BIT : WRITEQUEUE_MAX_MB;
+    DWORD dwQueueMB = g_Settings.dwWriteQueueMB < dwMaxMB ? g_Settings.dwWriteQueueMB : dwMaxMB;
     ULONGLONG cbQueue = fBackground ? (ULONGLONG)dwQueueMB << 20 : 0;
     BOOL fNewFile = pInst->hWriteFile[iSeq] == INVALID_HANDLE_VALUE ||
                     pInst->dwWriteOffset[iSeq] + header.dwFrameSize > REFFILE_MAXSIZE;

@@ -151,7 +151,7 @@ LRESULT DecompressFrame(DWORD_PTR dwDriverId, HDRVR hDriver, ICDECOMPRESS *pid, 
         // A frame whose write is still in progress is read once it is done.
         // The header's size is held to the record's frame and to what the
         // file holds, so that no buffer is made larger than the file allows.
-        WaitForRefWrites(record.szFileName);
+        WaitForRefWrites(record.szFileName, (ULONGLONG)dwOffset + RefRecordFrameSize(&record));
         if (!SeekTo(hFile, dwOffset) || !ReadAll(hFile, &header, sizeof(header)) || header.dwDataSize > cbRoom ||
             (!fRaw && (ULONGLONG)dwOffset + sizeof(header) + header.dwDataSize > GetFileSize(hFile, NULL))) {
             CloseReadFile(pInst, iSeq, FALSE);

@@ -116,9 +116,9 @@ MODULE_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UIN
     case ICM_DECOMPRESS:
         return DecompressFrame(dwDriverId, hDriver, reinterpret_cast<ICDECOMPRESS *>(lParam1), lParam2);
     case ICM_COMPRESS_END:
-        if (g_Settings.fEnabled) {
-            if (CODECINSTANCE *pInst = FindInstance(dwDriverId)) EndCompressionRun(pInst);
-        }
+        // Also with reference writing turned off during the run: the frames
+        // written before are on the disk when the run ends.
+        if (CODECINSTANCE *pInst = FindInstance(dwDriverId)) EndCompressionRun(pInst);
         return CallWrapped(dwDriverId, hDriver, uMsg, lParam1, lParam2);
     case ICM_DECOMPRESS_END: {
         LRESULT lResult = CallWrapped(dwDriverId, hDriver, uMsg, lParam1, lParam2);

@@ -22,13 +22,18 @@ IOWORKER *g_pFirstWrite = NULL;
 CONDITION_VARIABLE g_cvWrites;
 
 // With the lock held: TRUE when a write of the file is in progress.
-BOOL WritingLocked(LPCSTR pszFile)
+// How much of the file is whole while writes of it are in progress: the
+// least of its writers' whole parts; FALSE when none is writing it.
+BOOL WritingLocked(LPCSTR pszFile, DWORD *pcbWhole)
 {
+    BOOL fWriting = FALSE;
     for (IOWORKER *pWriter = g_pFirstWrite; pWriter; pWriter = pWriter->pNextWrite)
         if (_mbsicmp(reinterpret_cast<const unsigned char *>(pWriter->pszWriteFile),
-                     reinterpret_cast<const unsigned char *>(pszFile)) == 0)
-            return TRUE;
-    return FALSE;
+                     reinterpret_cast<const unsigned char *>(pszFile)) == 0) {
+            if (!fWriting || pWriter->cbWhole < *pcbWhole) *pcbWhole = pWriter->cbWhole;
+            fWriting = TRUE;
+        }
+    return fWriting;
 }
 
 struct ListLock {
@@ -198,11 +203,12 @@ void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully)
     pInst->hReadFile[iSeq] = INVALID_HANDLE_VALUE;
 }
 
-void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile)
+void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile, DWORD cbWhole)
 {
     ListLock lock;
     if (!g_fListReady) return;
     pWriter->pszWriteFile = pszFile;
+    pWriter->cbWhole = cbWhole;
     pWriter->pPrevWrite = NULL;
     pWriter->pNextWrite = g_pFirstWrite;
     if (g_pFirstWrite) g_pFirstWrite->pPrevWrite = pWriter;
@@ -223,11 +229,23 @@ void EndRefWrite(IOWORKER *pWriter)
     WakeAllConditionVariable(&g_cvWrites);
 }
 
-void WaitForRefWrites(LPCSTR pszFile)
+void AdvanceRefWrite(IOWORKER *pWriter, DWORD cbWritten)
+{
+    {
+        ListLock lock;
+        if (!g_fListReady || pWriter->pszWriteFile == NULL) return;
+        pWriter->cbWhole += cbWritten;
+    }
+    WakeAllConditionVariable(&g_cvWrites);
+}
+
+void WaitForRefWrites(LPCSTR pszFile, ULONGLONG ullEnd)
 {
     ListLock lock;
     if (!g_fListReady) return;
-    while (WritingLocked(pszFile)) SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
+    DWORD cbWhole = 0;
+    while (WritingLocked(pszFile, &cbWhole) && cbWhole < ullEnd)
+        SleepConditionVariableCS(&g_cvWrites, &g_csInstances, INFINITE);
 }
 
 BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile)
@@ -235,7 +253,10 @@ BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile)
     // Writers announce their writes under the same lock, so that no write
     // can begin between the look and the size.
     ListLock lock;
-    if (g_fListReady && WritingLocked(pszFile)) return FALSE;
+    DWORD cbWhole = 0;
+    BOOL fWriting = g_fListReady && WritingLocked(pszFile, &cbWhole);
     *pcbFile = GetFileSize(hFile, NULL);
-    return *pcbFile != INVALID_FILE_SIZE;
+    if (*pcbFile == INVALID_FILE_SIZE) return FALSE;
+    if (fWriting && cbWhole < *pcbFile) *pcbFile = cbWhole;
+    return TRUE;
 }

@@ -83,6 +83,7 @@ typedef struct IOWORKER {
     // A write of a reference file in progress, seen by readers of that file
     // in any instance (writers only; guarded by the instance list's lock).
     LPCSTR pszWriteFile;
+    DWORD cbWhole;  // the bytes of that file that are whole
     struct IOWORKER *pNextWrite;
     struct IOWORKER *pPrevWrite;
     // A writer's queue, and whether the job in hand is writing it (else it
@@ -137,8 +138,10 @@ typedef struct {
     DWORD dwWriteQueueMB;  // megabytes of frames a writer may hold; 0: one frame at a time
 } SPOOLSETTINGS;
 
-// The largest write queue, in megabytes.
+// The largest write queue, in megabytes; a 32-bit process, whose address
+// space is 2 GB in all, holds at most 256 per series.
 #define WRITEQUEUE_MAX_MB 2048
+#define WRITEQUEUE_MAX_MB_32BIT 256
 
 // The five arguments of the ICM_CONFIGURE call that opened the dialog.
 typedef struct {
@@ -217,14 +220,18 @@ void CloseReadFile(CODECINSTANCE *pInst, int iSeq, BOOL fFully);
 
 // Writes of reference files in progress anywhere in the process, so that a
 // frame is never read while it is being written (instances.cpp). A write is
-// announced before it starts and withdrawn when it has ended.
-void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile);
+// announced before it starts, with how much of the file is whole (the
+// bytes before its first frame), advanced as a writer's frames are written,
+// and withdrawn when it has ended.
+void BeginRefWrite(IOWORKER *pWriter, LPCSTR pszFile, DWORD cbWhole);
+void AdvanceRefWrite(IOWORKER *pWriter, DWORD cbWritten);
 void EndRefWrite(IOWORKER *pWriter);
-// Waits until no write of the file is in progress.
-void WaitForRefWrites(LPCSTR pszFile);
-// The size of a reference file open for reading, when no write of it is in
-// progress: every byte up to there is whole and stays as it is (writes only
-// append). FALSE while a write of the file is in progress.
+// Waits until the file is whole up to ullEnd, or no write of it is in
+// progress.
+void WaitForRefWrites(LPCSTR pszFile, ULONGLONG ullEnd);
+// The size of a reference file open for reading, as far as it is whole:
+// every byte up to there stays as it is (writes only append), also while
+// writes of the file are in progress.
 BOOL SettledRefFileSize(LPCSTR pszFile, HANDLE hFile, DWORD *pcbFile);
 
 // Background workers (worker.cpp).
@@ -253,7 +260,7 @@ void FreeWorker(IOWORKER *pWorker);
 #define QUEUE_FAILED 1
 #define QUEUE_NONE 2
 int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLONG cbLimit, QUEUEDFRAME **ppFrame);
-int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile);
+int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile, DWORD dwOffset);
 BYTE *QueuedBytes(QUEUEDFRAME *pFrame);
 // Whether the queue's writes failed; ClearWriterFailure forgets a failure
 // that was reported, of the queue or of the one frame.

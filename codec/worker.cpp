@@ -80,6 +80,8 @@ BOOL WriteQueue(HANDLE hFile, IOWORKER *pWorker)
         LeaveCriticalSection(&pWorker->csQueue);
         WakeAllConditionVariable(&pWorker->cvQueue);
         if (!fOk) return FALSE;
+        // Readers of the file may have the frame from here on.
+        AdvanceRefWrite(pWorker, cbDone);
     }
 }
 
@@ -236,6 +238,10 @@ void StopWorker(IOWORKER *pWorker)
     pWorker->nState.store(nOutcome);
 }
 
+namespace {
+void FreeQueueBuffers(WRITEQUEUE *pQueue);
+}
+
 void FreeWorker(IOWORKER *pWorker)
 {
     if (pWorker->hEvent) CloseHandle(pWorker->hEvent);
@@ -248,19 +254,32 @@ void FreeWorker(IOWORKER *pWorker)
     // The queue is empty once the worker has stopped: its buffers go.
     WRITEQUEUE *pQueue = &pWorker->queue;
     DropQueue(pQueue);
-    while (QUEUEDFRAME *pFrame = pQueue->pFree) {
-        pQueue->pFree = pFrame->pNext;
-        free(pFrame);
-    }
-    memset(pQueue, 0, sizeof(*pQueue));
+    FreeQueueBuffers(pQueue);
+    pQueue->fFailed = pQueue->fDraining = FALSE;
+    pQueue->cbPeak = pQueue->nDropped = 0;
     pWorker->fQueueJob = FALSE;
 }
 
 BYTE *QueuedBytes(QUEUEDFRAME *pFrame) { return reinterpret_cast<BYTE *>(pFrame + 1); }
 
+namespace {
+
+// Gives back the buffers of written frames.
+void FreeQueueBuffers(WRITEQUEUE *pQueue)
+{
+    while (QUEUEDFRAME *pFree = pQueue->pFree) {
+        pQueue->pFree = pFree->pNext;
+        pQueue->cbHeld -= pFree->cbCap;
+        free(pFree);
+    }
+}
+
+}  // namespace
+
 int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLONG cbLimit, QUEUEDFRAME **ppFrame)
 {
     *ppFrame = NULL;
+    if (QueueFailed(pWriter)) return QUEUE_FAILED;
     // The thread that writes the queue; when no job is in hand, none can
     // start but through this caller.
     if (pWriter->nState.load() != WORKER_BUSY && !PrepareWorker(pInst, pWriter, 0)) return QUEUE_NONE;
@@ -272,23 +291,26 @@ int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLON
             nResult = QUEUE_FAILED;
             break;
         }
-        // A written frame's buffer that is large enough.
-        QUEUEDFRAME **pp = &pQueue->pFree;
-        while (*pp && (*pp)->cbCap < cb) pp = &(*pp)->pNext;
-        if (*pp) {
-            *ppFrame = *pp;
-            *pp = (*pp)->pNext;
-            break;
-        }
-        // A new buffer: the free ones, all smaller, give their room to it
-        // when it would not fit beside them.
-        if (pQueue->cbHeld + cb > cbLimit) {
-            while (QUEUEDFRAME *pFree = pQueue->pFree) {
-                pQueue->pFree = pFree->pNext;
-                pQueue->cbHeld -= pFree->cbCap;
-                free(pFree);
+        // The written frame's buffer that fits best. One more than twice as
+        // large (a key frame's among smaller ones, or one larger than the
+        // whole queue) goes, so that large buffers do not take the room of
+        // many small frames.
+        QUEUEDFRAME **ppBest = NULL;
+        for (QUEUEDFRAME **pp = &pQueue->pFree; *pp; pp = &(*pp)->pNext)
+            if ((*pp)->cbCap >= cb && (!ppBest || (*pp)->cbCap < (*ppBest)->cbCap)) ppBest = pp;
+        if (ppBest) {
+            QUEUEDFRAME *pBest = *ppBest;
+            *ppBest = pBest->pNext;
+            if (pBest->cbCap / 2 <= cb || pBest->cbCap <= 65536) {
+                *ppFrame = pBest;
+                break;
             }
+            pQueue->cbHeld -= pBest->cbCap;
+            free(pBest);
         }
+        // A new buffer: the free ones give their room to it when it would
+        // not fit beside them.
+        if (pQueue->cbHeld + cb > cbLimit) FreeQueueBuffers(pQueue);
         if (pQueue->cbHeld + cb <= cbLimit || !pQueue->pFirst) {
             QUEUEDFRAME *pNew = (QUEUEDFRAME *)malloc(sizeof(QUEUEDFRAME) + (size_t)cb);
             if (pNew) {
@@ -298,8 +320,10 @@ int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLON
                 *ppFrame = pNew;
                 break;
             }
-            // Without memory for it, the frame waits for a queued one's
-            // buffer; with none queued, it cannot be queued.
+            // Without memory for it, the frame waits for queued frames to be
+            // written, their buffers given back; with none queued, it cannot
+            // be queued.
+            FreeQueueBuffers(pQueue);
             if (!pQueue->pFirst) {
                 nResult = QUEUE_NONE;
                 break;
@@ -313,7 +337,7 @@ int QueueFrameBuffer(CODECINSTANCE *pInst, IOWORKER *pWriter, DWORD cb, ULONGLON
     return nResult;
 }
 
-int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile)
+int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile, DWORD dwOffset)
 {
     WRITEQUEUE *pQueue = &pWriter->queue;
     EnterCriticalSection(&pWriter->csQueue);
@@ -337,7 +361,8 @@ int QueueFrame(IOWORKER *pWriter, QUEUEDFRAME *pFrame, LPCSTR pszFile)
         // The last job has ended (a queue job that found the queue empty,
         // or one frame, whose outcome the caller has looked at).
         WaitWorkerIdle(pWriter);
-        BeginRefWrite(pWriter, pszFile);
+        // The queue is empty but for this frame: the file is whole up to it.
+        BeginRefWrite(pWriter, pszFile, dwOffset);
         pWriter->fQueueJob = TRUE;
         HandOverWorker(pWriter);
     }

@@ -466,9 +466,13 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
     // The scratch region holds the largest frame and one byte more, for the
     // zero put behind the data.
     DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
-    CHAR szLast[MAX_PATH];
-    DWORD cchLast = 0;
-    int kLast = -1;
+    // The last few names met, each with its entry: records name one file in
+    // runs, or two in turn (two series).
+    const int RECENT = 4;
+    CHAR aszRecent[RECENT][MAX_PATH];
+    DWORD acchRecent[RECENT];
+    int akRecent[RECENT];
+    int nRecent = 0, iNextRecent = 0;
     for (; i < pInfo->nFrames && cbScratch > 1; i++) {
         DWORD cb = 0;
         if (const MESSAGE *pFailure = FrameBytes(pInfo, g_pbScratch, cbScratch - 1, i, FALSE, &cb)) {
@@ -480,14 +484,19 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
         BYTE *pField = FindNameField(g_pbScratch, cb, pInfo->fccHandler, &cbField);
         if (pField) {
             BOOL fNew = FALSE;
-            int k = kLast;
-            // Records in a row mostly name one file: a field that holds the
-            // last name and its zero needs no look-up. Else the name ends at
-            // its zero or at the end of its field.
-            if (kLast < 0 || cbField <= cchLast || memcmp(pField, szLast, cchLast + 1) != 0) {
-                NameInField(pField, cbField, szLast);
-                cchLast = (DWORD)strlen(szLast);
-                k = kLast = EntryOfSpelling(szLast, &fNew);
+            // A field that holds a recent name and its zero needs no
+            // look-up. Else the name ends at its zero or at the end of its
+            // field.
+            int k = -1;
+            for (int r = 0; r < nRecent && k < 0; r++)
+                if (cbField > acchRecent[r] && memcmp(pField, aszRecent[r], acchRecent[r] + 1) == 0) k = akRecent[r];
+            if (k < 0) {
+                int r = iNextRecent;
+                iNextRecent = (iNextRecent + 1) % RECENT;
+                if (nRecent < RECENT) nRecent++;
+                NameInField(pField, cbField, aszRecent[r]);
+                acchRecent[r] = (DWORD)strlen(aszRecent[r]);
+                k = akRecent[r] = EntryOfSpelling(aszRecent[r], &fNew);
             }
             if (k < 0) {
                 AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, &MSG_NO_MEMORY, MB_ICONERROR, NULL, NULL);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -40,6 +41,15 @@ protected:
                 n++;
         }
         Send(ICM_DECOMPRESS_END);
+        return n;
+    }
+    // The frames in the queue, as the writer's thread leaves them.
+    DWORD Queued(int iSeq = 0)
+    {
+        IOWORKER *pWriter = &Instance()->aWorker[WORKER_WRITE0 + iSeq];
+        EnterCriticalSection(&pWriter->csQueue);
+        DWORD n = pWriter->queue.nQueued;
+        LeaveCriticalSection(&pWriter->csQueue);
         return n;
     }
     std::vector<PICTURE> pictures;
@@ -132,7 +142,7 @@ TEST_F(Queue, TheQueueHoldsItsLimit)
 {
     SetUpQueue(1);
     SimulatedDisk disk(dir);
-    disk.SetBandwidth(4000000);
+    disk.SetBandwidth(2000000);
     Send(ICM_COMPRESS_BEGIN);
     std::vector<COMPRESSED> frames;
     std::vector<size_t> aPicture;
@@ -158,7 +168,7 @@ TEST_F(Queue, AWriteFailureLosesAtMostTheQueuedFrames)
 {
     SetUpQueue(1);
     SimulatedDisk disk(dir);
-    disk.SetBandwidth(4000000);
+    disk.SetBandwidth(2000000);
     disk.SetFree(10ull * cbFrame + cbFrame / 2);
     Send(ICM_COMPRESS_BEGIN);
     std::vector<COMPRESSED> stored;
@@ -199,6 +209,129 @@ TEST_F(Queue, AWriteFailureLosesAtMostTheQueuedFrames)
     Send(ICM_COMPRESS_END);
     EXPECT_EQ(Unplayable(after, aAfter), 0);
 }
+
+// Another instance plays back frames of the file while the queue is being
+// written: a frame already on the disk is read at once, one still queued
+// once it is written, and both as they were given.
+TEST_F(Queue, AReaderWaitsOnlyForItsOwnFrame)
+{
+    SetUpQueue(1);
+    SimulatedDisk disk(dir);
+    disk.SetLatency(60000);
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames;
+    for (size_t i = 0; i < 8; i++) {
+        frames.push_back(Compress(Picture(i)));
+        ASSERT_EQ(frames.back().lResult, ICERR_OK) << i;
+    }
+    IOWORKER *pWriter = &Instance()->aWorker[WORKER_WRITE0];
+    // The first frame written, and most of the queue still to go.
+    for (int n = 0; n < 200 && Queued() > 7; n++) Sleep(5);
+    ASSERT_EQ(Queued(), 7u);
+    DWORD_PTR dwReader = OpenInstance();
+    std::vector<BYTE> out;
+    ASSERT_EQ(Decompress(frames[0].Data(), Picture(0), &out, dwReader), ICERR_OK);
+    EXPECT_EQ(out, Picture(0).bits);
+    EXPECT_EQ(pWriter->nState.load(), WORKER_BUSY) << "the reader waited for the whole queue";
+    ASSERT_EQ(Decompress(frames[7].Data(), Picture(7), &out, dwReader), ICERR_OK);
+    EXPECT_EQ(out, Picture(7).bits);
+    SendTo(dwReader, ICM_DECOMPRESS_END);
+    Send(ICM_COMPRESS_END);
+}
+
+// Frames larger than the whole queue are carried one at a time; the queue
+// holds no more than one of them. Smaller frames after them do not stay in
+// their large buffers: the queue holds many of them again. All play back.
+TEST_F(Queue, AFrameLargerThanTheQueueIsCarriedAlone)
+{
+    SetUpQueue(1);
+    for (int i = 0; i < 3; i++) pictures.push_back(MakePicture(800, 600, 24, i));
+    const size_t LARGE = 8;  // pictures from here on are large
+    SimulatedDisk disk(dir);
+    disk.SetBandwidth(5000000);
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames;
+    std::vector<size_t> aPicture;
+    for (size_t i = 0; i < 3; i++) {
+        frames.push_back(Compress(pictures[LARGE + i % 3]));
+        aPicture.push_back(LARGE + i % 3);
+        ASSERT_EQ(frames.back().lResult, ICERR_OK) << i;
+    }
+    EXPECT_EQ(Instance()->aWorker[WORKER_WRITE0].queue.cbPeak,
+              sizeof(REFFRAMEHEADER) + pictures[LARGE].bih.biSizeImage);
+    DWORD nMostQueued = 0;
+    for (size_t i = 0; i < 12; i++) {
+        frames.push_back(Compress(pictures[i % LARGE]));
+        aPicture.push_back(i % LARGE);
+        ASSERT_EQ(frames.back().lResult, ICERR_OK) << i;
+        nMostQueued = std::max(nMostQueued, Queued());
+    }
+    EXPECT_GE(nMostQueued, 4u);
+    Send(ICM_COMPRESS_END);
+    int nBad = 0;
+    for (size_t i = 0; i < frames.size(); i++) {
+        std::vector<BYTE> out;
+        if (Decompress(frames[i].Data(), pictures[aPicture[i]], &out) != ICERR_OK || out != pictures[aPicture[i]].bits)
+            nBad++;
+    }
+    EXPECT_EQ(nBad, 0);
+}
 #endif
+
+// The settings changed between frames, as the dialog or spool config may
+// change them during a recording: background writing on and off, the queue
+// on and off, one series and two. Every frame plays back.
+TEST_F(Queue, SettingsChangedBetweenFrames)
+{
+    SetUpQueue(1);
+#ifndef _WIN32
+    SimulatedDisk disk(dir);
+    disk.SetLatency(2000);
+#endif
+    const struct {
+        BOOL fOverlap;
+        DWORD dwQueueMB;
+        BOOL fBiFiled;
+    } aSteps[] = {{TRUE, 1, FALSE}, {TRUE, 0, FALSE}, {TRUE, 1, TRUE}, {FALSE, 1, TRUE},
+                  {TRUE, 2, TRUE},  {TRUE, 0, TRUE},  {FALSE, 0, FALSE}, {TRUE, 1, FALSE}};
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames;
+    std::vector<size_t> aPicture;
+    for (size_t i = 0; i < 5 * sizeof(aSteps) / sizeof(aSteps[0]); i++) {
+        const auto &step = aSteps[(i / 5) % (sizeof(aSteps) / sizeof(aSteps[0]))];
+        g_Settings.fOverlapWrite = step.fOverlap;
+        g_Settings.dwWriteQueueMB = step.dwQueueMB;
+        g_Settings.fBiFiled = step.fBiFiled;
+        frames.push_back(Compress(Picture(i)));
+        aPicture.push_back(i);
+        ASSERT_EQ(frames.back().lResult, ICERR_OK) << i;
+    }
+    Send(ICM_COMPRESS_END);
+    EXPECT_EQ(Unplayable(frames, aPicture), 0);
+}
+
+// Reference writing turned off during a run: the run's end still waits
+// for the queued frames and gives back the queue.
+TEST_F(Queue, TheRunEndsWithItsFramesOnTheDiskAfterReferenceWritingIsTurnedOff)
+{
+    SetUpQueue(1);
+#ifndef _WIN32
+    SimulatedDisk disk(dir);
+    disk.SetLatency(20000);
+#endif
+    Send(ICM_COMPRESS_BEGIN);
+    std::vector<COMPRESSED> frames;
+    std::vector<size_t> aPicture;
+    for (size_t i = 0; i < 6; i++) {
+        frames.push_back(Compress(Picture(i)));
+        aPicture.push_back(i);
+    }
+    g_Settings.fEnabled = FALSE;
+    Send(ICM_COMPRESS_END);
+    EXPECT_NE(Instance()->aWorker[WORKER_WRITE0].nState.load(), WORKER_BUSY);
+    EXPECT_EQ(Instance()->aWorker[WORKER_WRITE0].queue.cbHeld, 0u);
+    g_Settings.fEnabled = TRUE;
+    EXPECT_EQ(Unplayable(frames, aPicture), 0);
+}
 
 }  // namespace
