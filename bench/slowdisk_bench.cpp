@@ -23,7 +23,7 @@
 //
 // Then a capture against a disk that stalls: the same disk (a quarter above
 // the stream's rate), stopping for SPOOL_BENCH_STALL ("MS/EVERY_MS", 300 ms
-// every 2 s by default; "none" leaves it out) while a host takes a frame
+// every 2 s by default; "0/1" never stops; "none" leaves the study out) while a host takes a frame
 // every 1/60 s (or every three codec times, when the codec is slower) for
 // SPOOL_BENCH_SECONDS (10). Per mode, over SPOOL_BENCH_RUNS (5) interleaved
 // runs, min, median and max of: the frame periods lost (frames the host
@@ -483,9 +483,12 @@ void StallStudy(void)
     };
     const size_t nModes = sizeof(s_aModes) / sizeof(s_aModes[0]);
     g_dStallPeriod = std::max(1.0 / 60, 3 * g_dCodecSeconds);
-    printf("\nCapture against a disk that stalls %lu ms every %lu ms: a frame every %.2f ms, disk %.1f MB/s (a\n"
+    char szStalls[64];
+    if (msStall) snprintf(szStalls, sizeof(szStalls), "stalls %lu ms every %lu ms", msStall, msEvery);
+    else snprintf(szStalls, sizeof(szStalls), "never stalls");
+    printf("\nCapture against a disk that %s: a frame every %.2f ms, disk %.1f MB/s (a\n"
            "quarter above the stream), %d interleaved runs of %.0f s per mode; min / median / max over the runs\n",
-           msStall, msEvery, g_dStallPeriod * 1e3, 1.25 * g_dCompressedBytes / g_dStallPeriod / 1e6, nRuns, dSeconds);
+           szStalls, g_dStallPeriod * 1e3, 1.25 * g_dCompressedBytes / g_dStallPeriod / 1e6, nRuns, dSeconds);
     fflush(stdout);
     std::vector<std::vector<CAPTURERUN>> runs(nModes);
     for (int r = 0; r < nRuns; r++)
