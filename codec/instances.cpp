@@ -21,9 +21,8 @@ BOOL g_fListReady = FALSE;
 IOWORKER *g_pFirstWrite = NULL;
 CONDITION_VARIABLE g_cvWrites;
 
-// With the lock held: TRUE when a write of the file is in progress.
-// How much of the file is whole while writes of it are in progress: the
-// least of its writers' whole parts; FALSE when none is writing it.
+// With the lock held: TRUE when writes of the file are in progress, with
+// how much of it is whole (the least of its writers' whole parts).
 BOOL WritingLocked(LPCSTR pszFile, DWORD *pcbWhole)
 {
     BOOL fWriting = FALSE;

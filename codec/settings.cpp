@@ -44,7 +44,7 @@ void ReadSettingsFile(LPCSTR pszIniFile, SPOOLSETTINGS *pSettings)
         else if (key.nKind == SETTING_NUMBER && key.dwMax == 0)
             *(DWORD *)pField = GetPrivateProfileIntA(SPOOLCAP_SECTION, key.pszName, 0, pszIniFile);
         else if (key.nKind == SETTING_NUMBER) {
-            // A smaller number is kept within its range: a negative one as 0.
+            // A number with a range is kept within it: a negative one as 0.
             INT n = (INT)GetPrivateProfileIntA(SPOOLCAP_SECTION, key.pszName, 0, pszIniFile);
             *(DWORD *)pField = n < 0 ? 0 : (DWORD)n > key.dwMax ? key.dwMax : (DWORD)n;
         }
