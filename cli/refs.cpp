@@ -253,47 +253,84 @@ LPCSTR CheckText(RECORDCHECK check)
     return g_fJapanese ? s_aJapanese[check] : s_aEnglish[check];
 }
 
-// The reference file read last, kept open for the next record.
-CHAR s_szOpenFile[MAX_PATH];
-HANDLE s_hOpenFile = INVALID_HANDLE_VALUE;
+// The reference files read last, kept open for the records that follow:
+// a recording that alternates between files (two series, files of two
+// disks) names several in turn, and opening each anew for every record
+// costs more than reading its frame header. A name that is no regular file
+// is kept with its answer.
+struct CHECKEDFILE {
+    CHAR szPath[MAX_PATH];
+    HANDLE hFile;
+    unsigned long long ullSize;
+    RECORDCHECK missing;  // CHECK_GOOD for an open file
+    DWORD dwUsed;         // when it was used last, for replacing the oldest
+};
+const int CHECKED_FILES = 8;
+CHECKEDFILE s_aChecked[CHECKED_FILES];
+DWORD s_dwCheckedUse;
 
 void CloseCheckedFile(void)
 {
-    if (s_hOpenFile != INVALID_HANDLE_VALUE) CloseHandle(s_hOpenFile);
-    s_hOpenFile = INVALID_HANDLE_VALUE;
-    s_szOpenFile[0] = '\0';
+    for (CHECKEDFILE &file : s_aChecked) {
+        if (file.szPath[0] && file.hFile != INVALID_HANDLE_VALUE) CloseHandle(file.hFile);
+        file.szPath[0] = '\0';
+        file.hFile = INVALID_HANDLE_VALUE;
+    }
 }
 
-unsigned long long s_ullOpenFileSize;
+// The entry of szPath, opened (or found wanting) when it is not kept.
+const CHECKEDFILE *CheckedFile(LPCSTR pszPath)
+{
+    CHECKEDFILE *pOldest = &s_aChecked[0];
+    for (CHECKEDFILE &file : s_aChecked) {
+        if (file.szPath[0] && strcmp(file.szPath, pszPath) == 0) {
+            file.dwUsed = ++s_dwCheckedUse;
+            return &file;
+        }
+        if (!file.szPath[0] || (pOldest->szPath[0] && file.dwUsed < pOldest->dwUsed)) pOldest = &file;
+    }
+    CHECKEDFILE *pFile = pOldest;
+    if (pFile->szPath[0] && pFile->hFile != INVALID_HANDLE_VALUE) CloseHandle(pFile->hFile);
+    pFile->hFile = INVALID_HANDLE_VALUE;
+    pFile->ullSize = 0;
+    pFile->dwUsed = ++s_dwCheckedUse;
+    snprintf(pFile->szPath, sizeof(pFile->szPath), "%s", pszPath);
+    // A device, a FIFO or a folder is never opened for reading: nothing
+    // waits on it.
+    FILEFACTS facts;
+    LookAtName(pszPath, &facts);
+    pFile->missing = facts.nKind == FILEKIND_MISSING ? CHECK_MISSING : facts.nKind != FILEKIND_FILE ? CHECK_NOTFILE : CHECK_GOOD;
+    if (pFile->missing != CHECK_GOOD) return pFile;
+    pFile->hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (pFile->hFile == INVALID_HANDLE_VALUE) {
+        pFile->missing = CHECK_MISSING;
+        return pFile;
+    }
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(pFile->hFile, &dwHigh);
+    pFile->ullSize = dwLow == INVALID_FILE_SIZE ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
+    return pFile;
+}
 
 RECORDCHECK CheckRecord(const REFRECORD *pRec)
 {
     CHAR szPath[MAX_PATH];
     if (!MapRefPath(pRec->szFileName, szPath)) return CHECK_MISSING;
-    if (strcmp(szPath, s_szOpenFile) != 0) {
-        CloseCheckedFile();
-        // A device, a FIFO or a folder is never opened for reading: nothing
-        // waits on it.
-        FILEFACTS facts;
-        LookAtName(szPath, &facts);
-        if (facts.nKind == FILEKIND_MISSING) return CHECK_MISSING;
-        if (facts.nKind != FILEKIND_FILE) return CHECK_NOTFILE;
-        s_hOpenFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (s_hOpenFile == INVALID_HANDLE_VALUE) return CHECK_MISSING;
-        snprintf(s_szOpenFile, sizeof(s_szOpenFile), "%s", szPath);
-        DWORD dwHigh = 0;
-        DWORD dwLow = GetFileSize(s_hOpenFile, &dwHigh);
-        s_ullOpenFileSize = dwLow == INVALID_FILE_SIZE ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
-    }
+    const CHECKEDFILE *pFile = CheckedFile(szPath);
+    if (pFile->missing != CHECK_GOOD) return pFile->missing;
     REFFRAMEHEADER header;
     DWORD cb = 0;
-    if (SetFilePointer(s_hOpenFile, (LONG)pRec->dwOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        !ReadFile(s_hOpenFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
+    // With the high part given, the offset counts as unsigned: past 2 GB too.
+    LONG lHigh = 0;
+    SetLastError(NO_ERROR);
+    if ((SetFilePointer(pFile->hFile, (LONG)pRec->dwOffset, &lHigh, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+         GetLastError() != NO_ERROR) ||
+        !ReadFile(pFile->hFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
         return CHECK_NOHEADER;
     if (header.dwFrameSize != RefRecordFrameSize(pRec)) return CHECK_SIZE;
     // The frame's data is there whole.
-    return (unsigned long long)pRec->dwOffset + header.dwFrameSize <= s_ullOpenFileSize ? CHECK_GOOD : CHECK_CUT;
+    return (unsigned long long)pRec->dwOffset + header.dwFrameSize <= pFile->ullSize ? CHECK_GOOD : CHECK_CUT;
 }
 
 int ParseMapsAndAvi(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszAvi, BOOL *pfJson, BOOL *pfVerbose)

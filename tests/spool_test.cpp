@@ -277,6 +277,27 @@ TEST_F(Spool, RefsAndVerifyFindEveryProblem)
     EXPECT_NE(run.out.find("{\"frame\":5,\"problem\":\"no-header\",\"file\":\"<dir>/b.000\",\"offset\":112}"), std::string::npos);
     EXPECT_NE(run.out.find("],\"frames\":10,\"records\":10,\"other\":0,\"good\":1}\n"), std::string::npos) << run.out;
     EXPECT_EQ(Run({"verify", Path("none.avi")}).nStatus, SPOOL_ERROR);
+
+    // More files in turn than verify keeps open: each record is checked
+    // against its own file, c.000 gone and e.000 cut inside its second
+    // frame.
+    avi = RecordAvi({"a.000", "b.000", "c.000", "d.000", "e.000", "f.000", "g.000", "h.000", "i.000", "j.000"}, 30,
+                    "ten.avi");
+    std::vector<BYTE> e = ReadBytes(Path("e.000"));
+    e.resize(100);
+    ASSERT_TRUE(WriteBytes(Path("e.000"), e.data(), e.size()));
+    ASSERT_TRUE(DeleteFileA(Path("c.000").c_str()));
+    run = Run({"verify", avi, "-v"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(run.out, "frame 2: file missing: <dir>/c.000 at 0\n"
+                       "frame 12: file missing: <dir>/c.000 at 48\n"
+                       "frame 14: frame cut short by the file's end: <dir>/e.000 at 48\n"
+                       "frame 22: file missing: <dir>/c.000 at 112\n"
+                       "frame 24: no frame header at the offset: <dir>/e.000 at 112\n"
+                       "<dir>/ten.avi: 30 frames, 30 records, 25 good, 5 bad, 0 other frames\n"
+                       "  file missing: 3\n"
+                       "  no frame header at the offset: 1\n"
+                       "  frame cut short by the file's end: 1\n");
 }
 
 TEST_F(Spool, PathsOfAnotherMachineAreMapped)
