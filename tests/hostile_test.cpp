@@ -330,8 +330,13 @@ TEST_F(Hostile, EveryCommandOverTheHostileSet)
          [&](Hostile *t) {
              t->Recording({take, Path("take.001")}, FRAMES, {}, [](AVISPEC *pSpec) {
                  pSpec->fAudioStream = true;
-                 for (size_t i = 0; i < pSpec->chunks.size(); i += 7)
-                     pSpec->chunks.insert(pSpec->chunks.begin() + (long)i + 1, Frame("01wb", std::vector<BYTE>(64, 1)));
+                 // A sound chunk after every sixth frame.
+                 std::vector<AVIFRAME> chunks;
+                 for (size_t i = 0; i < pSpec->chunks.size(); i++) {
+                     chunks.push_back(std::move(pSpec->chunks[i]));
+                     if (i % 6 == 0) chunks.push_back(Frame("01wb", std::vector<BYTE>(64, 1)));
+                 }
+                 pSpec->chunks = std::move(chunks);
                  pSpec->cbRiffLimit = 150000;
              });
          },
