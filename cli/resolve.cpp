@@ -115,7 +115,9 @@ int ResolveCommand(int argc, char **argv)
         // The working files are made new: a file of those names that is
         // there already is someone else's and stays as it is.
         LPCSTR pszExisting = NULL;
-        hTemp = GateCreateNew(szTemp, GENERIC_READ | GENERIC_WRITE, &tempProof.id);
+        // Written from beginning to end: the system may send its bytes to
+        // the disk as they come.
+        hTemp = GateCreateNew(szTemp, GENERIC_READ | GENERIC_WRITE, &tempProof.id, FILE_FLAG_SEQUENTIAL_SCAN);
         fTempMade = hTemp != INVALID_HANDLE_VALUE;
         if (!fTempMade && NameTaken(szTemp)) pszExisting = szTemp;
         hIndex = GateCreateNew(szIndexFile, GENERIC_READ | GENERIC_WRITE, &indexProof.id);

@@ -349,10 +349,10 @@ int GateOpenForWriting(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph)
     return GateOpen(pszPath, pProof, GENERIC_READ | GENERIC_WRITE, ph);
 }
 
-HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId)
+HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId, DWORD dwFlags)
 {
-    HANDLE h = CreateFileA(pszPath, dwAccess, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                           NULL);
+    HANDLE h = CreateFileA(pszPath, dwAccess, 0, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | dwFlags, NULL);
     if (h == INVALID_HANDLE_VALUE) return h;
     if (!FileIdOfHandle(h, pId)) {
         // A file that cannot say what it is cannot be proved ours later.

@@ -97,8 +97,9 @@ int GateOpenForReading(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph);
 int GateOpenForWriting(LPCSTR pszPath, const GATEPROOF *pProof, HANDLE *ph);
 // Makes a new file (CREATE_NEW, never through a link) and gives its
 // identity; INVALID_HANDLE_VALUE when a file of that name is there or it
-// cannot be made.
-HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId);
+// cannot be made. dwFlags: further flags of the open
+// (FILE_FLAG_SEQUENTIAL_SCAN for a file written from beginning to end).
+HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId, DWORD dwFlags = 0);
 // Whether an open file begins with a frame header that adds up and is at
 // least ullFramesEnd bytes long.
 BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd);

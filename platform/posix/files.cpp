@@ -53,6 +53,11 @@ struct FILEOBJECT {
     KOBJECT hdr;
     int fd;
     bool fSimulated;  // on the simulated disk
+    // Written from beginning to end (FILE_FLAG_SEQUENTIAL_SCAN, not
+    // written through): each write's bytes start on their way to the disk
+    // at once, as the write-behind of Windows' cache does for such files,
+    // instead of all waiting for the flush at the end.
+    bool fWriteBehind;
     DWORD dwAccess;
     DWORD dwShare;
     dev_t dev;
@@ -619,6 +624,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->fd = fd;
     pFile->fSimulated = !fPathOnly && SimDiskCovers(lpFileName);
     if (pFile->fSimulated && cbTruncated) SimDiskGiveBack(cbTruncated);
+    pFile->fWriteBehind = !fPathOnly && S_ISREG(st.st_mode) && (dwDesiredAccess & GENERIC_WRITE) &&
+                          (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) &&
+                          !(dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH);
     pFile->dwAccess = dwDesiredAccess;
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
@@ -693,6 +701,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     if (fTimed) SleepUntilTime(ready);
     if (pFile->fSimulated) cbToWrite = SimDiskReserve(pFile->fd, nNumberOfBytesToWrite, &cbTaken);
     DWORD dwDone = 0;
+    off_t offStart = pFile->fWriteBehind ? lseek(pFile->fd, 0, SEEK_CUR) : -1;
     while (dwDone < cbToWrite) {
         ssize_t n = write(pFile->fd, static_cast<const char *>(lpBuffer) + dwDone, cbToWrite - dwDone);
         if (n < 0) {
@@ -707,6 +716,9 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
         dwDone += (DWORD)n;
     }
     if (fTimed) SleepUntilTime(done);
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (offStart >= 0 && dwDone) sync_file_range(pFile->fd, offStart, dwDone, SYNC_FILE_RANGE_WRITE);
+#endif
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = dwDone;
     if (dwDone < nNumberOfBytesToWrite) {
         SetLastError(ERROR_DISK_FULL);
