@@ -321,12 +321,11 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
     if (pFile->missing != CHECK_GOOD) return pFile->missing;
     REFFRAMEHEADER header;
     DWORD cb = 0;
-    // With the high part given, the offset counts as unsigned: past 2 GB too.
-    LONG lHigh = 0;
-    SetLastError(NO_ERROR);
-    if ((SetFilePointer(pFile->hFile, (LONG)pRec->dwOffset, &lHigh, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-         GetLastError() != NO_ERROR) ||
-        !ReadFile(pFile->hFile, &header, sizeof(header), &cb, NULL) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
+    // One call reads at the record's offset.
+    OVERLAPPED at;
+    memset(&at, 0, sizeof(at));
+    at.Offset = pRec->dwOffset;
+    if (!ReadFile(pFile->hFile, &header, sizeof(header), &cb, &at) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
         return CHECK_NOHEADER;
     if (header.dwFrameSize != RefRecordFrameSize(pRec)) return CHECK_SIZE;
     // The frame's data is there whole.

@@ -82,6 +82,46 @@ TEST_F(PlatformFiles, ReadSeekAndSize)
     CloseHandle(h);
 }
 
+// A read or write at a place (an OVERLAPPED offset on a handle opened
+// without FILE_FLAG_OVERLAPPED) leaves the file's pointer after its bytes.
+TEST_F(PlatformFiles, ReadAndWriteAtAPlace)
+{
+    std::string path = Path("p.bin");
+    ASSERT_TRUE(WriteText(path, "0123456789"));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    OVERLAPPED at;
+    memset(&at, 0, sizeof(at));
+    at.Offset = 3;
+    char buf[16] = {0};
+    DWORD cb = 0;
+    EXPECT_TRUE(ReadFile(h, buf, 4, &cb, &at));
+    EXPECT_EQ(std::string(buf, cb), "3456");
+    EXPECT_EQ(SetFilePointer(h, 0, NULL, FILE_CURRENT), 7u);
+    EXPECT_TRUE(ReadFile(h, buf, 2, &cb, NULL));
+    EXPECT_EQ(std::string(buf, cb), "78");
+    // Fewer bytes before the end; none at the end is an error.
+    at.Offset = 8;
+    EXPECT_TRUE(ReadFile(h, buf, 4, &cb, &at));
+    EXPECT_EQ(std::string(buf, cb), "89");
+    at.Offset = 10;
+    EXPECT_FALSE(ReadFile(h, buf, 4, &cb, &at));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_HANDLE_EOF);
+    EXPECT_EQ(cb, 0u);
+    // A write goes where the last read at a place left the pointer, or at
+    // its own place.
+    at.Offset = 1;
+    EXPECT_TRUE(ReadFile(h, buf, 2, &cb, &at));
+    EXPECT_TRUE(WriteFile(h, "ab", 2, &cb, NULL));
+    at.Offset = 7;
+    EXPECT_TRUE(WriteFile(h, "XY", 2, &cb, &at));
+    EXPECT_TRUE(WriteFile(h, "z", 1, &cb, NULL));
+    EXPECT_EQ(SetFilePointer(h, 0, NULL, FILE_CURRENT), 10u);
+    EXPECT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    EXPECT_EQ(ReadText(path), "012ab56XYz");
+}
+
 TEST_F(PlatformFiles, SharingRules)
 {
     std::string path = Path("s.bin");

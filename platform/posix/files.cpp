@@ -58,6 +58,9 @@ struct FILEOBJECT {
     // at once, as the write-behind of Windows' cache does for such files,
     // instead of all waiting for the flush at the end.
     bool fWriteBehind;
+    // Where the file's pointer is after a read at a place, until something
+    // that goes by the pointer puts it there (-1: where the descriptor is).
+    int64_t posPending;
     DWORD dwAccess;
     DWORD dwShare;
     dev_t dev;
@@ -624,6 +627,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->fd = fd;
     pFile->fSimulated = !fPathOnly && SimDiskCovers(lpFileName);
     if (pFile->fSimulated && cbTruncated) SimDiskGiveBack(cbTruncated);
+    pFile->posPending = -1;
     pFile->fWriteBehind = !fPathOnly && S_ISREG(st.st_mode) && (dwDesiredAccess & GENERIC_WRITE) &&
                           (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) &&
                           !(dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH);
@@ -647,8 +651,24 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     return pFile;
 }
 
+namespace {
+
+// The descriptor's offset where the file's pointer is; FALSE when it
+// cannot be put there.
+bool SettlePointer(FILEOBJECT *pFile)
+{
+    if (pFile->posPending < 0) return true;
+    off_t pos = (off_t)pFile->posPending;
+    pFile->posPending = -1;
+    if (lseek(pFile->fd, pos, SEEK_SET) == pos) return true;
+    SetLastError(Win32ErrorFromErrno(errno));
+    return false;
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED)
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
 {
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     FILEOBJECT *pFile = FileObject(hFile);
@@ -658,12 +678,18 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
         return FALSE;
     }
     if (FaultHere(SPOOLFAULT_READ)) return FALSE;
+    // A read at a place leaves the pointer after its bytes; the descriptor
+    // is put there only when something goes by it.
+    int64_t pos = lpOverlapped ? (int64_t)(((uint64_t)lpOverlapped->OffsetHigh << 32) | lpOverlapped->Offset) : -1;
+    if (pos < 0 && !SettlePointer(pFile)) return FALSE;
     // A read's bytes arrive when the disk is done with them.
     struct timespec ready, done;
     if (pFile->fSimulated && SimDiskSchedule(nNumberOfBytesToRead, &ready, &done)) SleepUntilTime(done);
     DWORD dwDone = 0;
     while (dwDone < nNumberOfBytesToRead) {
-        ssize_t n = read(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone);
+        ssize_t n = pos >= 0 ? pread(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone,
+                                     (off_t)(pos + dwDone))
+                             : read(pFile->fd, static_cast<char *>(lpBuffer) + dwDone, nNumberOfBytesToRead - dwDone);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (lpNumberOfBytesRead) *lpNumberOfBytesRead = dwDone;
@@ -674,15 +700,27 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
         dwDone += (DWORD)n;
     }
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = dwDone;
+    if (pos < 0) return TRUE;
+    pFile->posPending = pos + dwDone;
+    // A read at a place that finds the file's end there says so.
+    if (!dwDone && nNumberOfBytesToRead) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return FALSE;
+    }
     return TRUE;
 }
 
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED)
+                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     FILEOBJECT *pFile = FileObject(hFile);
     if (!pFile) return FALSE;
+    if (lpOverlapped) {
+        // A write at a place: from there, the pointer after its bytes.
+        pFile->posPending = (int64_t)(((uint64_t)lpOverlapped->OffsetHigh << 32) | lpOverlapped->Offset);
+    }
+    if (!SettlePointer(pFile)) return FALSE;
     if (!(pFile->dwAccess & GENERIC_WRITE)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -740,7 +778,7 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
     if (dwMoveMethod == FILE_BEGIN) {
         base = 0;
     } else if (dwMoveMethod == FILE_CURRENT) {
-        base = lseek(pFile->fd, 0, SEEK_CUR);
+        base = pFile->posPending >= 0 ? pFile->posPending : lseek(pFile->fd, 0, SEEK_CUR);
     } else if (dwMoveMethod == FILE_END) {
         struct stat st;
         base = fstat(pFile->fd, &st) == 0 ? st.st_size : -1;
@@ -762,6 +800,7 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
     }
+    pFile->posPending = -1;
     if (lseek(pFile->fd, target, SEEK_SET) < 0) {
         SetLastError(Win32ErrorFromErrno(errno));
         return INVALID_SET_FILE_POINTER;
@@ -788,7 +827,7 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
     FILEOBJECT *pFile = FileObject(hFile);
-    if (!pFile) return FALSE;
+    if (!pFile || !SettlePointer(pFile)) return FALSE;
     off_t pos = lseek(pFile->fd, 0, SEEK_CUR);
     struct stat st;
     bool fShrinks = pFile->fSimulated && fstat(pFile->fd, &st) == 0 && st.st_size > pos;
@@ -1486,6 +1525,7 @@ extern "C" LONG WINAPI RegCloseKey(HKEY) { return ERROR_INVALID_HANDLE; }
 
 int FileDescriptorOf(HANDLE h)
 {
+    // Whoever takes the descriptor goes by its offset.
     FILEOBJECT *pFile = FileObject(h);
-    return pFile ? pFile->fd : -1;
+    return pFile && SettlePointer(pFile) ? pFile->fd : -1;
 }

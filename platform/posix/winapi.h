@@ -193,7 +193,16 @@ typedef struct _SECURITY_ATTRIBUTES {
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;  // the stand-in's children get the handles that STARTUPINFO names, whatever this says
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
-typedef struct _OVERLAPPED *LPOVERLAPPED;
+// A read or write at a place of the file: on a handle not opened for
+// overlapped I/O, the call starts at Offset and returns when done, the
+// file's pointer then after the bytes.
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 extern "C" {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
