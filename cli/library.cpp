@@ -339,7 +339,8 @@ BOOL MayReadAhead(DWORD i, BOOL *pfPassed)
         DWORD iLoop = s_ahead.iLoop;
         LeaveCriticalSection(&s_ahead.cs);
         if (fStop) return FALSE;
-        *pfPassed = i < iLoop;
+        // The file the loop is on is the loop's to read.
+        *pfPassed = i <= iLoop;
         if (i <= iLoop + AHEAD_FILES) return TRUE;
         WaitForSingleObject(s_ahead.hAdvanced, 100);
     }
@@ -352,12 +353,15 @@ unsigned WINAPI ReadAheadThread(void *)
     BOOL fPassed = FALSE;
     for (DWORD i = 0; pbBuffer && i < s_nFiles && MayReadAhead(i, &fPassed); i++) {
         if (fPassed || s_aFiles[i].fAgain) continue;
-        // Opened as the loop opens it: no link followed, nothing waited on.
+        // Opened as the loop opens it: no link followed, nothing waited on;
+        // read only while it is the file the walk found there.
         HANDLE h = CreateFileA(s_aFiles[i].pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+                               NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
         if (h == INVALID_HANDLE_VALUE) continue;
+        FILEID id;
         DWORD cb = 0;
-        if (ReadFile(h, pbBuffer, 4096, &cb, NULL) && BeginsAsAvi(pbBuffer, cb)) {
+        if (GetFileType(h) == FILE_TYPE_DISK && FileIdOfHandle(h, &id) && CompareIds(&id, &s_aFiles[i].id) == 0 &&
+            ReadFile(h, pbBuffer, 4096, &cb, NULL) && BeginsAsAvi(pbBuffer, cb)) {
             // In pieces, each after a look whether the loop has passed the
             // file or the thread is to stop.
             for (DWORD cbRead = cb; cbRead < AHEAD_BYTES_MAX && MayReadAhead(i, &fPassed) && !fPassed; cbRead += cb)

@@ -278,8 +278,15 @@ void CloseCheckedFile(void)
     }
 }
 
+unsigned long long SizeOfOpenFile(HANDLE h)
+{
+    DWORD dwHigh = 0;
+    DWORD dwLow = GetFileSize(h, &dwHigh);
+    return dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
+}
+
 // The entry of szPath, opened (or found wanting) when it is not kept.
-const CHECKEDFILE *CheckedFile(LPCSTR pszPath)
+CHECKEDFILE *CheckedFile(LPCSTR pszPath)
 {
     CHECKEDFILE *pOldest = &s_aChecked[0];
     for (CHECKEDFILE &file : s_aChecked) {
@@ -301,15 +308,14 @@ const CHECKEDFILE *CheckedFile(LPCSTR pszPath)
     LookAtName(pszPath, &facts);
     pFile->missing = facts.nKind == FILEKIND_MISSING ? CHECK_MISSING : facts.nKind != FILEKIND_FILE ? CHECK_NOTFILE : CHECK_GOOD;
     if (pFile->missing != CHECK_GOOD) return pFile;
-    pFile->hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    // Kept open across records, it stands in no one's way.
+    pFile->hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (pFile->hFile == INVALID_HANDLE_VALUE) {
         pFile->missing = CHECK_MISSING;
         return pFile;
     }
-    DWORD dwHigh = 0;
-    DWORD dwLow = GetFileSize(pFile->hFile, &dwHigh);
-    pFile->ullSize = dwLow == INVALID_FILE_SIZE ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
+    pFile->ullSize = SizeOfOpenFile(pFile->hFile);
     return pFile;
 }
 
@@ -317,8 +323,10 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
 {
     CHAR szPath[MAX_PATH];
     if (!MapRefPath(pRec->szFileName, szPath)) return CHECK_MISSING;
-    const CHECKEDFILE *pFile = CheckedFile(szPath);
+    CHECKEDFILE *pFile = CheckedFile(szPath);
     if (pFile->missing != CHECK_GOOD) return pFile->missing;
+    // Offsets in reference files are below 2^31, as playback reads them.
+    if (pRec->dwOffset > REFFILE_MAXSIZE) return CHECK_NOHEADER;
     REFFRAMEHEADER header;
     DWORD cb = 0;
     // One call reads at the record's offset.
@@ -328,8 +336,11 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
     if (!ReadFile(pFile->hFile, &header, sizeof(header), &cb, &at) || cb != sizeof(header) || !FrameHeaderAddsUp(&header))
         return CHECK_NOHEADER;
     if (header.dwFrameSize != RefRecordFrameSize(pRec)) return CHECK_SIZE;
-    // The frame's data is there whole.
-    return (unsigned long long)pRec->dwOffset + header.dwFrameSize <= pFile->ullSize ? CHECK_GOOD : CHECK_CUT;
+    // The frame's data is there whole; a file still being written may have
+    // grown since its size was taken.
+    unsigned long long ullEnd = (unsigned long long)pRec->dwOffset + header.dwFrameSize;
+    if (ullEnd > pFile->ullSize) pFile->ullSize = SizeOfOpenFile(pFile->hFile);
+    return ullEnd <= pFile->ullSize ? CHECK_GOOD : CHECK_CUT;
 }
 
 int ParseMapsAndAvi(LPCSTR pszCommand, int argc, char **argv, LPCSTR *ppszAvi, BOOL *pfJson, BOOL *pfVerbose)

@@ -300,6 +300,37 @@ TEST_F(Spool, RefsAndVerifyFindEveryProblem)
                        "  frame cut short by the file's end: 1\n");
 }
 
+// A record whose offset is past what playback reads (2^31 and more) is not
+// good, even where the file holds a frame header there.
+TEST_F(Spool, VerifyRefusesOffsetsThatPlaybackCannotReach)
+{
+    std::vector<FRAMEPLACE> places = WriteRefFile(Path("far.000"), 1, 1);
+    std::vector<BYTE> frame = ReadBytes(Path("far.000"));
+    const DWORD dwFar = 0x80000000u;
+    HANDLE h = CreateFileA(Path("far.000").c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LONG lHigh = 0;
+    SetFilePointer(h, (LONG)dwFar, &lHigh, FILE_BEGIN);
+    DWORD cb = 0;
+    EXPECT_TRUE(WriteFile(h, frame.data(), (DWORD)frame.size(), &cb, NULL));
+    CloseHandle(h);
+    AVISPEC spec;
+    spec.fccHandler = mmioFOURCC('S', 'M', 'P', 'L');
+    spec.format = MakeFormat(8, 8, 24, spec.fccHandler);
+    spec.dwTotalFrames = spec.dwLength = 2;
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("far.000"), places[0])));
+    spec.chunks.push_back(Frame("00dc", RecordBytes(Path("far.000"), FRAMEPLACE{dwFar, places[0].dwFrameSize})));
+    std::vector<BYTE> bytes = BuildAvi(spec);
+    std::string avi = Path("far.avi");
+    ASSERT_TRUE(WriteBytes(avi, bytes.data(), bytes.size()));
+    RUN run = Run({"verify", avi, "-v"});
+    EXPECT_EQ(run.nStatus, SPOOL_PROBLEMS);
+    EXPECT_EQ(run.out, "frame 1: no frame header at the offset: <dir>/far.000 at 2147483648\n"
+                       "<dir>/far.avi: 2 frames, 2 records, 1 good, 1 bad, 0 other frames\n"
+                       "  no frame header at the offset: 1\n");
+    DeleteFileA(Path("far.000").c_str());
+}
+
 TEST_F(Spool, PathsOfAnotherMachineAreMapped)
 {
     // Records written on Windows name "D:\rec\..."; here the files lie in

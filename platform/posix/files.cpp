@@ -659,10 +659,25 @@ bool SettlePointer(FILEOBJECT *pFile)
 {
     if (pFile->posPending < 0) return true;
     off_t pos = (off_t)pFile->posPending;
+    if (lseek(pFile->fd, pos, SEEK_SET) != pos) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return false;
+    }
     pFile->posPending = -1;
-    if (lseek(pFile->fd, pos, SEEK_SET) == pos) return true;
-    SetLastError(Win32ErrorFromErrno(errno));
-    return false;
+    return true;
+}
+
+// The place an OVERLAPPED names; FALSE (ERROR_INVALID_PARAMETER) for one
+// past what a file's offset can be.
+bool PlaceOf(const OVERLAPPED *pOverlapped, int64_t *pPos)
+{
+    uint64_t pos = ((uint64_t)pOverlapped->OffsetHigh << 32) | pOverlapped->Offset;
+    if (pos > (uint64_t)INT64_MAX) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    *pPos = (int64_t)pos;
+    return true;
 }
 
 }  // namespace
@@ -680,7 +695,8 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     if (FaultHere(SPOOLFAULT_READ)) return FALSE;
     // A read at a place leaves the pointer after its bytes; the descriptor
     // is put there only when something goes by it.
-    int64_t pos = lpOverlapped ? (int64_t)(((uint64_t)lpOverlapped->OffsetHigh << 32) | lpOverlapped->Offset) : -1;
+    int64_t pos = -1;
+    if (lpOverlapped && !PlaceOf(lpOverlapped, &pos)) return FALSE;
     if (pos < 0 && !SettlePointer(pFile)) return FALSE;
     // A read's bytes arrive when the disk is done with them.
     struct timespec ready, done;
@@ -716,16 +732,16 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     FILEOBJECT *pFile = FileObject(hFile);
     if (!pFile) return FALSE;
-    if (lpOverlapped) {
-        // A write at a place: from there, the pointer after its bytes.
-        pFile->posPending = (int64_t)(((uint64_t)lpOverlapped->OffsetHigh << 32) | lpOverlapped->Offset);
-    }
-    if (!SettlePointer(pFile)) return FALSE;
+    int64_t pos = -1;
+    if (lpOverlapped && !PlaceOf(lpOverlapped, &pos)) return FALSE;
     if (!(pFile->dwAccess & GENERIC_WRITE)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (FaultHere(SPOOLFAULT_WRITE)) return FALSE;
+    // A write at a place: from there, the pointer after its bytes.
+    if (pos >= 0) pFile->posPending = pos;
+    if (!SettlePointer(pFile)) return FALSE;
     if (WritesLost()) {
         if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
         return TRUE;
