@@ -96,7 +96,7 @@ LPSTR CopyText(LPCSTR psz)
     return pszCopy;
 }
 
-void FreeLibrary_(void)
+void FreeLibraryTables(void)
 {
     for (DWORD i = 0; i < s_nFiles; i++) free(s_aFiles[i].pszPath);
     for (DWORD i = 0; i < s_nNames; i++) {
@@ -408,7 +408,7 @@ void StopReadingAhead(void)
 
 BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int nRead)
 {
-    FreeLibrary_();
+    FreeLibraryTables();
     *pnUnlisted = 0;
     for (int t = 0; t < nTrees; t++) {
         FILEFACTS facts;
@@ -574,7 +574,7 @@ int ReadTrees(LPCSTR pszCommand, int argc, char **argv, BOOL fClean, TREEARGS *p
         nStatus = SPOOL_ERROR;
     free(pArgs->apszTrees);
     pArgs->apszTrees = NULL;
-    if (nStatus != SPOOL_OK) FreeLibrary_();
+    if (nStatus != SPOOL_OK) FreeLibraryTables();
     return nStatus;
 }
 
@@ -711,7 +711,7 @@ int LibraryCommand(int argc, char **argv)
     for (DWORD i = 0; i < s_nNames; i++)
         if (!s_aNames[i].fExists) fProblems = TRUE;
     free(aiUnused);
-    FreeLibrary_();
+    FreeLibraryTables();
     return fProblems ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
@@ -735,7 +735,7 @@ int WhoCommand(LPCSTR pszFile, int argc, char **argv)
         if ((s_aFiles[i].nKind == LIB_AVI && s_aFiles[i].nRead != AVINAMES_WHOLE) || s_aFiles[i].nKind == LIB_UNREADABLE)
             Complain("%s cannot be read whole: it may name %s too", "%s は全部を読めないため, %s を参照しているかもしれません",
                      s_aFiles[i].pszPath, pszFile);
-    FreeLibrary_();
+    FreeLibraryTables();
     return nUnread || nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK;
 }
 
@@ -749,7 +749,7 @@ int CleanCommand(int argc, char **argv)
     DWORD nUnused = 0;
     DWORD *aiUnused = UnusedFiles(&nUnused, tOlderThan);
     if (!aiUnused) {
-        FreeLibrary_();
+        FreeLibraryTables();
         return SPOOL_ERROR;
     }
     // An AVI that could not be read whole may name any of them, and a
@@ -826,7 +826,7 @@ int CleanCommand(int argc, char **argv)
             (unsigned long long)ullListed, args.fYes ? "" : (g_fJapanese ? " (--yes で削除)" : " (--yes deletes them)"));
     free(aiUnused);
     free(apszMissing);
-    FreeLibrary_();
+    FreeLibraryTables();
     if (args.fYes && !fDelete) return SPOOL_PROBLEMS;
     return nLeft ? SPOOL_PROBLEMS : SPOOL_OK;
 }
@@ -1176,7 +1176,7 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
         Say(g_pOut, "%lu AVIs: %lu good, %lu with problems, %lu failed\n", "AVI %lu 個: 正常 %lu, 問題あり %lu, 失敗 %lu\n",
             (unsigned long)(anStatus[0] + anStatus[1] + anStatus[2]), (unsigned long)anStatus[0], (unsigned long)anStatus[1],
             (unsigned long)anStatus[2]);
-    FreeLibrary_();
+    FreeLibraryTables();
     free(apszTrees);
     free(apszMaps);
     return nWorst;
