@@ -30,6 +30,39 @@ echo "installing:$missing"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+# A mirror in the middle of a sync serves index files that do not match
+# their release file: try again after a pause.
+updated=yes
+tries=0
+until $sudo apt-get update -qq; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 4 ]; then
+        echo "apt-get update failed $tries times"
+        updated=no
+        break
+    fi
+    sleep $((tries * 20))
+done
+install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" $missing >/dev/null
+}
+if ! install; then
+    [ "$updated" = no ] || exit 1
+    # The lists that did come may not agree (one architecture's security
+    # updates without the other's, which multiarch packages must match):
+    # install from the release's own archive alone, leaving the security
+    # archive out of this one install.
+    echo "installing without the security archive, whose lists did not all come"
+    only=$(mktemp -d)
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        if [ -f "$f" ]; then grep -v 'security' "$f" >"$only/$(basename "$f").list" || true; fi
+    done
+    for f in /etc/apt/sources.list.d/*.sources; do
+        if [ -f "$f" ]; then awk 'BEGIN { RS = ""; ORS = "\n\n" } !/security/' "$f" >"$only/$(basename "$f")"; fi
+    done
+    rc=0
+    install -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$only" || rc=$?
+    rm -rf "$only"
+    [ "$rc" -eq 0 ] || exit "$rc"
+fi
 japanese_locale
