@@ -40,10 +40,15 @@ void RiffForget(RIFFFILE *pFile) { pFile->cbBlock = 0; }
 
 static BOOL ReadDirect(HANDLE h, ULONGLONG ullAt, void *pData, DWORD cb, DWORD *pcbDone)
 {
-    LONG lHigh = (LONG)(ullAt >> 32);
-    DWORD dwLow = SetFilePointer(h, (LONG)(DWORD)ullAt, &lHigh, FILE_BEGIN);
-    if (dwLow == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return FALSE;
-    return ReadFile(h, pData, cb, pcbDone, NULL);
+    // One call reads at the place (and leaves the pointer after the bytes,
+    // as a seek and a read would).
+    *pcbDone = 0;
+    if (!cb) return TRUE;
+    OVERLAPPED at;
+    memset(&at, 0, sizeof(at));
+    at.Offset = (DWORD)ullAt;
+    at.OffsetHigh = (DWORD)(ullAt >> 32);
+    return ReadFile(h, pData, cb, pcbDone, &at);
 }
 
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
