@@ -48,7 +48,11 @@ static BOOL ReadDirect(HANDLE h, ULONGLONG ullAt, void *pData, DWORD cb, DWORD *
     memset(&at, 0, sizeof(at));
     at.Offset = (DWORD)ullAt;
     at.OffsetHigh = (DWORD)(ullAt >> 32);
-    return ReadFile(h, pData, cb, pcbDone, &at);
+    if (ReadFile(h, pData, cb, pcbDone, &at)) return TRUE;
+    *pcbDone = 0;
+    // A place at or past the end gives no bytes, as a read there after a
+    // seek does; the caller tells that from a read that failed.
+    return GetLastError() == ERROR_HANDLE_EOF;
 }
 
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)

@@ -176,6 +176,13 @@ TEST(Riff, ChunksAreHeldToTheirParents)
     EXPECT_FALSE(RiffRead(&riff, file.size() - 2, ab, 4));
     EXPECT_FALSE(RiffRead(&riff, 0xFFFFFFFFFFFFFFF0ull, ab, 16));
     EXPECT_TRUE(RiffRead(&riff, file.size() - 4, ab, 4));
+    // No bytes at the very end (the data of an empty last chunk) are read
+    // and are no failure, whether the block holds the end or not.
+    for (int i = 0; i < 2; i++) {
+        if (i) RiffForget(&riff);
+        EXPECT_TRUE(RiffRead(&riff, file.size(), ab, 0)) << i;
+        EXPECT_FALSE(riff.fReadFailed) << i;
+    }
     RiffCloseFile(&riff);
     CloseHandle(h);
     RemoveTree(dir);
