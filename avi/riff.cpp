@@ -1,5 +1,7 @@
 #include "avi/riff.h"
 
+#include "scaffold/filegate.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,10 +9,7 @@ BOOL RiffOpenFile(RIFFFILE *pFile, HANDLE h)
 {
     memset(pFile, 0, sizeof(*pFile));
     pFile->h = h;
-    DWORD dwHigh = 0;
-    DWORD dwLow = GetFileSize(h, &dwHigh);
-    if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
-    pFile->cbFile = ((ULONGLONG)dwHigh << 32) | dwLow;
+    if (!SizeOfOpenFile(h, &pFile->cbFile)) return FALSE;
     pFile->pbBlock = (BYTE *)malloc(RIFF_BLOCK);
     pFile->cbBlockCap = RIFF_BLOCK;
     return pFile->pbBlock != NULL;

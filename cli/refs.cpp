@@ -261,7 +261,7 @@ LPCSTR CheckText(RECORDCHECK check)
 struct CHECKEDFILE {
     CHAR szPath[MAX_PATH];
     HANDLE hFile;
-    unsigned long long ullSize;
+    ULONGLONG ullSize;
     RECORDCHECK missing;  // CHECK_GOOD for an open file
     DWORD dwUsed;         // when it was used last, for replacing the oldest
 };
@@ -276,13 +276,6 @@ void CloseCheckedFile(void)
         file.szPath[0] = '\0';
         file.hFile = INVALID_HANDLE_VALUE;
     }
-}
-
-unsigned long long SizeOfOpenFile(HANDLE h)
-{
-    DWORD dwHigh = 0;
-    DWORD dwLow = GetFileSize(h, &dwHigh);
-    return dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((unsigned long long)dwHigh << 32) | dwLow;
 }
 
 // The entry of szPath, opened (or found wanting) when it is not kept.
@@ -315,7 +308,7 @@ CHECKEDFILE *CheckedFile(LPCSTR pszPath)
         pFile->missing = CHECK_MISSING;
         return pFile;
     }
-    pFile->ullSize = SizeOfOpenFile(pFile->hFile);
+    if (!SizeOfOpenFile(pFile->hFile, &pFile->ullSize)) pFile->ullSize = 0;
     return pFile;
 }
 
@@ -339,7 +332,7 @@ RECORDCHECK CheckRecord(const REFRECORD *pRec)
     // The frame's data is there whole; a file still being written may have
     // grown since its size was taken.
     unsigned long long ullEnd = (unsigned long long)pRec->dwOffset + header.dwFrameSize;
-    if (ullEnd > pFile->ullSize) pFile->ullSize = SizeOfOpenFile(pFile->hFile);
+    if (ullEnd > pFile->ullSize && !SizeOfOpenFile(pFile->hFile, &pFile->ullSize)) pFile->ullSize = 0;
     return ullEnd <= pFile->ullSize ? CHECK_GOOD : CHECK_CUT;
 }
 

@@ -180,12 +180,19 @@ BOOL FinalPathOfHandle(HANDLE h, LPSTR pszPath)
     return TRUE;
 }
 
-BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
+BOOL SizeOfOpenFile(HANDLE h, ULONGLONG *pullSize)
 {
     DWORD dwHigh = 0;
     DWORD dwLow = GetFileSize(h, &dwHigh);
     if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
-    ULONGLONG ullSize = ((ULONGLONG)dwHigh << 32) | dwLow;
+    *pullSize = ((ULONGLONG)dwHigh << 32) | dwLow;
+    return TRUE;
+}
+
+BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
+{
+    ULONGLONG ullSize = 0;
+    if (!SizeOfOpenFile(h, &ullSize)) return FALSE;
     REFFRAMEHEADER header;
     DWORD cb = 0;
     BOOL fRead = SetFilePointer(h, 0, NULL, FILE_BEGIN) == 0 && ReadFile(h, &header, sizeof(header), &cb, NULL) &&
@@ -196,10 +203,8 @@ BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
 
 BOOL HandleHoldsOnlyRefFrames(HANDLE h)
 {
-    DWORD dwHigh = 0;
-    DWORD dwLow = GetFileSize(h, &dwHigh);
-    if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return FALSE;
-    ULONGLONG ullSize = ((ULONGLONG)dwHigh << 32) | dwLow, ullAt = 0;
+    ULONGLONG ullSize = 0, ullAt = 0;
+    if (!SizeOfOpenFile(h, &ullSize)) return FALSE;
     BOOL fOk = ullSize > 0;
     while (fOk && ullAt < ullSize) {
         REFFRAMEHEADER header;

@@ -84,6 +84,9 @@ typedef struct {
 #define GATE_EXISTS 6        // a rename's new name is taken
 #define GATE_OTHER_DEVICE 7  // a rename's new name lies on another file system
 
+// The size of the file open as h; FALSE when it cannot be had.
+BOOL SizeOfOpenFile(HANDLE h, ULONGLONG *pullSize);
+
 // Deletes the file the name reaches, when it is the proof's file.
 int GateDelete(LPCSTR pszPath, const GATEPROOF *pProof);
 // Renames it; fReplace replaces a file of the new name (the new name's own
