@@ -1,6 +1,7 @@
 // spool library, refs --who and clean: the AVIs and reference files of whole
 // trees, each told by its contents (never by its extension), and which AVI
 // names which reference file, by the file's identity.
+#include "cli/jobs.h"
 #include "cli/spool.h"
 
 #include "avi/aviread.h"
@@ -50,6 +51,10 @@ typedef struct {
     // AVIs with --verify: verify's status (-1: not checked) and counts.
     int nVerify;
     VERIFYCOUNTS verify;
+    // AVIs read in parts: the part that reads it (0: this process), and
+    // whether the part's child said it already.
+    int iPart;
+    BOOL fSaid;
 } LIBFILE;
 
 // One reference file that an AVI names.
@@ -207,25 +212,28 @@ int KindOfFile(LPCSTR pszPath)
     HANDLE h = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (h == INVALID_HANDLE_VALUE) return LIB_UNREADABLE;
-    BYTE ab[12];
+    // The first bytes tell both kinds: "RIFF" ... "AVI ", or a frame header.
+    BYTE ab[sizeof(REFFRAMEHEADER) > 12 ? sizeof(REFFRAMEHEADER) : 12];
     DWORD cb = 0;
+    ULONGLONG ullSize = 0;
     int nKind = LIB_OTHER;
     if (!ReadFile(h, ab, sizeof(ab), &cb, NULL))
         nKind = LIB_UNREADABLE;
     else if (BeginsAsAvi(ab, cb))
         nKind = LIB_AVI;
-    else if (HandleHoldsRefFrames(h, 0))
+    else if (SizeOfOpenFile(h, &ullSize) && BytesBeginRefFrames(ab, cb, ullSize, 0))
         nKind = LIB_REF;
     CloseHandle(h);
     return nKind;
 }
 
-void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
+// Appends a name that AVI iAvi names, linked to its AVI by the caller;
+// NULL when memory ran out (s_fNamesLost).
+LIBNAME *AppendName(DWORD iAvi, LPCSTR pszName, LPCSTR pszPath)
 {
-    DWORD iAvi = *(DWORD *)pv;
     if (!GrowFor((void **)&s_aNames, &s_nNameCap, s_nNames, sizeof(LIBNAME))) {
         s_fNamesLost = TRUE;
-        return;
+        return NULL;
     }
     LIBNAME *pName = &s_aNames[s_nNames];
     memset(pName, 0, sizeof(*pName));
@@ -237,15 +245,23 @@ void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
         free(pName->pszPath);
         Complain("out of memory", "メモリが確保できません");
         s_fNamesLost = TRUE;
-        return;
+        return NULL;
     }
+    s_nNames++;
+    return pName;
+}
+
+void AddName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
+{
+    DWORD iAvi = *(DWORD *)pv;
+    LIBNAME *pName = AppendName(iAvi, pszName, pszPath);
+    if (!pName) return;
     pName->fExists = pFacts->nKind == FILEKIND_FILE && !pFacts->fLink;
     pName->fIndexed = pFacts->nKind == FILEKIND_FILE;
     pName->id = pFacts->id;
     pName->ullSize = pFacts->ullSize;
-    if (!s_aFiles[iAvi].nNames) s_aFiles[iAvi].iFirstName = s_nNames;
+    if (!s_aFiles[iAvi].nNames) s_aFiles[iAvi].iFirstName = s_nNames - 1;
     s_aFiles[iAvi].nNames++;
-    s_nNames++;
 }
 
 int CompareIds(const FILEID *pA, const FILEID *pB)
@@ -406,7 +422,517 @@ void StopReadingAhead(void)
     DeleteCriticalSection(&s_ahead.cs);
 }
 
-BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int nRead)
+// Options common to the tree commands.
+typedef struct {
+    BOOL fJson, fCross, fYes, fUnused, fVerify;
+    long lOlderDays;
+    LPCSTR pszWho;
+    int nTrees;
+    char **apszTrees;
+    // How many processes read the AVIs at once, and whether that was asked.
+    long lJobs;
+    BOOL fJobsGiven;
+    // The --map rules, for the children.
+    int nMaps;
+    char **apszMaps;
+} TREEARGS;
+
+// Reads AVI i of the trees in this process: its names, and with READ_VERIFY
+// its records.
+void ReadAviHere(DWORD i, int nRead)
+{
+    LIBFILE *pFile = &s_aFiles[i];
+    DWORD iAvi = i;
+    pFile->nRead = ReadAviNames(pFile->pszPath, AddName, &iAvi, &pFile->fNote);
+    if (nRead == READ_VERIFY && pFile->nRead != AVINAMES_FAILED)
+        pFile->nVerify = VerifyAviQuietly(pFile->pszPath, &pFile->verify);
+}
+
+// Reads the files of the trees in this process, one after another, the next
+// ones read ahead in a thread. fKindsKnown: each file's kind was told
+// already.
+void ReadFilesHere(int nRead, BOOL fKindsKnown)
+{
+    BeginProgress(g_fJapanese ? "読込" : "read", s_nFiles, PROGRESS_FRAMES);
+    if (nRead != READ_KINDS) StartReadingAhead();
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        ShowProgress(i);
+        ReadAheadFrom(i);
+        LIBFILE *pFile = &s_aFiles[i];
+        if (pFile->fAgain) continue;
+        if (!fKindsKnown) {
+            pFile->nKind = KindOfFile(pFile->pszPath);
+            pFile->nVerify = -1;
+        }
+        if (pFile->nKind == LIB_AVI && nRead != READ_KINDS) ReadAviHere(i, nRead);
+    }
+    if (nRead != READ_KINDS) StopReadingAhead();
+    EndProgress();
+}
+
+// --- Reading in parts
+//
+// With more than one job, the files are shared among this process and
+// children (spool library --part, given its list on its standard input),
+// in parts of about the same weight, the heaviest first to the least loaded
+// part. Each part tells the kinds of its files and reads its AVIs. A child
+// writes what it found as lines of text, taken when it has ended well and
+// every line holds; else its files are read here. Its list holds a line
+// "FILE HEXPATH" for each file (FILE: the file's place in this process's
+// table). Its lines: for each AVI, one line for each reference file it names
+//   name HEXNAME HEXPATH EXISTS INDEXED VOLUME INDEXHIGH INDEXLOW SIZE
+// then for each file its own line
+//   file FILE KIND READ NOTE VERIFY FRAMES RECORDS OTHER BAD CHECKS... NAMES
+// (VERIFY: verify's status plus one, 0 when not checked; NAMES: how many
+// name lines before it are its own), and at the end "end FILES". A text is
+// an 'x' and its bytes in hexadecimal: a name may hold any byte but NUL.
+const ULONGLONG PART_BYTES_MIN = 64ull << 20;  // AVIs of less in all are read in one process
+const ULONGLONG PART_AVI_WEIGHT = 64u << 10;   // opening an AVI weighs as much as reading this
+const ULONGLONG PART_FILE_WEIGHT = 32u << 10;  // telling another file's kind
+const DWORD PART_TEXT_MAX = 1u << 30;          // the longest list or output taken
+const DWORD PART_NAME_MAX = 4 * MAX_PATH;      // the longest name in them
+#define PART_FILE_TOKENS (11 + VERIFY_CHECKS)   // on a file's line
+
+typedef struct {
+    char *pb;
+    size_t cb, cbCap;
+    BOOL fFailed;
+} TEXTBUF;
+
+void AppendText(TEXTBUF *pBuf, LPCSTR p, size_t cb)
+{
+    if (pBuf->fFailed) return;
+    if (pBuf->cb + cb + 1 > pBuf->cbCap) {
+        size_t cbCap = pBuf->cbCap ? pBuf->cbCap : 4096;
+        while (cbCap < pBuf->cb + cb + 1) cbCap *= 2;
+        char *pbGrown = (char *)realloc(pBuf->pb, cbCap);
+        if (!pbGrown) {
+            pBuf->fFailed = TRUE;
+            return;
+        }
+        pBuf->pb = pbGrown;
+        pBuf->cbCap = cbCap;
+    }
+    memcpy(pBuf->pb + pBuf->cb, p, cb);
+    pBuf->cb += cb;
+    pBuf->pb[pBuf->cb] = '\0';
+}
+
+void AppendHexText(TEXTBUF *pBuf, LPCSTR psz)
+{
+    static const char s_achDigits[] = "0123456789abcdef";
+    AppendText(pBuf, "x", 1);
+    for (const BYTE *p = (const BYTE *)psz; *p; p++) {
+        char ach[2] = {s_achDigits[*p >> 4], s_achDigits[*p & 15]};
+        AppendText(pBuf, ach, 2);
+    }
+}
+
+// The tokens of one line, split in place at single spaces; FALSE when the
+// line has more than nMax.
+BOOL SplitLine(LPSTR pszLine, LPSTR *apszTokens, int nMax, int *pnTokens)
+{
+    *pnTokens = 0;
+    for (LPSTR p = pszLine;;) {
+        if (*pnTokens == nMax) return FALSE;
+        apszTokens[(*pnTokens)++] = p;
+        p = strchr(p, ' ');
+        if (!p) return TRUE;
+        *p++ = '\0';
+    }
+}
+
+// A decimal number of at most ullMax, digits only.
+BOOL TakeDecimal(LPCSTR psz, ULONGLONG ullMax, ULONGLONG *pull)
+{
+    *pull = 0;
+    if (!*psz) return FALSE;
+    for (; *psz; psz++) {
+        if (*psz < '0' || *psz > '9') return FALSE;
+        ULONGLONG ullDigit = (ULONGLONG)(*psz - '0');
+        if (ullDigit > ullMax || *pull > (ullMax - ullDigit) / 10) return FALSE;
+        *pull = *pull * 10 + ullDigit;
+    }
+    return TRUE;
+}
+
+// A text written by AppendHexText, into pszText (cbText bytes); FALSE when
+// it is not one, holds a NUL or does not fit.
+BOOL TakeHexText(LPCSTR psz, LPSTR pszText, size_t cbText)
+{
+    if (*psz++ != 'x') return FALSE;
+    size_t cch = 0;
+    for (; psz[0] && psz[1]; psz += 2) {
+        int n = 0;
+        for (int k = 0; k < 2; k++) {
+            char c = psz[k];
+            int nDigit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (nDigit < 0) return FALSE;
+            n = n * 16 + nDigit;
+        }
+        if (!n || cch + 1 >= cbText) return FALSE;
+        pszText[cch++] = (char)n;
+    }
+    pszText[cch] = '\0';
+    return !*psz;
+}
+
+// The next line of a text, its end ('\n', and a '\r' before it) cut off;
+// NULL at the text's end or when the last line has no end.
+LPSTR NextLine(LPSTR *pp, LPSTR pEnd)
+{
+    LPSTR pszLine = *pp;
+    if (pszLine >= pEnd) return NULL;
+    LPSTR pNewline = (LPSTR)memchr(pszLine, '\n', (size_t)(pEnd - pszLine));
+    if (!pNewline) return NULL;
+    *pNewline = '\0';
+    if (pNewline > pszLine && pNewline[-1] == '\r') pNewline[-1] = '\0';
+    *pp = pNewline + 1;
+    return pszLine;
+}
+
+// One line of a child's output for a name (the PFNAVINAME of a part).
+void PutPartName(void *pv, LPCSTR pszName, LPCSTR pszPath, const FILEFACTS *pFacts)
+{
+    TEXTBUF buf = {NULL, 0, 0, FALSE};
+    AppendText(&buf, "name ", 5);
+    AppendHexText(&buf, pszName);
+    AppendText(&buf, " ", 1);
+    AppendHexText(&buf, pszPath);
+    if (buf.fFailed) {
+        // Said as no line at all: the count on the AVI's line then does
+        // not hold, and the parent reads the part itself.
+        free(buf.pb);
+        return;
+    }
+    fprintf(g_pOut, "%s %d %d %lu %lu %lu %llu\n", buf.pb, pFacts->nKind == FILEKIND_FILE && !pFacts->fLink,
+            pFacts->nKind == FILEKIND_FILE, (unsigned long)pFacts->id.dwVolume, (unsigned long)pFacts->id.dwIndexHigh,
+            (unsigned long)pFacts->id.dwIndexLow, (unsigned long long)pFacts->ullSize);
+    free(buf.pb);
+    (*(DWORD *)pv)++;
+}
+
+// Takes one child's output for part iPart: TRUE when every line holds and
+// every file of the part is said once, the AVIs' names then added to the
+// tables; FALSE with the tables as they were.
+BOOL TakePartOutput(int iPart, LPSTR pb, DWORD cb, DWORD nPartFiles)
+{
+    DWORD nMark = s_nNames, iFirstName = s_nNames, nSaid = 0;
+    BOOL fGood = TRUE, fEnded = FALSE;
+    LPSTR p = pb, pEnd = pb + cb;
+    CHAR szName[PART_NAME_MAX], szPath[PART_NAME_MAX];
+    LPSTR pszLine;
+    while (fGood && (pszLine = NextLine(&p, pEnd)) != NULL) {
+        LPSTR apsz[PART_FILE_TOKENS];
+        int n = 0;
+        ULONGLONG aull[PART_FILE_TOKENS];
+        fGood = !fEnded && SplitLine(pszLine, apsz, PART_FILE_TOKENS, &n);
+        if (!fGood) break;
+        if (strcmp(apsz[0], "name") == 0) {
+            fGood = n == 9 && TakeHexText(apsz[1], szName, sizeof(szName)) && TakeHexText(apsz[2], szPath, sizeof(szPath)) &&
+                    TakeDecimal(apsz[3], 1, &aull[0]) && TakeDecimal(apsz[4], 1, &aull[1]) &&
+                    TakeDecimal(apsz[5], 0xffffffff, &aull[2]) && TakeDecimal(apsz[6], 0xffffffff, &aull[3]) &&
+                    TakeDecimal(apsz[7], 0xffffffff, &aull[4]) && TakeDecimal(apsz[8], ~0ull, &aull[5]);
+            LIBNAME *pName = fGood ? AppendName(0, szName, szPath) : NULL;
+            if (!pName) {
+                fGood = FALSE;
+                break;
+            }
+            pName->fExists = aull[0] != 0;
+            pName->fIndexed = aull[1] != 0;
+            pName->id.dwVolume = (DWORD)aull[2];
+            pName->id.dwIndexHigh = (DWORD)aull[3];
+            pName->id.dwIndexLow = (DWORD)aull[4];
+            pName->ullSize = aull[5];
+        } else if (strcmp(apsz[0], "file") == 0 && n == PART_FILE_TOKENS) {
+            for (int k = 1; fGood && k < n; k++) fGood = TakeDecimal(apsz[k], 0xffffffff, &aull[k - 1]);
+            // The file: one of this part's, said once; an AVI's names the
+            // lines since the last file's, any other file's none.
+            DWORD i = (DWORD)aull[0];
+            ULONGLONG ullNames = aull[9 + VERIFY_CHECKS];
+            fGood = fGood && i < s_nFiles && s_aFiles[i].iPart == iPart && !s_aFiles[i].fAgain && !s_aFiles[i].fSaid &&
+                    aull[1] <= LIB_UNREADABLE && aull[2] <= AVINAMES_FAILED && aull[3] <= 1 && aull[4] <= SPOOL_ERROR + 1 &&
+                    ullNames == s_nNames - iFirstName && (aull[1] == LIB_AVI || !ullNames);
+            if (!fGood) break;
+            LIBFILE *pFile = &s_aFiles[i];
+            pFile->fSaid = TRUE;
+            pFile->nKind = (int)aull[1];
+            pFile->nRead = (int)aull[2];
+            pFile->fNote = aull[3] != 0;
+            pFile->nVerify = (int)aull[4] - 1;
+            pFile->verify.nFrames = (DWORD)aull[5];
+            pFile->verify.nRecords = (DWORD)aull[6];
+            pFile->verify.nOther = (DWORD)aull[7];
+            pFile->verify.nBad = (DWORD)aull[8];
+            for (int k = 0; k < VERIFY_CHECKS; k++) pFile->verify.anChecks[k] = (DWORD)aull[9 + k];
+            pFile->iFirstName = iFirstName;
+            pFile->nNames = s_nNames - iFirstName;
+            for (DWORD k = iFirstName; k < s_nNames; k++) s_aNames[k].iAvi = i;
+            iFirstName = s_nNames;
+            nSaid++;
+        } else if (strcmp(apsz[0], "end") == 0 && n == 2) {
+            fGood = TakeDecimal(apsz[1], 0xffffffff, &aull[0]) && aull[0] == nSaid && nSaid == nPartFiles &&
+                    iFirstName == s_nNames;
+            fEnded = TRUE;
+        } else {
+            fGood = FALSE;
+        }
+    }
+    fGood = fGood && fEnded && p == pEnd;
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        if (s_aFiles[i].iPart != iPart || !s_aFiles[i].fSaid) continue;
+        s_aFiles[i].fSaid = FALSE;
+        if (fGood) continue;
+        s_aFiles[i].nKind = LIB_OTHER;
+        s_aFiles[i].nRead = AVINAMES_WHOLE;
+        s_aFiles[i].fNote = FALSE;
+        s_aFiles[i].nVerify = -1;
+        memset(&s_aFiles[i].verify, 0, sizeof(s_aFiles[i].verify));
+        s_aFiles[i].iFirstName = s_aFiles[i].nNames = 0;
+    }
+    if (!fGood) {
+        for (DWORD k = nMark; k < s_nNames; k++) {
+            free(s_aNames[k].pszName);
+            free(s_aNames[k].pszPath);
+        }
+        s_nNames = nMark;
+    }
+    return fGood;
+}
+
+typedef struct {
+    JOB job;
+    HANDLE hList;  // the child's list: its standard input
+    CHAR szList[MAX_PATH];
+    GATEPROOF listProof;
+    DWORD nFiles;
+    BOOL fStarted;
+} PART;
+
+void EndPartFiles(PART *pPart)
+{
+    EndJobFiles(&pPart->job);
+    if (pPart->hList != INVALID_HANDLE_VALUE) {
+        CloseHandle(pPart->hList);
+        GateDelete(pPart->szList, &pPart->listProof);
+        pPart->hList = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Starts the child of part iPart; FALSE when it cannot be (its AVIs are
+// then read here).
+BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, PART *pPart)
+{
+    pPart->fStarted = FALSE;
+    pPart->job.hProcess = NULL;
+    pPart->job.ahOutput[0] = pPart->job.ahOutput[1] = INVALID_HANDLE_VALUE;
+    pPart->hList = MakeJobFile(pPart->szList, &pPart->listProof);
+    if (pPart->hList == INVALID_HANDLE_VALUE) return FALSE;
+    TEXTBUF buf = {NULL, 0, 0, FALSE};
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        if (s_aFiles[i].iPart != iPart) continue;
+        CHAR szFile[16];
+        AppendText(&buf, szFile, (size_t)snprintf(szFile, sizeof(szFile), "%lu ", (unsigned long)i));
+        AppendHexText(&buf, s_aFiles[i].pszPath);
+        AppendText(&buf, "\n", 1);
+    }
+    DWORD cbWritten = 0;
+    BOOL fListed = !buf.fFailed && buf.cb <= PART_TEXT_MAX &&
+                   WriteFile(pPart->hList, buf.pb, (DWORD)buf.cb, &cbWritten, NULL) && cbWritten == buf.cb &&
+                   SetFilePointer(pPart->hList, 0, NULL, FILE_BEGIN) == 0;
+    free(buf.pb);
+    JOBLINE line;
+    memset(&line, 0, sizeof(line));
+    CHAR szPage[16];
+    snprintf(szPage, sizeof(szPage), "%u", g_uRecordNamePage == CP_ACP ? GetACP() : g_uRecordNamePage);
+    LPCSTR apszArgs[] = {pszProgram, "library", "--part", "--names", szPage};
+    for (LPCSTR pszArg : apszArgs) AppendArgument(&line, pszArg);
+    if (nRead == READ_VERIFY) AppendArgument(&line, "--verify");
+    for (int m = 0; m < pArgs->nMaps; m++) {
+        AppendArgument(&line, "--map");
+        AppendArgument(&line, pArgs->apszMaps[m]);
+    }
+    if (!fListed || line.fTooLong || !StartJob(pszProgram, &line, &pPart->job, pPart->hList, TRUE)) {
+        EndPartFiles(pPart);
+        return FALSE;
+    }
+    pPart->fStarted = TRUE;
+    return TRUE;
+}
+
+// Waits for the child of part iPart and takes what it read; FALSE when it
+// did not end well or its output does not hold (its AVIs are then read
+// here). What it said on its error stream is shown when its output is
+// taken.
+BOOL EndPart(int iPart, PART *pPart)
+{
+    DWORD dwCode = WaitForJob(&pPart->job);
+    DWORD cb = 0;
+    char *pb = dwCode == SPOOL_OK ? ReadJobOutput(&pPart->job, 0, PART_TEXT_MAX, &cb) : NULL;
+    BOOL fTaken = pb && TakePartOutput(iPart, pb, cb, pPart->nFiles);
+    free(pb);
+    if (fTaken) CopyJobOutput(&pPart->job, 1, g_pErr);
+    EndPartFiles(pPart);
+    return fTaken;
+}
+
+// How much a file is likely to cost to read, for sharing the files among
+// the parts (never to tell what a file is): an AVI is read whole, any other
+// file only for its kind. The name's extension is the only hint there is
+// before a file is opened; a renamed AVI only makes the parts less even.
+ULONGLONG PartWeight(const LIBFILE *pFile)
+{
+    size_t cch = strlen(pFile->pszPath);
+    BOOL fAviName = cch >= 4 && _stricmp(pFile->pszPath + cch - 4, ".avi") == 0;
+    return fAviName ? pFile->ullSize + PART_AVI_WEIGHT : PART_FILE_WEIGHT;
+}
+
+int CompareHeaviestFirst(const void *pA, const void *pB)
+{
+    ULONGLONG a = PartWeight(&s_aFiles[*(const DWORD *)pA]), b = PartWeight(&s_aFiles[*(const DWORD *)pB]);
+    if (a != b) return a > b ? -1 : 1;
+    return *(const DWORD *)pA < *(const DWORD *)pB ? -1 : 1;
+}
+
+// Tells file i's kind and, for an AVI, reads it here.
+void ReadFileHere(DWORD i, int nRead)
+{
+    LIBFILE *pFile = &s_aFiles[i];
+    pFile->nKind = KindOfFile(pFile->pszPath);
+    pFile->nVerify = -1;
+    if (pFile->nKind == LIB_AVI) ReadAviHere(i, nRead);
+}
+
+// Shares the files among parts (as many as the jobs at most, one when the
+// AVIs are small unless the jobs were asked for), each part telling its
+// files' kinds and reading its AVIs, and takes what they read.
+void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
+{
+    DWORD nWeighed = 0;
+    ULONGLONG ullTotal = 0, ullAviNames = 0;
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        if (s_aFiles[i].fAgain) continue;
+        nWeighed++;
+        ULONGLONG ullWeight = PartWeight(&s_aFiles[i]);
+        ullTotal += ullWeight;
+        if (ullWeight != PART_FILE_WEIGHT) ullAviNames += s_aFiles[i].ullSize;
+    }
+    int nParts = pArgs->lJobs < (long)nWeighed ? (int)pArgs->lJobs : (int)nWeighed;
+    if (!pArgs->fJobsGiven && ullAviNames < PART_BYTES_MIN) nParts = 1;
+    DWORD *ai = nParts > 1 ? (DWORD *)malloc((size_t)nWeighed * sizeof(DWORD)) : NULL;
+    PART *aParts = nParts > 1 ? (PART *)calloc((size_t)nParts, sizeof(PART)) : NULL;
+    if (!ai || !aParts) {
+        free(ai);
+        free(aParts);
+        ReadFilesHere(nRead, FALSE);
+        return;
+    }
+    // The heaviest first, each to the part least loaded yet.
+    DWORD n = 0;
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (!s_aFiles[i].fAgain) ai[n++] = i;
+    qsort(ai, n, sizeof(DWORD), CompareHeaviestFirst);
+    ULONGLONG aullLoad[JOBS_MAX];
+    memset(aullLoad, 0, sizeof(aullLoad));
+    for (DWORD k = 0; k < n; k++) {
+        int iLeast = 0;
+        for (int p = 1; p < nParts; p++)
+            if (aullLoad[p] < aullLoad[iLeast]) iLeast = p;
+        s_aFiles[ai[k]].iPart = iLeast;
+        aullLoad[iLeast] += PartWeight(&s_aFiles[ai[k]]);
+        aParts[iLeast].nFiles++;
+    }
+    free(ai);
+    // A part whose child cannot start is read here with this process's own.
+    for (int p = 1; p < nParts; p++) {
+        aParts[p].hList = INVALID_HANDLE_VALUE;
+        if (StartPart(pszProgram, p, nRead, pArgs, &aParts[p])) continue;
+        for (DWORD i = 0; i < s_nFiles; i++)
+            if (s_aFiles[i].iPart == p) s_aFiles[i].iPart = 0;
+    }
+    // This process's part, the progress bar as if the others went as fast.
+    ULONGLONG ullOwn = 0, ullDone = 0;
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (!s_aFiles[i].fAgain && s_aFiles[i].iPart == 0) ullOwn += PartWeight(&s_aFiles[i]);
+    BeginProgress(g_fJapanese ? "読込" : "read", ullTotal, PROGRESS_BYTES);
+    for (DWORD i = 0; i < s_nFiles; i++) {
+        if (s_aFiles[i].fAgain || s_aFiles[i].iPart != 0) continue;
+        ShowProgress(ullOwn ? (ULONGLONG)((double)ullDone * (double)ullTotal / (double)ullOwn) : 0);
+        ReadFileHere(i, nRead);
+        ullDone += PartWeight(&s_aFiles[i]);
+    }
+    // The others' parts, each as its child read it, or here.
+    for (int p = 1; p < nParts; p++) {
+        if (aParts[p].fStarted && EndPart(p, &aParts[p])) continue;
+        for (DWORD i = 0; i < s_nFiles; i++)
+            if (s_aFiles[i].iPart == p && !s_aFiles[i].fAgain) ReadFileHere(i, nRead);
+    }
+    EndProgress();
+    free(aParts);
+}
+
+// spool library --part [--verify] [--map FROM=TO]...: the child of a part.
+// Tells the kinds of the files listed on its standard input, reads the
+// AVIs among them, and writes what it found in the lines above.
+int ReadPartCommand(int argc, char **argv)
+{
+    BOOL fVerify = FALSE;
+    for (int i = 0; i < argc; i++) {
+        LPCSTR pszValue = NULL;
+        if (TakeOption(argc, argv, &i, "--part", NULL, NULL)) continue;
+        if (TakeOption(argc, argv, &i, "--verify", NULL, NULL)) {
+            fVerify = TRUE;
+        } else if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
+            if (!pszValue || !AddPathMap(pszValue)) return UsageError("library", pszValue ? pszValue : argv[i]);
+        } else {
+            return UsageError("library", argv[i]);
+        }
+    }
+    TEXTBUF list = {NULL, 0, 0, FALSE};
+    char ab[65536];
+    size_t cb;
+    while (!list.fFailed && list.cb <= PART_TEXT_MAX && (cb = fread(ab, 1, sizeof(ab), stdin)) > 0) AppendText(&list, ab, cb);
+    if (list.fFailed || list.cb > PART_TEXT_MAX || ferror(stdin)) {
+        free(list.pb);
+        Complain("the list of AVIs cannot be read", "AVI の一覧を読めません");
+        return SPOOL_ERROR;
+    }
+    LPSTR p = list.pb, pEnd = list.pb + list.cb, pszLine;
+    DWORD nFiles = 0;
+    BOOL fGood = TRUE;
+    while (fGood && (pszLine = NextLine(&p, pEnd)) != NULL) {
+        LPSTR apsz[2];
+        int n = 0;
+        ULONGLONG ullFile = 0;
+        CHAR szFile[PART_NAME_MAX];
+        fGood = SplitLine(pszLine, apsz, 2, &n) && n == 2 && TakeDecimal(apsz[0], 0xffffffff, &ullFile) &&
+                TakeHexText(apsz[1], szFile, sizeof(szFile));
+        if (!fGood) break;
+        int nKind = KindOfFile(szFile);
+        DWORD nNames = 0;
+        BOOL fNote = FALSE;
+        int nRead = nKind == LIB_AVI ? ReadAviNames(szFile, PutPartName, &nNames, &fNote) : AVINAMES_WHOLE;
+        VERIFYCOUNTS verify;
+        memset(&verify, 0, sizeof(verify));
+        int nVerify = nKind == LIB_AVI && fVerify && nRead != AVINAMES_FAILED ? VerifyAviQuietly(szFile, &verify) : -1;
+        fprintf(g_pOut, "file %lu %d %d %d %d %lu %lu %lu %lu", (unsigned long)ullFile, nKind, nRead, fNote ? 1 : 0,
+                nVerify + 1, (unsigned long)verify.nFrames, (unsigned long)verify.nRecords, (unsigned long)verify.nOther,
+                (unsigned long)verify.nBad);
+        for (int k = 0; k < VERIFY_CHECKS; k++) fprintf(g_pOut, " %lu", (unsigned long)verify.anChecks[k]);
+        fprintf(g_pOut, " %lu\n", (unsigned long)nNames);
+        nFiles++;
+    }
+    fGood = fGood && p == pEnd;
+    free(list.pb);
+    if (!fGood) {
+        Complain("the list of AVIs does not hold", "AVI の一覧が正しくありません");
+        return SPOOL_ERROR;
+    }
+    fprintf(g_pOut, "end %lu\n", (unsigned long)nFiles);
+    return fflush(g_pOut) == 0 && !ferror(g_pOut) ? SPOOL_OK : SPOOL_ERROR;
+}
+
+BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int nRead, const TREEARGS *pArgs)
 {
     FreeLibraryTables();
     *pnUnlisted = 0;
@@ -426,23 +952,9 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int
     if (s_nFiles) qsort(s_aFiles, s_nFiles, sizeof(LIBFILE), CompareFilesByPath);
     // A file reached from two trees (one inside the other) is one file.
     if (nTrees > 1 && !MarkFilesReachedAgain()) return FALSE;
-    BeginProgress(g_fJapanese ? "読込" : "read", s_nFiles, PROGRESS_FRAMES);
-    if (nRead != READ_KINDS) StartReadingAhead();
-    for (DWORD i = 0; i < s_nFiles; i++) {
-        ShowProgress(i);
-        ReadAheadFrom(i);
-        LIBFILE *pFile = &s_aFiles[i];
-        if (pFile->fAgain) continue;
-        pFile->nKind = KindOfFile(pFile->pszPath);
-        pFile->nVerify = -1;
-        if (pFile->nKind != LIB_AVI || nRead == READ_KINDS) continue;
-        DWORD iAvi = i;
-        pFile->nRead = ReadAviNames(pFile->pszPath, AddName, &iAvi, &pFile->fNote);
-        if (nRead == READ_VERIFY && pFile->nRead != AVINAMES_FAILED)
-            pFile->nVerify = VerifyAviQuietly(pFile->pszPath, &pFile->verify);
-    }
-    if (nRead != READ_KINDS) StopReadingAhead();
-    EndProgress();
+    CHAR szProgram[MAX_PATH];
+    if (nRead != READ_KINDS && pArgs && pArgs->lJobs > 1 && JobProgram(szProgram)) ReadFilesInParts(szProgram, nRead, pArgs);
+    else ReadFilesHere(nRead, FALSE);
     if (s_fNamesLost) return FALSE;
     s_aiById = (DWORD *)malloc(((size_t)s_nNames + 1) * sizeof(DWORD));
     if (!s_aiById) {
@@ -519,25 +1031,25 @@ LPCSTR ReadText(int nRead)
     return "";
 }
 
-// Options common to the tree commands.
-typedef struct {
-    BOOL fJson, fCross, fYes, fUnused, fVerify;
-    long lOlderDays;
-    LPCSTR pszWho;
-    int nTrees;
-    char **apszTrees;
-} TREEARGS;
-
 int ParseTreeArgs(LPCSTR pszCommand, int argc, char **argv, TREEARGS *pArgs, BOOL fClean)
 {
     memset(pArgs, 0, sizeof(*pArgs));
     pArgs->lOlderDays = -1;
+    pArgs->lJobs = 2;
     pArgs->apszTrees = (char **)calloc((size_t)argc + 1, sizeof(char *));
-    if (!pArgs->apszTrees) return SPOOL_ERROR;
+    pArgs->apszMaps = (char **)calloc((size_t)argc + 1, sizeof(char *));
+    if (!pArgs->apszTrees || !pArgs->apszMaps) return SPOOL_ERROR;
     for (int i = 0; i < argc; i++) {
         LPCSTR pszValue = NULL;
         if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
             if (!pszValue || !AddPathMap(pszValue)) return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+            pArgs->apszMaps[pArgs->nMaps++] = (char *)pszValue;
+        } else if (TakeOption(argc, argv, &i, "--jobs", "-j", &pszValue)) {
+            char *pEnd = NULL;
+            pArgs->lJobs = pszValue ? strtol(pszValue, &pEnd, 10) : 0;
+            if (!pszValue || !*pszValue || *pEnd || pArgs->lJobs < 1 || pArgs->lJobs > JOBS_MAX)
+                return UsageError(pszCommand, pszValue ? pszValue : argv[i]);
+            pArgs->fJobsGiven = TRUE;
         } else if (!fClean && TakeOption(argc, argv, &i, "--json", NULL, NULL)) {
             pArgs->fJson = TRUE;
         } else if (!fClean && strcmp(pszCommand, "library") == 0 && TakeOption(argc, argv, &i, "--verify", NULL, NULL)) {
@@ -570,10 +1082,12 @@ int ReadTrees(LPCSTR pszCommand, int argc, char **argv, BOOL fClean, TREEARGS *p
 {
     int nStatus = ParseTreeArgs(pszCommand, argc, argv, pArgs, fClean);
     if (nStatus == SPOOL_OK &&
-        !ReadLibrary(pArgs->nTrees, pArgs->apszTrees, pArgs->fCross, pnUnlisted, pArgs->fVerify ? READ_VERIFY : READ_NAMES))
+        !ReadLibrary(pArgs->nTrees, pArgs->apszTrees, pArgs->fCross, pnUnlisted, pArgs->fVerify ? READ_VERIFY : READ_NAMES,
+                     pArgs))
         nStatus = SPOOL_ERROR;
     free(pArgs->apszTrees);
-    pArgs->apszTrees = NULL;
+    free(pArgs->apszMaps);
+    pArgs->apszTrees = pArgs->apszMaps = NULL;
     if (nStatus != SPOOL_OK) FreeLibraryTables();
     return nStatus;
 }
@@ -690,6 +1204,7 @@ void PutLibraryText(const DWORD *aiUnused, DWORD nUnused, ULONGLONG ullUnused)
 
 int LibraryCommand(int argc, char **argv)
 {
+    if (argc && strcmp(argv[0], "--part") == 0) return ReadPartCommand(argc, argv);
     TREEARGS args;
     int nUnlisted = 0;
     int nStatus = ReadTrees("library", argc, argv, FALSE, &args, &nUnlisted);
@@ -855,145 +1370,6 @@ BOOL MakeFoldersFor(LPCSTR pszPath)
 
 namespace {
 
-// --- Jobs: verify and resolve of several AVIs at once, each in a process of its own
-
-// A command line of a job: its arguments as the platform's command lines
-// quote them.
-#define JOB_LINE_MAX 8192
-typedef struct {
-    CHAR sz[JOB_LINE_MAX];
-    size_t cch;
-    BOOL fTooLong;
-} JOBLINE;
-
-void AppendChars(JOBLINE *pLine, char c, size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        if (pLine->cch + 1 >= sizeof(pLine->sz)) {
-            pLine->fTooLong = TRUE;
-            return;
-        }
-        pLine->sz[pLine->cch++] = c;
-        pLine->sz[pLine->cch] = '\0';
-    }
-}
-
-void AppendArgument(JOBLINE *pLine, LPCSTR psz)
-{
-    if (pLine->cch) AppendChars(pLine, ' ', 1);
-    BOOL fQuote = !*psz || strpbrk(psz, " \t\"") != NULL;
-    if (fQuote) AppendChars(pLine, '"', 1);
-    size_t nBackslashes = 0;
-    for (LPCSTR p = psz;; p++) {
-        if (*p == '\\') {
-            nBackslashes++;
-            continue;
-        }
-        // Backslashes before a quote double, and the quote is escaped;
-        // before the closing quote they double.
-        if (*p == '"') AppendChars(pLine, '\\', nBackslashes * 2 + 1);
-        else if (!*p && fQuote) AppendChars(pLine, '\\', nBackslashes * 2);
-        else AppendChars(pLine, '\\', nBackslashes);
-        nBackslashes = 0;
-        if (!*p) break;
-        AppendChars(pLine, *p, 1);
-    }
-    if (fQuote) AppendChars(pLine, '"', 1);
-}
-
-// A file of this run for a child's output (GATE_MADE in *pProof).
-HANDLE MakeOutputFile(LPSTR pszPath, GATEPROOF *pProof)
-{
-    CHAR szTemp[MAX_PATH];
-    DWORD cch = GetTempPathA(sizeof(szTemp), szTemp);
-    if (!cch || cch >= sizeof(szTemp)) snprintf(szTemp, sizeof(szTemp), "%s", "");
-    static unsigned s_nMade;
-    pProof->nProof = GATE_MADE;
-    for (int nTry = 0; nTry < 100; nTry++) {
-        if (snprintf(pszPath, MAX_PATH, "%sspool-job-%lu-%u.txt", szTemp, (unsigned long)time(NULL), s_nMade++) >= MAX_PATH)
-            break;
-        HANDLE h = GateCreateNew(pszPath, GENERIC_READ | GENERIC_WRITE, &pProof->id);
-        if (h != INVALID_HANDLE_VALUE) return h;
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
-typedef struct {
-    HANDLE hProcess;
-    HANDLE ahOutput[2];  // its standard output and error
-    CHAR aszOutput[2][MAX_PATH];
-    GATEPROOF aProof[2];
-} JOB;
-
-void EndJobFiles(JOB *pJob)
-{
-    for (int i = 0; i < 2; i++) {
-        if (pJob->ahOutput[i] == INVALID_HANDLE_VALUE) continue;
-        CloseHandle(pJob->ahOutput[i]);
-        GateDelete(pJob->aszOutput[i], &pJob->aProof[i]);
-        pJob->ahOutput[i] = INVALID_HANDLE_VALUE;
-    }
-}
-
-// Starts a child for one AVI; FALSE after a message.
-BOOL StartJob(LPCSTR pszProgram, JOBLINE *pLine, JOB *pJob)
-{
-    pJob->hProcess = NULL;
-    pJob->ahOutput[0] = pJob->ahOutput[1] = INVALID_HANDLE_VALUE;
-    for (int i = 0; i < 2; i++) {
-        pJob->ahOutput[i] = MakeOutputFile(pJob->aszOutput[i], &pJob->aProof[i]);
-        if (pJob->ahOutput[i] == INVALID_HANDLE_VALUE) {
-            Complain("no file for a job's output can be made in the temporary folder", "一時フォルダーにジョブの出力ファイルを作れません");
-            EndJobFiles(pJob);
-            return FALSE;
-        }
-    }
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = NULL;
-    si.hStdOutput = pJob->ahOutput[0];
-    si.hStdError = pJob->ahOutput[1];
-    PROCESS_INFORMATION pi;
-    memset(&pi, 0, sizeof(pi));
-    // The child inherits its own two files, and no other job's: they are
-    // inheritable only while it starts.
-    for (HANDLE h : pJob->ahOutput) SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    BOOL fStarted = CreateProcessA(pszProgram, pLine->sz, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
-    DWORD dwError = GetLastError();
-    for (HANDLE h : pJob->ahOutput) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
-    if (!fStarted) {
-        SetLastError(dwError);
-        Complain("%s cannot be started (error %lu)", "%s を起動できません (エラー %lu)", pszProgram, (unsigned long)GetLastError());
-        EndJobFiles(pJob);
-        return FALSE;
-    }
-    if (pi.hThread) CloseHandle(pi.hThread);
-    pJob->hProcess = pi.hProcess;
-    return TRUE;
-}
-
-// Waits for a job, shows what it said, and gives its exit status.
-int EndJob(JOB *pJob)
-{
-    DWORD dwCode = SPOOL_ERROR;
-    if (WaitForSingleObject(pJob->hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(pJob->hProcess, &dwCode))
-        dwCode = SPOOL_ERROR;
-    CloseHandle(pJob->hProcess);
-    for (int i = 0; i < 2; i++) {
-        FILE *pTo = i ? g_pErr : g_pOut;
-        SetFilePointer(pJob->ahOutput[i], 0, NULL, FILE_BEGIN);
-        char ab[4096];
-        DWORD cb = 0;
-        while (ReadFile(pJob->ahOutput[i], ab, sizeof(ab), &cb, NULL) && cb) fwrite(ab, 1, cb, pTo);
-    }
-    EndJobFiles(pJob);
-    return dwCode <= SPOOL_ERROR ? (int)dwCode : SPOOL_ERROR;
-}
-
-#define JOBS_MAX 16
-
 // The folder of a tree's outputs when there are several trees: the tree's
 // own name, with its number when another tree before it has that name.
 void TreeFolderName(char **apszTrees, int nTrees, int iTree, LPSTR pszName)
@@ -1020,18 +1396,6 @@ void TreeFolderName(char **apszTrees, int nTrees, int iTree, LPSTR pszName)
     else snprintf(pszName, MAX_PATH, "%s", pszOwn);
 }
 
-// The program that runs a job: spool itself, or where spool's commands are
-// part of another program (the tests), SPOOL_PROGRAM. FALSE when there is
-// none: the jobs then run one at a time in this process.
-BOOL JobProgram(LPSTR pszProgram)
-{
-    LPCSTR pszGiven = getenv("SPOOL_PROGRAM");
-    if (pszGiven && *pszGiven) return snprintf(pszProgram, MAX_PATH, "%s", pszGiven) < MAX_PATH;
-    DWORD cch = GetModuleFileNameA(NULL, pszProgram, MAX_PATH);
-    if (!cch || cch >= MAX_PATH) return FALSE;
-    LPCSTR pszName = GetFileNamePart(pszProgram);
-    return _stricmp(pszName, "spool") == 0 || _stricmp(pszName, "spool.exe") == 0;
-}
 
 }  // namespace
 
@@ -1076,7 +1440,7 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
         return nStatus;
     }
     int nUnlisted = 0;
-    BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, READ_KINDS);
+    BOOL fRead = ReadLibrary(nTrees, apszTrees, fCross, &nUnlisted, READ_KINDS, NULL);
     int nWorst = fRead ? (nUnlisted ? SPOOL_PROBLEMS : SPOOL_OK) : SPOOL_ERROR;
     DWORD anStatus[3] = {0, 0, 0};
     JOB aJobs[JOBS_MAX];
@@ -1150,7 +1514,7 @@ int TreeCommand(LPCSTR pszCommand, int argc, char **argv)
                 AppendArgument(&line, apszMaps[m]);
             }
             JOB *pJob = &aJobs[(iOldest + nRunning) % JOBS_MAX];
-            if (!line.fTooLong && StartJob(szProgram, &line, pJob)) {
+            if (!line.fTooLong && StartJob(szProgram, &line, pJob, NULL, FALSE)) {
                 nRunning++;
                 continue;
             }

@@ -72,7 +72,7 @@ const COMMANDHELP s_aCommands[] = {
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"
      "  -r DIR...       フォルダーの中のすべてのAVIと集計 (終了コードは最も悪い結果)\n"
      "  --jobs N        -r で N 個ずつ別の spool で同時に処理 (既定 2)\n"},
-    {"library", LibraryCommand, "spool library DIR... [--json] [--verify] [--cross] [--map FROM=TO]...",
+    {"library", LibraryCommand, "spool library DIR... [--json] [--verify] [--cross] [--jobs N] [--map FROM=TO]...",
      "Walks the folders (never through a link, nor into another file system without\n"
      "--cross), tells AVIs and reference files by their contents, and lists each\n"
      "AVI with the reference files it names and whether each is there; the\n"
@@ -83,6 +83,8 @@ const COMMANDHELP s_aCommands[] = {
      "  --json          the listing as one JSON document\n"
      "  --verify        also check every record's frame, as verify does\n"
      "  --cross         also walk into other file systems\n"
+     "  --jobs N        share the files among N spool processes (default 2 when the\n"
+     "                  AVIs hold 64 MB or more)\n"
      "  --map FROM=TO   find files stored under FROM at TO\n",
      "フォルダーをたどり (リンクはたどらず, --cross がなければ別のファイルシステムにも入りません),\n"
      "AVI と参照ファイルを中身で見分けて, 各 AVI が参照するファイルとその有無,\n"
@@ -92,8 +94,9 @@ const COMMANDHELP s_aCommands[] = {
      "  --json          一覧を1つのJSONで出力\n"
      "  --verify        verify と同じく各参照レコードのフレームも検査\n"
      "  --cross         別のファイルシステムにも入る\n"
+     "  --jobs N        N 個の spool でファイルを分けて読む (AVI が合わせて 64 MB 以上なら既定 2)\n"
      "  --map FROM=TO   FROMで記録されたファイルをTOで探す\n"},
-    {"clean", CleanCommand, "spool clean DIR... --unused [--yes] [--older DAYS] [--cross] [--map FROM=TO]...",
+    {"clean", CleanCommand, "spool clean DIR... --unused [--yes] [--older DAYS] [--cross] [--jobs N] [--map FROM=TO]...",
      "Lists the reference files under the folders that no AVI of the folders names\n"
      "and, with --yes, deletes them, each named in the output. A file is deleted\n"
      "only when its frames run whole from its start to its end, and nothing is\n"

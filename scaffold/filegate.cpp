@@ -189,16 +189,23 @@ BOOL SizeOfOpenFile(HANDLE h, ULONGLONG *pullSize)
     return TRUE;
 }
 
+BOOL BytesBeginRefFrames(const BYTE *pb, DWORD cb, ULONGLONG ullSize, ULONGLONG ullFramesEnd)
+{
+    REFFRAMEHEADER header;
+    if (cb < sizeof(header)) return FALSE;
+    memcpy(&header, pb, sizeof(header));
+    return FrameHeaderAddsUp(&header) && header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
+}
+
 BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd)
 {
     ULONGLONG ullSize = 0;
     if (!SizeOfOpenFile(h, &ullSize)) return FALSE;
-    REFFRAMEHEADER header;
+    BYTE ab[sizeof(REFFRAMEHEADER)];
     DWORD cb = 0;
-    BOOL fRead = SetFilePointer(h, 0, NULL, FILE_BEGIN) == 0 && ReadFile(h, &header, sizeof(header), &cb, NULL) &&
-                 cb == sizeof(header);
+    BOOL fRead = SetFilePointer(h, 0, NULL, FILE_BEGIN) == 0 && ReadFile(h, ab, sizeof(ab), &cb, NULL);
     SetFilePointer(h, 0, NULL, FILE_BEGIN);
-    return fRead && FrameHeaderAddsUp(&header) && header.dwFrameSize <= ullSize && ullFramesEnd <= ullSize;
+    return fRead && BytesBeginRefFrames(ab, cb, ullSize, ullFramesEnd);
 }
 
 BOOL HandleHoldsOnlyRefFrames(HANDLE h)

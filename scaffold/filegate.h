@@ -106,6 +106,8 @@ HANDLE GateCreateNew(LPCSTR pszPath, DWORD dwAccess, FILEID *pId, DWORD dwFlags 
 // Whether an open file begins with a frame header that adds up and is at
 // least ullFramesEnd bytes long.
 BOOL HandleHoldsRefFrames(HANDLE h, ULONGLONG ullFramesEnd);
+// The same of a file's first cb bytes (pb) and its size.
+BOOL BytesBeginRefFrames(const BYTE *pb, DWORD cb, ULONGLONG ullSize, ULONGLONG ullFramesEnd);
 // Whether an open file holds frames only: each header adds up, and the
 // frames run from its start to its very end.
 BOOL HandleHoldsOnlyRefFrames(HANDLE h);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -261,6 +262,130 @@ TEST_F(Library, JobsGiveWhatOneAtATimeGives)
     run = Run({"verify", "-r", Path("rec"), "--jobs", "2"});
     EXPECT_EQ(run.nStatus, SPOOL_ERROR);
     EXPECT_NE(run.err.find("cannot be started"), std::string::npos) << run.err;
+}
+
+// The lines of a text, sorted: messages of several processes come in the
+// order they end.
+std::vector<std::string> SortedLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) lines.push_back(text.substr(at, end - at));
+    if (at < text.size()) lines.push_back(text.substr(at));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// With --jobs N the files are shared among this process and N-1 children,
+// each telling its files' kinds and reading its AVIs: the listing, its
+// JSON, verify's counts, the unused files and the AVIs that name a file
+// are those of one process, names with blanks passed whole.
+TEST_F(Library, PartsGiveWhatOneProcessGives)
+{
+    MakeLibrary();
+    CreateDirectoryA(Path("my recs").c_str(), NULL);
+    std::vector<BYTE> a = ReadBytes(Path("rec/a.avi"));
+    ASSERT_TRUE(WriteBytes(Path("my recs/a copy.avi"), a.data(), a.size()));
+    std::vector<BYTE> c = BuildRecordAvi({Path("my recs/c 1.000")}, 5, mmioFOURCC('S', 'M', 'P', 'L'));
+    ASSERT_TRUE(WriteBytes(Path("my recs/c.avi"), c.data(), c.size()));
+    // Two AVIs (one for each of two parts) naming a file in code page 932
+    // ("録画.000"): each part reads the names in the code page of the run.
+    CreateDirectoryA(Path("jp").c_str(), NULL);
+    std::vector<BYTE> jp = BuildRecordAvi({Path("jp/\x98\x5e\x89\xe6.000")}, 3, mmioFOURCC('S', 'M', 'P', 'L'));
+    ASSERT_TRUE(WriteBytes(Path("jp/one.avi"), jp.data(), jp.size()));
+    ASSERT_TRUE(WriteBytes(Path("jp/two.avi"), jp.data(), jp.size()));
+    const std::vector<std::vector<std::string>> aCommands = {
+        {"library", Path("jp"), "--names", "1252"},
+        {"library", Path("jp"), "--json"},
+        {"library", Path("rec"), "--map", Path("rec") + "=" + Path("old")},  // the files named are not there
+        {"library", Path("rec"), Path("old"), Path("my recs")},
+        {"library", Path("rec"), Path("old"), Path("my recs"), "--json", "--verify"},
+        {"library", Path("rec"), Path("my recs"), "--verify"},
+        {"library", Path("rec"), Path("rec"), Path("")},  // each file reached twice
+        {"clean", Path("old"), Path("rec"), "--unused"},
+        {"refs", "--who", Path("rec/a.000"), Path("")},
+    };
+    for (const auto &command : aCommands) {
+        std::vector<std::string> args = command;
+        args.insert(args.end(), {"--jobs", "1"});
+        RUN one = Run(args);
+        EXPECT_NE(one.out, "");
+        for (const char *pszJobs : {"2", "3"}) {
+            args.back() = pszJobs;
+            RUN run = Run(args);
+            EXPECT_EQ(run.nStatus, one.nStatus) << command[0] << " " << command.back() << " --jobs " << pszJobs;
+            EXPECT_EQ(run.out, one.out) << command[0] << " " << command.back() << " --jobs " << pszJobs;
+            EXPECT_EQ(SortedLines(run.err), SortedLines(one.err)) << run.err << "\n---\n" << one.err;
+        }
+    }
+}
+
+// A child that cannot start, fails, or says what does not hold leaves its
+// files to this process: the listing is the same and nothing is said of
+// it. A child whose every line holds is taken at its word (its files said
+// to be no AVIs): its output is what the listing is made of.
+TEST_F(Library, PartsThatFailAreReadHere)
+{
+    MakeLibrary();
+    const std::vector<std::string> args = {"library", Path("rec"), Path("old"), "--jobs", "2"};
+    RUN one = Run({"library", Path("rec"), Path("old"), "--jobs", "1"});
+    SetEnvironment("SPOOL_PROGRAM", Path("nothing").c_str());
+    RUN run = Run(args);
+    EXPECT_EQ(run.nStatus, one.nStatus);
+    EXPECT_EQ(run.out, one.out);
+    EXPECT_EQ(run.err, one.err);
+#ifndef _WIN32
+    // Children that are shell scripts: each reads its list ("FILE HEXPATH"
+    // lines) and writes lines of its own for each FILE, each row one fault
+    // away from the first.
+    std::string zeros;
+    for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";  // FRAMES RECORDS OTHER BAD CHECKS...
+    struct {
+        const char *pszWhat;
+        std::string body;  // run for each FILE of the list
+        std::string end;
+        bool fTaken;
+    } aChildren[] = {
+        {"every line holds", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"", true},
+        {"no end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "", false},
+        {"a wrong count at the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end 99\"", false},
+        {"each file twice", "echo \"file $f 0 0 0 0" + zeros + " 0\"; echo \"file $f 0 0 0 0" + zeros + " 0\"",
+         "echo \"end $n\"", false},
+        {"another part's file in place of its first",
+         "if [ $first = 1 ]; then first=0; f=$other; fi; echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"",
+         false},
+        {"a kind that is none", "echo \"file $f 9 0 0 0" + zeros + " 0\"", "echo \"end $n\"", false},
+        {"a number past its field's", "echo \"name x41 x41 5 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
+         "echo \"end $n\"", false},
+        {"names no AVI can have", "echo \"name x41 x41 1 1 1 2 3 4\"; echo \"file $f 0 0 0 0" + zeros + " 1\"",
+         "echo \"end $n\"", false},
+        {"a name holding a NUL", "echo \"name x4100 x41 1 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
+         "echo \"end $n\"", false},
+        {"a line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; echo more", false},
+        {"an unended line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; printf more", false},
+        {"a failure", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; exit 2", false},
+    };
+    for (const auto &child : aChildren) {
+        // $other: the first file of the trees that is not in its list.
+        std::string script = "#!/bin/sh\nown=\nn=0\nwhile read f p; do own=\"$own $f\"; n=$((n+1)); done\n"
+                             "other=0\nwhile case \" $own \" in *\" $other \"*) true;; *) false;; esac; do other=$((other+1)); done\n"
+                             "first=1\nfor f in $own; do " +
+                             child.body + "; done\n" + child.end + "\n";
+        std::string path = Path("child.sh");
+        ASSERT_TRUE(WriteBytes(path, (const BYTE *)script.data(), script.size()));
+        ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+        SetEnvironment("SPOOL_PROGRAM", path.c_str());
+        run = Run(args);
+        EXPECT_EQ(run.out == one.out, !child.fTaken) << child.pszWhat << "\n" << run.out;
+        if (child.fTaken) {
+            // Some AVIs are missing from the listing: the child said so.
+            EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), std::count(one.out.begin(), one.out.end(), '\n'));
+        } else {
+            EXPECT_EQ(run.nStatus, one.nStatus) << child.pszWhat;
+            EXPECT_EQ(run.err, one.err) << child.pszWhat;
+        }
+    }
+#endif
 }
 
 #ifndef _WIN32
