@@ -30,6 +30,10 @@ void FreeAvi(AVIREAD *pAvi)
 namespace {
 
 #define ENTRIES_AT_ONCE 4096u
+// An AVI of at most this many bytes is read whole at its first read: the
+// walk over its chunks, and the reads of its chunks after the load through
+// the same reader, copy it from the system's cache once.
+#define AVI_WHOLE_MAX (16u << 20)
 
 // A stream's chunk list as it grows (walks add one chunk at a time).
 BOOL AddChunk(AVIREADSTREAM *pStream, DWORD *pnCap, const AVICHUNKREF *pChunk)
@@ -472,6 +476,8 @@ int ReadAviVisiting(HANDLE h, AVIREAD *pAvi, AVIVISITPROC pfnVisit, void *pConte
     pAvi->pfnVisit = pfnVisit;
     pAvi->pVisitContext = pContext;
     if (!RiffOpenFile(&pAvi->file, h)) return pAvi->file.pbBlock ? AVIREAD_UNREADABLE : AVIREAD_NO_MEMORY;
+    // Without the memory for that, blocks do.
+    if (pAvi->file.cbFile <= AVI_WHOLE_MAX) RiffSetBlock(&pAvi->file, (DWORD)pAvi->file.cbFile);
     int nResult = FindRiffs(pAvi, FALSE);
     if (pAvi->file.fReadFailed) return AVIREAD_UNREADABLE;
     if (nResult != AVIREAD_OK) return nResult;

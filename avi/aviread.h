@@ -104,7 +104,9 @@ typedef struct {
 BOOL BeginsAsAvi(const BYTE *pb, DWORD cb);
 
 // Reads the AVI open as h (which stays open and the caller's). On any
-// result FreeAvi releases what was kept.
+// result FreeAvi releases what was kept. An AVI of 16 MB or less is read
+// whole into pAvi->file's block, which a reader of its chunks after the
+// load may take (RiffTakeBlock).
 int ReadAvi(HANDLE h, AVIREAD *pAvi);
 // The same, with pfnVisit called for each chunk of the walk of movi.
 int ReadAviVisiting(HANDLE h, AVIREAD *pAvi, AVIVISITPROC pfnVisit, void *pContext);

@@ -37,6 +37,17 @@ void RiffCloseFile(RIFFFILE *pFile)
 
 void RiffForget(RIFFFILE *pFile) { pFile->cbBlock = 0; }
 
+void RiffTakeBlock(RIFFFILE *pTo, RIFFFILE *pFrom)
+{
+    free(pTo->pbBlock);
+    pTo->pbBlock = pFrom->pbBlock;
+    pTo->ullBlock = pFrom->ullBlock;
+    pTo->cbBlock = pFrom->cbBlock;
+    pTo->cbBlockCap = pFrom->cbBlockCap;
+    pFrom->pbBlock = NULL;
+    pFrom->cbBlock = pFrom->cbBlockCap = 0;
+}
+
 static BOOL ReadDirect(HANDLE h, ULONGLONG ullAt, void *pData, DWORD cb, DWORD *pcbDone)
 {
     // One call reads at the place (and leaves the pointer after the bytes,
@@ -65,12 +76,14 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
         return FALSE;
     }
     if (ullAt < pFile->ullBlock || ullAt + cb > pFile->ullBlock + pFile->cbBlock) {
+        // A block that holds the whole file is read from its start.
+        ULONGLONG ullFrom = pFile->cbBlockCap >= pFile->cbFile ? 0 : ullAt;
         pFile->cbBlock = 0;
-        if (!ReadDirect(pFile->h, ullAt, pFile->pbBlock, pFile->cbBlockCap, &cbDone) || cb > cbDone) {
+        if (!ReadDirect(pFile->h, ullFrom, pFile->pbBlock, pFile->cbBlockCap, &cbDone) || ullAt + cb > ullFrom + cbDone) {
             pFile->fReadFailed = TRUE;
             return FALSE;
         }
-        pFile->ullBlock = ullAt;
+        pFile->ullBlock = ullFrom;
         pFile->cbBlock = cbDone;
     }
     memcpy(pData, pFile->pbBlock + (ullAt - pFile->ullBlock), cb);

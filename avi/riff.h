@@ -49,10 +49,15 @@ void RiffCloseFile(RIFFFILE *pFile);
 // straight from the file; any file read in order can be read this way.
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
 // A larger block for a reader that goes through the whole file in order;
-// FALSE (the block as it was) without memory.
+// FALSE (the block as it was) without memory. A block that can hold the
+// whole file is read from the file's start, once: every read after it
+// comes from memory.
 BOOL RiffSetBlock(RIFFFILE *pFile, DWORD cbBlock);
 // Forgets what was read ahead (after the file was written).
 void RiffForget(RIFFFILE *pFile);
+// Gives pTo the bytes read ahead by pFrom, a reader of the same file, which
+// then has none.
+void RiffTakeBlock(RIFFFILE *pTo, RIFFFILE *pFrom);
 // Writes cb bytes at ullAt straight to the file, and over the bytes read
 // ahead that they replace, so that reads after it see them; FALSE when not
 // all were written (the block is then forgotten).

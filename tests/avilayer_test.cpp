@@ -188,6 +188,48 @@ TEST(Riff, ChunksAreHeldToTheirParents)
     RemoveTree(dir);
 }
 
+// A block that holds the whole file is read from the file's start, at the
+// first read wherever it falls, and serves every read after it; a file cut
+// short since it was opened fails the reads past its new end.
+TEST(Riff, AWholeFileBlockIsReadFromTheStart)
+{
+    std::string dir = MakeTempDir("riffwhole");
+    std::string path = JoinPath(dir, "bytes.bin");
+    const DWORD cbFile = 3 * RIFF_BLOCK;
+    std::vector<BYTE> file(cbFile);
+    for (DWORD i = 0; i < cbFile; i++) file[i] = (BYTE)(i * 13 + (i >> 12));
+    for (bool fCut : {false, true}) {
+        SCOPED_TRACE(fCut ? "cut short" : "whole");
+        ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        RIFFFILE riff;
+        ASSERT_TRUE(RiffOpenFile(&riff, h));
+        ASSERT_TRUE(RiffSetBlock(&riff, cbFile));
+        if (fCut) {
+            HANDLE hCut = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(hCut, INVALID_HANDLE_VALUE);
+            ASSERT_NE(SetFilePointer(hCut, RIFF_BLOCK, NULL, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+            ASSERT_TRUE(SetEndOfFile(hCut));
+            CloseHandle(hCut);
+        }
+        BYTE ab[64];
+        const ULONGLONG aullAt[] = {2 * RIFF_BLOCK + 5, 100, RIFF_BLOCK - 10, cbFile - sizeof(ab)};
+        for (ULONGLONG ullAt : aullAt) {
+            bool fThere = !fCut || ullAt + sizeof(ab) <= RIFF_BLOCK;
+            EXPECT_EQ(RiffRead(&riff, ullAt, ab, sizeof(ab)) != FALSE, fThere) << ullAt;
+            if (fThere) {
+                EXPECT_EQ(memcmp(ab, file.data() + ullAt, sizeof(ab)), 0) << ullAt;
+                EXPECT_EQ(riff.ullBlock, 0u) << ullAt;
+            }
+        }
+        EXPECT_EQ(riff.fReadFailed != FALSE, fCut);
+        RiffCloseFile(&riff);
+        CloseHandle(h);
+    }
+    RemoveTree(dir);
+}
+
 // Bytes written through the file are what later reads give, wherever the
 // write falls against the bytes read ahead: inside them, across either of
 // their ends, or past them.
