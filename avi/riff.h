@@ -50,8 +50,8 @@ void RiffCloseFile(RIFFFILE *pFile);
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
 // A larger block for a reader that goes through the whole file in order;
 // FALSE (the block as it was) without memory. A block that can hold the
-// whole file is read from the file's start, once: every read after it
-// comes from memory.
+// whole file is read from the file's start: the reads after it come from
+// memory until it is forgotten.
 BOOL RiffSetBlock(RIFFFILE *pFile, DWORD cbBlock);
 // Forgets what was read ahead (after the file was written).
 void RiffForget(RIFFFILE *pFile);

@@ -1,7 +1,9 @@
 // Benchmarks of spool library over a synthetic library of recordings, each
 // against a plain read of the same files in the same run:
 //
-//   library/spool     spool library over the library's folders
+//   library/spool     spool library over the library's folders (the spool
+//                     program built beside the benchmark, in a process of
+//                     its own as a user runs it)
 //   library/read      every AVI's bytes read once and 4 KiB of every other
 //                     file (cat and head -c 4096 over the same files;
 //                     baseline)
@@ -33,6 +35,7 @@
 #include "scaffold/paths.h"
 #include "tests/avibuilder.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -144,10 +147,36 @@ bool ColdCache(benchmark::State &state)
     return fDropped;
 }
 
+// The spool built beside the benchmark, in a process of its own, its output
+// dropped: its exit status (-1 when it did not run to its end), and its
+// peak memory in KiB (that of the largest of its processes).
+int RunSpoolProgram(const std::vector<std::string> &args, long *plKiB)
+{
+    const char *pszProgram = getenv("SPOOL_PROGRAM");
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open("/dev/null", O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(127);
+        std::vector<char *> argv = {const_cast<char *>(pszProgram)};
+        for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(NULL);
+        execv(pszProgram, argv.data());
+        _exit(127);
+    }
+    int nStatus = 0;
+    struct rusage usage;
+    if (pid < 0 || wait4(pid, &nStatus, 0, &usage) != pid || !WIFEXITED(nStatus) || WEXITSTATUS(nStatus) == 127) return -1;
+    if (plKiB) *plKiB = usage.ru_maxrss;
+    return WEXITSTATUS(nStatus);
+}
+
 void BM_LibrarySpool(benchmark::State &state)
 {
-    for (auto _ : state)
-        if (!ColdCache(state) || RunSpool({"library", g_dir + "/lib"}) == SPOOL_ERROR) state.SkipWithError("library failed");
+    for (auto _ : state) {
+        if (!ColdCache(state)) continue;
+        int nStatus = RunSpoolProgram({"library", g_dir + "/lib"}, NULL);
+        if (nStatus < 0 || nStatus == SPOOL_ERROR) state.SkipWithError("library failed");
+    }
 }
 
 void BM_LibraryRead(benchmark::State &state)
@@ -197,12 +226,9 @@ void WriteList(const std::string &path, const std::vector<std::string> &names)
 // spool library in a process of its own: its peak resident memory in KiB.
 long LibraryPeakKiB(const std::string &root)
 {
-    pid_t pid = fork();
-    if (pid == 0) _exit(RunSpool({"library", root}) == SPOOL_ERROR ? 1 : 0);
-    int nStatus = 0;
-    struct rusage usage;
-    if (pid < 0 || wait4(pid, &nStatus, 0, &usage) != pid || !WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0) return -1;
-    return usage.ru_maxrss;
+    long lKiB = -1;
+    int nStatus = RunSpoolProgram({"library", root}, &lKiB);
+    return nStatus < 0 || nStatus == SPOOL_ERROR ? -1 : lKiB;
 }
 
 void RemoveTree(const std::string &root)
@@ -237,9 +263,10 @@ int main(int argc, char **argv)
     char szTemplate[] = "/tmp/librarybenchXXXXXX";
     const char *pszDir = getenv("SPOOL_BENCH_DIR");
     g_dir = pszDir && pszDir[0] ? pszDir : (mkdtemp(szTemplate) ? szTemplate : "/tmp");
-    if (getenv("SPOOL_BENCH_MEMORY")) return MeasureMemory();
-    // The jobs of verify -r run the spool built beside the benchmark.
+    // spool library and the jobs of verify -r run the spool built beside the
+    // benchmark.
     setenv("SPOOL_PROGRAM", (std::string(GetProgramFolder()) + "spool").c_str(), 1);
+    if (getenv("SPOOL_BENCH_MEMORY")) return MeasureMemory();
     DWORD nAvis = getenv("SPOOL_BENCH_AVIS") ? (DWORD)atol(getenv("SPOOL_BENCH_AVIS")) : 200;
     MakeLibrary(g_dir + "/lib", nAvis, 1000, 30000);
     g_aviList = g_dir + "/avis.txt";

@@ -10,11 +10,14 @@
 #include "scaffold/filegate.h"
 #include "scaffold/paths.h"
 #include "scaffold/recordnames.h"
+#include "scaffold/version.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+DWORD g_nLibraryPartsTaken;
 
 namespace {
 
@@ -303,9 +306,13 @@ BOOL MarkFilesReachedAgain(void)
 
 int CompareNamesById(const void *pA, const void *pB)
 {
-    int n = CompareIds(&s_aNames[*(const DWORD *)pA].id, &s_aNames[*(const DWORD *)pB].id);
+    DWORD iA = *(const DWORD *)pA, iB = *(const DWORD *)pB;
+    int n = CompareIds(&s_aNames[iA].id, &s_aNames[iB].id);
     if (n) return n;
-    return s_aNames[*(const DWORD *)pA].iAvi < s_aNames[*(const DWORD *)pB].iAvi ? -1 : 1;
+    // Then by AVI, and an AVI's own names in its order (the same whichever
+    // process read them).
+    if (s_aNames[iA].iAvi != s_aNames[iB].iAvi) return s_aNames[iA].iAvi < s_aNames[iB].iAvi ? -1 : 1;
+    return iA < iB ? -1 : iA > iB ? 1 : 0;
 }
 
 // The first of the sorted names of the identity, and how many there are.
@@ -449,9 +456,8 @@ void ReadAviHere(DWORD i, int nRead)
 }
 
 // Reads the files of the trees in this process, one after another, the next
-// ones read ahead in a thread. fKindsKnown: each file's kind was told
-// already.
-void ReadFilesHere(int nRead, BOOL fKindsKnown)
+// ones read ahead in a thread.
+void ReadFilesHere(int nRead)
 {
     BeginProgress(g_fJapanese ? "読込" : "read", s_nFiles, PROGRESS_FRAMES);
     if (nRead != READ_KINDS) StartReadingAhead();
@@ -460,10 +466,8 @@ void ReadFilesHere(int nRead, BOOL fKindsKnown)
         ReadAheadFrom(i);
         LIBFILE *pFile = &s_aFiles[i];
         if (pFile->fAgain) continue;
-        if (!fKindsKnown) {
-            pFile->nKind = KindOfFile(pFile->pszPath);
-            pFile->nVerify = -1;
-        }
+        pFile->nKind = KindOfFile(pFile->pszPath);
+        pFile->nVerify = -1;
         if (pFile->nKind == LIB_AVI && nRead != READ_KINDS) ReadAviHere(i, nRead);
     }
     if (nRead != READ_KINDS) StopReadingAhead();
@@ -484,7 +488,8 @@ void ReadFilesHere(int nRead, BOOL fKindsKnown)
 // then for each file its own line
 //   file FILE KIND READ NOTE VERIFY FRAMES RECORDS OTHER BAD CHECKS... NAMES
 // (VERIFY: verify's status plus one, 0 when not checked; NAMES: how many
-// name lines before it are its own), and at the end "end FILES". A text is
+// name lines before it are its own), and at the end "end FILES FORMAT"
+// (PART_FORMAT, which the parent passes on as --part's value). A text is
 // an 'x' and its bytes in hexadecimal: a name may hold any byte but NUL.
 const ULONGLONG PART_BYTES_MIN = 64ull << 20;  // AVIs of less in all are read in one process
 const ULONGLONG PART_AVI_WEIGHT = 64u << 10;   // opening an AVI weighs as much as reading this
@@ -492,6 +497,9 @@ const ULONGLONG PART_FILE_WEIGHT = 32u << 10;  // telling another file's kind
 const DWORD PART_TEXT_MAX = 1u << 30;          // the longest list or output taken
 const DWORD PART_NAME_MAX = 4 * MAX_PATH;      // the longest name in them
 #define PART_FILE_TOKENS (11 + VERIFY_CHECKS)   // on a file's line
+// What a child's last line ends in: the lines above as this program writes
+// them (a child of another version is not taken at its word).
+#define PART_FORMAT "format-1/" PRODUCT_VERSION
 
 typedef struct {
     char *pb;
@@ -502,6 +510,11 @@ typedef struct {
 void AppendText(TEXTBUF *pBuf, LPCSTR p, size_t cb)
 {
     if (pBuf->fFailed) return;
+    // No text of a part is longer: the doubling below stays in range.
+    if (cb > PART_TEXT_MAX || pBuf->cb + cb > PART_TEXT_MAX) {
+        pBuf->fFailed = TRUE;
+        return;
+    }
     if (pBuf->cb + cb + 1 > pBuf->cbCap) {
         size_t cbCap = pBuf->cbCap ? pBuf->cbCap : 4096;
         while (cbCap < pBuf->cb + cb + 1) cbCap *= 2;
@@ -670,9 +683,9 @@ BOOL TakePartOutput(int iPart, LPSTR pb, DWORD cb, DWORD nPartFiles)
             for (DWORD k = iFirstName; k < s_nNames; k++) s_aNames[k].iAvi = i;
             iFirstName = s_nNames;
             nSaid++;
-        } else if (strcmp(apsz[0], "end") == 0 && n == 2) {
+        } else if (strcmp(apsz[0], "end") == 0 && n == 3) {
             fGood = TakeDecimal(apsz[1], 0xffffffff, &aull[0]) && aull[0] == nSaid && nSaid == nPartFiles &&
-                    iFirstName == s_nNames;
+                    iFirstName == s_nNames && strcmp(apsz[2], PART_FORMAT) == 0;
             fEnded = TRUE;
         } else {
             fGood = FALSE;
@@ -745,7 +758,7 @@ BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, P
     memset(&line, 0, sizeof(line));
     CHAR szPage[16];
     snprintf(szPage, sizeof(szPage), "%u", g_uRecordNamePage == CP_ACP ? GetACP() : g_uRecordNamePage);
-    LPCSTR apszArgs[] = {pszProgram, "library", "--part", "--names", szPage};
+    LPCSTR apszArgs[] = {pszProgram, "library", "--part", PART_FORMAT, "--names", szPage};
     for (LPCSTR pszArg : apszArgs) AppendArgument(&line, pszArg);
     if (nRead == READ_VERIFY) AppendArgument(&line, "--verify");
     for (int m = 0; m < pArgs->nMaps; m++) {
@@ -771,6 +784,7 @@ BOOL EndPart(int iPart, PART *pPart)
     char *pb = dwCode == SPOOL_OK ? ReadJobOutput(&pPart->job, 0, PART_TEXT_MAX, &cb) : NULL;
     BOOL fTaken = pb && TakePartOutput(iPart, pb, cb, pPart->nFiles);
     free(pb);
+    if (fTaken) g_nLibraryPartsTaken++;
     if (fTaken) CopyJobOutput(&pPart->job, 1, g_pErr);
     EndPartFiles(pPart);
     return fTaken;
@@ -817,14 +831,14 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
         ullTotal += ullWeight;
         if (ullWeight != PART_FILE_WEIGHT) ullAviNames += s_aFiles[i].ullSize;
     }
-    int nParts = pArgs->lJobs < (long)nWeighed ? (int)pArgs->lJobs : (int)nWeighed;
+    int nParts = (DWORD)pArgs->lJobs < nWeighed ? (int)pArgs->lJobs : (int)nWeighed;
     if (!pArgs->fJobsGiven && ullAviNames < PART_BYTES_MIN) nParts = 1;
     DWORD *ai = nParts > 1 ? (DWORD *)malloc((size_t)nWeighed * sizeof(DWORD)) : NULL;
     PART *aParts = nParts > 1 ? (PART *)calloc((size_t)nParts, sizeof(PART)) : NULL;
     if (!ai || !aParts) {
         free(ai);
         free(aParts);
-        ReadFilesHere(nRead, FALSE);
+        ReadFilesHere(nRead);
         return;
     }
     // The heaviest first, each to the part least loaded yet.
@@ -850,28 +864,31 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
         for (DWORD i = 0; i < s_nFiles; i++)
             if (s_aFiles[i].iPart == p) s_aFiles[i].iPart = 0;
     }
-    // This process's part, the progress bar as if the others went as fast.
+    // This process's part, the progress bar in per cent of it (the others
+    // go about as fast).
     ULONGLONG ullOwn = 0, ullDone = 0;
     for (DWORD i = 0; i < s_nFiles; i++)
         if (!s_aFiles[i].fAgain && s_aFiles[i].iPart == 0) ullOwn += PartWeight(&s_aFiles[i]);
-    BeginProgress(g_fJapanese ? "読込" : "read", ullTotal, PROGRESS_BYTES);
+    BeginProgress(g_fJapanese ? "読込" : "read", 100, PROGRESS_PERCENT);
     for (DWORD i = 0; i < s_nFiles; i++) {
         if (s_aFiles[i].fAgain || s_aFiles[i].iPart != 0) continue;
-        ShowProgress(ullOwn ? (ULONGLONG)((double)ullDone * (double)ullTotal / (double)ullOwn) : 0);
+        ShowProgress(ullOwn ? ullDone * 100 / ullOwn : 0);
         ReadFileHere(i, nRead);
         ullDone += PartWeight(&s_aFiles[i]);
     }
+    // The bar ends before what the children said is shown.
+    EndProgress();
     // The others' parts, each as its child read it, or here.
     for (int p = 1; p < nParts; p++) {
         if (aParts[p].fStarted && EndPart(p, &aParts[p])) continue;
         for (DWORD i = 0; i < s_nFiles; i++)
             if (s_aFiles[i].iPart == p && !s_aFiles[i].fAgain) ReadFileHere(i, nRead);
     }
-    EndProgress();
     free(aParts);
 }
 
-// spool library --part [--verify] [--map FROM=TO]...: the child of a part.
+// spool library --part FORMAT [--verify] [--map FROM=TO]...: the child of a
+// part.
 // Tells the kinds of the files listed on its standard input, reads the
 // AVIs among them, and writes what it found in the lines above.
 int ReadPartCommand(int argc, char **argv)
@@ -879,8 +896,10 @@ int ReadPartCommand(int argc, char **argv)
     BOOL fVerify = FALSE;
     for (int i = 0; i < argc; i++) {
         LPCSTR pszValue = NULL;
-        if (TakeOption(argc, argv, &i, "--part", NULL, NULL)) continue;
-        if (TakeOption(argc, argv, &i, "--verify", NULL, NULL)) {
+        if (TakeOption(argc, argv, &i, "--part", NULL, &pszValue)) {
+            // The lines asked for: this program writes only its own.
+            if (!pszValue || strcmp(pszValue, PART_FORMAT) != 0) return UsageError("library", pszValue ? pszValue : argv[i]);
+        } else if (TakeOption(argc, argv, &i, "--verify", NULL, NULL)) {
             fVerify = TRUE;
         } else if (TakeOption(argc, argv, &i, "--map", NULL, &pszValue)) {
             if (!pszValue || !AddPathMap(pszValue)) return UsageError("library", pszValue ? pszValue : argv[i]);
@@ -928,7 +947,7 @@ int ReadPartCommand(int argc, char **argv)
         Complain("the list of AVIs does not hold", "AVI の一覧が正しくありません");
         return SPOOL_ERROR;
     }
-    fprintf(g_pOut, "end %lu\n", (unsigned long)nFiles);
+    fprintf(g_pOut, "end %lu %s\n", (unsigned long)nFiles, PART_FORMAT);
     return fflush(g_pOut) == 0 && !ferror(g_pOut) ? SPOOL_OK : SPOOL_ERROR;
 }
 
@@ -954,7 +973,7 @@ BOOL ReadLibrary(int nTrees, char **apszTrees, BOOL fCross, int *pnUnlisted, int
     if (nTrees > 1 && !MarkFilesReachedAgain()) return FALSE;
     CHAR szProgram[MAX_PATH];
     if (nRead != READ_KINDS && pArgs && pArgs->lJobs > 1 && JobProgram(szProgram)) ReadFilesInParts(szProgram, nRead, pArgs);
-    else ReadFilesHere(nRead, FALSE);
+    else ReadFilesHere(nRead);
     if (s_fNamesLost) return FALSE;
     s_aiById = (DWORD *)malloc(((size_t)s_nNames + 1) * sizeof(DWORD));
     if (!s_aiById) {

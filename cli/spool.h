@@ -90,6 +90,9 @@ int RepairCommand(int argc, char **argv);
 int StatusCommand(int argc, char **argv);
 int ConfigCommand(int argc, char **argv);
 int LibraryCommand(int argc, char **argv);
+// The parts of the trees that children read and whose lines were taken,
+// over the run (tree commands with more than one job).
+extern DWORD g_nLibraryPartsTaken;
 int CleanCommand(int argc, char **argv);
 // spool refs --who FILE DIR...: the AVIs under the trees that name the file.
 int WhoCommand(LPCSTR pszFile, int argc, char **argv);

@@ -399,7 +399,7 @@ BOOL LoadAvi(AviInfo *pInfo, BOOL fOpen)
     if (!pFailure) pFailure = FindFirstVideoChunk(&state);
     if (!pFailure) pFailure = ReadFrameTable(&state);
     if (!pFailure && !RiffOpenFile(&pInfo->file, pInfo->hFile)) pFailure = &MSG_NO_MEMORY;
-    // What the load read ahead (a small AVI whole) is there for the frames.
+    // What the load read last (a small AVI whole) serves the frames' reads.
     if (!pFailure && pInfo->file.cbFile == state.pAvi->file.cbFile && state.pAvi->file.pbBlock)
         RiffTakeBlock(&pInfo->file, &state.pAvi->file);
     if (state.pAvi) {

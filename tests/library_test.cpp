@@ -312,7 +312,10 @@ TEST_F(Library, PartsGiveWhatOneProcessGives)
         EXPECT_NE(one.out, "");
         for (const char *pszJobs : {"2", "3"}) {
             args.back() = pszJobs;
+            // Each child's lines are taken.
+            DWORD nTaken = g_nLibraryPartsTaken;
             RUN run = Run(args);
+            EXPECT_EQ(g_nLibraryPartsTaken - nTaken, (DWORD)atoi(pszJobs) - 1) << command[0] << " " << command.back();
             EXPECT_EQ(run.nStatus, one.nStatus) << command[0] << " " << command.back() << " --jobs " << pszJobs;
             EXPECT_EQ(run.out, one.out) << command[0] << " " << command.back() << " --jobs " << pszJobs;
             EXPECT_EQ(SortedLines(run.err), SortedLines(one.err)) << run.err << "\n---\n" << one.err;
@@ -337,7 +340,7 @@ TEST_F(Library, PartsThatFailAreReadHere)
 #ifndef _WIN32
     // Children that are shell scripts: each reads its list ("FILE HEXPATH"
     // lines) and writes lines of its own for each FILE, each row one fault
-    // away from the first.
+    // away from the first ($3: the format that --part asks for).
     std::string zeros;
     for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";  // FRAMES RECORDS OTHER BAD CHECKS...
     struct {
@@ -346,24 +349,30 @@ TEST_F(Library, PartsThatFailAreReadHere)
         std::string end;
         bool fTaken;
     } aChildren[] = {
-        {"every line holds", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"", true},
+        {"every line holds", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"", true},
         {"no end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "", false},
-        {"a wrong count at the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end 99\"", false},
-        {"each file twice", "echo \"file $f 0 0 0 0" + zeros + " 0\"; echo \"file $f 0 0 0 0" + zeros + " 0\"",
-         "echo \"end $n\"", false},
-        {"another part's file in place of its first",
-         "if [ $first = 1 ]; then first=0; f=$other; fi; echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"",
+        {"a wrong count at the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end 99 $3\"", false},
+        {"one file left out, the end counting what was said",
+         "if [ $first = 1 ]; then first=0; else echo \"file $f 0 0 0 0" + zeros + " 0\"; fi", "echo \"end $((n-1)) $3\"",
          false},
-        {"a kind that is none", "echo \"file $f 9 0 0 0" + zeros + " 0\"", "echo \"end $n\"", false},
+        {"another format", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n format-0\"", false},
+        {"names after the last file", "echo \"file $f 0 0 0 0" + zeros + " 0\"",
+         "echo \"name x41 x41 1 1 1 2 3 4\"; echo \"end $n $3\"", false},
+        {"each file twice", "echo \"file $f 0 0 0 0" + zeros + " 0\"; echo \"file $f 0 0 0 0" + zeros + " 0\"",
+         "echo \"end $n $3\"", false},
+        {"another part's file in place of its first",
+         "if [ $first = 1 ]; then first=0; f=$other; fi; echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"",
+         false},
+        {"a kind that is none", "echo \"file $f 9 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"", false},
         {"a number past its field's", "echo \"name x41 x41 5 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
-         "echo \"end $n\"", false},
+         "echo \"end $n $3\"", false},
         {"names no AVI can have", "echo \"name x41 x41 1 1 1 2 3 4\"; echo \"file $f 0 0 0 0" + zeros + " 1\"",
-         "echo \"end $n\"", false},
+         "echo \"end $n $3\"", false},
         {"a name holding a NUL", "echo \"name x4100 x41 1 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
-         "echo \"end $n\"", false},
-        {"a line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; echo more", false},
-        {"an unended line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; printf more", false},
-        {"a failure", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n\"; exit 2", false},
+         "echo \"end $n $3\"", false},
+        {"a line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; echo more", false},
+        {"an unended line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; printf more", false},
+        {"a failure", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; exit 2", false},
     };
     for (const auto &child : aChildren) {
         // $other: the first file of the trees that is not in its list.
@@ -375,7 +384,9 @@ TEST_F(Library, PartsThatFailAreReadHere)
         ASSERT_TRUE(WriteBytes(path, (const BYTE *)script.data(), script.size()));
         ASSERT_EQ(chmod(path.c_str(), 0755), 0);
         SetEnvironment("SPOOL_PROGRAM", path.c_str());
+        DWORD nTaken = g_nLibraryPartsTaken;
         run = Run(args);
+        EXPECT_EQ(g_nLibraryPartsTaken - nTaken, child.fTaken ? 1u : 0u) << child.pszWhat;
         EXPECT_EQ(run.out == one.out, !child.fTaken) << child.pszWhat << "\n" << run.out;
         if (child.fTaken) {
             // Some AVIs are missing from the listing: the child said so.
