@@ -224,6 +224,16 @@ TEST(Riff, AWholeFileBlockIsReadFromTheStart)
             }
         }
         EXPECT_EQ(riff.fReadFailed != FALSE, fCut);
+        if (!fCut) {
+            // Read once: a file cut short after it is still read from memory.
+            HANDLE hCut = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(hCut, INVALID_HANDLE_VALUE);
+            ASSERT_NE(SetFilePointer(hCut, 10, NULL, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+            ASSERT_TRUE(SetEndOfFile(hCut));
+            CloseHandle(hCut);
+            EXPECT_TRUE(RiffRead(&riff, cbFile - sizeof(ab), ab, sizeof(ab)));
+            EXPECT_EQ(memcmp(ab, file.data() + cbFile - sizeof(ab), sizeof(ab)), 0);
+        }
         RiffCloseFile(&riff);
         CloseHandle(h);
     }
@@ -232,7 +242,7 @@ TEST(Riff, AWholeFileBlockIsReadFromTheStart)
 
 // Bytes written through the file are what later reads give, wherever the
 // write falls against the bytes read ahead: inside them, across either of
-// their ends, or past them.
+// their ends, or past them; and when the block holds the whole file.
 TEST(Riff, ReadsAfterAWriteSeeIt)
 {
     std::string dir = MakeTempDir("riffwrite");
@@ -253,27 +263,32 @@ TEST(Riff, ReadsAfterAWriteSeeIt)
         {"around it", ullBlock - 10, RIFF_BLOCK + 20},
         {"past it", ullBlock + RIFF_BLOCK + 10, 40},
     };
-    for (const auto &c : aCases) {
-        SCOPED_TRACE(c.pszWhere);
-        ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        RIFFFILE riff;
-        ASSERT_TRUE(RiffOpenFile(&riff, h));
-        BYTE ab[16];
-        ASSERT_TRUE(RiffRead(&riff, ullBlock, ab, sizeof(ab)));
-        std::vector<BYTE> written(c.cb, 0xA5);
-        ASSERT_TRUE(RiffWrite(&riff, c.ullAt, written.data(), c.cb));
-        std::vector<BYTE> expected = file;
-        std::copy(written.begin(), written.end(), expected.begin() + (size_t)c.ullAt);
-        // Read back in small pieces, as the block serves them.
-        for (ULONGLONG ull = ullBlock; ull + 256 <= ullBlock + RIFF_BLOCK + 256; ull += 256) {
-            BYTE abRead[256];
-            ASSERT_TRUE(RiffRead(&riff, ull, abRead, sizeof(abRead)));
-            ASSERT_EQ(0, memcmp(abRead, expected.data() + ull, sizeof(abRead))) << "at " << ull;
+    for (bool fWhole : {false, true}) {
+        for (const auto &c : aCases) {
+            SCOPED_TRACE(std::string(c.pszWhere) + (fWhole ? ", the whole file in the block" : ""));
+            ASSERT_TRUE(WriteBytes(path, file.data(), file.size()));
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+            RIFFFILE riff;
+            ASSERT_TRUE(RiffOpenFile(&riff, h));
+            if (fWhole) {
+                ASSERT_TRUE(RiffSetBlock(&riff, cbFile));
+            }
+            BYTE ab[16];
+            ASSERT_TRUE(RiffRead(&riff, ullBlock, ab, sizeof(ab)));
+            std::vector<BYTE> written(c.cb, 0xA5);
+            ASSERT_TRUE(RiffWrite(&riff, c.ullAt, written.data(), c.cb));
+            std::vector<BYTE> expected = file;
+            std::copy(written.begin(), written.end(), expected.begin() + (size_t)c.ullAt);
+            // Read back in small pieces, as the block serves them.
+            for (ULONGLONG ull = ullBlock; ull + 256 <= ullBlock + RIFF_BLOCK + 256; ull += 256) {
+                BYTE abRead[256];
+                ASSERT_TRUE(RiffRead(&riff, ull, abRead, sizeof(abRead)));
+                ASSERT_EQ(0, memcmp(abRead, expected.data() + ull, sizeof(abRead))) << "at " << ull;
+            }
+            RiffCloseFile(&riff);
+            CloseHandle(h);
         }
-        RiffCloseFile(&riff);
-        CloseHandle(h);
     }
     RemoveTree(dir);
 }
