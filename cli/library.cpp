@@ -784,8 +784,10 @@ BOOL EndPart(int iPart, PART *pPart)
     char *pb = dwCode == SPOOL_OK ? ReadJobOutput(&pPart->job, 0, PART_TEXT_MAX, &cb) : NULL;
     BOOL fTaken = pb && TakePartOutput(iPart, pb, cb, pPart->nFiles);
     free(pb);
-    if (fTaken) g_nLibraryPartsTaken++;
-    if (fTaken) CopyJobOutput(&pPart->job, 1, g_pErr);
+    if (fTaken) {
+        g_nLibraryPartsTaken++;
+        CopyJobOutput(&pPart->job, 1, g_pErr);
+    }
     EndPartFiles(pPart);
     return fTaken;
 }
@@ -794,11 +796,15 @@ BOOL EndPart(int iPart, PART *pPart)
 // the parts (never to tell what a file is): an AVI is read whole, any other
 // file only for its kind. The name's extension is the only hint there is
 // before a file is opened; a renamed AVI only makes the parts less even.
-ULONGLONG PartWeight(const LIBFILE *pFile)
+BOOL HasAviName(const LIBFILE *pFile)
 {
     size_t cch = strlen(pFile->pszPath);
-    BOOL fAviName = cch >= 4 && _stricmp(pFile->pszPath + cch - 4, ".avi") == 0;
-    return fAviName ? pFile->ullSize + PART_AVI_WEIGHT : PART_FILE_WEIGHT;
+    return cch >= 4 && _stricmp(pFile->pszPath + cch - 4, ".avi") == 0;
+}
+
+ULONGLONG PartWeight(const LIBFILE *pFile)
+{
+    return HasAviName(pFile) ? pFile->ullSize + PART_AVI_WEIGHT : PART_FILE_WEIGHT;
 }
 
 int CompareHeaviestFirst(const void *pA, const void *pB)
@@ -827,9 +833,8 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
     for (DWORD i = 0; i < s_nFiles; i++) {
         if (s_aFiles[i].fAgain) continue;
         nWeighed++;
-        ULONGLONG ullWeight = PartWeight(&s_aFiles[i]);
-        ullTotal += ullWeight;
-        if (ullWeight != PART_FILE_WEIGHT) ullAviNames += s_aFiles[i].ullSize;
+        ullTotal += PartWeight(&s_aFiles[i]);
+        if (HasAviName(&s_aFiles[i])) ullAviNames += s_aFiles[i].ullSize;
     }
     int nParts = (DWORD)pArgs->lJobs < nWeighed ? (int)pArgs->lJobs : (int)nWeighed;
     if (!pArgs->fJobsGiven && ullAviNames < PART_BYTES_MIN) nParts = 1;

@@ -343,36 +343,39 @@ TEST_F(Library, PartsThatFailAreReadHere)
     // away from the first ($3: the format that --part asks for).
     std::string zeros;
     for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";  // FRAMES RECORDS OTHER BAD CHECKS...
+    // The line of a file that is no AVI, and the end of a list whose every
+    // file was said.
+    const std::string said = "echo \"file $f 0 0 0 0" + zeros + " 0\"", end = "echo \"end $n $3\"";
     struct {
         const char *pszWhat;
         std::string body;  // run for each FILE of the list
         std::string end;
         bool fTaken;
     } aChildren[] = {
-        {"every line holds", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"", true},
-        {"no end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "", false},
-        {"a wrong count at the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end 99 $3\"", false},
+        {"every line holds", said, end, true},
+        {"no end", said, "", false},
+        {"a wrong count at the end", said, "echo \"end 99 $3\"", false},
         {"one file left out, the end counting what was said",
-         "if [ $first = 1 ]; then first=0; else echo \"file $f 0 0 0 0" + zeros + " 0\"; fi", "echo \"end $((n-1)) $3\"",
+         "if [ $first = 1 ]; then first=0; else " + said + "; fi", "echo \"end $((n-1)) $3\"",
          false},
-        {"another format", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n format-0\"", false},
-        {"names after the last file", "echo \"file $f 0 0 0 0" + zeros + " 0\"",
-         "echo \"name x41 x41 1 1 1 2 3 4\"; echo \"end $n $3\"", false},
-        {"each file twice", "echo \"file $f 0 0 0 0" + zeros + " 0\"; echo \"file $f 0 0 0 0" + zeros + " 0\"",
-         "echo \"end $n $3\"", false},
+        {"another format", said, "echo \"end $n format-0\"", false},
+        {"names after the last file", said,
+         "echo \"name x41 x41 1 1 1 2 3 4\"; " + end, false},
+        {"each file twice", said + "; " + said,
+         end, false},
         {"another part's file in place of its first",
-         "if [ $first = 1 ]; then first=0; f=$other; fi; echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"",
+         "if [ $first = 1 ]; then first=0; f=$other; fi; " + said, end,
          false},
-        {"a kind that is none", "echo \"file $f 9 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"", false},
+        {"a kind that is none", "echo \"file $f 9 0 0 0" + zeros + " 0\"", end, false},
         {"a number past its field's", "echo \"name x41 x41 5 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
-         "echo \"end $n $3\"", false},
+         end, false},
         {"names no AVI can have", "echo \"name x41 x41 1 1 1 2 3 4\"; echo \"file $f 0 0 0 0" + zeros + " 1\"",
-         "echo \"end $n $3\"", false},
+         end, false},
         {"a name holding a NUL", "echo \"name x4100 x41 1 1 1 2 3 4\"; echo \"file $f 1 0 0 0" + zeros + " 1\"",
-         "echo \"end $n $3\"", false},
-        {"a line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; echo more", false},
-        {"an unended line after the end", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; printf more", false},
-        {"a failure", "echo \"file $f 0 0 0 0" + zeros + " 0\"", "echo \"end $n $3\"; exit 2", false},
+         end, false},
+        {"a line after the end", said, end + "; echo more", false},
+        {"an unended line after the end", said, end + "; printf more", false},
+        {"a failure", said, end + "; exit 2", false},
     };
     for (const auto &child : aChildren) {
         // $other: the first file of the trees that is not in its list.
