@@ -361,6 +361,8 @@ TEST_F(Library, PartsThatFailAreReadHere)
         {"another format", said, "echo \"end $n format-0\"", false},
         {"names after the last file", said,
          "echo \"name x41 x41 1 1 1 2 3 4\"; " + end, false},
+        {"its second file said in place of its first",
+         "if [ $first = 1 ]; then first=0; f=$(echo $own | cut -d' ' -f2); fi; " + said, end, false},
         {"each file twice", said + "; " + said,
          end, false},
         {"another part's file in place of its first",
