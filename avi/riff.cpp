@@ -65,15 +65,15 @@ static BOOL ReadDirect(HANDLE h, ULONGLONG ullAt, void *pData, DWORD cb, DWORD *
     return GetLastError() == ERROR_HANDLE_EOF;
 }
 
-BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
+const BYTE *RiffPeek(RIFFFILE *pFile, ULONGLONG ullAt, DWORD cb, void *pData)
 {
-    if (ullAt > pFile->cbFile || cb > pFile->cbFile - ullAt) return FALSE;
+    if (ullAt > pFile->cbFile || cb > pFile->cbFile - ullAt) return NULL;
     DWORD cbDone = 0;
     // Pieces larger than a quarter of the block go straight to the caller.
     if (cb > pFile->cbBlockCap / 4 || !pFile->pbBlock) {
-        if (ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb) return TRUE;
+        if (ReadDirect(pFile->h, ullAt, pData, cb, &cbDone) && cbDone == cb) return (const BYTE *)pData;
         pFile->fReadFailed = TRUE;
-        return FALSE;
+        return NULL;
     }
     if (ullAt < pFile->ullBlock || ullAt + cb > pFile->ullBlock + pFile->cbBlock) {
         // A block that holds the whole file is read from its start.
@@ -81,12 +81,19 @@ BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
         pFile->cbBlock = 0;
         if (!ReadDirect(pFile->h, ullFrom, pFile->pbBlock, pFile->cbBlockCap, &cbDone) || ullAt + cb > ullFrom + cbDone) {
             pFile->fReadFailed = TRUE;
-            return FALSE;
+            return NULL;
         }
         pFile->ullBlock = ullFrom;
         pFile->cbBlock = cbDone;
     }
-    memcpy(pData, pFile->pbBlock + (ullAt - pFile->ullBlock), cb);
+    return pFile->pbBlock + (ullAt - pFile->ullBlock);
+}
+
+BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb)
+{
+    const BYTE *pb = RiffPeek(pFile, ullAt, cb, pData);
+    if (!pb) return FALSE;
+    if (pb != pData) memcpy(pData, pb, cb);
     return TRUE;
 }
 
@@ -125,10 +132,12 @@ BOOL RiffNext(RIFFCURSOR *pCursor, RIFFCHUNK *pChunk)
     ULONGLONG ullPos = pCursor->ullNext;
     if (ullPos > pCursor->ullEnd || pCursor->ullEnd - ullPos < 8) return FALSE;
     DWORD adw[2];
-    if (!RiffRead(pCursor->pFile, ullPos, adw, 8)) {
+    const BYTE *pbHeader = RiffPeek(pCursor->pFile, ullPos, 8, adw);
+    if (!pbHeader) {
         pCursor->fFailed = TRUE;
         return FALSE;
     }
+    memcpy(adw, pbHeader, 8);
     pChunk->ckid = adw[0];
     pChunk->cbSize = adw[1];
     pChunk->fccType = 0;

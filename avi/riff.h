@@ -48,6 +48,11 @@ void RiffCloseFile(RIFFFILE *pFile);
 // Pieces up to a quarter of the block come through the block, larger ones
 // straight from the file; any file read in order can be read this way.
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
+// The same bytes without a copy where the block holds them: a pointer into
+// the block, good until the next read or write of the file, or pData (cb
+// bytes of the caller's) with the bytes read into it; NULL where RiffRead
+// fails.
+const BYTE *RiffPeek(RIFFFILE *pFile, ULONGLONG ullAt, DWORD cb, void *pData);
 // A larger block for a reader that goes through the whole file in order;
 // FALSE (the block as it was) without memory. A block that can hold the
 // whole file is read from the file's start: the reads after it come from

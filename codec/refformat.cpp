@@ -19,11 +19,16 @@ void BuildRefRecord(REFRECORD *pRec, int iSeq, BOOL fRaw, DWORD dwOffset, DWORD 
 ULONGLONG RefRecordFrameEnd(const void *pData, DWORD cbData, DWORD *pdwOffset)
 {
     if (!IsRefRecord(pData, cbData)) return 0;
-    // Only the head: the magic, the offset and the size with its flags.
+    // Only the head: the magic, the offset and the size with its flags, the
+    // bytes that the data holds of it and zeros after them.
     REFRECORD rec;
     const DWORD cbHead = (DWORD)offsetof(REFRECORD, szFileName);
-    memset(&rec, 0, cbHead);
-    memcpy(&rec, pData, cbData < cbHead ? cbData : cbHead);
+    if (cbData >= cbHead) {
+        memcpy(&rec, pData, cbHead);
+    } else {
+        memset(&rec, 0, cbHead);
+        memcpy(&rec, pData, cbData);
+    }
     if (pdwOffset) *pdwOffset = rec.dwOffset;
     return (ULONGLONG)rec.dwOffset + RefRecordFrameSize(&rec);
 }

@@ -118,6 +118,10 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
 // The same without a message: NULL when done, else the message of the
 // failure (its "%s" the AVI's path).
 const MESSAGE *FrameBytes(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb);
+// Reads frame n as FrameBytes does, without a copy where the AVI's bytes
+// are in memory: *ppb points at them (until the next read or write of the
+// AVI) or at pBuffer, which then holds them.
+const MESSAGE *FrameView(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, const BYTE **ppb, DWORD *pcb);
 
 // The AVI's rewritten bytes reach the disk (what depends on them comes
 // after): FALSE when they may not have.

@@ -7,18 +7,39 @@
 
 #include <string.h>
 
+// Whether the loaded AVI's bytes can be read through its handle.
+static BOOL AviFileOpen(const AviInfo *pInfo)
+{
+    return pInfo->hFile && pInfo->hFile != INVALID_HANDLE_VALUE && pInfo->file.h == pInfo->hFile;
+}
+
+const MESSAGE *FrameView(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, const BYTE **ppb, DWORD *pcb)
+{
+    if (!pInfo->hmmio) return &MSG_NO_AVI_OPEN;
+    if (n >= pInfo->nFrames) return &MSG_FRAME_NUMBER;
+    if (!AviFileOpen(pInfo)) return &MSG_FRAME_READ;
+    ULONGLONG ullAt = pInfo->pFrames[n].ullChunkPos + 8;
+    DWORD dwLen = pInfo->pFrames[n].dwChunkLen & FRAME_LENMASK;
+    // A frame longer than the caller's buffer cannot be read into it.
+    const BYTE *pb = dwLen > cbBuffer ? NULL : RiffPeek(&pInfo->file, ullAt, dwLen, pBuffer);
+    if (!pb) return &MSG_FRAME_READ;
+    *ppb = pb;
+    *pcb = dwLen;
+    return NULL;
+}
+
 const MESSAGE *FrameBytes(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOOL fWrite, DWORD *pcb)
 {
+    if (!fWrite) {
+        const BYTE *pb = NULL;
+        const MESSAGE *pFailure = FrameView(pInfo, pBuffer, cbBuffer, n, &pb, pcb);
+        if (!pFailure && pb != pBuffer) memcpy(pBuffer, pb, *pcb);
+        return pFailure;
+    }
     if (!pInfo->hmmio) return &MSG_NO_AVI_OPEN;
     if (n >= pInfo->nFrames) return &MSG_FRAME_NUMBER;
     ULONGLONG ullAt = pInfo->pFrames[n].ullChunkPos + 8;
     DWORD dwLen = pInfo->pFrames[n].dwChunkLen & FRAME_LENMASK;
-    if (!fWrite) {
-        // A frame longer than the caller's buffer cannot be read into it.
-        if (dwLen > cbBuffer || !AviBytesAt(pInfo, ullAt, pBuffer, dwLen, FALSE)) return &MSG_FRAME_READ;
-        *pcb = dwLen;
-        return NULL;
-    }
     if (*pcb != dwLen) return &MSG_FRAME_SIZE;
     // Straight to the file: the multimedia I/O keeps no buffer of the
     // loaded AVI (LoadAvi).
@@ -35,7 +56,7 @@ BOOL AccessFrameData(AviInfo *pInfo, BYTE *pBuffer, DWORD cbBuffer, DWORD n, BOO
 
 BOOL AviBytesAt(AviInfo *pInfo, ULONGLONG ullAt, void *pData, DWORD cb, BOOL fWrite)
 {
-    if (!pInfo->hFile || pInfo->hFile == INVALID_HANDLE_VALUE || pInfo->file.h != pInfo->hFile) return FALSE;
+    if (!AviFileOpen(pInfo)) return FALSE;
     return fWrite ? RiffWrite(&pInfo->file, ullAt, pData, cb) : RiffRead(&pInfo->file, ullAt, pData, cb);
 }
 

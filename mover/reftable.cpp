@@ -361,7 +361,7 @@ void FreeRefTable(void)
     IndexFree(&s_entryIndex);
 }
 
-BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField)
+const BYTE *FindNameField(const BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField)
 {
     // A record of this system: the name at 16, a field of 260 bytes, as far
     // as the frame holds it.
@@ -472,26 +472,34 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
     CHAR aszRecent[RECENT][MAX_PATH];
     DWORD acchRecent[RECENT];
     int akRecent[RECENT];
-    int nRecent = 0, iNextRecent = 0;
+    int nRecent = 0, iNextRecent = 0, rLast = 0;
     for (; i < pInfo->nFrames && cbScratch > 1; i++) {
+        // The frame where the AVI's bytes are held, else copied to scratch;
+        // nothing below reads past its cb bytes.
         DWORD cb = 0;
-        if (const MESSAGE *pFailure = FrameBytes(pInfo, g_pbScratch, cbScratch - 1, i, FALSE, &cb)) {
+        const BYTE *pbFrame = NULL;
+        if (const MESSAGE *pFailure = FrameView(pInfo, g_pbScratch, cbScratch - 1, i, &pbFrame, &cb)) {
             AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, pFailure, MB_ICONQUESTION, pInfo->szAviFile, NULL);
             break;
         }
-        g_pbScratch[cb] = 0;
         DWORD cbField = 0;
-        BYTE *pField = FindNameField(g_pbScratch, cb, pInfo->fccHandler, &cbField);
+        const BYTE *pField = FindNameField(pbFrame, cb, pInfo->fccHandler, &cbField);
         if (pField) {
             BOOL fNew = FALSE;
             // A field that holds a recent name and its zero needs no
             // look-up. Else the name ends at its zero or at the end of its
             // field.
+            // The name last met is looked at first: in a run it is the
+            // only one compared.
             int k = -1;
-            for (int r = 0; r < nRecent && k < 0; r++)
-                if (cbField > acchRecent[r] && memcmp(pField, aszRecent[r], acchRecent[r] + 1) == 0) k = akRecent[r];
+            for (int n = 0, r = rLast; n < nRecent && k < 0; n++, r = r + 1 < nRecent ? r + 1 : 0) {
+                if (cbField > acchRecent[r] && memcmp(pField, aszRecent[r], acchRecent[r] + 1) == 0) {
+                    k = akRecent[r];
+                    rLast = r;
+                }
+            }
             if (k < 0) {
-                int r = iNextRecent;
+                int r = rLast = iNextRecent;
                 iNextRecent = (iNextRecent + 1) % RECENT;
                 if (nRecent < RECENT) nRecent++;
                 NameInField(pField, cbField, aszRecent[r]);
@@ -505,14 +513,14 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
             REFFILEENTRY *pEntry = &g_pRefFiles[k];
             // A record of this system says where its frame lies.
             DWORD dwOffset = 0;
-            ULONGLONG ullEnd = RefRecordFrameEnd(g_pbScratch, cb, &dwOffset);
+            ULONGLONG ullEnd = RefRecordFrameEnd(pbFrame, cb, &dwOffset);
             if (fNew) {
                 pEntry->dwFirstFrame = i;
                 pEntry->cbNameField = cbField;
             }
             pEntry->dwFrameCount++;
             if (cbField < pEntry->cbNameField) pEntry->cbNameField = cbField;
-            pEntry->dwKinds |= IsRefRecord(g_pbScratch, cb) ? REFKIND_RECORD : REFKIND_FOREIGN;
+            pEntry->dwKinds |= IsRefRecord(pbFrame, cb) ? REFKIND_RECORD : REFKIND_FOREIGN;
             if (ullEnd > pEntry->ullFramesEnd) {
                 pEntry->ullFramesEnd = ullEnd;
                 pEntry->ullLastFrame = dwOffset;

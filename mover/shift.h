@@ -110,7 +110,11 @@ void FreeRefTable(void);
 // The name field of a frame: its start (into pData) and size, by the kind
 // of reference that the frame is; NULL when it holds none. A field never
 // reaches past the frame's cbData bytes.
-BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField);
+const BYTE *FindNameField(const BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField);
+inline BYTE *FindNameField(BYTE *pData, DWORD cbData, FOURCC fccHandler, DWORD *pcbField)
+{
+    return (BYTE *)FindNameField((const BYTE *)pData, cbData, fccHandler, pcbField);
+}
 // The name in a name field: up to its zero or the field's end, cut to
 // MAX_PATH - 1 bytes (pszName: MAX_PATH bytes).
 void NameInField(const BYTE *pField, DWORD cbField, LPSTR pszName);

@@ -65,6 +65,7 @@ struct FILEOBJECT {
     DWORD dwShare;
     dev_t dev;
     ino_t ino;
+    mode_t modeType;   // S_IFMT of its mode: what an open descriptor is never changes
     std::string path;  // as opened, for the trace
     bool fLink;        // a symbolic link opened itself
     // With DELETE access: the folder of the name, opened with the file,
@@ -606,7 +607,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         return Fail(ERROR_ACCESS_DENIED);
     }
     // A file's reads and writes wait for the disk as usual.
-    if (!fPathOnly && S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!fPathOnly && S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, oflags & ~O_NONBLOCK);
     if (!fPathOnly && (dwFlagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN)) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     // Another process's open that shares nothing; or this one's, which
     // another process must not get past.
@@ -635,6 +636,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->dwShare = dwShareMode;
     pFile->dev = st.st_dev;
     pFile->ino = st.st_ino;
+    pFile->modeType = st.st_mode & S_IFMT;
     pFile->path = lpFileName;
     pFile->fLink = fLink;
     if (dwDesiredAccess & DELETE) {
@@ -894,16 +896,12 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
 extern "C" DWORD WINAPI GetFileType(HANDLE hFile)
 {
     FILEOBJECT *pFile = FileObject(hFile);
-    struct stat st;
     if (!pFile) return FILE_TYPE_UNKNOWN;
-    if (fstat(pFile->fd, &st) != 0) {
-        SetLastError(Win32ErrorFromErrno(errno));
-        return FILE_TYPE_UNKNOWN;
-    }
+    mode_t mode = pFile->modeType;
     SetLastError(NO_ERROR);
-    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return FILE_TYPE_DISK;
-    if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+    if (S_ISREG(mode) || S_ISDIR(mode) || S_ISLNK(mode)) return FILE_TYPE_DISK;
+    if (S_ISCHR(mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(mode) || S_ISSOCK(mode)) return FILE_TYPE_PIPE;
     return FILE_TYPE_UNKNOWN;
 }
 
