@@ -1,6 +1,7 @@
 // spool library, refs --who and clean: the AVIs and reference files of whole
 // trees, each told by its contents (never by its extension), and which AVI
 // names which reference file, by the file's identity.
+#include "cli/claims.h"
 #include "cli/jobs.h"
 #include "cli/spool.h"
 
@@ -18,6 +19,7 @@
 #include <time.h>
 
 DWORD g_nLibraryPartsTaken;
+DWORD g_nLibraryPoolFilesTaken;
 
 namespace {
 
@@ -54,9 +56,12 @@ typedef struct {
     // AVIs with --verify: verify's status (-1: not checked) and counts.
     int nVerify;
     VERIFYCOUNTS verify;
-    // AVIs read in parts: the part that reads it (0: this process), and
-    // whether the part's child said it already.
+    // AVIs read in parts: the part that reads it (0: this process;
+    // PART_POOL: the part that claims its unit of the pool), and whether
+    // the part's child said it already.
     int iPart;
+    BOOL fPooled;  // in the pool, in unit iUnit
+    DWORD iUnit;
     BOOL fSaid;
 } LIBFILE;
 
@@ -477,13 +482,21 @@ void ReadFilesHere(int nRead)
 // --- Reading in parts
 //
 // With more than one job, the files are shared among this process and
-// children (spool library --part, given its list on its standard input),
-// in parts of about the same weight, the heaviest first to the least loaded
-// part. Each part tells the kinds of its files and reads its AVIs. A child
-// writes what it found as lines of text, taken when it has ended well and
-// every line holds; else its files are read here. Its list holds a line
-// "FILE HEXPATH" for each file (FILE: the file's place in this process's
-// table). Its lines: for each AVI, one line for each reference file it names
+// children (spool library --part, given its list on its standard input).
+// The heaviest files, half the weight in all, are shared out first, each
+// to the least loaded part. The lighter rest is a pool in units of about
+// equal weight, which the parts claim one at a time as they get through
+// their work (claims.h): a part whose processor is slower, or whose files
+// cost more than their weight said, takes fewer, and all end at about the
+// same time. Each part tells the kinds of its files and reads its AVIs. A
+// child writes what it found as lines of text, taken when it has ended
+// well and every line holds; else its files are read here. Its list holds
+// a line "FILE HEXPATH" for each file of its own (FILE: the file's place
+// in this process's table), then, when there is a pool, a line
+//   claims PART UNITS VOLUME INDEXHIGH INDEXLOW HEXPATH
+// (its part, and the claims file with its identity) and a line
+// "FILE UNIT HEXPATH" for each file of the pool, unit by unit. Its lines:
+// for each AVI, one line for each reference file it names
 //   name HEXNAME HEXPATH EXISTS INDEXED VOLUME INDEXHIGH INDEXLOW SIZE
 // then for each file its own line
 //   file FILE KIND READ NOTE VERIFY FRAMES RECORDS OTHER BAD CHECKS... NAMES
@@ -494,12 +507,14 @@ void ReadFilesHere(int nRead)
 const ULONGLONG PART_BYTES_MIN = 64ull << 20;  // AVIs of less in all are read in one process
 const ULONGLONG PART_AVI_WEIGHT = 64u << 10;   // opening an AVI weighs as much as reading this
 const ULONGLONG PART_FILE_WEIGHT = 32u << 10;  // telling another file's kind
+const DWORD PART_UNITS = 256;                  // the pool's units, about
+#define PART_POOL (-1)
 const DWORD PART_TEXT_MAX = 1u << 30;          // the longest list or output taken
 const DWORD PART_NAME_MAX = 4 * MAX_PATH;      // the longest name in them
 #define PART_FILE_TOKENS (11 + VERIFY_CHECKS)   // on a file's line
 // What a child's last line ends in: the lines above as this program writes
 // them (a child of another version is not taken at its word).
-#define PART_FORMAT "format-1/" PRODUCT_VERSION
+#define PART_FORMAT LIBRARY_PART_FORMAT
 
 typedef struct {
     char *pb;
@@ -732,9 +747,20 @@ void EndPartFiles(PART *pPart)
     }
 }
 
+// The pool of the parts: its files unit by unit, and the claims file.
+typedef struct {
+    DWORD *ai;           // places in s_aFiles, unit by unit
+    DWORD n;
+    DWORD *aiUnitStart;  // where each unit begins in ai, and ai's end
+    DWORD nUnits;
+    CHAR szClaims[MAX_PATH];
+    GATEPROOF claimsProof;
+    BOOL fClaims;        // the claims file was made: the pool is shared
+} POOL;
+
 // Starts the child of part iPart; FALSE when it cannot be (its AVIs are
 // then read here).
-BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, PART *pPart)
+BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, const POOL *pPool, PART *pPart)
 {
     pPart->fStarted = FALSE;
     pPart->job.hProcess = NULL;
@@ -748,6 +774,23 @@ BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, P
         AppendText(&buf, szFile, (size_t)snprintf(szFile, sizeof(szFile), "%lu ", (unsigned long)i));
         AppendHexText(&buf, s_aFiles[i].pszPath);
         AppendText(&buf, "\n", 1);
+    }
+    if (pPool->fClaims) {
+        const FILEID *pId = &pPool->claimsProof.id;
+        CHAR sz[80];
+        AppendText(&buf, sz,
+                   (size_t)snprintf(sz, sizeof(sz), "claims %d %lu %lu %lu %lu ", iPart, (unsigned long)pPool->nUnits,
+                                    (unsigned long)pId->dwVolume, (unsigned long)pId->dwIndexHigh,
+                                    (unsigned long)pId->dwIndexLow));
+        AppendHexText(&buf, pPool->szClaims);
+        AppendText(&buf, "\n", 1);
+        for (DWORD k = 0; k < pPool->n; k++) {
+            DWORD i = pPool->ai[k];
+            AppendText(&buf, sz,
+                       (size_t)snprintf(sz, sizeof(sz), "%lu %lu ", (unsigned long)i, (unsigned long)s_aFiles[i].iUnit));
+            AppendHexText(&buf, s_aFiles[i].pszPath);
+            AppendText(&buf, "\n", 1);
+        }
     }
     DWORD cbWritten = 0;
     BOOL fListed = !buf.fFailed && buf.cb <= PART_TEXT_MAX &&
@@ -786,6 +829,7 @@ BOOL EndPart(int iPart, PART *pPart)
     free(pb);
     if (fTaken) {
         g_nLibraryPartsTaken++;
+        for (DWORD i = 0; i < s_nFiles; i++) g_nLibraryPoolFilesTaken += s_aFiles[i].iPart == iPart && s_aFiles[i].fPooled;
         CopyJobOutput(&pPart->job, 1, g_pErr);
     }
     EndPartFiles(pPart);
@@ -838,48 +882,115 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
     }
     int nParts = (DWORD)pArgs->lJobs < nWeighed ? (int)pArgs->lJobs : (int)nWeighed;
     if (!pArgs->fJobsGiven && ullAviNames < PART_BYTES_MIN) nParts = 1;
-    DWORD *ai = nParts > 1 ? (DWORD *)malloc((size_t)nWeighed * sizeof(DWORD)) : NULL;
+    POOL pool;
+    memset(&pool, 0, sizeof(pool));
+    pool.ai = nParts > 1 ? (DWORD *)malloc((size_t)nWeighed * sizeof(DWORD)) : NULL;
+    pool.aiUnitStart = nParts > 1 ? (DWORD *)malloc((size_t)(nWeighed + 1) * sizeof(DWORD)) : NULL;
     PART *aParts = nParts > 1 ? (PART *)calloc((size_t)nParts, sizeof(PART)) : NULL;
-    if (!ai || !aParts) {
-        free(ai);
+    if (!pool.ai || !pool.aiUnitStart || !aParts) {
+        free(pool.ai);
+        free(pool.aiUnitStart);
         free(aParts);
         ReadFilesHere(nRead);
         return;
     }
-    // The heaviest first, each to the part least loaded yet.
+    // The heaviest first, each to the part least loaded yet, until each
+    // holds its share of half the weight; the rest, in the same order, is
+    // the pool.
     DWORD n = 0;
     for (DWORD i = 0; i < s_nFiles; i++)
-        if (!s_aFiles[i].fAgain) ai[n++] = i;
-    qsort(ai, n, sizeof(DWORD), CompareHeaviestFirst);
+        if (!s_aFiles[i].fAgain) pool.ai[n++] = i;
+    qsort(pool.ai, n, sizeof(DWORD), CompareHeaviestFirst);
+    const ULONGLONG ullShare = ullTotal / 2 / (ULONGLONG)nParts;
     ULONGLONG aullLoad[JOBS_MAX];
     memset(aullLoad, 0, sizeof(aullLoad));
+    ULONGLONG ullPool = 0;
     for (DWORD k = 0; k < n; k++) {
+        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
         int iLeast = 0;
         for (int p = 1; p < nParts; p++)
             if (aullLoad[p] < aullLoad[iLeast]) iLeast = p;
-        s_aFiles[ai[k]].iPart = iLeast;
-        aullLoad[iLeast] += PartWeight(&s_aFiles[ai[k]]);
-        aParts[iLeast].nFiles++;
+        if (aullLoad[iLeast] < ullShare) {
+            pFile->iPart = iLeast;
+            aullLoad[iLeast] += PartWeight(pFile);
+            aParts[iLeast].nFiles++;
+        } else {
+            pFile->iPart = PART_POOL;
+            pFile->fPooled = TRUE;
+            pool.ai[pool.n++] = pool.ai[k];
+            ullPool += PartWeight(pFile);
+        }
     }
-    free(ai);
+    // Units of about equal weight: the heavier files one or a few to a
+    // unit, the lightest many.
+    const ULONGLONG ullUnit = ullPool / PART_UNITS + 1;
+    ULONGLONG ullInUnit = 0;
+    for (DWORD k = 0; k < pool.n; k++) {
+        if (k == 0 || ullInUnit >= ullUnit) {
+            pool.aiUnitStart[pool.nUnits++] = k;
+            ullInUnit = 0;
+        }
+        s_aFiles[pool.ai[k]].iUnit = pool.nUnits - 1;
+        ullInUnit += PartWeight(&s_aFiles[pool.ai[k]]);
+    }
+    pool.aiUnitStart[pool.nUnits] = pool.n;
+    // The claims file: the children's and this process's claims. Without
+    // it the pool is this process's.
+    CLAIMS claims;
+    memset(&claims, 0, sizeof(claims));
+    if (pool.nUnits && pool.nUnits <= CLAIM_UNITS_MAX) {
+        HANDLE h = MakeJobFile(pool.szClaims, &pool.claimsProof);
+        if (h != INVALID_HANDLE_VALUE) {
+            // Made here, and opened again as the children open it.
+            CloseHandle(h);
+            pool.fClaims = OpenClaims(&claims, pool.szClaims, &pool.claimsProof.id, pool.nUnits, 0);
+            if (!pool.fClaims) GateDelete(pool.szClaims, &pool.claimsProof);
+        }
+    }
     // A part whose child cannot start is read here with this process's own.
     for (int p = 1; p < nParts; p++) {
         aParts[p].hList = INVALID_HANDLE_VALUE;
-        if (StartPart(pszProgram, p, nRead, pArgs, &aParts[p])) continue;
+        if (StartPart(pszProgram, p, nRead, pArgs, &pool, &aParts[p])) continue;
         for (DWORD i = 0; i < s_nFiles; i++)
             if (s_aFiles[i].iPart == p) s_aFiles[i].iPart = 0;
     }
-    // This process's part, the progress bar in per cent of it (the others
-    // go about as fast).
-    ULONGLONG ullOwn = 0, ullDone = 0;
+    // This process's part, then the units of the pool it claims; the
+    // progress bar in per cent of its share (the others go about as fast).
+    ULONGLONG ullOwn = ullPool / (ULONGLONG)nParts, ullDone = 0;
     for (DWORD i = 0; i < s_nFiles; i++)
         if (!s_aFiles[i].fAgain && s_aFiles[i].iPart == 0) ullOwn += PartWeight(&s_aFiles[i]);
     BeginProgress(g_fJapanese ? "読込" : "read", 100, PROGRESS_PERCENT);
     for (DWORD i = 0; i < s_nFiles; i++) {
         if (s_aFiles[i].fAgain || s_aFiles[i].iPart != 0) continue;
-        ShowProgress(ullOwn ? ullDone * 100 / ullOwn : 0);
+        ShowProgress(ullOwn && ullDone < ullOwn ? ullDone * 100 / ullOwn : 99);
         ReadFileHere(i, nRead);
         ullDone += PartWeight(&s_aFiles[i]);
+    }
+    DWORD iUnit = 0;
+    while (pool.fClaims && ClaimNextUnit(&claims, &iUnit)) {
+        for (DWORD k = pool.aiUnitStart[iUnit]; k < pool.aiUnitStart[iUnit + 1]; k++) {
+            ShowProgress(ullOwn && ullDone < ullOwn ? ullDone * 100 / ullOwn : 99);
+            s_aFiles[pool.ai[k]].iPart = 0;
+            ReadFileHere(pool.ai[k], nRead);
+            ullDone += PartWeight(&s_aFiles[pool.ai[k]]);
+        }
+    }
+    // Every unit has its part now: the first to claim it. A unit claimed
+    // by no part that runs, or all of them when the claims could not be
+    // followed to the end, is read here (a child that read one too is then
+    // not taken at its word).
+    for (DWORD k = 0; k < pool.n; k++) {
+        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
+        if (pFile->iPart != PART_POOL) continue;
+        int iOwner = pool.fClaims && !claims.fFailed ? claims.abOwner[pFile->iUnit] : 0;
+        if (iOwner >= 1 && iOwner < nParts && aParts[iOwner].fStarted) {
+            pFile->iPart = iOwner;
+            aParts[iOwner].nFiles++;
+            continue;
+        }
+        pFile->iPart = 0;
+        ShowProgress(99);
+        ReadFileHere(pool.ai[k], nRead);
     }
     // The bar ends before what the children said is shown.
     EndProgress();
@@ -889,13 +1000,76 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
         for (DWORD i = 0; i < s_nFiles; i++)
             if (s_aFiles[i].iPart == p && !s_aFiles[i].fAgain) ReadFileHere(i, nRead);
     }
+    if (pool.fClaims) {
+        CloseClaims(&claims);
+        GateDelete(pool.szClaims, &pool.claimsProof);
+    }
+    free(pool.ai);
+    free(pool.aiUnitStart);
     free(aParts);
+}
+
+// Tells the kind of a file of a child's list, reads it when it is an AVI,
+// and writes its lines.
+void ReadListedFile(ULONGLONG ullFile, LPCSTR pszFile, BOOL fVerify)
+{
+    int nKind = KindOfFile(pszFile);
+    DWORD nNames = 0;
+    BOOL fNote = FALSE;
+    int nRead = nKind == LIB_AVI ? ReadAviNames(pszFile, PutPartName, &nNames, &fNote) : AVINAMES_WHOLE;
+    VERIFYCOUNTS verify;
+    memset(&verify, 0, sizeof(verify));
+    int nVerify = nKind == LIB_AVI && fVerify && nRead != AVINAMES_FAILED ? VerifyAviQuietly(pszFile, &verify) : -1;
+    fprintf(g_pOut, "file %lu %d %d %d %d %lu %lu %lu %lu", (unsigned long)ullFile, nKind, nRead, fNote ? 1 : 0,
+            nVerify + 1, (unsigned long)verify.nFrames, (unsigned long)verify.nRecords, (unsigned long)verify.nOther,
+            (unsigned long)verify.nBad);
+    for (int k = 0; k < VERIFY_CHECKS; k++) fprintf(g_pOut, " %lu", (unsigned long)verify.anChecks[k]);
+    fprintf(g_pOut, " %lu\n", (unsigned long)nNames);
+}
+
+// A child's pool: the lines of its files, unit by unit.
+typedef struct {
+    LPSTR *apszLines;    // "FILE UNIT HEXPATH", unit by unit
+    DWORD n;
+    DWORD *aiUnitStart;  // where each unit begins in apszLines, and the end
+    DWORD nUnits;
+} CHILDPOOL;
+
+// Takes the pool's lines after the claims line (UNITS units); FALSE when
+// one does not hold or they are not unit by unit.
+BOOL TakeChildPool(LPSTR *pp, LPSTR pEnd, DWORD nUnits, CHILDPOOL *pPool)
+{
+    memset(pPool, 0, sizeof(*pPool));
+    DWORD nLines = 0;
+    for (LPSTR q = *pp; q < pEnd; q++) nLines += *q == '\n';
+    pPool->apszLines = (LPSTR *)malloc(((size_t)nLines + 1) * sizeof(LPSTR));
+    pPool->aiUnitStart = (DWORD *)malloc(((size_t)nUnits + 1) * sizeof(DWORD));
+    if (!pPool->apszLines || !pPool->aiUnitStart) return FALSE;
+    pPool->nUnits = nUnits;
+    DWORD iUnitNext = 0;
+    LPSTR pszLine;
+    while ((pszLine = NextLine(pp, pEnd)) != NULL) {
+        LPCSTR pszUnit = strchr(pszLine, ' ');
+        ULONGLONG ullUnit = 0;
+        CHAR szUnit[16];
+        size_t cchUnit = pszUnit ? strcspn(pszUnit + 1, " ") : 0;
+        if (!pszUnit || !cchUnit || cchUnit >= sizeof(szUnit)) return FALSE;
+        memcpy(szUnit, pszUnit + 1, cchUnit);
+        szUnit[cchUnit] = '\0';
+        if (!nUnits || !TakeDecimal(szUnit, nUnits - 1, &ullUnit) || ullUnit + 1 < iUnitNext) return FALSE;
+        // Units begin in order; one without files begins where the next does.
+        while (iUnitNext <= ullUnit) pPool->aiUnitStart[iUnitNext++] = pPool->n;
+        pPool->apszLines[pPool->n++] = pszLine;
+    }
+    while (iUnitNext <= nUnits) pPool->aiUnitStart[iUnitNext++] = pPool->n;
+    return *pp == pEnd;
 }
 
 // spool library --part FORMAT [--verify] [--map FROM=TO]...: the child of a
 // part.
 // Tells the kinds of the files listed on its standard input, reads the
-// AVIs among them, and writes what it found in the lines above.
+// AVIs among them, and writes what it found in the lines above: its own
+// files, then the units of the pool that it claims first.
 int ReadPartCommand(int argc, char **argv)
 {
     BOOL fVerify = FALSE;
@@ -924,29 +1098,55 @@ int ReadPartCommand(int argc, char **argv)
     LPSTR p = list.pb, pEnd = list.pb + list.cb, pszLine;
     DWORD nFiles = 0;
     BOOL fGood = TRUE;
+    CHILDPOOL pool;
+    memset(&pool, 0, sizeof(pool));
+    CLAIMS claims;
+    memset(&claims, 0, sizeof(claims));
+    BOOL fClaims = FALSE;
+    CHAR szFile[PART_NAME_MAX];
     while (fGood && (pszLine = NextLine(&p, pEnd)) != NULL) {
-        LPSTR apsz[2];
+        LPSTR apsz[7];
         int n = 0;
         ULONGLONG ullFile = 0;
-        CHAR szFile[PART_NAME_MAX];
-        fGood = SplitLine(pszLine, apsz, 2, &n) && n == 2 && TakeDecimal(apsz[0], 0xffffffff, &ullFile) &&
-                TakeHexText(apsz[1], szFile, sizeof(szFile));
+        fGood = SplitLine(pszLine, apsz, 7, &n);
+        if (fGood && n == 7 && strcmp(apsz[0], "claims") == 0) {
+            // The pool: its units, claimed one by one after the own files.
+            ULONGLONG aull[5];
+            FILEID id;
+            fGood = TakeDecimal(apsz[1], CLAIM_PARTS_MAX - 1, &aull[0]) && aull[0] >= 1 &&
+                    TakeDecimal(apsz[2], CLAIM_UNITS_MAX, &aull[1]) && TakeDecimal(apsz[3], 0xffffffff, &aull[2]) &&
+                    TakeDecimal(apsz[4], 0xffffffff, &aull[3]) && TakeDecimal(apsz[5], 0xffffffff, &aull[4]) &&
+                    TakeHexText(apsz[6], szFile, sizeof(szFile)) && TakeChildPool(&p, pEnd, (DWORD)aull[1], &pool);
+            if (!fGood) break;
+            id.dwVolume = (DWORD)aull[2];
+            id.dwIndexHigh = (DWORD)aull[3];
+            id.dwIndexLow = (DWORD)aull[4];
+            // Claims that cannot be made leave the pool to the others.
+            fClaims = OpenClaims(&claims, szFile, &id, pool.nUnits, (int)aull[0]);
+            break;
+        }
+        fGood = fGood && n == 2 && TakeDecimal(apsz[0], 0xffffffff, &ullFile) && TakeHexText(apsz[1], szFile, sizeof(szFile));
         if (!fGood) break;
-        int nKind = KindOfFile(szFile);
-        DWORD nNames = 0;
-        BOOL fNote = FALSE;
-        int nRead = nKind == LIB_AVI ? ReadAviNames(szFile, PutPartName, &nNames, &fNote) : AVINAMES_WHOLE;
-        VERIFYCOUNTS verify;
-        memset(&verify, 0, sizeof(verify));
-        int nVerify = nKind == LIB_AVI && fVerify && nRead != AVINAMES_FAILED ? VerifyAviQuietly(szFile, &verify) : -1;
-        fprintf(g_pOut, "file %lu %d %d %d %d %lu %lu %lu %lu", (unsigned long)ullFile, nKind, nRead, fNote ? 1 : 0,
-                nVerify + 1, (unsigned long)verify.nFrames, (unsigned long)verify.nRecords, (unsigned long)verify.nOther,
-                (unsigned long)verify.nBad);
-        for (int k = 0; k < VERIFY_CHECKS; k++) fprintf(g_pOut, " %lu", (unsigned long)verify.anChecks[k]);
-        fprintf(g_pOut, " %lu\n", (unsigned long)nNames);
+        ReadListedFile(ullFile, szFile, fVerify);
         nFiles++;
     }
     fGood = fGood && p == pEnd;
+    DWORD iUnit = 0;
+    while (fGood && fClaims && ClaimNextUnit(&claims, &iUnit)) {
+        for (DWORD k = pool.aiUnitStart[iUnit]; fGood && k < pool.aiUnitStart[iUnit + 1]; k++) {
+            LPSTR apsz[3];
+            int n = 0;
+            ULONGLONG ullFile = 0;
+            fGood = SplitLine(pool.apszLines[k], apsz, 3, &n) && n == 3 && TakeDecimal(apsz[0], 0xffffffff, &ullFile) &&
+                    TakeHexText(apsz[2], szFile, sizeof(szFile));
+            if (!fGood) break;
+            ReadListedFile(ullFile, szFile, fVerify);
+            nFiles++;
+        }
+    }
+    if (fClaims) CloseClaims(&claims);
+    free(pool.apszLines);
+    free(pool.aiUnitStart);
     free(list.pb);
     if (!fGood) {
         Complain("the list of AVIs does not hold", "AVI の一覧が正しくありません");

@@ -5,6 +5,7 @@
 
 #include "platform/win.h"
 #include "scaffold/filegate.h"
+#include "scaffold/version.h"
 
 #include <stdio.h>
 
@@ -93,6 +94,11 @@ int LibraryCommand(int argc, char **argv);
 // The parts of the trees that children read and whose lines were taken,
 // over the run (tree commands with more than one job).
 extern DWORD g_nLibraryPartsTaken;
+// How many files of the pool that the parts claim the children read.
+extern DWORD g_nLibraryPoolFilesTaken;
+// The lines that a part's child (library --part) reads and writes: those
+// of this program only.
+#define LIBRARY_PART_FORMAT "format-2/" PRODUCT_VERSION
 int CleanCommand(int argc, char **argv);
 // spool refs --who FILE DIR...: the AVIs under the trees that name the file.
 int WhoCommand(LPCSTR pszFile, int argc, char **argv);

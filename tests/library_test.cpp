@@ -1,6 +1,8 @@
 // spool library, refs --who and clean over trees of AVIs and reference files.
 #include "tests/spool_fixture.h"
 
+#include "cli/claims.h"
+
 #include "tests/avibuilder.h"
 #include "tests/testutil.h"
 
@@ -9,6 +11,12 @@
 #include <string.h>
 
 #include <algorithm>
+
+#ifdef _WIN32
+#define NULL_DEVICE "NUL"
+#else
+#define NULL_DEVICE "/dev/null"
+#endif
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,9 +346,10 @@ TEST_F(Library, PartsThatFailAreReadHere)
     EXPECT_EQ(run.out, one.out);
     EXPECT_EQ(run.err, one.err);
 #ifndef _WIN32
-    // Children that are shell scripts: each reads its list ("FILE HEXPATH"
-    // lines) and writes lines of its own for each FILE, each row one fault
-    // away from the first ($3: the format that --part asks for).
+    // Children that are shell scripts: each reads its own files from its
+    // list ("FILE HEXPATH" lines up to the pool's claims) and writes lines
+    // of its own for each FILE, claiming none of the pool, each row one
+    // fault away from the first ($3: the format that --part asks for).
     std::string zeros;
     for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";  // FRAMES RECORDS OTHER BAD CHECKS...
     // The line of a file that is no AVI, and the end of a list whose every
@@ -381,7 +390,7 @@ TEST_F(Library, PartsThatFailAreReadHere)
     };
     for (const auto &child : aChildren) {
         // $other: the first file of the trees that is not in its list.
-        std::string script = "#!/bin/sh\nown=\nn=0\nwhile read f p; do own=\"$own $f\"; n=$((n+1)); done\n"
+        std::string script = "#!/bin/sh\nown=\nn=0\nwhile read f p; do [ $f = claims ] && break; own=\"$own $f\"; n=$((n+1)); done\n"
                              "other=0\nwhile case \" $own \" in *\" $other \"*) true;; *) false;; esac; do other=$((other+1)); done\n"
                              "first=1\nfor f in $own; do " +
                              child.body + "; done\n" + child.end + "\n";
@@ -404,7 +413,187 @@ TEST_F(Library, PartsThatFailAreReadHere)
 #endif
 }
 
+// Processes that share a pool claim its units through one file: the first
+// claim of a unit makes it its part's, whatever comes after; a file that
+// holds what is no claim of a unit of the pool stops the claiming.
+TEST_F(Library, TheFirstClaimOfAUnitHolds)
+{
+    const std::string path = Path("claims");
+    struct {
+        const char *pszWhat;
+        std::string before;                // in the file before the parts claim
+        std::vector<DWORD> aFirst, aSecond;  // the units each of two parts gets, claiming in turn
+        bool fFailed;
+    } aRows[] = {
+        {"an empty file", "", {0, 2, 4}, {1, 3, 5}, false},
+        {"units 1 and 2 claimed by a third part, and 2 again by the first",
+         "c02000000000001\nc02000000000002\nc00000000000002\n", {0, 4}, {3, 5}, false},
+        {"a piece of a claim at the end", "c02000000000001\nc02", {}, {}, true},
+        {"a claim of a unit past the pool's", "c02000000000006\n", {}, {}, true},
+        {"a claim that is none", "x02000000000001\n", {}, {}, true},
+        {"a part that is no number", "c0x000000000001\n", {}, {}, true},
+    };
+    for (const auto &row : aRows) {
+        ASSERT_TRUE(WriteBytes(path, (const BYTE *)row.before.data(), row.before.size()));
+        FILEFACTS facts;
+        LookAtName(path.c_str(), &facts);
+        CLAIMS a, b;
+        ASSERT_TRUE(OpenClaims(&a, path.c_str(), &facts.id, 6, 0)) << row.pszWhat;
+        ASSERT_TRUE(OpenClaims(&b, path.c_str(), &facts.id, 6, 1)) << row.pszWhat;
+        std::vector<DWORD> aGot[2];
+        for (bool fMore = true; fMore;) {
+            fMore = false;
+            CLAIMS *apClaims[2] = {&a, &b};
+            for (int k = 0; k < 2; k++) {
+                DWORD iUnit = 0;
+                if (ClaimNextUnit(apClaims[k], &iUnit)) {
+                    aGot[k].push_back(iUnit);
+                    fMore = true;
+                }
+            }
+        }
+        EXPECT_EQ(aGot[0], row.aFirst) << row.pszWhat;
+        EXPECT_EQ(aGot[1], row.aSecond) << row.pszWhat;
+        EXPECT_EQ(a.fFailed != 0, row.fFailed) << row.pszWhat;
+        EXPECT_EQ(b.fFailed != 0, row.fFailed) << row.pszWhat;
+        // Each part knows every unit's part in the end.
+        for (DWORD u = 0; u < 6 && !row.fFailed; u++) {
+            BYTE bOwner = std::count(aGot[0].begin(), aGot[0].end(), u) ? 0 : std::count(aGot[1].begin(), aGot[1].end(), u) ? 1 : 2;
+            EXPECT_EQ(a.abOwner[u], bOwner) << row.pszWhat << " unit " << u;
+            EXPECT_EQ(b.abOwner[u], bOwner) << row.pszWhat << " unit " << u;
+        }
+        CloseClaims(&a);
+        CloseClaims(&b);
+    }
+    // A claims file is opened only when it is the file of that identity.
+    FILEFACTS facts;
+    LookAtName(path.c_str(), &facts);
+    facts.id.dwIndexLow ^= 1;
+    CLAIMS c;
+    EXPECT_FALSE(OpenClaims(&c, path.c_str(), &facts.id, 6, 0));
+    // An unfinished claim at the end is waited for, and taken once whole.
+    ASSERT_TRUE(WriteBytes(path, (const BYTE *)"c01000000000003\nc01", 19));
+    LookAtName(path.c_str(), &facts);
+    ASSERT_TRUE(OpenClaims(&c, path.c_str(), &facts.id, 6, 0));
+    EXPECT_TRUE(ReadClaims(&c));
+    EXPECT_EQ(c.abOwner[3], 1);
+    EXPECT_EQ(c.ullRead, 16u);
+    FILE *pFile = fopen(path.c_str(), "ab");
+    ASSERT_TRUE(pFile);
+    fputs("000000000004\n", pFile);
+    fclose(pFile);
+    EXPECT_TRUE(ReadClaims(&c));
+    EXPECT_EQ(c.abOwner[4], 1);
+    EXPECT_EQ(c.ullRead, 32u);
+    CloseClaims(&c);
+}
+
+// A child reads its own files, then claims the units of the pool that no
+// part has claimed, one by one, and reads theirs: its lines say exactly
+// those files, in that order, and its claims are in the file.
+TEST_F(Library, AChildReadsItsOwnFilesThenTheUnitsItClaims)
+{
+    MakeLibrary();
+    const std::string claims = Path("claims");
+    const std::string before = "c00000000000000\nc00000000000002\n";  // units 0 and 2: another part's
+    ASSERT_TRUE(WriteBytes(claims, (const BYTE *)before.data(), before.size()));
+    FILEFACTS facts;
+    LookAtName(claims.c_str(), &facts);
+    auto Hex = [](const std::string &text) {
+        std::string hex = "x";
+        char sz[3];
+        for (unsigned char c : text) {
+            snprintf(sz, sizeof(sz), "%02x", c);
+            hex += sz;
+        }
+        return hex;
+    };
+    // Its own file 100; the pool's units 0 to 4.
+    std::string list = "100 " + Hex(Path("rec/a.avi")) + "\nclaims 1 5 " + std::to_string(facts.id.dwVolume) + " " +
+                       std::to_string(facts.id.dwIndexHigh) + " " + std::to_string(facts.id.dwIndexLow) + " " +
+                       Hex(claims) + "\n";
+    const struct {
+        int iFile, iUnit;
+        const char *pszName;
+    } aPool[] = {{200, 0, "old/x.000"}, {201, 1, "rec/b.avi"}, {202, 2, "old/notes.txt"},
+                 {203, 3, "rec/a.000"}, {204, 3, "old/user.dat"}, {205, 4, "old/bad.avi"}};
+    for (const auto &file : aPool)
+        list += std::to_string(file.iFile) + " " + std::to_string(file.iUnit) + " " + Hex(Path(file.pszName)) + "\n";
+    ASSERT_TRUE(WriteBytes(Path("list"), (const BYTE *)list.data(), list.size()));
+    ASSERT_TRUE(freopen(Path("list").c_str(), "rb", stdin));
+    RUN run = Run({"library", "--part", LIBRARY_PART_FORMAT});
+    ASSERT_TRUE(freopen(NULL_DEVICE, "rb", stdin));
+    EXPECT_EQ(run.nStatus, SPOOL_OK) << run.err;
+    std::vector<std::string> aFiles;
+    for (size_t at = 0; (at = run.out.find("file ", at)) != std::string::npos; at++)
+        if (at == 0 || run.out[at - 1] == '\n') aFiles.push_back(run.out.substr(at + 5, 3));
+    EXPECT_EQ(aFiles, (std::vector<std::string>{"100", "201", "203", "204", "205"})) << run.out;
+    EXPECT_NE(run.out.find("\nend 5 " LIBRARY_PART_FORMAT "\n"), std::string::npos) << run.out;
+    std::vector<BYTE> after = ReadBytes(claims);
+    EXPECT_EQ(std::string(after.begin(), after.end()), before + "c01000000000001\nc01000000000003\nc01000000000004\n");
+    // A pool whose units are out of order is no list this program wrote.
+    list += "206 0 " + Hex(Path("old/x.000")) + "\n";
+    ASSERT_TRUE(WriteBytes(Path("list"), (const BYTE *)list.data(), list.size()));
+    ASSERT_TRUE(freopen(Path("list").c_str(), "rb", stdin));
+    run = Run({"library", "--part", LIBRARY_PART_FORMAT});
+    ASSERT_TRUE(freopen(NULL_DEVICE, "rb", stdin));
+    EXPECT_EQ(run.nStatus, SPOOL_ERROR);
+    EXPECT_NE(run.err.find("does not hold"), std::string::npos) << run.err;
+}
+
 #ifndef _WIN32
+// A child that claims units of the pool first reads them: its lines for
+// them are taken, and this process reads none of them. A child that
+// claims units and does not say their files is not taken at its word.
+TEST_F(Library, AChildThatClaimsThePoolReadsIt)
+{
+    MakeLibrary();
+    const std::vector<std::string> args = {"library", Path("rec"), Path("old"), "--jobs", "2"};
+    RUN one = Run({"library", Path("rec"), Path("old"), "--jobs", "1"});
+    // The script claims every unit as soon as it starts, while this
+    // process waits on its own files' reads.
+    SimulatedDisk disk(Path(""));
+    disk.SetLatency(100000);
+    std::string zeros;
+    for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";
+    const std::string start =
+        "#!/bin/sh\nformat=$3\nown=\nn=0\n"
+        "while read f p q; do if [ $f = claims ]; then part=$p; set -- $q; units=$1; hex=${5#x}; break; fi; "
+        "own=\"$own $f\"; n=$((n+1)); done\n"
+        "esc=\nwhile [ -n \"$hex\" ]; do rest=${hex#??}; esc=\"$esc\\\\0$(printf %o $((0x${hex%\"$rest\"})))\"; hex=$rest; done\n"
+        "claims=$(printf %b \"$esc\")\n"
+        "u=0\nwhile [ $u -lt $units ]; do printf 'c%02d%012d\\n' $part $u >> \"$claims\"; u=$((u+1)); done\n"
+        "pool=\nwhile read f u p; do pool=\"$pool $f\"; done\n";
+    struct {
+        const char *pszWhat;
+        const char *pszSaid;  // the files it says
+        bool fTaken;
+    } aChildren[] = {
+        {"says its own files and the pool's", "$own $pool", true},
+        {"says only its own files", "$own", false},
+    };
+    for (const auto &child : aChildren) {
+        std::string script = start + "n=0\nfor f in " + child.pszSaid + "; do echo \"file $f 0 0 0 0" + zeros +
+                             " 0\"; n=$((n+1)); done\necho \"end $n $format\"\n";
+        std::string path = Path("child.sh");
+        ASSERT_TRUE(WriteBytes(path, (const BYTE *)script.data(), script.size()));
+        ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+        SetEnvironment("SPOOL_PROGRAM", path.c_str());
+        DWORD nTaken = g_nLibraryPartsTaken, nPoolTaken = g_nLibraryPoolFilesTaken;
+        RUN run = Run(args);
+        EXPECT_EQ(g_nLibraryPartsTaken - nTaken, child.fTaken ? 1u : 0u) << child.pszWhat;
+        EXPECT_EQ(g_nLibraryPoolFilesTaken > nPoolTaken, child.fTaken) << child.pszWhat;
+        if (child.fTaken) {
+            // Every AVI but those of this process's own part is said to be
+            // no AVI.
+            EXPECT_LT(std::count(run.out.begin(), run.out.end(), '\n'), std::count(one.out.begin(), one.out.end(), '\n'));
+        } else {
+            EXPECT_EQ(run.out, one.out) << child.pszWhat;
+            EXPECT_EQ(run.nStatus, one.nStatus) << child.pszWhat;
+        }
+    }
+}
+
 // A link is never followed: neither a linked folder nor a linked file is
 // listed, and what lies behind them is never deleted.
 TEST_F(Library, LinksAreNeverFollowed)

@@ -527,6 +527,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     // FILE_FLAG_OPEN_REPARSE_POINT opens a link in the name's last part
     // itself, never what it points at.
     const bool fNoFollow = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    // Appending is writing, every write at the file's end at the time:
+    // shared and refused as writing is.
+    const bool fAppend = (dwDesiredAccess & FILE_APPEND_DATA) && !(dwDesiredAccess & GENERIC_WRITE);
+    if (fAppend) dwDesiredAccess = (dwDesiredAccess & ~FILE_APPEND_DATA) | GENERIC_WRITE;
     const bool fData = (dwDesiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0;
     // Nothing waits in the open: a FIFO or a device opens at once (and then
     // gives no data), as a file does.
@@ -538,6 +542,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     else
         oflags |= O_RDONLY;
     if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) oflags |= O_DSYNC;
+    if (fAppend) oflags |= O_APPEND;
 
     std::lock_guard<std::mutex> lock(OpenFilesLock());
 
