@@ -49,9 +49,10 @@ void RiffCloseFile(RIFFFILE *pFile);
 // straight from the file; any file read in order can be read this way.
 BOOL RiffRead(RIFFFILE *pFile, ULONGLONG ullAt, void *pData, DWORD cb);
 // The same bytes without a copy where the block holds them: a pointer into
-// the block, good until the next read or write of the file, or pData (cb
-// bytes of the caller's) with the bytes read into it; NULL where RiffRead
-// fails.
+// the block, or pData (cb bytes of the caller's) with the bytes read into
+// it; NULL where RiffRead fails. A pointer into the block holds until the
+// next RiffRead, RiffPeek, RiffSetBlock, RiffTakeBlock or RiffCloseFile of
+// the file; a RiffWrite over those bytes changes them.
 const BYTE *RiffPeek(RIFFFILE *pFile, ULONGLONG ullAt, DWORD cb, void *pData);
 // A larger block for a reader that goes through the whole file in order;
 // FALSE (the block as it was) without memory. A block that can hold the

@@ -1,6 +1,8 @@
 // Claims of units of a shared pool of work (see claims.h).
 #include "cli/claims.h"
 
+#include "cli/jobs.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -12,13 +14,10 @@ BOOL OpenClaims(CLAIMS *pClaims, LPCSTR pszPath, const FILEID *pId, DWORD nUnits
     if (nUnits > CLAIM_UNITS_MAX || iPart < 0 || iPart >= CLAIM_PARTS_MAX) return FALSE;
     // Read at places, and written only at the end: no write lands on
     // another's record.
-    HANDLE h = CreateFileA(pszPath, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE h = OpenJobFile(pszPath, pId, GENERIC_READ | FILE_APPEND_DATA);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
-    FILEID id;
     BYTE *abOwner = (BYTE *)malloc(nUnits ? nUnits : 1);
-    if (GetFileType(h) != FILE_TYPE_DISK || !FileIdOfHandle(h, &id) || !SameFileId(&id, pId) || !abOwner) {
-        free(abOwner);
+    if (!abOwner) {
         CloseHandle(h);
         return FALSE;
     }

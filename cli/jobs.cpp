@@ -66,6 +66,19 @@ HANDLE MakeJobFile(LPSTR pszPath, GATEPROOF *pProof)
     return INVALID_HANDLE_VALUE;
 }
 
+HANDLE OpenJobFile(LPCSTR pszPath, const FILEID *pId, DWORD dwAccess)
+{
+    HANDLE h = CreateFileA(pszPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    FILEID id;
+    if (GetFileType(h) != FILE_TYPE_DISK || !FileIdOfHandle(h, &id) || !SameFileId(&id, pId)) {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
 void EndJobFiles(JOB *pJob)
 {
     for (int i = 0; i < 2; i++) {

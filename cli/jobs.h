@@ -20,6 +20,10 @@ void AppendArgument(JOBLINE *pLine, LPCSTR psz);
 // A file of this run in the temporary folder, opened for reading and
 // writing (GATE_MADE in *pProof); INVALID_HANDLE_VALUE when none can be made.
 HANDLE MakeJobFile(LPSTR pszPath, GATEPROOF *pProof);
+// A file of this run, made by a parent, opened again by its name (by a
+// child, say) with dwAccess, sharing everything: INVALID_HANDLE_VALUE when
+// it cannot be, or is no longer the file of identity *pId.
+HANDLE OpenJobFile(LPCSTR pszPath, const FILEID *pId, DWORD dwAccess);
 
 typedef struct {
     HANDLE hProcess;

@@ -493,9 +493,10 @@ void ReadFilesHere(int nRead)
 // well and every line holds; else its files are read here. Its list holds
 // a line "FILE HEXPATH" for each file of its own (FILE: the file's place
 // in this process's table), then, when there is a pool, a line
-//   claims PART UNITS VOLUME INDEXHIGH INDEXLOW HEXPATH
-// (its part, and the claims file with its identity) and a line
-// "FILE UNIT HEXPATH" for each file of the pool, unit by unit. Its lines:
+//   pool PART UNITS VOLUME INDEXHIGH INDEXLOW HEXPATH VOLUME INDEXHIGH INDEXLOW HEXPATH
+// (its part, the pool's list and the claims file, each with its identity);
+// the pool's list holds a line "FILE UNIT HEXPATH" for each of its files,
+// unit by unit. Its lines:
 // for each AVI, one line for each reference file it names
 //   name HEXNAME HEXPATH EXISTS INDEXED VOLUME INDEXHIGH INDEXLOW SIZE
 // then for each file its own line
@@ -735,7 +736,19 @@ typedef struct {
     GATEPROOF listProof;
     DWORD nFiles;
     BOOL fStarted;
+    BOOL fEnded;  // waited for: its exit code is dwCode
+    DWORD dwCode;
 } PART;
+
+// Waits for the child of a part (once) and gives its exit code.
+DWORD WaitForPart(PART *pPart)
+{
+    if (!pPart->fEnded) {
+        pPart->dwCode = WaitForJob(&pPart->job);
+        pPart->fEnded = TRUE;
+    }
+    return pPart->dwCode;
+}
 
 void EndPartFiles(PART *pPart)
 {
@@ -747,16 +760,54 @@ void EndPartFiles(PART *pPart)
     }
 }
 
-// The pool of the parts: its files unit by unit, and the claims file.
+// The pool of the parts: its files unit by unit, its list for the
+// children, and the claims file.
 typedef struct {
     DWORD *ai;           // places in s_aFiles, unit by unit
     DWORD n;
     DWORD *aiUnitStart;  // where each unit begins in ai, and ai's end
     DWORD nUnits;
-    CHAR szClaims[MAX_PATH];
-    GATEPROOF claimsProof;
-    BOOL fClaims;        // the claims file was made: the pool is shared
+    CHAR szList[MAX_PATH], szClaims[MAX_PATH];
+    GATEPROOF listProof, claimsProof;
+    BOOL fClaims;        // the two files were made: the pool is shared
 } POOL;
+
+// Makes the pool's list and claims files, and opens the claims for this
+// process (part 0); FALSE, neither kept, when they cannot be.
+BOOL MakePoolFiles(POOL *pPool, CLAIMS *pClaims)
+{
+    HANDLE hClaims = MakeJobFile(pPool->szClaims, &pPool->claimsProof);
+    if (hClaims == INVALID_HANDLE_VALUE) return FALSE;
+    // Opened again below as the children open it.
+    CloseHandle(hClaims);
+    HANDLE hList = MakeJobFile(pPool->szList, &pPool->listProof);
+    TEXTBUF buf = {NULL, 0, 0, FALSE};
+    for (DWORD k = 0; k < pPool->n; k++) {
+        DWORD i = pPool->ai[k];
+        CHAR sz[32];
+        AppendText(&buf, sz, (size_t)snprintf(sz, sizeof(sz), "%lu %lu ", (unsigned long)i, (unsigned long)s_aFiles[i].iUnit));
+        AppendHexText(&buf, s_aFiles[i].pszPath);
+        AppendText(&buf, "\n", 1);
+    }
+    DWORD cbWritten = 0;
+    BOOL fListed = hList != INVALID_HANDLE_VALUE && !buf.fFailed && buf.cb <= PART_TEXT_MAX &&
+                   WriteFile(hList, buf.pb, (DWORD)buf.cb, &cbWritten, NULL) && cbWritten == buf.cb;
+    free(buf.pb);
+    if (hList != INVALID_HANDLE_VALUE) CloseHandle(hList);
+    if (fListed && OpenClaims(pClaims, pPool->szClaims, &pPool->claimsProof.id, pPool->nUnits, 0)) return TRUE;
+    if (hList != INVALID_HANDLE_VALUE) GateDelete(pPool->szList, &pPool->listProof);
+    GateDelete(pPool->szClaims, &pPool->claimsProof);
+    return FALSE;
+}
+
+void EndPoolFiles(POOL *pPool, CLAIMS *pClaims)
+{
+    if (!pPool->fClaims) return;
+    CloseClaims(pClaims);
+    GateDelete(pPool->szList, &pPool->listProof);
+    GateDelete(pPool->szClaims, &pPool->claimsProof);
+    pPool->fClaims = FALSE;
+}
 
 // Starts the child of part iPart; FALSE when it cannot be (its AVIs are
 // then read here).
@@ -776,21 +827,18 @@ BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, c
         AppendText(&buf, "\n", 1);
     }
     if (pPool->fClaims) {
-        const FILEID *pId = &pPool->claimsProof.id;
-        CHAR sz[80];
-        AppendText(&buf, sz,
-                   (size_t)snprintf(sz, sizeof(sz), "claims %d %lu %lu %lu %lu ", iPart, (unsigned long)pPool->nUnits,
-                                    (unsigned long)pId->dwVolume, (unsigned long)pId->dwIndexHigh,
-                                    (unsigned long)pId->dwIndexLow));
-        AppendHexText(&buf, pPool->szClaims);
-        AppendText(&buf, "\n", 1);
-        for (DWORD k = 0; k < pPool->n; k++) {
-            DWORD i = pPool->ai[k];
+        CHAR sz[64];
+        AppendText(&buf, sz, (size_t)snprintf(sz, sizeof(sz), "pool %d %lu", iPart, (unsigned long)pPool->nUnits));
+        const GATEPROOF *apProof[2] = {&pPool->listProof, &pPool->claimsProof};
+        LPCSTR apszPath[2] = {pPool->szList, pPool->szClaims};
+        for (int f = 0; f < 2; f++) {
+            const FILEID *pId = &apProof[f]->id;
             AppendText(&buf, sz,
-                       (size_t)snprintf(sz, sizeof(sz), "%lu %lu ", (unsigned long)i, (unsigned long)s_aFiles[i].iUnit));
-            AppendHexText(&buf, s_aFiles[i].pszPath);
-            AppendText(&buf, "\n", 1);
+                       (size_t)snprintf(sz, sizeof(sz), " %lu %lu %lu ", (unsigned long)pId->dwVolume,
+                                        (unsigned long)pId->dwIndexHigh, (unsigned long)pId->dwIndexLow));
+            AppendHexText(&buf, apszPath[f]);
         }
+        AppendText(&buf, "\n", 1);
     }
     DWORD cbWritten = 0;
     BOOL fListed = !buf.fFailed && buf.cb <= PART_TEXT_MAX &&
@@ -822,7 +870,7 @@ BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, c
 // taken.
 BOOL EndPart(int iPart, PART *pPart)
 {
-    DWORD dwCode = WaitForJob(&pPart->job);
+    DWORD dwCode = WaitForPart(pPart);
     DWORD cb = 0;
     char *pb = dwCode == SPOOL_OK ? ReadJobOutput(&pPart->job, 0, PART_TEXT_MAX, &cb) : NULL;
     BOOL fTaken = pb && TakePartOutput(iPart, pb, cb, pPart->nFiles);
@@ -934,19 +982,21 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
         ullInUnit += PartWeight(&s_aFiles[pool.ai[k]]);
     }
     pool.aiUnitStart[pool.nUnits] = pool.n;
-    // The claims file: the children's and this process's claims. Without
-    // it the pool is this process's.
+    // Without its files, the pool is shared out as the heavier files were.
     CLAIMS claims;
     memset(&claims, 0, sizeof(claims));
-    if (pool.nUnits && pool.nUnits <= CLAIM_UNITS_MAX) {
-        HANDLE h = MakeJobFile(pool.szClaims, &pool.claimsProof);
-        if (h != INVALID_HANDLE_VALUE) {
-            // Made here, and opened again as the children open it.
-            CloseHandle(h);
-            pool.fClaims = OpenClaims(&claims, pool.szClaims, &pool.claimsProof.id, pool.nUnits, 0);
-            if (!pool.fClaims) GateDelete(pool.szClaims, &pool.claimsProof);
-        }
+    pool.fClaims = pool.nUnits && pool.nUnits <= CLAIM_UNITS_MAX && MakePoolFiles(&pool, &claims);
+    for (DWORD k = 0; k < pool.n && !pool.fClaims; k++) {
+        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
+        int iLeast = 0;
+        for (int p = 1; p < nParts; p++)
+            if (aullLoad[p] < aullLoad[iLeast]) iLeast = p;
+        pFile->iPart = iLeast;
+        pFile->fPooled = FALSE;
+        aullLoad[iLeast] += PartWeight(pFile);
+        aParts[iLeast].nFiles++;
     }
+    if (!pool.fClaims) pool.n = pool.nUnits = ullPool = 0;
     // A part whose child cannot start is read here with this process's own.
     for (int p = 1; p < nParts; p++) {
         aParts[p].hList = INVALID_HANDLE_VALUE;
@@ -975,10 +1025,18 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
             ullDone += PartWeight(&s_aFiles[pool.ai[k]]);
         }
     }
-    // Every unit has its part now: the first to claim it. A unit claimed
-    // by no part that runs, or all of them when the claims could not be
-    // followed to the end, is read here (a child that read one too is then
-    // not taken at its word).
+    // Every unit has its part now: the first to claim it. Claims that could
+    // not be followed to the end are read again once the children have
+    // ended. A unit claimed by no part that runs, or every unit when the
+    // claims still cannot be read, is read here (a child that read one too
+    // is then not taken at its word).
+    if (pool.fClaims && claims.fFailed) {
+        for (int p = 1; p < nParts; p++)
+            if (aParts[p].fStarted) WaitForPart(&aParts[p]);
+        CloseClaims(&claims);
+        if (!OpenClaims(&claims, pool.szClaims, &pool.claimsProof.id, pool.nUnits, 0)) claims.fFailed = TRUE;
+        else ReadClaims(&claims);
+    }
     for (DWORD k = 0; k < pool.n; k++) {
         LIBFILE *pFile = &s_aFiles[pool.ai[k]];
         if (pFile->iPart != PART_POOL) continue;
@@ -1000,10 +1058,7 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
         for (DWORD i = 0; i < s_nFiles; i++)
             if (s_aFiles[i].iPart == p && !s_aFiles[i].fAgain) ReadFileHere(i, nRead);
     }
-    if (pool.fClaims) {
-        CloseClaims(&claims);
-        GateDelete(pool.szClaims, &pool.claimsProof);
-    }
+    EndPoolFiles(&pool, &claims);
     free(pool.ai);
     free(pool.aiUnitStart);
     free(aParts);
@@ -1035,8 +1090,8 @@ typedef struct {
     DWORD nUnits;
 } CHILDPOOL;
 
-// Takes the pool's lines after the claims line (UNITS units); FALSE when
-// one does not hold or they are not unit by unit.
+// Takes the lines of the pool's list (UNITS units); FALSE when one does
+// not hold or they are not unit by unit.
 BOOL TakeChildPool(LPSTR *pp, LPSTR pEnd, DWORD nUnits, CHILDPOOL *pPool)
 {
     memset(pPool, 0, sizeof(*pPool));
@@ -1100,29 +1155,48 @@ int ReadPartCommand(int argc, char **argv)
     BOOL fGood = TRUE;
     CHILDPOOL pool;
     memset(&pool, 0, sizeof(pool));
+    TEXTBUF poolText = {NULL, 0, 0, FALSE};
     CLAIMS claims;
     memset(&claims, 0, sizeof(claims));
     BOOL fClaims = FALSE;
     CHAR szFile[PART_NAME_MAX];
     while (fGood && (pszLine = NextLine(&p, pEnd)) != NULL) {
-        LPSTR apsz[7];
+        LPSTR apsz[11];
         int n = 0;
         ULONGLONG ullFile = 0;
-        fGood = SplitLine(pszLine, apsz, 7, &n);
-        if (fGood && n == 7 && strcmp(apsz[0], "claims") == 0) {
-            // The pool: its units, claimed one by one after the own files.
-            ULONGLONG aull[5];
-            FILEID id;
-            fGood = TakeDecimal(apsz[1], CLAIM_PARTS_MAX - 1, &aull[0]) && aull[0] >= 1 &&
-                    TakeDecimal(apsz[2], CLAIM_UNITS_MAX, &aull[1]) && TakeDecimal(apsz[3], 0xffffffff, &aull[2]) &&
-                    TakeDecimal(apsz[4], 0xffffffff, &aull[3]) && TakeDecimal(apsz[5], 0xffffffff, &aull[4]) &&
-                    TakeHexText(apsz[6], szFile, sizeof(szFile)) && TakeChildPool(&p, pEnd, (DWORD)aull[1], &pool);
+        fGood = SplitLine(pszLine, apsz, 11, &n);
+        if (fGood && n == 11 && strcmp(apsz[0], "pool") == 0) {
+            // The pool, the list's last line: its units, claimed one by
+            // one after the own files. Files that cannot be opened leave
+            // the pool to the others.
+            ULONGLONG aull[8];
+            FILEID aid[2];
+            CHAR szClaims[PART_NAME_MAX];
+            fGood = p == pEnd && TakeDecimal(apsz[1], CLAIM_PARTS_MAX - 1, &aull[0]) && aull[0] >= 1 &&
+                    TakeDecimal(apsz[2], CLAIM_UNITS_MAX, &aull[1]);
+            for (int f = 0; fGood && f < 2; f++) {
+                fGood = TakeDecimal(apsz[3 + 4 * f], 0xffffffff, &aull[2 + 3 * f]) &&
+                        TakeDecimal(apsz[4 + 4 * f], 0xffffffff, &aull[3 + 3 * f]) &&
+                        TakeDecimal(apsz[5 + 4 * f], 0xffffffff, &aull[4 + 3 * f]) &&
+                        TakeHexText(apsz[6 + 4 * f], f ? szClaims : szFile, sizeof(szFile));
+                aid[f].dwVolume = (DWORD)aull[2 + 3 * f];
+                aid[f].dwIndexHigh = (DWORD)aull[3 + 3 * f];
+                aid[f].dwIndexLow = (DWORD)aull[4 + 3 * f];
+            }
             if (!fGood) break;
-            id.dwVolume = (DWORD)aull[2];
-            id.dwIndexHigh = (DWORD)aull[3];
-            id.dwIndexLow = (DWORD)aull[4];
-            // Claims that cannot be made leave the pool to the others.
-            fClaims = OpenClaims(&claims, szFile, &id, pool.nUnits, (int)aull[0]);
+            HANDLE hList = OpenJobFile(szFile, &aid[0], GENERIC_READ);
+            DWORD cbRead = 0;
+            while (hList != INVALID_HANDLE_VALUE && !poolText.fFailed && poolText.cb <= PART_TEXT_MAX &&
+                   ReadFile(hList, ab, sizeof(ab), &cbRead, NULL) && cbRead)
+                AppendText(&poolText, ab, cbRead);
+            if (hList == INVALID_HANDLE_VALUE || poolText.fFailed || poolText.cb > PART_TEXT_MAX) {
+                if (hList != INVALID_HANDLE_VALUE) CloseHandle(hList);
+                break;
+            }
+            CloseHandle(hList);
+            LPSTR q = poolText.pb;
+            fGood = TakeChildPool(&q, poolText.pb + poolText.cb, (DWORD)aull[1], &pool);
+            if (fGood) fClaims = OpenClaims(&claims, szClaims, &aid[1], pool.nUnits, (int)aull[0]);
             break;
         }
         fGood = fGood && n == 2 && TakeDecimal(apsz[0], 0xffffffff, &ullFile) && TakeHexText(apsz[1], szFile, sizeof(szFile));
@@ -1145,6 +1219,7 @@ int ReadPartCommand(int argc, char **argv)
         }
     }
     if (fClaims) CloseClaims(&claims);
+    free(poolText.pb);
     free(pool.apszLines);
     free(pool.aiUnitStart);
     free(list.pb);

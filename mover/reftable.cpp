@@ -463,8 +463,8 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
     ResetRefTable();
     BOOL fAborted = FALSE;
     DWORD i = 0;
-    // The scratch region holds the largest frame and one byte more, for the
-    // zero put behind the data.
+    // The scratch region holds the largest frame: a frame whose bytes are
+    // not in memory is read into it.
     DWORD cbScratch = g_pbScratch ? (DWORD)(g_pbWork + g_cbWork - g_pbScratch) : 0;
     // The last few names met, each with its entry: records name one file in
     // runs, or two in turn (two series).
@@ -473,12 +473,12 @@ BOOL RunDetection(AviInfo *pInfo, const SHIFTREQUEST *pReq, SHIFTRESULT *pRes)
     DWORD acchRecent[RECENT];
     int akRecent[RECENT];
     int nRecent = 0, iNextRecent = 0, rLast = 0;
-    for (; i < pInfo->nFrames && cbScratch > 1; i++) {
+    for (; i < pInfo->nFrames && cbScratch > 0; i++) {
         // The frame where the AVI's bytes are held, else copied to scratch;
         // nothing below reads past its cb bytes.
         DWORD cb = 0;
         const BYTE *pbFrame = NULL;
-        if (const MESSAGE *pFailure = FrameView(pInfo, g_pbScratch, cbScratch - 1, i, &pbFrame, &cb)) {
+        if (const MESSAGE *pFailure = FrameView(pInfo, g_pbScratch, cbScratch, i, &pbFrame, &cb)) {
             AddOutcome(pReq, pRes, OUTCOME_FAILED, -1, pFailure, MB_ICONQUESTION, pInfo->szAviFile, NULL);
             break;
         }

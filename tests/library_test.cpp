@@ -18,6 +18,7 @@
 #define NULL_DEVICE "/dev/null"
 #endif
 #ifndef _WIN32
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -347,7 +348,7 @@ TEST_F(Library, PartsThatFailAreReadHere)
     EXPECT_EQ(run.err, one.err);
 #ifndef _WIN32
     // Children that are shell scripts: each reads its own files from its
-    // list ("FILE HEXPATH" lines up to the pool's claims) and writes lines
+    // list ("FILE HEXPATH" lines up to the pool's line) and writes lines
     // of its own for each FILE, claiming none of the pool, each row one
     // fault away from the first ($3: the format that --part asks for).
     std::string zeros;
@@ -390,7 +391,7 @@ TEST_F(Library, PartsThatFailAreReadHere)
     };
     for (const auto &child : aChildren) {
         // $other: the first file of the trees that is not in its list.
-        std::string script = "#!/bin/sh\nown=\nn=0\nwhile read f p; do [ $f = claims ] && break; own=\"$own $f\"; n=$((n+1)); done\n"
+        std::string script = "#!/bin/sh\nown=\nn=0\nwhile read f p; do [ $f = pool ] && break; own=\"$own $f\"; n=$((n+1)); done\n"
                              "other=0\nwhile case \" $own \" in *\" $other \"*) true;; *) false;; esac; do other=$((other+1)); done\n"
                              "first=1\nfor f in $own; do " +
                              child.body + "; done\n" + child.end + "\n";
@@ -497,8 +498,6 @@ TEST_F(Library, AChildReadsItsOwnFilesThenTheUnitsItClaims)
     const std::string claims = Path("claims");
     const std::string before = "c00000000000000\nc00000000000002\n";  // units 0 and 2: another part's
     ASSERT_TRUE(WriteBytes(claims, (const BYTE *)before.data(), before.size()));
-    FILEFACTS facts;
-    LookAtName(claims.c_str(), &facts);
     auto Hex = [](const std::string &text) {
         std::string hex = "x";
         char sz[3];
@@ -508,17 +507,24 @@ TEST_F(Library, AChildReadsItsOwnFilesThenTheUnitsItClaims)
         }
         return hex;
     };
-    // Its own file 100; the pool's units 0 to 4.
-    std::string list = "100 " + Hex(Path("rec/a.avi")) + "\nclaims 1 5 " + std::to_string(facts.id.dwVolume) + " " +
-                       std::to_string(facts.id.dwIndexHigh) + " " + std::to_string(facts.id.dwIndexLow) + " " +
-                       Hex(claims) + "\n";
+    // The pool's units 0 to 4, in a list of their own.
+    std::string pool;
     const struct {
         int iFile, iUnit;
         const char *pszName;
     } aPool[] = {{200, 0, "old/x.000"}, {201, 1, "rec/b.avi"}, {202, 2, "old/notes.txt"},
                  {203, 3, "rec/a.000"}, {204, 3, "old/user.dat"}, {205, 4, "old/bad.avi"}};
     for (const auto &file : aPool)
-        list += std::to_string(file.iFile) + " " + std::to_string(file.iUnit) + " " + Hex(Path(file.pszName)) + "\n";
+        pool += std::to_string(file.iFile) + " " + std::to_string(file.iUnit) + " " + Hex(Path(file.pszName)) + "\n";
+    ASSERT_TRUE(WriteBytes(Path("pool"), (const BYTE *)pool.data(), pool.size()));
+    auto Place = [&](const char *pszName) {
+        FILEFACTS facts;
+        LookAtName(Path(pszName).c_str(), &facts);
+        return " " + std::to_string(facts.id.dwVolume) + " " + std::to_string(facts.id.dwIndexHigh) + " " +
+               std::to_string(facts.id.dwIndexLow) + " " + Hex(Path(pszName));
+    };
+    // Its own file 100, then the pool.
+    std::string list = "100 " + Hex(Path("rec/a.avi")) + "\npool 1 5" + Place("pool") + Place("claims") + "\n";
     ASSERT_TRUE(WriteBytes(Path("list"), (const BYTE *)list.data(), list.size()));
     ASSERT_TRUE(freopen(Path("list").c_str(), "rb", stdin));
     RUN run = Run({"library", "--part", LIBRARY_PART_FORMAT});
@@ -532,7 +538,9 @@ TEST_F(Library, AChildReadsItsOwnFilesThenTheUnitsItClaims)
     std::vector<BYTE> after = ReadBytes(claims);
     EXPECT_EQ(std::string(after.begin(), after.end()), before + "c01000000000001\nc01000000000003\nc01000000000004\n");
     // A pool whose units are out of order is no list this program wrote.
-    list += "206 0 " + Hex(Path("old/x.000")) + "\n";
+    pool += "206 0 " + Hex(Path("old/x.000")) + "\n";
+    ASSERT_TRUE(WriteBytes(Path("pool"), (const BYTE *)pool.data(), pool.size()));
+    list = "100 " + Hex(Path("rec/a.avi")) + "\npool 1 5" + Place("pool") + Place("claims") + "\n";
     ASSERT_TRUE(WriteBytes(Path("list"), (const BYTE *)list.data(), list.size()));
     ASSERT_TRUE(freopen(Path("list").c_str(), "rb", stdin));
     run = Run({"library", "--part", LIBRARY_PART_FORMAT});
@@ -558,12 +566,13 @@ TEST_F(Library, AChildThatClaimsThePoolReadsIt)
     for (int k = 0; k < 4 + VERIFY_CHECKS; k++) zeros += " 0";
     const std::string start =
         "#!/bin/sh\nformat=$3\nown=\nn=0\n"
-        "while read f p q; do if [ $f = claims ]; then part=$p; set -- $q; units=$1; hex=${5#x}; break; fi; "
+        "while read f p q; do if [ $f = pool ]; then part=$p; set -- $q; units=$1; list=$5; claims=$9; break; fi; "
         "own=\"$own $f\"; n=$((n+1)); done\n"
-        "esc=\nwhile [ -n \"$hex\" ]; do rest=${hex#??}; esc=\"$esc\\\\0$(printf %o $((0x${hex%\"$rest\"})))\"; hex=$rest; done\n"
-        "claims=$(printf %b \"$esc\")\n"
+        "path() { hex=${1#x}; esc=; while [ -n \"$hex\" ]; do rest=${hex#??}; "
+        "esc=\"$esc\\\\0$(printf %o $((0x${hex%\"$rest\"})))\"; hex=$rest; done; printf %b \"$esc\"; }\n"
+        "list=$(path $list)\nclaims=$(path $claims)\n"
         "u=0\nwhile [ $u -lt $units ]; do printf 'c%02d%012d\\n' $part $u >> \"$claims\"; u=$((u+1)); done\n"
-        "pool=\nwhile read f u p; do pool=\"$pool $f\"; done\n";
+        "pool=\nwhile read f u p; do pool=\"$pool $f\"; done < \"$list\"\n";
     struct {
         const char *pszWhat;
         const char *pszSaid;  // the files it says
@@ -592,6 +601,45 @@ TEST_F(Library, AChildThatClaimsThePoolReadsIt)
             EXPECT_EQ(run.nStatus, one.nStatus) << child.pszWhat;
         }
     }
+}
+
+// A write of this process that fails while the parts share the files (of
+// the pool's list, a child's list, a claim) leaves the listing as one
+// process gives it, and nothing in the temporary folder.
+TEST_F(Library, AFailedWriteInThePartsLeavesTheListingAsItIs)
+{
+    MakeLibrary();
+    CreateDirectoryA(Path("tmp").c_str(), NULL);
+    SetEnvironment("TMPDIR", Path("tmp").c_str());
+    const std::vector<std::string> args = {"library", Path("rec"), Path("old"), "--jobs", "2"};
+    RUN one = Run({"library", Path("rec"), Path("old"), "--jobs", "1"});
+    struct {
+        const char *pszWhat;
+        unsigned nWrite;  // of this process's writes, the one that fails
+        bool fTaken, fPoolTaken;
+    } aFaults[] = {
+        {"the pool's list: the pool is shared out at the start", 1, true, false},
+        {"the child's list: its part is read here", 2, false, false},
+        {"this process's first claim: the claims are read again once the child has ended", 3, true, true},
+    };
+    for (const auto &fault : aFaults) {
+        DWORD nTaken = g_nLibraryPartsTaken, nPoolTaken = g_nLibraryPoolFilesTaken;
+        SpoolArmFault(SPOOLFAULT_WRITE, fault.nWrite);
+        RUN run = Run(args);
+        SpoolArmFault(SPOOLFAULT_WRITE, 0);
+        EXPECT_EQ(run.out, one.out) << fault.pszWhat;
+        EXPECT_EQ(run.nStatus, one.nStatus) << fault.pszWhat;
+        EXPECT_EQ(g_nLibraryPartsTaken - nTaken, fault.fTaken ? 1u : 0u) << fault.pszWhat;
+        EXPECT_EQ(g_nLibraryPoolFilesTaken > nPoolTaken, fault.fPoolTaken) << fault.pszWhat;
+        DIR *pDir = opendir(Path("tmp").c_str());
+        ASSERT_TRUE(pDir);
+        std::vector<std::string> left;
+        while (struct dirent *pEntry = readdir(pDir))
+            if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0) left.push_back(pEntry->d_name);
+        closedir(pDir);
+        EXPECT_EQ(left, std::vector<std::string>()) << fault.pszWhat;
+    }
+    SetEnvironment("TMPDIR", NULL);
 }
 
 // A link is never followed: neither a linked folder nor a linked file is

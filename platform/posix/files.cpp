@@ -68,6 +68,7 @@ struct FILEOBJECT {
     mode_t modeType;   // S_IFMT of its mode: what an open descriptor is never changes
     std::string path;  // as opened, for the trace
     bool fLink;        // a symbolic link opened itself
+    bool fAppendOnly;  // opened to append (FILE_APPEND_DATA): no write but at the end
     // With DELETE access: the folder of the name, opened with the file,
     // and the last part of the name, through which the file is acted on.
     int dirfd;
@@ -359,6 +360,9 @@ DWORD SimDiskReserve(int fd, DWORD cb, uint64_t *pcbTaken)
     struct stat st;
     off_t pos = lseek(fd, 0, SEEK_CUR);
     if (pos < 0 || fstat(fd, &st) != 0) return cb;
+    // A handle that appends writes at the end, wherever its pointer is.
+    int nFlags = fcntl(fd, F_GETFL);
+    if (nFlags >= 0 && (nFlags & O_APPEND)) pos = st.st_size;
     // Writing within the file takes no room; beyond its end it takes what
     // there is.
     uint64_t size = (uint64_t)st.st_size;
@@ -644,6 +648,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     pFile->modeType = st.st_mode & S_IFMT;
     pFile->path = lpFileName;
     pFile->fLink = fLink;
+    pFile->fAppendOnly = fAppend;
     if (dwDesiredAccess & DELETE) {
         pFile->dirfd = dirfd;
         pFile->leaf = leaf;
@@ -851,6 +856,11 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
     FILEOBJECT *pFile = FileObject(hFile);
     if (!pFile || !SettlePointer(pFile)) return FALSE;
+    // Appending gives no right to cut the file.
+    if (pFile->fAppendOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     off_t pos = lseek(pFile->fd, 0, SEEK_CUR);
     struct stat st;
     bool fShrinks = pFile->fSimulated && fstat(pFile->fd, &st) == 0 && st.st_size > pos;
