@@ -1010,21 +1010,17 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
     for (DWORD i = 0; i < s_nFiles; i++)
         if (!s_aFiles[i].fAgain && s_aFiles[i].iPart == 0) ullOwn += PartWeight(&s_aFiles[i]);
     BeginProgress(g_fJapanese ? "読込" : "read", 100, PROGRESS_PERCENT);
-    for (DWORD i = 0; i < s_nFiles; i++) {
-        if (s_aFiles[i].fAgain || s_aFiles[i].iPart != 0) continue;
+    auto ReadOwn = [&](DWORD i) {
         ShowProgress(ullOwn && ullDone < ullOwn ? ullDone * 100 / ullOwn : 99);
+        s_aFiles[i].iPart = 0;
         ReadFileHere(i, nRead);
         ullDone += PartWeight(&s_aFiles[i]);
-    }
+    };
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (!s_aFiles[i].fAgain && s_aFiles[i].iPart == 0) ReadOwn(i);
     DWORD iUnit = 0;
-    while (pool.fClaims && ClaimNextUnit(&claims, &iUnit)) {
-        for (DWORD k = pool.aiUnitStart[iUnit]; k < pool.aiUnitStart[iUnit + 1]; k++) {
-            ShowProgress(ullOwn && ullDone < ullOwn ? ullDone * 100 / ullOwn : 99);
-            s_aFiles[pool.ai[k]].iPart = 0;
-            ReadFileHere(pool.ai[k], nRead);
-            ullDone += PartWeight(&s_aFiles[pool.ai[k]]);
-        }
-    }
+    while (pool.fClaims && ClaimNextUnit(&claims, &iUnit))
+        for (DWORD k = pool.aiUnitStart[iUnit]; k < pool.aiUnitStart[iUnit + 1]; k++) ReadOwn(pool.ai[k]);
     // Every unit has its part now: the first to claim it. Claims that could
     // not be followed to the end are read again once the children have
     // ended. A unit claimed by no part that runs, or every unit when the
