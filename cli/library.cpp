@@ -760,6 +760,17 @@ void EndPartFiles(PART *pPart)
     }
 }
 
+// The line of file i in a child's list ("FILE HEXPATH"), or in the
+// pool's ("FILE UNIT HEXPATH").
+void AppendListLine(TEXTBUF *pBuf, DWORD i, BOOL fUnit)
+{
+    CHAR sz[32];
+    AppendText(pBuf, sz, (size_t)snprintf(sz, sizeof(sz), "%lu ", (unsigned long)i));
+    if (fUnit) AppendText(pBuf, sz, (size_t)snprintf(sz, sizeof(sz), "%lu ", (unsigned long)s_aFiles[i].iUnit));
+    AppendHexText(pBuf, s_aFiles[i].pszPath);
+    AppendText(pBuf, "\n", 1);
+}
+
 // The pool of the parts: its files unit by unit, its list for the
 // children, and the claims file.
 typedef struct {
@@ -782,13 +793,7 @@ BOOL MakePoolFiles(POOL *pPool, CLAIMS *pClaims)
     CloseHandle(hClaims);
     HANDLE hList = MakeJobFile(pPool->szList, &pPool->listProof);
     TEXTBUF buf = {NULL, 0, 0, FALSE};
-    for (DWORD k = 0; k < pPool->n; k++) {
-        DWORD i = pPool->ai[k];
-        CHAR sz[32];
-        AppendText(&buf, sz, (size_t)snprintf(sz, sizeof(sz), "%lu %lu ", (unsigned long)i, (unsigned long)s_aFiles[i].iUnit));
-        AppendHexText(&buf, s_aFiles[i].pszPath);
-        AppendText(&buf, "\n", 1);
-    }
+    for (DWORD k = 0; k < pPool->n; k++) AppendListLine(&buf, pPool->ai[k], TRUE);
     DWORD cbWritten = 0;
     BOOL fListed = hList != INVALID_HANDLE_VALUE && !buf.fFailed && buf.cb <= PART_TEXT_MAX &&
                    WriteFile(hList, buf.pb, (DWORD)buf.cb, &cbWritten, NULL) && cbWritten == buf.cb;
@@ -819,13 +824,8 @@ BOOL StartPart(LPCSTR pszProgram, int iPart, int nRead, const TREEARGS *pArgs, c
     pPart->hList = MakeJobFile(pPart->szList, &pPart->listProof);
     if (pPart->hList == INVALID_HANDLE_VALUE) return FALSE;
     TEXTBUF buf = {NULL, 0, 0, FALSE};
-    for (DWORD i = 0; i < s_nFiles; i++) {
-        if (s_aFiles[i].iPart != iPart) continue;
-        CHAR szFile[16];
-        AppendText(&buf, szFile, (size_t)snprintf(szFile, sizeof(szFile), "%lu ", (unsigned long)i));
-        AppendHexText(&buf, s_aFiles[i].pszPath);
-        AppendText(&buf, "\n", 1);
-    }
+    for (DWORD i = 0; i < s_nFiles; i++)
+        if (s_aFiles[i].iPart == iPart) AppendListLine(&buf, i, FALSE);
     if (pPool->fClaims) {
         CHAR sz[64];
         AppendText(&buf, sz, (size_t)snprintf(sz, sizeof(sz), "pool %d %lu", iPart, (unsigned long)pPool->nUnits));
@@ -953,16 +953,21 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
     ULONGLONG aullLoad[JOBS_MAX];
     memset(aullLoad, 0, sizeof(aullLoad));
     ULONGLONG ullPool = 0;
-    for (DWORD k = 0; k < n; k++) {
-        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
+    // Gives a file to the part least loaded yet when that part holds less
+    // than ullLimit; FALSE when it does not.
+    auto GiveToLeastLoaded = [&](LIBFILE *pFile, ULONGLONG ullLimit) {
         int iLeast = 0;
         for (int p = 1; p < nParts; p++)
             if (aullLoad[p] < aullLoad[iLeast]) iLeast = p;
-        if (aullLoad[iLeast] < ullShare) {
-            pFile->iPart = iLeast;
-            aullLoad[iLeast] += PartWeight(pFile);
-            aParts[iLeast].nFiles++;
-        } else {
+        if (aullLoad[iLeast] >= ullLimit) return FALSE;
+        pFile->iPart = iLeast;
+        aullLoad[iLeast] += PartWeight(pFile);
+        aParts[iLeast].nFiles++;
+        return TRUE;
+    };
+    for (DWORD k = 0; k < n; k++) {
+        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
+        if (!GiveToLeastLoaded(pFile, ullShare)) {
             pFile->iPart = PART_POOL;
             pFile->fPooled = TRUE;
             pool.ai[pool.n++] = pool.ai[k];
@@ -987,14 +992,8 @@ void ReadFilesInParts(LPCSTR pszProgram, int nRead, const TREEARGS *pArgs)
     memset(&claims, 0, sizeof(claims));
     pool.fClaims = pool.nUnits && pool.nUnits <= CLAIM_UNITS_MAX && MakePoolFiles(&pool, &claims);
     for (DWORD k = 0; k < pool.n && !pool.fClaims; k++) {
-        LIBFILE *pFile = &s_aFiles[pool.ai[k]];
-        int iLeast = 0;
-        for (int p = 1; p < nParts; p++)
-            if (aullLoad[p] < aullLoad[iLeast]) iLeast = p;
-        pFile->iPart = iLeast;
-        pFile->fPooled = FALSE;
-        aullLoad[iLeast] += PartWeight(pFile);
-        aParts[iLeast].nFiles++;
+        s_aFiles[pool.ai[k]].fPooled = FALSE;
+        GiveToLeastLoaded(&s_aFiles[pool.ai[k]], ~0ull);
     }
     if (!pool.fClaims) pool.n = pool.nUnits = ullPool = 0;
     // A part whose child cannot start is read here with this process's own.
